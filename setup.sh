@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Quorvel set-up: installs what the build needs (Debian 12), builds, and then either runs
+# every test or starts the application.
+#   ./setup.sh test   build and run every test
+#   ./setup.sh run    build and start the application
+set -euo pipefail
+cd "$(dirname "$0")"
+
+mode=${1:-}
+case "$mode" in
+test | run) ;;
+*)
+    echo "usage: $0 test|run" >&2
+    exit 2
+    ;;
+esac
+
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libgl-dev
+    libavahi-client-dev libbenchmark-dev)
+if [ "$mode" = test ]; then
+    # Test-only tools: a private Avahi/D-Bus pair for the discovery round trip.
+    packages+=(avahi-daemon avahi-utils dbus iproute2)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    # Installing avahi-daemon must not start a daemon on the host network.
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends "${missing[@]}"
+fi
+
+build_dir=${QUORVEL_BUILD_DIR:-build}
+jobs=$(nproc 2>/dev/null || echo 4)
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${QUORVEL_CMAKE_ARGS:-}
+cmake --build "$build_dir" -j"$jobs"
+
+if [ "$mode" = test ]; then
+    ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"
+else
+    if [ ! -x "$build_dir/src/quorvel" ]; then
+        echo "The application window is not built yet."
+        exit 0
+    fi
+    exec "$build_dir/src/quorvel"
+fi
