@@ -1,0 +1,164 @@
+#include "Model/LabelStore.h"
+
+#include <QJsonDocument>
+
+namespace {
+
+const QString kSources = QStringLiteral("sources");
+const QString kDestinations = QStringLiteral("destinations");
+
+QJsonObject mapToJson(const QMap<QString, QString> &map)
+{
+    QJsonObject object;
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+Json::Decoded<QMap<QString, QString>> mapFromJson(const QJsonObject &object, const QString &key)
+{
+    const auto member = Json::optObject(object, key);
+    if (!member)
+        return std::unexpected(member.error());
+    if (!*member)
+        return std::unexpected(QStringLiteral("“%1” is missing").arg(key));
+    QMap<QString, QString> map;
+    const QJsonObject &labels = **member;
+    for (auto it = labels.constBegin(); it != labels.constEnd(); ++it) {
+        if (!it.value().isString())
+            return std::unexpected(
+                QStringLiteral("the label “%1” of “%2” is not text").arg(it.key(), key));
+        map.insert(it.key(), it.value().toString());
+    }
+    return map;
+}
+
+QString trimmed(const QString &text)
+{
+    // QString::trimmed() drops white space and line breaks (including U+2028/U+2029).
+    return text.trimmed();
+}
+
+} // namespace
+
+QJsonObject PortLabels::toJson() const
+{
+    return { { kSources, mapToJson(sources) }, { kDestinations, mapToJson(destinations) } };
+}
+
+Json::Decoded<PortLabels> PortLabels::fromJson(const QJsonObject &object)
+{
+    auto sourceMap = mapFromJson(object, kSources);
+    if (!sourceMap)
+        return std::unexpected(sourceMap.error());
+    auto destinationMap = mapFromJson(object, kDestinations);
+    if (!destinationMap)
+        return std::unexpected(destinationMap.error());
+    return PortLabels { std::move(*sourceMap), std::move(*destinationMap) };
+}
+
+LabelStore::LabelStore(const QString &filePath, QObject *parent)
+    : QObject(parent)
+    , m_file(filePath)
+{
+    m_byConnection = load(m_file).value_or(Map());
+}
+
+QString LabelStore::defaultURL()
+{
+    return StoreFile::defaultPath(QStringLiteral("labels.json"));
+}
+
+std::optional<LabelStore::Map> LabelStore::load(const QString &filePath)
+{
+    StoreFile file(filePath);
+    return load(file);
+}
+
+std::optional<LabelStore::Map> LabelStore::load(StoreFile &file)
+{
+    const auto decode = [](const QJsonDocument &document) -> Json::Decoded<Map> {
+        if (!document.isObject())
+            return std::unexpected(QStringLiteral("the top level is not an object"));
+        const QJsonObject root = document.object();
+        Map map;
+        for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
+            auto entry = Json::toObject(it.value(), it.key());
+            if (!entry)
+                return std::unexpected(entry.error());
+            auto labels = PortLabels::fromJson(*entry);
+            if (!labels)
+                return std::unexpected(labels.error());
+            map.insert(it.key(), std::move(*labels));
+        }
+        return map;
+    };
+    return file.load(decode, [&file](const QString &aside, const QString &error) {
+        StoreFile::printLine(QStringLiteral("LabelStore: unreadable %1 moved to %2 — %3")
+                                 .arg(file.fileName(), aside, error));
+    });
+}
+
+PortLabels LabelStore::labels(const QUuid &connection) const
+{
+    return m_byConnection.value(Json::uuidText(connection));
+}
+
+void LabelStore::set(const std::optional<QString> &label, PortKind kind, int index,
+                     const QUuid &connection)
+{
+    if (index < 0)
+        return;
+    const QString key = Json::uuidText(connection);
+    PortLabels labels = m_byConnection.value(key);
+    const QString text = label ? trimmed(*label) : QString();
+    auto &map = kind == PortKind::source ? labels.sources : labels.destinations;
+    if (text.isEmpty())
+        map.remove(QString::number(index));
+    else
+        map.insert(QString::number(index), text);
+    commit(key, labels);
+}
+
+void LabelStore::merge(const ParsedLabels &parsed, const QUuid &connection)
+{
+    const QString key = Json::uuidText(connection);
+    PortLabels labels = m_byConnection.value(key);
+    const auto apply = [](const QMap<qint64, QString> &from, QMap<QString, QString> &into) {
+        for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
+            const QString text = trimmed(it.value());
+            // Only real port indices become keys: the keys carry no sign.
+            if (!text.isEmpty() && it.key() >= 0)
+                into.insert(QString::number(it.key()), text);
+        }
+    };
+    apply(parsed.sources, labels.sources);
+    apply(parsed.destinations, labels.destinations);
+    commit(key, labels);
+}
+
+void LabelStore::removeAll(const QUuid &connection)
+{
+    m_byConnection.remove(Json::uuidText(connection));
+    emit byConnectionChanged();
+    save();
+}
+
+void LabelStore::commit(const QString &key, const PortLabels &labels)
+{
+    if (labels.isEmpty())
+        m_byConnection.remove(key);
+    else
+        m_byConnection.insert(key, labels);
+    emit byConnectionChanged();
+    save();
+}
+
+void LabelStore::save()
+{
+    QJsonObject root;
+    for (auto it = m_byConnection.constBegin(); it != m_byConnection.constEnd(); ++it)
+        root.insert(it.key(), it.value().toJson());
+    if (const auto failure = m_file.write(QJsonDocument(root)))
+        StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Model/RouterModels.h"
+#include "Model/StoreFile.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+// One router's user label overrides, keyed by the port's 0-based index in decimal.
+// Every stored label is non-empty and trimmed.
+struct PortLabels
+{
+    QMap<QString, QString> sources;
+    QMap<QString, QString> destinations;
+
+    bool isEmpty() const { return sources.isEmpty() && destinations.isEmpty(); }
+    bool operator==(const PortLabels &) const = default;
+
+    // Both members are always written and both are required when reading.
+    QJsonObject toJson() const;
+    static Json::Decoded<PortLabels> fromJson(const QJsonObject &object);
+};
+
+// Labels read from an import, keyed by 0-based port index. Indices are 64-bit because an
+// imported file may name any number; only the store decides what is kept.
+struct ParsedLabels
+{
+    QMap<qint64, QString> sources;
+    QMap<qint64, QString> destinations;
+
+    bool operator==(const ParsedLabels &) const = default;
+};
+
+// The user label overrides of every saved router, kept in labels.json. One instance per
+// application, used on the UI thread only. Every change is written to disk before the
+// operation returns; a failed write is printed and the change stays in memory.
+class LabelStore final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QMap<QString, PortLabels> byConnection READ byConnection NOTIFY byConnectionChanged)
+
+public:
+    using Map = QMap<QString, PortLabels>;
+
+    // `filePath` defaults to defaultURL(); the file is read once, here.
+    explicit LabelStore(const QString &filePath = defaultURL(), QObject *parent = nullptr);
+
+    // "Quorvel/labels.json" under the application-support folder.
+    static QString defaultURL();
+    // The decoded map; std::nullopt when there is no file or it was unreadable (then it has
+    // been moved aside and the unreadable-file line printed).
+    static std::optional<Map> load(const QString &filePath);
+
+    QString url() const { return m_file.path(); }
+    // Keyed by the upper-case UUID text of each connection id.
+    const Map &byConnection() const { return m_byConnection; }
+    // The overrides of one router; two empty maps when it has none.
+    PortLabels labels(const QUuid &connection) const;
+
+    // Sets (trimmed, non-empty) or clears one override. A negative index is ignored.
+    void set(const std::optional<QString> &label, PortKind kind, int index,
+             const QUuid &connection);
+    // Adds or replaces the imported overrides; names empty after trimming are skipped.
+    void merge(const ParsedLabels &parsed, const QUuid &connection);
+    // Drops every override of the router.
+    void removeAll(const QUuid &connection);
+    void save();
+
+signals:
+    void byConnectionChanged();
+
+private:
+    static std::optional<Map> load(StoreFile &file);
+    void commit(const QString &key, const PortLabels &labels);
+
+    StoreFile m_file;
+    Map m_byConnection;
+};

@@ -1,0 +1,203 @@
+#include "Model/PanelStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace {
+
+const QString kPanels = QStringLiteral("panels");
+const QString kActive = QStringLiteral("active");
+
+QList<int> sortedDistinct(QList<int> indices)
+{
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    return indices;
+}
+
+Json::Decoded<PanelStore::File> decode(const QJsonDocument &document)
+{
+    if (!document.isObject())
+        return std::unexpected(QStringLiteral("the top level is not an object"));
+    const QJsonObject root = document.object();
+    auto panels = Json::optObject(root, kPanels);
+    if (!panels)
+        return std::unexpected(panels.error());
+    if (!*panels)
+        return std::unexpected(QStringLiteral("“panels” is missing"));
+    auto active = Json::optObject(root, kActive);
+    if (!active)
+        return std::unexpected(active.error());
+    if (!*active)
+        return std::unexpected(QStringLiteral("“active” is missing"));
+
+    PanelStore::File file;
+    for (auto it = (*panels)->constBegin(); it != (*panels)->constEnd(); ++it) {
+        if (!it.value().isArray())
+            return std::unexpected(QStringLiteral("“%1” is not an array").arg(it.key()));
+        QList<SubPanel> list;
+        for (const QJsonValue &item : it.value().toArray()) {
+            auto object = Json::toObject(item, it.key());
+            if (!object)
+                return std::unexpected(object.error());
+            auto panel = SubPanel::fromJson(*object);
+            if (!panel)
+                return std::unexpected(panel.error());
+            list.append(std::move(*panel));
+        }
+        file.panels.insert(it.key(), std::move(list));
+    }
+    for (auto it = (*active)->constBegin(); it != (*active)->constEnd(); ++it) {
+        const QUuid id = it.value().isString() ? Json::parseUuid(it.value().toString()) : QUuid();
+        if (id.isNull())
+            return std::unexpected(QStringLiteral("“%1” is not a UUID").arg(it.key()));
+        file.active.insert(it.key(), id);
+    }
+    return file;
+}
+
+} // namespace
+
+PanelStore::PanelStore(const QString &filePath, QObject *parent)
+    : QObject(parent)
+    , m_file(filePath)
+{
+    m_content = load(m_file).value_or(File());
+}
+
+QString PanelStore::defaultURL()
+{
+    return StoreFile::defaultPath(QStringLiteral("panels.json"));
+}
+
+std::optional<PanelStore::File> PanelStore::load(const QString &filePath)
+{
+    StoreFile file(filePath);
+    return load(file);
+}
+
+std::optional<PanelStore::File> PanelStore::load(StoreFile &file)
+{
+    bool unreadable = false;
+    auto content = file.load(decode, [&](const QString &, const QString &error) {
+        unreadable = true;
+        StoreFile::printLine(QStringLiteral("PanelStore: unreadable %1 moved aside — %2")
+                                 .arg(file.fileName(), error));
+    });
+    if (unreadable)
+        return File();
+    return content;
+}
+
+QList<SubPanel> PanelStore::panels(const QUuid &connection) const
+{
+    QList<SubPanel> list = m_content.panels.value(Json::uuidText(connection));
+    for (SubPanel &panel : list) {
+        panel.sourceIndices = sortedDistinct(panel.sourceIndices);
+        panel.destinationIndices = sortedDistinct(panel.destinationIndices);
+    }
+    return list;
+}
+
+void PanelStore::upsert(const SubPanel &panel, const QUuid &connection)
+{
+    QList<SubPanel> &list = m_content.panels[Json::uuidText(connection)];
+    const auto same = std::find_if(list.begin(), list.end(), [&](const SubPanel &existing) {
+        return existing.id == panel.id;
+    });
+    if (same != list.end())
+        *same = panel;
+    else
+        list.append(panel);
+    changed();
+}
+
+void PanelStore::remove(const QUuid &id, const QUuid &connection)
+{
+    const QString key = Json::uuidText(connection);
+    const auto it = m_content.panels.find(key);
+    if (it != m_content.panels.end()) {
+        it->removeIf([&](const SubPanel &panel) { return panel.id == id; });
+        if (it->isEmpty())
+            m_content.panels.erase(it);
+    }
+    const auto active = m_content.active.constFind(key);
+    if (active != m_content.active.constEnd() && *active == id)
+        m_content.active.remove(key);
+    changed();
+}
+
+void PanelStore::move(const QList<int> &fromOffsets, int toOffset, const QUuid &connection)
+{
+    const auto it = m_content.panels.find(Json::uuidText(connection));
+    if (it != m_content.panels.end()) {
+        const QList<SubPanel> &old = *it;
+        QList<bool> moving(old.size(), false);
+        for (int offset : fromOffsets) {
+            if (offset >= 0 && offset < old.size())
+                moving[offset] = true;
+        }
+        QList<SubPanel> before, moved, after;
+        for (int i = 0; i < old.size(); ++i) {
+            if (moving[i])
+                moved.append(old[i]);
+            else if (i < toOffset)
+                before.append(old[i]);
+            else
+                after.append(old[i]);
+        }
+        *it = before + moved + after;
+    }
+    changed();
+}
+
+std::optional<QUuid> PanelStore::activePanelID(const QUuid &connection) const
+{
+    const auto it = m_content.active.constFind(Json::uuidText(connection));
+    if (it == m_content.active.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+void PanelStore::setActivePanelID(const std::optional<QUuid> &id, const QUuid &connection)
+{
+    const QString key = Json::uuidText(connection);
+    if (id)
+        m_content.active.insert(key, *id);
+    else
+        m_content.active.remove(key);
+    changed();
+}
+
+void PanelStore::removeAll(const QUuid &connection)
+{
+    const QString key = Json::uuidText(connection);
+    m_content.panels.remove(key);
+    m_content.active.remove(key);
+    changed();
+}
+
+void PanelStore::changed()
+{
+    emit fileChanged();
+    save();
+}
+
+void PanelStore::save()
+{
+    QJsonObject panels;
+    for (auto it = m_content.panels.constBegin(); it != m_content.panels.constEnd(); ++it) {
+        QJsonArray list;
+        for (const SubPanel &panel : it.value())
+            list.append(panel.toJson());
+        panels.insert(it.key(), list);
+    }
+    QJsonObject active;
+    for (auto it = m_content.active.constBegin(); it != m_content.active.constEnd(); ++it)
+        active.insert(it.key(), Json::uuidText(it.value()));
+    const QJsonObject root { { kPanels, panels }, { kActive, active } };
+    if (const auto failure = m_file.write(QJsonDocument(root)))
+        StoreFile::printLine(QStringLiteral("PanelStore: save failed — ") + *failure);
+}

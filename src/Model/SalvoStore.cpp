@@ -1,0 +1,155 @@
+#include "Model/SalvoStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+SalvoStore::SalvoStore(const QString &filePath, QObject *parent)
+    : QObject(parent)
+    , m_file(filePath)
+{
+    m_byConnection = load(m_file).value_or(Map());
+}
+
+QString SalvoStore::defaultURL()
+{
+    return StoreFile::defaultPath(QStringLiteral("salvos.json"));
+}
+
+std::optional<SalvoStore::Map> SalvoStore::load(const QString &filePath)
+{
+    StoreFile file(filePath);
+    return load(file);
+}
+
+std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file)
+{
+    const auto decode = [](const QJsonDocument &document) -> Json::Decoded<Map> {
+        if (!document.isObject())
+            return std::unexpected(QStringLiteral("the top level is not an object"));
+        const QJsonObject root = document.object();
+        Map map;
+        for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
+            if (!it.value().isArray())
+                return std::unexpected(QStringLiteral("“%1” is not an array").arg(it.key()));
+            QList<Salvo> list;
+            for (const QJsonValue &item : it.value().toArray()) {
+                auto object = Json::toObject(item, it.key());
+                if (!object)
+                    return std::unexpected(object.error());
+                auto salvo = Salvo::fromJson(*object);
+                if (!salvo)
+                    return std::unexpected(salvo.error());
+                list.append(std::move(*salvo));
+            }
+            map.insert(it.key(), std::move(list));
+        }
+        return map;
+    };
+    bool unreadable = false;
+    auto map = file.load(decode, [&](const QString &, const QString &error) {
+        unreadable = true;
+        StoreFile::printLine(QStringLiteral("SalvoStore: unreadable %1 moved aside — %2")
+                                 .arg(file.fileName(), error));
+    });
+    if (unreadable)
+        return Map();
+    return map;
+}
+
+QList<Salvo> SalvoStore::salvos(const QUuid &connection) const
+{
+    return m_byConnection.value(Json::uuidText(connection));
+}
+
+void SalvoStore::add(const Salvo &salvo, const QUuid &connection)
+{
+    const QString key = Json::uuidText(connection);
+    QList<Salvo> list = m_byConnection.value(key);
+    const auto same = std::find_if(list.begin(), list.end(), [&](const Salvo &existing) {
+        return existing.name == salvo.name && existing.panelID == salvo.panelID;
+    });
+    if (same != list.end()) {
+        same->routes = salvo.routes;
+        same->savedAt = salvo.savedAt;
+    } else {
+        list.append(salvo);
+    }
+    m_byConnection.insert(key, list);
+    emit byConnectionChanged();
+    save();
+}
+
+void SalvoStore::update(const QUuid &id, const QList<Route> &routes, double savedAt,
+                        const QUuid &connection)
+{
+    const auto it = m_byConnection.find(Json::uuidText(connection));
+    if (it == m_byConnection.end())
+        return;
+    for (Salvo &salvo : *it) {
+        if (salvo.id == id) {
+            salvo.routes = routes;
+            salvo.savedAt = savedAt;
+            emit byConnectionChanged();
+            save();
+            return;
+        }
+    }
+}
+
+void SalvoStore::rename(const QUuid &id, const QString &name, const QUuid &connection)
+{
+    const auto it = m_byConnection.find(Json::uuidText(connection));
+    if (it == m_byConnection.end())
+        return;
+    for (Salvo &salvo : *it) {
+        if (salvo.id == id) {
+            salvo.name = name;
+            emit byConnectionChanged();
+            save();
+            return;
+        }
+    }
+}
+
+template<typename Predicate>
+void SalvoStore::removeWhere(const QUuid &connection, Predicate predicate)
+{
+    const auto it = m_byConnection.find(Json::uuidText(connection));
+    if (it != m_byConnection.end()) {
+        it->removeIf(predicate);
+        if (it->isEmpty())
+            m_byConnection.erase(it);
+    }
+    emit byConnectionChanged();
+    save();
+}
+
+void SalvoStore::remove(const QUuid &id, const QUuid &connection)
+{
+    removeWhere(connection, [&](const Salvo &salvo) { return salvo.id == id; });
+}
+
+void SalvoStore::removeAll(const QUuid &panelID, const QUuid &connection)
+{
+    removeWhere(connection, [&](const Salvo &salvo) { return salvo.panelID == panelID; });
+}
+
+void SalvoStore::removeAll(const QUuid &connection)
+{
+    m_byConnection.remove(Json::uuidText(connection));
+    emit byConnectionChanged();
+    save();
+}
+
+void SalvoStore::save()
+{
+    QJsonObject root;
+    for (auto it = m_byConnection.constBegin(); it != m_byConnection.constEnd(); ++it) {
+        QJsonArray list;
+        for (const Salvo &salvo : it.value())
+            list.append(salvo.toJson());
+        root.insert(it.key(), list);
+    }
+    if (const auto failure = m_file.write(QJsonDocument(root)))
+        StoreFile::printLine(QStringLiteral("SalvoStore: save failed — ") + *failure);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Model/RouterModels.h"
+#include "Model/StoreFile.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QUuid>
+
+#include <optional>
+
+// The salvos of every saved router, kept in salvos.json in list order. One instance per
+// application, used on the UI thread only; every change is on disk (or printed as a save
+// failure) before the operation returns. No router is left with an empty list.
+class SalvoStore final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(
+        QMap<QString, QList<Salvo>> byConnection READ byConnection NOTIFY byConnectionChanged)
+
+public:
+    using Map = QMap<QString, QList<Salvo>>;
+
+    explicit SalvoStore(const QString &filePath = defaultURL(), QObject *parent = nullptr);
+
+    // "Quorvel/salvos.json" under the application-support folder.
+    static QString defaultURL();
+    // The decoded map; std::nullopt when there is no file; an empty map after moving an
+    // unreadable file aside (its line printed).
+    static std::optional<Map> load(const QString &filePath);
+
+    QString url() const { return m_file.path(); }
+    // Keyed by the upper-case UUID text of each connection id.
+    const Map &byConnection() const { return m_byConnection; }
+    // One router's salvos in stored order; empty when it has none.
+    QList<Salvo> salvos(const QUuid &connection) const;
+
+    // Appends the salvo, or, when a salvo of the same name (exact) and the same sub-panel
+    // exists, gives that one the new routes and date in place, keeping its id and position.
+    void add(const Salvo &salvo, const QUuid &connection);
+    // Replaces routes and capture date of one salvo; writes nothing for an unknown id.
+    void update(const QUuid &id, const QList<Route> &routes, double savedAt,
+                const QUuid &connection);
+    // Renames one salvo as given (the caller trims); writes nothing for an unknown id.
+    void rename(const QUuid &id, const QString &name, const QUuid &connection);
+    // Removes the salvo; always writes.
+    void remove(const QUuid &id, const QUuid &connection);
+    // Removes every salvo captured from the sub-panel; whole-router salvos stay. Always writes.
+    void removeAll(const QUuid &panelID, const QUuid &connection);
+    // Removes the router's whole list. Always writes.
+    void removeAll(const QUuid &connection);
+    void save();
+
+signals:
+    void byConnectionChanged();
+
+private:
+    static std::optional<Map> load(StoreFile &file);
+    template<typename Predicate> void removeWhere(const QUuid &connection, Predicate predicate);
+
+    StoreFile m_file;
+    Map m_byConnection;
+};
