@@ -1,0 +1,265 @@
+#include "Drivers/QuartzParser.h"
+
+#include <algorithm>
+#include <limits>
+
+Q_LOGGING_CATEGORY(lcQuartz, "quorvel.quartz")
+Q_LOGGING_CATEGORY(lcQuartzRaw, "quorvel.quartz.raw", QtWarningMsg)
+
+namespace {
+
+int boundedCount(int saved, const char *what)
+{
+    const int count = std::clamp(saved, 2, QuartzParser::maxPortCount);
+    if (saved > QuartzParser::maxPortCount)
+        qCWarning(lcQuartz) << "saved" << what << "count" << saved << "is out of bounds; using"
+                            << count;
+    return count;
+}
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+QStringView trimmed(QStringView text)
+{
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+bool isAsciiLetter(QChar c)
+{
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+// A decimal integer with an optional sign; nothing on anything else or on overflow.
+std::optional<int> parseNumber(QStringView text)
+{
+    text = trimmed(text);
+    bool negative = false;
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
+        negative = text.front() == u'-';
+        text = text.sliced(1);
+    }
+    if (text.isEmpty())
+        return std::nullopt;
+    qint64 value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+        if (value > std::numeric_limits<int>::max())
+            return std::nullopt;
+    }
+    return int(negative ? -value : value);
+}
+
+} // namespace
+
+QuartzParser::QuartzParser(const RouterConnection &connection, Hooks hooks)
+    : m_hooks(std::move(hooks))
+    , m_deviceName(connection.name)
+    , m_sourceCount(boundedCount(connection.simSourceCount, "source"))
+    , m_destinationCount(boundedCount(connection.simDestinationCount, "destination"))
+{}
+
+std::optional<QuartzParser::Answer> QuartzParser::parseAnswer(QStringView line)
+{
+    if (line.size() < 3 || !(line.startsWith(u".A") || line.startsWith(u".U")))
+        return std::nullopt;
+    QStringView rest = line.sliced(2);
+    qsizetype letters = 0;
+    while (letters < rest.size() && isAsciiLetter(rest.at(letters)))
+        ++letters;
+    if (letters == 0)
+        return std::nullopt;
+    const QStringView levels = rest.first(letters);
+    rest = rest.sliced(letters);
+
+    QStringView pieces[2];
+    int count = 0;
+    for (QStringView piece : rest.tokenize(u',', Qt::SkipEmptyParts)) {
+        if (count == 2)
+            return std::nullopt;
+        pieces[count++] = piece;
+    }
+    if (count != 2)
+        return std::nullopt;
+    const auto destination = parseNumber(pieces[0]);
+    const auto source = parseNumber(pieces[1]);
+    if (!destination || !source || *destination < 1 || *source < 1)
+        return std::nullopt;
+    return Answer{levels.toString(), *destination, *source};
+}
+
+QList<int> QuartzParser::pendingConnects() const
+{
+    return QList<int>(m_pendingConnects.begin(), m_pendingConnects.end());
+}
+
+void QuartzParser::emitEvent(const RouterDriverEvent &event)
+{
+    if (m_hooks.report)
+        m_hooks.report(event);
+}
+
+void QuartzParser::send(const QByteArray &bytes)
+{
+    if (!m_hooks.send || bytes.isEmpty())
+        return;
+    qCDebug(lcQuartzRaw) << "send" << bytes;
+    m_hooks.send(bytes);
+}
+
+void QuartzParser::beginInterrogation()
+{
+    // One write for the whole matrix rather than a flush per line.
+    QByteArray batch;
+    batch.reserve(m_destinationCount * 8);
+    for (int n = 1; n <= m_destinationCount; ++n)
+        batch.append(".IV").append(QByteArray::number(n)).append('\r');
+    send(batch);
+    if (m_hooks.arm)
+        m_hooks.arm(Timer::noAnswer);
+}
+
+QByteArray QuartzParser::lineForConnect(int source, int destination)
+{
+    if (int(m_pendingConnects.size()) >= maxPendingConnects)
+        m_pendingConnects.pop_front();
+    m_pendingConnects.push_back(destination);
+    return ".SV" + QByteArray::number(destination + 1) + ',' + QByteArray::number(source + 1);
+}
+
+void QuartzParser::reinterrogate(int destination)
+{
+    m_mustReport.insert(destination);
+    send(".IV" + QByteArray::number(destination + 1) + '\r');
+}
+
+void QuartzParser::ingest(const QByteArray &bytes)
+{
+    qCDebug(lcQuartzRaw) << "recv" << bytes;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = start;
+        while (end < bytes.size() && bytes.at(end) != '\r' && bytes.at(end) != '\n')
+            ++end;
+        const QByteArrayView piece(bytes.constData() + start, end - start);
+        const bool lineEnded = end < bytes.size();
+        if (!m_discardingLine) {
+            if (m_buffer.size() + piece.size() > maxLineLength) {
+                qCWarning(lcQuartz) << "dropping a line longer than" << maxLineLength << "bytes";
+                m_buffer.clear();
+                m_discardingLine = true;
+            } else {
+                m_buffer.append(piece);
+            }
+        }
+        if (!lineEnded)
+            break;
+        if (!m_discardingLine) {
+            const QString line = QString::fromUtf8(m_buffer);
+            m_buffer.clear();
+            handleLine(trimmed(line));
+        }
+        m_discardingLine = false;
+        start = end + 1;
+    }
+}
+
+void QuartzParser::handleLine(QStringView line)
+{
+    if (line.isEmpty())
+        return;
+    if (line.startsWith(u'?')) {
+        emitEvent(RouterDriverEvent::makeCommandRefused(
+            QStringLiteral("The router refused the command.")));
+        if (!m_pendingConnects.empty()) {
+            const int destination = m_pendingConnects.front();
+            m_pendingConnects.pop_front();
+            reinterrogate(destination);
+        }
+        return;
+    }
+    const auto answer = parseAnswer(line);
+    if (!answer)
+        return;
+    m_answerReceived = true;
+
+    if (answer->destination > m_destinationCount || answer->source > m_sourceCount) {
+        if (!m_rangeWarned) {
+            m_rangeWarned = true;
+            emitEvent(RouterDriverEvent::makeCommandRefused(
+                QStringLiteral("The device reports ports beyond the configured %1×%2 — increase "
+                               "the matrix size in this router's settings.")
+                    .arg(m_sourceCount)
+                    .arg(m_destinationCount)));
+        }
+        return;
+    }
+    // Only the video level is kept; an answer for audio or data levels alone must not move
+    // the video crosspoint.
+    if (!answer->levels.contains(u'V'))
+        return;
+
+    const int destination = answer->destination - 1;
+    const int source = answer->source - 1;
+    if (!m_pendingConnects.empty() && m_pendingConnects.front() == destination)
+        m_pendingConnects.pop_front();
+    const auto held = m_routing.constFind(destination);
+    const bool unchanged = held != m_routing.constEnd() && *held == source;
+    const bool mustReport = m_mustReport.remove(destination);
+    if (!(unchanged && m_connectedEmitted && !mustReport)) {
+        m_routing.insert(destination, source);
+        if (m_connectedEmitted)
+            emitEvent(RouterDriverEvent::makeRouteChanged(0, destination, source));
+    }
+    scheduleFinalize();
+}
+
+void QuartzParser::scheduleFinalize()
+{
+    if (m_connectedEmitted || !m_answerReceived)
+        return;
+    if (m_hooks.arm)
+        m_hooks.arm(Timer::finalize);
+}
+
+void QuartzParser::finalize()
+{
+    if (m_stopped || m_connectedEmitted)
+        return;
+    m_connectedEmitted = true;
+    emitEvent(RouterDriverEvent::makeConnected(state()));
+}
+
+void QuartzParser::checkAnswered()
+{
+    if (m_stopped || m_connectedEmitted || m_answerReceived)
+        return;
+    emitEvent(RouterDriverEvent::makeError(
+        QStringLiteral("The device answered TCP but spoke no Quartz — check the port and matrix "
+                       "size.")));
+}
+
+RouterState QuartzParser::state() const
+{
+    RouterState state;
+    state.deviceName = m_deviceName;
+    state.model = QStringLiteral("Quartz %1×%2").arg(m_sourceCount).arg(m_destinationCount);
+    state.vendor = RouterVendor::evertzQuartz;
+    state.sources.reserve(m_sourceCount);
+    for (int i = 0; i < m_sourceCount; ++i)
+        state.sources.append({i, PortKind::source, QStringLiteral("In %1").arg(i + 1)});
+    state.destinations.reserve(m_destinationCount);
+    for (int i = 0; i < m_destinationCount; ++i)
+        state.destinations.append({i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1)});
+    state.levels = {{0, QStringLiteral("Video"), LevelKind::video}};
+    state.routing.insert(0, m_routing);
+    return state;
+}

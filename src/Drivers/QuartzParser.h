@@ -1,0 +1,109 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QStringView>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcQuartz)
+// Every line written and read; off by default.
+Q_DECLARE_LOGGING_CATEGORY(lcQuartzRaw)
+
+// The Quartz side of one router link: splits the router's replies into lines, reads route
+// answers, keeps the routing of the video level, matches answers to the routes sent and
+// reports the router's state once it is read.
+//
+// A pure object: bytes in, lines and events out. It owns no socket and no clock; the driver
+// runs the debounce and the no-answer check and calls finalize() and checkAnswered() when
+// they fall due. All calls happen on the driver's queue.
+class QuartzParser final
+{
+public:
+    // Guards against a damaged saved size; far above any router the editor offers.
+    static constexpr int maxPortCount = 4096;
+    // A route answer is a dozen characters; anything this long without a line end is noise.
+    static constexpr int maxLineLength = 4096;
+    // Routes a silent router leaves unanswered; the oldest go first beyond this.
+    static constexpr int maxPendingConnects = 4096;
+
+    enum class Timer {
+        finalize, // (re)start the quiet period after which the state is reported
+        noAnswer, // start the check that some answer arrived at all
+    };
+
+    struct Hooks
+    {
+        std::function<void(const RouterDriverEvent &)> report;
+        // Writes one or more CR-terminated lines; when empty, nothing is sent.
+        std::function<void(const QByteArray &)> send;
+        std::function<void(Timer)> arm;
+    };
+
+    // One ".A"/".U" route answer.
+    struct Answer
+    {
+        QString levels;  // the level letters, e.g. "V" or "VA"
+        int destination; // 1-based, as on the wire
+        int source;      // 1-based
+    };
+
+    QuartzParser(const RouterConnection &connection, Hooks hooks);
+
+    void setSend(std::function<void(const QByteArray &)> send) { m_hooks.send = std::move(send); }
+
+    // Reads a route answer; nothing for any other or malformed line.
+    static std::optional<Answer> parseAnswer(QStringView line);
+
+    int sourceCount() const { return m_sourceCount; }
+    int destinationCount() const { return m_destinationCount; }
+    bool connectedEmitted() const { return m_connectedEmitted; }
+    bool answerReceived() const { return m_answerReceived; }
+    const LevelRouting &routing() const { return m_routing; }
+    QList<int> pendingConnects() const;
+
+    // Asks for every destination in one write and arms the no-answer check.
+    void beginInterrogation();
+    // Records the pending route and returns its line, without the CR.
+    QByteArray lineForConnect(int source, int destination);
+    void reinterrogate(int destination);
+    void ingest(const QByteArray &bytes);
+    void handleLine(QStringView line);
+
+    // The quiet period after the last answer has passed: reports the state once.
+    void finalize();
+    // The no-answer period has passed: reports a router that never answered.
+    void checkAnswered();
+    // The link has ended: timers that still fall due do nothing.
+    void stop() { m_stopped = true; }
+
+    RouterState state() const;
+
+private:
+    void emitEvent(const RouterDriverEvent &event);
+    void send(const QByteArray &bytes);
+    void scheduleFinalize();
+
+    Hooks m_hooks;
+    QString m_deviceName;
+    int m_sourceCount;
+    int m_destinationCount;
+
+    QByteArray m_buffer;
+    bool m_discardingLine = false; // the current line outgrew maxLineLength
+    LevelRouting m_routing;
+    // Destinations whose next answer is reported even when it repeats what we hold, because
+    // a refused route left the controller showing its optimistic source.
+    QSet<int> m_mustReport;
+    bool m_connectedEmitted = false;
+    bool m_answerReceived = false;
+    bool m_rangeWarned = false;
+    bool m_stopped = false;
+    std::deque<int> m_pendingConnects;
+};

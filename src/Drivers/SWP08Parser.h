@@ -1,0 +1,133 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QLoggingCategory>
+#include <QSet>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSwp08)
+// Every byte written and read, in hex; off by default.
+Q_DECLARE_LOGGING_CATEGORY(lcSwp08Raw)
+
+// The SW-P-08 side of one router link: frames outgoing messages, unframes and checks incoming
+// ones, answers each received frame with DLE ACK or DLE NAK, matches acknowledgements to the
+// commands sent, keeps the routing per level and reports the router's state once it is read.
+//
+// A pure object: bytes in, bytes and events out. It owns no socket and no clock; the driver
+// runs the debounce and the no-answer check and calls finalize() and checkAnswered() when
+// they fall due. All calls happen on the driver's queue.
+class SWP08Parser final
+{
+public:
+    // Ports travel as a 3-bit quotient and a 7-bit remainder, levels in 4 bits.
+    static constexpr int maxPortCount = 1024;
+    static constexpr int levelCount = 16;
+    // A message is at most 255 bytes; a frame adds its byte count and checksum.
+    static constexpr int maxMessageLength = 255;
+    static constexpr int maxFrameLength = maxMessageLength + 2;
+    // Commands a silent router leaves unacknowledged; the oldest go first beyond this.
+    static constexpr int maxPendingCommands = 4096;
+
+    static constexpr char DLE = 0x10;
+    static constexpr char STX = 0x02;
+    static constexpr char ETX = 0x03;
+    static constexpr char ACK = 0x06;
+    static constexpr char NAK = 0x15;
+
+    enum class Timer {
+        finalize, // (re)start the quiet period after which the state is reported
+        noAnswer, // start the check that some tally arrived at all
+    };
+
+    struct Hooks
+    {
+        std::function<void(const RouterDriverEvent &)> report;
+        // Writes bytes on the link; when empty, nothing is sent.
+        std::function<void(const QByteArray &)> send;
+        std::function<void(Timer)> arm;
+    };
+
+    struct PendingCommand
+    {
+        enum Kind { connect, interrogate };
+        Kind kind = interrogate;
+        int destination = 0;
+        int level = 0;
+
+        bool operator==(const PendingCommand &) const = default;
+    };
+
+    SWP08Parser(const RouterConnection &connection, Hooks hooks);
+
+    void setSend(std::function<void(const QByteArray &)> send) { m_hooks.send = std::move(send); }
+
+    // Message bytes to wire bytes: DLE STX, message, byte count, checksum (0x10 doubled),
+    // DLE ETX. Messages longer than maxMessageLength are not framed (empty result).
+    static QByteArray frame(const QByteArray &message);
+    static QByteArray connectPayload(int source, int destination, int level);
+    static QByteArray interrogatePayload(int destination, int level = 0);
+    // Why the protocol cannot carry this crosspoint, or nothing when it can.
+    static std::optional<DriverError> addressError(int source, int destination, int level);
+
+    int sourceCount() const { return m_sourceCount; }
+    int destinationCount() const { return m_destinationCount; }
+    bool connectedEmitted() const { return m_connectedEmitted; }
+    bool tallyReceived() const { return m_tallyReceived; }
+    const QHash<int, LevelRouting> &routing() const { return m_routing; }
+    QList<PendingCommand> pendingCommands() const;
+
+    // Asks for every destination in one write and arms the no-answer check.
+    void beginInterrogation();
+    // Records the pending CONNECT and returns its frame; the crosspoint must be addressable.
+    QByteArray prepareConnect(int source, int destination, int level);
+    void reinterrogate(int destination, int level = 0);
+    // Drops the newest pending CONNECT for the destination after its write failed.
+    void abortPendingConnect(int destination, int level = 0);
+    void ingest(const QByteArray &bytes);
+
+    // The quiet period after the last tally has passed: reports the state once.
+    void finalize();
+    // The no-answer period has passed: reports a router that never sent a tally.
+    void checkAnswered();
+    // The link has ended: timers that still fall due do nothing.
+    void stop() { m_stopped = true; }
+
+    RouterState state() const;
+
+private:
+    void emitEvent(const RouterDriverEvent &event);
+    void send(const QByteArray &bytes);
+    void pushPending(PendingCommand command);
+    void handleAck();
+    void handleNak();
+    void processFrame(const QByteArray &frame);
+    void applyTally(const QByteArray &message);
+    void scheduleFinalize();
+    void appendFrameByte(char byte);
+
+    Hooks m_hooks;
+    QString m_deviceName;
+    int m_sourceCount;
+    int m_destinationCount;
+
+    bool m_inFrame = false;
+    bool m_lastWasDLE = false;
+    QByteArray m_frameBytes;
+
+    QHash<int, LevelRouting> m_routing; // level to destination to source
+    // Crosspoints whose next tally is reported even when it repeats what we hold, because a
+    // refused route left the controller showing its optimistic source.
+    QSet<std::pair<int, int>> m_mustReport; // (level, destination)
+    bool m_connectedEmitted = false;
+    bool m_tallyReceived = false;
+    bool m_rangeWarned = false;
+    bool m_stopped = false;
+    std::deque<PendingCommand> m_pending;
+};
