@@ -1,0 +1,307 @@
+#include "Drivers/TcpLink.h"
+
+#include "Platform/Async.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcLinkFallback, "quorvel.tcplink", QtInfoMsg)
+
+} // namespace
+
+// Everything the connection's callbacks need, shared with them so that they never reach
+// back into the link or the driver object.
+struct TcpLink::Core
+{
+    SerialQueue *queue = nullptr;
+    std::shared_ptr<RouterEventStream> events;
+    Profile profile;
+    Protocol protocol;
+    std::weak_ptr<TcpConnection> connection;
+    std::atomic_bool ended{false};
+    DelayedWork watchdog;
+
+    std::mutex worksMutex;
+    std::vector<DelayedWork> works;
+
+    const QLoggingCategory &log() const { return profile.log ? *profile.log : lcLinkFallback(); }
+
+    void emitEvent(const RouterDriverEvent &event)
+    {
+        qCDebug(log()) << "event" << describe(event);
+        events->yield(event);
+    }
+
+    // Runs once; cancels every piece of protocol work so nothing fires after the end.
+    void end()
+    {
+        if (ended.exchange(true))
+            return;
+        watchdog.cancel();
+        std::vector<DelayedWork> pending;
+        {
+            std::lock_guard lock(worksMutex);
+            pending.swap(works);
+        }
+        for (DelayedWork &work : pending)
+            work.cancel();
+        if (protocol.ended)
+            protocol.ended();
+    }
+
+    DelayedWork schedule(std::chrono::milliseconds delay, std::function<void()> fn)
+    {
+        if (ended.load())
+            return {};
+        DelayedWork work = queue->schedule(delay, std::move(fn));
+        std::lock_guard lock(worksMutex);
+        std::erase_if(works, [](const DelayedWork &w) { return !w.isPending(); });
+        works.push_back(work);
+        // The link may have ended between the check above and now.
+        if (ended.load())
+            work.cancel();
+        return work;
+    }
+
+    void rawTraffic(const char *direction, const QByteArray &bytes) const
+    {
+        if (profile.rawLog && profile.rawLog->isDebugEnabled())
+            qCDebug(*profile.rawLog).noquote() << direction << bytes.toHex(' ');
+    }
+};
+
+std::expected<TcpLink::Target, QString> TcpLink::targetFor(const RouterConnection &connection,
+                                                            const Profile &profile)
+{
+    Target target;
+    if (!connection.host.isEmpty()) {
+        target.endpoint.address.host = connection.host;
+        target.endpoint.address.port = quint16(std::clamp(connection.port, 0, 65535));
+        target.statusText = QStringLiteral("Connecting to %1:%2…")
+                                .arg(connection.host)
+                                .arg(connection.port);
+        return target;
+    }
+    if (profile.allowsBonjour && connection.bonjourName && connection.bonjourType) {
+        ServiceEndpoint service;
+        service.name = *connection.bonjourName;
+        service.type = *connection.bonjourType;
+        service.domain = connection.bonjourDomain.value_or(QStringLiteral("local."));
+        target.endpoint.service = service;
+        target.statusText = QStringLiteral("Connecting to %1 via Bonjour…").arg(service.name);
+        return target;
+    }
+    return std::unexpected(profile.noAddressText);
+}
+
+QString TcpLink::watchdogText(std::chrono::milliseconds watchdog)
+{
+    return QStringLiteral("The router didn't answer within %1 seconds.")
+        .arg(QString::number(double(watchdog.count()) / 1000.0));
+}
+
+TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
+                 std::shared_ptr<RouterEventStream> events, Timing timing,
+                 ServiceResolver resolver)
+    : m_connection(connection)
+    , m_timing(timing)
+    , m_resolver(std::move(resolver))
+    , m_core(std::make_shared<Core>())
+{
+    m_core->queue = &SerialQueue::named(profile.queueLabel);
+    m_core->events = std::move(events);
+    m_core->profile = std::move(profile);
+}
+
+TcpLink::~TcpLink()
+{
+    if (m_nw)
+        m_nw->cancel();
+}
+
+SerialQueue &TcpLink::queue() const
+{
+    return *m_core->queue;
+}
+
+void TcpLink::connect(Protocol protocol)
+{
+    if (m_started)
+        return;
+    m_started = true;
+    const std::shared_ptr<Core> core = m_core;
+
+    auto target = targetFor(m_connection, core->profile);
+    if (!target) {
+        core->emitEvent(RouterDriverEvent::makeError(target.error()));
+        return;
+    }
+    core->protocol = std::move(protocol);
+    core->emitEvent(RouterDriverEvent::makeStatus(target->statusText));
+
+    TcpConnection::Options options;
+    options.waitingRetry = m_timing.waitingRetry;
+    options.resolver = m_resolver;
+    auto connection = TcpConnection::create(target->endpoint, options);
+    m_nw = connection;
+    core->connection = connection;
+
+    const std::weak_ptr<TcpConnection> weakConnection = connection;
+    const QString timeoutText = watchdogText(m_timing.watchdog);
+    connection->setStateHandler([core](TcpConnection::State state, const QString &error) {
+        qCDebug(core->log()) << "connection state" << tcpStateName(state) << error;
+        switch (state) {
+        case TcpConnection::State::waiting:
+            core->emitEvent(RouterDriverEvent::makeStatus(
+                QStringLiteral("Waiting for router… (%1)").arg(error)));
+            break;
+        case TcpConnection::State::failed:
+            core->watchdog.cancel();
+            core->emitEvent(
+                RouterDriverEvent::makeError(QStringLiteral("Connection failed: ") + error));
+            core->end();
+            break;
+        case TcpConnection::State::ready:
+            core->watchdog.cancel();
+            if (core->ended.load())
+                break;
+            core->emitEvent(RouterDriverEvent::makeStatus(core->profile.readyText));
+            if (core->protocol.ready)
+                core->protocol.ready();
+            break;
+        case TcpConnection::State::cancelled:
+            core->watchdog.cancel();
+            core->emitEvent(RouterDriverEvent::makeDisconnected());
+            core->end();
+            break;
+        case TcpConnection::State::setup:
+        case TcpConnection::State::preparing: break;
+        }
+    });
+    // Armed before the start so that the state handler only ever sees a settled handle.
+    core->watchdog = core->queue->schedule(m_timing.watchdog, [core, weakConnection,
+                                                                timeoutText] {
+        auto connection = weakConnection.lock();
+        if (!connection)
+            return;
+        const auto state = connection->state();
+        if (state == TcpConnection::State::ready || state == TcpConnection::State::cancelled)
+            return;
+        core->emitEvent(RouterDriverEvent::makeError(timeoutText));
+        core->end();
+        connection->cancel();
+    });
+    receiveLoop(core, connection);
+    connection->start(*core->queue);
+}
+
+// One receive after another until the stream ends, an error comes or the link ends. Holds
+// the connection for as long as it runs; cancelling the connection drops the pending one.
+void TcpLink::receiveLoop(const std::shared_ptr<Core> &core,
+                          const std::shared_ptr<TcpConnection> &connection)
+{
+    connection->receive(1, 65536, [core, connection](const QByteArray &content, bool isComplete,
+                                                     const std::optional<QString> &error) {
+        if (core->ended.load())
+            return;
+        if (!content.isEmpty()) {
+            core->rawTraffic("rx", content);
+            if (core->protocol.ingest)
+                core->protocol.ingest(content);
+            if (core->ended.load()) // the protocol gave up on this input
+                return;
+        }
+        if (isComplete) {
+            core->emitEvent(RouterDriverEvent::makeDisconnected(
+                QStringLiteral("The router closed the connection.")));
+            core->end();
+            connection->cancel();
+            return;
+        }
+        if (error) {
+            core->emitEvent(RouterDriverEvent::makeError(QStringLiteral("Receive failed: ")
+                                                         + *error));
+            core->end();
+            connection->cancel();
+            return;
+        }
+        receiveLoop(core, connection);
+    });
+}
+
+void TcpLink::disconnect()
+{
+    if (m_nw) {
+        m_nw->cancel();
+        m_nw.reset();
+    }
+    m_core->events->finish();
+    if (!m_core->ended.load()) {
+        auto core = m_core;
+        core->queue->async([core] { core->end(); });
+    }
+}
+
+DriverResult TcpLink::readiness() const
+{
+    if (!m_nw || m_nw->state() != TcpConnection::State::ready)
+        return std::unexpected(DriverError::notConnectedError());
+    return {};
+}
+
+void TcpLink::sendCommand(const QByteArray &bytes, DriverCompletion done)
+{
+    if (auto ready = readiness(); !ready) {
+        Platform::complete(std::move(done), ready);
+        return;
+    }
+    const std::shared_ptr<Core> core = m_core;
+    core->rawTraffic("tx", bytes);
+    m_nw->send(bytes, [core](const std::optional<QString> &error) {
+        if (!error || core->ended.load())
+            return;
+        core->emitEvent(RouterDriverEvent::makeCommandRefused(
+            QStringLiteral("Couldn't send the command: ") + *error));
+        if (core->protocol.sendFailed)
+            core->protocol.sendFailed();
+    });
+    Platform::complete(std::move(done), DriverResult{});
+}
+
+void TcpLink::emitEvent(const RouterDriverEvent &event) const
+{
+    m_core->emitEvent(event);
+}
+
+void TcpLink::write(const QByteArray &bytes) const
+{
+    if (auto connection = m_core->connection.lock()) {
+        m_core->rawTraffic("tx", bytes);
+        connection->send(bytes);
+    }
+}
+
+DelayedWork TcpLink::schedule(std::chrono::milliseconds delay, std::function<void()> fn) const
+{
+    return m_core->schedule(delay, std::move(fn));
+}
+
+void TcpLink::fail(const QString &text) const
+{
+    if (m_core->ended.load())
+        return;
+    m_core->emitEvent(RouterDriverEvent::makeError(text));
+    m_core->end();
+    if (auto connection = m_core->connection.lock())
+        connection->cancel();
+}
+
+bool TcpLink::isEnded() const
+{
+    return m_core->ended.load();
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+#include "Platform/SerialQueue.h"
+#include "Platform/TcpConnection.h"
+
+#include <QLoggingCategory>
+
+#include <chrono>
+#include <expected>
+#include <functional>
+#include <memory>
+
+// The connection life cycle shared by every driver that reaches its router over one TCP
+// connection: endpoint choice, progress and failure texts, the connect watchdog, the
+// reaction to the connection's states, the receive loop, command sends and disconnect().
+// A protocol driver owns one TcpLink and plugs its parser in; it writes no socket code.
+//
+// How a protocol driver plugs in
+// ------------------------------
+// It describes its class once, in a TcpLink::Profile:
+//   - queueLabel      the serial queue shared by every driver of the class
+//                     ("videohub.driver");
+//   - noAddressText   the `error` sentence when the saved router has no host;
+//   - readyText       the `status` sentence once the link is ready;
+//   - allowsBonjour   whether an empty host falls back to the saved Bonjour service;
+//   - log, rawLog     its logging categories (the raw one logs traffic in hex).
+// and at connect() hands over its TcpLink::Protocol, every hook running on the queue:
+//   - ingest(bytes)   each chunk received (1 to 65,536 bytes), in order. The parser runs
+//                     here; events go out through emitEvent();
+//   - ready()         after the ready status: send the initial queries, or nothing;
+//   - sendFailed()    after a command's send failed and `commandRefused` ("Couldn't send
+//                     the command: …") went out: the driver's resynchronisation;
+//   - ended()         once, when the link ends for any reason (end of stream, receive error,
+//                     watchdog, failed state, cancel, fail(), disconnect()). Delayed work
+//                     made with schedule() is already cancelled by then; drop anything
+//                     else pending here. Nothing the protocol emits afterwards can make the
+//                     link look alive again (no `connected` after the end).
+// What the protocol gets, all safe from the queue:
+//   - emitEvent(e)    puts one event on the driver's stream (dropped after disconnect());
+//   - write(bytes)    writes on the current connection, ignoring the outcome; nothing
+//                     when the connection is gone (resynchronisation queries);
+//   - schedule(d, f)  delayed work on the queue on the monotonic clock, cancellable through
+//                     the handle and cancelled for good when the link ends;
+//   - fail(text)      ends the link with `error(text)` (then `disconnected` without a reason),
+//                     for input the protocol cannot go on with;
+//   - isEnded()       whether the link has ended.
+// From the UI thread the driver calls connect() once, disconnect() once, and for each
+// command sendCommand(bytes, done): it completes with notConnected unless the connection
+// is ready, otherwise writes the bytes as one message and completes with success; a failed
+// send is reported later as above. queue().sync() reads parser values from the UI thread.
+struct TcpLinkTiming
+{
+    std::chrono::milliseconds watchdog{12000};
+    // How long a refused or unreachable router is left before the next attempt.
+    std::chrono::milliseconds waitingRetry{1000};
+};
+
+class TcpLink final
+{
+public:
+    struct Profile
+    {
+        QString queueLabel;
+        QString noAddressText;
+        QString readyText;
+        bool allowsBonjour = false;
+        const QLoggingCategory *log = nullptr;
+        const QLoggingCategory *rawLog = nullptr;
+    };
+
+    using Timing = TcpLinkTiming;
+
+    struct Protocol
+    {
+        std::function<void(const QByteArray &bytes)> ingest;
+        std::function<void()> ready;
+        std::function<void()> sendFailed;
+        std::function<void()> ended;
+    };
+
+    // The endpoint a saved router leads to, with the status text that announces it.
+    struct Target
+    {
+        TcpConnection::Endpoint endpoint;
+        QString statusText;
+    };
+    // Either the target or the no-address sentence. Pure; the port is clamped to 0…65535
+    // while the text shows the port as saved.
+    static std::expected<Target, QString> targetFor(const RouterConnection &connection,
+                                                    const Profile &profile);
+    // "The router didn't answer within 12 seconds." for the default watchdog.
+    static QString watchdogText(std::chrono::milliseconds watchdog);
+
+    TcpLink(const RouterConnection &connection, Profile profile,
+            std::shared_ptr<RouterEventStream> events, Timing timing = {},
+            ServiceResolver resolver = {});
+    ~TcpLink(); // cancels the connection if there still is one
+
+    TcpLink(const TcpLink &) = delete;
+    TcpLink &operator=(const TcpLink &) = delete;
+
+    // UI thread.
+    void connect(Protocol protocol); // a second call does nothing
+    void disconnect();
+    void sendCommand(const QByteArray &bytes, DriverCompletion done);
+    // Success only while the connection exists and is ready.
+    DriverResult readiness() const;
+
+    // Queue side (also safe from the UI thread).
+    void emitEvent(const RouterDriverEvent &event) const;
+    void write(const QByteArray &bytes) const;
+    DelayedWork schedule(std::chrono::milliseconds delay, std::function<void()> fn) const;
+    void fail(const QString &text) const;
+    bool isEnded() const;
+
+    SerialQueue &queue() const;
+
+private:
+    struct Core;
+    static void receiveLoop(const std::shared_ptr<Core> &core,
+                            const std::shared_ptr<TcpConnection> &connection);
+
+    RouterConnection m_connection;
+    Timing m_timing;
+    ServiceResolver m_resolver;
+    std::shared_ptr<Core> m_core;
+    std::shared_ptr<TcpConnection> m_nw;
+    bool m_started = false;
+};

@@ -1,0 +1,355 @@
+#include "Platform/TcpConnection.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+namespace {
+
+std::mutex &resolverMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+ServiceResolver &defaultResolver()
+{
+    static ServiceResolver resolver;
+    return resolver;
+}
+
+const QString kNotOpen = QStringLiteral("The connection is not open.");
+
+} // namespace
+
+QString tcpStateName(TcpConnection::State state)
+{
+    switch (state) {
+    case TcpConnection::State::setup: return QStringLiteral("setup");
+    case TcpConnection::State::preparing: return QStringLiteral("preparing");
+    case TcpConnection::State::waiting: return QStringLiteral("waiting");
+    case TcpConnection::State::ready: return QStringLiteral("ready");
+    case TcpConnection::State::failed: return QStringLiteral("failed");
+    case TcpConnection::State::cancelled: return QStringLiteral("cancelled");
+    }
+    return {};
+}
+
+void TcpConnection::setDefaultServiceResolver(ServiceResolver resolver)
+{
+    std::lock_guard lock(resolverMutex());
+    defaultResolver() = std::move(resolver);
+}
+
+std::shared_ptr<TcpConnection> TcpConnection::create(const Endpoint &endpoint, Options options)
+{
+    if (!options.resolver) {
+        std::lock_guard lock(resolverMutex());
+        options.resolver = defaultResolver();
+    }
+    return std::shared_ptr<TcpConnection>(new TcpConnection(endpoint, std::move(options)));
+}
+
+TcpConnection::TcpConnection(const Endpoint &endpoint, Options options)
+    : m_endpoint(endpoint)
+    , m_options(std::move(options))
+{}
+
+TcpConnection::~TcpConnection()
+{
+    m_retry.cancel();
+    tearDownSocket();
+}
+
+void TcpConnection::setStateHandler(StateHandler handler)
+{
+    m_stateHandler = std::move(handler);
+}
+
+std::optional<HostPort> TcpConnection::remoteEndpoint() const
+{
+    std::lock_guard lock(m_remoteMutex);
+    return m_remote;
+}
+
+void TcpConnection::setState(State state, const QString &error)
+{
+    if (m_state.load() == State::cancelled)
+        return;
+    m_state.store(state);
+    if (m_stateHandler)
+        m_stateHandler(state, error);
+}
+
+void TcpConnection::start(SerialQueue &queue)
+{
+    if (m_queue)
+        return;
+    m_queue = &queue;
+    std::weak_ptr<TcpConnection> weak = weak_from_this();
+    queue.async([weak] {
+        if (auto self = weak.lock())
+            self->begin();
+    });
+}
+
+void TcpConnection::begin()
+{
+    if (m_state.load() == State::cancelled)
+        return;
+    setState(State::preparing);
+    if (!m_endpoint.service) {
+        connectTo(m_endpoint.address);
+        return;
+    }
+    if (m_resolved) {
+        connectTo(*m_resolved);
+        return;
+    }
+    if (!m_options.resolver) {
+        wait(QStringLiteral("Bonjour services can't be resolved on this system"));
+        return;
+    }
+    std::weak_ptr<TcpConnection> weak = weak_from_this();
+    SerialQueue *queue = m_queue;
+    m_options.resolver(*m_endpoint.service,
+                       [weak, queue](std::expected<HostPort, QString> result) {
+                           queue->async([weak, result] {
+                               auto self = weak.lock();
+                               if (!self || self->m_state.load() == State::cancelled)
+                                   return;
+                               if (!result) {
+                                   self->wait(result.error());
+                                   return;
+                               }
+                               self->m_resolved = *result;
+                               self->connectTo(*result);
+                           });
+                       });
+}
+
+void TcpConnection::connectTo(const HostPort &address)
+{
+    if (!m_socket) {
+        m_socket = new QTcpSocket;
+        std::weak_ptr<TcpConnection> weak = weak_from_this();
+        auto guarded = [weak](auto member) {
+            return [weak, member](auto &&...args) {
+                if (auto self = weak.lock())
+                    ((*self).*member)(std::forward<decltype(args)>(args)...);
+            };
+        };
+        QObject::connect(m_socket, &QTcpSocket::connected, m_socket,
+                         guarded(&TcpConnection::onConnected));
+        QObject::connect(m_socket, &QTcpSocket::readyRead, m_socket,
+                         guarded(&TcpConnection::onReadyRead));
+        QObject::connect(m_socket, &QTcpSocket::errorOccurred, m_socket,
+                         [weak](QAbstractSocket::SocketError) {
+                             if (auto self = weak.lock())
+                                 self->onSocketError();
+                         });
+        QObject::connect(m_socket, &QTcpSocket::bytesWritten, m_socket,
+                         [weak](qint64 count) {
+                             if (auto self = weak.lock())
+                                 self->onBytesWritten(count);
+                         });
+    }
+    m_socket->abort();
+    m_socket->connectToHost(address.host, address.port);
+}
+
+void TcpConnection::wait(const QString &error)
+{
+    setState(State::waiting, error);
+    if (m_state.load() == State::cancelled)
+        return;
+    std::weak_ptr<TcpConnection> weak = weak_from_this();
+    m_retry.cancel();
+    m_retry = m_queue->schedule(m_options.waitingRetry, [weak] {
+        auto self = weak.lock();
+        if (self && self->m_state.load() == State::waiting)
+            self->begin();
+    });
+}
+
+void TcpConnection::onConnected()
+{
+    {
+        std::lock_guard lock(m_remoteMutex);
+        m_remote = HostPort{m_socket->peerAddress().toString(), m_socket->peerPort()};
+    }
+    setState(State::ready);
+}
+
+void TcpConnection::onReadyRead()
+{
+    m_inbound.append(m_socket->readAll());
+    deliver();
+}
+
+void TcpConnection::onSocketError()
+{
+    const State state = m_state.load();
+    if (state == State::cancelled || state == State::failed)
+        return;
+    const QString description = m_socket->errorString();
+    if (state != State::ready) {
+        wait(description);
+        return;
+    }
+    m_inbound.append(m_socket->readAll());
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+        m_endOfStream = true;
+        failSends(description);
+        deliver();
+        return;
+    }
+    m_receiveError = description;
+    failSends(description);
+    // The receive hears of it first, so a reader that cancels on a receive error is not
+    // also told that the connection failed.
+    deliver();
+    if (m_state.load() == State::ready)
+        setState(State::failed, description);
+}
+
+void TcpConnection::receive(int minimum, int maximum, ReceiveHandler handler)
+{
+    Q_UNUSED(minimum) // every delivery carries at least one byte unless it ends the stream
+    if (!m_queue) { // not started: nothing can arrive yet
+        m_receive = std::move(handler);
+        m_receiveMax = std::max(1, maximum);
+        return;
+    }
+    auto install = [weak = weak_from_this(), maximum, handler = std::move(handler)]() mutable {
+        auto self = weak.lock();
+        if (!self || self->m_state.load() == State::cancelled)
+            return;
+        self->m_receive = std::move(handler);
+        self->m_receiveMax = std::max(1, maximum);
+        // Posted, so a reader that receives again from its handler never recurses.
+        if (!self->m_deliveryPosted) {
+            self->m_deliveryPosted = true;
+            self->m_queue->async([weak] {
+                if (auto again = weak.lock()) {
+                    again->m_deliveryPosted = false;
+                    again->deliver();
+                }
+            });
+        }
+    };
+    if (m_queue->isCurrent())
+        install();
+    else
+        m_queue->async(std::move(install));
+}
+
+void TcpConnection::deliver()
+{
+    if (!m_receive || m_state.load() == State::cancelled)
+        return;
+    if (!m_inbound.isEmpty()) {
+        QByteArray chunk;
+        if (m_inbound.size() <= m_receiveMax) {
+            chunk.swap(m_inbound);
+        } else {
+            chunk = m_inbound.left(m_receiveMax);
+            m_inbound.remove(0, m_receiveMax);
+        }
+        const bool complete = m_endOfStream && m_inbound.isEmpty();
+        const auto error = m_inbound.isEmpty() ? m_receiveError : std::nullopt;
+        auto handler = std::exchange(m_receive, {});
+        handler(chunk, complete, error);
+        return;
+    }
+    if (m_endOfStream || m_receiveError) {
+        auto handler = std::exchange(m_receive, {});
+        handler({}, m_endOfStream, m_receiveError);
+    }
+}
+
+void TcpConnection::send(const QByteArray &message, SendCompletion completion)
+{
+    auto write = [weak = weak_from_this(), message, completion = std::move(completion)]() mutable {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->m_state.load() != State::ready || !self->m_socket) {
+            if (completion && self->m_state.load() != State::cancelled)
+                completion(kNotOpen);
+            return;
+        }
+        if (self->m_socket->write(message) != message.size()) {
+            if (completion)
+                completion(self->m_socket->errorString());
+            return;
+        }
+        self->m_queuedBytes += message.size();
+        self->m_sends.push_back({self->m_queuedBytes, std::move(completion)});
+        self->m_socket->flush();
+    };
+    if (m_queue && m_queue->isCurrent())
+        write();
+    else if (m_queue)
+        m_queue->async(std::move(write));
+    else if (completion)
+        completion(kNotOpen);
+}
+
+void TcpConnection::onBytesWritten(qint64 count)
+{
+    m_writtenBytes += count;
+    while (!m_sends.empty() && m_sends.front().end <= m_writtenBytes) {
+        auto completion = std::move(m_sends.front().completion);
+        m_sends.pop_front();
+        if (completion)
+            completion(std::nullopt);
+    }
+}
+
+void TcpConnection::failSends(const QString &error)
+{
+    auto sends = std::exchange(m_sends, {});
+    for (auto &send : sends) {
+        if (send.completion)
+            send.completion(error);
+    }
+}
+
+void TcpConnection::cancel()
+{
+    if (m_state.exchange(State::cancelled) == State::cancelled)
+        return;
+    m_retry.cancel();
+    // Holds the connection until the cancelled state has been reported, as the owner may
+    // drop its last reference right after this call.
+    auto finish = [self = shared_from_this()] {
+        self->m_receive = {};
+        self->m_sends.clear();
+        self->tearDownSocket();
+        if (self->m_stateHandler)
+            self->m_stateHandler(State::cancelled, {});
+    };
+    if (!m_queue)
+        return; // never started: there is nobody to tell
+    if (m_queue->isCurrent())
+        finish();
+    else
+        m_queue->async(std::move(finish));
+}
+
+void TcpConnection::tearDownSocket()
+{
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    if (!socket)
+        return;
+    QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    if (m_queue && m_queue->isCurrent()) {
+        socket->abort();
+        socket->deleteLater(); // we may be inside one of its signals
+    } else {
+        QMetaObject::invokeMethod(socket, [socket] {
+            socket->abort();
+            delete socket;
+        });
+    }
+}

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "Platform/SerialQueue.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QTcpSocket;
+
+// A service announced on the local network, named as the discovery browser saw it.
+struct ServiceEndpoint
+{
+    QString name;
+    QString type;
+    QString domain = QStringLiteral("local.");
+};
+
+struct HostPort
+{
+    QString host;
+    quint16 port = 0;
+};
+
+// Turns a service into a host and port. Called on the connection's queue; `done` may be
+// called from any thread, once. An error text keeps the connection waiting and retrying.
+using ServiceResolver = std::function<void(
+    const ServiceEndpoint &service, std::function<void(std::expected<HostPort, QString>)> done)>;
+
+// One outgoing TCP connection that lives on a serial queue, in the shape the drivers were
+// designed around: a state handler, receive of a bounded chunk with an end-of-stream flag,
+// send of one message with a completion, cancel.
+//
+// QTcpSocket reports a refused or unreachable peer as a plain error; here that becomes the
+// waiting state (with the error's text) and a new attempt after `waitingRetry`, for as long
+// as nobody cancels. After the link was ready, an error other than the peer closing the
+// stream fails the connection.
+//
+// Every handler runs on the queue given to start(). cancel() drops a pending receive and
+// the completions of unfinished sends without calling them, then reports `cancelled`.
+class TcpConnection final : public std::enable_shared_from_this<TcpConnection>
+{
+public:
+    enum class State { setup, preparing, waiting, ready, failed, cancelled };
+
+    struct Endpoint
+    {
+        HostPort address;                       // used when `service` is absent
+        std::optional<ServiceEndpoint> service; // resolved first when present
+    };
+
+    struct Options
+    {
+        std::chrono::milliseconds waitingRetry{1000};
+        // For service endpoints; empty means the process-wide default resolver.
+        ServiceResolver resolver;
+    };
+
+    // `error` is the platform's description for waiting and failed, else empty.
+    using StateHandler = std::function<void(State state, const QString &error)>;
+    // `content` may be empty; `isComplete` means the peer ended the stream.
+    using ReceiveHandler = std::function<void(const QByteArray &content, bool isComplete,
+                                              const std::optional<QString> &error)>;
+    using SendCompletion = std::function<void(const std::optional<QString> &error)>;
+
+    static std::shared_ptr<TcpConnection> create(const Endpoint &endpoint, Options options);
+    static std::shared_ptr<TcpConnection> create(const Endpoint &endpoint)
+    {
+        return create(endpoint, Options{});
+    }
+    ~TcpConnection();
+
+    // Set before start(); called on the queue for every change of state.
+    void setStateHandler(StateHandler handler);
+    // Nothing happens on the network until this is called.
+    void start(SerialQueue &queue);
+    // Completes once with between `minimum` and `maximum` bytes, the end of the stream or an
+    // error. One receive may be outstanding at a time; a second replaces the first.
+    void receive(int minimum, int maximum, ReceiveHandler handler);
+    // Writes one complete message; the completion runs once the bytes left this process or
+    // with the reason they could not.
+    void send(const QByteArray &message, SendCompletion completion = {});
+    // Ends the connection for good. Safe from any thread and more than once.
+    void cancel();
+
+    // Safe from any thread.
+    State state() const { return m_state.load(); }
+    // The peer's address once ready.
+    std::optional<HostPort> remoteEndpoint() const;
+
+    // The resolver used by connections whose options name none; the discovery layer sets
+    // it at start-up. Without one a service endpoint keeps waiting.
+    static void setDefaultServiceResolver(ServiceResolver resolver);
+
+private:
+    TcpConnection(const Endpoint &endpoint, Options options);
+
+    void setState(State state, const QString &error = {});
+    void begin();
+    void connectTo(const HostPort &address);
+    void wait(const QString &error);
+    void onConnected();
+    void onReadyRead();
+    void onSocketError();
+    void onBytesWritten(qint64 count);
+    void deliver();
+    void failSends(const QString &error);
+    void tearDownSocket();
+
+    Endpoint m_endpoint;
+    Options m_options;
+    SerialQueue *m_queue = nullptr;
+    StateHandler m_stateHandler;
+    std::atomic<State> m_state{State::setup};
+
+    // Queue-only from here on.
+    QTcpSocket *m_socket = nullptr;
+    std::optional<HostPort> m_resolved;
+    DelayedWork m_retry;
+    QByteArray m_inbound;
+    bool m_endOfStream = false;
+    std::optional<QString> m_receiveError;
+    ReceiveHandler m_receive;
+    int m_receiveMax = 65536;
+    bool m_deliveryPosted = false;
+    struct PendingSend
+    {
+        qint64 end; // running byte count at which this message has been written
+        SendCompletion completion;
+    };
+    std::deque<PendingSend> m_sends;
+    qint64 m_queuedBytes = 0;
+    qint64 m_writtenBytes = 0;
+
+    mutable std::mutex m_remoteMutex;
+    std::optional<HostPort> m_remote;
+};
+
+QString tcpStateName(TcpConnection::State state);

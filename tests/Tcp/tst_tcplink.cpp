@@ -1,0 +1,392 @@
+#include "Drivers/TcpLink.h"
+
+#include "FakeVideohubRouter.h"
+#include "TestSupport.h"
+
+#include <QTcpServer>
+#include <QtTest>
+
+#include <atomic>
+#include <mutex>
+
+using namespace std::chrono_literals;
+using Type = RouterDriverEvent::Type;
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcTestLink, "quorvel.test.link", QtInfoMsg)
+
+TcpLink::Profile profile(bool bonjour = false)
+{
+    TcpLink::Profile p;
+    p.queueLabel = QStringLiteral("test.link");
+    p.noAddressText = QStringLiteral("No address.");
+    p.readyText = QStringLiteral("Ready…");
+    p.allowsBonjour = bonjour;
+    p.log = &lcTestLink();
+    return p;
+}
+
+RouterConnection router(const QString &host, int port)
+{
+    RouterConnection connection;
+    connection.name = QStringLiteral("Test");
+    connection.host = host;
+    connection.port = port;
+    return connection;
+}
+
+// A port on loopback that refuses connections: listened on once, then closed.
+quint16 refusingPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+// One link with a recording protocol, as a driver would set it up.
+struct Rig
+{
+    std::shared_ptr<RouterEventStream> stream = RouterEventStream::create();
+    QObject context;
+    QList<RouterDriverEvent> events;
+    bool streamEnded = false;
+    std::unique_ptr<TcpLink> link;
+
+    std::mutex mutex;
+    QByteArray ingested;
+    std::atomic_int readyCalls{0};
+    std::atomic_int endedCalls{0};
+    std::atomic_int sendFailures{0};
+    std::function<void(TcpLink &, const QByteArray &)> onIngest;
+
+    Rig(const RouterConnection &connection, TcpLink::Timing timing = {20000ms, 40ms},
+        TcpLink::Profile p = profile(), ServiceResolver resolver = {})
+    {
+        link = std::make_unique<TcpLink>(connection, p, stream, timing, std::move(resolver));
+        stream->read(
+            &context, [this](const RouterDriverEvent &e) { events.append(e); },
+            [this] { streamEnded = true; });
+    }
+
+    void connect()
+    {
+        TcpLink *raw = link.get();
+        TcpLink::Protocol protocol;
+        protocol.ingest = [this, raw](const QByteArray &bytes) {
+            {
+                std::lock_guard lock(mutex);
+                ingested += bytes;
+            }
+            if (onIngest)
+                onIngest(*raw, bytes);
+        };
+        protocol.ready = [this] { ++readyCalls; };
+        protocol.sendFailed = [this] { ++sendFailures; };
+        protocol.ended = [this] { ++endedCalls; };
+        link->connect(protocol);
+    }
+
+    QByteArray received()
+    {
+        std::lock_guard lock(mutex);
+        return ingested;
+    }
+
+    QList<Type> types() const
+    {
+        QList<Type> list;
+        for (const auto &e : events)
+            list.append(e.type);
+        return list;
+    }
+
+    bool has(const RouterDriverEvent &event) const { return events.contains(event); }
+};
+
+} // namespace
+
+class TestTcpLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void targetFromSavedRouter_data();
+    void targetFromSavedRouter();
+    void noAddressCreatesNothing();
+    void refusingRouterWaitsThenTimesOut();
+    void silentRouterNeverTripsWatchdogOnceReady();
+    void dataIsParsedBeforeClose();
+    void commandsNeedAReadyLink();
+    void disconnectWhileConnectingDeliversNothingMore();
+    void protocolFailureEndsTheLinkAndCancelsItsWork();
+    void secondConnectDoesNothing();
+    void serviceEndpointIsResolvedFirst();
+    void failedResolutionKeepsWaiting();
+};
+
+void TestTcpLink::targetFromSavedRouter_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("bonjourAllowed");
+    QTest::addColumn<bool>("withService");
+    QTest::addColumn<bool>("withDomain");
+    QTest::addColumn<quint16>("expectedPort");
+    QTest::addColumn<QString>("expectedText");
+
+    QTest::newRow("plain") << "10.0.0.5" << 9990 << false << false << false << quint16(9990)
+                           << "Connecting to 10.0.0.5:9990…";
+    // The text shows the port as saved; the socket gets the clamped one.
+    QTest::newRow("port above range") << "hub" << 70000 << false << false << false
+                                      << quint16(65535) << "Connecting to hub:70000…";
+    QTest::newRow("negative port") << "hub" << -1 << false << false << false << quint16(0)
+                                   << "Connecting to hub:-1…";
+    QTest::newRow("spaces are a host") << "   " << 9990 << false << false << false
+                                       << quint16(9990) << "Connecting to    :9990…";
+    QTest::newRow("host wins over service") << "hub" << 1 << true << true << true << quint16(1)
+                                            << "Connecting to hub:1…";
+    QTest::newRow("service, default domain") << "" << 0 << true << true << false << quint16(0)
+                                             << "Connecting to Studio Hub via Bonjour…";
+    QTest::newRow("service, own domain") << "" << 0 << true << true << true << quint16(0)
+                                         << "Connecting to Studio Hub via Bonjour…";
+    QTest::newRow("service not allowed") << "" << 0 << false << true << true << quint16(0)
+                                         << QString();
+    QTest::newRow("no host, no service") << "" << 0 << true << false << false << quint16(0)
+                                         << QString();
+}
+
+void TestTcpLink::targetFromSavedRouter()
+{
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(bool, bonjourAllowed);
+    QFETCH(bool, withService);
+    QFETCH(bool, withDomain);
+    QFETCH(quint16, expectedPort);
+    QFETCH(QString, expectedText);
+
+    RouterConnection connection = router(host, port);
+    if (withService) {
+        connection.bonjourName = QStringLiteral("Studio Hub");
+        connection.bonjourType = QStringLiteral("_videohub._tcp");
+        if (withDomain)
+            connection.bonjourDomain = QStringLiteral("example.");
+    }
+    const auto target = TcpLink::targetFor(connection, profile(bonjourAllowed));
+    if (expectedText.isEmpty()) {
+        QVERIFY(!target);
+        QCOMPARE(target.error(), QStringLiteral("No address."));
+        return;
+    }
+    QVERIFY(target);
+    QCOMPARE(target->statusText, expectedText);
+    if (target->endpoint.service) {
+        QVERIFY(host.isEmpty());
+        QCOMPARE(target->endpoint.service->name, QStringLiteral("Studio Hub"));
+        QCOMPARE(target->endpoint.service->type, QStringLiteral("_videohub._tcp"));
+        QCOMPARE(target->endpoint.service->domain,
+                 withDomain ? QStringLiteral("example.") : QStringLiteral("local."));
+    } else {
+        QCOMPARE(target->endpoint.address.host, host);
+        QCOMPARE(target->endpoint.address.port, expectedPort);
+    }
+    QCOMPARE(TcpLink::watchdogText(12000ms),
+             QStringLiteral("The router didn't answer within 12 seconds."));
+}
+
+void TestTcpLink::noAddressCreatesNothing()
+{
+    Rig rig(router(QString(), 9990));
+    rig.connect();
+    QTRY_COMPARE(rig.events.size(), 1);
+    QCOMPARE(rig.events.first(), RouterDriverEvent::makeError(QStringLiteral("No address.")));
+    QTest::qWait(50);
+    QCOMPARE(rig.events.size(), 1);
+    QCOMPARE(rig.link->readiness(), DriverResult(std::unexpected(DriverError::notConnectedError())));
+}
+
+void TestTcpLink::refusingRouterWaitsThenTimesOut()
+{
+    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), {400ms, 30ms});
+    rig.connect();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.types().contains(Type::disconnected), 5000);
+    QTest::qWait(60);
+
+    // Connecting…, one waiting status per attempt, the time-out, then the plain end.
+    const QList<RouterDriverEvent> &events = rig.events;
+    QVERIFY(events.size() >= 5);
+    QCOMPARE(events.first().type, Type::status);
+    int waiting = 0;
+    for (int i = 1; i < events.size() - 2; ++i) {
+        QCOMPARE(events.at(i).type, Type::status);
+        QVERIFY2(events.at(i).text.startsWith(QStringLiteral("Waiting for router… (")),
+                 qPrintable(events.at(i).text));
+        QVERIFY(events.at(i).text.endsWith(QLatin1Char(')')));
+        ++waiting;
+    }
+    QVERIFY(waiting >= 2);
+    QCOMPARE(events.at(events.size() - 2),
+             RouterDriverEvent::makeError(TcpLink::watchdogText(400ms)));
+    QCOMPARE(events.last(), RouterDriverEvent::makeDisconnected());
+    QCOMPARE(rig.endedCalls.load(), 1);
+    QCOMPARE(rig.readyCalls.load(), 0);
+}
+
+void TestTcpLink::silentRouterNeverTripsWatchdogOnceReady()
+{
+    FakeVideohubRouter fake;
+    fake.setPreludeOverride({});
+    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()), {150ms, 30ms});
+    rig.connect();
+    QTRY_COMPARE(rig.readyCalls.load(), 1);
+    QTest::qWait(400);
+    QCOMPARE(rig.types(), (QList<Type>{Type::status, Type::status}));
+    QCOMPARE(rig.events.last().text, QStringLiteral("Ready…"));
+    QVERIFY(rig.link->readiness());
+}
+
+void TestTcpLink::dataIsParsedBeforeClose()
+{
+    FakeVideohubRouter fake;
+    const QByteArray payload = QByteArray(200000, 'x') + "tail";
+    fake.setPreludeOverride(payload);
+    fake.setCloseAfter(payload.size() - 1); // everything but the last byte, then close
+    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
+    std::atomic_int eventsAtIngest{-1};
+    rig.connect();
+    QTRY_VERIFY(rig.types().contains(Type::disconnected));
+    QTest::qWait(50);
+    QCOMPARE(rig.received(), payload.left(payload.size() - 1));
+    const QList<RouterDriverEvent> tail = rig.events.mid(rig.events.size() - 2);
+    QCOMPARE(tail,
+             (QList<RouterDriverEvent>{RouterDriverEvent::makeDisconnected(
+                                           QStringLiteral("The router closed the connection.")),
+                                       RouterDriverEvent::makeDisconnected()}));
+    QCOMPARE(rig.endedCalls.load(), 1);
+
+    // Nothing can be sent on a link that ended.
+    const auto result = TestSupport::run(
+        [&](DriverCompletion done) { rig.link->sendCommand("ROUTE\n\n", std::move(done)); });
+    QCOMPARE(result, DriverResult(std::unexpected(DriverError::notConnectedError())));
+    Q_UNUSED(eventsAtIngest)
+}
+
+void TestTcpLink::commandsNeedAReadyLink()
+{
+    FakeVideohubRouter fake;
+    fake.setPreludeOverride({});
+    fake.setReply(FakeVideohubRouter::Reply::silent);
+    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
+
+    auto send = [&](const QByteArray &bytes) {
+        return TestSupport::run(
+            [&](DriverCompletion done) { rig.link->sendCommand(bytes, std::move(done)); });
+    };
+    QCOMPARE(send("EARLY\n\n"), DriverResult(std::unexpected(DriverError::notConnectedError())));
+    rig.connect();
+    QTRY_COMPARE(rig.readyCalls.load(), 1);
+    QVERIFY(send("ONE\n1 2\n\n"));
+    rig.link->queue().sync([&] { rig.link->write("TWO\n\n"); });
+    QTRY_COMPARE(fake.blocks().size(), 2);
+    QCOMPARE(fake.received(), QByteArray("ONE\n1 2\n\nTWO\n\n"));
+    QCOMPARE(rig.sendFailures.load(), 0);
+    QVERIFY(!rig.types().contains(Type::commandRefused));
+}
+
+void TestTcpLink::disconnectWhileConnectingDeliversNothingMore()
+{
+    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), {150ms, 20ms});
+    rig.connect();
+    QTRY_VERIFY(!rig.events.isEmpty());
+    rig.link->disconnect();
+    const int seen = rig.events.size();
+    QTRY_VERIFY(rig.streamEnded);
+    QTest::qWait(300); // past the watchdog
+    QCOMPARE(rig.events.size(), seen);
+    QTRY_COMPARE(rig.endedCalls.load(), 1);
+    rig.link->disconnect(); // a second one changes nothing
+    QTest::qWait(20);
+    QCOMPARE(rig.endedCalls.load(), 1);
+}
+
+void TestTcpLink::protocolFailureEndsTheLinkAndCancelsItsWork()
+{
+    FakeVideohubRouter fake;
+    fake.setPreludeOverride("garbage");
+    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
+    std::atomic_int lateWork{0};
+    rig.onIngest = [&](TcpLink &link, const QByteArray &) {
+        link.schedule(30ms, [&] { ++lateWork; });
+        link.fail(QStringLiteral("Bad input."));
+        link.emitEvent(RouterDriverEvent::makeStatus(QStringLiteral("after the end")));
+    };
+    rig.connect();
+    QTRY_VERIFY(rig.types().contains(Type::disconnected));
+    QTest::qWait(100);
+    QCOMPARE(lateWork.load(), 0);
+    QCOMPARE(rig.endedCalls.load(), 1);
+    const qsizetype failure = rig.events.indexOf(RouterDriverEvent::makeError("Bad input."));
+    QVERIFY(failure > 0);
+    QCOMPARE(rig.events.value(failure + 1), RouterDriverEvent::makeDisconnected());
+    // Work scheduled after the end is refused outright.
+    QVERIFY(!rig.link->schedule(0ms, [&] { ++lateWork; }).isPending());
+    QTRY_VERIFY(fake.clientCount() == 0);
+}
+
+void TestTcpLink::secondConnectDoesNothing()
+{
+    FakeVideohubRouter fake;
+    fake.setPreludeOverride({});
+    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
+    rig.connect();
+    rig.connect();
+    QTRY_COMPARE(rig.readyCalls.load(), 1);
+    QTest::qWait(50);
+    QCOMPARE(fake.acceptedCount(), 1);
+    QCOMPARE(rig.types(), (QList<Type>{Type::status, Type::status}));
+}
+
+void TestTcpLink::serviceEndpointIsResolvedFirst()
+{
+    FakeVideohubRouter fake;
+    fake.setPreludeOverride("hello");
+    const quint16 port = fake.port();
+    std::atomic_int resolutions{0};
+    ServiceResolver resolver = [&, port](const ServiceEndpoint &service, auto done) {
+        ++resolutions;
+        if (service.name == QStringLiteral("Hub") && service.domain == QStringLiteral("local."))
+            done(HostPort{QStringLiteral("127.0.0.1"), port});
+        else
+            done(std::unexpected(QStringLiteral("unknown service")));
+    };
+    RouterConnection connection = router(QString(), 0);
+    connection.bonjourName = QStringLiteral("Hub");
+    connection.bonjourType = QStringLiteral("_videohub._tcp");
+    Rig rig(connection, {20000ms, 30ms}, profile(true), resolver);
+    rig.connect();
+    QTRY_COMPARE(rig.received(), QByteArray("hello"));
+    QCOMPARE(rig.events.first().text, QStringLiteral("Connecting to Hub via Bonjour…"));
+    QCOMPARE(resolutions.load(), 1);
+}
+
+void TestTcpLink::failedResolutionKeepsWaiting()
+{
+    ServiceResolver resolver = [](const ServiceEndpoint &, auto done) {
+        done(std::unexpected(QStringLiteral("no such service")));
+    };
+    RouterConnection connection = router(QString(), 0);
+    connection.bonjourName = QStringLiteral("Gone");
+    connection.bonjourType = QStringLiteral("_videohub._tcp");
+    Rig rig(connection, {300ms, 40ms}, profile(true), resolver);
+    rig.connect();
+    QTRY_VERIFY(rig.types().contains(Type::disconnected));
+    QVERIFY(rig.has(RouterDriverEvent::makeStatus(
+        QStringLiteral("Waiting for router… (no such service)"))));
+    QVERIFY(rig.has(RouterDriverEvent::makeError(TcpLink::watchdogText(300ms))));
+}
+
+QTEST_GUILESS_MAIN(TestTcpLink)
+#include "tst_tcplink.moc"
