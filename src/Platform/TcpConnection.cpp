@@ -1,5 +1,7 @@
 #include "Platform/TcpConnection.h"
 
+#include "Platform/BonjourServiceResolver.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -13,7 +15,7 @@ std::mutex &resolverMutex()
 
 ServiceResolver &defaultResolver()
 {
-    static ServiceResolver resolver;
+    static ServiceResolver resolver = bonjourServiceResolver();
     return resolver;
 }
 

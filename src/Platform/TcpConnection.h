@@ -96,8 +96,8 @@ public:
     // The peer's address once ready.
     std::optional<HostPort> remoteEndpoint() const;
 
-    // The resolver used by connections whose options name none; the discovery layer sets
-    // it at start-up. Without one a service endpoint keeps waiting.
+    // The resolver used by connections whose options name none; by default the mDNS
+    // daemon's. Without one a service endpoint keeps waiting.
     static void setDefaultServiceResolver(ServiceResolver resolver);
 
 private:

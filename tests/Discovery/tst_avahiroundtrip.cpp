@@ -1,4 +1,7 @@
 #include "Controllers/RouterDiscovery.h"
+#include "FakeVideohubRouter.h"
+#include "Platform/SerialQueue.h"
+#include "Platform/TcpConnection.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -15,6 +18,7 @@ private slots:
     void cleanup();
 
     void publishedServiceIsListedAndResolved();
+    void connectionToAServiceEndpointReachesTheRouter();
 
 private:
     // Publishes a service until cleanup(); avahi-publish keeps it registered while it runs.
@@ -106,6 +110,42 @@ void tst_AvahiRoundTrip::publishedServiceIsListedAndResolved()
     QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
     QVERIFY(!endpoint.has_value());
     discovery.stop();
+}
+
+void tst_AvahiRoundTrip::connectionToAServiceEndpointReachesTheRouter()
+{
+    FakeVideohubRouter router;
+    publish(QStringLiteral("Rack Hub"), QStringLiteral("_videohub._tcp"), router.port());
+
+    // The connection resolves through the daemon by default; the domain is the usual
+    // "local." a saved router carries.
+    TcpConnection::Endpoint endpoint;
+    endpoint.service = ServiceEndpoint { QStringLiteral("Rack Hub"),
+                                         QStringLiteral("_videohub._tcp") };
+    auto connection = TcpConnection::create(endpoint);
+    std::atomic<bool> ready = false;
+    connection->setStateHandler([&](TcpConnection::State state, const QString &) {
+        if (state == TcpConnection::State::ready)
+            ready = true;
+    });
+    std::mutex mutex;
+    QByteArray received;
+    connection->receive(1, 65536, [&](const QByteArray &content, bool, const auto &) {
+        std::lock_guard lock(mutex);
+        received += content;
+    });
+    connection->start(SerialQueue::named(QStringLiteral("mdns.roundtrip")));
+    QTRY_VERIFY_WITH_TIMEOUT(ready.load(), 20000);
+    const auto remote = connection->remoteEndpoint();
+    QVERIFY(remote.has_value());
+    QCOMPARE(remote->host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(remote->port, router.port());
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                 std::lock_guard lock(mutex);
+                                 return received.contains("VIDEOHUB DEVICE:");
+                             }()),
+                             5000);
+    connection->cancel();
 }
 
 QTEST_GUILESS_MAIN(tst_AvahiRoundTrip)
