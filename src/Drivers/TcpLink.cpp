@@ -236,11 +236,13 @@ void TcpLink::receiveLoop(const std::shared_ptr<Core> &core,
 
 void TcpLink::disconnect()
 {
+    // The stream is finished first: the cancelled state is reported on the queue and could
+    // otherwise slip in between.
+    m_core->events->finish();
     if (m_nw) {
         m_nw->cancel();
         m_nw.reset();
     }
-    m_core->events->finish();
     if (!m_core->ended.load()) {
         auto core = m_core;
         core->queue->async([core] { core->end(); });
