@@ -1,0 +1,98 @@
+#pragma once
+
+#include "Model/LabelStore.h"
+#include "Model/RouterModels.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <expected>
+#include <optional>
+
+// Label exchange with other tools: "routerLabels" XML and tab-separated text out, tolerant
+// XML and tab- or comma-separated text in. Nothing here talks to a router; imports become
+// local overrides through LabelStore::merge().
+
+// Which columns a delimited import fills.
+enum class DelimitedTarget { sources, destinations, both };
+
+QString rawValue(DelimitedTarget target);
+std::optional<DelimitedTarget> delimitedTargetFromRawValue(const QString &raw);
+QList<DelimitedTarget> allDelimitedTargets();
+
+namespace LabelExport {
+
+// The "routerLabels" document: ports numbered 1-based, labels and device name escaped,
+// lines joined by "\n" without a final one. Characters XML 1.0 cannot carry are dropped so
+// that the document reads back.
+QString xml(const RouterState &state);
+// One "row\tsource\tdestination" line per list position, labels as they are.
+QString tsv(const RouterState &state);
+
+} // namespace LabelExport
+
+namespace LabelImport {
+
+// Files larger than this are refused before they are read.
+constexpr qint64 maxFileSize = 16 * 1024 * 1024;
+
+// Rows of tab- (when the row has a tab) or comma-separated cells; see the row rules in the
+// implementation. Unusable rows are skipped.
+ParsedLabels parseDelimited(const QString &text, DelimitedTarget target);
+// One line to its cells, each trimmed of horizontal white space.
+QStringList splitCells(const QString &line);
+// The whole text is an optional sign and ASCII digits that fit 64 bits.
+std::optional<qint64> number(const QString &text);
+
+// Reads a label file whole after checking its size; the error text is for the operator.
+std::expected<QByteArray, QString> readFile(const QString &path, qint64 maxSize = maxFileSize);
+
+} // namespace LabelImport
+
+// Collects port labels from an XML document of unknown dialect: containers name the side
+// ("inputs", "destinations", …), port elements carry a 1-based number and a name as
+// attributes or a name as text. Unnumbered ports take the next index of their side.
+class LabelXMLDelegate final
+{
+public:
+    static const QStringList sourceContainers;
+    static const QStringList destContainers;
+    static const QStringList sourceElements;
+    static const QStringList destElements;
+    static const QStringList portElements;
+    static const QStringList numberKeys;
+    static const QStringList nameKeys;
+
+    // Parser events; names as written in the document, including any prefix.
+    void startElement(const QString &name, const QHash<QString, QString> &attributes);
+    void characters(const QString &text);
+    void endElement(const QString &name);
+
+    QMap<qint64, QString> sources() const { return m_sources; }
+    QMap<qint64, QString> destinations() const { return m_destinations; }
+    ParsedLabels labels() const { return { m_sources, m_destinations }; }
+
+    // Runs the platform's stream reader (namespace processing off) over `document` and keeps
+    // whatever was collected before any error.
+    static ParsedLabels parse(const QByteArray &document);
+
+    // Attribute lookups: the first key of `keys` present among the (lower-cased) names.
+    static std::optional<qint64> intValue(const QHash<QString, QString> &attributes,
+                                          const QStringList &keys);
+    static std::optional<QString> stringValue(const QHash<QString, QString> &attributes,
+                                              const QStringList &keys);
+
+private:
+    QMap<qint64, QString> m_sources;
+    QMap<qint64, QString> m_destinations;
+    QList<PortKind> m_containerStack;
+    std::optional<PortKind> m_pendingKind;
+    std::optional<qint64> m_pendingIndex;
+    std::optional<QString> m_pendingName;
+    QString m_characters;
+    qint64 m_autoSource = 0;
+    qint64 m_autoDest = 0;
+};
