@@ -1,0 +1,160 @@
+#include "Theme/Controls.h"
+
+#include "Theme/Theme.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTimer>
+
+BusyIndicator::BusyIndicator(QWidget *parent, int diameter)
+    : QWidget(parent)
+    , m_diameter(diameter)
+    , m_timer(new QTimer(this))
+{
+    setFixedSize(diameter, diameter);
+    setAccessibleName(QStringLiteral("In progress"));
+    m_timer->setInterval(80);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        m_step = (m_step + 1) % 12;
+        update();
+    });
+}
+
+void BusyIndicator::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_timer->start();
+}
+
+void BusyIndicator::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_timer->stop();
+}
+
+void BusyIndicator::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(QRectF(rect()).center());
+    const qreal outer = m_diameter / 2.0;
+    const qreal inner = outer * 0.45;
+    const QColor base = Theme::label();
+    for (int i = 0; i < 12; ++i) {
+        // Spokes fade behind the leading one, which moves clockwise.
+        const int age = (m_step - i + 12) % 12;
+        QPen pen(Theme::withAlpha(base, 0.85 - age * 0.06), std::max(1.5, m_diameter / 9.0));
+        pen.setCapStyle(Qt::RoundCap);
+        painter.setPen(pen);
+        painter.drawLine(QPointF(0, -inner), QPointF(0, -outer + pen.widthF() / 2));
+        painter.rotate(30);
+    }
+}
+
+namespace {
+constexpr int trackWidth = 32;
+constexpr int trackHeight = 18;
+} // namespace
+
+ToggleSwitch::ToggleSwitch(const QString &title, QWidget *parent)
+    : QAbstractButton(parent)
+{
+    setText(title);
+    setCheckable(true);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QSize ToggleSwitch::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(text()) + 12 + trackWidth,
+            std::max(metrics.height(), trackHeight) + 4};
+}
+
+QSize ToggleSwitch::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void ToggleSwitch::checkStateSet()
+{
+    update();
+}
+
+void ToggleSwitch::nextCheckState()
+{
+    setChecked(!isChecked());
+}
+
+bool ToggleSwitch::hitButton(const QPoint &pos) const
+{
+    return rect().contains(pos);
+}
+
+void ToggleSwitch::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setFont(font());
+    painter.setPen(isEnabled() ? Theme::label() : Theme::tertiaryLabel());
+    const QRect textRect = rect().adjusted(0, 0, -(trackWidth + 12), 0);
+    painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, text());
+
+    const QRectF track(width() - trackWidth - 1, (height() - trackHeight) / 2.0, trackWidth,
+                       trackHeight);
+    QPainterPath capsule;
+    capsule.addRoundedRect(track, trackHeight / 2.0, trackHeight / 2.0);
+    painter.fillPath(capsule, isChecked() ? Theme::accent() : Theme::withAlpha(Theme::label(), 0.16));
+    if (hasFocus()) {
+        painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.5), 2));
+        painter.drawPath(capsule);
+    }
+    const qreal knob = trackHeight - 4;
+    const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+    const QRectF knobRect(x, track.top() + 2, knob, knob);
+    painter.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(knobRect);
+}
+
+LinkButton::LinkButton(const QString &title, QWidget *parent)
+    : QPushButton(escapedMnemonic(title), parent)
+{
+    setFlat(true);
+    setCursor(Qt::PointingHandCursor);
+    setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; color: %1; }"
+                                 "QPushButton:hover { text-decoration: underline; }")
+                      .arg(Theme::accent().name()));
+}
+
+ColorDot::ColorDot(const QColor &color, int diameter, QWidget *parent)
+    : QWidget(parent)
+    , m_color(color)
+{
+    setFixedSize(diameter, diameter);
+}
+
+void ColorDot::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_color);
+    painter.drawEllipse(QRectF(rect()));
+}
+
+QLabel *plainLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
+QString escapedMnemonic(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QPushButton>
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+// A small indeterminate progress spinner (the "small" control size: 14 points).
+class BusyIndicator final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit BusyIndicator(QWidget *parent = nullptr, int diameter = 14);
+
+    QSize sizeHint() const override { return {m_diameter, m_diameter}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    int m_diameter;
+    int m_step = 0;
+    QTimer *m_timer = nullptr;
+};
+
+// An on/off switch with its title on the leading side, filling the row it is in.
+class ToggleSwitch final : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit ToggleSwitch(const QString &title, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void checkStateSet() override;
+    void nextCheckState() override;
+    bool hitButton(const QPoint &pos) const override;
+};
+
+// A borderless button drawn as a link in the accent colour.
+class LinkButton final : public QPushButton
+{
+    Q_OBJECT
+
+public:
+    explicit LinkButton(const QString &title, QWidget *parent = nullptr);
+};
+
+// A circle of one colour, `diameter` points across.
+class ColorDot final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    ColorDot(const QColor &color, int diameter, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_color;
+};
+
+// A label that shows its text literally: names and other texts that come from routers or
+// files must never be read as markup.
+QLabel *plainLabel(const QString &text = {}, QWidget *parent = nullptr);
+
+// Escapes "&" so that a name shown on a button or a menu item is not read as a mnemonic.
+QString escapedMnemonic(QString text);
