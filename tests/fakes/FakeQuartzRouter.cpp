@@ -1,0 +1,113 @@
+#include "FakeQuartzRouter.h"
+
+FakeQuartzRouter::FakeQuartzRouter(int sources, int destinations, QObject *parent)
+    : QObject(parent)
+    , m_sources(sources)
+    , m_destinations(destinations)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &FakeQuartzRouter::onNewConnection);
+    m_server.listen(QHostAddress::LocalHost, 0);
+    m_lifetime.setSingleShot(true);
+    connect(&m_lifetime, &QTimer::timeout, this, [this] {
+        m_server.close();
+        dropClients();
+    });
+    m_lifetime.start(60'000);
+    for (int d = 0; d < destinations; ++d)
+        m_routing[d] = d % sources;
+}
+
+std::optional<int> FakeQuartzRouter::route(int destination) const
+{
+    if (!m_routing.contains(destination))
+        return std::nullopt;
+    return m_routing.value(destination);
+}
+
+void FakeQuartzRouter::sendRaw(const QByteArray &bytes)
+{
+    for (Client *client : std::as_const(m_clients))
+        if (client->socket)
+            client->socket->write(bytes);
+}
+
+void FakeQuartzRouter::dropClients()
+{
+    const auto clients = m_clients;
+    for (Client *client : clients)
+        if (client->socket)
+            client->socket->disconnectFromHost();
+}
+
+void FakeQuartzRouter::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        auto *client = new Client{socket, {}};
+        m_clients.append(client);
+        ++connections;
+        connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, client] {
+            m_clients.removeOne(client);
+            if (client->socket)
+                client->socket->deleteLater();
+            delete client;
+        });
+        emit clientConnected();
+    }
+}
+
+void FakeQuartzRouter::onReadyRead(Client *client)
+{
+    const QByteArray data = client->socket->readAll();
+    if (data.isEmpty())
+        return;
+    ++readChunks;
+    client->buffer.append(data);
+    QByteArray reply;
+    qsizetype end;
+    while ((end = client->buffer.indexOf('\r')) >= 0) {
+        const QByteArray line = client->buffer.left(end).trimmed();
+        client->buffer.remove(0, end + 1);
+        if (!line.isEmpty())
+            handleLine(line, reply);
+    }
+    if (!reply.isEmpty() && client->socket)
+        client->socket->write(reply);
+}
+
+void FakeQuartzRouter::handleLine(const QByteArray &line, QByteArray &reply)
+{
+    lines.append(line);
+    emit lineReceived(line);
+    if (refuseNext > 0) {
+        --refuseNext;
+        reply.append("?").append(lineEnd);
+        return;
+    }
+    bool ok = false;
+    if (line.startsWith(".IV")) {
+        const int n = line.mid(3).toInt(&ok);
+        if (!ok || n < 1 || n > m_destinations) {
+            reply.append("?").append(lineEnd);
+            return;
+        }
+        if (answerInterrogations && m_routing.contains(n - 1))
+            reply.append(".A" + levels + QByteArray::number(n) + ','
+                         + QByteArray::number(m_routing.value(n - 1) + 1) + lineEnd);
+    } else if (line.startsWith(".SV")) {
+        const QList<QByteArray> numbers = line.mid(3).split(',');
+        const int d = numbers.size() == 2 ? numbers[0].toInt(&ok) : 0;
+        const int s = ok ? numbers[1].toInt(&ok) : 0;
+        if (!ok || d < 1 || d > m_destinations || s < 1 || s > m_sources) {
+            reply.append("?").append(lineEnd);
+            return;
+        }
+        if (answerConnects) {
+            m_routing[d - 1] = s - 1;
+            reply.append(".U" + levels + QByteArray::number(d) + ',' + QByteArray::number(s)
+                         + lineEnd);
+        }
+    } else {
+        reply.append("?").append(lineEnd);
+    }
+}

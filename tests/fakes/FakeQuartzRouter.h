@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <optional>
+
+// A Quartz router on 127.0.0.1 (ephemeral port) for driver tests. It reads CR-terminated
+// lines, answers ".IV<d>" with ".A<levels><d>,<s>" and ".SV<d>,<s>" with ".U<levels><d>,<s>",
+// refuses what it does not know with "?", and can be told to refuse, stay silent, answer with
+// other level letters or send raw bytes. It closes by itself after a minute.
+class FakeQuartzRouter final : public QObject
+{
+    Q_OBJECT
+
+public:
+    FakeQuartzRouter(int sources, int destinations, QObject *parent = nullptr);
+
+    quint16 port() const { return m_server.serverPort(); }
+
+    bool answerInterrogations = true;
+    bool answerConnects = true;
+    int refuseNext = 0;            // answer the next N commands with "?"
+    QByteArray levels = "V";       // level letters of every answer
+    QByteArray lineEnd = "\r\n";   // what ends every line the router sends
+
+    // 0-based, as the driver sees them.
+    void setRoute(int destination, int source) { m_routing[destination] = source; }
+    std::optional<int> route(int destination) const;
+
+    void sendRaw(const QByteArray &bytes);
+    void dropClients();
+
+    QList<QByteArray> lines; // every line received, without its CR
+    int readChunks = 0;
+    int connections = 0;
+
+signals:
+    void clientConnected();
+    void lineReceived(const QByteArray &line);
+
+private:
+    struct Client
+    {
+        QPointer<QTcpSocket> socket;
+        QByteArray buffer;
+    };
+
+    void onNewConnection();
+    void onReadyRead(Client *client);
+    void handleLine(const QByteArray &line, QByteArray &reply);
+
+    QTcpServer m_server;
+    QTimer m_lifetime;
+    QList<Client *> m_clients;
+    int m_sources;
+    int m_destinations;
+    QHash<int, int> m_routing;
+};

@@ -1,0 +1,187 @@
+#include "FakeSWP08Router.h"
+
+namespace {
+
+constexpr char DLE = 0x10;
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
+constexpr char ACK = 0x06;
+constexpr char NAK = 0x15;
+
+} // namespace
+
+FakeSWP08Router::FakeSWP08Router(int sources, int destinations, QObject *parent)
+    : QObject(parent)
+    , m_sources(sources)
+    , m_destinations(destinations)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &FakeSWP08Router::onNewConnection);
+    m_server.listen(QHostAddress::LocalHost, 0);
+    m_lifetime.setSingleShot(true);
+    connect(&m_lifetime, &QTimer::timeout, this, [this] {
+        m_server.close();
+        dropClients();
+    });
+    m_lifetime.start(60'000);
+    // Every destination starts on a source of its own so interrogations have answers.
+    for (int d = 0; d < destinations; ++d)
+        m_routing[0][d] = d % sources;
+}
+
+void FakeSWP08Router::setRoute(int level, int destination, int source)
+{
+    m_routing[level][destination] = source;
+}
+
+std::optional<int> FakeSWP08Router::route(int level, int destination) const
+{
+    const auto table = m_routing.value(level);
+    if (!table.contains(destination))
+        return std::nullopt;
+    return table.value(destination);
+}
+
+QByteArray FakeSWP08Router::frame(const QByteArray &message)
+{
+    QByteArray body = message;
+    body.append(char(message.size()));
+    int sum = 0;
+    for (char c : std::as_const(body))
+        sum += quint8(c);
+    body.append(char((0x100 - (sum & 0xFF)) & 0xFF));
+    QByteArray wire{1, DLE};
+    wire.append(STX);
+    for (char c : std::as_const(body)) {
+        wire.append(c);
+        if (c == DLE)
+            wire.append(DLE);
+    }
+    wire.append(DLE).append(ETX);
+    return wire;
+}
+
+QByteArray FakeSWP08Router::tally(int level, int destination, int source, char command)
+{
+    QByteArray message;
+    message.append(command);
+    message.append(char(level & 0x0F));
+    message.append(char((((destination / 128) & 7) << 4) | ((source / 128) & 7)));
+    message.append(char(destination % 128));
+    message.append(char(source % 128));
+    return frame(message);
+}
+
+void FakeSWP08Router::sendRaw(const QByteArray &bytes)
+{
+    for (Client *client : std::as_const(m_clients))
+        if (client->socket)
+            client->socket->write(bytes);
+}
+
+void FakeSWP08Router::sendTally(int level, int destination, int source)
+{
+    sendRaw(tally(level, destination, source));
+}
+
+void FakeSWP08Router::dropClients()
+{
+    const auto clients = m_clients;
+    for (Client *client : clients)
+        if (client->socket)
+            client->socket->disconnectFromHost();
+}
+
+void FakeSWP08Router::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        auto *client = new Client{socket, false, false, {}};
+        m_clients.append(client);
+        ++connections;
+        connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, client] {
+            m_clients.removeOne(client);
+            if (client->socket)
+                client->socket->deleteLater();
+            delete client;
+        });
+        emit clientConnected();
+    }
+}
+
+void FakeSWP08Router::onReadyRead(Client *client)
+{
+    const QByteArray data = client->socket->readAll();
+    if (data.isEmpty())
+        return;
+    ++readChunks;
+    QByteArray reply; // everything this read calls for goes back in one write
+    for (char c : data) {
+        if (!client->lastWasDLE) {
+            if (c == DLE)
+                client->lastWasDLE = true;
+            else if (client->inFrame)
+                client->frameBytes.append(c);
+            continue;
+        }
+        client->lastWasDLE = false;
+        if (c == STX) {
+            client->inFrame = true;
+            client->frameBytes.clear();
+        } else if (c == ETX && client->inFrame) {
+            client->inFrame = false;
+            handleFrame(client->frameBytes, reply);
+        } else if (c == DLE && client->inFrame) {
+            client->frameBytes.append(DLE);
+        } else if (c == ACK) {
+            ++acksReceived;
+        } else if (c == NAK) {
+            ++naksReceived;
+        }
+    }
+    if (!reply.isEmpty() && client->socket)
+        client->socket->write(reply);
+}
+
+void FakeSWP08Router::handleFrame(const QByteArray &frameBytes, QByteArray &reply)
+{
+    int sum = 0;
+    for (char c : frameBytes)
+        sum += quint8(c);
+    if (frameBytes.size() < 3 || (sum & 0xFF) != 0
+        || quint8(frameBytes.at(frameBytes.size() - 2)) != frameBytes.size() - 2) {
+        ++badFramesReceived;
+        reply.append(DLE).append(NAK);
+        return;
+    }
+    const QByteArray message = frameBytes.left(frameBytes.size() - 2);
+    messages.append(message);
+    emit messageReceived(message);
+    if (nakNext > 0) {
+        --nakNext;
+        reply.append(DLE).append(NAK);
+        return;
+    }
+    if (acknowledge)
+        reply.append(DLE).append(ACK);
+    handleMessage(message, reply);
+}
+
+void FakeSWP08Router::handleMessage(const QByteArray &message, QByteArray &reply)
+{
+    const char command = message.at(0);
+    if (command == 0x01 && message.size() >= 4 && answerInterrogations) {
+        const int level = quint8(message.at(1)) & 0x0F;
+        const int destination = ((quint8(message.at(2)) >> 4) & 7) * 128 + quint8(message.at(3));
+        if (const auto source = route(level, destination))
+            reply.append(tally(level, destination, *source));
+    } else if (command == 0x02 && message.size() >= 5 && answerConnects) {
+        const int level = quint8(message.at(1)) & 0x0F;
+        const int multiplier = quint8(message.at(2));
+        const int destination = ((multiplier >> 4) & 7) * 128 + quint8(message.at(3));
+        const int source = (multiplier & 7) * 128 + quint8(message.at(4));
+        if (destination < m_destinations && source < m_sources) {
+            m_routing[level][destination] = source;
+            reply.append(tally(level, destination, source, 0x04));
+        }
+    }
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <optional>
+
+// A SW-P-08 router on 127.0.0.1 (ephemeral port) for driver tests. It unstuffs and checks
+// every frame it is sent, acknowledges good ones and refuses bad ones, answers INTERROGATE
+// with a TALLY and CONNECT with CONNECTED, and can be told to refuse, stay silent or send
+// malformed input. Its own framing is written independently of the driver's parser. It
+// closes by itself after a minute so that a stuck test cannot leave it listening.
+class FakeSWP08Router final : public QObject
+{
+    Q_OBJECT
+
+public:
+    FakeSWP08Router(int sources, int destinations, QObject *parent = nullptr);
+
+    quint16 port() const { return m_server.serverPort(); }
+
+    // Behaviour knobs, read as each frame arrives.
+    bool answerInterrogations = true; // reply to INTERROGATE with a TALLY
+    bool answerConnects = true;       // apply CONNECT and reply with CONNECTED
+    bool acknowledge = true;          // send DLE ACK for every good frame
+    int nakNext = 0;                  // refuse the next N good frames with DLE NAK instead
+
+    void setRoute(int level, int destination, int source);
+    std::optional<int> route(int level, int destination) const;
+
+    // Wire bytes for a message, framed the router's way.
+    static QByteArray frame(const QByteArray &message);
+    static QByteArray tally(int level, int destination, int source, char command = 0x03);
+
+    // Sent to every connected client as one write.
+    void sendRaw(const QByteArray &bytes);
+    void sendTally(int level, int destination, int source);
+    void dropClients();
+
+    // What arrived: good messages (unstuffed, without byte count and checksum).
+    QList<QByteArray> messages;
+    int acksReceived = 0;
+    int naksReceived = 0;
+    int badFramesReceived = 0;
+    int readChunks = 0; // reads that brought data: a measure of how batched the writes were
+    int connections = 0;
+
+signals:
+    void clientConnected();
+    void messageReceived(const QByteArray &message);
+
+private:
+    struct Client
+    {
+        QPointer<QTcpSocket> socket;
+        bool inFrame = false;
+        bool lastWasDLE = false;
+        QByteArray frameBytes;
+    };
+
+    void onNewConnection();
+    void onReadyRead(Client *client);
+    void handleFrame(const QByteArray &frameBytes, QByteArray &reply);
+    void handleMessage(const QByteArray &message, QByteArray &reply);
+
+    QTcpServer m_server;
+    QTimer m_lifetime;
+    QList<Client *> m_clients;
+    int m_sources;
+    int m_destinations;
+    QHash<int, QHash<int, int>> m_routing; // level -> destination -> source
+};
