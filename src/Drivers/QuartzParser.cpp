@@ -65,7 +65,7 @@ QuartzParser::QuartzParser(const RouterConnection &connection, Hooks hooks)
     , m_deviceName(connection.name)
     , m_sourceCount(boundedCount(connection.simSourceCount, "source"))
     , m_destinationCount(boundedCount(connection.simDestinationCount, "destination"))
-{}
+{ }
 
 std::optional<QuartzParser::Answer> QuartzParser::parseAnswer(QStringView line)
 {
@@ -93,7 +93,7 @@ std::optional<QuartzParser::Answer> QuartzParser::parseAnswer(QStringView line)
     const auto source = parseNumber(pieces[1]);
     if (!destination || !source || *destination < 1 || *source < 1)
         return std::nullopt;
-    return Answer{levels.toString(), *destination, *source};
+    return Answer { levels.toString(), *destination, *source };
 }
 
 QList<int> QuartzParser::pendingConnects() const
@@ -255,11 +255,12 @@ RouterState QuartzParser::state() const
     state.vendor = RouterVendor::evertzQuartz;
     state.sources.reserve(m_sourceCount);
     for (int i = 0; i < m_sourceCount; ++i)
-        state.sources.append({i, PortKind::source, QStringLiteral("In %1").arg(i + 1)});
+        state.sources.append({ i, PortKind::source, QStringLiteral("In %1").arg(i + 1) });
     state.destinations.reserve(m_destinationCount);
     for (int i = 0; i < m_destinationCount; ++i)
-        state.destinations.append({i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1)});
-    state.levels = {{0, QStringLiteral("Video"), LevelKind::video}};
+        state.destinations.append(
+            { i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1) });
+    state.levels = { { 0, QStringLiteral("Video"), LevelKind::video } };
     state.routing.insert(0, m_routing);
     return state;
 }

@@ -49,9 +49,9 @@ public:
     // One ".A"/".U" route answer.
     struct Answer
     {
-        QString levels;  // the level letters, e.g. "V" or "VA"
+        QString levels; // the level letters, e.g. "V" or "VA"
         int destination; // 1-based, as on the wire
-        int source;      // 1-based
+        int source; // 1-based
     };
 
     QuartzParser(const RouterConnection &connection, Hooks hooks);

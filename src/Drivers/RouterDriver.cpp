@@ -1,5 +1,7 @@
 #include "Drivers/RouterDriver.h"
 
+#include "Drivers/QuartzDriver.h"
+#include "Drivers/SWP08Driver.h"
 #include "Drivers/SimulatorDriver.h"
 #include "Drivers/UnavailableDriver.h"
 
@@ -177,14 +179,14 @@ RouterDriverPtr makeDriver(const RouterConnection &connection)
 {
     switch (connection.vendor) {
     case RouterVendor::simulator: return std::make_shared<SimulatorDriver>(connection);
+    case RouterVendor::rossUltrix:
+    case RouterVendor::genericSWP08: return std::make_shared<SWP08Driver>(connection);
+    case RouterVendor::evertzQuartz: return std::make_shared<QuartzDriver>(connection);
     // Drivers of the network protocols join here as they are built; until then these
     // routers get a driver that reports it cannot connect.
     case RouterVendor::blackmagicVideohub:
-    case RouterVendor::rossUltrix:
-    case RouterVendor::genericSWP08:
     case RouterVendor::ajaKumo:
-    case RouterVendor::lightware:
-    case RouterVendor::evertzQuartz: break;
+    case RouterVendor::lightware: break;
     }
     return std::make_shared<UnavailableDriver>(connection);
 }

@@ -29,12 +29,12 @@ QByteArray bytes(std::initializer_list<char> list)
 
 QByteArray nakBytes()
 {
-    return bytes({SWP08Parser::DLE, SWP08Parser::NAK});
+    return bytes({ SWP08Parser::DLE, SWP08Parser::NAK });
 }
 
 QByteArray ackBytes()
 {
-    return bytes({SWP08Parser::DLE, SWP08Parser::ACK});
+    return bytes({ SWP08Parser::DLE, SWP08Parser::ACK });
 }
 
 } // namespace
@@ -73,14 +73,14 @@ QByteArray SWP08Parser::frame(const QByteArray &message)
 
 QByteArray SWP08Parser::connectPayload(int source, int destination, int level)
 {
-    return bytes({kConnect, char(level & 0x0F), char((source / 128) | ((destination / 128) << 4)),
-                  char(destination % 128), char(source % 128)});
+    return bytes({ kConnect, char(level & 0x0F), char((source / 128) | ((destination / 128) << 4)),
+                   char(destination % 128), char(source % 128) });
 }
 
 QByteArray SWP08Parser::interrogatePayload(int destination, int level)
 {
-    return bytes({kInterrogate, char(level & 0x0F), char((destination / 128) << 4),
-                  char(destination % 128)});
+    return bytes({ kInterrogate, char(level & 0x0F), char((destination / 128) << 4),
+                   char(destination % 128) });
 }
 
 std::optional<DriverError> SWP08Parser::addressError(int source, int destination, int level)
@@ -89,7 +89,8 @@ std::optional<DriverError> SWP08Parser::addressError(int source, int destination
     if (source < 0 || source >= maxPortCount)
         return DriverError::unsupportedFeature(QStringLiteral("Source %1").arg(source + 1));
     if (destination < 0 || destination >= maxPortCount)
-        return DriverError::unsupportedFeature(QStringLiteral("Destination %1").arg(destination + 1));
+        return DriverError::unsupportedFeature(
+            QStringLiteral("Destination %1").arg(destination + 1));
     if (level < 0 || level >= levelCount)
         return DriverError::unsupportedFeature(QStringLiteral("Level %1").arg(level + 1));
     return std::nullopt;
@@ -128,7 +129,7 @@ void SWP08Parser::beginInterrogation()
     QByteArray batch;
     batch.reserve(m_destinationCount * 12);
     for (int destination = 0; destination < m_destinationCount; ++destination) {
-        pushPending({PendingCommand::interrogate, destination, 0});
+        pushPending({ PendingCommand::interrogate, destination, 0 });
         batch.append(frame(interrogatePayload(destination)));
     }
     send(batch);
@@ -138,20 +139,20 @@ void SWP08Parser::beginInterrogation()
 
 QByteArray SWP08Parser::prepareConnect(int source, int destination, int level)
 {
-    pushPending({PendingCommand::connect, destination, level});
+    pushPending({ PendingCommand::connect, destination, level });
     return frame(connectPayload(source, destination, level));
 }
 
 void SWP08Parser::reinterrogate(int destination, int level)
 {
-    m_mustReport.insert({level, destination});
-    pushPending({PendingCommand::interrogate, destination, level});
+    m_mustReport.insert({ level, destination });
+    pushPending({ PendingCommand::interrogate, destination, level });
     send(frame(interrogatePayload(destination, level)));
 }
 
 void SWP08Parser::abortPendingConnect(int destination, int level)
 {
-    const PendingCommand wanted{PendingCommand::connect, destination, level};
+    const PendingCommand wanted { PendingCommand::connect, destination, level };
     for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
         if (*it == wanted) {
             m_pending.erase(std::next(it).base());
@@ -190,9 +191,14 @@ void SWP08Parser::ingest(const QByteArray &bytes)
             if (m_inFrame)
                 appendFrameByte(DLE);
             break;
-        case ACK: handleAck(); break;
-        case NAK: handleNak(); break;
-        default: break; // an unknown escape: dropped with its DLE
+        case ACK:
+            handleAck();
+            break;
+        case NAK:
+            handleNak();
+            break;
+        default:
+            break; // an unknown escape: dropped with its DLE
         }
     }
 }
@@ -277,7 +283,7 @@ void SWP08Parser::applyTally(const QByteArray &message)
     LevelRouting &table = m_routing[level];
     const auto held = table.constFind(destination);
     const bool unchanged = held != table.constEnd() && *held == source;
-    const bool mustReport = m_mustReport.remove({level, destination});
+    const bool mustReport = m_mustReport.remove({ level, destination });
     if (unchanged && m_connectedEmitted && !mustReport)
         return;
     table.insert(destination, source);
@@ -320,11 +326,12 @@ RouterState SWP08Parser::state() const
     state.vendor = RouterVendor::rossUltrix;
     state.sources.reserve(m_sourceCount);
     for (int i = 0; i < m_sourceCount; ++i)
-        state.sources.append({i, PortKind::source, QStringLiteral("In %1").arg(i + 1)});
+        state.sources.append({ i, PortKind::source, QStringLiteral("In %1").arg(i + 1) });
     state.destinations.reserve(m_destinationCount);
     for (int i = 0; i < m_destinationCount; ++i)
-        state.destinations.append({i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1)});
-    state.levels = {{0, QStringLiteral("Video"), LevelKind::video}};
+        state.destinations.append(
+            { i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1) });
+    state.levels = { { 0, QStringLiteral("Video"), LevelKind::video } };
     state.routing = m_routing;
     state.routing[0]; // level 0 is always present, empty when nothing was reported
     return state;

@@ -28,10 +28,12 @@ struct Harness
 
     explicit Harness(const RouterConnection &connection = router(256, 256))
         : parser(connection,
-                 {[this](const RouterDriverEvent &e) { events.append(e); },
-                  [this](const QByteArray &b) { writes.append(b); },
-                  [this](Timer t) { armed.append(t); }})
-    {}
+                 { [this](const RouterDriverEvent &e) { events.append(e); },
+                   [this](const QByteArray &b) { writes.append(b); },
+                   [this](Timer t) {
+                       armed.append(t);
+                   } })
+    { }
 
     QByteArray written() const { return writes.join(); }
     void clear()
@@ -137,8 +139,9 @@ void TestQuartzParser::readsLinesWholeSplitAndGlued()
         for (const auto &e : std::as_const(h.events))
             if (e.type == RouterDriverEvent::routeChanged)
                 routes.append(e);
-        QCOMPARE(routes, (QList{RouterDriverEvent::makeRouteChanged(0, 4, 130),
-                                RouterDriverEvent::makeRouteChanged(0, 5, 1)}));
+        QCOMPARE(routes,
+                 (QList { RouterDriverEvent::makeRouteChanged(0, 4, 130),
+                          RouterDriverEvent::makeRouteChanged(0, 5, 1) }));
     }
 }
 
@@ -152,7 +155,7 @@ void TestQuartzParser::overlongLineIsDropped()
     for (int i = 0; i < 4; ++i)
         h.parser.ingest(QByteArray(QuartzParser::maxLineLength / 2, '7'));
     h.parser.ingest("\r.AV2,3\r");
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 1, 2)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 1, 2) });
 }
 
 void TestQuartzParser::debounceAndConnectedState()
@@ -160,7 +163,7 @@ void TestQuartzParser::debounceAndConnectedState()
     Harness h(router(16, 8));
     h.parser.ingest(".AV1,4\r.AV8,16\r");
     QVERIFY(h.events.isEmpty());
-    QCOMPARE(h.armed, (QList{Timer::finalize, Timer::finalize}));
+    QCOMPARE(h.armed, (QList { Timer::finalize, Timer::finalize }));
     h.parser.finalize();
     h.parser.finalize();
     QCOMPARE(h.events.size(), 1);
@@ -170,10 +173,11 @@ void TestQuartzParser::debounceAndConnectedState()
     QCOMPARE(state.model, QStringLiteral("Quartz 16×8"));
     QCOMPARE(state.vendor, RouterVendor(RouterVendor::evertzQuartz));
     QCOMPARE(state.sources.size(), 16);
-    QCOMPARE(state.destinations[7], (Port{7, PortKind::destination, QStringLiteral("Out 8")}));
-    QCOMPARE(state.sources[15], (Port{15, PortKind::source, QStringLiteral("In 16")}));
-    QCOMPARE(state.levels, (QList<RouterLevel>{{0, QStringLiteral("Video"), LevelKind::video}}));
-    QCOMPARE(state.routing, (QHash<int, LevelRouting>{{0, {{0, 3}, {7, 15}}}}));
+    QCOMPARE(state.destinations[7], (Port { 7, PortKind::destination, QStringLiteral("Out 8") }));
+    QCOMPARE(state.sources[15], (Port { 15, PortKind::source, QStringLiteral("In 16") }));
+    QCOMPARE(state.levels,
+             (QList<RouterLevel> { { 0, QStringLiteral("Video"), LevelKind::video } }));
+    QCOMPARE(state.routing, (QHash<int, LevelRouting> { { 0, { { 0, 3 }, { 7, 15 } } } }));
 }
 
 void TestQuartzParser::changesAfterConnected()
@@ -183,7 +187,7 @@ void TestQuartzParser::changesAfterConnected()
     h.parser.ingest(".UV5,131\r");
     QVERIFY(h.events.isEmpty());
     h.parser.ingest(".UV5,7\r");
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 4, 6)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 4, 6) });
 }
 
 void TestQuartzParser::onlyVideoAnswersMoveVideoRouting()
@@ -195,7 +199,7 @@ void TestQuartzParser::onlyVideoAnswersMoveVideoRouting()
     QVERIFY(h.events.isEmpty());
     QCOMPARE(h.parser.routing().value(4), 130);
     h.parser.ingest(".AAV5,9\r");
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 4, 8)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 4, 8) });
 
     // It still shows the router speaks Quartz.
     Harness fresh;
@@ -212,24 +216,25 @@ void TestQuartzParser::refusalsAndPendingRoutes()
     QCOMPARE(h.parser.lineForConnect(130, 4), QByteArray(".SV5,131"));
     h.parser.lineForConnect(1, 6);
     h.parser.lineForConnect(2, 7);
-    QCOMPARE(h.parser.pendingConnects(), (QList{4, 6, 7}));
+    QCOMPARE(h.parser.pendingConnects(), (QList { 4, 6, 7 }));
 
     // An answer for a destination that is not the oldest pending leaves the queue alone.
     h.parser.ingest(".AV7,2\r");
-    QCOMPARE(h.parser.pendingConnects(), (QList{4, 6, 7}));
+    QCOMPARE(h.parser.pendingConnects(), (QList { 4, 6, 7 }));
     h.parser.ingest(".AV5,131\r");
-    QCOMPARE(h.parser.pendingConnects(), (QList{6, 7}));
+    QCOMPARE(h.parser.pendingConnects(), (QList { 6, 7 }));
     h.clear();
 
     // "?" drops the oldest pending route and asks about its destination again.
     h.parser.ingest("?\r");
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeCommandRefused(refused)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeCommandRefused(refused) });
     QCOMPARE(h.written(), QByteArray(".IV7\r"));
-    QCOMPARE(h.parser.pendingConnects(), QList{7});
+    QCOMPARE(h.parser.pendingConnects(), QList { 7 });
     h.clear();
     h.parser.ingest("?ERR\r?\r");
-    QCOMPARE(h.events, (QList{RouterDriverEvent::makeCommandRefused(refused),
-                              RouterDriverEvent::makeCommandRefused(refused)}));
+    QCOMPARE(h.events,
+             (QList { RouterDriverEvent::makeCommandRefused(refused),
+                      RouterDriverEvent::makeCommandRefused(refused) }));
     QCOMPARE(h.written(), QByteArray(".IV8\r")); // the second had nothing pending
     QVERIFY(h.parser.pendingConnects().isEmpty());
 }
@@ -242,7 +247,7 @@ void TestQuartzParser::refusedRouteIsReportedAgainEvenWhenUnchanged()
     h.parser.ingest("?\r");
     h.clear();
     h.parser.ingest(".AV5,131\r");
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 4, 130)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 4, 130) });
     h.clear();
     h.parser.ingest(".AV5,131\r");
     QVERIFY(h.events.isEmpty());
@@ -253,9 +258,9 @@ void TestQuartzParser::outOfRangeAnswerReportedOnceAndNeverConnects()
     Harness h(router(16, 16));
     h.parser.ingest(".AV17,1\r.AV1,17\r.AV99,99\r");
     QCOMPARE(h.events,
-             QList{RouterDriverEvent::makeCommandRefused(
+             QList { RouterDriverEvent::makeCommandRefused(
                  QStringLiteral("The device reports ports beyond the configured 16×16 — increase "
-                                "the matrix size in this router's settings."))});
+                                "the matrix size in this router's settings.")) });
     QVERIFY(h.armed.isEmpty());
     QVERIFY(h.parser.routing().isEmpty());
     h.parser.checkAnswered();
@@ -266,7 +271,7 @@ void TestQuartzParser::noAnswerCheck()
 {
     Harness silent;
     silent.parser.beginInterrogation();
-    QCOMPARE(silent.armed, QList{Timer::noAnswer});
+    QCOMPARE(silent.armed, QList { Timer::noAnswer });
     silent.parser.ingest("Welcome\r.AV5\r?\r"); // nothing well formed
     silent.parser.checkAnswered();
     QCOMPARE(silent.events.last(),
@@ -291,7 +296,7 @@ void TestQuartzParser::interrogationIsOneWrite()
 {
     Harness h(router(4, 3));
     h.parser.beginInterrogation();
-    QCOMPARE(h.writes, QList{QByteArray(".IV1\r.IV2\r.IV3\r")});
+    QCOMPARE(h.writes, QList { QByteArray(".IV1\r.IV2\r.IV3\r") });
     QVERIFY(h.parser.pendingConnects().isEmpty()); // interrogations are not pending routes
 }
 

@@ -28,11 +28,10 @@ RouterConnection router(int sources, int destinations)
 // A message as a router would send it, framed by our own encoder.
 QByteArray tally(int level, int destination, int source, char command = 0x03)
 {
-    const QByteArray message{QByteArray(1, command)
-                             + QByteArray(1, char(level & 0x0F))
-                             + QByteArray(1, char(((destination / 128) << 4) | (source / 128)))
-                             + QByteArray(1, char(destination % 128))
-                             + QByteArray(1, char(source % 128))};
+    const QByteArray message { QByteArray(1, command) + QByteArray(1, char(level & 0x0F))
+                               + QByteArray(1, char(((destination / 128) << 4) | (source / 128)))
+                               + QByteArray(1, char(destination % 128))
+                               + QByteArray(1, char(source % 128)) };
     return SWP08Parser::frame(message);
 }
 
@@ -46,10 +45,12 @@ struct Harness
 
     explicit Harness(const RouterConnection &connection = router(16, 16))
         : parser(connection,
-                 {[this](const RouterDriverEvent &e) { events.append(e); },
-                  [this](const QByteArray &b) { writes.append(b); },
-                  [this](Timer t) { armed.append(t); }})
-    {}
+                 { [this](const RouterDriverEvent &e) { events.append(e); },
+                   [this](const QByteArray &b) { writes.append(b); },
+                   [this](Timer t) {
+                       armed.append(t);
+                   } })
+    { }
 
     QByteArray written() const { return writes.join(); }
     void clear()
@@ -113,11 +114,11 @@ void TestSWP08Parser::framesOutgoingMessages_data()
     QTest::newRow("connect 130->5")
         << SWP08Parser::connectPayload(130, 5, 0) << hex("1002 0200010502 05 F1 1003");
     // INTERROGATE dst 5: 01 | 00 | mult 00 | dst 05
-    QTest::newRow("interrogate 5") << SWP08Parser::interrogatePayload(5)
-                                   << hex("1002 01000005 04 F6 1003");
+    QTest::newRow("interrogate 5")
+        << SWP08Parser::interrogatePayload(5) << hex("1002 01000005 04 F6 1003");
     // INTERROGATE dst 16: the data byte 0x10 travels doubled
-    QTest::newRow("interrogate 16 doubles DLE") << SWP08Parser::interrogatePayload(16)
-                                                << hex("1002 0100001010 04 EB 1003");
+    QTest::newRow("interrogate 16 doubles DLE")
+        << SWP08Parser::interrogatePayload(16) << hex("1002 0100001010 04 EB 1003");
     // CONNECT src 1023 -> dst 1023, level 15: mult 0x77, remainders 0x7F
     QTest::newRow("connect highest crosspoint")
         << SWP08Parser::connectPayload(1023, 1023, 15) << hex("1002 020F777F7F 05 75 1003");
@@ -148,12 +149,12 @@ void TestSWP08Parser::rejectsUnaddressableCrosspoints_data()
                                  << QStringLiteral("Source 1025 isn't supported by this router.");
     QTest::newRow("destination 1024")
         << 0 << 1024 << 0 << QStringLiteral("Destination 1025 isn't supported by this router.");
-    QTest::newRow("negative source") << -1 << 0 << 0
-                                     << QStringLiteral("Source 0 isn't supported by this router.");
+    QTest::newRow("negative source")
+        << -1 << 0 << 0 << QStringLiteral("Source 0 isn't supported by this router.");
     QTest::newRow("level 16") << 0 << 0 << 16
                               << QStringLiteral("Level 17 isn't supported by this router.");
-    QTest::newRow("negative level") << 0 << 0 << -1
-                                    << QStringLiteral("Level 0 isn't supported by this router.");
+    QTest::newRow("negative level")
+        << 0 << 0 << -1 << QStringLiteral("Level 0 isn't supported by this router.");
 }
 
 void TestSWP08Parser::rejectsUnaddressableCrosspoints()
@@ -208,7 +209,7 @@ void TestSWP08Parser::readsTallyWholeSplitAndGlued()
     h.connect({});
     for (char byte : wire)
         h.parser.ingest(QByteArray(1, byte));
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(level, destination, source)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(level, destination, source) });
 }
 
 void TestSWP08Parser::answersBadFramesWithNak_data()
@@ -281,7 +282,7 @@ void TestSWP08Parser::debounceAndConnectedState()
     Harness h(router(16, 8));
     h.parser.ingest(tally(0, 0, 3) + tally(0, 7, 15));
     QVERIFY(h.events.isEmpty()); // nothing before the state is complete
-    QCOMPARE(h.armed, (QList{Timer::finalize, Timer::finalize})); // each tally re-arms
+    QCOMPARE(h.armed, (QList { Timer::finalize, Timer::finalize })); // each tally re-arms
 
     h.parser.finalize();
     QCOMPARE(h.events.size(), 1);
@@ -292,10 +293,11 @@ void TestSWP08Parser::debounceAndConnectedState()
     QCOMPARE(state.model, QStringLiteral("SW-P-08 16×8"));
     QCOMPARE(state.sources.size(), 16);
     QCOMPARE(state.destinations.size(), 8);
-    QCOMPARE(state.sources[0], (Port{0, PortKind::source, QStringLiteral("In 1")}));
-    QCOMPARE(state.destinations[7], (Port{7, PortKind::destination, QStringLiteral("Out 8")}));
-    QCOMPARE(state.levels, (QList<RouterLevel>{{0, QStringLiteral("Video"), LevelKind::video}}));
-    QCOMPARE(state.routing.value(0), (LevelRouting{{0, 3}, {7, 15}}));
+    QCOMPARE(state.sources[0], (Port { 0, PortKind::source, QStringLiteral("In 1") }));
+    QCOMPARE(state.destinations[7], (Port { 7, PortKind::destination, QStringLiteral("Out 8") }));
+    QCOMPARE(state.levels,
+             (QList<RouterLevel> { { 0, QStringLiteral("Video"), LevelKind::video } }));
+    QCOMPARE(state.routing.value(0), (LevelRouting { { 0, 3 }, { 7, 15 } }));
     QVERIFY(state.lockedDestinations.isEmpty());
     QVERIFY(state.inputStatus.isEmpty());
 
@@ -306,12 +308,12 @@ void TestSWP08Parser::debounceAndConnectedState()
 void TestSWP08Parser::changesAfterConnected()
 {
     Harness h;
-    h.connect({{4, 2}});
+    h.connect({ { 4, 2 } });
     h.parser.ingest(tally(0, 4, 2)); // repeats what we hold
     QVERIFY(h.events.isEmpty());
     QCOMPARE(h.written(), ack); // still acknowledged
     h.parser.ingest(tally(0, 4, 6));
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 4, 6)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 4, 6) });
     QVERIFY(h.armed.isEmpty()); // no debounce once online
 }
 
@@ -320,21 +322,21 @@ void TestSWP08Parser::levelsKeepTheirOwnRouting()
     // A tally on another level used to overwrite level 0's entry and then hide level 0's
     // next change as a repeat.
     Harness h;
-    h.connect({{4, 2}});
+    h.connect({ { 4, 2 } });
     h.parser.ingest(tally(3, 4, 9));
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(3, 4, 9)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(3, 4, 9) });
     QCOMPARE(h.parser.routing().value(0).value(4), 2);
     h.events.clear();
     h.parser.ingest(tally(0, 4, 2)); // level 0 unchanged: still nothing to report
     QVERIFY(h.events.isEmpty());
     h.parser.ingest(tally(0, 4, 9)); // level 0 really changes: reported
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 4, 9)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 4, 9) });
 
     Harness before;
     before.parser.ingest(tally(0, 1, 1) + tally(5, 1, 7));
     before.parser.finalize();
-    QCOMPARE(before.events[0].state.routing.value(0), (LevelRouting{{1, 1}}));
-    QCOMPARE(before.events[0].state.routing.value(5), (LevelRouting{{1, 7}}));
+    QCOMPARE(before.events[0].state.routing.value(0), (LevelRouting { { 1, 1 } }));
+    QCOMPARE(before.events[0].state.routing.value(5), (LevelRouting { { 1, 7 } }));
 }
 
 void TestSWP08Parser::outOfRangeTallyReportedOnceAndNeverConnects()
@@ -343,9 +345,9 @@ void TestSWP08Parser::outOfRangeTallyReportedOnceAndNeverConnects()
     h.parser.ingest(tally(0, 16, 0) + tally(0, 0, 16) + tally(0, 200, 5));
     QCOMPARE(h.written(), ack + ack + ack);
     QCOMPARE(h.events,
-             QList{RouterDriverEvent::makeCommandRefused(
+             QList { RouterDriverEvent::makeCommandRefused(
                  QStringLiteral("The device reports ports beyond the configured 16×16 — increase "
-                                "the matrix size in this router's settings."))});
+                                "the matrix size in this router's settings.")) });
     QVERIFY(h.armed.isEmpty()); // no finalize: never connects on these alone
     QVERIFY(h.parser.routing().isEmpty());
     QVERIFY(h.parser.tallyReceived());
@@ -357,12 +359,12 @@ void TestSWP08Parser::noAnswerCheck()
 {
     Harness silent;
     silent.parser.beginInterrogation();
-    QCOMPARE(silent.armed, QList{Timer::noAnswer});
+    QCOMPARE(silent.armed, QList { Timer::noAnswer });
     silent.parser.checkAnswered();
     QCOMPARE(silent.events,
-             QList{RouterDriverEvent::makeError(
+             QList { RouterDriverEvent::makeError(
                  QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port "
-                                "and matrix size."))});
+                                "and matrix size.")) });
 
     Harness answered;
     answered.parser.beginInterrogation();
@@ -414,13 +416,14 @@ void TestSWP08Parser::interrogationIsOneWrite()
     Harness h(router(4, 3));
     h.parser.beginInterrogation();
     QCOMPARE(h.writes.size(), 1);
-    QCOMPARE(h.writes[0], SWP08Parser::frame(SWP08Parser::interrogatePayload(0))
-                              + SWP08Parser::frame(SWP08Parser::interrogatePayload(1))
-                              + SWP08Parser::frame(SWP08Parser::interrogatePayload(2)));
+    QCOMPARE(h.writes[0],
+             SWP08Parser::frame(SWP08Parser::interrogatePayload(0))
+                 + SWP08Parser::frame(SWP08Parser::interrogatePayload(1))
+                 + SWP08Parser::frame(SWP08Parser::interrogatePayload(2)));
     QCOMPARE(h.parser.pendingCommands(),
-             (QList<Pending>{{Pending::interrogate, 0, 0},
-                             {Pending::interrogate, 1, 0},
-                             {Pending::interrogate, 2, 0}}));
+             (QList<Pending> { { Pending::interrogate, 0, 0 },
+                               { Pending::interrogate, 1, 0 },
+                               { Pending::interrogate, 2, 0 } }));
 }
 
 void TestSWP08Parser::acknowledgementsMatchPendingByOrder()
@@ -438,16 +441,18 @@ void TestSWP08Parser::acknowledgementsMatchPendingByOrder()
     // ACK removes the oldest whatever it is.
     h.parser.ingest(ack);
     QCOMPARE(h.parser.pendingCommands().size(), 15);
-    QCOMPARE(h.parser.pendingCommands().first(), (Pending{Pending::interrogate, 2, 0}));
+    QCOMPARE(h.parser.pendingCommands().first(), (Pending { Pending::interrogate, 2, 0 }));
 
     // Only the CONNECT left: its NAK is a refused route and re-asks its crosspoint.
     Harness take;
     take.parser.prepareConnect(3, 5, 2);
     take.parser.ingest(hex("1002 03") + nak); // honoured inside an open frame
-    QCOMPARE(take.events, QList{RouterDriverEvent::makeCommandRefused(
-                              QStringLiteral("The router refused the route (NAK)."))});
+    QCOMPARE(take.events,
+             QList { RouterDriverEvent::makeCommandRefused(
+                 QStringLiteral("The router refused the route (NAK).")) });
     QCOMPARE(take.written(), SWP08Parser::frame(SWP08Parser::interrogatePayload(5, 2)));
-    QCOMPARE(take.parser.pendingCommands(), QList<Pending>{(Pending{Pending::interrogate, 5, 2})});
+    QCOMPARE(take.parser.pendingCommands(),
+             QList<Pending> { (Pending { Pending::interrogate, 5, 2 }) });
     take.clear();
     take.parser.ingest(hex("00 00 05 02 05 F1 1003")); // the open frame goes on
     QCOMPARE(take.written(), ack);
@@ -455,8 +460,9 @@ void TestSWP08Parser::acknowledgementsMatchPendingByOrder()
     // Nothing pending at all.
     Harness idle;
     idle.parser.ingest(nak);
-    QCOMPARE(idle.events, QList{RouterDriverEvent::makeCommandRefused(
-                              QStringLiteral("The router refused the command (NAK)."))});
+    QCOMPARE(idle.events,
+             QList { RouterDriverEvent::makeCommandRefused(
+                 QStringLiteral("The router refused the command (NAK).")) });
     QVERIFY(idle.writes.isEmpty());
 }
 
@@ -465,12 +471,12 @@ void TestSWP08Parser::refusedRouteIsReportedAgainEvenWhenUnchanged()
     // The refusal left the controller showing its optimistic source; the re-interrogation's
     // answer must put the real one back even though the parser already holds it.
     Harness h;
-    h.connect({{5, 1}});
+    h.connect({ { 5, 1 } });
     h.parser.prepareConnect(3, 5, 0);
     h.parser.ingest(nak);
     h.clear();
     h.parser.ingest(tally(0, 5, 1));
-    QCOMPARE(h.events, QList{RouterDriverEvent::makeRouteChanged(0, 5, 1)});
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 5, 1) });
     h.events.clear();
     h.parser.ingest(tally(0, 5, 1)); // only once
     QVERIFY(h.events.isEmpty());
@@ -484,7 +490,7 @@ void TestSWP08Parser::failedWriteDropsNewestPendingConnect()
     h.parser.prepareConnect(3, 5, 0);
     h.parser.abortPendingConnect(5);
     QCOMPARE(h.parser.pendingCommands(),
-             (QList<Pending>{{Pending::connect, 5, 0}, {Pending::connect, 6, 0}}));
+             (QList<Pending> { { Pending::connect, 5, 0 }, { Pending::connect, 6, 0 } }));
     h.parser.abortPendingConnect(9); // nothing to drop
     QCOMPARE(h.parser.pendingCommands().size(), 2);
 }

@@ -24,6 +24,19 @@ std::optional<int> FakeQuartzRouter::route(int destination) const
     return m_routing.value(destination);
 }
 
+FakeQuartzRouter::~FakeQuartzRouter()
+{
+    // The sockets are the server's children; take them down before their signals can reach
+    // a half-destroyed fake.
+    for (Client *client : std::as_const(m_clients)) {
+        if (client->socket) {
+            client->socket->disconnect(this);
+            delete client->socket;
+        }
+        delete client;
+    }
+}
+
 void FakeQuartzRouter::sendRaw(const QByteArray &bytes)
 {
     for (Client *client : std::as_const(m_clients))
@@ -42,7 +55,7 @@ void FakeQuartzRouter::dropClients()
 void FakeQuartzRouter::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *client = new Client{socket, {}};
+        auto *client = new Client { socket, {} };
         m_clients.append(client);
         ++connections;
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });

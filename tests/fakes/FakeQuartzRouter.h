@@ -21,14 +21,15 @@ class FakeQuartzRouter final : public QObject
 
 public:
     FakeQuartzRouter(int sources, int destinations, QObject *parent = nullptr);
+    ~FakeQuartzRouter() override;
 
     quint16 port() const { return m_server.serverPort(); }
 
     bool answerInterrogations = true;
     bool answerConnects = true;
-    int refuseNext = 0;            // answer the next N commands with "?"
-    QByteArray levels = "V";       // level letters of every answer
-    QByteArray lineEnd = "\r\n";   // what ends every line the router sends
+    int refuseNext = 0; // answer the next N commands with "?"
+    QByteArray levels = "V"; // level letters of every answer
+    QByteArray lineEnd = "\r\n"; // what ends every line the router sends
 
     // 0-based, as the driver sees them.
     void setRoute(int destination, int source) { m_routing[destination] = source; }

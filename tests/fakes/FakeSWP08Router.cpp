@@ -49,7 +49,7 @@ QByteArray FakeSWP08Router::frame(const QByteArray &message)
     for (char c : std::as_const(body))
         sum += quint8(c);
     body.append(char((0x100 - (sum & 0xFF)) & 0xFF));
-    QByteArray wire{1, DLE};
+    QByteArray wire { 1, DLE };
     wire.append(STX);
     for (char c : std::as_const(body)) {
         wire.append(c);
@@ -69,6 +69,19 @@ QByteArray FakeSWP08Router::tally(int level, int destination, int source, char c
     message.append(char(destination % 128));
     message.append(char(source % 128));
     return frame(message);
+}
+
+FakeSWP08Router::~FakeSWP08Router()
+{
+    // The sockets are the server's children; take them down before their signals can reach
+    // a half-destroyed fake.
+    for (Client *client : std::as_const(m_clients)) {
+        if (client->socket) {
+            client->socket->disconnect(this);
+            delete client->socket;
+        }
+        delete client;
+    }
 }
 
 void FakeSWP08Router::sendRaw(const QByteArray &bytes)
@@ -94,7 +107,7 @@ void FakeSWP08Router::dropClients()
 void FakeSWP08Router::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *client = new Client{socket, false, false, {}};
+        auto *client = new Client { socket, false, false, {} };
         m_clients.append(client);
         ++connections;
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });

@@ -22,14 +22,15 @@ class FakeSWP08Router final : public QObject
 
 public:
     FakeSWP08Router(int sources, int destinations, QObject *parent = nullptr);
+    ~FakeSWP08Router() override;
 
     quint16 port() const { return m_server.serverPort(); }
 
     // Behaviour knobs, read as each frame arrives.
     bool answerInterrogations = true; // reply to INTERROGATE with a TALLY
-    bool answerConnects = true;       // apply CONNECT and reply with CONNECTED
-    bool acknowledge = true;          // send DLE ACK for every good frame
-    int nakNext = 0;                  // refuse the next N good frames with DLE NAK instead
+    bool answerConnects = true; // apply CONNECT and reply with CONNECTED
+    bool acknowledge = true; // send DLE ACK for every good frame
+    int nakNext = 0; // refuse the next N good frames with DLE NAK instead
 
     void setRoute(int level, int destination, int source);
     std::optional<int> route(int level, int destination) const;
