@@ -54,7 +54,7 @@ run_one() {
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         QT_QPA_PLATFORM=offscreen \
-        "$build_dir/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        "$build_dir/fuzz/$target" -max_total_time="$seconds" -timeout=10 -close_fd_mask=1 -rss_limit_mb=2048 \
         -malloc_limit_mb=512 -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
         "${dict[@]}" "$work/corpus" >"$work/log" 2>&1 || rc=$?
     echo "$rc" >"$work/rc"

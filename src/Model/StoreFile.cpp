@@ -35,9 +35,10 @@ std::expected<std::optional<QByteArray>, QString> StoreFile::read() const
     if (!file.open(QIODevice::ReadOnly))
         return std::unexpected(file.errorString());
     // Sequential files (a FIFO, a device) report no size: read at most one byte past the limit.
+    // A regular file is read as it is: asking it for the limit would allocate the whole limit.
     if (!file.isSequential() && file.size() > m_maxSize)
         return std::unexpected(QStringLiteral("The file is larger than %1 bytes.").arg(m_maxSize));
-    QByteArray bytes = file.read(m_maxSize + 1);
+    QByteArray bytes = file.isSequential() ? file.read(m_maxSize + 1) : file.readAll();
     if (bytes.size() > m_maxSize)
         return std::unexpected(QStringLiteral("The file is larger than %1 bytes.").arg(m_maxSize));
     if (file.error() != QFileDevice::NoError)

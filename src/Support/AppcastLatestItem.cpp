@@ -59,7 +59,10 @@ std::optional<QDateTime> AppcastLatestItem::parseRfc822(const QString &text)
     return result.toUTC();
 }
 
-std::optional<AppcastLatestItem::Item> AppcastLatestItem::parse(const QByteArray &document)
+namespace {
+
+// The delegate state of one read of a feed document.
+struct FirstItemReader
 {
     bool inItem = false;
     bool done = false;
@@ -68,11 +71,9 @@ std::optional<AppcastLatestItem::Item> AppcastLatestItem::parse(const QByteArray
     std::optional<QString> build;
     std::optional<QDateTime> pubDate;
 
-    QXmlStreamReader reader(document);
-    // Names are compared whole, prefix included: no namespace processing.
-    reader.setNamespaceProcessing(false);
-    while (!done && !reader.atEnd()) {
-        switch (reader.readNext()) {
+    void handle(const QXmlStreamReader &reader, QXmlStreamReader::TokenType token)
+    {
+        switch (token) {
         case QXmlStreamReader::StartElement:
             if (reader.qualifiedName() == QLatin1String("item"))
                 inItem = true;
@@ -91,7 +92,7 @@ std::optional<AppcastLatestItem::Item> AppcastLatestItem::parse(const QByteArray
             else if (name == QLatin1String("sparkle:version"))
                 build = value;
             else if (name == QLatin1String("pubDate"))
-                pubDate = parseRfc822(value);
+                pubDate = AppcastLatestItem::parseRfc822(value);
             else if (name == QLatin1String("item"))
                 done = true;
             break;
@@ -100,9 +101,54 @@ std::optional<AppcastLatestItem::Item> AppcastLatestItem::parse(const QByteArray
             break;
         }
     }
-    // A parse error simply ends the loop: whatever was gathered before it counts.
 
-    if (!shortVersion || shortVersion->isEmpty())
+    // The reader decodes each piece of data it is given as a whole and drops the piece on an
+    // encoding error, losing the elements before the bad byte in that piece. The document is
+    // therefore handed over in pieces, of one byte from `fineFrom` on. Returns where the last
+    // piece began when an error stopped the read inside a piece of several bytes (a finer read
+    // from there may see more), else -1. A parse error simply ends the read: whatever was
+    // gathered before it counts.
+    qsizetype read(const QByteArray &document, qsizetype fineFrom)
+    {
+        constexpr qsizetype coarsePiece = 4096;
+        QXmlStreamReader reader;
+        // Names are compared whole, prefix included: no namespace processing.
+        reader.setNamespaceProcessing(false);
+        qsizetype fed = 0;
+        qsizetype pieceStart = 0;
+        qsizetype pieceSize = 0;
+        while (!done) {
+            const QXmlStreamReader::TokenType token = reader.readNext();
+            if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError) {
+                if (fed >= document.size())
+                    return -1;
+                pieceStart = fed;
+                pieceSize = fed < fineFrom ? qMin(coarsePiece, fineFrom - fed) : 1;
+                reader.addData(document.mid(fed, pieceSize));
+                fed += pieceSize;
+                continue;
+            }
+            if (reader.hasError())
+                return pieceSize > 1 ? pieceStart : -1;
+            if (token == QXmlStreamReader::EndDocument)
+                return -1;
+            handle(reader, token);
+        }
+        return -1;
+    }
+};
+
+} // namespace
+
+std::optional<AppcastLatestItem::Item> AppcastLatestItem::parse(const QByteArray &document)
+{
+    FirstItemReader result;
+    const qsizetype retryFrom = result.read(document, document.size());
+    if (retryFrom >= 0) {
+        result = FirstItemReader();
+        result.read(document, retryFrom);
+    }
+    if (!result.shortVersion || result.shortVersion->isEmpty())
         return std::nullopt;
-    return Item{*shortVersion, build.value_or(QString()), pubDate};
+    return Item{*result.shortVersion, result.build.value_or(QString()), result.pubDate};
 }

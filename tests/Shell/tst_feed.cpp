@@ -91,6 +91,9 @@ void TestFeed::parse_data()
     QTest::newRow("broken after the first item")
         << feed(firstItem + "<item><sparkle:shortVersionString>9.9</sparkle:short") << true
         << "1.4.2" << "142" << true;
+    // Used to give no item: the reader dropped the whole document at the undecodable byte.
+    QTest::newRow("undecodable byte C0 9D after the first item")
+        << feed(firstItem + "<item>\xC0\x9D</item>") << true << "1.4.2" << "142" << true;
     QTest::newRow("broken inside the first item")
         << feed("<item><sparkle:shortVersionString>2.0</sparkle:shortVersionString><oops")
         << true << "2.0" << "" << false;
