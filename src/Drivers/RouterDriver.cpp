@@ -1,5 +1,6 @@
 #include "Drivers/RouterDriver.h"
 
+#include "Drivers/KumoDriver.h"
 #include "Drivers/QuartzDriver.h"
 #include "Drivers/SWP08Driver.h"
 #include "Drivers/SimulatorDriver.h"
@@ -182,10 +183,10 @@ RouterDriverPtr makeDriver(const RouterConnection &connection)
     case RouterVendor::rossUltrix:
     case RouterVendor::genericSWP08: return std::make_shared<SWP08Driver>(connection);
     case RouterVendor::evertzQuartz: return std::make_shared<QuartzDriver>(connection);
+    case RouterVendor::ajaKumo: return std::make_shared<KumoDriver>(connection);
     // Drivers of the network protocols join here as they are built; until then these
     // routers get a driver that reports it cannot connect.
     case RouterVendor::blackmagicVideohub:
-    case RouterVendor::ajaKumo:
     case RouterVendor::lightware: break;
     }
     return std::make_shared<UnavailableDriver>(connection);

@@ -1,0 +1,559 @@
+#include "Drivers/KumoDriver.h"
+
+#include "Platform/Async.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcKumo, "quorvel.driver.kumo")
+Q_LOGGING_CATEGORY(lcKumoTraffic, "quorvel.driver.kumo.traffic", QtWarningMsg)
+
+namespace {
+
+const QString kNoAddress = QStringLiteral("No address for this router. Edit it and set a host.");
+
+QString countId(bool sources)
+{
+    return sources ? QStringLiteral("eParamID_NumberOfSources")
+                   : QStringLiteral("eParamID_NumberOfDestinations");
+}
+
+QString labelId(PortKind kind, qint64 number)
+{
+    return (kind == PortKind::source ? QStringLiteral("eParamID_XPT_Source")
+                                     : QStringLiteral("eParamID_XPT_Destination"))
+        + QString::number(number) + QStringLiteral("_Line_1");
+}
+
+QString statusId(qint64 number)
+{
+    return QStringLiteral("eParamID_XPT_Destination") + QString::number(number)
+        + QStringLiteral("_Status");
+}
+
+QString getPath(const QString &id)
+{
+    return QStringLiteral("config?action=get&paramid=") + id;
+}
+
+// A source number the router reported, as a 0-based index; none for "no source" and for
+// numbers no router of ours can have.
+std::optional<int> sourceIndex(qint64 number)
+{
+    if (number < 1 || number > KumoDriver::maxPortCount)
+        return std::nullopt;
+    return int(number - 1);
+}
+
+QString replyFailure(QNetworkReply *reply, bool tooLarge, const QString &path)
+{
+    if (tooLarge)
+        return QStringLiteral("The reply to %1 is larger than %2 KiB.")
+            .arg(path)
+            .arg(KumoDriver::maxBodySize / 1024);
+    switch (reply->error()) {
+    case QNetworkReply::OperationCanceledError: // the transfer time-out aborts this way
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("The request timed out.");
+    default:
+        return reply->errorString();
+    }
+}
+
+} // namespace
+
+KumoDriver::KumoDriver(const RouterConnection &connection)
+    : KumoDriver(connection, Timing {})
+{ }
+
+KumoDriver::KumoDriver(const RouterConnection &connection, Timing timing)
+    : m_connection(connection)
+    , m_timing(timing)
+    , m_session(std::make_unique<QNetworkAccessManager>())
+{
+    // Ephemeral: nothing is cached, and cookies are neither kept nor sent (see get()).
+    m_session->setCache(nullptr);
+    m_session->setTransferTimeout(int(m_timing.requestTimeout.count()));
+    // Routers sit on the local network; a desktop proxy setting must not reroute them.
+    m_session->setProxy(QNetworkProxy::NoProxy);
+
+    m_pollTimer.setSingleShot(true);
+    m_pollTimer.setInterval(m_timing.pollInterval);
+    QObject::connect(&m_pollTimer, &QTimer::timeout, &m_guard, [this] {
+        if (m_connected && m_polling)
+            pollRouting(0);
+    });
+}
+
+KumoDriver::~KumoDriver()
+{
+    // Replies still in flight must not call back into this object; the session goes later
+    // because one of its replies may be what is releasing us.
+    for (QNetworkReply *reply : std::as_const(m_inFlight)) {
+        QObject::disconnect(reply, nullptr, nullptr, nullptr);
+        reply->abort();
+    }
+    m_session.release()->deleteLater();
+    if (m_connectDone)
+        Platform::complete(std::move(m_connectDone));
+}
+
+std::shared_ptr<KumoDriver> KumoDriver::self()
+{
+    return std::static_pointer_cast<KumoDriver>(shared_from_this());
+}
+
+void KumoDriver::emitEvent(RouterDriverEvent event)
+{
+    m_events->yield(std::move(event));
+}
+
+// Requests
+
+std::expected<QUrl, DriverError> KumoDriver::urlFor(const QString &path) const
+{
+    const int port = m_connection.port == 0 ? 80 : m_connection.port;
+    const QUrl url(QStringLiteral("http://") + m_connection.host + QLatin1Char(':')
+                       + QString::number(port) + QLatin1Char('/') + path,
+                   QUrl::StrictMode);
+    if (port < 1 || port > 65535 || !url.isValid() || url.host().isEmpty())
+        return std::unexpected(DriverError::protocol(QStringLiteral("Bad URL for ") + path));
+    return url;
+}
+
+void KumoDriver::get(const QString &path, std::function<void(Body)> done)
+{
+    auto failLater = [this, &done](DriverError error) {
+        QMetaObject::invokeMethod(
+            &m_guard, [done = std::move(done), error] { done(std::unexpected(error)); },
+            Qt::QueuedConnection);
+    };
+    // A disconnected driver issues nothing more, whatever was still queued up.
+    if (m_torn) {
+        failLater(DriverError::notConnectedError());
+        return;
+    }
+    const auto url = urlFor(path);
+    if (!url) {
+        failLater(url.error());
+        return;
+    }
+
+    QNetworkRequest request(*url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
+
+    qCDebug(lcKumoTraffic) << "GET" << url->toString(QUrl::FullyEncoded);
+    QNetworkReply *reply = m_session->get(request);
+    m_inFlight.append(reply);
+    auto tooLarge = std::make_shared<bool>(false);
+
+    auto checkSize = [reply, tooLarge] {
+        if (*tooLarge)
+            return;
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (reply->bytesAvailable() > maxBodySize
+            || (length.isValid() && length.toLongLong() > maxBodySize)) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, checkSize);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, checkSize);
+    QObject::connect(
+        reply, &QNetworkReply::finished, reply,
+        [this, reply, tooLarge, path, done = std::move(done)] {
+            m_inFlight.removeOne(reply);
+            reply->deleteLater();
+            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            Body result;
+            if (*tooLarge || (reply->error() != QNetworkReply::NoError && status.toInt() == 200)
+                || (reply->error() != QNetworkReply::NoError && !status.isValid())) {
+                result = std::unexpected(
+                    DriverError::otherError(replyFailure(reply, *tooLarge, path)));
+            } else if (status.toInt() != 200) {
+                result = std::unexpected(DriverError::transportError(
+                    QStringLiteral("HTTP ") + QString::number(status.toInt())));
+            } else {
+                result = reply->readAll();
+                if (result->size() > maxBodySize)
+                    result
+                        = std::unexpected(DriverError::otherError(replyFailure(reply, true, path)));
+            }
+            if (result)
+                qCDebug(lcKumoTraffic) << "reply" << path << *result;
+            else
+                qCDebug(lcKumoTraffic) << "failed" << path << result.error().localizedDescription();
+            done(std::move(result));
+        });
+}
+
+void KumoDriver::paramValue(const QString &id, std::function<void(Value)> done)
+{
+    get(getPath(id), [done = std::move(done)](Body body) {
+        if (!body) {
+            done(std::unexpected(body.error()));
+            return;
+        }
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(*body, &error);
+        if (error.error != QJsonParseError::NoError) {
+            done(std::unexpected(DriverError::otherError(
+                QStringLiteral("The reply isn't valid JSON (%1).").arg(error.errorString()))));
+            return;
+        }
+        if (!document.isObject() || !document.object().contains(QStringLiteral("value"))) {
+            done(std::optional<QJsonValue>());
+            return;
+        }
+        done(std::optional<QJsonValue>(document.object().value(QStringLiteral("value"))));
+    });
+}
+
+std::optional<qint64> KumoDriver::integerValue(const std::optional<QJsonValue> &value)
+{
+    if (!value)
+        return std::nullopt;
+    if (value->isDouble()) {
+        const double number = std::trunc(value->toDouble());
+        // 2^63 itself does not fit; every double below it that passes this test does.
+        if (!std::isfinite(number) || number < -9223372036854775808.0
+            || number >= 9223372036854775808.0)
+            return std::nullopt;
+        return qint64(number);
+    }
+    if (value->isString()) {
+        const QString text = value->toString();
+        const int digitsFrom
+            = text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-')) ? 1 : 0;
+        if (text.size() <= digitsFrom)
+            return std::nullopt;
+        for (int i = digitsFrom; i < text.size(); ++i) {
+            if (text[i] < QLatin1Char('0') || text[i] > QLatin1Char('9'))
+                return std::nullopt;
+        }
+        bool ok = false;
+        const qint64 number = text.toLongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+        return number;
+    }
+    return std::nullopt;
+}
+
+void KumoDriver::intParam(const QString &id, std::function<void(Integer)> done)
+{
+    paramValue(id, [id, done = std::move(done)](Value value) {
+        if (!value) {
+            done(std::unexpected(value.error()));
+            return;
+        }
+        if (const auto number = integerValue(*value))
+            done(*number);
+        else
+            done(
+                std::unexpected(DriverError::protocol(id + QStringLiteral(" returned no number"))));
+    });
+}
+
+// Connecting
+
+void KumoDriver::connect(std::function<void()> done)
+{
+    if (m_connectStarted || m_torn) {
+        Platform::complete(std::move(done));
+        return;
+    }
+    m_connectStarted = true;
+    m_connectDone = std::move(done);
+    if (m_connection.host.isEmpty()) {
+        endConnect(kNoAddress);
+        return;
+    }
+    emitEvent(RouterDriverEvent::makeStatus(QStringLiteral("Contacting KUMO at ")
+                                            + m_connection.host + QStringLiteral("…")));
+    readCounts();
+}
+
+void KumoDriver::endConnect(std::optional<QString> error)
+{
+    if (error) {
+        qCWarning(lcKumo) << m_connection.name << *error;
+        emitEvent(RouterDriverEvent::makeError(*error));
+    }
+    if (m_connectDone)
+        Platform::complete(std::exchange(m_connectDone, {}));
+}
+
+void KumoDriver::readCounts()
+{
+    auto checkCount = [this](bool sources, const Integer &count) -> bool {
+        if (m_torn) {
+            endConnect(std::nullopt);
+            return false;
+        }
+        if (!count) {
+            endConnect(QStringLiteral("KUMO didn't answer: ")
+                       + count.error().localizedDescription());
+            return false;
+        }
+        if (*count > maxPortCount) {
+            endConnect(
+                QStringLiteral("KUMO reported %1 %2; at most %3 are supported.")
+                    .arg(*count)
+                    .arg(sources ? QStringLiteral("sources") : QStringLiteral("destinations"))
+                    .arg(maxPortCount));
+            return false;
+        }
+        (sources ? m_sourceCount : m_destinationCount) = int(std::max<qint64>(*count, 0));
+        return true;
+    };
+    intParam(countId(true), [this, checkCount](Integer sources) {
+        if (!checkCount(true, sources))
+            return;
+        intParam(countId(false), [this, checkCount](Integer destinations) {
+            if (!checkCount(false, destinations))
+                return;
+            if (m_sourceCount < 1 || m_destinationCount < 1) {
+                endConnect(QStringLiteral("KUMO reported a zero-sized matrix."));
+                return;
+            }
+            emitEvent(RouterDriverEvent::makeStatus(QStringLiteral("Reading routing and labels…")));
+            m_sources.reserve(m_sourceCount);
+            m_destinations.reserve(m_destinationCount);
+            readLabel(PortKind::source, 1);
+        });
+    });
+}
+
+void KumoDriver::readLabel(PortKind kind, int number)
+{
+    const int count = kind == PortKind::source ? m_sourceCount : m_destinationCount;
+    if (number > count) {
+        if (kind == PortKind::source)
+            readLabel(PortKind::destination, 1);
+        else
+            readStatus(1);
+        return;
+    }
+    paramValue(labelId(kind, number), [this, kind, number](Value value) {
+        QString label;
+        if (value && *value) {
+            const QJsonValue &v = **value;
+            if (v.isString()) {
+                label = v.toString();
+            } else if (v.isDouble()) {
+                const double d = v.toDouble();
+                if (std::isfinite(d) && d == std::trunc(d)) {
+                    const auto whole = integerValue(v);
+                    label = whole ? QString::number(*whole) : QString();
+                }
+            }
+        }
+        if (label.isEmpty())
+            label = (kind == PortKind::source ? QStringLiteral("In ") : QStringLiteral("Out "))
+                + QString::number(number);
+        (kind == PortKind::source ? m_sources : m_destinations)
+            .append(Port { number - 1, kind, label });
+        readLabel(kind, number + 1);
+    });
+}
+
+void KumoDriver::readStatus(int number)
+{
+    if (number > m_destinationCount) {
+        reportConnected();
+        return;
+    }
+    intParam(statusId(number), [this, number](Integer value) {
+        if (value) {
+            if (const auto source = sourceIndex(*value))
+                m_routing.insert(number - 1, *source);
+        }
+        readStatus(number + 1);
+    });
+}
+
+void KumoDriver::reportConnected()
+{
+    if (m_torn) {
+        endConnect(std::nullopt);
+        return;
+    }
+    RouterState state;
+    state.deviceName = m_connection.name;
+    state.model = QStringLiteral("KUMO %1×%2").arg(m_sourceCount).arg(m_destinationCount);
+    state.vendor = RouterVendor::ajaKumo;
+    state.sources = m_sources;
+    state.destinations = m_destinations;
+    state.levels = { RouterLevel { 0, QStringLiteral("Video"), LevelKind::video } };
+    state.routing.insert(0, m_routing);
+    m_connected = true;
+    qCInfo(lcKumo) << m_connection.name << "connected," << state.model;
+    emitEvent(RouterDriverEvent::makeConnected(state));
+    startPolling();
+    endConnect(std::nullopt);
+}
+
+void KumoDriver::disconnect(std::function<void()> done)
+{
+    m_torn = true;
+    m_connected = false;
+    m_polling = false;
+    m_pollTimer.stop();
+    m_events->finish();
+    Platform::complete(std::move(done));
+}
+
+// Polling
+
+void KumoDriver::startPolling()
+{
+    m_polling = true;
+    m_pollTimer.start();
+}
+
+void KumoDriver::pollRouting(int destination)
+{
+    if (!m_connected)
+        return;
+    if (destination >= m_destinationCount) {
+        m_pollTimer.start();
+        return;
+    }
+    const quint64 epoch = m_takeEpoch;
+    intParam(statusId(destination + 1), [this, destination, epoch](Integer value) {
+        if (!m_connected)
+            return;
+        const std::optional<int> source = value ? sourceIndex(*value) : std::nullopt;
+        if (source) {
+            // A take started while this answer was on its way: what it says may predate the
+            // take, so the rest of the pass waits for the next one.
+            if (epoch != m_takeEpoch) {
+                m_pollTimer.start();
+                return;
+            }
+            const auto known = m_routing.constFind(destination);
+            if (known == m_routing.cend() || *known != *source) {
+                m_routing.insert(destination, *source);
+                emitEvent(RouterDriverEvent::makeRouteChanged(0, destination, *source));
+            }
+        }
+        pollRouting(destination + 1);
+    });
+}
+
+// Commands
+
+void KumoDriver::take(int source, int destination, int, DriverCompletion done)
+{
+    if (!m_connected) {
+        Platform::complete(std::move(done),
+                           DriverResult(std::unexpected(DriverError::notConnectedError())));
+        return;
+    }
+    ++m_takeEpoch;
+    const QString id = statusId(qint64(destination) + 1);
+    const QString path = QStringLiteral("config?action=set&paramid=") + id
+        + QStringLiteral("&value=") + QString::number(qint64(source) + 1);
+    auto driver = self();
+    get(path, [driver, id, source, destination, done = std::move(done)](Body body) mutable {
+        if (!body) {
+            done(std::unexpected(body.error()));
+            return;
+        }
+        driver->intParam(
+            id, [driver, source, destination, done = std::move(done)](Integer readBack) {
+                if (readBack) {
+                    if (const auto kept = sourceIndex(*readBack)) {
+                        driver->m_routing.insert(destination, *kept);
+                        driver->emitEvent(
+                            RouterDriverEvent::makeRouteChanged(0, destination, *kept));
+                        if (*kept != source)
+                            driver->emitEvent(RouterDriverEvent::makeCommandRefused(
+                                QStringLiteral("KUMO kept Out %1 on In %2.")
+                                    .arg(qint64(destination) + 1)
+                                    .arg(*kept + 1)));
+                    } else if (*readBack < 1) {
+                        // The router cleared the destination instead of routing it.
+                        driver->m_routing.remove(destination);
+                        driver->emitEvent(
+                            RouterDriverEvent::makeRouteChanged(0, destination, std::nullopt));
+                        driver->emitEvent(RouterDriverEvent::makeCommandRefused(
+                            QStringLiteral("KUMO left Out %1 without a source.")
+                                .arg(qint64(destination) + 1)));
+                    }
+                }
+                done(DriverResult());
+            });
+    });
+}
+
+void KumoDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
+{
+    takeNext(routes, std::move(done));
+}
+
+void KumoDriver::takeNext(QList<Route> routes, DriverCompletion done)
+{
+    if (routes.isEmpty()) {
+        Platform::complete(std::move(done), DriverResult());
+        return;
+    }
+    const Route route = routes.takeFirst();
+    auto driver = self();
+    take(route.source, route.destination, route.level,
+         [driver, routes = std::move(routes), done = std::move(done)](DriverResult result) mutable {
+             if (!result) {
+                 done(result);
+                 return;
+             }
+             driver->takeNext(std::move(routes), std::move(done));
+         });
+}
+
+void KumoDriver::setLock(int, int, bool, DriverCompletion done)
+{
+    Platform::complete(
+        std::move(done),
+        DriverResult(std::unexpected(DriverError::unsupportedFeature(QStringLiteral("Locking")))));
+}
+
+QByteArray KumoDriver::encodeLabel(const QString &label)
+{
+    return QUrl::toPercentEncoding(label, QByteArrayLiteral("!$'()*,;:@"));
+}
+
+void KumoDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)
+{
+    if (!m_connected) {
+        Platform::complete(std::move(done),
+                           DriverResult(std::unexpected(DriverError::notConnectedError())));
+        return;
+    }
+    const QString path = QStringLiteral("config?action=set&paramid=")
+        + labelId(kind, qint64(index) + 1) + QStringLiteral("&value=")
+        + QString::fromLatin1(encodeLabel(label));
+    auto driver = self();
+    get(path, [driver, label, index, kind, done = std::move(done)](Body body) {
+        if (!body) {
+            done(std::unexpected(body.error()));
+            return;
+        }
+        driver->emitEvent(RouterDriverEvent::makeLabelChanged(kind, index, label));
+        done(DriverResult());
+    });
+}

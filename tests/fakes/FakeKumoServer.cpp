@@ -1,0 +1,171 @@
+#include "FakeKumoServer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+
+QByteArray httpResponse(int status, const QByteArray &body)
+{
+    const QByteArray reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Error";
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
+        + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\n\r\n" + body;
+}
+
+// The raw query field, split by hand so that %26 and %3D inside a value stay in it.
+QString queryField(const QString &target, const QString &name)
+{
+    const int q = target.indexOf(QLatin1Char('?'));
+    if (q < 0)
+        return {};
+    const QStringList pairs = target.mid(q + 1).split(QLatin1Char('&'));
+    for (const QString &pair : pairs) {
+        if (pair.startsWith(name + QLatin1Char('=')))
+            return QUrl::fromPercentEncoding(pair.mid(name.size() + 1).toUtf8());
+    }
+    return {};
+}
+
+} // namespace
+
+FakeKumoServer::FakeKumoServer(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            ++m_connectionCount;
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    });
+}
+
+FakeKumoServer::~FakeKumoServer() = default;
+
+bool FakeKumoServer::listen()
+{
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 FakeKumoServer::port() const
+{
+    return m_server->serverPort();
+}
+
+void FakeKumoServer::populate(int sources, int destinations)
+{
+    setValue(QStringLiteral("eParamID_NumberOfSources"), sources);
+    setValue(QStringLiteral("eParamID_NumberOfDestinations"), destinations);
+    for (int n = 1; n <= sources; ++n)
+        setValue(QStringLiteral("eParamID_XPT_Source%1_Line_1").arg(n),
+                 QStringLiteral("Cam %1").arg(n));
+    for (int n = 1; n <= destinations; ++n) {
+        setValue(QStringLiteral("eParamID_XPT_Destination%1_Line_1").arg(n),
+                 QStringLiteral("Mon %1").arg(n));
+        setValue(QStringLiteral("eParamID_XPT_Destination%1_Status").arg(n), (n - 1) % sources + 1);
+    }
+}
+
+void FakeKumoServer::refuseSets(const QString &id, std::optional<QJsonValue> kept)
+{
+    m_refused.insert(id, kept);
+}
+
+void FakeKumoServer::releaseHeld()
+{
+    m_held.clear();
+    const QList<Waiting> waiting = std::exchange(m_waiting, {});
+    for (const Waiting &w : waiting) {
+        if (w.socket)
+            w.socket->write(w.response);
+    }
+}
+
+void FakeKumoServer::onReadyRead(QTcpSocket *socket)
+{
+    QByteArray &buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    for (;;) {
+        const int end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QByteArray head = buffer.left(end);
+        buffer.remove(0, end + 4);
+        const QList<QByteArray> requestLine = head.split('\n').value(0).trimmed().split(' ');
+        QByteArray target = requestLine.value(1);
+        if (target.startsWith('/'))
+            target.remove(0, 1);
+        handle(socket, target);
+    }
+}
+
+void FakeKumoServer::handle(QTcpSocket *socket, const QByteArray &rawTarget)
+{
+    const QString target = QString::fromUtf8(rawTarget);
+    m_log.append(target);
+    emit requestReceived(target);
+
+    QString id;
+    const QByteArray response = answer(target, &id);
+    if (m_held.contains(id)) {
+        m_waiting.append({ socket, response });
+        return;
+    }
+    const int delay = m_delays.value(id, 0);
+    if (delay > 0) {
+        QPointer<QTcpSocket> guarded(socket);
+        QTimer::singleShot(delay, this, [guarded, response] {
+            if (guarded)
+                guarded->write(response);
+        });
+        return;
+    }
+    socket->write(response);
+}
+
+QByteArray FakeKumoServer::answer(const QString &target, QString *id)
+{
+    if (!target.startsWith(QLatin1String("config?")))
+        return httpResponse(404, {});
+    const QString action = queryField(target, QStringLiteral("action"));
+    *id = queryField(target, QStringLiteral("paramid"));
+
+    if (m_statuses.contains(*id))
+        return httpResponse(m_statuses.value(*id), {});
+
+    if (action == QLatin1String("set")) {
+        if (m_refused.contains(*id)) {
+            if (const auto kept = m_refused.value(*id))
+                m_values.insert(*id, *kept);
+        } else {
+            const QString value = queryField(target, QStringLiteral("value"));
+            bool numeric = false;
+            const int number = value.toInt(&numeric);
+            if (id->endsWith(QLatin1String("_Status")) && numeric)
+                m_values.insert(*id, number);
+            else
+                m_values.insert(*id, value);
+        }
+        return httpResponse(200, QByteArrayLiteral("{}"));
+    }
+    if (action != QLatin1String("get"))
+        return httpResponse(400, {});
+
+    if (m_rawBodies.contains(*id))
+        return httpResponse(200, m_rawBodies.value(*id));
+    QJsonObject object;
+    if (m_values.contains(*id))
+        object.insert(QStringLiteral("value"), m_values.value(*id));
+    return httpResponse(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonValue>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+
+#include <optional>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A parameter-request router over HTTP/1.1 on 127.0.0.1 (ephemeral port). It keeps one JSON
+// value per parameter id, answers "config?action=get&paramid=…" with {"value": …} and
+// applies "config?action=set&paramid=…&value=…", and can be told to misbehave per
+// parameter: another HTTP status, a raw body, a delay, a held reply or a refused set.
+class FakeKumoServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FakeKumoServer(QObject *parent = nullptr);
+    ~FakeKumoServer() override;
+
+    bool listen();
+    quint16 port() const;
+
+    // Counts, names "Cam n" / "Mon n", and destination d routed from source (d % sources) + 1.
+    void populate(int sources, int destinations);
+
+    void setValue(const QString &id, const QJsonValue &value) { m_values.insert(id, value); }
+    QJsonValue value(const QString &id) const { return m_values.value(id); }
+    void removeValue(const QString &id) { m_values.remove(id); }
+
+    // Reads of `id` answer with this status (and an empty body).
+    void setStatus(const QString &id, int status) { m_statuses.insert(id, status); }
+    // Reads of `id` answer 200 with this body verbatim.
+    void setRawBody(const QString &id, const QByteArray &body) { m_rawBodies.insert(id, body); }
+    // Every answer about `id` (read or set) waits this long.
+    void setDelay(const QString &id, int ms) { m_delays.insert(id, ms); }
+    // Answers about `id` wait until releaseHeld(), which also ends the hold.
+    void hold(const QString &id) { m_held.insert(id); }
+    void releaseHeld();
+    int heldCount() const { return int(m_waiting.size()); }
+    // Sets of `id` are acknowledged but not applied; with `kept`, the parameter becomes it.
+    void refuseSets(const QString &id, std::optional<QJsonValue> kept = std::nullopt);
+
+    // Every request target after the leading "/", exactly as it arrived.
+    QStringList log() const { return m_log; }
+    void clearLog() { m_log.clear(); }
+    int connectionCount() const { return m_connectionCount; }
+
+signals:
+    void requestReceived(const QString &target);
+
+private:
+    struct Waiting
+    {
+        QPointer<QTcpSocket> socket;
+        QByteArray response;
+    };
+
+    void onReadyRead(QTcpSocket *socket);
+    void handle(QTcpSocket *socket, const QByteArray &target);
+    QByteArray answer(const QString &target, QString *id);
+
+    QTcpServer *m_server = nullptr;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+    QHash<QString, QJsonValue> m_values;
+    QHash<QString, int> m_statuses;
+    QHash<QString, QByteArray> m_rawBodies;
+    QHash<QString, int> m_delays;
+    QSet<QString> m_held;
+    QHash<QString, std::optional<QJsonValue>> m_refused;
+    QList<Waiting> m_waiting;
+    QStringList m_log;
+    int m_connectionCount = 0;
+};
