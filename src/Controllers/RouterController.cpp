@@ -5,6 +5,7 @@
 #include "Model/SalvoStore.h"
 #include "Platform/Async.h"
 #include "Platform/Observed.h"
+#include "Support/Analytics.h"
 
 #include <QLoggingCategory>
 #include <QPointer>
@@ -13,7 +14,17 @@ Q_LOGGING_CATEGORY(lcController, "quorvel.controller", QtWarningMsg)
 
 RouterController::UsageHooks RouterController::UsageHooks::shared()
 {
-    return {};
+    return {
+        [](RouterVendor vendor) { Analytics::shared().connected(vendor); },
+        [] {
+            Analytics &analytics = Analytics::shared();
+            analytics.setTakeCount(analytics.takeCount() + 1);
+        },
+        [] {
+            Analytics &analytics = Analytics::shared();
+            analytics.setSalvoCount(analytics.salvoCount() + 1);
+        },
+    };
 }
 
 RouterController::RouterController(const RouterConnection &connection, LabelStore &labelStore,

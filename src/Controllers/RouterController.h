@@ -31,7 +31,8 @@ class SalvoStore;
 // passing the application's three shared stores, which must outlive the controller. Two
 // optional arguments replace collaborators: `driverMaker` (default DriverFactory::makeDriver)
 // builds the driver at each connect(), and `usage` receives the usage-statistics counts (by
-// default the shared analytics). Creating a controller connects nothing; connect() makes a
+// default the shared analytics, which sends a connect event over the network: tests pass
+// their own hooks, e.g. `RouterController::UsageHooks{}`). Creating a controller connects nothing; connect() makes a
 // fresh driver every time and disconnect() drops it. Destroying a controller tears its
 // driver down.
 //
