@@ -31,15 +31,11 @@ private slots:
     void gangToggle();
     void gangToggleReArmsInConfirmMode();
     void gangSelectAllAndDeselect();
-    void multiSelectModeOff();
     void chooseSourceInBothModes();
     void sourceLedStaging();
     void selectAllDestinations();
     void confirmTakeSendsOnePerDestination();
     void confirmTakeNeedsASource();
-    void selectAndFocusDestination();
-    void setDirectionKeepsFocus();
-    void pendingTakePrecedence();
     void lockToggleAndRevert();
     void renameStoresAndSends();
     void renameWhileDisconnected();
@@ -253,28 +249,6 @@ void TestControllerRouting::gangSelectAllAndDeselect()
     QVERIFY(!c.hasStaging());
 }
 
-void TestControllerRouting::multiSelectModeOff()
-{
-    ControllerRig rig;
-    RouterController &c = rig.make();
-    rig.connectWith(makeState(4, 4));
-    QSignalSpy mode(&c, &RouterController::multiSelectModeChanged);
-    c._setMultiSelectMode(false); // unchanged: nothing
-    QCOMPARE(mode.size(), 0);
-    c._setMultiSelectMode(true);
-    c.setSelectedDestinations({1, 2});
-    c.setPendingDestinations({1, 2});
-    c._setMultiSelectMode(false); // immediate mode keeps the staging
-    QVERIFY(c.selectedDestinations().isEmpty());
-    QCOMPARE(c.pendingDestinations(), (QSet<int>{1, 2}));
-
-    c.setTakeMode(TakeMode::confirm);
-    c._setMultiSelectMode(true);
-    c.setPendingDestinations({1, 2});
-    c._setMultiSelectMode(false);
-    QVERIFY(!c.hasStaging());
-}
-
 void TestControllerRouting::chooseSourceInBothModes()
 {
     ControllerRig rig;
@@ -394,78 +368,6 @@ void TestControllerRouting::confirmTakeNeedsASource()
     ControllerRig::settle();
     QCOMPARE(driver.count(Command::takeAll), 0);
     QCOMPARE(c.pendingDestination(), std::optional<int>(2));
-}
-
-void TestControllerRouting::selectAndFocusDestination()
-{
-    ControllerRig rig;
-    RouterController &c = rig.make();
-    rig.connectWith(makeState(4, 4));
-    c.selectDestination(2); // immediate: nothing
-    QVERIFY(!c.hasStaging());
-
-    c.setSelectedDestinations({1, 3});
-    c.focusDestination(2);
-    QCOMPARE(c.selectedDestination(), std::optional<int>(2));
-    QVERIFY(c.selectedDestinations().isEmpty());
-    QVERIFY(!c.hasStaging());
-
-    c.setTakeMode(TakeMode::confirm);
-    c.setPendingSource(1);
-    c.setPendingDestinations({0});
-    c.focusDestination(3);
-    QCOMPARE(c.pendingDestination(), std::optional<int>(3));
-    QVERIFY(!c.pendingSource());
-    QVERIFY(c.pendingDestinations().isEmpty());
-
-    c.setPendingSource(1);
-    c.selectDestination(0);
-    QCOMPARE(c.pendingDestination(), std::optional<int>(0));
-    QVERIFY(!c.pendingSource());
-}
-
-void TestControllerRouting::setDirectionKeepsFocus()
-{
-    ControllerRig rig;
-    RouterController &c = rig.make();
-    rig.connectWith(makeState(4, 4));
-    c._setMultiSelectMode(true);
-    c.setSelectedDestinations({1, 2});
-    c.setSelectedSource(3);
-    c.setPendingDestination(1);
-    QSignalSpy direction(&c, &RouterController::routingDirectionChanged);
-    c.setDirection(RoutingDirection::sourceLed);
-    QCOMPARE(direction.size(), 1);
-    QCOMPARE(c.routingDirection(), RoutingDirection::sourceLed);
-    QVERIFY(!c.multiSelectMode());
-    QVERIFY(c.selectedDestinations().isEmpty());
-    QVERIFY(!c.hasStaging());
-    QCOMPARE(c.selectedSource(), std::optional<int>(3));
-    QCOMPARE(c.selectedDestination(), std::optional<int>(0));
-    c.setDirection(RoutingDirection::sourceLed);
-    QCOMPARE(direction.size(), 1);
-}
-
-void TestControllerRouting::pendingTakePrecedence()
-{
-    ControllerRig rig;
-    RouterController &c = rig.make();
-    c.setSelectedSource(1);
-    c.setPendingSource(2);
-    c.setPendingDestinations({9, 4});
-    c.setPendingDestination(7);
-    QCOMPARE(c.pendingTake(), (RouterController::PendingTake{2, {4, 9}}));
-    c.setDirection(RoutingDirection::sourceLed); // clears the staging
-    c.setPendingSource(2);
-    c.setPendingDestinations({9, 4});
-    QCOMPARE(c.pendingTake(), (RouterController::PendingTake{1, {4, 9}}));
-    c.setPendingDestinations({});
-    QVERIFY(!c.pendingTake()); // no pendingDestination either
-    c.setPendingDestination(7);
-    QCOMPARE(c.pendingTake(), (RouterController::PendingTake{2, {7}}));
-    c.setPendingSource(std::nullopt);
-    QVERIFY(!c.pendingTake());
-    QVERIFY(c.hasStaging());
 }
 
 void TestControllerRouting::lockToggleAndRevert()

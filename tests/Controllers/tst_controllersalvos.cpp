@@ -50,7 +50,6 @@ private slots:
     void newPanelDraftNumbering_data();
     void newPanelDraftNumbering();
     void savingActivePanelDropsHiddenStaging();
-    void movePanelsReorders();
     // Salvos
     void captureOrder();
     void emptyCaptureReported();
@@ -182,23 +181,6 @@ void TestControllerSalvos::savingActivePanelDropsHiddenStaging()
     c.assignDestination(2);
     c.savePanel(makePanel(QStringLiteral("Other"), {}, {}));
     QCOMPARE(c.pendingDestinations(), QSet<int>{2});
-}
-
-void TestControllerSalvos::movePanelsReorders()
-{
-    ControllerRig rig;
-    RouterController &c = rig.make();
-    for (const char *name : {"A", "B", "C", "D"})
-        c.savePanel(makePanel(QString::fromLatin1(name), {}, {}));
-    QSignalSpy panels(&c, &RouterController::panelsChanged);
-    c.movePanels({0}, 2);
-    QCOMPARE(panels.size(), 1);
-    QStringList order;
-    for (const SubPanel &panel : c.panels())
-        order.append(panel.name);
-    QCOMPARE(order, (QStringList{"B", "A", "C", "D"}));
-    c.movePanels({3}, 0);
-    QCOMPARE(c.panels().first().name, QStringLiteral("D"));
 }
 
 void TestControllerSalvos::captureOrder()
