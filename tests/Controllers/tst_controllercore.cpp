@@ -512,6 +512,22 @@ void TestControllerCore::simulatorRoundTrip()
 
     c.rename(PortKind::destination, 0, QStringLiteral("  Program  "));
     QCOMPARE(c.state().destinations[0].label, QStringLiteral("Program"));
+
+    // Capture, change one crosspoint, compare, fire: the router ends up matching again.
+    c.saveSalvo(QStringLiteral("Show"), std::nullopt);
+    QCOMPARE(c.salvos().size(), 1);
+    const Salvo show = c.salvos().first();
+    c.setBreakawayLevels({0});
+    c.take(4, 1);
+    QTest::qWait(30);
+    QCOMPARE(c.diff(show).changes.size(), 1);
+    QCOMPARE(c.diff(show).lockedRoutes.size(), 3);
+    c.setLastError(std::nullopt);
+    c.fireSalvo(show);
+    QTest::qWait(30);
+    QVERIFY(c.diff(show).changes.isEmpty());
+    QCOMPARE(c.state().source(1, 0), show.routes.at(1).source);
+    QVERIFY(!c.lastError());
     c.disconnect();
     QCOMPARE(c.status(), ConnectionStatus(ConnectionStatus::disconnected));
 }
