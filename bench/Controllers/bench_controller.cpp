@@ -21,12 +21,12 @@ RouterState fullyRouted(int size)
     RouterState state;
     state.deviceName = QStringLiteral("Bench");
     for (int i = 0; i < size; ++i) {
-        state.sources.append(Port{i, PortKind::source, QStringLiteral("SRC %1").arg(i + 1)});
+        state.sources.append(Port { i, PortKind::source, QStringLiteral("SRC %1").arg(i + 1) });
         state.destinations.append(
-            Port{i, PortKind::destination, QStringLiteral("DST %1").arg(i + 1)});
+            Port { i, PortKind::destination, QStringLiteral("DST %1").arg(i + 1) });
     }
     for (int l = 0; l < kLevels; ++l) {
-        state.levels.append(RouterLevel{l, QStringLiteral("L%1").arg(l), LevelKind::video});
+        state.levels.append(RouterLevel { l, QStringLiteral("L%1").arg(l), LevelKind::video });
         LevelRouting &routing = state.routing[l];
         routing.reserve(size);
         for (int d = 0; d < size; ++d)
@@ -40,7 +40,7 @@ struct Bench
     explicit Bench(int size)
     {
         controller = std::make_unique<RouterController>(
-            connection, labels, salvos, panels, drivers.maker(), RouterController::UsageHooks{});
+            connection, labels, salvos, panels, drivers.maker(), RouterController::UsageHooks {});
         controller->connect();
         driver = drivers.last();
         driver->emitEvent(RouterDriverEvent::makeConnected(fullyRouted(size)));
@@ -53,9 +53,9 @@ struct Bench
     }
 
     QTemporaryDir dir;
-    LabelStore labels{dir.filePath(QStringLiteral("labels.json"))};
-    SalvoStore salvos{dir.filePath(QStringLiteral("salvos.json"))};
-    PanelStore panels{dir.filePath(QStringLiteral("panels.json"))};
+    LabelStore labels { dir.filePath(QStringLiteral("labels.json")) };
+    SalvoStore salvos { dir.filePath(QStringLiteral("salvos.json")) };
+    PanelStore panels { dir.filePath(QStringLiteral("panels.json")) };
     FakeDriverMaker drivers;
     RouterConnection connection;
     std::unique_ptr<RouterController> controller;
@@ -98,7 +98,8 @@ void BenchController::routeChangedEvent()
     // One reported iteration is kBatch events, delivered through the event stream as a
     // driver would: divide the figure by kBatch for the cost of one event.
     int round = 0;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         for (int i = 0; i < kBatch; ++i) {
             const int destination = (i * 7919) % size;
             bench.driver->emitEvent(RouterDriverEvent::makeRouteChanged(
@@ -122,7 +123,8 @@ void BenchController::visibleDestinationsRead()
     bench.controller->savePanel(panel);
     bench.controller->setActivePanelID(panel.id);
     qsizetype total = 0;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         total += bench.controller->visibleDestinations().size();
         total += bench.controller->visibleSources().size();
     }
@@ -140,7 +142,8 @@ void BenchController::visibleDestinationsRebuild()
     bench.controller->setActivePanelID(panel.id);
     // A label the router changes invalidates the cache; the next read rebuilds both lists.
     int round = 0;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         bench.driver->emitEvent(RouterDriverEvent::makeLabelChanged(
             PortKind::destination, 2, QStringLiteral("DST %1").arg(++round)));
         Bench::settle();
@@ -155,7 +158,7 @@ void BenchController::diffOfLargeSalvo()
     salvo.name = QStringLiteral("Everything");
     for (int l = 0; l < kLevels; ++l) {
         for (int d = 0; d < 1024; ++d)
-            salvo.routes.append(Route{l, d, (d * 3 + l) % 1024});
+            salvo.routes.append(Route { l, d, (d * 3 + l) % 1024 });
     }
     QCOMPARE(salvo.routes.size(), 4096);
     for (int d = 0; d < 1024; d += 16)
@@ -163,7 +166,8 @@ void BenchController::diffOfLargeSalvo()
     Bench::settle();
 
     RouterController::SalvoDiff diff;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         diff = bench.controller->diff(salvo);
     }
     QCOMPARE(diff.changes.size() + diff.alreadyMatching + diff.lockedRoutes.size()

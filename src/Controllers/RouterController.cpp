@@ -154,8 +154,8 @@ void RouterController::apply(const RouterDriverEvent &event)
     case RouterDriverEvent::labelChanged: {
         // A label for a port the state lacks could never show (the next state brings its
         // own labels), so it is not kept: a router cannot grow the map without bound.
-        const QList<Port> &ports = event.kind == PortKind::source ? m_state.sources
-                                                                  : m_state.destinations;
+        const QList<Port> &ports
+            = event.kind == PortKind::source ? m_state.sources : m_state.destinations;
         const bool known = std::any_of(ports.cbegin(), ports.cend(),
                                        [&](const Port &p) { return p.index == event.index; });
         if (!known)
@@ -529,8 +529,8 @@ void RouterController::rebuildVisiblePorts() const
     };
     build(m_state.sources, panel ? &panel->sourceIndices : nullptr, m_visibleSources,
           m_visibleSourceRows);
-    build(m_state.destinations, panel ? &panel->destinationIndices : nullptr,
-          m_visibleDestinations, m_visibleDestinationRows);
+    build(m_state.destinations, panel ? &panel->destinationIndices : nullptr, m_visibleDestinations,
+          m_visibleDestinationRows);
 }
 
 const QList<Port> &RouterController::visibleSources() const

@@ -32,9 +32,9 @@ class SalvoStore;
 // optional arguments replace collaborators: `driverMaker` (default DriverFactory::makeDriver)
 // builds the driver at each connect(), and `usage` receives the usage-statistics counts (by
 // default the shared analytics, which sends a connect event over the network: tests pass
-// their own hooks, e.g. `RouterController::UsageHooks{}`). Creating a controller connects nothing; connect() makes a
-// fresh driver every time and disconnect() drops it. Destroying a controller tears its
-// driver down.
+// their own hooks, e.g. `RouterController::UsageHooks{}`). Creating a controller connects nothing;
+// connect() makes a fresh driver every time and disconnect() drops it. Destroying a controller
+// tears its driver down.
 //
 // Everything runs on the UI thread. Observed members have a getter, a setter where views
 // write them, and a `<name>Changed` signal; assignments notify only on a real change, edits
@@ -47,8 +47,8 @@ class RouterController final : public QObject
     Q_PROPERTY(RouterState state READ state NOTIFY stateChanged)
     Q_PROPERTY(ConnectionStatus status READ status NOTIFY statusChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
-    Q_PROPERTY(std::optional<QString> lastError READ lastError WRITE setLastError NOTIFY
-                   lastErrorChanged)
+    Q_PROPERTY(
+        std::optional<QString> lastError READ lastError WRITE setLastError NOTIFY lastErrorChanged)
     Q_PROPERTY(RouteViewMode viewMode READ viewMode WRITE setViewMode NOTIFY viewModeChanged)
     Q_PROPERTY(TakeMode takeMode READ takeMode WRITE setTakeMode NOTIFY takeModeChanged)
     Q_PROPERTY(int primaryLevel READ primaryLevel WRITE setPrimaryLevel NOTIFY primaryLevelChanged)
@@ -64,20 +64,19 @@ class RouterController final : public QObject
                    setSelectedDestinations NOTIFY selectedDestinationsChanged)
     Q_PROPERTY(bool multiSelectMode READ multiSelectMode WRITE setMultiSelectMode NOTIFY
                    multiSelectModeChanged)
-    Q_PROPERTY(std::optional<int> selectedSource READ selectedSource WRITE setSelectedSource
-                   NOTIFY selectedSourceChanged)
-    Q_PROPERTY(QSet<int> pendingDestinations READ pendingDestinations WRITE
-                   setPendingDestinations NOTIFY pendingDestinationsChanged)
-    Q_PROPERTY(RoutingDirection routingDirection READ routingDirection NOTIFY
-                   routingDirectionChanged)
+    Q_PROPERTY(std::optional<int> selectedSource READ selectedSource WRITE setSelectedSource NOTIFY
+                   selectedSourceChanged)
+    Q_PROPERTY(QSet<int> pendingDestinations READ pendingDestinations WRITE setPendingDestinations
+                   NOTIFY pendingDestinationsChanged)
+    Q_PROPERTY(
+        RoutingDirection routingDirection READ routingDirection NOTIFY routingDirectionChanged)
     Q_PROPERTY(QList<Salvo> salvos READ salvos NOTIFY salvosChanged)
     Q_PROPERTY(QList<SubPanel> panels READ panels NOTIFY panelsChanged)
-    Q_PROPERTY(std::optional<QUuid> activePanelID READ activePanelID WRITE setActivePanelID
-                   NOTIFY activePanelIDChanged)
-    Q_PROPERTY(std::optional<PortRef> renameTarget READ renameTarget WRITE setRenameTarget
-                   NOTIFY renameTargetChanged)
-    Q_PROPERTY(QString renameDraft READ renameDraft WRITE setRenameDraft NOTIFY
-                   renameDraftChanged)
+    Q_PROPERTY(std::optional<QUuid> activePanelID READ activePanelID WRITE setActivePanelID NOTIFY
+                   activePanelIDChanged)
+    Q_PROPERTY(std::optional<PortRef> renameTarget READ renameTarget WRITE setRenameTarget NOTIFY
+                   renameTargetChanged)
+    Q_PROPERTY(QString renameDraft READ renameDraft WRITE setRenameDraft NOTIFY renameDraftChanged)
 
 public:
     // Where the controller reports usage: a router coming online, a take sent, a salvo
@@ -96,11 +95,11 @@ public:
     // one of changes, alreadyMatching, lockedRoutes and outOfRange, in the salvo's order.
     struct SalvoDiff
     {
-        QList<Route> changes;     // unlocked, live source differs or is absent
-        int alreadyMatching = 0;  // unlocked, live source already equal
+        QList<Route> changes; // unlocked, live source differs or is absent
+        int alreadyMatching = 0; // unlocked, live source already equal
         QList<Route> lockedRoutes; // in range, destination locked
-        int lockedDiffering = 0;  // of lockedRoutes, live source differs or is absent
-        QList<Route> outOfRange;  // level, destination or source the router lacks
+        int lockedDiffering = 0; // of lockedRoutes, live source differs or is absent
+        QList<Route> outOfRange; // level, destination or source the router lacks
 
         bool operator==(const SalvoDiff &) const = default;
     };

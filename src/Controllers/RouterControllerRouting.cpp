@@ -23,12 +23,12 @@ std::optional<RouterController::PendingTake> RouterController::pendingTake() con
 {
     if (m_routingDirection == RoutingDirection::sourceLed && m_selectedSource
         && !m_pendingDestinations.isEmpty()) {
-        return PendingTake{*m_selectedSource, sorted(m_pendingDestinations)};
+        return PendingTake { *m_selectedSource, sorted(m_pendingDestinations) };
     }
     if (m_pendingSource && !m_pendingDestinations.isEmpty())
-        return PendingTake{*m_pendingSource, sorted(m_pendingDestinations)};
+        return PendingTake { *m_pendingSource, sorted(m_pendingDestinations) };
     if (m_pendingSource && m_pendingDestination)
-        return PendingTake{*m_pendingSource, {*m_pendingDestination}};
+        return PendingTake { *m_pendingSource, { *m_pendingDestination } };
     return std::nullopt;
 }
 
@@ -42,7 +42,7 @@ QList<int> RouterController::xyTargets() const
     if (!m_selectedDestinations.isEmpty())
         return sorted(m_selectedDestinations);
     if (m_selectedDestination)
-        return {*m_selectedDestination};
+        return { *m_selectedDestination };
     return {};
 }
 
@@ -80,8 +80,8 @@ void RouterController::take(int source, int destination)
 {
     if (m_state.isLocked(destination)) {
         const QString label = destination >= 0 && destination < m_state.destinations.size()
-                                  ? m_state.destinations.at(destination).label
-                                  : QStringLiteral("Destination");
+            ? m_state.destinations.at(destination).label
+            : QStringLiteral("Destination");
         setLastError(label + QStringLiteral(" is locked."));
         return;
     }
@@ -95,8 +95,8 @@ void RouterController::take(int source, int destination)
     undo.reserve(levels.size());
     routes.reserve(levels.size());
     for (int level : levels) {
-        undo.append({level, destination, m_state.source(destination, level)});
-        routes.append(Route{level, destination, source});
+        undo.append({ level, destination, m_state.source(destination, level) });
+        routes.append(Route { level, destination, source });
     }
     for (int level : levels)
         writeRoute(level, destination, source);
@@ -292,14 +292,14 @@ void RouterController::toggleLock(int destination)
         if (!driver)
             return;
         // The level is read when the command goes out, as the operator last chose it.
-        driver->setLock(destination, m_primaryLevel, !wasLocked,
-                        guarded([destination, wasLocked](RouterController &self,
-                                                         DriverResult result) {
-                            if (result)
-                                return;
-                            self.writeLock(destination, wasLocked);
-                            self.setLastError(result.error().localizedDescription());
-                        }));
+        driver->setLock(
+            destination, m_primaryLevel, !wasLocked,
+            guarded([destination, wasLocked](RouterController &self, DriverResult result) {
+                if (result)
+                    return;
+                self.writeLock(destination, wasLocked);
+                self.setLastError(result.error().localizedDescription());
+            }));
     });
 }
 
@@ -317,10 +317,10 @@ void RouterController::setRenameDraft(const QString &draft)
 
 void RouterController::beginRename(PortKind kind, int index)
 {
-    const QList<Port> &ports = kind == PortKind::destination ? m_state.destinations
-                                                             : m_state.sources;
+    const QList<Port> &ports
+        = kind == PortKind::destination ? m_state.destinations : m_state.sources;
     setRenameDraft(index >= 0 && index < ports.size() ? ports.at(index).label : QString());
-    setRenameTarget(PortRef{kind, index});
+    setRenameTarget(PortRef { kind, index });
 }
 
 void RouterController::commitRename()

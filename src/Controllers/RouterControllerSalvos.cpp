@@ -140,7 +140,7 @@ QList<Route> RouterController::capture(const std::optional<QUuid> &panelID) cons
         for (int destination : std::as_const(destinations)) {
             const auto source = levelRouting->constFind(destination);
             if (source != levelRouting->cend())
-                routes.append(Route{level.index, destination, *source});
+                routes.append(Route { level.index, destination, *source });
         }
     }
     return routes;
@@ -208,8 +208,8 @@ bool RouterController::renameSalvo(const Salvo &salvo, const QString &name)
 bool RouterController::inRange(const Route &route, const QSet<int> &levels) const
 {
     return route.destination >= 0 && route.destination < m_state.destinations.size()
-           && route.source >= 0 && route.source < m_state.sources.size()
-           && levels.contains(route.level);
+        && route.source >= 0 && route.source < m_state.sources.size()
+        && levels.contains(route.level);
 }
 
 RouterController::SalvoDiff RouterController::diff(const Salvo &salvo) const
@@ -262,8 +262,8 @@ void RouterController::fireSalvo(const Salvo &salvo)
     QList<RouteUndo> undo;
     undo.reserve(routes.size());
     for (const Route &route : routes) {
-        undo.append({route.level, route.destination,
-                     m_state.source(route.destination, route.level)});
+        undo.append(
+            { route.level, route.destination, m_state.source(route.destination, route.level) });
         writeRoute(route.level, route.destination, route.source);
     }
 

@@ -34,13 +34,13 @@ public:
     RouterController &make(DriverMaker maker = {})
     {
         auto log = usage;
-        RouterController::UsageHooks hooks{
+        RouterController::UsageHooks hooks {
             [log](RouterVendor vendor) { log->connected.append(vendor); },
             [log] { ++log->takes; },
             [log] { ++log->fires; },
         };
-        controller = std::make_unique<RouterController>(
-            connection, labels, salvos, panels, maker ? maker : drivers.maker(), hooks);
+        controller = std::make_unique<RouterController>(connection, labels, salvos, panels,
+                                                        maker ? maker : drivers.maker(), hooks);
         return *controller;
     }
 
@@ -64,9 +64,9 @@ public:
     }
 
     QTemporaryDir dir;
-    LabelStore labels{dir.filePath(QStringLiteral("labels.json"))};
-    SalvoStore salvos{dir.filePath(QStringLiteral("salvos.json"))};
-    PanelStore panels{dir.filePath(QStringLiteral("panels.json"))};
+    LabelStore labels { dir.filePath(QStringLiteral("labels.json")) };
+    SalvoStore salvos { dir.filePath(QStringLiteral("salvos.json")) };
+    PanelStore panels { dir.filePath(QStringLiteral("panels.json")) };
     FakeDriverMaker drivers;
     std::shared_ptr<UsageLog> usage = std::make_shared<UsageLog>();
     RouterConnection connection;
@@ -82,12 +82,12 @@ inline RouterState makeState(int sources, int destinations, int levels = 1)
     state.model = QStringLiteral("Model");
     state.vendor = RouterVendor::simulator;
     for (int i = 0; i < sources; ++i)
-        state.sources.append(Port{i, PortKind::source, QStringLiteral("S%1").arg(i + 1)});
+        state.sources.append(Port { i, PortKind::source, QStringLiteral("S%1").arg(i + 1) });
     for (int i = 0; i < destinations; ++i)
         state.destinations.append(
-            Port{i, PortKind::destination, QStringLiteral("D%1").arg(i + 1)});
+            Port { i, PortKind::destination, QStringLiteral("D%1").arg(i + 1) });
     for (int l = 0; l < levels; ++l)
-        state.levels.append(RouterLevel{l, QStringLiteral("Level %1").arg(l), LevelKind::video});
+        state.levels.append(RouterLevel { l, QStringLiteral("Level %1").arg(l), LevelKind::video });
     return state;
 }
 

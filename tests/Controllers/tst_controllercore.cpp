@@ -62,7 +62,7 @@ void TestControllerCore::storedActivePanelRestoredOnlyWhenItExists()
     // A stored id naming a panel of this router becomes the active choice.
     {
         ControllerRig rig;
-        const SubPanel panel = makePanel(QStringLiteral("Cams"), {0}, {1});
+        const SubPanel panel = makePanel(QStringLiteral("Cams"), { 0 }, { 1 });
         rig.panels.upsert(panel, rig.connection.id);
         rig.panels.setActivePanelID(panel.id, rig.connection.id);
         RouterController &c = rig.make();
@@ -87,7 +87,7 @@ void TestControllerCore::usageEventOnlyWhenStatusEntersConnected()
     driver->emitEvent(RouterDriverEvent::makeConnected(state));
     ControllerRig::settle();
     QCOMPARE(c.status(), ConnectionStatus(ConnectionStatus::connected));
-    QCOMPARE(rig.usage->connected, QList<RouterVendor>{RouterVendor::blackmagicVideohub});
+    QCOMPARE(rig.usage->connected, QList<RouterVendor> { RouterVendor::blackmagicVideohub });
 
     // A second connected event while connected rebuilds the state but counts nothing.
     RouterState bigger = makeState(3, 3);
@@ -115,15 +115,15 @@ void TestControllerCore::stateArrivalAdjustsLevelsAndFocus_data()
     QTest::addColumn<QSet<int>>("breakawayAfter");
     QTest::addColumn<std::optional<int>>("focusAfter");
 
-    QTest::newRow("no levels") << QList<int>{} << 2 << QSet<int>{0, 1} << 4 << 0 << QSet<int>{}
+    QTest::newRow("no levels") << QList<int> {} << 2 << QSet<int> { 0, 1 } << 4 << 0 << QSet<int> {}
                                << std::optional<int>(0);
     QTest::newRow("levels 1 and 2, primary 0")
-        << QList<int>{1, 2} << 0 << QSet<int>{0, 2} << 4 << 1 << QSet<int>{2}
+        << QList<int> { 1, 2 } << 0 << QSet<int> { 0, 2 } << 4 << 1 << QSet<int> { 2 }
         << std::optional<int>(0);
-    QTest::newRow("primary still present") << QList<int>{0, 1, 2} << 2 << QSet<int>{5} << 4 << 2
-                                           << QSet<int>{} << std::optional<int>(0);
+    QTest::newRow("primary still present") << QList<int> { 0, 1, 2 } << 2 << QSet<int> { 5 } << 4
+                                           << 2 << QSet<int> {} << std::optional<int>(0);
     QTest::newRow("no destinations")
-        << QList<int>{0} << 0 << QSet<int>{} << 0 << 0 << QSet<int>{} << std::optional<int>();
+        << QList<int> { 0 } << 0 << QSet<int> {} << 0 << 0 << QSet<int> {} << std::optional<int>();
 }
 
 void TestControllerCore::stateArrivalAdjustsLevelsAndFocus()
@@ -142,7 +142,7 @@ void TestControllerCore::stateArrivalAdjustsLevelsAndFocus()
     c.setBreakawayLevels(breakawayBefore);
     RouterState state = makeState(3, destinations, 0);
     for (int l : levels)
-        state.levels.append(RouterLevel{l, QStringLiteral("L%1").arg(l), LevelKind::audio});
+        state.levels.append(RouterLevel { l, QStringLiteral("L%1").arg(l), LevelKind::audio });
     rig.connectWith(state);
 
     QCOMPARE(c.primaryLevel(), primaryAfter);
@@ -155,19 +155,19 @@ void TestControllerCore::stateArrivalPrunesToActivePanel()
 {
     ControllerRig rig;
     RouterController &c = rig.make();
-    const SubPanel panel = makePanel(QStringLiteral("Far"), {2}, {2, 3});
+    const SubPanel panel = makePanel(QStringLiteral("Far"), { 2 }, { 2, 3 });
     c.savePanel(panel);
     c.setActivePanelID(panel.id);
     c.connect();
-    c.setSelectedDestinations({0, 2, 3});
-    c.setPendingDestinations({1, 3, 9});
+    c.setSelectedDestinations({ 0, 2, 3 });
+    c.setPendingDestinations({ 1, 3, 9 });
     rig.drivers.last()->emitEvent(RouterDriverEvent::makeConnected(makeState(4, 4)));
     ControllerRig::settle();
     // The defaulted focus on port 0 is dropped again because the panel hides it.
     QVERIFY(!c.selectedDestination());
     QVERIFY(!c.selectedSource());
-    QCOMPARE(c.selectedDestinations(), (QSet<int>{2, 3}));
-    QCOMPARE(c.pendingDestinations(), QSet<int>{3});
+    QCOMPARE(c.selectedDestinations(), (QSet<int> { 2, 3 }));
+    QCOMPARE(c.pendingDestinations(), QSet<int> { 3 });
 }
 
 void TestControllerCore::eventsPatchState()
@@ -190,9 +190,9 @@ void TestControllerCore::eventsPatchState()
     driver.emitEvent(RouterDriverEvent::makeLockChanged(2, true));
     driver.emitEvent(RouterDriverEvent::makeLockChanged(2, false));
     driver.emitEvent(RouterDriverEvent::makeLockChanged(1, true));
-    driver.emitEvent(
-        RouterDriverEvent::makeInputStatusChanged(3, InputSignalStatus{true, QStringLiteral("HD")}));
-    driver.emitEvent(RouterDriverEvent::makeInputStatusChanged(1, InputSignalStatus{}));
+    driver.emitEvent(RouterDriverEvent::makeInputStatusChanged(
+        3, InputSignalStatus { true, QStringLiteral("HD") }));
+    driver.emitEvent(RouterDriverEvent::makeInputStatusChanged(1, InputSignalStatus {}));
     driver.emitEvent(RouterDriverEvent::makeInputStatusChanged(1, std::nullopt));
     ControllerRig::settle();
 
@@ -201,11 +201,11 @@ void TestControllerCore::eventsPatchState()
     QCOMPARE(s.source(2, 1), std::optional<int>(3));
     QVERIFY(s.routing.contains(1) && !s.routing[1].contains(3));
     QCOMPARE(s.source(2000000000, 0), std::optional<int>(5));
-    QCOMPARE(s.lockedDestinations, (QSet<int>{-3, 1}));
+    QCOMPARE(s.lockedDestinations, (QSet<int> { -3, 1 }));
     QCOMPARE(s.inputStatus.value(3).format, std::optional<QString>(QStringLiteral("HD")));
     QVERIFY(!s.inputStatus.contains(1));
     QCOMPARE(routes.size(), 4);
-    QCOMPARE(routes.first(), (QList<QVariant>{1, 2}));
+    QCOMPARE(routes.first(), (QList<QVariant> { 1, 2 }));
     QCOMPARE(locks.size(), 4);
 }
 
@@ -217,30 +217,33 @@ void TestControllerCore::connectionEventsSetStatus_data()
     QTest::addColumn<std::optional<QString>>("lastError");
 
     const auto progress = RouterDriverEvent::makeStatus(QStringLiteral("Reading router state…"));
-    QTest::newRow("status text") << QList<RouterDriverEvent>{progress}
+    QTest::newRow("status text") << QList<RouterDriverEvent> { progress }
                                  << ConnectionStatus(ConnectionStatus::connected)
                                  << QStringLiteral("Reading router state…")
                                  << std::optional<QString>();
     QTest::newRow("refusal leaves status")
-        << QList<RouterDriverEvent>{RouterDriverEvent::makeCommandRefused(QStringLiteral("No."))}
+        << QList<RouterDriverEvent> { RouterDriverEvent::makeCommandRefused(QStringLiteral("No.")) }
         << ConnectionStatus(ConnectionStatus::connected) << QString()
         << std::optional<QString>(QStringLiteral("No."));
-    QTest::newRow("error") << QList<RouterDriverEvent>{progress, RouterDriverEvent::makeError(
-                                                                     QStringLiteral("Gone."))}
+    QTest::newRow("error") << QList<RouterDriverEvent> { progress,
+                                                         RouterDriverEvent::makeError(
+                                                             QStringLiteral("Gone.")) }
                            << ConnectionStatus::failure(QStringLiteral("Gone.")) << QString()
                            << std::optional<QString>(QStringLiteral("Gone."));
     QTest::newRow("disconnect keeps progress text")
-        << QList<RouterDriverEvent>{progress, RouterDriverEvent::makeDisconnected()}
+        << QList<RouterDriverEvent> { progress, RouterDriverEvent::makeDisconnected() }
         << ConnectionStatus(ConnectionStatus::disconnected)
         << QStringLiteral("Reading router state…") << std::optional<QString>();
     QTest::newRow("disconnect with reason")
-        << QList<RouterDriverEvent>{progress, RouterDriverEvent::makeDisconnected(
-                                                  QStringLiteral("The router closed the link."))}
+        << QList<RouterDriverEvent> { progress,
+                                      RouterDriverEvent::makeDisconnected(
+                                          QStringLiteral("The router closed the link.")) }
         << ConnectionStatus(ConnectionStatus::disconnected)
         << QStringLiteral("The router closed the link.") << std::optional<QString>();
     QTest::newRow("reason replaces a failure")
-        << QList<RouterDriverEvent>{RouterDriverEvent::makeError(QStringLiteral("Gone.")),
-                                    RouterDriverEvent::makeDisconnected(QStringLiteral("Closed."))}
+        << QList<RouterDriverEvent> { RouterDriverEvent::makeError(QStringLiteral("Gone.")),
+                                      RouterDriverEvent::makeDisconnected(
+                                          QStringLiteral("Closed.")) }
         << ConnectionStatus(ConnectionStatus::disconnected) << QStringLiteral("Closed.")
         << std::optional<QString>(QStringLiteral("Gone."));
 }
@@ -296,10 +299,13 @@ void TestControllerCore::labelOverlay()
     QCOMPARE(c.state().sources[1].label, QStringLiteral("S2"));
 
     // The router renames an overridden port: the override keeps showing.
-    driver.emitEvent(RouterDriverEvent::makeLabelChanged(PortKind::source, 0, QStringLiteral("CAM A")));
-    driver.emitEvent(RouterDriverEvent::makeLabelChanged(PortKind::destination, 1, QStringLiteral("MON")));
+    driver.emitEvent(
+        RouterDriverEvent::makeLabelChanged(PortKind::source, 0, QStringLiteral("CAM A")));
+    driver.emitEvent(
+        RouterDriverEvent::makeLabelChanged(PortKind::destination, 1, QStringLiteral("MON")));
     // A label for a port the router lacks shows nowhere.
-    driver.emitEvent(RouterDriverEvent::makeLabelChanged(PortKind::destination, 99, QStringLiteral("X")));
+    driver.emitEvent(
+        RouterDriverEvent::makeLabelChanged(PortKind::destination, 99, QStringLiteral("X")));
     ControllerRig::settle();
     QCOMPARE(c.state().sources[0].label, QStringLiteral("Camera One"));
     QCOMPARE(c.state().destinations[1].label, QStringLiteral("MON"));
@@ -378,14 +384,14 @@ void TestControllerCore::visiblePortsFollowActivePanel()
     QCOMPARE(c.visibleSources(), c.state().sources);
     QCOMPARE(c.visibleDestinationRow(3), std::optional<int>(3));
 
-    const SubPanel panel = makePanel(QStringLiteral("P"), {9, 2, 0, 2}, {3});
+    const SubPanel panel = makePanel(QStringLiteral("P"), { 9, 2, 0, 2 }, { 3 });
     c.savePanel(panel);
     QSignalSpy invalidated(&c, &RouterController::visiblePortsChanged);
     c.setActivePanelID(panel.id);
     QCOMPARE(invalidated.size(), 1);
     // The store hands indices out de-duplicated and ascending; missing ports are skipped.
-    QCOMPARE(indicesOf(c.visibleSources()), (QList<int>{0, 2}));
-    QCOMPARE(indicesOf(c.visibleDestinations()), QList<int>{3});
+    QCOMPARE(indicesOf(c.visibleSources()), (QList<int> { 0, 2 }));
+    QCOMPARE(indicesOf(c.visibleDestinations()), QList<int> { 3 });
     QCOMPARE(c.visibleSourceRow(2), std::optional<int>(1));
     QCOMPARE(c.visibleSourceRow(1), std::nullopt);
 
@@ -407,8 +413,8 @@ void TestControllerCore::activePanelChangeRule()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(makeState(4, 4));
-    const SubPanel a = makePanel(QStringLiteral("A"), {0, 1}, {0, 1});
-    const SubPanel b = makePanel(QStringLiteral("B"), {2, 3}, {2, 3});
+    const SubPanel a = makePanel(QStringLiteral("A"), { 0, 1 }, { 0, 1 });
+    const SubPanel b = makePanel(QStringLiteral("B"), { 2, 3 }, { 2, 3 });
     c.savePanel(a);
     c.savePanel(b);
     c.setActivePanelID(a.id);
@@ -437,7 +443,7 @@ void TestControllerCore::takeModeChangeClearsStaging()
     RouterController &c = rig.make();
     c.setPendingDestination(1);
     c.setPendingSource(2);
-    c.setPendingDestinations({3});
+    c.setPendingDestinations({ 3 });
     c.setTakeMode(TakeMode::immediate); // same value: nothing cleared
     QVERIFY(c.hasStaging());
     QSignalSpy mode(&c, &RouterController::takeModeChanged);
@@ -488,16 +494,16 @@ void TestControllerCore::simulatorRoundTrip()
     rig.connection.simDestinationCount = 4;
     RouterController &c = rig.make([](const RouterConnection &connection) -> RouterDriverPtr {
         return std::make_shared<SimulatorDriver>(
-            connection, SimulatorDriver::Timing{std::chrono::milliseconds(5),
-                                                std::chrono::milliseconds(5)});
+            connection,
+            SimulatorDriver::Timing { std::chrono::milliseconds(5), std::chrono::milliseconds(5) });
     });
     c.connect();
     QTRY_COMPARE(c.status(), ConnectionStatus(ConnectionStatus::connected));
     QCOMPARE(c.state().destinations.size(), 4);
     QCOMPARE(c.state().levels.size(), 3);
-    QCOMPARE(rig.usage->connected, QList<RouterVendor>{RouterVendor::simulator});
+    QCOMPARE(rig.usage->connected, QList<RouterVendor> { RouterVendor::simulator });
 
-    c.setBreakawayLevels({1});
+    c.setBreakawayLevels({ 1 });
     c.take(5, 2);
     QCOMPARE(c.state().source(2, 1), std::optional<int>(5));
     QCOMPARE(c.state().source(2, 0), std::optional<int>(2)); // level 0 untouched
@@ -517,7 +523,7 @@ void TestControllerCore::simulatorRoundTrip()
     c.saveSalvo(QStringLiteral("Show"), std::nullopt);
     QCOMPARE(c.salvos().size(), 1);
     const Salvo show = c.salvos().first();
-    c.setBreakawayLevels({0});
+    c.setBreakawayLevels({ 0 });
     c.take(4, 1);
     QTest::qWait(30);
     QCOMPARE(c.diff(show).changes.size(), 1);

@@ -49,10 +49,10 @@ void TestControllerRouting::breakawayLevels_data()
     QTest::addColumn<QSet<int>>("breakaway");
     QTest::addColumn<QList<int>>("levels");
 
-    QTest::newRow("{2} sends one route") << QSet<int>{2} << QList<int>{2};
-    QTest::newRow("{5} names no level: all") << QSet<int>{5} << QList<int>{0, 1, 2};
-    QTest::newRow("empty: all") << QSet<int>{} << QList<int>{0, 1, 2};
-    QTest::newRow("{2, 0, 9} in level order") << QSet<int>{2, 0, 9} << QList<int>{0, 2};
+    QTest::newRow("{2} sends one route") << QSet<int> { 2 } << QList<int> { 2 };
+    QTest::newRow("{5} names no level: all") << QSet<int> { 5 } << QList<int> { 0, 1, 2 };
+    QTest::newRow("empty: all") << QSet<int> {} << QList<int> { 0, 1, 2 };
+    QTest::newRow("{2, 0, 9} in level order") << QSet<int> { 2, 0, 9 } << QList<int> { 0, 2 };
 }
 
 void TestControllerRouting::breakawayLevels()
@@ -72,7 +72,7 @@ void TestControllerRouting::breakawayLevels()
 
     QList<Route> expected;
     for (int l : levels)
-        expected.append(Route{l, 1, 3});
+        expected.append(Route { l, 1, 3 });
     QCOMPARE(driver.count(Command::takeAll), 1);
     QCOMPARE(sentRoutes(driver), expected);
     QCOMPARE(rig.usage->takes, 1); // once per take, whatever the number of levels
@@ -136,7 +136,7 @@ void TestControllerRouting::lockedDestinationRefused()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(3, 3);
-    state.lockedDestinations = {destination};
+    state.lockedDestinations = { destination };
     FakeRouterDriver &driver = rig.connectWith(state);
     const RouterState before = c.state();
     c.take(0, destination);
@@ -169,11 +169,11 @@ void TestControllerRouting::gangToggle()
     // A single focus becomes the first member of a new gang.
     c.setSelectedDestination(4);
     c.toggleDestinationInGang(7);
-    QCOMPARE(c.selectedDestinations(), (QSet<int>{4, 7}));
+    QCOMPARE(c.selectedDestinations(), (QSet<int> { 4, 7 }));
     QCOMPARE(c.selectedDestination(), std::optional<int>(7));
 
     // A gang of one is not kept; the focus falls to the smallest member left.
-    c.setSelectedDestinations({3, 5});
+    c.setSelectedDestinations({ 3, 5 });
     c.setSelectedDestination(5);
     c.toggleDestinationInGang(5);
     QVERIFY(c.selectedDestinations().isEmpty());
@@ -192,8 +192,8 @@ void TestControllerRouting::gangToggle()
     c.setSelectedDestination(1);
     c._setMultiSelectMode(true);
     c.focusDestination(6);
-    QCOMPARE(c.selectedDestinations(), (QSet<int>{1, 6}));
-    QCOMPARE(c.xyTargets(), (QList<int>{1, 6}));
+    QCOMPARE(c.selectedDestinations(), (QSet<int> { 1, 6 }));
+    QCOMPARE(c.xyTargets(), (QList<int> { 1, 6 }));
 }
 
 void TestControllerRouting::gangToggleReArmsInConfirmMode()
@@ -202,23 +202,23 @@ void TestControllerRouting::gangToggleReArmsInConfirmMode()
     RouterController &c = rig.make();
     rig.connectWith(makeState(8, 8));
     c.setTakeMode(TakeMode::confirm);
-    c.setSelectedDestinations({3, 5});
+    c.setSelectedDestinations({ 3, 5 });
     c.setSelectedDestination(5);
     c.chooseSource(2);
-    QCOMPARE(c.pendingDestinations(), (QSet<int>{3, 5}));
+    QCOMPARE(c.pendingDestinations(), (QSet<int> { 3, 5 }));
     QCOMPARE(c.pendingSource(), std::optional<int>(2));
 
     c.toggleDestinationInGang(6);
-    QCOMPARE(c.pendingDestinations(), (QSet<int>{3, 5, 6}));
+    QCOMPARE(c.pendingDestinations(), (QSet<int> { 3, 5, 6 }));
     QCOMPARE(c.pendingSource(), std::optional<int>(2));
-    QCOMPARE(c.pendingTake(), (RouterController::PendingTake{2, {3, 5, 6}}));
+    QCOMPARE(c.pendingTake(), (RouterController::PendingTake { 2, { 3, 5, 6 } }));
 
     // Down to one target: the source is armed for that single destination.
     c.toggleDestinationInGang(5);
     c.toggleDestinationInGang(6);
     QVERIFY(c.pendingDestinations().isEmpty());
     QCOMPARE(c.pendingDestination(), std::optional<int>(3));
-    QCOMPARE(c.pendingTake(), (RouterController::PendingTake{2, {3}}));
+    QCOMPARE(c.pendingTake(), (RouterController::PendingTake { 2, { 3 } }));
 }
 
 void TestControllerRouting::gangSelectAllAndDeselect()
@@ -226,7 +226,7 @@ void TestControllerRouting::gangSelectAllAndDeselect()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 4);
-    state.lockedDestinations = {0, 1, 2, 3};
+    state.lockedDestinations = { 0, 1, 2, 3 };
     FakeRouterDriver &driver = rig.connectWith(state);
 
     c.selectAllInGang(); // gang selection off: nothing
@@ -239,7 +239,7 @@ void TestControllerRouting::gangSelectAllAndDeselect()
     driver.emitEvent(RouterDriverEvent::makeLockChanged(3, false));
     ControllerRig::settle();
     c.selectAllInGang();
-    QCOMPARE(c.selectedDestinations(), (QSet<int>{1, 3}));
+    QCOMPARE(c.selectedDestinations(), (QSet<int> { 1, 3 }));
     QVERIFY(c.allGanged());
 
     c.setTakeMode(TakeMode::confirm);
@@ -259,12 +259,12 @@ void TestControllerRouting::chooseSourceInBothModes()
     ControllerRig::settle();
     QCOMPARE(driver.count(Command::takeAll), 0);
 
-    c.setSelectedDestinations({6, 2});
+    c.setSelectedDestinations({ 6, 2 });
     c.chooseSource(1);
     ControllerRig::settle();
     QCOMPARE(driver.count(Command::takeAll), 2);
-    QCOMPARE(sentRoutes(driver, 0), QList<Route>{(Route{0, 2, 1})});
-    QCOMPARE(sentRoutes(driver, 1), QList<Route>{(Route{0, 6, 1})});
+    QCOMPARE(sentRoutes(driver, 0), QList<Route> { (Route { 0, 2, 1 }) });
+    QCOMPARE(sentRoutes(driver, 1), QList<Route> { (Route { 0, 6, 1 }) });
 
     c.setTakeMode(TakeMode::confirm);
     c.setSelectedDestinations({});
@@ -281,7 +281,7 @@ void TestControllerRouting::sourceLedStaging()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 6);
-    state.lockedDestinations = {5};
+    state.lockedDestinations = { 5 };
     FakeRouterDriver &driver = rig.connectWith(state);
     c.setDirection(RoutingDirection::sourceLed);
 
@@ -290,15 +290,15 @@ void TestControllerRouting::sourceLedStaging()
     c.focusSource(2);
     c.assignDestination(1); // immediate: sent at once
     ControllerRig::settle();
-    QCOMPARE(sentRoutes(driver), QList<Route>{(Route{0, 1, 2})});
+    QCOMPARE(sentRoutes(driver), QList<Route> { (Route { 0, 1, 2 }) });
 
     c.setTakeMode(TakeMode::confirm);
     c.assignDestination(4);
     c.assignDestination(3);
     c.assignDestination(5); // locked: silently not armed
-    QCOMPARE(c.pendingDestinations(), (QSet<int>{3, 4}));
+    QCOMPARE(c.pendingDestinations(), (QSet<int> { 3, 4 }));
     c.assignDestination(4); // again: removed
-    QCOMPARE(c.pendingDestinations(), QSet<int>{3});
+    QCOMPARE(c.pendingDestinations(), QSet<int> { 3 });
     QVERIFY(!c.lastError());
 
     // A new source discards the staging.
@@ -311,9 +311,9 @@ void TestControllerRouting::selectAllDestinations()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 5);
-    state.lockedDestinations = {2};
+    state.lockedDestinations = { 2 };
     rig.connectWith(state);
-    const SubPanel panel = makePanel(QStringLiteral("P"), {0, 1}, {0, 2, 3, 4});
+    const SubPanel panel = makePanel(QStringLiteral("P"), { 0, 1 }, { 0, 2, 3, 4 });
     c.savePanel(panel);
     c.setActivePanelID(panel.id);
 
@@ -329,9 +329,9 @@ void TestControllerRouting::selectAllDestinations()
     c.selectAllDestinations();
     QCOMPARE(c.takeMode(), TakeMode::confirm);
     QVERIFY(!c.pendingSource());
-    QCOMPARE(c.pendingDestinations(), (QSet<int>{0, 3, 4}));
+    QCOMPARE(c.pendingDestinations(), (QSet<int> { 0, 3, 4 }));
     QVERIFY(c.allDestinationsStaged());
-    QCOMPARE(c.pendingTake(), (RouterController::PendingTake{1, {0, 3, 4}}));
+    QCOMPARE(c.pendingTake(), (RouterController::PendingTake { 1, { 0, 3, 4 } }));
 }
 
 void TestControllerRouting::confirmTakeSendsOnePerDestination()
@@ -339,17 +339,17 @@ void TestControllerRouting::confirmTakeSendsOnePerDestination()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 8, 2);
-    state.lockedDestinations = {5};
+    state.lockedDestinations = { 5 };
     FakeRouterDriver &driver = rig.connectWith(state);
     c.setTakeMode(TakeMode::confirm);
     c.setPendingSource(2);
-    c.setPendingDestinations({7, 1, 5, 4});
+    c.setPendingDestinations({ 7, 1, 5, 4 });
     c.confirmTake();
     ControllerRig::settle();
 
     // One take per destination, ascending; the locked one is refused on its own.
     QCOMPARE(driver.count(Command::takeAll), 3);
-    QCOMPARE(sentRoutes(driver, 0), (QList<Route>{Route{0, 1, 2}, Route{1, 1, 2}}));
+    QCOMPARE(sentRoutes(driver, 0), (QList<Route> { Route { 0, 1, 2 }, Route { 1, 1, 2 } }));
     QCOMPARE(sentRoutes(driver, 1).first().destination, 4);
     QCOMPARE(sentRoutes(driver, 2).first().destination, 7);
     QCOMPARE(c.lastError(), std::optional<QString>(QStringLiteral("D6 is locked.")));
@@ -465,7 +465,7 @@ void TestControllerRouting::commitRenameFlow()
 
     c.beginRename(PortKind::destination, 1);
     QCOMPARE(c.renameDraft(), QStringLiteral("D2"));
-    QCOMPARE(c.renameTarget(), std::optional<PortRef>(PortRef{PortKind::destination, 1}));
+    QCOMPARE(c.renameTarget(), std::optional<PortRef>(PortRef { PortKind::destination, 1 }));
     c.setRenameDraft(QStringLiteral("Monitor"));
     c.commitRename();
     QVERIFY(!c.renameTarget());

@@ -13,7 +13,7 @@ Pairs levelDestinationPairs(const QList<Route> &routes)
 {
     Pairs pairs;
     for (const Route &route : routes)
-        pairs.append({route.level, route.destination});
+        pairs.append({ route.level, route.destination });
     return pairs;
 }
 
@@ -69,7 +69,7 @@ void TestControllerSalvos::deletingActivePanel()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(sparselyRouted());
-    const SubPanel panel = makePanel(QStringLiteral("Cams"), {0, 1}, {1, 2});
+    const SubPanel panel = makePanel(QStringLiteral("Cams"), { 0, 1 }, { 1, 2 });
     c.savePanel(panel);
     c.setActivePanelID(panel.id);
     c.saveSalvo(QStringLiteral("Show"), panel.id);
@@ -90,7 +90,7 @@ void TestControllerSalvos::deletingActivePanel()
 
     // A panel that is not stored still takes its salvos along.
     const SubPanel ghost = makePanel(QStringLiteral("Ghost"), {}, {});
-    rig.salvos.add(makeSalvo(QStringLiteral("Orphan"), {Route{0, 1, 1}}, ghost.id),
+    rig.salvos.add(makeSalvo(QStringLiteral("Orphan"), { Route { 0, 1, 1 } }, ghost.id),
                    rig.connection.id);
     c.deletePanel(ghost);
     QCOMPARE(c.salvos().size(), 1);
@@ -101,7 +101,7 @@ void TestControllerSalvos::duplicateCopiesSalvos()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(sparselyRouted());
-    const SubPanel panel = makePanel(QStringLiteral("Studio A"), {0, 3}, {1, 2});
+    const SubPanel panel = makePanel(QStringLiteral("Studio A"), { 0, 3 }, { 1, 2 });
     c.savePanel(panel);
     c.saveSalvo(QStringLiteral("Opening"), panel.id);
     c.saveSalvo(QStringLiteral("Close"), panel.id);
@@ -132,12 +132,12 @@ void TestControllerSalvos::newPanelDraftNumbering_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("draft");
-    QTest::newRow("none") << QStringList{} << QStringLiteral("Panel 1");
-    QTest::newRow("Panel 2, panel 3") << QStringList{QStringLiteral("Panel 2"),
-                                                     QStringLiteral("panel 3")}
-                                      << QStringLiteral("Panel 4");
+    QTest::newRow("none") << QStringList {} << QStringLiteral("Panel 1");
+    QTest::newRow("Panel 2, panel 3")
+        << QStringList { QStringLiteral("Panel 2"), QStringLiteral("panel 3") }
+        << QStringLiteral("Panel 4");
     QTest::newRow("gap below count is not filled")
-        << QStringList{QStringLiteral("Cams"), QStringLiteral("PANEL 3")}
+        << QStringList { QStringLiteral("Cams"), QStringLiteral("PANEL 3") }
         << QStringLiteral("Panel 4");
 }
 
@@ -160,7 +160,7 @@ void TestControllerSalvos::savingActivePanelDropsHiddenStaging()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(makeState(4, 6));
-    SubPanel panel = makePanel(QStringLiteral("P"), {0, 1}, {1, 2, 3});
+    SubPanel panel = makePanel(QStringLiteral("P"), { 0, 1 }, { 1, 2, 3 });
     c.savePanel(panel);
     c.setActivePanelID(panel.id);
     c.setDirection(RoutingDirection::sourceLed);
@@ -170,17 +170,17 @@ void TestControllerSalvos::savingActivePanelDropsHiddenStaging()
     c.assignDestination(3);
     c.setSelectedDestination(3);
 
-    panel.destinationIndices = {1, 2};
+    panel.destinationIndices = { 1, 2 };
     c.savePanel(panel);
-    QCOMPARE(c.panels().first().destinationIndices, (QList<int>{1, 2}));
+    QCOMPARE(c.panels().first().destinationIndices, (QList<int> { 1, 2 }));
     QVERIFY(c.pendingDestinations().isEmpty());
     QVERIFY(!c.selectedDestination());
-    QCOMPARE(indicesOf(c.visibleDestinations()), (QList<int>{1, 2}));
+    QCOMPARE(indicesOf(c.visibleDestinations()), (QList<int> { 1, 2 }));
 
     // Saving another panel leaves the staging alone.
     c.assignDestination(2);
     c.savePanel(makePanel(QStringLiteral("Other"), {}, {}));
-    QCOMPARE(c.pendingDestinations(), QSet<int>{2});
+    QCOMPARE(c.pendingDestinations(), QSet<int> { 2 });
 }
 
 void TestControllerSalvos::captureOrder()
@@ -192,7 +192,7 @@ void TestControllerSalvos::captureOrder()
     QCOMPARE(c.salvos().size(), 1);
     const Salvo salvo = c.salvos().first();
     QCOMPARE(salvo.name, QStringLiteral("All"));
-    QCOMPARE(levelDestinationPairs(salvo.routes), (Pairs{{0, 1}, {1, 1}, {1, 2}}));
+    QCOMPARE(levelDestinationPairs(salvo.routes), (Pairs { { 0, 1 }, { 1, 1 }, { 1, 2 } }));
     QCOMPARE(salvo.routes.first().source, 3);
     QVERIFY(salvo.savedAt);
     QVERIFY(!salvo.panelID);
@@ -221,17 +221,18 @@ void TestControllerSalvos::emptyCaptureReported()
     QVERIFY(!c.lastError());
 
     c.take(1, 1);
-    const SubPanel far = makePanel(QStringLiteral("Far"), {0}, {8, 9});
+    const SubPanel far = makePanel(QStringLiteral("Far"), { 0 }, { 8, 9 });
     c.savePanel(far);
     c.saveSalvo(QStringLiteral("Far"), far.id);
     QCOMPARE(c.lastError(), std::optional<QString>(panelText));
     QVERIFY(c.salvos().isEmpty());
 
-    const Salvo stored = makeSalvo(QStringLiteral("Old"), {Route{0, 9, 0}}, far.id);
+    const Salvo stored = makeSalvo(QStringLiteral("Old"), { Route { 0, 9, 0 } }, far.id);
     rig.salvos.add(stored, rig.connection.id);
     c.updateSalvo(stored);
-    QCOMPARE(c.lastError(), std::optional<QString>(QStringLiteral(
-                                "Nothing to capture — none of this salvo's destinations exist "
+    QCOMPARE(c.lastError(),
+             std::optional<QString>(
+                 QStringLiteral("Nothing to capture — none of this salvo's destinations exist "
                                 "on this router.")));
 }
 
@@ -244,12 +245,12 @@ void TestControllerSalvos::saveScopes()
     QVERIFY(!c.salvos().first().panelID);
     QCOMPARE(c.salvos().first().routes.size(), 3);
 
-    const SubPanel panel = makePanel(QStringLiteral("P"), {}, {2, 1});
+    const SubPanel panel = makePanel(QStringLiteral("P"), {}, { 2, 1 });
     c.savePanel(panel);
     c.saveSalvo(QStringLiteral("Scoped"), panel.id);
     const Salvo scoped = c.salvos().last();
     QCOMPARE(scoped.panelID, panel.id);
-    QCOMPARE(levelDestinationPairs(scoped.routes), (Pairs{{0, 1}, {1, 1}, {1, 2}}));
+    QCOMPARE(levelDestinationPairs(scoped.routes), (Pairs { { 0, 1 }, { 1, 1 }, { 1, 2 } }));
 }
 
 void TestControllerSalvos::updateRecapturesScope()
@@ -257,7 +258,7 @@ void TestControllerSalvos::updateRecapturesScope()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(sparselyRouted());
-    const SubPanel panel = makePanel(QStringLiteral("P"), {}, {2});
+    const SubPanel panel = makePanel(QStringLiteral("P"), {}, { 2 });
     c.savePanel(panel);
     c.saveSalvo(QStringLiteral("S"), panel.id);
     Salvo salvo = c.salvos().first();
@@ -280,30 +281,31 @@ void TestControllerSalvos::diffClassifies()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 4, 2);
-    state.routing[0] = {{0, 1}, {1, 2}, {2, 3}};
-    state.lockedDestinations = {2};
+    state.routing[0] = { { 0, 1 }, { 1, 2 }, { 2, 3 } };
+    state.lockedDestinations = { 2 };
     rig.connectWith(state);
 
-    const Salvo salvo = makeSalvo(QStringLiteral("Mix"), {
-                                                             Route{0, 0, 1}, // matches
-                                                             Route{0, 1, 0}, // change
-                                                             Route{1, 3, 2}, // no live source
-                                                             Route{0, 2, 3}, // locked, same
-                                                             Route{1, 2, 1}, // locked, differs
-                                                             Route{5, 0, 0}, // no level 5
-                                                             Route{0, 4, 0}, // dest too big
-                                                             Route{0, 0, 4}, // source too big
-                                                             Route{0, -1, 0},
-                                                         });
+    const Salvo salvo = makeSalvo(QStringLiteral("Mix"),
+                                  {
+                                      Route { 0, 0, 1 }, // matches
+                                      Route { 0, 1, 0 }, // change
+                                      Route { 1, 3, 2 }, // no live source
+                                      Route { 0, 2, 3 }, // locked, same
+                                      Route { 1, 2, 1 }, // locked, differs
+                                      Route { 5, 0, 0 }, // no level 5
+                                      Route { 0, 4, 0 }, // dest too big
+                                      Route { 0, 0, 4 }, // source too big
+                                      Route { 0, -1, 0 },
+                                  });
     const RouterController::SalvoDiff diff = c.diff(salvo);
     QCOMPARE(diff.alreadyMatching, 1);
-    QCOMPARE(diff.changes, (QList<Route>{Route{0, 1, 0}, Route{1, 3, 2}}));
-    QCOMPARE(diff.lockedRoutes, (QList<Route>{Route{0, 2, 3}, Route{1, 2, 1}}));
+    QCOMPARE(diff.changes, (QList<Route> { Route { 0, 1, 0 }, Route { 1, 3, 2 } }));
+    QCOMPARE(diff.lockedRoutes, (QList<Route> { Route { 0, 2, 3 }, Route { 1, 2, 1 } }));
     QCOMPARE(diff.lockedDiffering, 1);
     QCOMPARE(diff.outOfRange.size(), 4);
-    QCOMPARE(diff.outOfRange.first(), (Route{5, 0, 0}));
+    QCOMPARE(diff.outOfRange.first(), (Route { 5, 0, 0 }));
     QCOMPARE(c.applicableRoutes(salvo),
-             (QList<Route>{Route{0, 0, 1}, Route{0, 1, 0}, Route{1, 3, 2}}));
+             (QList<Route> { Route { 0, 0, 1 }, Route { 0, 1, 0 }, Route { 1, 3, 2 } }));
 }
 
 void TestControllerSalvos::fireSendsApplicableRoutesInOneCall()
@@ -311,16 +313,16 @@ void TestControllerSalvos::fireSendsApplicableRoutesInOneCall()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 4, 2);
-    state.routing[0] = {{0, 1}};
+    state.routing[0] = { { 0, 1 } };
     FakeRouterDriver &driver = rig.connectWith(state);
     const Salvo salvo = makeSalvo(QStringLiteral("Two"),
-                                  {Route{0, 0, 1}, Route{5, 0, 0}, Route{0, 3, 2}});
+                                  { Route { 0, 0, 1 }, Route { 5, 0, 0 }, Route { 0, 3, 2 } });
     c.fireSalvo(salvo);
     QCOMPARE(c.state().source(3, 0), std::optional<int>(2));
     ControllerRig::settle();
     QCOMPARE(driver.count(Command::takeAll), 1);
     QCOMPARE(driver.calls(Command::takeAll).first().routes,
-             (QList<Route>{Route{0, 0, 1}, Route{0, 3, 2}}));
+             (QList<Route> { Route { 0, 0, 1 }, Route { 0, 3, 2 } }));
     QCOMPARE(rig.usage->fires, 1);
     QCOMPARE(rig.usage->takes, 0);
     QVERIFY(!c.lastError());
@@ -331,13 +333,13 @@ void TestControllerSalvos::failedFireRestoresRouting()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 4, 2);
-    state.routing[0] = {{0, 1}, {1, 1}};
+    state.routing[0] = { { 0, 1 }, { 1, 1 } };
     FakeRouterDriver &driver = rig.connectWith(state);
     const auto before = c.state().routing;
     const DriverError error = DriverError::protocol(QStringLiteral("salvo refused"));
     driver.failNext(Command::takeAll, error);
 
-    c.fireSalvo(makeSalvo(QStringLiteral("F"), {Route{0, 0, 3}, Route{1, 2, 3}}));
+    c.fireSalvo(makeSalvo(QStringLiteral("F"), { Route { 0, 0, 3 }, Route { 1, 2, 3 } }));
     QCOMPARE(c.state().source(2, 1), std::optional<int>(3));
     ControllerRig::settle();
     QCOMPARE(c.state().routing.value(0), before.value(0));
@@ -352,16 +354,16 @@ void TestControllerSalvos::failedFireOfRepeatedCrosspointRestoresOriginal()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 4, 1);
-    state.routing[0] = {{1, 0}};
+    state.routing[0] = { { 1, 0 } };
     FakeRouterDriver &driver = rig.connectWith(state);
     driver.setFailure(Command::takeAll, DriverError::transportError(QStringLiteral("down")));
 
-    c.fireSalvo(makeSalvo(QStringLiteral("Twice"), {Route{0, 1, 2}, Route{0, 1, 3}}));
+    c.fireSalvo(makeSalvo(QStringLiteral("Twice"), { Route { 0, 1, 2 }, Route { 0, 1, 3 } }));
     QCOMPARE(c.state().source(1, 0), std::optional<int>(3));
     ControllerRig::settle();
     QCOMPARE(c.state().source(1, 0), std::optional<int>(0));
 
-    c.fireSalvo(makeSalvo(QStringLiteral("Fresh"), {Route{0, 2, 1}, Route{0, 2, 3}}));
+    c.fireSalvo(makeSalvo(QStringLiteral("Fresh"), { Route { 0, 2, 1 }, Route { 0, 2, 3 } }));
     ControllerRig::settle();
     QVERIFY(!c.state().source(2, 0));
 }
@@ -371,21 +373,22 @@ void TestControllerSalvos::fireWithNothingApplicable()
     ControllerRig rig;
     RouterController &c = rig.make();
     RouterState state = makeState(4, 4, 1);
-    state.lockedDestinations = {1};
+    state.lockedDestinations = { 1 };
     FakeRouterDriver &driver = rig.connectWith(state);
-    const Salvo salvo = makeSalvo(QStringLiteral("Locked"), {Route{0, 1, 2}});
+    const Salvo salvo = makeSalvo(QStringLiteral("Locked"), { Route { 0, 1, 2 } });
     QCOMPARE(c.diff(salvo).lockedRoutes.size(), 1);
     c.fireSalvo(salvo);
     ControllerRig::settle();
-    QCOMPARE(c.lastError(), std::optional<QString>(QStringLiteral(
-                                "\"Locked\" has no routes that apply to this router.")));
+    QCOMPARE(c.lastError(),
+             std::optional<QString>(
+                 QStringLiteral("\"Locked\" has no routes that apply to this router.")));
     QCOMPARE(rig.usage->fires, 0);
     QCOMPARE(driver.count(Command::takeAll), 0);
 
     // Without a driver a fire stays local and raises nothing.
     c.disconnect();
     c.setLastError(std::nullopt);
-    c.fireSalvo(makeSalvo(QStringLiteral("Local"), {Route{0, 2, 2}}));
+    c.fireSalvo(makeSalvo(QStringLiteral("Local"), { Route { 0, 2, 2 } }));
     ControllerRig::settle();
     QCOMPARE(c.state().source(2, 0), std::optional<int>(2));
     QVERIFY(!c.lastError());
@@ -396,7 +399,7 @@ void TestControllerSalvos::renameClashIgnoresOwnName()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(sparselyRouted());
-    const SubPanel panel = makePanel(QStringLiteral("P"), {}, {1});
+    const SubPanel panel = makePanel(QStringLiteral("P"), {}, { 1 });
     c.savePanel(panel);
     c.saveSalvo(QStringLiteral("Morning"), std::nullopt);
     c.saveSalvo(QStringLiteral("Evening"), std::nullopt);
@@ -420,15 +423,15 @@ void TestControllerSalvos::listingAndStrip()
     ControllerRig rig;
     RouterController &c = rig.make();
     rig.connectWith(sparselyRouted());
-    const SubPanel panel = makePanel(QStringLiteral("P"), {}, {1});
-    const SubPanel empty = makePanel(QStringLiteral("E"), {}, {1});
+    const SubPanel panel = makePanel(QStringLiteral("P"), {}, { 1 });
+    const SubPanel empty = makePanel(QStringLiteral("E"), {}, { 1 });
     c.savePanel(panel);
     c.savePanel(empty);
     QVERIFY(!c.showsSalvoStrip()); // full router, no salvos
 
     c.saveSalvo(QStringLiteral("Scoped"), panel.id);
     QVERIFY(!c.showsSalvoStrip());
-    rig.salvos.add(makeSalvo(QStringLiteral("Stale"), {Route{0, 1, 3}}, QUuid::createUuid()),
+    rig.salvos.add(makeSalvo(QStringLiteral("Stale"), { Route { 0, 1, 3 } }, QUuid::createUuid()),
                    rig.connection.id);
     c.saveSalvo(QStringLiteral("Whole"), std::nullopt);
     QCOMPARE(c.salvos().size(), 3);

@@ -30,7 +30,7 @@ void FakeRouterDriver::disconnect(std::function<void()> done)
 void FakeRouterDriver::take(int source, int destination, int level, DriverCompletion done)
 {
     Call call = makeCall(Command::take);
-    call.routes = {Route{level, destination, source}};
+    call.routes = { Route { level, destination, source } };
     m_calls.append(call);
     finish(std::move(done), resultFor(Command::take));
 }

@@ -20,12 +20,12 @@ public:
     struct Call
     {
         Command command = Command::connect;
-        QList<Route> routes;   // take, takeAll
-        int destination = 0;   // setLock
-        int level = 0;         // setLock
-        bool locked = false;   // setLock
-        QString label;         // setLabel
-        int index = 0;         // setLabel
+        QList<Route> routes; // take, takeAll
+        int destination = 0; // setLock
+        int level = 0; // setLock
+        bool locked = false; // setLock
+        QString label; // setLabel
+        int index = 0; // setLabel
         PortKind kind = PortKind::source; // setLabel
     };
 
