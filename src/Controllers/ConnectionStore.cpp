@@ -1,0 +1,289 @@
+#include "Controllers/ConnectionStore.h"
+
+#include "Platform/Observed.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+
+namespace {
+
+QString orDefault(const QString &path, QString (*fallback)())
+{
+    return path.isEmpty() ? fallback() : path;
+}
+
+// A controller can be dropped from inside one of its own signals (a view reacting to it
+// removes the router); deleting it there would pull the object out from under the signal.
+void releaseController(RouterController *controller)
+{
+    if (QThread::currentThread()->loopLevel() > 0)
+        controller->deleteLater();
+    else
+        delete controller;
+}
+
+bool hasID(const QJsonObject &object)
+{
+    const auto it = object.constFind(QStringLiteral("id"));
+    return it != object.constEnd() && !it->isNull();
+}
+
+} // namespace
+
+ConnectionStore::ConnectionStore(QObject *parent) : ConnectionStore(Options(), parent) { }
+
+ConnectionStore::ConnectionStore(Options options, QObject *parent)
+    : QObject(parent)
+    , m_options(std::move(options))
+    , m_file(orDefault(m_options.connectionsPath, &ConnectionStore::defaultStoreURL))
+    , m_labels(orDefault(m_options.labelsPath, &LabelStore::defaultURL))
+    , m_salvoStore(orDefault(m_options.salvosPath, &SalvoStore::defaultURL))
+    , m_panelStore(orDefault(m_options.panelsPath, &PanelStore::defaultURL))
+{
+    if (!m_options.driverMaker)
+        m_options.driverMaker = DriverFactory::makeDriver;
+
+    std::optional<Loaded> loaded = load();
+    if (loaded) {
+        m_connections = loaded->connections;
+        // Ids given now must reach the file, or the next launch gives new ones and the
+        // router's labels, salvos and sub-panels are orphaned.
+        if (loaded->assignedIDs)
+            save();
+    } else {
+        m_connections = seed();
+        // The sample routers are written at once for the same reason.
+        save();
+    }
+    if (!m_connections.isEmpty())
+        m_selectedConnectionID = m_connections.first().id;
+}
+
+ConnectionStore::~ConnectionStore()
+{
+    cancelAutoSelect();
+}
+
+QString ConnectionStore::defaultStoreURL()
+{
+    return StoreFile::defaultPath(QStringLiteral("connections.json"));
+}
+
+QList<RouterConnection> ConnectionStore::seed()
+{
+    auto make = [](const QString &name, RouterVendor vendor, const QString &host, int port) {
+        RouterConnection c;
+        c.name = name;
+        c.vendor = vendor;
+        c.host = host;
+        c.port = port;
+        c.simSourceCount = 16;
+        c.simDestinationCount = 16;
+        return c;
+    };
+    return { make(QStringLiteral("Demo Router"), RouterVendor::simulator, QString(), 0),
+             make(QStringLiteral("Studio Videohub"), RouterVendor::blackmagicVideohub,
+                  QStringLiteral("192.168.1.50"), 9990),
+             make(QStringLiteral("Ultrix Main"), RouterVendor::rossUltrix,
+                  QStringLiteral("192.168.1.60"), 2000) };
+}
+
+std::optional<ConnectionStore::Loaded> ConnectionStore::load()
+{
+    const auto decode = [](const QJsonDocument &document) -> std::expected<Loaded, QString> {
+        if (!document.isArray())
+            return std::unexpected(QStringLiteral("the file does not hold a list of routers"));
+        Loaded loaded;
+        const QJsonArray array = document.array();
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const QJsonValue value = array.at(i);
+            if (!value.isObject())
+                return std::unexpected(QStringLiteral("router %1 is not an object").arg(i + 1));
+            const QJsonObject object = value.toObject();
+            auto connection = RouterConnection::fromJson(object);
+            if (!connection)
+                return std::unexpected(
+                    QStringLiteral("router %1: %2").arg(i + 1).arg(connection.error()));
+            if (!hasID(object))
+                loaded.assignedIDs = true;
+            loaded.connections.append(*connection);
+        }
+        return loaded;
+    };
+    bool unreadable = false;
+    auto loaded = m_file.load(decode, [&](const QString &asideName, const QString &error) {
+        unreadable = true;
+        StoreFile::printLine(QStringLiteral("ConnectionStore: unreadable ") + m_file.fileName()
+                             + QStringLiteral(" moved to ") + asideName
+                             + QStringLiteral(" — ") + error);
+    });
+    if (unreadable)
+        return Loaded {};
+    return loaded;
+}
+
+void ConnectionStore::save()
+{
+    QJsonArray array;
+    for (const RouterConnection &connection : std::as_const(m_connections)) {
+        if (!m_ephemeralIDs.contains(connection.id))
+            array.append(connection.toJson());
+    }
+    if (auto failure = m_file.write(QJsonDocument(array)))
+        StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + *failure);
+}
+
+void ConnectionStore::setConnections(const QList<RouterConnection> &connections)
+{
+    Observed::assign(m_connections, connections, [this] { emit connectionsChanged(); });
+}
+
+void ConnectionStore::setSelectedConnectionID(const std::optional<QUuid> &id)
+{
+    Observed::assign(m_selectedConnectionID, id, [this] { emit selectedConnectionIDChanged(); });
+}
+
+std::optional<RouterConnection> ConnectionStore::selectedConnection() const
+{
+    if (!m_selectedConnectionID)
+        return std::nullopt;
+    for (const RouterConnection &connection : m_connections) {
+        if (connection.id == *m_selectedConnectionID)
+            return connection;
+    }
+    return std::nullopt;
+}
+
+ConnectionStore::ControllerPtr ConnectionStore::controller(const RouterConnection &connection)
+{
+    if (auto it = m_controllerCache.constFind(connection.id); it != m_controllerCache.constEnd())
+        return *it;
+    ControllerPtr made(new RouterController(connection, m_labels, m_salvoStore, m_panelStore,
+                                            m_options.driverMaker, m_options.usage),
+                       &releaseController);
+    m_controllerCache.insert(connection.id, made);
+    return made;
+}
+
+void ConnectionStore::dropController(const QUuid &id)
+{
+    const ControllerPtr controller = m_controllerCache.take(id);
+    if (controller)
+        controller->disconnect();
+}
+
+void ConnectionStore::add(const RouterConnection &connection, bool persist)
+{
+    QList<RouterConnection> list = m_connections;
+    list.append(connection);
+    setConnections(list);
+    setSelectedConnectionID(connection.id);
+    if (persist)
+        save();
+    else
+        m_ephemeralIDs.insert(connection.id);
+}
+
+void ConnectionStore::update(const RouterConnection &connection)
+{
+    const auto it = std::find_if(m_connections.cbegin(), m_connections.cend(),
+                                 [&](const RouterConnection &c) { return c.id == connection.id; });
+    if (it == m_connections.cend())
+        return;
+    cancelAutoSelect();
+    QList<RouterConnection> list = m_connections;
+    list[it - m_connections.cbegin()] = connection;
+    setConnections(list);
+    dropController(connection.id);
+    save();
+}
+
+void ConnectionStore::remove(const RouterConnection &connection)
+{
+    const QUuid id = connection.id;
+    cancelAutoSelect();
+    dropController(id);
+    m_labels.removeAll(id);
+    m_salvoStore.removeAll(id);
+    m_panelStore.removeAll(id);
+    m_ephemeralIDs.remove(id);
+
+    QList<RouterConnection> list = m_connections;
+    list.removeIf([&](const RouterConnection &c) { return c.id == id; });
+    setConnections(list);
+    if (m_selectedConnectionID == id) {
+        setSelectedConnectionID(m_connections.isEmpty() ? std::nullopt
+                                                        : std::optional(m_connections.first().id));
+    }
+    save();
+}
+
+void ConnectionStore::autoConnectOnLaunch()
+{
+    if (m_didRunLaunchConnect)
+        return;
+    m_didRunLaunchConnect = true;
+
+    QList<RouterConnection> launch;
+    for (const RouterConnection &connection : std::as_const(m_connections)) {
+        if (connection.vendor != RouterVendor::simulator)
+            launch.append(connection);
+    }
+    if (launch.isEmpty())
+        return;
+
+    m_launchIDs.clear();
+    for (const RouterConnection &connection : std::as_const(launch)) {
+        m_launchIDs.append(connection.id);
+        const ControllerPtr c = controller(connection);
+        if (c->status().kind() == ConnectionStatus::disconnected)
+            c->connect();
+    }
+
+    m_launchSnapshot = m_selectedConnectionID;
+    cancelAutoSelect();
+    m_launchPolls = 0;
+    auto *timer = new QTimer(this);
+    timer->setInterval(m_options.launchPollInterval);
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, &ConnectionStore::pollLaunch);
+    m_autoSelectTimer = timer;
+    timer->start();
+}
+
+void ConnectionStore::pollLaunch()
+{
+    if (!m_autoSelectTimer)
+        return;
+    ++m_launchPolls;
+    const bool lastPoll = m_launchPolls >= m_options.launchPollLimit;
+
+    if (m_selectedConnectionID != m_launchSnapshot) {
+        cancelAutoSelect(); // the operator has chosen a router meanwhile
+        return;
+    }
+    // Re-read the saved routers: one removed since launch is skipped.
+    for (const QUuid &id : std::as_const(m_launchIDs)) {
+        const auto it = std::find_if(m_connections.cbegin(), m_connections.cend(),
+                                     [&](const RouterConnection &c) { return c.id == id; });
+        if (it == m_connections.cend())
+            continue;
+        if (controller(*it)->status().kind() == ConnectionStatus::connected) {
+            cancelAutoSelect();
+            setSelectedConnectionID(id);
+            return;
+        }
+    }
+    if (lastPoll)
+        cancelAutoSelect();
+}
+
+void ConnectionStore::cancelAutoSelect()
+{
+    if (QTimer *timer = m_autoSelectTimer.data()) {
+        m_autoSelectTimer.clear();
+        timer->stop();
+        timer->deleteLater();
+    }
+}
