@@ -31,7 +31,9 @@ bool hasID(const QJsonObject &object)
 
 } // namespace
 
-ConnectionStore::ConnectionStore(QObject *parent) : ConnectionStore(Options(), parent) { }
+ConnectionStore::ConnectionStore(QObject *parent)
+    : ConnectionStore(Options(), parent)
+{ }
 
 ConnectionStore::ConnectionStore(Options options, QObject *parent)
     : QObject(parent)
@@ -115,8 +117,8 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
     auto loaded = m_file.load(decode, [&](const QString &asideName, const QString &error) {
         unreadable = true;
         StoreFile::printLine(QStringLiteral("ConnectionStore: unreadable ") + m_file.fileName()
-                             + QStringLiteral(" moved to ") + asideName
-                             + QStringLiteral(" — ") + error);
+                             + QStringLiteral(" moved to ") + asideName + QStringLiteral(" — ")
+                             + error);
     });
     if (unreadable)
         return Loaded {};

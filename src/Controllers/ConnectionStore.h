@@ -26,9 +26,9 @@
 struct ConnectionStoreOptions
 {
     QString connectionsPath; // empty: ConnectionStore::defaultStoreURL()
-    QString labelsPath;      // empty: LabelStore::defaultURL()
-    QString salvosPath;      // empty: SalvoStore::defaultURL()
-    QString panelsPath;      // empty: PanelStore::defaultURL()
+    QString labelsPath; // empty: LabelStore::defaultURL()
+    QString salvosPath; // empty: SalvoStore::defaultURL()
+    QString panelsPath; // empty: PanelStore::defaultURL()
     DriverMaker driverMaker = DriverFactory::makeDriver;
     RouterController::UsageHooks usage = RouterController::UsageHooks::shared();
     std::chrono::milliseconds launchPollInterval { 200 };

@@ -30,9 +30,8 @@ public:
         m_deadline.start(timeoutMs);
         if (timeoutMs == 0)
             return; // gives up before anything could answer
-        BonjourResolution::resolve({ device.serviceName, device.type, device.domain },
-                                   timeoutMs, this,
-                                   [this](BonjourResolution::Result result) {
+        BonjourResolution::resolve({ device.serviceName, device.type, device.domain }, timeoutMs,
+                                   this, [this](BonjourResolution::Result result) {
                                        if (!result) {
                                            finish({});
                                            return;
@@ -91,8 +90,7 @@ const QStringList &RouterDiscovery::browsedTypes()
 RouterDiscovery::RouterDiscovery(ServiceBrowserFactory browserFactory, QObject *parent)
     : QObject(parent)
     , m_browserFactory(browserFactory ? std::move(browserFactory) : BonjourBrowser::factory())
-{
-}
+{ }
 
 RouterDiscovery::~RouterDiscovery()
 {
@@ -121,19 +119,19 @@ void RouterDiscovery::start()
                     guard->update(devices, type);
             });
         });
-        browser->setStateHandler([guard, generation](ServiceBrowser::State state,
-                                                     const QString &error) {
-            if (state != ServiceBrowser::State::failed)
-                return;
-            Platform::postToUi(guard, [guard, generation, error] {
-                if (!guard || guard->m_generation != generation)
+        browser->setStateHandler(
+            [guard, generation](ServiceBrowser::State state, const QString &error) {
+                if (state != ServiceBrowser::State::failed)
                     return;
-                const QString text = QStringLiteral("Can't search the local network (") + error
-                    + QStringLiteral("). Check Local Network permission in Settings.");
-                Observed::assign(guard->m_browseError, std::optional<QString>(text),
-                                 [&] { emit guard->browseErrorChanged(); });
+                Platform::postToUi(guard, [guard, generation, error] {
+                    if (!guard || guard->m_generation != generation)
+                        return;
+                    const QString text = QStringLiteral("Can't search the local network (") + error
+                        + QStringLiteral("). Check Local Network permission in Settings.");
+                    Observed::assign(guard->m_browseError, std::optional<QString>(text),
+                                     [&] { emit guard->browseErrorChanged(); });
+                });
             });
-        });
         browser->start();
         m_browsers.push_back(std::move(browser));
     }
@@ -170,8 +168,7 @@ void RouterDiscovery::update(const QList<Device> &devices, const QString &type)
     }
 
     // The C locale would order by code point and put accented names last.
-    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English)
-                                                           : QLocale());
+    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale());
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(merged.begin(), merged.end(), [&](const Device &a, const Device &b) {
         return collator.compare(a.serviceName, b.serviceName) < 0;

@@ -27,8 +27,8 @@ public:
     struct Device
     {
         QString serviceName; // the instance name; also the device's identity
-        QString type;        // as reported, e.g. "_videohub._tcp"
-        QString domain;      // as reported, usually the local domain
+        QString type; // as reported, e.g. "_videohub._tcp"
+        QString domain; // as reported, usually the local domain
 
         QString id() const { return serviceName; }
         bool operator==(const Device &) const = default;
@@ -47,8 +47,7 @@ public:
 
     // `browserFactory` makes one browser per service type; the default browses through the
     // system's mDNS daemon.
-    explicit RouterDiscovery(ServiceBrowserFactory browserFactory = {},
-                             QObject *parent = nullptr);
+    explicit RouterDiscovery(ServiceBrowserFactory browserFactory = {}, QObject *parent = nullptr);
     ~RouterDiscovery() override;
 
     // Merged, de-duplicated, sorted result shown to the operator.

@@ -61,7 +61,10 @@ public:
     const AvahiPoll *api() const { return &m_api; }
 
 private:
-    static QtAvahiPoll *self(const AvahiPoll *api) { return static_cast<QtAvahiPoll *>(api->userdata); }
+    static QtAvahiPoll *self(const AvahiPoll *api)
+    {
+        return static_cast<QtAvahiPoll *>(api->userdata);
+    }
 
     static void fire(AvahiWatch *w, AvahiWatchEvent event)
     {
@@ -96,14 +99,11 @@ private:
             w->out->setEnabled(event & AVAHI_WATCH_OUT);
     }
 
-    static AvahiWatchEvent watchGetEvents(AvahiWatch *w)
-    {
-        return AvahiWatchEvent(w->happened);
-    }
+    static AvahiWatchEvent watchGetEvents(AvahiWatch *w) { return AvahiWatchEvent(w->happened); }
 
     static void watchFree(AvahiWatch *w)
     {
-        for (QSocketNotifier *n : {w->in.data(), w->out.data()}) {
+        for (QSocketNotifier *n : { w->in.data(), w->out.data() }) {
             if (n) {
                 n->setEnabled(false);
                 n->deleteLater(); // may be inside its own activation
@@ -177,8 +177,8 @@ public:
     QString open(std::function<void(const QString &)> onFailure)
     {
         int error = 0;
-        m_client = avahi_client_new(m_poll.api(), AvahiClientFlags(0), &clientCallback, this,
-                                    &error);
+        m_client
+            = avahi_client_new(m_poll.api(), AvahiClientFlags(0), &clientCallback, this, &error);
         if (!m_client)
             return avahiText(error);
         m_onFailure = std::move(onFailure);
@@ -186,7 +186,10 @@ public:
     }
 
     AvahiClient *client() const { return m_client; }
-    QString lastError() const { return m_client ? avahiText(avahi_client_errno(m_client)) : QString(); }
+    QString lastError() const
+    {
+        return m_client ? avahiText(avahi_client_errno(m_client)) : QString();
+    }
 
 private:
     static void clientCallback(AvahiClient *client, AvahiClientState state, void *userdata)
@@ -276,15 +279,16 @@ struct BonjourBrowser::Private
 
 #ifdef QUORVEL_HAVE_AVAHI
     static void browseCallback(AvahiServiceBrowser *, AvahiIfIndex interfaceIndex,
-                               AvahiProtocol protocol, AvahiBrowserEvent event,
-                               const char *name, const char *type, const char *domain,
-                               AvahiLookupResultFlags, void *userdata)
+                               AvahiProtocol protocol, AvahiBrowserEvent event, const char *name,
+                               const char *type, const char *domain, AvahiLookupResultFlags,
+                               void *userdata)
     {
         auto *self = static_cast<Private *>(userdata);
         switch (event) {
         case AVAHI_BROWSER_NEW:
         case AVAHI_BROWSER_REMOVE: {
-            const Entry entry { int(interfaceIndex), int(protocol),
+            const Entry entry { int(interfaceIndex),
+                                int(protocol),
                                 { QString::fromUtf8(name), QString::fromUtf8(type),
                                   QString::fromUtf8(domain) } };
             if (event == AVAHI_BROWSER_NEW) {
@@ -396,17 +400,16 @@ struct BonjourResolution::Private
 #endif
 };
 
-QPointer<BonjourResolution> BonjourResolution::resolve(const BonjourService &service,
-                                                       int timeoutMs, QObject *context,
-                                                       Completion done)
+QPointer<BonjourResolution> BonjourResolution::resolve(const BonjourService &service, int timeoutMs,
+                                                       QObject *context, Completion done)
 {
     auto *resolution = new BonjourResolution(service, timeoutMs, context, std::move(done));
     resolution->begin();
     return resolution;
 }
 
-BonjourResolution::BonjourResolution(const BonjourService &service, int timeoutMs,
-                                     QObject *context, Completion done)
+BonjourResolution::BonjourResolution(const BonjourService &service, int timeoutMs, QObject *context,
+                                     Completion done)
     : QObject(context)
     , d(std::make_unique<Private>())
 {
@@ -443,8 +446,8 @@ void BonjourResolution::begin()
     d->timer.start(d->timeoutMs);
 #ifdef QUORVEL_HAVE_AVAHI
     d->session = std::make_unique<AvahiSession>();
-    const QString error = d->session->open(
-        [this](const QString &text) { finish(std::unexpected(text)); });
+    const QString error
+        = d->session->open([this](const QString &text) { finish(std::unexpected(text)); });
     if (!error.isEmpty()) {
         finish(std::unexpected(error));
         return;

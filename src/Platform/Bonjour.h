@@ -19,8 +19,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcBonjour)
 // One service instance as a browser reports it.
 struct BonjourService
 {
-    QString name;   // instance name, shown to the operator
-    QString type;   // e.g. "_videohub._tcp"
+    QString name; // instance name, shown to the operator
+    QString type; // e.g. "_videohub._tcp"
     QString domain; // e.g. "local"
 
     bool operator==(const BonjourService &) const = default;
@@ -30,7 +30,7 @@ struct BonjourService
 struct ResolvedService
 {
     QString hostName; // the advertised target host, e.g. "hub.local"
-    QString address;  // numeric address text (IPv4 dotted, or IPv6)
+    QString address; // numeric address text (IPv4 dotted, or IPv6)
     quint16 port = 0;
 };
 

@@ -163,8 +163,7 @@ void tst_ConnectionStore::firstRunListsTheSamplesAndKeepsTheirIDs()
     {
         ConnectionStore store(options());
         first = store.connections();
-        QCOMPARE(names(first),
-                 (QStringList { "Demo Router", "Studio Videohub", "Ultrix Main" }));
+        QCOMPARE(names(first), (QStringList { "Demo Router", "Studio Videohub", "Ultrix Main" }));
         QCOMPARE(first[0].vendor, RouterVendor::simulator);
         QCOMPARE(first[1].vendor, RouterVendor::blackmagicVideohub);
         QCOMPARE(first[1].host, QStringLiteral("192.168.1.50"));
@@ -207,7 +206,8 @@ void tst_ConnectionStore::unreadableFileIsMovedAside()
     old.close();
 
     std::unique_ptr<ConnectionStore> store;
-    const QString out = captureStdout([&] { store = std::make_unique<ConnectionStore>(options()); });
+    const QString out
+        = captureStdout([&] { store = std::make_unique<ConnectionStore>(options()); });
     QVERIFY(store->connections().isEmpty());
     QVERIFY(!store->selectedConnectionID().has_value());
     QVERIFY(!store->selectedConnection().has_value());
@@ -317,7 +317,8 @@ void tst_ConnectionStore::removingAdjustsTheSelection()
     store.setSelectedConnectionID(list[selected].id);
     store.remove(list[removed]);
     QCOMPARE(store.connections().size(), count - 1);
-    const std::optional<QUuid> want = expected < 0 ? std::nullopt : std::optional(list[expected].id);
+    const std::optional<QUuid> want
+        = expected < 0 ? std::nullopt : std::optional(list[expected].id);
     QCOMPARE(store.selectedConnectionID(), want);
     QCOMPARE(fileArray().size(), count - 1);
 }

@@ -101,12 +101,12 @@ void tst_AvahiRoundTrip::publishedServiceIsListedAndResolved()
     // An unknown service is not resolved: nothing within the time-out, exactly once.
     calls = 0;
     endpoint = RouterDiscovery::Endpoint {};
-    RouterDiscovery::resolve({ QStringLiteral("Nobody"), QStringLiteral("_videohub._tcp"),
-                               QStringLiteral("local") },
-                             2.0, this, [&](std::optional<RouterDiscovery::Endpoint> e) {
-                                 ++calls;
-                                 endpoint = e;
-                             });
+    RouterDiscovery::resolve(
+        { QStringLiteral("Nobody"), QStringLiteral("_videohub._tcp"), QStringLiteral("local") },
+        2.0, this, [&](std::optional<RouterDiscovery::Endpoint> e) {
+            ++calls;
+            endpoint = e;
+        });
     QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
     QVERIFY(!endpoint.has_value());
     discovery.stop();
@@ -120,8 +120,8 @@ void tst_AvahiRoundTrip::connectionToAServiceEndpointReachesTheRouter()
     // The connection resolves through the daemon by default; the domain is the usual
     // "local." a saved router carries.
     TcpConnection::Endpoint endpoint;
-    endpoint.service = ServiceEndpoint { QStringLiteral("Rack Hub"),
-                                         QStringLiteral("_videohub._tcp") };
+    endpoint.service
+        = ServiceEndpoint { QStringLiteral("Rack Hub"), QStringLiteral("_videohub._tcp") };
     auto connection = TcpConnection::create(endpoint);
     std::atomic<bool> ready = false;
     connection->setStateHandler([&](TcpConnection::State state, const QString &) {

@@ -12,9 +12,10 @@ struct FakeBackend;
 class FakeBrowser final : public ServiceBrowser
 {
 public:
-    FakeBrowser(QString type, FakeBackend *backend) : m_type(std::move(type)), m_backend(backend)
-    {
-    }
+    FakeBrowser(QString type, FakeBackend *backend)
+        : m_type(std::move(type))
+        , m_backend(backend)
+    { }
     ~FakeBrowser() override;
 
     void start() override { m_started = true; }
@@ -278,7 +279,8 @@ void tst_RouterDiscovery::withoutDaemonBrowsingReportsFailure()
     discovery.start();
     QTRY_VERIFY_WITH_TIMEOUT(discovery.browseError().has_value(), 5000);
     const QString error = *discovery.browseError();
-    QVERIFY2(error.startsWith(QStringLiteral("Can't search the local network (")), qPrintable(error));
+    QVERIFY2(error.startsWith(QStringLiteral("Can't search the local network (")),
+             qPrintable(error));
     QVERIFY2(error.endsWith(QStringLiteral("). Check Local Network permission in Settings.")),
              qPrintable(error));
     QVERIFY2(error.contains(QStringLiteral("Daemon not running")), qPrintable(error));
@@ -340,11 +342,16 @@ void tst_RouterDiscovery::hostText_data()
 {
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("ipv4") << "192.0.2.7" << "192.0.2.7";
-    QTest::newRow("ipv4 with scope") << "192.0.2.7%eth0" << "192.0.2.7";
-    QTest::newRow("ipv6 keeps scope") << "fe80::1%eth0" << "fe80::1%eth0";
-    QTest::newRow("name unchanged") << "hub.local" << "hub.local";
-    QTest::newRow("only a scope") << "%eth0" << "%eth0";
+    QTest::newRow("ipv4") << "192.0.2.7"
+                          << "192.0.2.7";
+    QTest::newRow("ipv4 with scope") << "192.0.2.7%eth0"
+                                     << "192.0.2.7";
+    QTest::newRow("ipv6 keeps scope") << "fe80::1%eth0"
+                                      << "fe80::1%eth0";
+    QTest::newRow("name unchanged") << "hub.local"
+                                    << "hub.local";
+    QTest::newRow("only a scope") << "%eth0"
+                                  << "%eth0";
 }
 
 void tst_RouterDiscovery::hostText()
