@@ -38,7 +38,14 @@ fi
 
 build_dir=${QUORVEL_BUILD_DIR:-build}
 jobs=$(nproc 2>/dev/null || echo 4)
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${QUORVEL_CMAKE_ARGS:-}
+if [ "$mode" = run ]; then
+    # The application as shipped talks to the product's own hosts.
+    hosts=(-DQUORVEL_WEB_HOST=https://quorvel.app -DQUORVEL_ANALYTICS_HOST=https://collect.quorvel.app)
+else
+    # Tests never reach outside hosts: usage events and the feed point at a closed local port.
+    hosts=(-DQUORVEL_WEB_HOST=http://127.0.0.1:9 -DQUORVEL_ANALYTICS_HOST=http://127.0.0.1:9)
+fi
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${hosts[@]}" ${QUORVEL_CMAKE_ARGS:-}
 cmake --build "$build_dir" -j"$jobs"
 
 if [ "$mode" = test ]; then
