@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
@@ -63,6 +64,17 @@ struct Input
         }
     }
 };
+
+// Parsers log what they drop; at millions of inputs that is noise. Fatal messages still abort.
+inline void silenceQtMessages()
+{
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtFatalMsg) {
+            std::fprintf(stderr, "fatal: %s\n", qPrintable(text));
+            std::abort();
+        }
+    });
+}
 
 [[noreturn]] inline void fail(const char *condition, const char *file, int line,
                               const QString &detail)

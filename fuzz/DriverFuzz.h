@@ -1,0 +1,150 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+#include "FuzzSupport.h"
+
+#include <QSet>
+
+// What every driver parser must uphold whatever a router sends: events whose indices stay
+// inside the bounds the parser works with, at most one `connected`, and a reported state
+// whose ports are exactly 0…n-1 once each.
+namespace DriverFuzz {
+
+// Valid ranges of the indices a parser may put in its events; a maximum of -1 is unbounded.
+struct Bounds
+{
+    int sources = -1;
+    int destinations = -1;
+    int levels = 1;
+};
+
+inline void checkPorts(const QList<Port> &ports, PortKind kind)
+{
+    for (int i = 0; i < ports.size(); ++i) {
+        FUZZ_CHECK(ports.at(i).kind == kind);
+        FUZZ_CHECK_MSG(ports.at(i).index == i, QStringLiteral("port %1 at position %2")
+                                                   .arg(ports.at(i).index)
+                                                   .arg(i));
+    }
+}
+
+inline bool inRange(int value, int maximum)
+{
+    return value >= 0 && (maximum < 0 || value < maximum);
+}
+
+inline void checkRouting(const LevelRouting &routing, const Bounds &bounds)
+{
+    for (auto it = routing.constBegin(); it != routing.constEnd(); ++it) {
+        FUZZ_CHECK_MSG(inRange(it.key(), bounds.destinations),
+                       QStringLiteral("destination %1").arg(it.key()));
+        FUZZ_CHECK_MSG(inRange(it.value(), bounds.sources),
+                       QStringLiteral("source %1").arg(it.value()));
+    }
+}
+
+inline void checkRouting(const QHash<int, LevelRouting> &routing, const Bounds &bounds)
+{
+    for (auto level = routing.constBegin(); level != routing.constEnd(); ++level) {
+        FUZZ_CHECK(inRange(level.key(), bounds.levels));
+        checkRouting(*level, bounds);
+    }
+}
+
+inline void checkState(const RouterState &state, const Bounds &bounds)
+{
+    checkPorts(state.sources, PortKind::source);
+    checkPorts(state.destinations, PortKind::destination);
+    if (bounds.sources >= 0)
+        FUZZ_CHECK(state.sources.size() <= bounds.sources);
+    if (bounds.destinations >= 0)
+        FUZZ_CHECK(state.destinations.size() <= bounds.destinations);
+    QSet<int> levels;
+    for (const RouterLevel &level : state.levels) {
+        FUZZ_CHECK(inRange(level.index, bounds.levels));
+        FUZZ_CHECK(!levels.contains(level.index));
+        levels.insert(level.index);
+    }
+    checkRouting(state.routing, bounds);
+}
+
+// Collects a parser's events and checks each new one against the bounds.
+struct EventLog
+{
+    Bounds bounds;
+    QList<RouterDriverEvent> events;
+    qsizetype checked = 0;
+    int connectedCount = 0;
+
+    std::function<void(const RouterDriverEvent &)> reporter()
+    {
+        return [this](const RouterDriverEvent &event) { events.append(event); };
+    }
+
+    // Checks the events that arrived since the last call.
+    void checkNew()
+    {
+        for (; checked < events.size(); ++checked) {
+            const RouterDriverEvent &event = events.at(checked);
+            switch (event.type) {
+            case RouterDriverEvent::connected:
+            case RouterDriverEvent::stateReplaced:
+                ++connectedCount;
+                FUZZ_CHECK_MSG(connectedCount == 1, QStringLiteral("a second connected"));
+                checkState(event.state, bounds);
+                break;
+            case RouterDriverEvent::routeChanged:
+                FUZZ_CHECK_MSG(connectedCount == 1, describe(event));
+                FUZZ_CHECK_MSG(inRange(event.level, bounds.levels), describe(event));
+                FUZZ_CHECK_MSG(inRange(event.destination, bounds.destinations), describe(event));
+                if (event.source)
+                    FUZZ_CHECK_MSG(inRange(*event.source, bounds.sources), describe(event));
+                break;
+            case RouterDriverEvent::labelChanged:
+                FUZZ_CHECK_MSG(connectedCount == 1, describe(event));
+                FUZZ_CHECK_MSG(inRange(event.index,
+                                       event.kind == PortKind::source ? bounds.sources
+                                                                      : bounds.destinations),
+                               describe(event));
+                break;
+            case RouterDriverEvent::lockChanged:
+                FUZZ_CHECK_MSG(connectedCount == 1, describe(event));
+                FUZZ_CHECK_MSG(inRange(event.destination, bounds.destinations), describe(event));
+                break;
+            case RouterDriverEvent::inputStatusChanged:
+                FUZZ_CHECK_MSG(connectedCount == 1, describe(event));
+                FUZZ_CHECK_MSG(inRange(event.index, bounds.sources), describe(event));
+                break;
+            case RouterDriverEvent::status:
+            case RouterDriverEvent::error:
+            case RouterDriverEvent::commandRefused:
+                FUZZ_CHECK(!event.text.isEmpty());
+                break;
+            case RouterDriverEvent::disconnected:
+                break;
+            }
+        }
+    }
+
+    qsizetype countSince(qsizetype from, RouterDriverEvent::Type type) const
+    {
+        qsizetype n = 0;
+        for (qsizetype i = from; i < events.size(); ++i)
+            n += events.at(i).type == type;
+        return n;
+    }
+};
+
+// The saved router a parser is made for; the fuzz input picks one of a few sizes, including
+// damaged ones a hand-edited file could hold.
+inline RouterConnection connectionOfSize(int choice)
+{
+    static const int sizes[][2] = { { 16, 16 }, { 0, 1 }, { 5000, 1024 }, { -3, 40 } };
+    RouterConnection connection;
+    connection.name = QStringLiteral("Fuzz");
+    connection.simSourceCount = sizes[choice & 3][0];
+    connection.simDestinationCount = sizes[choice & 3][1];
+    return connection;
+}
+
+} // namespace DriverFuzz
