@@ -5,6 +5,7 @@
 #include "Drivers/SWP08Driver.h"
 #include "Drivers/SimulatorDriver.h"
 #include "Drivers/UnavailableDriver.h"
+#include "Drivers/VideohubDriver.h"
 
 QString DriverError::localizedDescription() const
 {
@@ -184,9 +185,9 @@ RouterDriverPtr makeDriver(const RouterConnection &connection)
     case RouterVendor::genericSWP08: return std::make_shared<SWP08Driver>(connection);
     case RouterVendor::evertzQuartz: return std::make_shared<QuartzDriver>(connection);
     case RouterVendor::ajaKumo: return std::make_shared<KumoDriver>(connection);
+    case RouterVendor::blackmagicVideohub: return std::make_shared<VideohubDriver>(connection);
     // Drivers of the network protocols join here as they are built; until then these
     // routers get a driver that reports it cannot connect.
-    case RouterVendor::blackmagicVideohub:
     case RouterVendor::lightware: break;
     }
     return std::make_shared<UnavailableDriver>(connection);

@@ -1,0 +1,321 @@
+#include "Drivers/VideohubParser.h"
+
+#include <limits>
+
+namespace {
+
+const QByteArrayView kSeparator("\n\n");
+
+// Only spaces and tabs count: other white space is part of what the router sent.
+QStringView trimSpacesAndTabs(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t'))
+        ++begin;
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// An item's leading number and everything after the one space that ends it (absent when
+// there is no space).
+struct Item
+{
+    QStringView first;
+    std::optional<QStringView> rest;
+};
+
+Item splitItem(QStringView line)
+{
+    qsizetype start = 0;
+    while (start < line.size() && line[start] == u' ')
+        ++start;
+    line = line.mid(start);
+    const qsizetype space = line.indexOf(u' ');
+    if (space < 0)
+        return {line, std::nullopt};
+    return {line.left(space), line.mid(space + 1)};
+}
+
+QByteArray oneLine(const QString &text)
+{
+    QString clean = text;
+    clean.replace(u'\r', u' ');
+    clean.replace(u'\n', u' ');
+    return clean.toUtf8();
+}
+
+} // namespace
+
+VideohubParser::VideohubParser(const QString &deviceName)
+    : VideohubParser(deviceName, Limits{})
+{}
+
+VideohubParser::VideohubParser(const QString &deviceName, Limits limits)
+    : m_limits(limits)
+    , m_deviceName(deviceName)
+{}
+
+std::optional<int> VideohubParser::parseInteger(QStringView text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    // Accumulated as a negative number so that the most negative int still fits.
+    qint64 value = 0;
+    const qint64 limit = negative ? qint64(std::numeric_limits<int>::min())
+                                  : -qint64(std::numeric_limits<int>::max());
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 - (c - u'0');
+        if (value < limit)
+            return std::nullopt;
+    }
+    return int(negative ? value : -value);
+}
+
+VideohubParser::Output VideohubParser::ingest(QByteArrayView bytes)
+{
+    Output out;
+    if (m_failed)
+        return out;
+    const qsizetype before = m_buffer.size();
+    m_buffer.reserve(before + bytes.size());
+    for (const char byte : bytes) {
+        if (byte != '\r')
+            m_buffer.append(byte);
+    }
+    // The separator may straddle the previous chunk's last byte.
+    qsizetype pos = 0;
+    qsizetype scan = std::max<qsizetype>(m_scanFrom, 0);
+    for (;;) {
+        const qsizetype end = QByteArrayView(m_buffer).indexOf(kSeparator, scan);
+        if (end < 0)
+            break;
+        handleBlock(QByteArrayView(m_buffer).sliced(pos, end - pos), out);
+        pos = end + kSeparator.size();
+        scan = pos;
+    }
+    if (pos > 0)
+        m_buffer.remove(0, pos);
+    m_scanFrom = std::max<qsizetype>(m_buffer.size() - 1, 0);
+    if (m_buffer.size() > m_limits.maxBufferedBytes) {
+        m_failed = true;
+        m_buffer.clear();
+        m_buffer.squeeze();
+        out.fatal = QStringLiteral("The router sent more than %1 MiB without ending a block.")
+                        .arg(m_limits.maxBufferedBytes / (1024 * 1024));
+    }
+    return out;
+}
+
+void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
+{
+    const QString text = QString::fromUtf8(bytes);
+    QStringList items = text.split(u'\n', Qt::SkipEmptyParts);
+    if (items.isEmpty())
+        return;
+    const QString header = trimSpacesAndTabs(items.takeFirst()).toString().toUpper();
+
+    if (header == u"ACK")
+        return;
+    if (header == u"NAK") {
+        out.events.append(RouterDriverEvent::makeCommandRefused(
+            QStringLiteral("The router refused the last command.")));
+        out.resyncNeeded = true;
+        return;
+    }
+    if (header == u"END PRELUDE:") {
+        finalize(out);
+        return;
+    }
+    if (header == u"VIDEOHUB DEVICE:")
+        handleDevice(items, out);
+    else if (header == u"INPUT LABELS:")
+        handleLabels(items, PortKind::source, out);
+    else if (header == u"OUTPUT LABELS:")
+        handleLabels(items, PortKind::destination, out);
+    else if (header == u"VIDEO OUTPUT ROUTING:")
+        handleRouting(items, out);
+    else if (header == u"VIDEO OUTPUT LOCKS:")
+        handleLocks(items, out);
+    // Everything else (preamble, configuration, other headers) only shows the dump goes on.
+    if (!m_preludeDone)
+        out.rearmFinalize = true;
+}
+
+int VideohubParser::boundedCount(const QString &key, const QString &value, Output &out) const
+{
+    const int count = parseInteger(value).value_or(0);
+    if (count <= m_limits.maxPortCount)
+        return count;
+    out.events.append(RouterDriverEvent::makeError(
+        QStringLiteral("The router announced %1 %2; only the first %3 are used.")
+            .arg(value, key)
+            .arg(m_limits.maxPortCount)));
+    return m_limits.maxPortCount;
+}
+
+void VideohubParser::handleDevice(const QStringList &items, Output &out)
+{
+    for (const QString &item : items) {
+        const qsizetype colon = item.indexOf(u':');
+        QList<QStringView> pieces;
+        if (colon < 0) {
+            pieces.append(item);
+        } else {
+            pieces.append(QStringView(item).left(colon));
+            pieces.append(QStringView(item).mid(colon + 1));
+        }
+        pieces.removeIf([](QStringView piece) { return piece.isEmpty(); });
+        if (pieces.size() != 2)
+            continue;
+        const QString key = trimSpacesAndTabs(pieces[0]).toString().toLower();
+        const QString value = trimSpacesAndTabs(pieces[1]).toString();
+        if (key == u"model name")
+            m_model = value;
+        else if (key == u"friendly name")
+            m_friendlyName = value;
+        else if (key == u"video inputs")
+            m_inputCount = boundedCount(key, value, out);
+        else if (key == u"video outputs")
+            m_outputCount = boundedCount(key, value, out);
+    }
+}
+
+void VideohubParser::handleLabels(const QStringList &items, PortKind kind, Output &out)
+{
+    QHash<int, QString> &labels = kind == PortKind::source ? m_inputLabels : m_outputLabels;
+    for (const QString &line : items) {
+        const Item item = splitItem(line);
+        const auto index = parseInteger(item.first);
+        if (!index)
+            continue;
+        const QString label = item.rest ? item.rest->toString() : QString();
+        labels.insert(*index, label);
+        if (m_preludeDone)
+            out.events.append(RouterDriverEvent::makeLabelChanged(kind, *index, label));
+    }
+}
+
+void VideohubParser::handleRouting(const QStringList &items, Output &out)
+{
+    for (const QString &line : items) {
+        const Item item = splitItem(line);
+        const auto destination = parseInteger(item.first);
+        if (!destination || !item.rest)
+            continue;
+        const auto source = parseInteger(*item.rest);
+        if (!source)
+            continue;
+        m_routing.insert(*destination, *source);
+        if (m_preludeDone)
+            out.events.append(RouterDriverEvent::makeRouteChanged(0, *destination, *source));
+    }
+}
+
+void VideohubParser::handleLocks(const QStringList &items, Output &out)
+{
+    m_locksSeen = true;
+    for (const QString &line : items) {
+        const Item item = splitItem(line);
+        const auto destination = parseInteger(item.first);
+        if (!destination)
+            continue;
+        const QChar lock = item.rest && !item.rest->isEmpty() ? item.rest->front() : QChar(u'U');
+        m_locks.insert(*destination, lock);
+        if (m_preludeDone)
+            out.events.append(RouterDriverEvent::makeLockChanged(*destination, lock != u'U'));
+    }
+}
+
+VideohubParser::Output VideohubParser::finalizePrelude()
+{
+    Output out;
+    finalize(out);
+    return out;
+}
+
+void VideohubParser::finalize(Output &out)
+{
+    if (m_preludeDone || m_inputCount <= 0 || m_outputCount <= 0 || m_routing.isEmpty())
+        return;
+    m_preludeDone = true;
+    out.finalizeDone = true;
+
+    RouterState state;
+    state.sources.reserve(m_inputCount);
+    for (int i = 0; i < m_inputCount; ++i) {
+        const auto label = m_inputLabels.constFind(i);
+        state.sources.append(Port{i, PortKind::source,
+                                  label != m_inputLabels.cend()
+                                      ? *label
+                                      : QStringLiteral("In %1").arg(i + 1)});
+    }
+    state.destinations.reserve(m_outputCount);
+    for (int i = 0; i < m_outputCount; ++i) {
+        const auto label = m_outputLabels.constFind(i);
+        state.destinations.append(Port{i, PortKind::destination,
+                                       label != m_outputLabels.cend()
+                                           ? *label
+                                           : QStringLiteral("Out %1").arg(i + 1)});
+    }
+    state.deviceName = m_friendlyName.isEmpty() ? m_deviceName : m_friendlyName;
+    state.model = m_model.isEmpty() ? QStringLiteral("Blackmagic Videohub") : m_model;
+    state.vendor = RouterVendor::blackmagicVideohub;
+    state.levels = {RouterLevel{0, QStringLiteral("Video"), LevelKind::video}};
+    state.routing.insert(0, m_routing);
+    for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
+        if (it.value() != u'U')
+            state.lockedDestinations.insert(it.key());
+    }
+    out.events.append(RouterDriverEvent::makeConnected(state));
+}
+
+std::optional<QByteArray> VideohubParser::resyncQuery(std::chrono::steady_clock::time_point now)
+{
+    if (m_lastResync && now - *m_lastResync < m_limits.resyncInterval)
+        return std::nullopt;
+    m_lastResync = now;
+    return m_locksSeen ? QByteArray("VIDEO OUTPUT ROUTING:\n\nVIDEO OUTPUT LOCKS:\n\n")
+                       : QByteArray("VIDEO OUTPUT ROUTING:\n\n");
+}
+
+QByteArray VideohubParser::routesBlock(const QList<Route> &routes)
+{
+    QByteArray block = "VIDEO OUTPUT ROUTING:\n";
+    for (qsizetype i = 0; i < routes.size(); ++i) {
+        if (i > 0)
+            block += '\n';
+        block += QByteArray::number(routes[i].destination) + ' '
+            + QByteArray::number(routes[i].source);
+    }
+    return block + "\n\n";
+}
+
+QByteArray VideohubParser::lockBlock(int destination, QChar lockCharacter)
+{
+    return "VIDEO OUTPUT LOCKS:\n" + QByteArray::number(destination) + ' '
+        + oneLine(QString(lockCharacter)) + "\n\n";
+}
+
+QByteArray VideohubParser::labelBlock(PortKind kind, int index, const QString &label)
+{
+    const QByteArray header = kind == PortKind::source ? "INPUT LABELS:\n" : "OUTPUT LABELS:\n";
+    return header + QByteArray::number(index) + ' ' + oneLine(label) + "\n\n";
+}
+
+QChar VideohubParser::lockCharacterToSend(bool locked, QChar current)
+{
+    if (locked)
+        return u'O';
+    return current == u'L' ? u'F' : u'U';
+}

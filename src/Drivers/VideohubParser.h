@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+#include "Model/RouterModels.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+// The Videohub text protocol, bytes in and events out. It cuts the received text into
+// blocks (lines up to an empty line), keeps the router's tables while the opening dump
+// arrives and reports them once as `connected`; afterwards every block becomes change
+// events. It owns no socket and no timer: what it needs from its driver (re-arming the
+// quiet-time finalize, a resynchronisation query, giving up on the input) comes back in
+// each Output. Used on one thread at a time.
+class VideohubParser final
+{
+public:
+    struct Limits
+    {
+        // An unterminated block larger than this ends the link instead of growing forever.
+        qsizetype maxBufferedBytes = 4 * 1024 * 1024;
+        // Port counts above this are cut down to it, with an error.
+        int maxPortCount = 4096;
+        std::chrono::nanoseconds resyncInterval = std::chrono::seconds(2);
+    };
+
+    struct Output
+    {
+        QList<RouterDriverEvent> events;
+        bool rearmFinalize = false;   // a dump block came: finalize after the quiet time
+        bool finalizeDone = false;    // the state went out; a pending finalize is moot
+        bool resyncNeeded = false;    // the router refused a command
+        std::optional<QString> fatal; // the input can't be followed any further
+    };
+
+    explicit VideohubParser(const QString &deviceName);
+    VideohubParser(const QString &deviceName, Limits limits);
+
+    Output ingest(QByteArrayView bytes);
+    // Reports the state once the router has announced both counts and sent routing.
+    Output finalizePrelude();
+    // The query that makes the router resend its tables, at most once per interval.
+    std::optional<QByteArray> resyncQuery(std::chrono::steady_clock::time_point now);
+
+    bool preludeDone() const { return m_preludeDone; }
+    bool locksSeen() const { return m_locksSeen; }
+    // The last lock character received for a destination, 'U' when none was.
+    QChar lockCharacter(int destination) const { return m_locks.value(destination, u'U'); }
+    qsizetype bufferedBytes() const { return m_buffer.size(); }
+
+    // Command blocks.
+    static QByteArray routesBlock(const QList<Route> &routes);
+    static QByteArray lockBlock(int destination, QChar lockCharacter);
+    // CR and LF in the label become spaces, so a name can never end the block early.
+    static QByteArray labelBlock(PortKind kind, int index, const QString &label);
+    // What to send to lock or unlock, given the destination's current character.
+    static QChar lockCharacterToSend(bool locked, QChar current);
+
+    // A decimal integer with an optional sign and digits only, within int's range.
+    static std::optional<int> parseInteger(QStringView text);
+
+private:
+    void handleBlock(QByteArrayView bytes, Output &out);
+    void handleDevice(const QStringList &items, Output &out);
+    void handleLabels(const QStringList &items, PortKind kind, Output &out);
+    void handleRouting(const QStringList &items, Output &out);
+    void handleLocks(const QStringList &items, Output &out);
+    int boundedCount(const QString &key, const QString &value, Output &out) const;
+    void finalize(Output &out);
+
+    Limits m_limits;
+    QString m_deviceName;
+    QByteArray m_buffer;
+    qsizetype m_scanFrom = 0; // where the search for the next empty line resumes
+    bool m_failed = false;
+    bool m_preludeDone = false;
+    QString m_model;
+    QString m_friendlyName;
+    int m_inputCount = 0;
+    int m_outputCount = 0;
+    QHash<int, QString> m_inputLabels;
+    QHash<int, QString> m_outputLabels;
+    QHash<int, int> m_routing;
+    QHash<int, QChar> m_locks;
+    bool m_locksSeen = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastResync;
+};
