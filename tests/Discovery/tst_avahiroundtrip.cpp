@@ -1,7 +1,9 @@
 #include "Controllers/RouterDiscovery.h"
+#include "Drivers/VideohubDriver.h"
 #include "FakeVideohubRouter.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/TcpConnection.h"
+#include "TestSupport.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -19,6 +21,7 @@ private slots:
 
     void publishedServiceIsListedAndResolved();
     void connectionToAServiceEndpointReachesTheRouter();
+    void videohubDriverConnectsThroughItsBonjourService();
 
 private:
     // Publishes a service until cleanup(); avahi-publish keeps it registered while it runs.
@@ -146,6 +149,36 @@ void tst_AvahiRoundTrip::connectionToAServiceEndpointReachesTheRouter()
                              }()),
                              5000);
     connection->cancel();
+}
+
+void tst_AvahiRoundTrip::videohubDriverConnectsThroughItsBonjourService()
+{
+    FakeVideohubRouter router;
+    publish(QStringLiteral("Machine Room"), QStringLiteral("_videohub._tcp"), router.port());
+
+    // Saved from discovery: no host, the service's name and type, no domain ("local.").
+    RouterConnection saved;
+    saved.name = QStringLiteral("Machine Room");
+    saved.vendor = RouterVendor::blackmagicVideohub;
+    saved.bonjourName = QStringLiteral("Machine Room");
+    saved.bonjourType = QStringLiteral("_videohub._tcp");
+    const RouterDriverPtr driver = DriverFactory::makeDriver(saved);
+    TestSupport::EventRecorder recorder;
+    recorder.attach(driver);
+    driver->connect();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.types().contains(RouterDriverEvent::Type::connected), 20000);
+    QVERIFY(!recorder.events.isEmpty());
+    QCOMPARE(recorder.events.first().type, RouterDriverEvent::Type::status);
+    QCOMPARE(recorder.events.first().text,
+             QStringLiteral("Connecting to Machine Room via Bonjour…"));
+    QCOMPARE(router.acceptedCount(), 1);
+
+    // A route taken through the resolved link reaches the router.
+    QVERIFY(TestSupport::run([&](DriverCompletion done) {
+        driver->takeAll({ Route { 0, 3, 5 } }, std::move(done));
+    }));
+    QTRY_VERIFY(router.received().contains("VIDEO OUTPUT ROUTING:\n3 5\n\n"));
+    driver->disconnect();
 }
 
 QTEST_GUILESS_MAIN(tst_AvahiRoundTrip)
