@@ -3,6 +3,7 @@
 #include "Drivers/QuartzParser.h"
 #include "Platform/Async.h"
 
+#include <chrono>
 #include <deque>
 
 namespace {
@@ -53,17 +54,35 @@ struct QuartzDriver::Session : std::enable_shared_from_this<Session>
             return;
         const std::weak_ptr<Session> weak = weak_from_this();
         if (timer == QuartzParser::Timer::finalize) {
-            finalizeWork.cancel();
-            finalizeWork = l->schedule(timing.debounce, [weak] {
-                if (auto self = weak.lock())
-                    self->parser.finalize();
-            });
+            // A burst re-arms the debounce once per reply; rather than a timer per reply,
+            // one timer runs and, when it falls due early, waits out the remainder.
+            quietSince = std::chrono::steady_clock::now();
+            if (!finalizeWork.isPending())
+                armFinalize(*l, timing.debounce);
         } else {
             l->schedule(timing.noAnswer, [weak] {
                 if (auto self = weak.lock())
                     self->parser.checkAnswered();
             });
         }
+    }
+
+    void armFinalize(const TcpLink &l, std::chrono::milliseconds delay)
+    {
+        finalizeWork = l.schedule(delay, [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            const auto due = self->quietSince + self->timing.debounce;
+            const auto now = std::chrono::steady_clock::now();
+            if (now < due) {
+                if (auto link = self->link.lock())
+                    self->armFinalize(*link,
+                                      std::chrono::ceil<std::chrono::milliseconds>(due - now));
+                return;
+            }
+            self->parser.finalize();
+        });
     }
 
     void recoverFailedSends()
@@ -81,6 +100,7 @@ struct QuartzDriver::Session : std::enable_shared_from_this<Session>
     Timing timing;
     std::weak_ptr<TcpLink> link;
     DelayedWork finalizeWork;
+    std::chrono::steady_clock::time_point quietSince; // the last reply that re-armed it
     std::deque<Route> recentTakes;
     int failedSends = 0;
 };

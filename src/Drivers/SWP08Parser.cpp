@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcSwp08, "quorvel.swp08")
 Q_LOGGING_CATEGORY(lcSwp08Raw, "quorvel.swp08.raw", QtWarningMsg)
@@ -111,6 +112,10 @@ void SWP08Parser::send(const QByteArray &bytes)
 {
     if (!m_hooks.send || bytes.isEmpty())
         return;
+    if (m_batching) {
+        m_outbox.append(bytes);
+        return;
+    }
     qCDebug(lcSwp08Raw) << "send" << bytes.toHex(' ');
     m_hooks.send(bytes);
 }
@@ -164,6 +169,8 @@ void SWP08Parser::abortPendingConnect(int destination, int level)
 void SWP08Parser::ingest(const QByteArray &bytes)
 {
     qCDebug(lcSwp08Raw) << "recv" << bytes.toHex(' ');
+    // Acknowledgements for a whole received chunk leave in one write, in order.
+    m_batching = true;
     for (char byte : bytes) {
         if (!m_lastWasDLE) {
             if (byte == DLE)
@@ -201,6 +208,9 @@ void SWP08Parser::ingest(const QByteArray &bytes)
             break; // an unknown escape: dropped with its DLE
         }
     }
+    m_batching = false;
+    if (!m_outbox.isEmpty())
+        send(std::exchange(m_outbox, {}));
 }
 
 void SWP08Parser::appendFrameByte(char byte)

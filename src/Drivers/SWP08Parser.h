@@ -117,6 +117,8 @@ private:
     int m_sourceCount;
     int m_destinationCount;
 
+    bool m_batching = false; // inside ingest(): writes gather in m_outbox
+    QByteArray m_outbox;
     bool m_inFrame = false;
     bool m_lastWasDLE = false;
     QByteArray m_frameBytes;

@@ -58,6 +58,7 @@ void FakeQuartzRouter::onNewConnection()
         auto *client = new Client { socket, {} };
         m_clients.append(client);
         ++connections;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
         connect(socket, &QTcpSocket::disconnected, this, [this, client] {
             m_clients.removeOne(client);

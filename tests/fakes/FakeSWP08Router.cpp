@@ -110,6 +110,7 @@ void FakeSWP08Router::onNewConnection()
         auto *client = new Client { socket, false, false, {} };
         m_clients.append(client);
         ++connections;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
         connect(socket, &QTcpSocket::disconnected, this, [this, client] {
             m_clients.removeOne(client);
