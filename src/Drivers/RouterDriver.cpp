@@ -1,10 +1,10 @@
 #include "Drivers/RouterDriver.h"
 
 #include "Drivers/KumoDriver.h"
+#include "Drivers/LightwareDriver.h"
 #include "Drivers/QuartzDriver.h"
 #include "Drivers/SWP08Driver.h"
 #include "Drivers/SimulatorDriver.h"
-#include "Drivers/UnavailableDriver.h"
 #include "Drivers/VideohubDriver.h"
 
 QString DriverError::localizedDescription() const
@@ -186,11 +186,10 @@ RouterDriverPtr makeDriver(const RouterConnection &connection)
     case RouterVendor::evertzQuartz: return std::make_shared<QuartzDriver>(connection);
     case RouterVendor::ajaKumo: return std::make_shared<KumoDriver>(connection);
     case RouterVendor::blackmagicVideohub: return std::make_shared<VideohubDriver>(connection);
-    // Drivers of the network protocols join here as they are built; until then these
-    // routers get a driver that reports it cannot connect.
-    case RouterVendor::lightware: break;
+    case RouterVendor::lightware: return std::make_shared<LightwareDriver>(connection);
     }
-    return std::make_shared<UnavailableDriver>(connection);
+    // Unreachable for a valid vendor; an out-of-range value must still not crash.
+    return std::make_shared<SimulatorDriver>(connection);
 }
 
 } // namespace DriverFactory

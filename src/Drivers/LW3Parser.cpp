@@ -1,0 +1,359 @@
+#include "Drivers/LW3Parser.h"
+
+Q_LOGGING_CATEGORY(lcLightware, "quorvel.driver.lightware")
+Q_LOGGING_CATEGORY(lcLightwareRaw, "quorvel.driver.lightware.raw", QtWarningMsg)
+
+namespace {
+
+const QString kNamesPath = QStringLiteral("/MEDIA/NAMES/VIDEO.");
+const QString kInputsPath = QStringLiteral("/MEDIA/PORTS/VIDEO/I");
+
+// A 1-based port number as written on the wire: decimal digits only, 1…maxPortNumber.
+std::optional<int> portNumber(QStringView text)
+{
+    if (text.isEmpty() || text.size() > 9)
+        return std::nullopt;
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int n = text.toInt();
+    if (n < 1 || n > LW3Parser::maxPortNumber)
+        return std::nullopt;
+    return n;
+}
+
+QStringView trimSpacesAndTabs(QStringView text)
+{
+    auto isBlank = [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+    };
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.mid(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
+LW3Parser::LW3Parser(const QString &deviceName, Hooks hooks)
+    : LW3Parser(deviceName, std::move(hooks), Timing {})
+{ }
+
+LW3Parser::LW3Parser(const QString &deviceName, Hooks hooks, Timing timing)
+    : m_hooks(std::move(hooks))
+    , m_timing(timing)
+    , m_deviceName(deviceName)
+{ }
+
+void LW3Parser::send(const QString &line)
+{
+    if (m_hooks.send)
+        m_hooks.send(line);
+}
+
+void LW3Parser::report(const RouterDriverEvent &event)
+{
+    if (!m_stopped && m_hooks.report)
+        m_hooks.report(event);
+}
+
+QString LW3Parser::registerCommand(const QString &kind)
+{
+    ++m_signatureCounter;
+    const QString signature
+        = QStringLiteral("%1").arg(m_signatureCounter % 65536, 4, 16, QLatin1Char('0')).toUpper();
+    m_pendingCommands.insert(signature, kind);
+    return signature;
+}
+
+void LW3Parser::beginInitialQueries()
+{
+    send(QStringLiteral("GET /.ProductName"));
+    send(QStringLiteral("GET /MEDIA/NAMES/VIDEO.*"));
+    send(QStringLiteral("GET /MEDIA/XP/VIDEO.*"));
+}
+
+bool LW3Parser::ingest(const QByteArray &bytes)
+{
+    if (m_stopped)
+        return true;
+    for (char byte : bytes) {
+        if (byte != '\r')
+            m_buffer.append(byte);
+    }
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype end = m_buffer.indexOf('\n', start);
+        if (end < 0)
+            break;
+        handleLine(QString::fromUtf8(m_buffer.constData() + start, end - start));
+        start = end + 1;
+        if (m_stopped)
+            break;
+    }
+    m_buffer.remove(0, start);
+    if (m_buffer.size() > maxLineLength) {
+        m_buffer.clear();
+        return false;
+    }
+    return true;
+}
+
+void LW3Parser::handleLine(const QString &line)
+{
+    if (line.startsWith(QLatin1Char('{'))) {
+        m_currentBlock = line.mid(1);
+        return;
+    }
+    if (line == QLatin1String("}")) {
+        if (m_currentBlock)
+            m_pendingCommands.remove(*m_currentBlock);
+        m_currentBlock.reset();
+        scheduleFinalizeIfReady();
+        return;
+    }
+    if (line.isEmpty())
+        return;
+
+    std::optional<QString> kind;
+    if (m_currentBlock) {
+        const auto found = m_pendingCommands.constFind(*m_currentBlock);
+        if (found != m_pendingCommands.cend())
+            kind = *found;
+    }
+
+    if (line.startsWith(QLatin1String("pr ")) || line.startsWith(QLatin1String("pw "))) {
+        handleProperty(line.mid(3));
+    } else if (line.startsWith(QLatin1String("CHG "))) {
+        handleProperty(line.mid(4));
+    } else if (line.startsWith(QLatin1String("pE ")) || line.startsWith(QLatin1String("mE "))
+               || line.startsWith(QLatin1String("mF "))) {
+        if (!kind)
+            return;
+        const QStringList pieces = line.split(QLatin1Char('%'), Qt::SkipEmptyParts);
+        const QString message = pieces.isEmpty() ? line : pieces.last();
+        report(
+            RouterDriverEvent::makeCommandRefused(*kind + QStringLiteral(" refused: ") + message));
+        resyncFromSendFailure();
+    }
+}
+
+void LW3Parser::handleProperty(const QString &text)
+{
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    if (equals < 0)
+        return;
+    const QString path = text.left(equals);
+    const QString value = text.mid(equals + 1);
+    if (path == QLatin1String("/.ProductName"))
+        m_productName = value;
+    else if (path.startsWith(kNamesPath))
+        handleName(path.mid(kNamesPath.size()), value);
+    else if (path == QLatin1String("/MEDIA/XP/VIDEO.DestinationConnectionStatus"))
+        handleRoutingList(value);
+    else if (path == QLatin1String("/MEDIA/XP/VIDEO.DestinationPortStatus"))
+        handleLockList(value);
+    else if (path.startsWith(kInputsPath))
+        handleInputStatus(path, value);
+    scheduleFinalizeIfReady();
+}
+
+void LW3Parser::handleName(const QString &key, const QString &value)
+{
+    const bool input = key.startsWith(QLatin1Char('I'));
+    const bool output = key.startsWith(QLatin1Char('O'));
+    const std::optional<int> n = portNumber(QStringView(key).mid(1));
+    if (!n)
+        return;
+    // Only real port keys are remembered: anything else would let a router grow the map.
+    if (!input && !output) {
+        scheduleStatusQueries();
+        return;
+    }
+    QString label = value;
+    const qsizetype semicolon = value.indexOf(QLatin1Char(';'));
+    if (semicolon >= 0) {
+        m_namePrefixes.insert(key, value.left(semicolon));
+        label = value.mid(semicolon + 1);
+    }
+    const int index = *n - 1;
+    int &count = input ? m_inputCount : m_outputCount;
+    QHash<int, QString> &labels = input ? m_inputLabels : m_outputLabels;
+    count = std::max(count, *n);
+    const auto known = labels.constFind(index);
+    if (known == labels.cend() || *known != label) {
+        labels.insert(index, label);
+        if (m_connectedEmitted)
+            report(RouterDriverEvent::makeLabelChanged(
+                input ? PortKind::source : PortKind::destination, index, label));
+    }
+    scheduleStatusQueries();
+}
+
+void LW3Parser::handleRoutingList(const QString &value)
+{
+    m_routingReceived = true;
+    const QStringList tokens = value.split(QLatin1Char(';'));
+    const int count = int(std::min<qsizetype>(tokens.size(), maxPortNumber));
+    for (int d = 0; d < count; ++d) {
+        const QStringView token = trimSpacesAndTabs(tokens[d]);
+        std::optional<int> source;
+        if (token.startsWith(QLatin1Char('I'))) {
+            if (const auto n = portNumber(token.mid(1)))
+                source = *n - 1;
+        }
+        const auto known = m_routing.constFind(d);
+        if (source) {
+            if (known != m_routing.cend() && *known == *source && !m_resyncForceEmit)
+                continue;
+            m_routing.insert(d, *source);
+            if (m_connectedEmitted)
+                report(RouterDriverEvent::makeRouteChanged(0, d, *source));
+        } else if (known != m_routing.cend() || m_resyncForceEmit) {
+            m_routing.remove(d);
+            if (m_connectedEmitted)
+                report(RouterDriverEvent::makeRouteChanged(0, d, std::nullopt));
+        }
+    }
+    if (m_resyncForceEmit) {
+        m_resyncRoutingDone = true;
+        if (m_resyncLocksDone)
+            m_resyncForceEmit = false;
+    }
+}
+
+void LW3Parser::handleLockList(const QString &value)
+{
+    const QStringList tokens = value.split(QLatin1Char(';'));
+    const int count = int(std::min<qsizetype>(tokens.size(), maxPortNumber));
+    for (int d = 0; d < count; ++d) {
+        if (tokens[d].startsWith(QLatin1Char('L'))) {
+            if (m_locked.contains(d) && !m_resyncForceEmit)
+                continue;
+            m_locked.insert(d);
+            if (m_connectedEmitted)
+                report(RouterDriverEvent::makeLockChanged(d, true));
+        } else if (m_locked.remove(d) || m_resyncForceEmit) {
+            if (m_connectedEmitted)
+                report(RouterDriverEvent::makeLockChanged(d, false));
+        }
+    }
+    if (m_resyncForceEmit) {
+        m_resyncLocksDone = true;
+        if (m_resyncRoutingDone)
+            m_resyncForceEmit = false;
+    }
+}
+
+void LW3Parser::handleInputStatus(const QString &path, const QString &value)
+{
+    const qsizetype marker = path.indexOf(QLatin1String("/STATUS."));
+    if (marker < 0)
+        return;
+    const auto n
+        = portNumber(QStringView(path).mid(kInputsPath.size(), marker - kInputsPath.size()));
+    if (!n)
+        return;
+    const int input = *n - 1;
+    const QString property = path.mid(marker + 8);
+    const InputSignalStatus previous = m_inputStatus.value(input, InputSignalStatus {});
+    InputSignalStatus status;
+    if (property == QLatin1String("SignalPresent")) {
+        if (value.toLower() == QLatin1String("true"))
+            status = InputSignalStatus { true, previous.format };
+        else
+            status = InputSignalStatus { false, std::nullopt };
+    } else if (property == QLatin1String("ActiveResolution")) {
+        status = InputSignalStatus { previous.present,
+                                     value.isEmpty() ? std::nullopt : std::optional(value) };
+    } else {
+        return;
+    }
+    const auto known = m_inputStatus.constFind(input);
+    if (known != m_inputStatus.cend() && *known == status)
+        return;
+    m_inputStatus.insert(input, status);
+    if (m_connectedEmitted)
+        report(RouterDriverEvent::makeInputStatusChanged(input, status));
+}
+
+void LW3Parser::scheduleStatusQueries()
+{
+    if (m_stopped || m_statusQueriesIssued || m_inputCount < 1 || m_outputCount < 1)
+        return;
+    if (m_hooks.arm)
+        m_hooks.arm(Timer::namesQuiet, m_timing.namesQuiet);
+}
+
+void LW3Parser::issueStatusQueries()
+{
+    if (m_statusQueriesIssued || m_inputCount < 1 || m_outputCount < 1)
+        return;
+    m_statusQueriesIssued = true;
+    send(QStringLiteral("OPEN /MEDIA/XP/VIDEO"));
+    send(QStringLiteral("OPEN /MEDIA/NAMES/VIDEO"));
+    for (int n = 1; n <= m_inputCount; ++n) {
+        const QString port = kInputsPath + QString::number(n);
+        send(QStringLiteral("GET ") + port + QStringLiteral("/STATUS.SignalPresent"));
+        send(QStringLiteral("GET ") + port + QStringLiteral("/STATUS.ActiveResolution"));
+        send(QStringLiteral("OPEN ") + port + QStringLiteral("/STATUS"));
+    }
+}
+
+void LW3Parser::scheduleFinalizeIfReady()
+{
+    if (m_stopped || m_connectedEmitted || m_inputCount < 1 || m_outputCount < 1
+        || !m_routingReceived)
+        return;
+    if (m_hooks.arm)
+        m_hooks.arm(Timer::finalize, m_timing.finalize);
+}
+
+void LW3Parser::timerFired(Timer timer)
+{
+    if (m_stopped)
+        return;
+    if (timer == Timer::namesQuiet)
+        issueStatusQueries();
+    else
+        finalize();
+}
+
+void LW3Parser::finalize()
+{
+    if (m_connectedEmitted)
+        return;
+    m_connectedEmitted = true;
+    RouterState state;
+    state.deviceName = m_deviceName;
+    state.model = m_productName.isEmpty() ? QStringLiteral("Lightware MX2") : m_productName;
+    state.vendor = RouterVendor::lightware;
+    state.sources.reserve(m_inputCount);
+    for (int i = 0; i < m_inputCount; ++i)
+        state.sources.append(Port { i, PortKind::source,
+                                    m_inputLabels.value(i, QStringLiteral("In %1").arg(i + 1)) });
+    state.destinations.reserve(m_outputCount);
+    for (int i = 0; i < m_outputCount; ++i)
+        state.destinations.append(
+            Port { i, PortKind::destination,
+                   m_outputLabels.value(i, QStringLiteral("Out %1").arg(i + 1)) });
+    state.levels = { RouterLevel { 0, QStringLiteral("Video"), LevelKind::video } };
+    state.routing.insert(0, m_routing);
+    state.lockedDestinations = m_locked;
+    state.inputStatus = m_inputStatus;
+    qCInfo(lcLightware) << m_deviceName << "connected," << state.model << m_inputCount << "×"
+                        << m_outputCount;
+    report(RouterDriverEvent::makeConnected(state));
+}
+
+void LW3Parser::resyncFromSendFailure()
+{
+    if (!m_connectedEmitted || m_stopped)
+        return;
+    m_resyncForceEmit = true;
+    m_resyncRoutingDone = false;
+    m_resyncLocksDone = false;
+    send(QStringLiteral("GET /MEDIA/XP/VIDEO.*"));
+}

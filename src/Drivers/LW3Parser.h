@@ -1,0 +1,121 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLightware)
+// Raw traffic in hex; off by default.
+Q_DECLARE_LOGGING_CATEGORY(lcLightwareRaw)
+
+// Reads the lines of an LW3 router into its picture of the router, reports that picture
+// once as `connected` and every later change as an incremental event. It also sends the
+// unsigned queries, keeps the signatures of signed commands with their kind, reports the
+// router's refusals of them and re-reads crosspoints and locks after a refusal.
+//
+// A pure object: bytes in, lines and events out through its hooks, no socket and no clock.
+// Its two timers are armed through a hook; whoever owns it calls timerFired() when one is
+// due. Everything runs on one thread (the driver's queue).
+class LW3Parser final
+{
+public:
+    enum class Timer {
+        namesQuiet, // status queries, after the port names of the first burst went quiet
+        finalize, // `connected`, after the router went quiet
+    };
+
+    struct Hooks
+    {
+        std::function<void(const RouterDriverEvent &)> report;
+        // Writes one line; the CR LF is added by the writer. Absent: nothing is sent.
+        std::function<void(const QString &line)> send;
+        // (Re)starts the timer for the given time, replacing a pending start of it.
+        std::function<void(Timer, std::chrono::milliseconds)> arm;
+    };
+
+    struct Timing
+    {
+        std::chrono::milliseconds namesQuiet { 300 };
+        std::chrono::milliseconds finalize { 600 };
+    };
+
+    // Port numbers beyond this are ignored, so a router cannot make us size billions of
+    // ports from one line.
+    static constexpr int maxPortNumber = 4096;
+    // A line longer than this (bytes without a line end) ends the link.
+    static constexpr qsizetype maxLineLength = 4 * 1024 * 1024;
+
+    LW3Parser(const QString &deviceName, Hooks hooks);
+    LW3Parser(const QString &deviceName, Hooks hooks, Timing timing);
+
+    void setSend(std::function<void(const QString &)> send) { m_hooks.send = std::move(send); }
+
+    // Records a signed command of the given kind ("Route", "Lock", "Rename") and returns its
+    // signature: four upper-case hex digits of a counter that wraps after FFFF.
+    QString registerCommand(const QString &kind);
+    // The name value's part before the first ";" that the router last reported for a port
+    // key such as I3 or O12, if it reported one.
+    std::optional<QString> namePrefix(const QString &key) const
+    {
+        const auto found = m_namePrefixes.constFind(key);
+        return found == m_namePrefixes.cend() ? std::nullopt : std::optional(*found);
+    }
+
+    void beginInitialQueries();
+    // Takes received bytes. False when the router sent a line past maxLineLength: the
+    // input cannot be framed any more and the link should end.
+    [[nodiscard]] bool ingest(const QByteArray &bytes);
+    void timerFired(Timer timer);
+    // Re-reads crosspoints and locks and reports both lists in full; only once connected.
+    void resyncFromSendFailure();
+    // The link ended: pending timers are void and nothing more is reported.
+    void stop() { m_stopped = true; }
+
+    bool hasReportedConnected() const { return m_connectedEmitted; }
+    int pendingCommandCount() const { return int(m_pendingCommands.size()); }
+
+private:
+    void handleLine(const QString &line);
+    void handleProperty(const QString &text);
+    void handleName(const QString &key, const QString &value);
+    void handleRoutingList(const QString &value);
+    void handleLockList(const QString &value);
+    void handleInputStatus(const QString &path, const QString &value);
+    void scheduleStatusQueries();
+    void issueStatusQueries();
+    void scheduleFinalizeIfReady();
+    void finalize();
+    void send(const QString &line);
+    void report(const RouterDriverEvent &event);
+
+    Hooks m_hooks;
+    Timing m_timing;
+    QString m_deviceName;
+    QByteArray m_buffer;
+    quint32 m_signatureCounter = 0;
+    std::optional<QString> m_currentBlock;
+    QHash<QString, QString> m_pendingCommands;
+    bool m_connectedEmitted = false;
+    bool m_stopped = false;
+    QString m_productName;
+    QHash<int, QString> m_inputLabels;
+    QHash<int, QString> m_outputLabels;
+    QHash<QString, QString> m_namePrefixes;
+    LevelRouting m_routing;
+    QSet<int> m_locked;
+    QHash<int, InputSignalStatus> m_inputStatus;
+    int m_inputCount = 0;
+    int m_outputCount = 0;
+    bool m_statusQueriesIssued = false;
+    bool m_routingReceived = false;
+    bool m_resyncForceEmit = false;
+    bool m_resyncRoutingDone = false;
+    bool m_resyncLocksDone = false;
+};

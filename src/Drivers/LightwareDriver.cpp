@@ -1,0 +1,180 @@
+#include "Drivers/LightwareDriver.h"
+
+#include "Platform/Async.h"
+
+namespace {
+
+TcpLink::Profile lightwareProfile()
+{
+    TcpLink::Profile profile;
+    profile.queueLabel = QStringLiteral("lightware.driver");
+    profile.noAddressText = QStringLiteral("No address for this router. Edit it and set a host.");
+    profile.readyText = QStringLiteral("Reading router state…");
+    profile.log = &lcLightware();
+    profile.rawLog = &lcLightwareRaw();
+    return profile;
+}
+
+QByteArray asLine(const QString &text)
+{
+    return text.toUtf8() + "\r\n";
+}
+
+} // namespace
+
+// The queue side of one connection: the parser and its two timers. Protocol hooks hold it
+// strongly; it holds the link only weakly.
+struct LightwareDriver::Session : std::enable_shared_from_this<Session>
+{
+    Session(const RouterConnection &connection, std::shared_ptr<RouterEventStream> events,
+            LW3Parser::Timing timing)
+        : parser(connection.name, hooks(std::move(events)), timing)
+    { }
+
+    LW3Parser::Hooks hooks(std::shared_ptr<RouterEventStream> events)
+    {
+        return { [events](const RouterDriverEvent &e) { events->yield(e); },
+                 [this](const QString &line) {
+                     if (auto l = link.lock())
+                         l->write(asLine(line));
+                 },
+                 [this](LW3Parser::Timer timer, std::chrono::milliseconds delay) {
+                     arm(timer, delay);
+                 } };
+    }
+
+    void arm(LW3Parser::Timer timer, std::chrono::milliseconds delay)
+    {
+        auto l = link.lock();
+        if (!l)
+            return;
+        DelayedWork &work = timer == LW3Parser::Timer::finalize ? finalizeWork : namesWork;
+        work.cancel();
+        const std::weak_ptr<Session> weak = weak_from_this();
+        work = l->schedule(delay, [weak, timer] {
+            if (auto self = weak.lock())
+                self->parser.timerFired(timer);
+        });
+    }
+
+    LW3Parser parser;
+    std::weak_ptr<TcpLink> link;
+    DelayedWork finalizeWork;
+    DelayedWork namesWork;
+};
+
+LightwareDriver::LightwareDriver(const RouterConnection &connection)
+    : LightwareDriver(connection, Timing {})
+{ }
+
+LightwareDriver::LightwareDriver(const RouterConnection &connection, Timing timing)
+    : m_connection(connection)
+    , m_link(std::make_shared<TcpLink>(connection, lightwareProfile(), m_events, timing.link))
+    , m_session(std::make_shared<Session>(connection, m_events, timing.parser))
+{
+    m_session->link = m_link;
+}
+
+LightwareDriver::~LightwareDriver() = default;
+
+void LightwareDriver::connect(std::function<void()> done)
+{
+    const std::shared_ptr<Session> session = m_session;
+    const std::weak_ptr<TcpLink> weakLink = m_link;
+    TcpLink::Protocol protocol;
+    protocol.ingest = [session, weakLink](const QByteArray &bytes) {
+        if (!session->parser.ingest(bytes)) {
+            if (auto l = weakLink.lock())
+                l->fail(QStringLiteral("The router sent a line longer than %1 MiB.")
+                            .arg(LW3Parser::maxLineLength / (1024 * 1024)));
+        }
+    };
+    protocol.ready = [session] {
+        session->parser.beginInitialQueries();
+    };
+    protocol.sendFailed = [session] {
+        session->parser.resyncFromSendFailure();
+    };
+    protocol.ended = [session] {
+        session->parser.stop();
+        session->finalizeWork.cancel();
+        session->namesWork.cancel();
+    };
+    m_link->connect(std::move(protocol));
+    Platform::complete(std::move(done));
+}
+
+void LightwareDriver::disconnect(std::function<void()> done)
+{
+    m_link->disconnect();
+    Platform::complete(std::move(done));
+}
+
+DriverResult LightwareDriver::command(const QString &text, const QString &kind)
+{
+    if (auto ready = m_link->readiness(); !ready)
+        return ready;
+    QString signature;
+    const std::shared_ptr<Session> session = m_session;
+    // The signature is recorded before the router can answer the line.
+    m_link->queue().sync([&] { signature = session->parser.registerCommand(kind); });
+    m_link->sendCommand(asLine(signature + QLatin1Char('#') + text), {});
+    return {};
+}
+
+void LightwareDriver::take(int source, int destination, int level, DriverCompletion done)
+{
+    takeAll({ Route { level, destination, source } }, std::move(done));
+}
+
+void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
+{
+    DriverResult result;
+    for (const Route &route : routes) {
+        result = command(QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)")
+                             .arg(qint64(route.source) + 1)
+                             .arg(qint64(route.destination) + 1),
+                         QStringLiteral("Route"));
+        if (!result)
+            break;
+    }
+    Platform::complete(std::move(done), result);
+}
+
+void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletion done)
+{
+    Platform::complete(std::move(done),
+                       command(QStringLiteral("CALL /MEDIA/XP/VIDEO:%1(O%2)")
+                                   .arg(locked ? QStringLiteral("lockDestination")
+                                               : QStringLiteral("unlockDestination"))
+                                   .arg(qint64(destination) + 1),
+                               QStringLiteral("Lock")));
+}
+
+QString LightwareDriver::cleanName(const QString &name)
+{
+    QString cleaned = name;
+    cleaned.replace(QLatin1Char(';'), QLatin1Char(','));
+    cleaned.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    cleaned.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return cleaned;
+}
+
+void LightwareDriver::setLabel(const QString &label, int index, PortKind kind,
+                               DriverCompletion done)
+{
+    if (auto ready = m_link->readiness(); !ready) {
+        Platform::complete(std::move(done), ready);
+        return;
+    }
+    const QString key = (kind == PortKind::destination ? QStringLiteral("O") : QStringLiteral("I"))
+        + QString::number(qint64(index) + 1);
+    QString prefix;
+    const std::shared_ptr<Session> session = m_session;
+    m_link->queue().sync(
+        [&] { prefix = session->parser.namePrefix(key).value_or(QStringLiteral("1")); });
+    Platform::complete(std::move(done),
+                       command(QStringLiteral("SET /MEDIA/NAMES/VIDEO.") + key + QLatin1Char('=')
+                                   + prefix + QLatin1Char(';') + cleanName(label),
+                               QStringLiteral("Rename")));
+}
