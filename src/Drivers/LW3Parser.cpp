@@ -79,9 +79,12 @@ bool LW3Parser::ingest(const QByteArray &bytes)
 {
     if (m_stopped)
         return true;
-    for (char byte : bytes) {
-        if (byte != '\r')
-            m_buffer.append(byte);
+    if (bytes.contains('\r')) {
+        QByteArray withoutCr = bytes;
+        withoutCr.replace("\r", "");
+        m_buffer.append(withoutCr);
+    } else {
+        m_buffer.append(bytes);
     }
     qsizetype start = 0;
     for (;;) {
