@@ -260,6 +260,10 @@ void TestLW3Parser::refusalsInsidePendingBlocksOnly()
 
 void TestLW3Parser::resyncReportsListsInFull()
 {
+    Harness early;
+    early.parser.resyncFromSendFailure(); // a failed write before `connected`: no resync
+    QVERIFY(early.sent.isEmpty());
+
     Harness h;
     h.bringUp(); // routing {0:1, 1:0}, locks {1}
     h.parser.resyncFromSendFailure();
