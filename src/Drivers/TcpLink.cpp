@@ -23,7 +23,7 @@ struct TcpLink::Core
     Profile profile;
     Protocol protocol;
     std::weak_ptr<TcpConnection> connection;
-    std::atomic_bool ended{false};
+    std::atomic_bool ended { false };
     DelayedWork watchdog;
 
     std::mutex worksMutex;
@@ -76,15 +76,14 @@ struct TcpLink::Core
 };
 
 std::expected<TcpLink::Target, QString> TcpLink::targetFor(const RouterConnection &connection,
-                                                            const Profile &profile)
+                                                           const Profile &profile)
 {
     Target target;
     if (!connection.host.isEmpty()) {
         target.endpoint.address.host = connection.host;
         target.endpoint.address.port = quint16(std::clamp(connection.port, 0, 65535));
-        target.statusText = QStringLiteral("Connecting to %1:%2…")
-                                .arg(connection.host)
-                                .arg(connection.port);
+        target.statusText
+            = QStringLiteral("Connecting to %1:%2…").arg(connection.host).arg(connection.port);
         return target;
     }
     if (profile.allowsBonjour && connection.bonjourName && connection.bonjourType) {
@@ -106,8 +105,7 @@ QString TcpLink::watchdogText(std::chrono::milliseconds watchdog)
 }
 
 TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
-                 std::shared_ptr<RouterEventStream> events, Timing timing,
-                 ServiceResolver resolver)
+                 std::shared_ptr<RouterEventStream> events, Timing timing, ServiceResolver resolver)
     : m_connection(connection)
     , m_timing(timing)
     , m_resolver(std::move(resolver))
@@ -180,12 +178,12 @@ void TcpLink::connect(Protocol protocol)
             core->end();
             break;
         case TcpConnection::State::setup:
-        case TcpConnection::State::preparing: break;
+        case TcpConnection::State::preparing:
+            break;
         }
     });
     // Armed before the start so that the state handler only ever sees a settled handle.
-    core->watchdog = core->queue->schedule(m_timing.watchdog, [core, weakConnection,
-                                                                timeoutText] {
+    core->watchdog = core->queue->schedule(m_timing.watchdog, [core, weakConnection, timeoutText] {
         auto connection = weakConnection.lock();
         if (!connection)
             return;
@@ -205,33 +203,34 @@ void TcpLink::connect(Protocol protocol)
 void TcpLink::receiveLoop(const std::shared_ptr<Core> &core,
                           const std::shared_ptr<TcpConnection> &connection)
 {
-    connection->receive(1, 65536, [core, connection](const QByteArray &content, bool isComplete,
-                                                     const std::optional<QString> &error) {
-        if (core->ended.load())
-            return;
-        if (!content.isEmpty()) {
-            core->rawTraffic("rx", content);
-            if (core->protocol.ingest)
-                core->protocol.ingest(content);
-            if (core->ended.load()) // the protocol gave up on this input
-                return;
-        }
-        if (isComplete) {
-            core->emitEvent(RouterDriverEvent::makeDisconnected(
-                QStringLiteral("The router closed the connection.")));
-            core->end();
-            connection->cancel();
-            return;
-        }
-        if (error) {
-            core->emitEvent(RouterDriverEvent::makeError(QStringLiteral("Receive failed: ")
-                                                         + *error));
-            core->end();
-            connection->cancel();
-            return;
-        }
-        receiveLoop(core, connection);
-    });
+    connection->receive(1, 65536,
+                        [core, connection](const QByteArray &content, bool isComplete,
+                                           const std::optional<QString> &error) {
+                            if (core->ended.load())
+                                return;
+                            if (!content.isEmpty()) {
+                                core->rawTraffic("rx", content);
+                                if (core->protocol.ingest)
+                                    core->protocol.ingest(content);
+                                if (core->ended.load()) // the protocol gave up on this input
+                                    return;
+                            }
+                            if (isComplete) {
+                                core->emitEvent(RouterDriverEvent::makeDisconnected(
+                                    QStringLiteral("The router closed the connection.")));
+                                core->end();
+                                connection->cancel();
+                                return;
+                            }
+                            if (error) {
+                                core->emitEvent(RouterDriverEvent::makeError(
+                                    QStringLiteral("Receive failed: ") + *error));
+                                core->end();
+                                connection->cancel();
+                                return;
+                            }
+                            receiveLoop(core, connection);
+                        });
 }
 
 void TcpLink::disconnect()
@@ -272,7 +271,7 @@ void TcpLink::sendCommand(const QByteArray &bytes, DriverCompletion done)
         if (core->protocol.sendFailed)
             core->protocol.sendFailed();
     });
-    Platform::complete(std::move(done), DriverResult{});
+    Platform::complete(std::move(done), DriverResult {});
 }
 
 void TcpLink::emitEvent(const RouterDriverEvent &event) const

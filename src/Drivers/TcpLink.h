@@ -51,9 +51,9 @@
 // send is reported later as above. queue().sync() reads parser values from the UI thread.
 struct TcpLinkTiming
 {
-    std::chrono::milliseconds watchdog{12000};
+    std::chrono::milliseconds watchdog { 12000 };
     // How long a refused or unreachable router is left before the next attempt.
-    std::chrono::milliseconds waitingRetry{1000};
+    std::chrono::milliseconds waitingRetry { 1000 };
 };
 
 class TcpLink final

@@ -35,7 +35,7 @@ struct VideohubDriver::Session
     Session(const QString &name, const VideohubTiming &timing)
         : parser(name, limits(timing))
         , debounce(timing.preludeDebounce)
-    {}
+    { }
 
     static VideohubParser::Limits limits(const VideohubTiming &timing)
     {
@@ -104,7 +104,9 @@ void VideohubDriver::connect(std::function<void()> done)
         if (auto link = session->link.lock())
             session->resync(*link);
     };
-    protocol.ended = [session] { session->finalizeTimer.cancel(); };
+    protocol.ended = [session] {
+        session->finalizeTimer.cancel();
+    };
     m_link->connect(std::move(protocol)); // a second call does nothing
     Platform::complete(std::move(done));
 }
@@ -117,7 +119,7 @@ void VideohubDriver::disconnect(std::function<void()> done)
 
 void VideohubDriver::take(int source, int destination, int level, DriverCompletion done)
 {
-    takeAll({Route{level, destination, source}}, std::move(done));
+    takeAll({ Route { level, destination, source } }, std::move(done));
 }
 
 void VideohubDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
@@ -145,8 +147,7 @@ void VideohubDriver::setLock(int destination, int level, bool locked, DriverComp
     m_link->sendCommand(VideohubParser::lockBlock(destination, send), std::move(done));
 }
 
-void VideohubDriver::setLabel(const QString &label, int index, PortKind kind,
-                              DriverCompletion done)
+void VideohubDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)
 {
     m_link->sendCommand(VideohubParser::labelBlock(kind, index, label), std::move(done));
 }

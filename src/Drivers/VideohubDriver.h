@@ -16,9 +16,9 @@ struct VideohubTiming
     TcpLinkTiming link;
     // Quiet time after the last block of the opening dump before the state is reported
     // without an end-of-dump marker.
-    std::chrono::milliseconds preludeDebounce{1200};
+    std::chrono::milliseconds preludeDebounce { 1200 };
     // At most one resynchronisation query per interval.
-    std::chrono::milliseconds resyncInterval{2000};
+    std::chrono::milliseconds resyncInterval { 2000 };
 };
 
 // Blackmagic Videohub routers: text blocks over TCP. The router sends its whole state on

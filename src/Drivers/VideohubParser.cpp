@@ -34,8 +34,8 @@ Item splitItem(QStringView line)
     line = line.mid(start);
     const qsizetype space = line.indexOf(u' ');
     if (space < 0)
-        return {line, std::nullopt};
-    return {line.left(space), line.mid(space + 1)};
+        return { line, std::nullopt };
+    return { line.left(space), line.mid(space + 1) };
 }
 
 QByteArray oneLine(const QString &text)
@@ -49,13 +49,13 @@ QByteArray oneLine(const QString &text)
 } // namespace
 
 VideohubParser::VideohubParser(const QString &deviceName)
-    : VideohubParser(deviceName, Limits{})
-{}
+    : VideohubParser(deviceName, Limits {})
+{ }
 
 VideohubParser::VideohubParser(const QString &deviceName, Limits limits)
     : m_limits(limits)
     , m_deviceName(deviceName)
-{}
+{ }
 
 std::optional<int> VideohubParser::parseInteger(QStringView text)
 {
@@ -255,23 +255,21 @@ void VideohubParser::finalize(Output &out)
     state.sources.reserve(m_inputCount);
     for (int i = 0; i < m_inputCount; ++i) {
         const auto label = m_inputLabels.constFind(i);
-        state.sources.append(Port{i, PortKind::source,
-                                  label != m_inputLabels.cend()
-                                      ? *label
-                                      : QStringLiteral("In %1").arg(i + 1)});
+        state.sources.append(
+            Port { i, PortKind::source,
+                   label != m_inputLabels.cend() ? *label : QStringLiteral("In %1").arg(i + 1) });
     }
     state.destinations.reserve(m_outputCount);
     for (int i = 0; i < m_outputCount; ++i) {
         const auto label = m_outputLabels.constFind(i);
-        state.destinations.append(Port{i, PortKind::destination,
-                                       label != m_outputLabels.cend()
-                                           ? *label
-                                           : QStringLiteral("Out %1").arg(i + 1)});
+        state.destinations.append(
+            Port { i, PortKind::destination,
+                   label != m_outputLabels.cend() ? *label : QStringLiteral("Out %1").arg(i + 1) });
     }
     state.deviceName = m_friendlyName.isEmpty() ? m_deviceName : m_friendlyName;
     state.model = m_model.isEmpty() ? QStringLiteral("Blackmagic Videohub") : m_model;
     state.vendor = RouterVendor::blackmagicVideohub;
-    state.levels = {RouterLevel{0, QStringLiteral("Video"), LevelKind::video}};
+    state.levels = { RouterLevel { 0, QStringLiteral("Video"), LevelKind::video } };
     state.routing.insert(0, m_routing);
     for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
         if (it.value() != u'U')

@@ -33,9 +33,9 @@ public:
     struct Output
     {
         QList<RouterDriverEvent> events;
-        bool rearmFinalize = false;   // a dump block came: finalize after the quiet time
-        bool finalizeDone = false;    // the state went out; a pending finalize is moot
-        bool resyncNeeded = false;    // the router refused a command
+        bool rearmFinalize = false; // a dump block came: finalize after the quiet time
+        bool finalizeDone = false; // the state went out; a pending finalize is moot
+        bool resyncNeeded = false; // the router refused a command
         std::optional<QString> fatal; // the input can't be followed any further
     };
 

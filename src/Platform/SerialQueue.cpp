@@ -63,8 +63,8 @@ SerialQueue::~SerialQueue()
 {
     // The context is deleted on its own thread so that its children (sockets, timers)
     // are torn down where they live.
-    QMetaObject::invokeMethod(m_context, [context = m_context] { delete context; },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [context = m_context] { delete context; }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
@@ -86,7 +86,8 @@ void SerialQueue::sync(const std::function<void()> &fn)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(m_context, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }
 
 DelayedWork SerialQueue::schedule(std::chrono::milliseconds delay, std::function<void()> fn)

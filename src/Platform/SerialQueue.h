@@ -27,7 +27,9 @@ public:
 
 private:
     friend class SerialQueue;
-    explicit DelayedWork(std::shared_ptr<std::atomic_bool> flag) : m_cancelled(std::move(flag)) {}
+    explicit DelayedWork(std::shared_ptr<std::atomic_bool> flag)
+        : m_cancelled(std::move(flag))
+    { }
     std::shared_ptr<std::atomic_bool> m_cancelled;
 };
 
@@ -52,10 +54,9 @@ public:
     void async(std::function<void()> fn);
     // Runs `fn` on the queue and waits for it; runs it inline when called on the queue.
     void sync(const std::function<void()> &fn);
-    template<typename R>
-    R sync(const std::function<R()> &fn)
+    template<typename R> R sync(const std::function<R()> &fn)
     {
-        R result{};
+        R result {};
         sync([&] { result = fn(); });
         return result;
     }

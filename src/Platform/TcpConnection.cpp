@@ -26,12 +26,18 @@ const QString kNotOpen = QStringLiteral("The connection is not open.");
 QString tcpStateName(TcpConnection::State state)
 {
     switch (state) {
-    case TcpConnection::State::setup: return QStringLiteral("setup");
-    case TcpConnection::State::preparing: return QStringLiteral("preparing");
-    case TcpConnection::State::waiting: return QStringLiteral("waiting");
-    case TcpConnection::State::ready: return QStringLiteral("ready");
-    case TcpConnection::State::failed: return QStringLiteral("failed");
-    case TcpConnection::State::cancelled: return QStringLiteral("cancelled");
+    case TcpConnection::State::setup:
+        return QStringLiteral("setup");
+    case TcpConnection::State::preparing:
+        return QStringLiteral("preparing");
+    case TcpConnection::State::waiting:
+        return QStringLiteral("waiting");
+    case TcpConnection::State::ready:
+        return QStringLiteral("ready");
+    case TcpConnection::State::failed:
+        return QStringLiteral("failed");
+    case TcpConnection::State::cancelled:
+        return QStringLiteral("cancelled");
     }
     return {};
 }
@@ -54,7 +60,7 @@ std::shared_ptr<TcpConnection> TcpConnection::create(const Endpoint &endpoint, O
 TcpConnection::TcpConnection(const Endpoint &endpoint, Options options)
     : m_endpoint(endpoint)
     , m_options(std::move(options))
-{}
+{ }
 
 TcpConnection::~TcpConnection()
 {
@@ -113,20 +119,19 @@ void TcpConnection::begin()
     }
     std::weak_ptr<TcpConnection> weak = weak_from_this();
     SerialQueue *queue = m_queue;
-    m_options.resolver(*m_endpoint.service,
-                       [weak, queue](std::expected<HostPort, QString> result) {
-                           queue->async([weak, result] {
-                               auto self = weak.lock();
-                               if (!self || self->m_state.load() == State::cancelled)
-                                   return;
-                               if (!result) {
-                                   self->wait(result.error());
-                                   return;
-                               }
-                               self->m_resolved = *result;
-                               self->connectTo(*result);
-                           });
-                       });
+    m_options.resolver(*m_endpoint.service, [weak, queue](std::expected<HostPort, QString> result) {
+        queue->async([weak, result] {
+            auto self = weak.lock();
+            if (!self || self->m_state.load() == State::cancelled)
+                return;
+            if (!result) {
+                self->wait(result.error());
+                return;
+            }
+            self->m_resolved = *result;
+            self->connectTo(*result);
+        });
+    });
 }
 
 void TcpConnection::connectTo(const HostPort &address)
@@ -149,11 +154,10 @@ void TcpConnection::connectTo(const HostPort &address)
                              if (auto self = weak.lock())
                                  self->onSocketError();
                          });
-        QObject::connect(m_socket, &QTcpSocket::bytesWritten, m_socket,
-                         [weak](qint64 count) {
-                             if (auto self = weak.lock())
-                                 self->onBytesWritten(count);
-                         });
+        QObject::connect(m_socket, &QTcpSocket::bytesWritten, m_socket, [weak](qint64 count) {
+            if (auto self = weak.lock())
+                self->onBytesWritten(count);
+        });
     }
     m_socket->abort();
     m_socket->connectToHost(address.host, address.port);
@@ -177,7 +181,7 @@ void TcpConnection::onConnected()
 {
     {
         std::lock_guard lock(m_remoteMutex);
-        m_remote = HostPort{m_socket->peerAddress().toString(), m_socket->peerPort()};
+        m_remote = HostPort { m_socket->peerAddress().toString(), m_socket->peerPort() };
     }
     setState(State::ready);
 }
@@ -286,7 +290,7 @@ void TcpConnection::send(const QByteArray &message, SendCompletion completion)
             return;
         }
         self->m_queuedBytes += message.size();
-        self->m_sends.push_back({self->m_queuedBytes, std::move(completion)});
+        self->m_sends.push_back({ self->m_queuedBytes, std::move(completion) });
         self->m_socket->flush();
     };
     if (m_queue && m_queue->isCurrent())

@@ -53,13 +53,13 @@ public:
 
     struct Endpoint
     {
-        HostPort address;                       // used when `service` is absent
+        HostPort address; // used when `service` is absent
         std::optional<ServiceEndpoint> service; // resolved first when present
     };
 
     struct Options
     {
-        std::chrono::milliseconds waitingRetry{1000};
+        std::chrono::milliseconds waitingRetry { 1000 };
         // For service endpoints; empty means the process-wide default resolver.
         ServiceResolver resolver;
     };
@@ -74,7 +74,7 @@ public:
     static std::shared_ptr<TcpConnection> create(const Endpoint &endpoint, Options options);
     static std::shared_ptr<TcpConnection> create(const Endpoint &endpoint)
     {
-        return create(endpoint, Options{});
+        return create(endpoint, Options {});
     }
     ~TcpConnection();
 
@@ -119,7 +119,7 @@ private:
     Options m_options;
     SerialQueue *m_queue = nullptr;
     StateHandler m_stateHandler;
-    std::atomic<State> m_state{State::setup};
+    std::atomic<State> m_state { State::setup };
 
     // Queue-only from here on.
     QTcpSocket *m_socket = nullptr;

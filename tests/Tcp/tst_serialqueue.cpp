@@ -33,7 +33,7 @@ void TestSerialQueue::runsInOrderOffTheUiThread()
     SerialQueue &queue = SerialQueue::named(QStringLiteral("test.order"));
     std::mutex mutex;
     QList<int> seen;
-    std::atomic_bool offUi{true};
+    std::atomic_bool offUi { true };
     QThread *ui = QThread::currentThread();
     for (int i = 0; i < 200; ++i) {
         queue.async([&, i] {
@@ -66,7 +66,7 @@ void TestSerialQueue::syncOnTheQueueRunsInline()
 void TestSerialQueue::cancelledWorkNeverRuns()
 {
     SerialQueue &queue = SerialQueue::named(QStringLiteral("test.cancel"));
-    std::atomic_int ran{0};
+    std::atomic_int ran { 0 };
     DelayedWork early = queue.schedule(std::chrono::milliseconds(0), [&] { ran += 1; });
     early.cancel(); // before the queue even started the timer
     DelayedWork later = queue.schedule(std::chrono::milliseconds(30), [&] { ran += 10; });
@@ -87,7 +87,7 @@ void TestSerialQueue::delayedWorkWaitsItsTurn()
     QList<int> seen;
     QElapsedTimer clock;
     clock.start();
-    std::atomic<qint64> firedAt{-1};
+    std::atomic<qint64> firedAt { -1 };
     queue.schedule(std::chrono::milliseconds(80), [&] {
         firedAt = clock.elapsed();
         std::lock_guard lock(mutex);
@@ -100,7 +100,7 @@ void TestSerialQueue::delayedWorkWaitsItsTurn()
     QTRY_VERIFY(firedAt.load() >= 0);
     QVERIFY(firedAt.load() >= 75);
     std::lock_guard lock(mutex);
-    QCOMPARE(seen, (QList<int>{1, 2}));
+    QCOMPARE(seen, (QList<int> { 1, 2 }));
 }
 
 QTEST_GUILESS_MAIN(TestSerialQueue)

@@ -57,12 +57,12 @@ struct Rig
 
     std::mutex mutex;
     QByteArray ingested;
-    std::atomic_int readyCalls{0};
-    std::atomic_int endedCalls{0};
-    std::atomic_int sendFailures{0};
+    std::atomic_int readyCalls { 0 };
+    std::atomic_int endedCalls { 0 };
+    std::atomic_int sendFailures { 0 };
     std::function<void(TcpLink &, const QByteArray &)> onIngest;
 
-    Rig(const RouterConnection &connection, TcpLink::Timing timing = {20000ms, 40ms},
+    Rig(const RouterConnection &connection, TcpLink::Timing timing = { 20000ms, 40ms },
         TcpLink::Profile p = profile(), ServiceResolver resolver = {})
     {
         link = std::make_unique<TcpLink>(connection, p, stream, timing, std::move(resolver));
@@ -83,9 +83,15 @@ struct Rig
             if (onIngest)
                 onIngest(*raw, bytes);
         };
-        protocol.ready = [this] { ++readyCalls; };
-        protocol.sendFailed = [this] { ++sendFailures; };
-        protocol.ended = [this] { ++endedCalls; };
+        protocol.ready = [this] {
+            ++readyCalls;
+        };
+        protocol.sendFailed = [this] {
+            ++sendFailures;
+        };
+        protocol.ended = [this] {
+            ++endedCalls;
+        };
         link->connect(protocol);
     }
 
@@ -140,22 +146,22 @@ void TestTcpLink::targetFromSavedRouter_data()
     QTest::newRow("plain") << "10.0.0.5" << 9990 << false << false << false << quint16(9990)
                            << "Connecting to 10.0.0.5:9990…";
     // The text shows the port as saved; the socket gets the clamped one.
-    QTest::newRow("port above range") << "hub" << 70000 << false << false << false
-                                      << quint16(65535) << "Connecting to hub:70000…";
-    QTest::newRow("negative port") << "hub" << -1 << false << false << false << quint16(0)
-                                   << "Connecting to hub:-1…";
-    QTest::newRow("spaces are a host") << "   " << 9990 << false << false << false
-                                       << quint16(9990) << "Connecting to    :9990…";
-    QTest::newRow("host wins over service") << "hub" << 1 << true << true << true << quint16(1)
-                                            << "Connecting to hub:1…";
+    QTest::newRow("port above range") << "hub" << 70000 << false << false << false << quint16(65535)
+                                      << "Connecting to hub:70000…";
+    QTest::newRow("negative port")
+        << "hub" << -1 << false << false << false << quint16(0) << "Connecting to hub:-1…";
+    QTest::newRow("spaces are a host")
+        << "   " << 9990 << false << false << false << quint16(9990) << "Connecting to    :9990…";
+    QTest::newRow("host wins over service")
+        << "hub" << 1 << true << true << true << quint16(1) << "Connecting to hub:1…";
     QTest::newRow("service, default domain") << "" << 0 << true << true << false << quint16(0)
                                              << "Connecting to Studio Hub via Bonjour…";
-    QTest::newRow("service, own domain") << "" << 0 << true << true << true << quint16(0)
-                                         << "Connecting to Studio Hub via Bonjour…";
-    QTest::newRow("service not allowed") << "" << 0 << false << true << true << quint16(0)
-                                         << QString();
-    QTest::newRow("no host, no service") << "" << 0 << true << false << false << quint16(0)
-                                         << QString();
+    QTest::newRow("service, own domain")
+        << "" << 0 << true << true << true << quint16(0) << "Connecting to Studio Hub via Bonjour…";
+    QTest::newRow("service not allowed")
+        << "" << 0 << false << true << true << quint16(0) << QString();
+    QTest::newRow("no host, no service")
+        << "" << 0 << true << false << false << quint16(0) << QString();
 }
 
 void TestTcpLink::targetFromSavedRouter()
@@ -205,12 +211,13 @@ void TestTcpLink::noAddressCreatesNothing()
     QCOMPARE(rig.events.first(), RouterDriverEvent::makeError(QStringLiteral("No address.")));
     QTest::qWait(50);
     QCOMPARE(rig.events.size(), 1);
-    QCOMPARE(rig.link->readiness(), DriverResult(std::unexpected(DriverError::notConnectedError())));
+    QCOMPARE(rig.link->readiness(),
+             DriverResult(std::unexpected(DriverError::notConnectedError())));
 }
 
 void TestTcpLink::refusingRouterWaitsThenTimesOut()
 {
-    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), {400ms, 30ms});
+    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), { 400ms, 30ms });
     rig.connect();
     QTRY_VERIFY_WITH_TIMEOUT(rig.types().contains(Type::disconnected), 5000);
     QTest::qWait(60);
@@ -239,11 +246,11 @@ void TestTcpLink::silentRouterNeverTripsWatchdogOnceReady()
 {
     FakeVideohubRouter fake;
     fake.setPreludeOverride({});
-    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()), {150ms, 30ms});
+    Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()), { 150ms, 30ms });
     rig.connect();
     QTRY_COMPARE(rig.readyCalls.load(), 1);
     QTest::qWait(400);
-    QCOMPARE(rig.types(), (QList<Type>{Type::status, Type::status}));
+    QCOMPARE(rig.types(), (QList<Type> { Type::status, Type::status }));
     QCOMPARE(rig.events.last().text, QStringLiteral("Ready…"));
     QVERIFY(rig.link->readiness());
 }
@@ -255,16 +262,16 @@ void TestTcpLink::dataIsParsedBeforeClose()
     fake.setPreludeOverride(payload);
     fake.setCloseAfter(payload.size() - 1); // everything but the last byte, then close
     Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
-    std::atomic_int eventsAtIngest{-1};
+    std::atomic_int eventsAtIngest { -1 };
     rig.connect();
     QTRY_VERIFY(rig.types().contains(Type::disconnected));
     QTest::qWait(50);
     QCOMPARE(rig.received(), payload.left(payload.size() - 1));
     const QList<RouterDriverEvent> tail = rig.events.mid(rig.events.size() - 2);
     QCOMPARE(tail,
-             (QList<RouterDriverEvent>{RouterDriverEvent::makeDisconnected(
-                                           QStringLiteral("The router closed the connection.")),
-                                       RouterDriverEvent::makeDisconnected()}));
+             (QList<RouterDriverEvent> { RouterDriverEvent::makeDisconnected(
+                                             QStringLiteral("The router closed the connection.")),
+                                         RouterDriverEvent::makeDisconnected() }));
     QCOMPARE(rig.endedCalls.load(), 1);
 
     // Nothing can be sent on a link that ended.
@@ -298,7 +305,7 @@ void TestTcpLink::commandsNeedAReadyLink()
 
 void TestTcpLink::disconnectWhileConnectingDeliversNothingMore()
 {
-    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), {150ms, 20ms});
+    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), { 150ms, 20ms });
     rig.connect();
     QTRY_VERIFY(!rig.events.isEmpty());
     rig.link->disconnect();
@@ -319,7 +326,7 @@ void TestTcpLink::protocolFailureEndsTheLinkAndCancelsItsWork()
     FakeVideohubRouter fake;
     fake.setPreludeOverride("garbage");
     Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
-    std::atomic_int lateWork{0};
+    std::atomic_int lateWork { 0 };
     rig.onIngest = [&](TcpLink &link, const QByteArray &) {
         link.schedule(30ms, [&] { ++lateWork; });
         link.fail(QStringLiteral("Bad input."));
@@ -348,7 +355,7 @@ void TestTcpLink::secondConnectDoesNothing()
     QTRY_COMPARE(rig.readyCalls.load(), 1);
     QTest::qWait(50);
     QCOMPARE(fake.acceptedCount(), 1);
-    QCOMPARE(rig.types(), (QList<Type>{Type::status, Type::status}));
+    QCOMPARE(rig.types(), (QList<Type> { Type::status, Type::status }));
 }
 
 void TestTcpLink::serviceEndpointIsResolvedFirst()
@@ -356,18 +363,18 @@ void TestTcpLink::serviceEndpointIsResolvedFirst()
     FakeVideohubRouter fake;
     fake.setPreludeOverride("hello");
     const quint16 port = fake.port();
-    std::atomic_int resolutions{0};
+    std::atomic_int resolutions { 0 };
     ServiceResolver resolver = [&, port](const ServiceEndpoint &service, auto done) {
         ++resolutions;
         if (service.name == QStringLiteral("Hub") && service.domain == QStringLiteral("local."))
-            done(HostPort{QStringLiteral("127.0.0.1"), port});
+            done(HostPort { QStringLiteral("127.0.0.1"), port });
         else
             done(std::unexpected(QStringLiteral("unknown service")));
     };
     RouterConnection connection = router(QString(), 0);
     connection.bonjourName = QStringLiteral("Hub");
     connection.bonjourType = QStringLiteral("_videohub._tcp");
-    Rig rig(connection, {20000ms, 30ms}, profile(true), resolver);
+    Rig rig(connection, { 20000ms, 30ms }, profile(true), resolver);
     rig.connect();
     QTRY_COMPARE(rig.received(), QByteArray("hello"));
     QCOMPARE(rig.events.first().text, QStringLiteral("Connecting to Hub via Bonjour…"));
@@ -382,11 +389,11 @@ void TestTcpLink::failedResolutionKeepsWaiting()
     RouterConnection connection = router(QString(), 0);
     connection.bonjourName = QStringLiteral("Gone");
     connection.bonjourType = QStringLiteral("_videohub._tcp");
-    Rig rig(connection, {300ms, 40ms}, profile(true), resolver);
+    Rig rig(connection, { 300ms, 40ms }, profile(true), resolver);
     rig.connect();
     QTRY_VERIFY(rig.types().contains(Type::disconnected));
-    QVERIFY(rig.has(RouterDriverEvent::makeStatus(
-        QStringLiteral("Waiting for router… (no such service)"))));
+    QVERIFY(rig.has(
+        RouterDriverEvent::makeStatus(QStringLiteral("Waiting for router… (no such service)"))));
     QVERIFY(rig.has(RouterDriverEvent::makeError(TcpLink::watchdogText(300ms))));
 }
 

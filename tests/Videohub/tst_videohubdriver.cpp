@@ -27,7 +27,7 @@ RouterConnection hub(quint16 port, const QString &host = QStringLiteral("127.0.0
 VideohubTiming fast()
 {
     VideohubTiming timing;
-    timing.link = {5000ms, 30ms};
+    timing.link = { 5000ms, 30ms };
     timing.preludeDebounce = 80ms;
     return timing;
 }
@@ -67,6 +67,7 @@ private slots:
     void garbageAndFloods();
     void secondConnectAndDisconnect();
     void noAddressSentence();
+    void releasingTheDriverClosesTheLink();
     void bonjourServiceEndpoint();
 };
 
@@ -82,7 +83,7 @@ void TestVideohubDriver::connectsReadsRoutesLocksAndRenames()
 {
     FakeVideohubRouter fake;
     fake.model().friendlyName = QStringLiteral("Rack 3");
-    fake.model().locks = {{2, 'L'}, {4, 'O'}};
+    fake.model().locks = { { 2, 'L' }, { 4, 'O' } };
     fake.setChunkSize(97); // the dump arrives in odd pieces
     // Through the factory, with the real timer lengths: the end marker makes it quick.
     RouterDriverPtr driver = DriverFactory::makeDriver(hub(fake.port()));
@@ -101,16 +102,16 @@ void TestVideohubDriver::connectsReadsRoutesLocksAndRenames()
     QCOMPARE(state.model, QStringLiteral("Fake Videohub 12x12"));
     QCOMPARE(state.sources.size(), 12);
     QCOMPARE(state.destinations.at(0).label, QStringLiteral("Mon 1"));
-    QCOMPARE(state.lockedDestinations, (QSet<int>{2, 4}));
+    QCOMPARE(state.lockedDestinations, (QSet<int> { 2, 4 }));
     QCOMPARE(state.source(7, 0), std::optional<int>(7));
     recorder.events.clear();
 
     // A take goes out as one block; the router's echo comes back as changes.
-    QVERIFY(run([&](auto done) { driver->takeAll({{0, 3, 5}, {0, 4, 5}}, done); }));
+    QVERIFY(run([&](auto done) { driver->takeAll({ { 0, 3, 5 }, { 0, 4, 5 } }, done); }));
     QTRY_COMPARE(recorder.events.size(), 2);
     QCOMPARE(fake.blocks().last(), QByteArray("VIDEO OUTPUT ROUTING:\n3 5\n4 5"));
     QCOMPARE(recorder.events,
-             (QList<Event>{Event::makeRouteChanged(0, 3, 5), Event::makeRouteChanged(0, 4, 5)}));
+             (QList<Event> { Event::makeRouteChanged(0, 3, 5), Event::makeRouteChanged(0, 4, 5) }));
     recorder.events.clear();
 
     // Unlocking an "L" destination forces it; locking always sends "O".
@@ -135,11 +136,11 @@ void TestVideohubDriver::connectsReadsRoutesLocksAndRenames()
     }));
     QTRY_COMPARE(recorder.events.size(), 2);
     QVERIFY(fake.received().endsWith(QByteArray("INPUT LABELS:\n1 Line  Two\n\n"
-                                                   "OUTPUT LABELS:\n9 Air\n\n")));
+                                                "OUTPUT LABELS:\n9 Air\n\n")));
     QCOMPARE(recorder.events,
-             (QList<Event>{Event::makeLabelChanged(PortKind::source, 1, QStringLiteral("Line  Two")),
-                           Event::makeLabelChanged(PortKind::destination, 9,
-                                                   QStringLiteral("Air"))}));
+             (QList<Event> {
+                 Event::makeLabelChanged(PortKind::source, 1, QStringLiteral("Line  Two")),
+                 Event::makeLabelChanged(PortKind::destination, 9, QStringLiteral("Air")) }));
 
     // The single take sends the same block as a one-route list.
     QVERIFY(run([&](auto done) { driver->take(1, 2, 0, done); }));
@@ -180,9 +181,10 @@ void TestVideohubDriver::commandsNeedTheLink()
     FakeVideohubRouter fake;
     fake.setPreludeOverride("VIDEO OUTPUT LOCKS:\n0 U\n\n");
     auto driver = makeDriver(hub(fake.port()));
-    QCOMPARE(run([&](auto done) { driver->takeAll({{0, 1, 1}}, done); }), kNotConnected);
-    QCOMPARE(run([&](auto done) { driver->setLabel(QStringLiteral("x"), 0, PortKind::source, done); }),
-             kNotConnected);
+    QCOMPARE(run([&](auto done) { driver->takeAll({ { 0, 1, 1 } }, done); }), kNotConnected);
+    QCOMPARE(
+        run([&](auto done) { driver->setLabel(QStringLiteral("x"), 0, PortKind::source, done); }),
+        kNotConnected);
     QCOMPARE(kNotConnected.error().localizedDescription(),
              QStringLiteral("Not connected to the router."));
 
@@ -197,9 +199,10 @@ void TestVideohubDriver::commandsNeedTheLink()
     QTRY_VERIFY(recorder.types().contains(Type::disconnected));
     QTest::qWait(30);
     QCOMPARE(recorder.events.mid(2),
-             (QList<Event>{Event::makeDisconnected(QStringLiteral("The router closed the connection.")),
-                           Event::makeDisconnected()}));
-    QCOMPARE(run([&](auto done) { driver->takeAll({{0, 1, 1}}, done); }), kNotConnected);
+             (QList<Event> {
+                 Event::makeDisconnected(QStringLiteral("The router closed the connection.")),
+                 Event::makeDisconnected() }));
+    QCOMPARE(run([&](auto done) { driver->takeAll({ { 0, 1, 1 } }, done); }), kNotConnected);
     QCOMPARE(run([&](auto done) { driver->setLock(0, 0, true, done); }), kNotConnected);
     QCOMPARE(fake.blocks().size(), 0);
 }
@@ -215,7 +218,7 @@ void TestVideohubDriver::nakRefusesAndResyncsOnce()
     recorder.events.clear();
 
     fake.setReply(FakeVideohubRouter::Reply::nak);
-    QVERIFY(run([&](auto done) { driver->takeAll({{0, 0, 3}}, done); }));
+    QVERIFY(run([&](auto done) { driver->takeAll({ { 0, 0, 3 } }, done); }));
     // The take is refused; both blocks of the resync query are refused too, but within
     // 2 s no second query goes out.
     QTRY_COMPARE(fake.blocks().size(), 3);
@@ -223,9 +226,10 @@ void TestVideohubDriver::nakRefusesAndResyncsOnce()
     QTest::qWait(100);
     const Event refused
         = Event::makeCommandRefused(QStringLiteral("The router refused the last command."));
-    QCOMPARE(recorder.events, (QList<Event>{refused, refused, refused}));
-    QCOMPARE(fake.blocks(), (QList<QByteArray>{"VIDEO OUTPUT ROUTING:\n0 3",
-                                               "VIDEO OUTPUT ROUTING:", "VIDEO OUTPUT LOCKS:"}));
+    QCOMPARE(recorder.events, (QList<Event> { refused, refused, refused }));
+    QCOMPARE(fake.blocks(),
+             (QList<QByteArray> { "VIDEO OUTPUT ROUTING:\n0 3",
+                                  "VIDEO OUTPUT ROUTING:", "VIDEO OUTPUT LOCKS:" }));
 
     // A router that answers corrects the optimistic state with a full table.
     fake.setReply(FakeVideohubRouter::Reply::ack);
@@ -285,7 +289,7 @@ void TestVideohubDriver::garbageAndFloods()
     QByteArray garbage("\x00\xff\xfe\n\nVIDEO OUTPUT ROUTING:\n\xc3\x28 1\n2 \xff\n\n", 36);
     fake.sendToAll(garbage);
     fake.sendToAll("VIDEO OUTPUT ROUTING:\n5 6\n\n");
-    QTRY_COMPARE(recorder.events, (QList<Event>{Event::makeRouteChanged(0, 5, 6)}));
+    QTRY_COMPARE(recorder.events, (QList<Event> { Event::makeRouteChanged(0, 5, 6) }));
 
     // An endless line: the link ends with a clear error instead of buffering forever.
     const QByteArray line = QByteArray(1023, 'z') + '\n';
@@ -293,10 +297,10 @@ void TestVideohubDriver::garbageAndFloods()
         fake.sendToAll(line);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.types().contains(Type::disconnected), 10000);
     QCOMPARE(recorder.events.mid(1),
-             (QList<Event>{Event::makeError(QStringLiteral(
-                               "The router sent more than 4 MiB without ending a block.")),
-                           Event::makeDisconnected()}));
-    QCOMPARE(run([&](auto done) { driver->takeAll({{0, 1, 1}}, done); }), kNotConnected);
+             (QList<Event> { Event::makeError(QStringLiteral(
+                                 "The router sent more than 4 MiB without ending a block.")),
+                             Event::makeDisconnected() }));
+    QCOMPARE(run([&](auto done) { driver->takeAll({ { 0, 1, 1 } }, done); }), kNotConnected);
 }
 
 void TestVideohubDriver::secondConnectAndDisconnect()
@@ -321,7 +325,7 @@ void TestVideohubDriver::secondConnectAndDisconnect()
     QCOMPARE(recorder.events.size(), 3);
     QTRY_COMPARE(fake.clientCount(), 0);
     driver->disconnect(); // again: nothing visible
-    QCOMPARE(run([&](auto d) { driver->takeAll({{0, 1, 1}}, d); }), kNotConnected);
+    QCOMPARE(run([&](auto d) { driver->takeAll({ { 0, 1, 1 } }, d); }), kNotConnected);
 }
 
 void TestVideohubDriver::noAddressSentence()
@@ -336,6 +340,21 @@ void TestVideohubDriver::noAddressSentence()
                                              "or re-add it from discovery.")));
 }
 
+void TestVideohubDriver::releasingTheDriverClosesTheLink()
+{
+    FakeVideohubRouter fake;
+    auto driver = makeDriver(hub(fake.port()));
+    Recorder recorder;
+    recorder.attach(driver);
+    driver->connect();
+    QTRY_VERIFY(recorder.types().contains(Type::connected));
+    std::weak_ptr<VideohubDriver> weak = driver;
+    driver.reset(); // dropped without disconnect()
+    QVERIFY(weak.expired());
+    QTRY_COMPARE(fake.clientCount(), 0);
+    QTRY_COMPARE(recorder.events.last(), Event::makeDisconnected());
+}
+
 void TestVideohubDriver::bonjourServiceEndpoint()
 {
     FakeVideohubRouter fake;
@@ -345,7 +364,7 @@ void TestVideohubDriver::bonjourServiceEndpoint()
     connection.bonjourType = QStringLiteral("_blackmagic._tcp");
     auto driver = makeDriver(connection, fast(), [port](const ServiceEndpoint &service, auto done) {
         if (service.domain == QStringLiteral("local."))
-            done(HostPort{QStringLiteral("127.0.0.1"), port});
+            done(HostPort { QStringLiteral("127.0.0.1"), port });
         else
             done(std::unexpected(QStringLiteral("wrong domain")));
     });

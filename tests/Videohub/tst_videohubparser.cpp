@@ -114,16 +114,17 @@ void TestVideohubParser::preludeBecomesOneState()
     const RouterState &state = event.state;
     QCOMPARE(state.sources.size(), 12);
     QCOMPARE(state.destinations.size(), 12);
-    QCOMPARE(state.sources.at(3), (Port{3, PortKind::source, QStringLiteral("Cam 4")}));
+    QCOMPARE(state.sources.at(3), (Port { 3, PortKind::source, QStringLiteral("Cam 4") }));
     QCOMPARE(state.destinations.at(11),
-             (Port{11, PortKind::destination, QStringLiteral("Mon 12")}));
+             (Port { 11, PortKind::destination, QStringLiteral("Mon 12") }));
     QCOMPARE(state.deviceName, QStringLiteral("Saved Hub")); // the router's name was empty
     QCOMPARE(state.model, QStringLiteral("Smart Videohub 12x12"));
     QCOMPARE(state.vendor, RouterVendor(RouterVendor::blackmagicVideohub));
-    QCOMPARE(state.levels, (QList<RouterLevel>{{0, QStringLiteral("Video"), LevelKind::video}}));
+    QCOMPARE(state.levels,
+             (QList<RouterLevel> { { 0, QStringLiteral("Video"), LevelKind::video } }));
     QCOMPARE(state.routing.value(0).size(), 12);
     QCOMPARE(state.source(0, 0), std::optional<int>(11));
-    QCOMPARE(state.lockedDestinations, (QSet<int>{1, 2, 3, 4}));
+    QCOMPARE(state.lockedDestinations, (QSet<int> { 1, 2, 3, 4 }));
     QVERIFY(state.inputStatus.isEmpty());
     QVERIFY(parser.locksSeen());
 
@@ -136,12 +137,12 @@ void TestVideohubParser::chunkingAndLineEndsDoNotMatter()
 {
     const QByteArray text = prelude12() + "VIDEO OUTPUT ROUTING:\n4 4\n\nNAK\n\n";
     VideohubParser whole(QStringLiteral("Saved Hub"));
-    const QList<Event> expected = feed(whole, {text});
+    const QList<Event> expected = feed(whole, { text });
     QCOMPARE(expected.size(), 3); // connected, one route, one refusal
 
     for (qsizetype cut = 1; cut < text.size(); ++cut) {
         VideohubParser parser(QStringLiteral("Saved Hub"));
-        QCOMPARE(feed(parser, {text.left(cut), text.mid(cut)}), expected);
+        QCOMPARE(feed(parser, { text.left(cut), text.mid(cut) }), expected);
     }
     VideohubParser bytewise(QStringLiteral("Saved Hub"));
     QList<QByteArray> bytes;
@@ -153,7 +154,7 @@ void TestVideohubParser::chunkingAndLineEndsDoNotMatter()
     crlf.replace("\n", "\r\n");
     for (qsizetype cut = 1; cut < crlf.size(); cut += 7) {
         VideohubParser parser(QStringLiteral("Saved Hub"));
-        QCOMPARE(feed(parser, {crlf.left(cut), crlf.mid(cut)}), expected);
+        QCOMPARE(feed(parser, { crlf.left(cut), crlf.mid(cut) }), expected);
     }
 }
 
@@ -191,8 +192,8 @@ void TestVideohubParser::finalizeNeedsCountsAndRouting_data()
     QTest::newRow("complete") << device + routing << true;
     QTest::newRow("no routing") << device << false;
     QTest::newRow("no counts") << routing << false;
-    QTest::newRow("zero inputs")
-        << "VIDEOHUB DEVICE:\nVideo inputs: 0\nVideo outputs: 3\n\n" + routing << false;
+    QTest::newRow("zero inputs") << "VIDEOHUB DEVICE:\nVideo inputs: 0\nVideo outputs: 3\n\n"
+            + routing << false;
     QTest::newRow("count not a number")
         << "VIDEOHUB DEVICE:\nVideo inputs: 12x\nVideo outputs: 3\n\n" + routing << false;
     QTest::newRow("keys in any case")
@@ -225,36 +226,35 @@ void TestVideohubParser::changesAfterPrelude_data()
     QTest::addColumn<QList<Event>>("events");
     QTest::newRow("routes, mixed-case header")
         << QByteArray("  Video Output Routing:\t\n3 5\n4 5\n\n")
-        << QList<Event>{Event::makeRouteChanged(0, 3, 5), Event::makeRouteChanged(0, 4, 5)};
+        << QList<Event> { Event::makeRouteChanged(0, 3, 5), Event::makeRouteChanged(0, 4, 5) };
     QTest::newRow("route items that don't parse are skipped")
         << QByteArray("VIDEO OUTPUT ROUTING:\n3 x\n3\n3 \n3 5 \n-1 4\n 6 2\n\n")
-        << QList<Event>{Event::makeRouteChanged(0, -1, 4), Event::makeRouteChanged(0, 6, 2)};
+        << QList<Event> { Event::makeRouteChanged(0, -1, 4), Event::makeRouteChanged(0, 6, 2) };
     QTest::newRow("repeated values still report")
         << QByteArray("VIDEO OUTPUT ROUTING:\n0 11\n\n")
-        << QList<Event>{Event::makeRouteChanged(0, 0, 11)};
+        << QList<Event> { Event::makeRouteChanged(0, 0, 11) };
     QTest::newRow("out of range indices are reported as they come")
         << QByteArray("VIDEO OUTPUT ROUTING:\n40 99\n\n")
-        << QList<Event>{Event::makeRouteChanged(0, 40, 99)};
+        << QList<Event> { Event::makeRouteChanged(0, 40, 99) };
     QTest::newRow("locks") << QByteArray("VIDEO OUTPUT LOCKS:\n5\n6 L\n7 U\n8 u\nx O\n\n")
-                           << QList<Event>{Event::makeLockChanged(5, false),
-                                           Event::makeLockChanged(6, true),
-                                           Event::makeLockChanged(7, false),
-                                           Event::makeLockChanged(8, true)};
-    QTest::newRow("output labels")
-        << QByteArray("OUTPUT LABELS:\n2 Air\n\n")
-        << QList<Event>{Event::makeLabelChanged(PortKind::destination, 2, QStringLiteral("Air"))};
-    QTest::newRow("input labels")
-        << QByteArray("input labels:\n0 Cam A\n\n")
-        << QList<Event>{Event::makeLabelChanged(PortKind::source, 0, QStringLiteral("Cam A"))};
+                           << QList<Event> { Event::makeLockChanged(5, false),
+                                             Event::makeLockChanged(6, true),
+                                             Event::makeLockChanged(7, false),
+                                             Event::makeLockChanged(8, true) };
+    QTest::newRow("output labels") << QByteArray("OUTPUT LABELS:\n2 Air\n\n")
+                                   << QList<Event> { Event::makeLabelChanged(
+                                          PortKind::destination, 2, QStringLiteral("Air")) };
+    QTest::newRow("input labels") << QByteArray("input labels:\n0 Cam A\n\n")
+                                  << QList<Event> { Event::makeLabelChanged(
+                                         PortKind::source, 0, QStringLiteral("Cam A")) };
     QTest::newRow("device block is silent")
-        << QByteArray("VIDEOHUB DEVICE:\nVideo inputs: 40\n\n") << QList<Event>{};
-    QTest::newRow("lower-case nak")
-        << QByteArray("nak\n\n")
-        << QList<Event>{Event::makeCommandRefused(
-               QStringLiteral("The router refused the last command."))};
+        << QByteArray("VIDEOHUB DEVICE:\nVideo inputs: 40\n\n") << QList<Event> {};
+    QTest::newRow("lower-case nak") << QByteArray("nak\n\n")
+                                    << QList<Event> { Event::makeCommandRefused(QStringLiteral(
+                                           "The router refused the last command.")) };
     QTest::newRow("ack and unknown headers")
         << QByteArray("ACK\n\nCONFIGURATION:\nTake Mode: true\n\nSOMETHING NEW:\n1 2\n\n")
-        << QList<Event>{};
+        << QList<Event> {};
 }
 
 void TestVideohubParser::changesAfterPrelude()
@@ -280,7 +280,7 @@ void TestVideohubParser::labelItems()
     QCOMPARE(state.destinations.at(3).label, QString()); // sent empty, stays empty
     QCOMPARE(state.destinations.at(4).label, QStringLiteral("Out 5"));
     QCOMPARE(parser.ingest("OUTPUT LABELS:\n7\n\n").events,
-             (QList<Event>{Event::makeLabelChanged(PortKind::destination, 7, QString())}));
+             (QList<Event> { Event::makeLabelChanged(PortKind::destination, 7, QString()) }));
 }
 
 void TestVideohubParser::nakAsksForResyncAtMostEveryInterval()
@@ -307,7 +307,7 @@ void TestVideohubParser::encodesCommands_data()
     QTest::addColumn<QByteArray>("expected");
     // Levels are ignored: the router has one.
     QTest::newRow("take to two destinations")
-        << VideohubParser::routesBlock({Route{0, 3, 5}, Route{2, 4, 5}})
+        << VideohubParser::routesBlock({ Route { 0, 3, 5 }, Route { 2, 4, 5 } })
         << QByteArray("VIDEO OUTPUT ROUTING:\n3 5\n4 5\n\n");
     QTest::newRow("empty take") << VideohubParser::routesBlock({})
                                 << QByteArray("VIDEO OUTPUT ROUTING:\n\n\n");
@@ -382,8 +382,8 @@ void TestVideohubParser::absurdCountsAreCapped()
     Output out = parser.ingest("VIDEOHUB DEVICE:\nVideo inputs: 100000\nVideo outputs: "
                                "999999999999999999999999999999\n\n");
     QCOMPARE(out.events,
-             (QList<Event>{Event::makeError(QStringLiteral(
-                 "The router announced 100000 video inputs; only the first 4096 are used."))}));
+             (QList<Event> { Event::makeError(QStringLiteral(
+                 "The router announced 100000 video inputs; only the first 4096 are used.")) }));
     parser.ingest("VIDEOHUB DEVICE:\nVideo outputs: 5000\n\nVIDEO OUTPUT ROUTING:\n0 0\n\n");
     out = parser.ingest("END PRELUDE:\n\n");
     QCOMPARE(out.events.size(), 1);

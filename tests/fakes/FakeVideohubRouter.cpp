@@ -59,8 +59,7 @@ QByteArray FakeVideohubRouter::preludeFor(const Model &model)
         out += "\nOUTPUT LABELS:\n";
         for (int i = 0; i < model.outputs; ++i)
             out += QByteArray::number(i) + ' '
-                + model.outputLabels.value(i, QStringLiteral("Mon %1").arg(i + 1)).toUtf8()
-                + '\n';
+                + model.outputLabels.value(i, QStringLiteral("Mon %1").arg(i + 1)).toUtf8() + '\n';
         out += '\n';
     }
     if (model.sendLocks) {
@@ -91,8 +90,7 @@ void FakeVideohubRouter::accept()
             QByteArray &pending = m_pending[socket];
             pending += bytes;
             pending.replace('\r', QByteArray());
-            for (qsizetype end = pending.indexOf("\n\n"); end >= 0;
-                 end = pending.indexOf("\n\n")) {
+            for (qsizetype end = pending.indexOf("\n\n"); end >= 0; end = pending.indexOf("\n\n")) {
                 const QByteArray block = pending.left(end);
                 pending.remove(0, end + 2);
                 m_blocks.append(block);

@@ -22,10 +22,10 @@ struct FakeVideohubModel
     bool sendLabels = true;
     bool sendLocks = true;
     bool sendEndPrelude = true;
-    QHash<int, QString> inputLabels;  // index -> label; default "Cam N"
+    QHash<int, QString> inputLabels; // index -> label; default "Cam N"
     QHash<int, QString> outputLabels; // default "Mon N"
-    QHash<int, int> routing;          // destination -> source; default d % inputs
-    QHash<int, char> locks;           // destination -> lock character; default 'U'
+    QHash<int, int> routing; // destination -> source; default d % inputs
+    QHash<int, char> locks; // destination -> lock character; default 'U'
 };
 
 // A text-block router on 127.0.0.1 (ephemeral port) for driver tests. It keeps a small
@@ -54,7 +54,11 @@ public:
     static QByteArray preludeFor(const Model &model);
 
     // What is sent on connect instead of the model's prelude (empty: nothing at all).
-    void setPreludeOverride(const QByteArray &bytes) { m_override = bytes; m_hasOverride = true; }
+    void setPreludeOverride(const QByteArray &bytes)
+    {
+        m_override = bytes;
+        m_hasOverride = true;
+    }
     // Send only the first `bytes` of the prelude, then close the connection.
     void setCloseAfter(int bytes) { m_closeAfter = bytes; }
     // Send the prelude in pieces of this size, one per event-loop turn.

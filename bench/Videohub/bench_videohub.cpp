@@ -1,0 +1,145 @@
+#include "Drivers/VideohubDriver.h"
+#include "Drivers/VideohubParser.h"
+
+#include "FakeVideohubRouter.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+FakeVideohubRouter::Model bigModel()
+{
+    FakeVideohubRouter::Model model;
+    model.inputs = 1024;
+    model.outputs = 1024;
+    for (int i = 0; i < 1024; i += 3)
+        model.locks.insert(i, 'O');
+    return model;
+}
+
+RouterConnection hub(quint16 port)
+{
+    RouterConnection connection;
+    connection.name = QStringLiteral("Bench");
+    connection.host = QStringLiteral("127.0.0.1");
+    connection.port = port;
+    return connection;
+}
+
+void report(const char *what, QList<double> micros)
+{
+    std::sort(micros.begin(), micros.end());
+    qInfo("%s: median %.1f µs, p90 %.1f µs, max %.1f µs over %lld runs", what,
+          micros.at(micros.size() / 2), micros.at(micros.size() * 9 / 10), micros.last(),
+          qlonglong(micros.size()));
+}
+
+} // namespace
+
+class BenchVideohub : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsePrelude1024();
+    void connectToConnected1024();
+    void takeOnTheWire();
+};
+
+// The whole 1024×1024 dump with labels, locks and routing, fed in 64 KiB receive chunks.
+void BenchVideohub::parsePrelude1024()
+{
+    const QByteArray prelude = FakeVideohubRouter::preludeFor(bigModel());
+    static const bool once = [&] {
+        qInfo("prelude is %lld bytes", qlonglong(prelude.size()));
+        return true;
+    }();
+    Q_UNUSED(once)
+    QBENCHMARK
+    {
+        VideohubParser parser(QStringLiteral("Bench"));
+        int connected = 0;
+        for (qsizetype at = 0; at < prelude.size(); at += 65536) {
+            for (const auto &event : parser
+                                         .ingest(QByteArrayView(prelude).sliced(
+                                             at, std::min<qsizetype>(65536, prelude.size() - at)))
+                                         .events)
+                connected += event.type == RouterDriverEvent::connected;
+        }
+        if (connected != 1)
+            qFatal("prelude did not finalize");
+    }
+}
+
+// From connect() to `connected` on the UI thread, against the fake on loopback.
+void BenchVideohub::connectToConnected1024()
+{
+    FakeVideohubRouter fake(bigModel());
+    QList<double> micros;
+    for (int run = 0; run < 30; ++run) {
+        auto driver = std::make_shared<VideohubDriver>(hub(fake.port()));
+        QEventLoop loop;
+        QElapsedTimer clock;
+        qint64 elapsed = -1;
+        driver->events()->read(&loop, [&](const RouterDriverEvent &event) {
+            if (event.type == RouterDriverEvent::connected) {
+                elapsed = clock.nsecsElapsed();
+                loop.quit();
+            }
+        });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        clock.start();
+        driver->connect();
+        loop.exec();
+        driver->disconnect();
+        if (elapsed < 0)
+            qFatal("no connected event");
+        micros.append(elapsed / 1000.0);
+    }
+    report("connect() to connected, 1024x1024", micros);
+}
+
+// From takeAll() on the UI thread to the block arriving at the router.
+void BenchVideohub::takeOnTheWire()
+{
+    FakeVideohubRouter fake;
+    fake.setReply(FakeVideohubRouter::Reply::silent);
+    auto driver = std::make_shared<VideohubDriver>(hub(fake.port()));
+    {
+        QEventLoop loop;
+        driver->events()->read(&loop, [&](const RouterDriverEvent &event) {
+            if (event.type == RouterDriverEvent::connected)
+                loop.quit();
+        });
+        driver->connect();
+        loop.exec();
+        driver->events()->cancelReader();
+    }
+    QList<double> micros;
+    for (int run = 0; run < 200; ++run) {
+        QEventLoop loop;
+        QElapsedTimer clock;
+        qint64 elapsed = -1;
+        auto wire = connect(&fake, &FakeVideohubRouter::blockReceived, &loop, [&] {
+            elapsed = clock.nsecsElapsed();
+            loop.quit();
+        });
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        clock.start();
+        driver->takeAll({ Route { 0, run % 12, (run + 1) % 12 } }, {});
+        loop.exec();
+        disconnect(wire);
+        if (elapsed < 0)
+            qFatal("take never reached the router");
+        micros.append(elapsed / 1000.0);
+    }
+    report("takeAll() to bytes at the router", micros);
+    driver->disconnect();
+}
+
+QTEST_GUILESS_MAIN(BenchVideohub)
+#include "bench_videohub.moc"
