@@ -71,6 +71,17 @@ struct Rig
             [this] { streamEnded = true; });
     }
 
+    // The link's last callbacks (the ended report of a cancelled connection) run on its
+    // queue after it is gone; let them finish before the counters they touch go away.
+    // Without this the sanitizer build caught `ended` writing into a returned test's frame.
+    ~Rig()
+    {
+        SerialQueue &queue = link->queue();
+        link.reset();
+        queue.sync([] {});
+        queue.sync([] {});
+    }
+
     void connect()
     {
         TcpLink *raw = link.get();
