@@ -8,15 +8,18 @@ namespace {
 
 constexpr char DLE = SWP08Parser::DLE;
 
-// What the parser writes is an acknowledgement or a run of complete, checked frames.
+// What the parser writes is a run of acknowledgements and complete, checked frames.
 void checkWrite(const QByteArray &bytes)
 {
-    if (bytes == QByteArray("\x10\x06", 2) || bytes == QByteArray("\x10\x15", 2))
-        return;
     qsizetype at = 0;
     FUZZ_CHECK(!bytes.isEmpty());
     while (at < bytes.size()) {
-        FUZZ_CHECK(bytes.mid(at, 2) == QByteArray("\x10\x02", 2));
+        const QByteArray head = bytes.mid(at, 2);
+        if (head == QByteArray("\x10\x06", 2) || head == QByteArray("\x10\x15", 2)) {
+            at += 2;
+            continue;
+        }
+        FUZZ_CHECK(head == QByteArray("\x10\x02", 2));
         at += 2;
         QByteArray frame;
         for (;;) {
@@ -120,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int source = parser.sourceCount() - 1;
     writes.clear();
     parser.ingest(QByteArray(1, '\0') + tally(0, destination, source));
-    FUZZ_CHECK_MSG(writes.contains(QByteArray("\x10\x06", 2)), QStringLiteral("no ACK"));
+    FUZZ_CHECK_MSG(writes.join().contains(QByteArray("\x10\x06", 2)), QStringLiteral("no ACK"));
     FUZZ_CHECK(parser.routing().value(0).value(destination, -1) == source);
     parser.finalize();
     log.checkNew();
