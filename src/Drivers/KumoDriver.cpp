@@ -14,7 +14,7 @@
 
 #include <cmath>
 
-Q_LOGGING_CATEGORY(lcKumo, "quorvel.driver.kumo")
+Q_LOGGING_CATEGORY(lcKumo, "quorvel.driver.kumo", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcKumoTraffic, "quorvel.driver.kumo.traffic", QtWarningMsg)
 
 namespace {

@@ -1,6 +1,6 @@
 #include "Drivers/LW3Parser.h"
 
-Q_LOGGING_CATEGORY(lcLightware, "quorvel.driver.lightware")
+Q_LOGGING_CATEGORY(lcLightware, "quorvel.driver.lightware", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcLightwareRaw, "quorvel.driver.lightware.raw", QtWarningMsg)
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-Q_LOGGING_CATEGORY(lcQuartz, "quorvel.quartz")
+Q_LOGGING_CATEGORY(lcQuartz, "quorvel.quartz", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcQuartzRaw, "quorvel.quartz.raw", QtWarningMsg)
 
 namespace {

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
-Q_LOGGING_CATEGORY(lcSwp08, "quorvel.swp08")
+Q_LOGGING_CATEGORY(lcSwp08, "quorvel.swp08", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcSwp08Raw, "quorvel.swp08.raw", QtWarningMsg)
 
 namespace {
