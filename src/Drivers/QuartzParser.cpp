@@ -195,10 +195,7 @@ void QuartzParser::handleLine(QStringView line)
         if (!m_rangeWarned) {
             m_rangeWarned = true;
             emitEvent(RouterDriverEvent::makeCommandRefused(
-                QStringLiteral("The device reports ports beyond the configured %1×%2 — increase "
-                               "the matrix size in this router's settings.")
-                    .arg(m_sourceCount)
-                    .arg(m_destinationCount)));
+                Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
         }
         return;
     }
@@ -249,18 +246,9 @@ void QuartzParser::checkAnswered()
 
 RouterState QuartzParser::state() const
 {
-    RouterState state;
-    state.deviceName = m_deviceName;
-    state.model = QStringLiteral("Quartz %1×%2").arg(m_sourceCount).arg(m_destinationCount);
-    state.vendor = RouterVendor::evertzQuartz;
-    state.sources.reserve(m_sourceCount);
-    for (int i = 0; i < m_sourceCount; ++i)
-        state.sources.append({ i, PortKind::source, QStringLiteral("In %1").arg(i + 1) });
-    state.destinations.reserve(m_destinationCount);
-    for (int i = 0; i < m_destinationCount; ++i)
-        state.destinations.append(
-            { i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1) });
-    state.levels = { { 0, QStringLiteral("Video"), LevelKind::video } };
+    RouterState state = Interrogation::matrixState(
+        m_deviceName, QStringLiteral("Quartz %1×%2").arg(m_sourceCount).arg(m_destinationCount),
+        RouterVendor::evertzQuartz, m_sourceCount, m_destinationCount);
     state.routing.insert(0, m_routing);
     return state;
 }

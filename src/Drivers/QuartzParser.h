@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Drivers/RouterDriver.h"
+#include "Drivers/Interrogation.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,7 +9,6 @@
 #include <QStringView>
 
 #include <deque>
-#include <functional>
 #include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcQuartz)
@@ -33,18 +32,9 @@ public:
     // Routes a silent router leaves unanswered; the oldest go first beyond this.
     static constexpr int maxPendingConnects = 4096;
 
-    enum class Timer {
-        finalize, // (re)start the quiet period after which the state is reported
-        noAnswer, // start the check that some answer arrived at all
-    };
-
-    struct Hooks
-    {
-        std::function<void(const RouterDriverEvent &)> report;
-        // Writes one or more CR-terminated lines; when empty, nothing is sent.
-        std::function<void(const QByteArray &)> send;
-        std::function<void(Timer)> arm;
-    };
+    using Timer = Interrogation::Timer;
+    // send() writes one or more CR-terminated lines.
+    using Hooks = Interrogation::Hooks;
 
     // One ".A"/".U" route answer.
     struct Answer

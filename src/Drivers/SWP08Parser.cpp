@@ -282,10 +282,7 @@ void SWP08Parser::applyTally(const QByteArray &message)
         if (!m_rangeWarned) {
             m_rangeWarned = true;
             emitEvent(RouterDriverEvent::makeCommandRefused(
-                QStringLiteral("The device reports ports beyond the configured %1×%2 — increase "
-                               "the matrix size in this router's settings.")
-                    .arg(m_sourceCount)
-                    .arg(m_destinationCount)));
+                Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
         }
         return;
     }
@@ -329,19 +326,10 @@ void SWP08Parser::checkAnswered()
 
 RouterState SWP08Parser::state() const
 {
-    RouterState state;
-    state.deviceName = m_deviceName;
-    state.model = QStringLiteral("SW-P-08 %1×%2").arg(m_sourceCount).arg(m_destinationCount);
     // Nothing reads the state's vendor; both SW-P-08 vendors report the same one.
-    state.vendor = RouterVendor::rossUltrix;
-    state.sources.reserve(m_sourceCount);
-    for (int i = 0; i < m_sourceCount; ++i)
-        state.sources.append({ i, PortKind::source, QStringLiteral("In %1").arg(i + 1) });
-    state.destinations.reserve(m_destinationCount);
-    for (int i = 0; i < m_destinationCount; ++i)
-        state.destinations.append(
-            { i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1) });
-    state.levels = { { 0, QStringLiteral("Video"), LevelKind::video } };
+    RouterState state = Interrogation::matrixState(
+        m_deviceName, QStringLiteral("SW-P-08 %1×%2").arg(m_sourceCount).arg(m_destinationCount),
+        RouterVendor::rossUltrix, m_sourceCount, m_destinationCount);
     state.routing = m_routing;
     state.routing[0]; // level 0 is always present, empty when nothing was reported
     return state;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Drivers/RouterDriver.h"
+#include "Drivers/Interrogation.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,7 +9,6 @@
 #include <QSet>
 
 #include <deque>
-#include <functional>
 #include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcSwp08)
@@ -41,18 +40,8 @@ public:
     static constexpr char ACK = 0x06;
     static constexpr char NAK = 0x15;
 
-    enum class Timer {
-        finalize, // (re)start the quiet period after which the state is reported
-        noAnswer, // start the check that some tally arrived at all
-    };
-
-    struct Hooks
-    {
-        std::function<void(const RouterDriverEvent &)> report;
-        // Writes bytes on the link; when empty, nothing is sent.
-        std::function<void(const QByteArray &)> send;
-        std::function<void(Timer)> arm;
-    };
+    using Timer = Interrogation::Timer;
+    using Hooks = Interrogation::Hooks;
 
     struct PendingCommand
     {

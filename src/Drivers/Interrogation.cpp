@@ -1,0 +1,31 @@
+#include "Drivers/Interrogation.h"
+
+namespace Interrogation {
+
+QString beyondMatrixText(int sourceCount, int destinationCount)
+{
+    return QStringLiteral("The device reports ports beyond the configured %1×%2 — increase the "
+                          "matrix size in this router's settings.")
+        .arg(sourceCount)
+        .arg(destinationCount);
+}
+
+RouterState matrixState(const QString &deviceName, const QString &model, RouterVendor vendor,
+                        int sourceCount, int destinationCount)
+{
+    RouterState state;
+    state.deviceName = deviceName;
+    state.model = model;
+    state.vendor = vendor;
+    state.sources.reserve(sourceCount);
+    for (int i = 0; i < sourceCount; ++i)
+        state.sources.append({ i, PortKind::source, QStringLiteral("In %1").arg(i + 1) });
+    state.destinations.reserve(destinationCount);
+    for (int i = 0; i < destinationCount; ++i)
+        state.destinations.append(
+            { i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1) });
+    state.levels = { { 0, QStringLiteral("Video"), LevelKind::video } };
+    return state;
+}
+
+} // namespace Interrogation

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Drivers/RouterDriver.h"
+
+#include <QByteArray>
+
+#include <functional>
+
+// What the parsers of interrogated routers (Quartz, SW-P-08) share: the hooks through which
+// a driver plugs them in, and the texts and state of a matrix whose size comes from the
+// saved router rather than from the router itself. Pure; no socket and no clock.
+namespace Interrogation {
+
+enum class Timer {
+    finalize, // (re)start the quiet period after which the state is reported
+    noAnswer, // start the check that some answer arrived at all
+};
+
+struct Hooks
+{
+    std::function<void(const RouterDriverEvent &)> report;
+    // Writes bytes on the link; when empty, nothing is sent.
+    std::function<void(const QByteArray &)> send;
+    std::function<void(Timer)> arm;
+};
+
+// The one-time refusal for an answer naming a port beyond the saved size.
+QString beyondMatrixText(int sourceCount, int destinationCount);
+
+// The state before any routing: ports "In n"/"Out n" and the video level 0.
+RouterState matrixState(const QString &deviceName, const QString &model, RouterVendor vendor,
+                        int sourceCount, int destinationCount);
+
+} // namespace Interrogation
