@@ -1,16 +1,8 @@
 #include "Drivers/SWP08Driver.h"
 
 #include "Drivers/SWP08Parser.h"
-#include "Platform/Async.h"
-
-#include <chrono>
-#include <deque>
 
 namespace {
-
-// Takes whose send outcome is not known yet, newest last. Sends fail only together with
-// everything written after them, so a burst of failures is always the newest of these.
-constexpr std::size_t kRecentTakes = 256;
 
 TcpLink::Profile swp08Profile()
 {
@@ -23,168 +15,52 @@ TcpLink::Profile swp08Profile()
     return profile;
 }
 
-} // namespace
-
-// The queue side of one connection: the parser and what the driver's timers and send
-// recovery need. Protocol hooks hold it strongly; it holds the link only weakly.
-struct SWP08Driver::Session : std::enable_shared_from_this<Session>
+InterrogatingLink<SWP08Parser>::Commands swp08Commands()
 {
-    Session(const RouterConnection &connection, std::shared_ptr<RouterEventStream> events,
-            Timing timing)
-        : parser(connection, hooks(std::move(events)))
-        , timing(timing)
-    { }
+    InterrogatingLink<SWP08Parser>::Commands commands;
+    commands.refuse = [](const Route &take) {
+        return SWP08Parser::addressError(take.source, take.destination, take.level);
+    };
+    commands.prepare = [](SWP08Parser &parser, const Route &take) {
+        return parser.prepareConnect(take.source, take.destination, take.level);
+    };
+    commands.recover = [](SWP08Parser &parser, const Route &take) {
+        parser.abortPendingConnect(take.destination, take.level);
+        parser.reinterrogate(take.destination, take.level);
+    };
+    return commands;
+}
 
-    SWP08Parser::Hooks hooks(std::shared_ptr<RouterEventStream> events)
-    {
-        return { [events](const RouterDriverEvent &e) { events->yield(e); },
-                 [this](const QByteArray &bytes) {
-                     if (auto l = link.lock())
-                         l->write(bytes);
-                 },
-                 [this](SWP08Parser::Timer timer) {
-                     arm(timer);
-                 } };
-    }
-
-    void arm(SWP08Parser::Timer timer)
-    {
-        auto l = link.lock();
-        if (!l)
-            return;
-        const std::weak_ptr<Session> weak = weak_from_this();
-        if (timer == SWP08Parser::Timer::finalize) {
-            // A burst re-arms the debounce once per reply; rather than a timer per reply,
-            // one timer runs and, when it falls due early, waits out the remainder.
-            quietSince = std::chrono::steady_clock::now();
-            if (!finalizeWork.isPending())
-                armFinalize(*l, timing.debounce);
-        } else {
-            l->schedule(timing.noAnswer, [weak] {
-                if (auto self = weak.lock())
-                    self->parser.checkAnswered();
-            });
-        }
-    }
-
-    void armFinalize(const TcpLink &l, std::chrono::milliseconds delay)
-    {
-        finalizeWork = l.schedule(delay, [weak = weak_from_this()] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            const auto due = self->quietSince + self->timing.debounce;
-            const auto now = std::chrono::steady_clock::now();
-            if (now < due) {
-                if (auto link = self->link.lock())
-                    self->armFinalize(*link,
-                                      std::chrono::ceil<std::chrono::milliseconds>(due - now));
-                return;
-            }
-            self->parser.finalize();
-        });
-    }
-
-    void recoverFailedSends()
-    {
-        const std::size_t count = std::min<std::size_t>(failedSends, recentTakes.size());
-        failedSends = 0;
-        const auto first = recentTakes.end() - qsizetype(count);
-        for (auto it = first; it != recentTakes.end(); ++it) {
-            parser.abortPendingConnect(it->destination, it->level);
-            parser.reinterrogate(it->destination, it->level);
-        }
-        recentTakes.erase(first, recentTakes.end());
-    }
-
-    SWP08Parser parser;
-    Timing timing;
-    std::weak_ptr<TcpLink> link;
-    DelayedWork finalizeWork;
-    std::chrono::steady_clock::time_point quietSince; // the last reply that re-armed it
-    std::deque<Route> recentTakes;
-    int failedSends = 0;
-};
+} // namespace
 
 SWP08Driver::SWP08Driver(const RouterConnection &connection)
     : SWP08Driver(connection, Timing {})
 { }
 
 SWP08Driver::SWP08Driver(const RouterConnection &connection, Timing timing)
-    : m_connection(connection)
-    , m_timing(timing)
-    , m_link(std::make_shared<TcpLink>(connection, swp08Profile(), m_events, timing.link))
-    , m_session(std::make_shared<Session>(connection, m_events, timing))
-{
-    m_session->link = m_link;
-}
+    : m_link(connection, swp08Profile(), timing, swp08Commands())
+{ }
 
 SWP08Driver::~SWP08Driver() = default;
 
 void SWP08Driver::connect(std::function<void()> done)
 {
-    const std::shared_ptr<Session> session = m_session;
-    TcpLink::Protocol protocol;
-    protocol.ingest = [session](const QByteArray &bytes) {
-        session->parser.ingest(bytes);
-    };
-    protocol.ready = [session] {
-        session->parser.beginInterrogation();
-    };
-    protocol.sendFailed = [session] {
-        // All failures of one burst arrive back to back; recover once they are counted.
-        if (session->failedSends++ == 0) {
-            if (auto l = session->link.lock())
-                l->queue().async([session] { session->recoverFailedSends(); });
-        }
-    };
-    protocol.ended = [session] {
-        session->parser.stop();
-        session->finalizeWork.cancel();
-    };
-    m_link->connect(std::move(protocol));
-    Platform::complete(std::move(done));
+    m_link.connect(std::move(done));
 }
 
 void SWP08Driver::disconnect(std::function<void()> done)
 {
-    m_link->disconnect();
-    Platform::complete(std::move(done));
-}
-
-DriverResult SWP08Driver::sendTake(int source, int destination, int level)
-{
-    if (auto error = SWP08Parser::addressError(source, destination, level))
-        return std::unexpected(*error);
-    if (auto ready = m_link->readiness(); !ready)
-        return ready;
-    QByteArray frame;
-    const std::shared_ptr<Session> session = m_session;
-    // The pending entry is in place before the router can acknowledge the frame.
-    m_link->queue().sync([&] {
-        frame = session->parser.prepareConnect(source, destination, level);
-        if (session->recentTakes.size() >= kRecentTakes)
-            session->recentTakes.pop_front();
-        session->recentTakes.push_back({ level, destination, source });
-    });
-    m_link->sendCommand(frame, {});
-    return {};
+    m_link.disconnect(std::move(done));
 }
 
 void SWP08Driver::take(int source, int destination, int level, DriverCompletion done)
 {
-    Platform::complete(std::move(done), sendTake(source, destination, level));
+    m_link.take({ Route { level, destination, source } }, std::move(done));
 }
 
 void SWP08Driver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
-    DriverResult result;
-    for (const Route &route : routes) {
-        result = sendTake(route.source, route.destination, route.level);
-        if (!result)
-            break;
-    }
-    Platform::complete(std::move(done), result);
+    m_link.take(routes, std::move(done));
 }
 
 void SWP08Driver::setLock(int, int, bool, DriverCompletion done)

@@ -1,0 +1,228 @@
+#pragma once
+
+#include "Drivers/Interrogation.h"
+#include "Drivers/TcpLink.h"
+#include "Platform/Async.h"
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Timer lengths of a driver built on InterrogatingLink.
+struct InterrogationTiming
+{
+    TcpLinkTiming link;
+    // Quiet period after the last answer of the first burst before `connected`.
+    std::chrono::milliseconds debounce { 1000 };
+    // Time after the link is ready within which some answer must have arrived.
+    std::chrono::milliseconds noAnswer { 5000 };
+};
+
+// The link side of a driver whose router has no "dump everything" command: once the TcpLink
+// is ready it asks every destination, reports the state once the answers go quiet, and then
+// follows the router's answers. It runs the parser on the link's queue, the debounce and
+// no-answer timers, and the recovery of takes whose send failed. A driver owns one and
+// forwards its operations; what is protocol-specific it passes in as Commands.
+//
+// Parser needs: a (RouterConnection, Interrogation::Hooks) constructor, ingest(),
+// beginInterrogation(), finalize(), checkAnswered() and stop().
+template<typename Parser> class InterrogatingLink final
+{
+public:
+    struct Commands
+    {
+        // UI thread, before anything is sent: why the take cannot be sent at all; may be empty.
+        std::function<std::optional<DriverError>(const Route &take)> refuse;
+        // Queue: records the take as pending in the parser and returns its wire bytes.
+        std::function<QByteArray(Parser &parser, const Route &take)> prepare;
+        // Queue: a take's send failed; the parser asks the router again.
+        std::function<void(Parser &parser, const Route &take)> recover;
+    };
+
+    InterrogatingLink(const RouterConnection &connection, const TcpLink::Profile &profile,
+                      const InterrogationTiming &timing, Commands commands);
+
+    std::shared_ptr<RouterEventStream> events() const { return m_events; }
+    void connect(std::function<void()> done);
+    void disconnect(std::function<void()> done);
+    // Sends the takes in order, stopping at the first that fails; completes with its error.
+    void take(const QList<Route> &takes, DriverCompletion done);
+
+private:
+    struct Session;
+
+    DriverResult sendTake(const Route &take);
+
+    std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
+    Commands m_commands;
+    std::shared_ptr<TcpLink> m_link;
+    std::shared_ptr<Session> m_session; // lives on the queue; touched there only
+};
+
+// The queue side of one connection: the parser and what the timers and send recovery need.
+// Protocol hooks hold it strongly; it holds the link only weakly.
+template<typename Parser>
+struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session>
+{
+    // Takes whose send outcome is not known yet, newest last. Sends fail only together with
+    // everything written after them, so a burst of failures is always the newest of these.
+    static constexpr std::size_t recentTakeCount = 256;
+
+    Session(const RouterConnection &connection, std::shared_ptr<RouterEventStream> events,
+            const InterrogationTiming &timing, std::function<void(Parser &, const Route &)> recover)
+        : parser(connection, hooks(std::move(events)))
+        , timing(timing)
+        , recover(std::move(recover))
+    { }
+
+    Interrogation::Hooks hooks(std::shared_ptr<RouterEventStream> events)
+    {
+        return { [events](const RouterDriverEvent &e) { events->yield(e); },
+                 [this](const QByteArray &bytes) {
+                     if (auto l = link.lock())
+                         l->write(bytes);
+                 },
+                 [this](Interrogation::Timer timer) {
+                     arm(timer);
+                 } };
+    }
+
+    void arm(Interrogation::Timer timer)
+    {
+        auto l = link.lock();
+        if (!l)
+            return;
+        const std::weak_ptr<Session> weak = this->weak_from_this();
+        if (timer == Interrogation::Timer::finalize) {
+            // A burst re-arms the debounce once per reply; rather than a timer per reply,
+            // one timer runs and, when it falls due early, waits out the remainder.
+            quietSince = std::chrono::steady_clock::now();
+            if (!finalizeWork.isPending())
+                armFinalize(*l, timing.debounce);
+        } else {
+            l->schedule(timing.noAnswer, [weak] {
+                if (auto self = weak.lock())
+                    self->parser.checkAnswered();
+            });
+        }
+    }
+
+    void armFinalize(const TcpLink &l, std::chrono::milliseconds delay)
+    {
+        finalizeWork = l.schedule(delay, [weak = this->weak_from_this()] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            const auto due = self->quietSince + self->timing.debounce;
+            const auto now = std::chrono::steady_clock::now();
+            if (now < due) {
+                if (auto link = self->link.lock())
+                    self->armFinalize(*link,
+                                      std::chrono::ceil<std::chrono::milliseconds>(due - now));
+                return;
+            }
+            self->parser.finalize();
+        });
+    }
+
+    void recordTake(const Route &take)
+    {
+        if (recentTakes.size() >= recentTakeCount)
+            recentTakes.pop_front();
+        recentTakes.push_back(take);
+    }
+
+    void recoverFailedSends()
+    {
+        const std::size_t count = std::min<std::size_t>(failedSends, recentTakes.size());
+        failedSends = 0;
+        const auto first = recentTakes.end() - qsizetype(count);
+        for (auto it = first; it != recentTakes.end(); ++it)
+            recover(parser, *it);
+        recentTakes.erase(first, recentTakes.end());
+    }
+
+    Parser parser;
+    InterrogationTiming timing;
+    std::function<void(Parser &, const Route &)> recover;
+    std::weak_ptr<TcpLink> link;
+    DelayedWork finalizeWork;
+    std::chrono::steady_clock::time_point quietSince; // the last reply that re-armed it
+    std::deque<Route> recentTakes;
+    int failedSends = 0;
+};
+
+template<typename Parser>
+InterrogatingLink<Parser>::InterrogatingLink(const RouterConnection &connection,
+                                             const TcpLink::Profile &profile,
+                                             const InterrogationTiming &timing, Commands commands)
+    : m_commands(std::move(commands))
+    , m_link(std::make_shared<TcpLink>(connection, profile, m_events, timing.link))
+    , m_session(std::make_shared<Session>(connection, m_events, timing, m_commands.recover))
+{
+    m_session->link = m_link;
+}
+
+template<typename Parser> void InterrogatingLink<Parser>::connect(std::function<void()> done)
+{
+    const std::shared_ptr<Session> session = m_session;
+    TcpLink::Protocol protocol;
+    protocol.ingest = [session](const QByteArray &bytes) {
+        session->parser.ingest(bytes);
+    };
+    protocol.ready = [session] {
+        session->parser.beginInterrogation();
+    };
+    protocol.sendFailed = [session] {
+        // All failures of one burst arrive back to back; recover once they are counted.
+        if (session->failedSends++ == 0) {
+            if (auto l = session->link.lock())
+                l->queue().async([session] { session->recoverFailedSends(); });
+        }
+    };
+    protocol.ended = [session] {
+        session->parser.stop();
+        session->finalizeWork.cancel();
+    };
+    m_link->connect(std::move(protocol));
+    Platform::complete(std::move(done));
+}
+
+template<typename Parser> void InterrogatingLink<Parser>::disconnect(std::function<void()> done)
+{
+    m_link->disconnect();
+    Platform::complete(std::move(done));
+}
+
+template<typename Parser> DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
+{
+    if (m_commands.refuse) {
+        if (auto error = m_commands.refuse(take))
+            return std::unexpected(*error);
+    }
+    if (auto ready = m_link->readiness(); !ready)
+        return ready;
+    QByteArray bytes;
+    const std::shared_ptr<Session> session = m_session;
+    // The pending entry is in place before the router can answer the command.
+    m_link->queue().sync([&] {
+        bytes = m_commands.prepare(session->parser, take);
+        session->recordTake(take);
+    });
+    m_link->sendCommand(bytes, {});
+    return {};
+}
+
+template<typename Parser>
+void InterrogatingLink<Parser>::take(const QList<Route> &takes, DriverCompletion done)
+{
+    DriverResult result;
+    for (const Route &take : takes) {
+        result = sendTake(take);
+        if (!result)
+            break;
+    }
+    Platform::complete(std::move(done), result);
+}
