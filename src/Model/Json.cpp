@@ -76,6 +76,13 @@ Decoded<QJsonObject> toObject(const QJsonValue &value, const QString &what)
     return value.toObject();
 }
 
+Decoded<QJsonObject> topLevelObject(const QJsonDocument &document)
+{
+    if (!document.isObject())
+        return std::unexpected(QStringLiteral("the top level is not an object"));
+    return document.object();
+}
+
 Decoded<std::optional<QString>> optString(const QJsonObject &object, const QString &key)
 {
     const auto value = present(object, key);

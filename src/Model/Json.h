@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -39,5 +40,7 @@ Decoded<QJsonArray> reqArray(const QJsonObject &object, const QString &key);
 Decoded<int> toInt(const QJsonValue &value, const QString &what);
 Decoded<QList<int>> toIntList(const QJsonArray &array, const QString &what);
 Decoded<QJsonObject> toObject(const QJsonValue &value, const QString &what);
+// The top level of a stored file, which is always an object.
+Decoded<QJsonObject> topLevelObject(const QJsonDocument &document);
 
 } // namespace Json

@@ -1,5 +1,7 @@
 #include "Model/LabelStore.h"
 
+#include "Model/RouterMap.h"
+
 #include <QJsonDocument>
 
 namespace {
@@ -78,20 +80,10 @@ std::optional<LabelStore::Map> LabelStore::load(const QString &filePath)
 std::optional<LabelStore::Map> LabelStore::load(StoreFile &file)
 {
     const auto decode = [](const QJsonDocument &document) -> Json::Decoded<Map> {
-        if (!document.isObject())
-            return std::unexpected(QStringLiteral("the top level is not an object"));
-        const QJsonObject root = document.object();
-        Map map;
-        for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
-            auto entry = Json::toObject(it.value(), it.key());
-            if (!entry)
-                return std::unexpected(entry.error());
-            auto labels = PortLabels::fromJson(*entry);
-            if (!labels)
-                return std::unexpected(labels.error());
-            map.insert(it.key(), std::move(*labels));
-        }
-        return map;
+        const auto root = Json::topLevelObject(document);
+        if (!root)
+            return std::unexpected(root.error());
+        return RouterMap::read<PortLabels>(*root, RouterMap::readRecord<PortLabels>);
     };
     return file.load(decode, [&file](const QString &aside, const QString &error) {
         StoreFile::printLine(QStringLiteral("LabelStore: unreadable %1 moved to %2 — %3")
@@ -156,9 +148,8 @@ void LabelStore::commit(const QString &key, const PortLabels &labels)
 
 void LabelStore::save()
 {
-    QJsonObject root;
-    for (auto it = m_byConnection.constBegin(); it != m_byConnection.constEnd(); ++it)
-        root.insert(it.key(), it.value().toJson());
+    const QJsonObject root = RouterMap::write(
+        m_byConnection, [](const PortLabels &labels) { return labels.toJson(); });
     if (const auto failure = m_file.write(QJsonDocument(root)))
         StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
 }

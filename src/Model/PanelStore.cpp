@@ -1,6 +1,7 @@
 #include "Model/PanelStore.h"
 
-#include <QJsonArray>
+#include "Model/RouterMap.h"
+
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -19,9 +20,10 @@ QList<int> sortedDistinct(QList<int> indices)
 
 Json::Decoded<PanelStore::File> decode(const QJsonDocument &document)
 {
-    if (!document.isObject())
-        return std::unexpected(QStringLiteral("the top level is not an object"));
-    const QJsonObject root = document.object();
+    const auto top = Json::topLevelObject(document);
+    if (!top)
+        return std::unexpected(top.error());
+    const QJsonObject &root = *top;
     auto panels = Json::optObject(root, kPanels);
     if (!panels)
         return std::unexpected(panels.error());
@@ -33,22 +35,11 @@ Json::Decoded<PanelStore::File> decode(const QJsonDocument &document)
     if (!*active)
         return std::unexpected(QStringLiteral("“active” is missing"));
 
+    auto lists = RouterMap::read<QList<SubPanel>>(**panels, RouterMap::readList<SubPanel>);
+    if (!lists)
+        return std::unexpected(lists.error());
     PanelStore::File file;
-    for (auto it = (*panels)->constBegin(); it != (*panels)->constEnd(); ++it) {
-        if (!it.value().isArray())
-            return std::unexpected(QStringLiteral("“%1” is not an array").arg(it.key()));
-        QList<SubPanel> list;
-        for (const QJsonValue &item : it.value().toArray()) {
-            auto object = Json::toObject(item, it.key());
-            if (!object)
-                return std::unexpected(object.error());
-            auto panel = SubPanel::fromJson(*object);
-            if (!panel)
-                return std::unexpected(panel.error());
-            list.append(std::move(*panel));
-        }
-        file.panels.insert(it.key(), std::move(list));
-    }
+    file.panels = std::move(*lists);
     for (auto it = (*active)->constBegin(); it != (*active)->constEnd(); ++it) {
         const QUuid id = it.value().isString() ? Json::parseUuid(it.value().toString()) : QUuid();
         if (id.isNull())
@@ -187,16 +178,8 @@ void PanelStore::changed()
 
 void PanelStore::save()
 {
-    QJsonObject panels;
-    for (auto it = m_content.panels.constBegin(); it != m_content.panels.constEnd(); ++it) {
-        QJsonArray list;
-        for (const SubPanel &panel : it.value())
-            list.append(panel.toJson());
-        panels.insert(it.key(), list);
-    }
-    QJsonObject active;
-    for (auto it = m_content.active.constBegin(); it != m_content.active.constEnd(); ++it)
-        active.insert(it.key(), Json::uuidText(it.value()));
+    const QJsonObject panels = RouterMap::write(m_content.panels, RouterMap::writeList<SubPanel>);
+    const QJsonObject active = RouterMap::write(m_content.active, Json::uuidText);
     const QJsonObject root { { kPanels, panels }, { kActive, active } };
     if (const auto failure = m_file.write(QJsonDocument(root)))
         StoreFile::printLine(QStringLiteral("PanelStore: save failed — ") + *failure);

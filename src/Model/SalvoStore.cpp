@@ -1,6 +1,7 @@
 #include "Model/SalvoStore.h"
 
-#include <QJsonArray>
+#include "Model/RouterMap.h"
+
 #include <QJsonDocument>
 
 SalvoStore::SalvoStore(const QString &filePath, QObject *parent)
@@ -24,26 +25,10 @@ std::optional<SalvoStore::Map> SalvoStore::load(const QString &filePath)
 std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file)
 {
     const auto decode = [](const QJsonDocument &document) -> Json::Decoded<Map> {
-        if (!document.isObject())
-            return std::unexpected(QStringLiteral("the top level is not an object"));
-        const QJsonObject root = document.object();
-        Map map;
-        for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
-            if (!it.value().isArray())
-                return std::unexpected(QStringLiteral("“%1” is not an array").arg(it.key()));
-            QList<Salvo> list;
-            for (const QJsonValue &item : it.value().toArray()) {
-                auto object = Json::toObject(item, it.key());
-                if (!object)
-                    return std::unexpected(object.error());
-                auto salvo = Salvo::fromJson(*object);
-                if (!salvo)
-                    return std::unexpected(salvo.error());
-                list.append(std::move(*salvo));
-            }
-            map.insert(it.key(), std::move(list));
-        }
-        return map;
+        const auto root = Json::topLevelObject(document);
+        if (!root)
+            return std::unexpected(root.error());
+        return RouterMap::read<QList<Salvo>>(*root, RouterMap::readList<Salvo>);
     };
     bool unreadable = false;
     auto map = file.load(decode, [&](const QString &, const QString &error) {
@@ -143,13 +128,7 @@ void SalvoStore::removeAll(const QUuid &connection)
 
 void SalvoStore::save()
 {
-    QJsonObject root;
-    for (auto it = m_byConnection.constBegin(); it != m_byConnection.constEnd(); ++it) {
-        QJsonArray list;
-        for (const Salvo &salvo : it.value())
-            list.append(salvo.toJson());
-        root.insert(it.key(), list);
-    }
+    const QJsonObject root = RouterMap::write(m_byConnection, RouterMap::writeList<Salvo>);
     if (const auto failure = m_file.write(QJsonDocument(root)))
         StoreFile::printLine(QStringLiteral("SalvoStore: save failed — ") + *failure);
 }
