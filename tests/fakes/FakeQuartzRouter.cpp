@@ -4,18 +4,18 @@ FakeQuartzRouter::FakeQuartzRouter(int sources, int destinations, QObject *paren
     : QObject(parent)
     , m_sources(sources)
     , m_destinations(destinations)
+    , m_server(this,
+               { [this](Client &client, const QByteArray &data) { return read(client, data); },
+                 [this] {
+                     ++connections;
+                     emit clientConnected();
+                 } })
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &FakeQuartzRouter::onNewConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
-    m_lifetime.setSingleShot(true);
-    connect(&m_lifetime, &QTimer::timeout, this, [this] {
-        m_server.close();
-        dropClients();
-    });
-    m_lifetime.start(60'000);
     for (int d = 0; d < destinations; ++d)
         m_routing[d] = d % sources;
 }
+
+FakeQuartzRouter::~FakeQuartzRouter() = default;
 
 std::optional<int> FakeQuartzRouter::route(int destination) const
 {
@@ -24,69 +24,19 @@ std::optional<int> FakeQuartzRouter::route(int destination) const
     return m_routing.value(destination);
 }
 
-FakeQuartzRouter::~FakeQuartzRouter()
+QByteArray FakeQuartzRouter::read(Client &client, const QByteArray &data)
 {
-    // The sockets are the server's children; take them down before their signals can reach
-    // a half-destroyed fake.
-    for (Client *client : std::as_const(m_clients)) {
-        if (client->socket) {
-            client->socket->disconnect(this);
-            delete client->socket;
-        }
-        delete client;
-    }
-}
-
-void FakeQuartzRouter::sendRaw(const QByteArray &bytes)
-{
-    for (Client *client : std::as_const(m_clients))
-        if (client->socket)
-            client->socket->write(bytes);
-}
-
-void FakeQuartzRouter::dropClients()
-{
-    const auto clients = m_clients;
-    for (Client *client : clients)
-        if (client->socket)
-            client->socket->disconnectFromHost();
-}
-
-void FakeQuartzRouter::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *client = new Client { socket, {} };
-        m_clients.append(client);
-        ++connections;
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, client] {
-            m_clients.removeOne(client);
-            if (client->socket)
-                client->socket->deleteLater();
-            delete client;
-        });
-        emit clientConnected();
-    }
-}
-
-void FakeQuartzRouter::onReadyRead(Client *client)
-{
-    const QByteArray data = client->socket->readAll();
-    if (data.isEmpty())
-        return;
     ++readChunks;
-    client->buffer.append(data);
+    client.buffer.append(data);
     QByteArray reply;
     qsizetype end;
-    while ((end = client->buffer.indexOf('\r')) >= 0) {
-        const QByteArray line = client->buffer.left(end).trimmed();
-        client->buffer.remove(0, end + 1);
+    while ((end = client.buffer.indexOf('\r')) >= 0) {
+        const QByteArray line = client.buffer.left(end).trimmed();
+        client.buffer.remove(0, end + 1);
         if (!line.isEmpty())
             handleLine(line, reply);
     }
-    if (!reply.isEmpty() && client->socket)
-        client->socket->write(reply);
+    return reply;
 }
 
 void FakeQuartzRouter::handleLine(const QByteArray &line, QByteArray &reply)

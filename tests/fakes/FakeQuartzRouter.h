@@ -1,13 +1,11 @@
 #pragma once
 
+#include "LoopbackServer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <optional>
 
@@ -23,7 +21,7 @@ public:
     FakeQuartzRouter(int sources, int destinations, QObject *parent = nullptr);
     ~FakeQuartzRouter() override;
 
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server.port(); }
 
     bool answerInterrogations = true;
     bool answerConnects = true;
@@ -35,8 +33,8 @@ public:
     void setRoute(int destination, int source) { m_routing[destination] = source; }
     std::optional<int> route(int destination) const;
 
-    void sendRaw(const QByteArray &bytes);
-    void dropClients();
+    void sendRaw(const QByteArray &bytes) { m_server.sendRaw(bytes); }
+    void dropClients() { m_server.dropClients(); }
 
     QList<QByteArray> lines; // every line received, without its CR
     int readChunks = 0;
@@ -49,18 +47,14 @@ signals:
 private:
     struct Client
     {
-        QPointer<QTcpSocket> socket;
         QByteArray buffer;
     };
 
-    void onNewConnection();
-    void onReadyRead(Client *client);
+    QByteArray read(Client &client, const QByteArray &data);
     void handleLine(const QByteArray &line, QByteArray &reply);
 
-    QTcpServer m_server;
-    QTimer m_lifetime;
-    QList<Client *> m_clients;
     int m_sources;
     int m_destinations;
     QHash<int, int> m_routing;
+    LoopbackServer<Client> m_server; // last: its clients go before the state they use
 };

@@ -14,19 +14,19 @@ FakeSWP08Router::FakeSWP08Router(int sources, int destinations, QObject *parent)
     : QObject(parent)
     , m_sources(sources)
     , m_destinations(destinations)
+    , m_server(this,
+               { [this](Client &client, const QByteArray &data) { return read(client, data); },
+                 [this] {
+                     ++connections;
+                     emit clientConnected();
+                 } })
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &FakeSWP08Router::onNewConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
-    m_lifetime.setSingleShot(true);
-    connect(&m_lifetime, &QTimer::timeout, this, [this] {
-        m_server.close();
-        dropClients();
-    });
-    m_lifetime.start(60'000);
     // Every destination starts on a source of its own so interrogations have answers.
     for (int d = 0; d < destinations; ++d)
         m_routing[0][d] = d % sources;
 }
+
+FakeSWP08Router::~FakeSWP08Router() = default;
 
 void FakeSWP08Router::setRoute(int level, int destination, int source)
 {
@@ -71,89 +71,39 @@ QByteArray FakeSWP08Router::tally(int level, int destination, int source, char c
     return frame(message);
 }
 
-FakeSWP08Router::~FakeSWP08Router()
-{
-    // The sockets are the server's children; take them down before their signals can reach
-    // a half-destroyed fake.
-    for (Client *client : std::as_const(m_clients)) {
-        if (client->socket) {
-            client->socket->disconnect(this);
-            delete client->socket;
-        }
-        delete client;
-    }
-}
-
-void FakeSWP08Router::sendRaw(const QByteArray &bytes)
-{
-    for (Client *client : std::as_const(m_clients))
-        if (client->socket)
-            client->socket->write(bytes);
-}
-
 void FakeSWP08Router::sendTally(int level, int destination, int source)
 {
     sendRaw(tally(level, destination, source));
 }
 
-void FakeSWP08Router::dropClients()
+QByteArray FakeSWP08Router::read(Client &client, const QByteArray &data)
 {
-    const auto clients = m_clients;
-    for (Client *client : clients)
-        if (client->socket)
-            client->socket->disconnectFromHost();
-}
-
-void FakeSWP08Router::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *client = new Client { socket, false, false, {} };
-        m_clients.append(client);
-        ++connections;
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, client] {
-            m_clients.removeOne(client);
-            if (client->socket)
-                client->socket->deleteLater();
-            delete client;
-        });
-        emit clientConnected();
-    }
-}
-
-void FakeSWP08Router::onReadyRead(Client *client)
-{
-    const QByteArray data = client->socket->readAll();
-    if (data.isEmpty())
-        return;
     ++readChunks;
     QByteArray reply; // everything this read calls for goes back in one write
     for (char c : data) {
-        if (!client->lastWasDLE) {
+        if (!client.lastWasDLE) {
             if (c == DLE)
-                client->lastWasDLE = true;
-            else if (client->inFrame)
-                client->frameBytes.append(c);
+                client.lastWasDLE = true;
+            else if (client.inFrame)
+                client.frameBytes.append(c);
             continue;
         }
-        client->lastWasDLE = false;
+        client.lastWasDLE = false;
         if (c == STX) {
-            client->inFrame = true;
-            client->frameBytes.clear();
-        } else if (c == ETX && client->inFrame) {
-            client->inFrame = false;
-            handleFrame(client->frameBytes, reply);
-        } else if (c == DLE && client->inFrame) {
-            client->frameBytes.append(DLE);
+            client.inFrame = true;
+            client.frameBytes.clear();
+        } else if (c == ETX && client.inFrame) {
+            client.inFrame = false;
+            handleFrame(client.frameBytes, reply);
+        } else if (c == DLE && client.inFrame) {
+            client.frameBytes.append(DLE);
         } else if (c == ACK) {
             ++acksReceived;
         } else if (c == NAK) {
             ++naksReceived;
         }
     }
-    if (!reply.isEmpty() && client->socket)
-        client->socket->write(reply);
+    return reply;
 }
 
 void FakeSWP08Router::handleFrame(const QByteArray &frameBytes, QByteArray &reply)

@@ -1,13 +1,11 @@
 #pragma once
 
+#include "LoopbackServer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <optional>
 
@@ -24,7 +22,7 @@ public:
     FakeSWP08Router(int sources, int destinations, QObject *parent = nullptr);
     ~FakeSWP08Router() override;
 
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server.port(); }
 
     // Behaviour knobs, read as each frame arrives.
     bool answerInterrogations = true; // reply to INTERROGATE with a TALLY
@@ -40,9 +38,9 @@ public:
     static QByteArray tally(int level, int destination, int source, char command = 0x03);
 
     // Sent to every connected client as one write.
-    void sendRaw(const QByteArray &bytes);
+    void sendRaw(const QByteArray &bytes) { m_server.sendRaw(bytes); }
     void sendTally(int level, int destination, int source);
-    void dropClients();
+    void dropClients() { m_server.dropClients(); }
 
     // What arrived: good messages (unstuffed, without byte count and checksum).
     QList<QByteArray> messages;
@@ -59,21 +57,17 @@ signals:
 private:
     struct Client
     {
-        QPointer<QTcpSocket> socket;
         bool inFrame = false;
         bool lastWasDLE = false;
         QByteArray frameBytes;
     };
 
-    void onNewConnection();
-    void onReadyRead(Client *client);
+    QByteArray read(Client &client, const QByteArray &data);
     void handleFrame(const QByteArray &frameBytes, QByteArray &reply);
     void handleMessage(const QByteArray &message, QByteArray &reply);
 
-    QTcpServer m_server;
-    QTimer m_lifetime;
-    QList<Client *> m_clients;
     int m_sources;
     int m_destinations;
     QHash<int, QHash<int, int>> m_routing; // level -> destination -> source
+    LoopbackServer<Client> m_server; // last: its clients go before the state they use
 };
