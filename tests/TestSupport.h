@@ -55,4 +55,62 @@ struct EventRecorder
     }
 };
 
+// A saved router of the given size reached at 127.0.0.1:`port`, where a fake listens.
+inline RouterConnection loopbackRouter(const QString &name, RouterVendor vendor, quint16 port,
+                                       int sources, int destinations)
+{
+    RouterConnection connection;
+    connection.name = name;
+    connection.vendor = vendor;
+    connection.host = QStringLiteral("127.0.0.1");
+    connection.port = port;
+    connection.simSourceCount = sources;
+    connection.simDestinationCount = destinations;
+    return connection;
+}
+
+// A fake router, a driver for it and everything the driver reports. The fake has the size
+// of `connection`, whose port becomes the fake's; the driver is disconnected when the rig goes.
+template<typename Fake, typename Driver>
+struct DriverRig
+{
+    using Type = RouterDriverEvent::Type;
+
+    Fake fake;
+    std::shared_ptr<Driver> driver;
+    EventRecorder recorder;
+
+    DriverRig(RouterConnection connection, const typename Driver::Timing &timing)
+        : fake(connection.simSourceCount, connection.simDestinationCount)
+        , driver(std::make_shared<Driver>(at(connection, fake.port()), timing))
+    {
+        recorder.attach(driver);
+    }
+    ~DriverRig() { driver->disconnect(); }
+
+    int count(Type type) const { return recorder.types().count(type); }
+    bool waitFor(Type type, int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&] { return count(type) > 0; }, timeoutMs);
+    }
+    bool connect()
+    {
+        driver->connect();
+        return waitFor(Type::connected);
+    }
+    static RouterConnection at(RouterConnection connection, quint16 port)
+    {
+        connection.port = port;
+        return connection;
+    }
+    // The newest event of the type, or null.
+    const RouterDriverEvent *last(Type type) const
+    {
+        for (auto it = recorder.events.crbegin(); it != recorder.events.crend(); ++it)
+            if (it->type == type)
+                return &*it;
+        return nullptr;
+    }
+};
+
 } // namespace TestSupport

@@ -13,50 +13,21 @@ namespace {
 
 RouterConnection router(quint16 port, int sources, int destinations)
 {
-    RouterConnection connection;
-    connection.name = QStringLiteral("Quartz Core");
-    connection.vendor = RouterVendor::evertzQuartz;
-    connection.host = QStringLiteral("127.0.0.1");
-    connection.port = port;
-    connection.simSourceCount = sources;
-    connection.simDestinationCount = destinations;
-    return connection;
+    return TestSupport::loopbackRouter(QStringLiteral("Quartz Core"), RouterVendor::evertzQuartz,
+                                       port, sources, destinations);
 }
 
 QuartzDriver::Timing fast(std::chrono::milliseconds debounce = 60ms,
                           std::chrono::milliseconds noAnswer = 5000ms)
 {
-    QuartzDriver::Timing timing;
-    timing.link = { 5000ms, 50ms };
-    timing.debounce = debounce;
-    timing.noAnswer = noAnswer;
-    return timing;
+    return { { 5000ms, 50ms }, debounce, noAnswer };
 }
 
-struct Rig
+struct Rig : TestSupport::DriverRig<FakeQuartzRouter, QuartzDriver>
 {
-    FakeQuartzRouter fake;
-    std::shared_ptr<QuartzDriver> driver;
-    TestSupport::EventRecorder recorder;
-
     Rig(int sources, int destinations, QuartzDriver::Timing timing = fast())
-        : fake(sources, destinations)
-        , driver(std::make_shared<QuartzDriver>(router(fake.port(), sources, destinations), timing))
-    {
-        recorder.attach(driver);
-    }
-    ~Rig() { driver->disconnect(); }
-
-    int count(Type type) const { return recorder.types().count(type); }
-    bool waitFor(Type type, int timeoutMs = 5000)
-    {
-        return QTest::qWaitFor([&] { return count(type) > 0; }, timeoutMs);
-    }
-    bool connect()
-    {
-        driver->connect();
-        return waitFor(Type::connected);
-    }
+        : DriverRig(router(0, sources, destinations), timing)
+    { }
 };
 
 const QString refused = QStringLiteral("The router refused the command.");

@@ -14,57 +14,21 @@ namespace {
 RouterConnection router(quint16 port, int sources, int destinations,
                         RouterVendor vendor = RouterVendor::rossUltrix)
 {
-    RouterConnection connection;
-    connection.name = QStringLiteral("Ultrix Main");
-    connection.vendor = vendor;
-    connection.host = QStringLiteral("127.0.0.1");
-    connection.port = port;
-    connection.simSourceCount = sources;
-    connection.simDestinationCount = destinations;
-    return connection;
+    return TestSupport::loopbackRouter(QStringLiteral("Ultrix Main"), vendor, port, sources,
+                                       destinations);
 }
 
 SWP08Driver::Timing fast(std::chrono::milliseconds debounce = 60ms,
                          std::chrono::milliseconds noAnswer = 5000ms)
 {
-    SWP08Driver::Timing timing;
-    timing.link = { 5000ms, 50ms };
-    timing.debounce = debounce;
-    timing.noAnswer = noAnswer;
-    return timing;
+    return { { 5000ms, 50ms }, debounce, noAnswer };
 }
 
-struct Rig
+struct Rig : TestSupport::DriverRig<FakeSWP08Router, SWP08Driver>
 {
-    FakeSWP08Router fake;
-    std::shared_ptr<SWP08Driver> driver;
-    TestSupport::EventRecorder recorder;
-
     Rig(int sources, int destinations, SWP08Driver::Timing timing = fast())
-        : fake(sources, destinations)
-        , driver(std::make_shared<SWP08Driver>(router(fake.port(), sources, destinations), timing))
-    {
-        recorder.attach(driver);
-    }
-    ~Rig() { driver->disconnect(); }
-
-    int count(Type type) const { return recorder.types().count(type); }
-    bool waitFor(Type type, int timeoutMs = 5000)
-    {
-        return QTest::qWaitFor([&] { return count(type) > 0; }, timeoutMs);
-    }
-    bool connect()
-    {
-        driver->connect();
-        return waitFor(Type::connected);
-    }
-    const RouterDriverEvent *last(Type type) const
-    {
-        for (auto it = recorder.events.crbegin(); it != recorder.events.crend(); ++it)
-            if (it->type == type)
-                return &*it;
-        return nullptr;
-    }
+        : DriverRig(router(0, sources, destinations), timing)
+    { }
 };
 
 const QString noSwp08 = QStringLiteral(
