@@ -1,8 +1,8 @@
 // Quartz reply lines as a router (or a console on its port) may send them, in any chunking,
 // interleaved with the routes the operator takes.
 
-#include "DriverFuzz.h"
 #include "Drivers/QuartzParser.h"
+#include "InterrogationFuzz.h"
 
 namespace {
 
@@ -32,21 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const Fuzz::Input input = Fuzz::Input::fromFuzzer(data, size);
     DriverFuzz::EventLog log;
-    bool finalizeArmed = false;
+    InterrogationFuzz::Timers timers(input);
     int destinationCount = 0;
     QuartzParser parser(DriverFuzz::connectionOfSize(input.options),
                         { log.reporter(),
                           [&](const QByteArray &bytes) { checkWrite(bytes, destinationCount); },
-                          [&](QuartzParser::Timer timer) {
-                              if (timer == QuartzParser::Timer::finalize)
-                                  finalizeArmed = true;
-                          } });
+                          timers.arm() });
     destinationCount = parser.destinationCount();
     log.bounds = { parser.sourceCount(), parser.destinationCount(), 1 };
     FUZZ_CHECK(parser.sourceCount() >= 2 && parser.sourceCount() <= QuartzParser::maxPortCount);
     FUZZ_CHECK(destinationCount >= 2 && destinationCount <= QuartzParser::maxPortCount);
     parser.beginInterrogation();
-    const bool quietBetweenChunks = (input.options & 4) != 0;
 
     input.forEachChunk([&](const QByteArray &chunk, int number) {
         parser.ingest(chunk);
@@ -61,10 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } else if (number % 5 == 4) {
             parser.reinterrogate(b % destinationCount);
         }
-        if (quietBetweenChunks && finalizeArmed) {
-            finalizeArmed = false;
-            parser.finalize();
-        }
+        timers.afterChunk(parser);
         log.checkNew();
         if (number % 32 == 31) {
             FUZZ_CHECK(parser.pendingConnects().size() <= QuartzParser::maxPendingConnects);
@@ -73,9 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     });
     FUZZ_CHECK(parser.pendingConnects().size() <= QuartzParser::maxPendingConnects);
     DriverFuzz::checkState(parser.state(), log.bounds);
-    parser.checkAnswered();
-    if (finalizeArmed)
-        parser.finalize();
+    timers.atEnd(parser);
     log.checkNew();
 
     // After whatever came before (an endless line included), a well-formed answer is read.

@@ -1,8 +1,8 @@
 // SW-P-08 frames as a router (or anything listening on its port) may send them, in any
 // chunking, interleaved with the commands the operator issues.
 
-#include "DriverFuzz.h"
 #include "Drivers/SWP08Parser.h"
+#include "InterrogationFuzz.h"
 
 namespace {
 
@@ -67,23 +67,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Fuzz::Input input = Fuzz::Input::fromFuzzer(data, size);
     DriverFuzz::EventLog log;
     QList<QByteArray> writes;
-    bool finalizeArmed = false;
+    InterrogationFuzz::Timers timers(input);
     SWP08Parser parser(DriverFuzz::connectionOfSize(input.options),
                        { log.reporter(),
                          [&](const QByteArray &bytes) {
                              checkWrite(bytes);
                              writes.append(bytes);
                          },
-                         [&](SWP08Parser::Timer timer) {
-                             if (timer == SWP08Parser::Timer::finalize)
-                                 finalizeArmed = true;
-                         } });
+                         timers.arm() });
     log.bounds = { parser.sourceCount(), parser.destinationCount(), SWP08Parser::levelCount };
     FUZZ_CHECK(parser.sourceCount() >= 2 && parser.sourceCount() <= SWP08Parser::maxPortCount);
     FUZZ_CHECK(parser.destinationCount() >= 2
                && parser.destinationCount() <= SWP08Parser::maxPortCount);
     parser.beginInterrogation();
-    const bool quietBetweenChunks = (input.options & 4) != 0;
 
     input.forEachChunk([&](const QByteArray &chunk, int number) {
         parser.ingest(chunk);
@@ -99,10 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } else if (number % 7 == 6) {
             parser.abortPendingConnect(b * 4, a & 0x0F);
         }
-        if (quietBetweenChunks && finalizeArmed) {
-            finalizeArmed = false;
-            parser.finalize();
-        }
+        timers.afterChunk(parser);
         log.checkNew();
         // The whole tables now and then: walking them after every byte would be quadratic.
         if (number % 32 == 31) {
@@ -112,9 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     });
     FUZZ_CHECK(parser.pendingCommands().size() <= SWP08Parser::maxPendingCommands);
     DriverFuzz::checkState(parser.state(), log.bounds);
-    parser.checkAnswered();
-    if (finalizeArmed)
-        parser.finalize();
+    timers.atEnd(parser);
     log.checkNew();
 
     // After whatever came before, one well-formed tally is acknowledged and applied. The
