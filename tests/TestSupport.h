@@ -55,6 +55,34 @@ struct EventRecorder
     }
 };
 
+// A driver's parser (Quartz, SW-P-08) with everything it reports, writes and arms
+// collected in order.
+template<typename Parser>
+struct ParserHarness
+{
+    QList<RouterDriverEvent> events;
+    QList<QByteArray> writes;
+    QList<typename Parser::Timer> armed;
+    Parser parser;
+
+    explicit ParserHarness(const RouterConnection &connection)
+        : parser(connection,
+                 { [this](const RouterDriverEvent &e) { events.append(e); },
+                   [this](const QByteArray &b) { writes.append(b); },
+                   [this](typename Parser::Timer t) {
+                       armed.append(t);
+                   } })
+    { }
+
+    QByteArray written() const { return writes.join(); }
+    void clear()
+    {
+        events.clear();
+        writes.clear();
+        armed.clear();
+    }
+};
+
 // A saved router of the given size reached at 127.0.0.1:`port`, where a fake listens.
 inline RouterConnection loopbackRouter(const QString &name, RouterVendor vendor, quint16 port,
                                        int sources, int destinations)

@@ -19,29 +19,12 @@ RouterConnection router(int sources, int destinations)
     return connection;
 }
 
-struct Harness
+struct Harness : TestSupport::ParserHarness<QuartzParser>
 {
-    QList<RouterDriverEvent> events;
-    QList<QByteArray> writes;
-    QList<Timer> armed;
-    QuartzParser parser;
-
     explicit Harness(const RouterConnection &connection = router(256, 256))
-        : parser(connection,
-                 { [this](const RouterDriverEvent &e) { events.append(e); },
-                   [this](const QByteArray &b) { writes.append(b); },
-                   [this](Timer t) {
-                       armed.append(t);
-                   } })
+        : ParserHarness(connection)
     { }
 
-    QByteArray written() const { return writes.join(); }
-    void clear()
-    {
-        events.clear();
-        writes.clear();
-        armed.clear();
-    }
     void connect(const QByteArray &answers = {})
     {
         parser.ingest(answers);

@@ -35,30 +35,12 @@ QByteArray tally(int level, int destination, int source, char command = 0x03)
     return SWP08Parser::frame(message);
 }
 
-// The parser with everything it reports collected in order.
-struct Harness
+struct Harness : TestSupport::ParserHarness<SWP08Parser>
 {
-    QList<RouterDriverEvent> events;
-    QList<QByteArray> writes;
-    QList<Timer> armed;
-    SWP08Parser parser;
-
     explicit Harness(const RouterConnection &connection = router(16, 16))
-        : parser(connection,
-                 { [this](const RouterDriverEvent &e) { events.append(e); },
-                   [this](const QByteArray &b) { writes.append(b); },
-                   [this](Timer t) {
-                       armed.append(t);
-                   } })
+        : ParserHarness(connection)
     { }
 
-    QByteArray written() const { return writes.join(); }
-    void clear()
-    {
-        events.clear();
-        writes.clear();
-        armed.clear();
-    }
     // Brings the parser online with the given level-0 tallies.
     void connect(const QList<std::pair<int, int>> &routes)
     {
