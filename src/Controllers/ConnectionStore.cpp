@@ -196,8 +196,9 @@ void ConnectionStore::update(const RouterConnection &connection)
     cancelAutoSelect();
     QList<RouterConnection> list = m_connections;
     list[it - m_connections.cbegin()] = connection;
-    setConnections(list);
+    // Dropped first, so that whoever hears of the new list asks for the fresh controller.
     dropController(connection.id);
+    setConnections(list);
     save();
 }
 

@@ -399,13 +399,19 @@ void tst_ConnectionStore::updateReplacesRecordAndDropsController()
     edited.name = QStringLiteral("A edited");
     edited.port = 9991;
     QSignalSpy changed(&store, &ConnectionStore::connectionsChanged);
+    // Views rebuild when they hear of the change: they must already get the new controller.
+    // (They used to be handed the old one, which was dropped right after.)
+    ConnectionStore::ControllerPtr seenByObserver;
+    connect(&store, &ConnectionStore::connectionsChanged, this,
+            [&] { seenByObserver = store.controller(edited); });
     store.update(edited);
     QCOMPARE(changed.size(), 1);
+    QVERIFY(seenByObserver && seenByObserver != before);
     QCOMPARE(store.connections().first(), edited);
     QCOMPARE(before->status().kind(), ConnectionStatus::disconnected);
 
     const auto after = store.controller(edited);
-    QVERIFY(after != before);
+    QCOMPARE(after, seenByObserver);
     QCOMPARE(after->status().kind(), ConnectionStatus::disconnected);
     QCOMPARE(after->connection(), edited);
     QCOMPARE(store.controller(a), after); // looked up by id only
