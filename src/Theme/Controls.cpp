@@ -70,8 +70,8 @@ ToggleSwitch::ToggleSwitch(const QString &title, QWidget *parent)
 QSize ToggleSwitch::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + 12 + trackWidth,
-            std::max(metrics.height(), trackHeight) + 4};
+    return { metrics.horizontalAdvance(text()) + 12 + trackWidth,
+             std::max(metrics.height(), trackHeight) + 4 };
 }
 
 QSize ToggleSwitch::minimumSizeHint() const
@@ -107,7 +107,8 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
                        trackHeight);
     QPainterPath capsule;
     capsule.addRoundedRect(track, trackHeight / 2.0, trackHeight / 2.0);
-    painter.fillPath(capsule, isChecked() ? Theme::accent() : Theme::withAlpha(Theme::label(), 0.16));
+    painter.fillPath(capsule,
+                     isChecked() ? Theme::accent() : Theme::withAlpha(Theme::label(), 0.16));
     if (hasFocus()) {
         painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.5), 2));
         painter.drawPath(capsule);
@@ -157,4 +158,43 @@ QLabel *plainLabel(const QString &text, QWidget *parent)
 QString escapedMnemonic(QString text)
 {
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+ElidedLabel::ElidedLabel(const QString &text, QWidget *parent)
+    : QWidget(parent)
+    , m_text(text)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void ElidedLabel::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    setToolTip(text.size() > 24 ? text : QString());
+    updateGeometry();
+    update();
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return { metrics.horizontalAdvance(m_text), metrics.height() };
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    return { 0, QFontMetrics(font()).height() };
+}
+
+void ElidedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    // One line only: a line break in a router's name must not open a second one.
+    QString line = m_text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     fontMetrics().elidedText(line, Qt::ElideRight, width()));
 }

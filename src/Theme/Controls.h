@@ -16,7 +16,7 @@ class BusyIndicator final : public QWidget
 public:
     explicit BusyIndicator(QWidget *parent = nullptr, int diameter = 14);
 
-    QSize sizeHint() const override { return {m_diameter, m_diameter}; }
+    QSize sizeHint() const override { return { m_diameter, m_diameter }; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -77,3 +77,24 @@ QLabel *plainLabel(const QString &text = {}, QWidget *parent = nullptr);
 
 // Escapes "&" so that a name shown on a button or a menu item is not read as a mnemonic.
 QString escapedMnemonic(QString text);
+
+// One line of plain text that ends in "…" when it does not fit, instead of widening its row.
+class ElidedLabel final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ElidedLabel(const QString &text = {}, QWidget *parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString &text);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+};
