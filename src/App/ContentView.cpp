@@ -1,0 +1,137 @@
+#include "App/ContentView.h"
+
+#include "Controllers/ConnectionStore.h"
+#include "Platform/Gui/Symbols.h"
+#include "Theme/Theme.h"
+#include "Views/QuorvelView.h"
+#include "Views/RouterSidebar.h"
+
+#include <QLabel>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+ContentView::ContentView(ConnectionStore &store, RouterEditor::Options editorOptions,
+                         QWidget *parent)
+    : QWidget(parent)
+    , m_store(store)
+    , m_editorOptions(std::move(editorOptions))
+{
+    setMinimumSize(860, 560);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_splitter = new QSplitter(Qt::Horizontal);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(1);
+    layout->addWidget(m_splitter);
+
+    m_sidebar = new RouterSidebar(store);
+    m_sidebar->setMinimumWidth(sidebarMinimumWidth);
+    m_sidebar->setMaximumWidth(sidebarMaximumWidth);
+    connect(m_sidebar, &RouterSidebar::editorRequested, this, &ContentView::presentEditor);
+
+    m_detail = new QStackedWidget;
+    m_detail->setAutoFillBackground(true);
+    QPalette pal = m_detail->palette();
+    pal.setColor(QPalette::Window, Theme::controlBackground());
+    m_detail->setPalette(pal);
+    m_emptyState = makeEmptyState();
+    m_detail->addWidget(m_emptyState);
+
+    m_splitter->addWidget(m_sidebar);
+    m_splitter->addWidget(m_detail);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({ sidebarIdealWidth, 1180 - sidebarIdealWidth });
+
+    connect(&m_store, &ConnectionStore::selectedConnectionIDChanged, this,
+            &ContentView::showSelectedRouter);
+    connect(&m_store, &ConnectionStore::connectionsChanged, this, &ContentView::showSelectedRouter);
+    showSelectedRouter();
+}
+
+ContentView::~ContentView() = default;
+
+QWidget *ContentView::makeEmptyState()
+{
+    auto *panel = new QWidget;
+    panel->setObjectName(QStringLiteral("emptyState"));
+    auto *column = new QVBoxLayout(panel);
+    column->setSpacing(8);
+    column->addStretch(1);
+
+    auto *symbol = new QLabel;
+    symbol->setPixmap(Symbols::pixmap(QStringLiteral("point.3.connected.trianglepath.dotted"), 44,
+                                      Theme::tertiaryLabel(), devicePixelRatioF()));
+    symbol->setAlignment(Qt::AlignHCenter);
+    column->addWidget(symbol);
+    column->addSpacing(6);
+
+    auto *title = new QLabel(tr("Select a Router"));
+    title->setObjectName(QStringLiteral("emptyTitle"));
+    Theme::apply(title, Theme::TextStyle::title2, QFont::DemiBold);
+    title->setAlignment(Qt::AlignHCenter);
+    column->addWidget(title);
+
+    auto *description = new QLabel(tr("Choose a router from the sidebar, or add a new one."));
+    description->setObjectName(QStringLiteral("emptyDescription"));
+    Theme::applySecondary(description, Theme::TextStyle::body);
+    description->setAlignment(Qt::AlignHCenter);
+    description->setWordWrap(true);
+    column->addWidget(description);
+    column->addStretch(1);
+    return panel;
+}
+
+void ContentView::showSelectedRouter()
+{
+    const std::optional<RouterConnection> selected = m_store.selectedConnection();
+    if (!selected) {
+        m_detail->setCurrentWidget(m_emptyState);
+        if (m_workspace) {
+            m_detail->removeWidget(m_workspace);
+            m_workspace->deleteLater();
+            m_workspace = nullptr;
+        }
+        return;
+    }
+
+    ConnectionStore::ControllerPtr controller = m_store.controller(*selected);
+    // The same router keeps its workspace (and its view state) even when an edit handed it
+    // a fresh controller; another router gets a fresh workspace.
+    if (m_workspace && m_workspace->controller()->id() == selected->id) {
+        m_workspace->setController(std::move(controller));
+        return;
+    }
+    if (m_workspace) {
+        m_detail->removeWidget(m_workspace);
+        m_workspace->deleteLater();
+    }
+    m_workspace = new QuorvelView(std::move(controller));
+    m_detail->addWidget(m_workspace);
+    m_detail->setCurrentWidget(m_workspace);
+}
+
+void ContentView::presentEditor(const std::optional<RouterConnection> &editing)
+{
+    if (m_editor)
+        return; // a sheet is already up; it is window-modal, so this is a stray request
+    m_editing = editing;
+    auto *editor = new RouterEditor(m_store, editing, m_editorOptions, this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->setWindowModality(Qt::WindowModal);
+    m_editor = editor;
+    editor->open();
+}
+
+void ContentView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // The store runs the launch connect once per launch; later calls do nothing.
+    QTimer::singleShot(0, &m_store, [store = &m_store] { store->autoConnectOnLaunch(); });
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "Controllers/ConnectionStore.h"
+#include "Platform/Gui/Updater.h"
+#include "Views/RouterEditor.h"
+
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class Analytics;
+class ContentView;
+class QAction;
+
+// Asks the updater to remind gently of scheduled checks, without stealing focus.
+class GentleUpdaterDelegate final : public UpdaterUserDriverDelegate
+{
+public:
+    bool supportsGentleScheduledUpdateReminders() const override { return true; }
+};
+
+// What the application is built with. The defaults are the shipped application's; tests
+// pass their own store files, drivers, analytics, feed and Bonjour browser.
+struct QuorvelAppOptions
+{
+    ConnectionStore::Options store;
+    Updater::Options updater;
+    RouterEditor::Options editor;
+    Analytics *analytics = nullptr; // null: Analytics::shared()
+};
+
+// The main window: the root view and the application menu.
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    MainWindow(ConnectionStore &store, Updater &updater, RouterEditor::Options editorOptions,
+               QWidget *parent = nullptr);
+
+    ContentView *content() const { return m_content; }
+    QAction *aboutAction() const { return m_about; }
+    QAction *checkForUpdatesAction() const { return m_checkForUpdates; }
+
+signals:
+    void aboutRequested();
+
+private:
+    ContentView *m_content = nullptr;
+    QAction *m_about = nullptr;
+    QAction *m_checkForUpdates = nullptr;
+};
+
+// The application: the one store of routers, the updater and the usage analytics, the main
+// window and the single About window. Everything lives on the UI thread for the life of
+// the process.
+class QuorvelApp final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Options = QuorvelAppOptions;
+
+    // Start-up, in order: the store (loading or seeding the routers), the updater delegate,
+    // the analytics launch event and heartbeat, then the updater, started at once.
+    explicit QuorvelApp(Options options = {}, QObject *parent = nullptr);
+    ~QuorvelApp() override;
+
+    ConnectionStore &store() { return *m_store; }
+    Updater &updater() { return *m_updaterController; }
+    Analytics &analytics() { return *m_analytics; }
+
+    // Builds (once) and shows the main window.
+    MainWindow *showMainWindow();
+    MainWindow *mainWindow() const { return m_mainWindow; }
+
+    // Shows the About window, building it when none is open; there is never a second one.
+    QWidget *showAbout();
+    QWidget *aboutWindow() const { return m_aboutWindow; }
+
+    // The check-for-updates action handed to the About window.
+    void checkForUpdates();
+
+private:
+    Options m_options;
+    std::unique_ptr<ConnectionStore> m_store;
+    std::unique_ptr<GentleUpdaterDelegate> m_updaterDelegate;
+    Analytics *m_analytics = nullptr;
+    std::unique_ptr<Updater> m_updaterController;
+    QPointer<MainWindow> m_mainWindow;
+    QPointer<QWidget> m_aboutWindow;
+};

@@ -1,0 +1,550 @@
+#include "App/ContentView.h"
+#include "App/QuorvelApp.h"
+#include "Controllers/ConnectionStore.h"
+#include "FakeRouterDriver.h"
+#include "Support/Analytics.h"
+#include "Theme/Controls.h"
+#include "Theme/StatusDot.h"
+#include "Theme/VendorTile.h"
+#include "Views/AboutView.h"
+#include "Views/QuorvelView.h"
+#include "Views/RouterSidebar.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A browser that never finds anything: no editor in these tests may browse the real network.
+class SilentBrowser final : public ServiceBrowser
+{
+public:
+    void start() override { }
+    void cancel() override { }
+};
+
+RouterEditor::Options quietEditor()
+{
+    RouterEditor::Options options;
+    options.browserFactory = [](const QString &) {
+        return std::make_unique<SilentBrowser>();
+    };
+    options.resolver = [](const RouterDiscovery::Device &, double, QObject *,
+                          RouterDiscovery::ResolveCompletion) {
+    };
+    return options;
+}
+
+RouterConnection router(const QString &name, RouterVendor vendor = RouterVendor::rossUltrix)
+{
+    RouterConnection c;
+    c.name = name;
+    c.vendor = vendor;
+    c.host = QStringLiteral("127.0.0.1");
+    c.port = vendor.defaultPort();
+    return c;
+}
+
+// Store files in a throw-away folder and fake drivers: nothing here dials a router.
+struct Rig
+{
+    QTemporaryDir dir;
+    FakeDriverMaker drivers;
+
+    // Writes `routers` as the saved list before the store reads it.
+    ConnectionStore::Options options(const QList<RouterConnection> &routers)
+    {
+        ConnectionStore::Options o;
+        o.connectionsPath = dir.filePath(QStringLiteral("connections.json"));
+        o.labelsPath = dir.filePath(QStringLiteral("labels.json"));
+        o.salvosPath = dir.filePath(QStringLiteral("salvos.json"));
+        o.panelsPath = dir.filePath(QStringLiteral("panels.json"));
+        o.driverMaker = drivers.maker();
+        o.usage = {};
+        o.launchPollInterval = 1ms;
+        QJsonArray array;
+        for (const auto &c : routers)
+            array.append(c.toJson());
+        QFile file(o.connectionsPath);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QJsonDocument(array).toJson());
+        return o;
+    }
+};
+
+QStringList actionTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (const QAction *action : menu->actions())
+        texts.append(action->text());
+    return texts;
+}
+
+QMessageBox *openAlert(RouterSidebar &sidebar)
+{
+    QMessageBox *alert = sidebar.deleteAlert();
+    return alert && alert->isVisible() ? alert : nullptr;
+}
+
+QAbstractButton *button(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *b : box->buttons())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+QString labelText(QWidget *root, const char *name)
+{
+    auto *label = root->findChild<QLabel *>(QString::fromLatin1(name));
+    return label ? label->text() : QString();
+}
+
+} // namespace
+
+class TestShell : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emptyStoreShowsSelectARouter();
+    void removingTheLastRouterBringsBackTheEmptyState();
+    void selectionBuildsAFreshWorkspaceOnTheCachedController();
+    void workspaceConnectsOnlyADisconnectedRouter();
+    void rowsFollowTheStoreAndShowNamesLiterally();
+    void deleteMessageCounts_data();
+    void deleteMessageCounts();
+    void deleteMessageCountsTheRoutersOwnData();
+    void contextMenuOffersDisconnectOnlyOnline();
+    void deleteWaitsForConfirmation();
+    void deletingTheSelectedRouterSelectsTheFirstLeft();
+    void addAfterEditOpensANewRouter();
+    void launchConnectRunsWhenTheWindowIsShown();
+    void aboutTwiceShowsOneWindow();
+    void checkForUpdatesFollowsTheUpdater();
+};
+
+void TestShell::emptyStoreShowsSelectARouter()
+{
+    Rig rig;
+    ConnectionStore store(rig.options({}));
+    ContentView view(store, quietEditor());
+    view.show();
+    QVERIFY(!view.workspace());
+    QVERIFY(view.emptyState()->isVisible());
+    QCOMPARE(labelText(&view, "emptyTitle"), QStringLiteral("Select a Router"));
+    QCOMPARE(labelText(&view, "emptyDescription"),
+             QStringLiteral("Choose a router from the sidebar, or add a new one."));
+    QVERIFY(view.minimumSize().width() >= 860 && view.minimumSize().height() >= 560);
+    QCOMPARE(view.sidebar()->minimumWidth(), 240);
+    QCOMPARE(view.sidebar()->maximumWidth(), 360);
+}
+
+void TestShell::removingTheLastRouterBringsBackTheEmptyState()
+{
+    Rig rig;
+    const RouterConnection only = router(QStringLiteral("Only"));
+    ConnectionStore store(rig.options({ only }));
+    ContentView view(store, quietEditor());
+    view.show();
+    QVERIFY(view.workspace());
+    store.remove(only);
+    QVERIFY(!view.workspace());
+    QVERIFY(view.emptyState()->isVisible());
+    QCOMPARE(view.sidebar()->list()->count(), 0);
+}
+
+void TestShell::selectionBuildsAFreshWorkspaceOnTheCachedController()
+{
+    Rig rig;
+    const RouterConnection a = router(QStringLiteral("A"));
+    const RouterConnection b = router(QStringLiteral("B"));
+    ConnectionStore store(rig.options({ a, b }));
+    ContentView view(store, quietEditor());
+    view.show();
+
+    QPointer<QuorvelView> first = view.workspace();
+    QVERIFY(first);
+    const auto controllerA = first->controller();
+    QCOMPARE(controllerA, store.controller(a));
+
+    view.sidebar()->list()->setCurrentRow(1);
+    QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(b.id));
+    QVERIFY(view.workspace() != first.data());
+    QCOMPARE(view.workspace()->controller(), store.controller(b));
+
+    store.setSelectedConnectionID(a.id);
+    QCOMPARE(view.sidebar()->list()->currentRow(), 0);
+    QCOMPARE(view.workspace()->controller(), controllerA);
+
+    // An edit of the selected router keeps its workspace but hands it the fresh controller.
+    QuorvelView *workspace = view.workspace();
+    RouterConnection renamed = a;
+    renamed.name = QStringLiteral("A renamed");
+    store.update(renamed);
+    QCOMPARE(view.workspace(), workspace);
+    QVERIFY(workspace->controller() != controllerA);
+    QCOMPARE(workspace->controller(), store.controller(renamed));
+    QCOMPARE(labelText(workspace, "routerName"), QStringLiteral("A renamed"));
+}
+
+void TestShell::workspaceConnectsOnlyADisconnectedRouter()
+{
+    Rig rig;
+    const RouterConnection r = router(QStringLiteral("R"));
+    ConnectionStore store(rig.options({ r }));
+    auto controller = store.controller(r);
+
+    {
+        QuorvelView view(controller);
+        view.show();
+        QTRY_COMPARE(rig.drivers.made().size(), qsizetype(1));
+        QCOMPARE(controller->status().kind(), ConnectionStatus::connecting);
+    }
+    // Connecting, online or failed: showing the workspace again leaves the link alone.
+    const auto showAgain = [&] {
+        QuorvelView view(controller);
+        view.show();
+        QTest::qWait(20);
+    };
+    showAgain();
+    QCOMPARE(rig.drivers.made().size(), qsizetype(1));
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeError(QStringLiteral("No route")));
+    QTRY_COMPARE(controller->status().kind(), ConnectionStatus::failed);
+    showAgain();
+    QCOMPARE(rig.drivers.made().size(), qsizetype(1));
+
+    controller->disconnect();
+    showAgain();
+    QCOMPARE(rig.drivers.made().size(), qsizetype(2));
+}
+
+void TestShell::rowsFollowTheStoreAndShowNamesLiterally()
+{
+    Rig rig;
+    RouterConnection marked = router(QStringLiteral("<b>Truck</b> & Co"));
+    marked.accentHue = 0.33;
+    ConnectionStore store(rig.options({ marked }));
+    RouterSidebar sidebar(store);
+    sidebar.show();
+
+    QListWidget *list = sidebar.list();
+    QCOMPARE(list->count(), 1);
+    QWidget *row = list->itemWidget(list->item(0));
+    auto *name = row->findChild<ElidedLabel *>(QStringLiteral("name"));
+    QVERIFY(name);
+    QCOMPARE(name->text(), marked.name);
+    QCOMPARE(row->findChild<ElidedLabel *>(QStringLiteral("endpoint"))->text(),
+             QStringLiteral("127.0.0.1:2000"));
+    QCOMPARE(row->findChild<VendorTile *>()->tint(), marked.tint());
+
+    // The dot follows the controller.
+    auto *dot = row->findChild<StatusDot *>();
+    QCOMPARE(dot->status().kind(), ConnectionStatus::disconnected);
+    store.controller(marked)->connect();
+    QCOMPARE(dot->status().kind(), ConnectionStatus::connecting);
+
+    // Edit: the row is rebuilt from the new record, with the vendor's colour back.
+    RouterConnection plain = marked;
+    plain.accentHue.reset();
+    plain.name = QStringLiteral("Truck");
+    store.add(router(QStringLiteral("Second")));
+    store.update(plain);
+    QCOMPARE(list->count(), 2);
+    row = list->itemWidget(list->item(0));
+    QCOMPARE(row->findChild<ElidedLabel *>(QStringLiteral("name"))->text(),
+             QStringLiteral("Truck"));
+    QCOMPARE(row->findChild<VendorTile *>()->tint(), RouterVendor(RouterVendor::rossUltrix).tint());
+}
+
+void TestShell::deleteMessageCounts_data()
+{
+    QTest::addColumn<int>("panels");
+    QTest::addColumn<int>("salvos");
+    QTest::addColumn<QString>("message");
+    const QString tail
+        = QStringLiteral(", and any custom labels for this router \u2014 none can be recovered.");
+    QTest::newRow("none") << 0 << 0
+                          << QStringLiteral(
+                                 "Its saved settings and custom labels cannot be recovered.");
+    QTest::newRow("one panel") << 1 << 0 << "Also deletes 1 panel, 0 salvos" + tail;
+    QTest::newRow("one salvo") << 0 << 1 << "Also deletes 0 panels, 1 salvo" + tail;
+    QTest::newRow("two and one") << 2 << 1 << "Also deletes 2 panels, 1 salvo" + tail;
+    QTest::newRow("two each") << 2 << 2 << "Also deletes 2 panels, 2 salvos" + tail;
+    QTest::newRow("zero and three") << 0 << 3 << "Also deletes 0 panels, 3 salvos" + tail;
+}
+
+void TestShell::deleteMessageCounts()
+{
+    QFETCH(int, panels);
+    QFETCH(int, salvos);
+    QFETCH(QString, message);
+    QCOMPARE(RouterSidebar::deleteMessage(panels, salvos), message);
+}
+
+void TestShell::deleteMessageCountsTheRoutersOwnData()
+{
+    Rig rig;
+    const RouterConnection mine = router(QStringLiteral("Ultrix Main"));
+    const RouterConnection other = router(QStringLiteral("Other"));
+    ConnectionStore store(rig.options({ mine, other }));
+    RouterSidebar sidebar(store);
+
+    QCOMPARE(RouterSidebar::deleteTitle(mine), QStringLiteral("Delete \u201CUltrix Main\u201D?"));
+    // Labels alone do not count.
+    store.labels().set(QStringLiteral("Cam 1"), PortKind::source, 0, mine.id);
+    QCOMPARE(sidebar.deleteMessage(mine),
+             QStringLiteral("Its saved settings and custom labels cannot be recovered."));
+
+    store.panelStore().upsert(SubPanel { QUuid::createUuid(), QStringLiteral("P"), { 0 }, { 0 } },
+                              mine.id);
+    store.salvoStore().add(Salvo { QUuid::createUuid(), QStringLiteral("S1"), {}, {}, {} },
+                           other.id);
+    QVERIFY(
+        sidebar.deleteMessage(mine).startsWith(QStringLiteral("Also deletes 1 panel, 0 salvos,")));
+    store.salvoStore().add(Salvo { QUuid::createUuid(), QStringLiteral("S2"), {}, {}, {} },
+                           mine.id);
+    store.salvoStore().add(Salvo { QUuid::createUuid(), QStringLiteral("S3"), {}, {}, {} },
+                           mine.id);
+    QVERIFY(
+        sidebar.deleteMessage(mine).startsWith(QStringLiteral("Also deletes 1 panel, 2 salvos,")));
+}
+
+void TestShell::contextMenuOffersDisconnectOnlyOnline()
+{
+    Rig rig;
+    const RouterConnection r = router(QStringLiteral("R & D"));
+    ConnectionStore store(rig.options({ r }));
+    RouterSidebar sidebar(store);
+    auto controller = store.controller(r);
+    const QStringList withoutDisconnect { QStringLiteral("Edit\u2026"),
+                                          QStringLiteral("Delete\u2026") };
+    const auto menuTexts = [&] {
+        std::unique_ptr<QMenu> menu(sidebar.contextMenu(r, &sidebar));
+        return actionTexts(menu.get());
+    };
+
+    QCOMPARE(menuTexts(), withoutDisconnect); // disconnected
+    controller->connect();
+    QCOMPARE(menuTexts(), withoutDisconnect); // connecting
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeConnected(RouterState {}));
+    QTRY_VERIFY(controller->status().isConnected());
+    QCOMPARE(menuTexts(),
+             (QStringList { QStringLiteral("Edit\u2026"), QStringLiteral("Disconnect"),
+                            QStringLiteral("Delete\u2026") }));
+
+    // Disconnect tears the link down and keeps the router and the selection.
+    std::unique_ptr<QMenu> menu(sidebar.contextMenu(r, &sidebar));
+    menu->actions().at(1)->trigger();
+    QCOMPARE(controller->status().kind(), ConnectionStatus::disconnected);
+    QCOMPARE(store.connections().size(), qsizetype(1));
+    QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(r.id));
+
+    controller->connect();
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeError(QStringLiteral("Refused")));
+    QTRY_COMPARE(controller->status().kind(), ConnectionStatus::failed);
+    QCOMPARE(menuTexts(), withoutDisconnect); // failed
+
+    // "Edit…" asks for the editor with this router.
+    QSignalSpy editor(&sidebar, &RouterSidebar::editorRequested);
+    menu.reset(sidebar.contextMenu(r, &sidebar));
+    menu->actions().first()->trigger();
+    QCOMPARE(editor.size(), 1);
+    QCOMPARE(editor.first().first().value<std::optional<RouterConnection>>(),
+             std::optional<RouterConnection>(r));
+}
+
+void TestShell::deleteWaitsForConfirmation()
+{
+    Rig rig;
+    const RouterConnection a = router(QStringLiteral("A"));
+    const RouterConnection b = router(QStringLiteral("B"));
+    ConnectionStore store(rig.options({ a, b }));
+    store.panelStore().upsert(SubPanel { QUuid::createUuid(), QStringLiteral("P"), { 0 }, { 0 } },
+                              b.id);
+    RouterSidebar sidebar(store);
+    sidebar.show();
+
+    // "Delete…" from the menu only asks.
+    std::unique_ptr<QMenu> menu(sidebar.contextMenu(b, &sidebar));
+    menu->actions().last()->trigger();
+    QMessageBox *alert = openAlert(sidebar);
+    QVERIFY(alert);
+    QCOMPARE(sidebar.deleting(), std::optional<RouterConnection>(b));
+    QCOMPARE(alert->text(), QStringLiteral("Delete \u201CB\u201D?"));
+    QCOMPARE(alert->textFormat(), Qt::PlainText);
+    QVERIFY(alert->informativeText().startsWith(QStringLiteral("Also deletes 1 panel, 0 salvos")));
+    QCOMPARE(store.connections().size(), qsizetype(2));
+
+    // Cancel keeps everything.
+    button(alert, QStringLiteral("Cancel"))->click();
+    QTRY_VERIFY(!openAlert(sidebar));
+    QVERIFY(!sidebar.deleting());
+    QCOMPARE(store.connections().size(), qsizetype(2));
+    QCOMPARE(store.panelStore().panels(b.id).size(), qsizetype(1));
+
+    // Escape is a dismissal like Cancel.
+    sidebar.confirmDelete(b);
+    alert = openAlert(sidebar);
+    QVERIFY(alert);
+    QTest::keyClick(alert, Qt::Key_Escape);
+    QTRY_VERIFY(!openAlert(sidebar));
+    QVERIFY(!sidebar.deleting());
+    QCOMPARE(store.connections().size(), qsizetype(2));
+
+    // The list's delete key asks for the first selected row; "Delete" removes it and its data.
+    sidebar.list()->setCurrentRow(1);
+    QTest::keyClick(sidebar.list(), Qt::Key_Delete);
+    alert = openAlert(sidebar);
+    QVERIFY(alert);
+    QCOMPARE(sidebar.deleting(), std::optional<RouterConnection>(b));
+    button(alert, QStringLiteral("Delete"))->click();
+    QTRY_VERIFY(!openAlert(sidebar));
+    QVERIFY(!sidebar.deleting());
+    QCOMPARE(store.connections().size(), qsizetype(1));
+    QCOMPARE(store.connections().first().id, a.id);
+    QVERIFY(store.panelStore().panels(b.id).isEmpty());
+    QCOMPARE(sidebar.list()->count(), 1);
+}
+
+void TestShell::deletingTheSelectedRouterSelectsTheFirstLeft()
+{
+    Rig rig;
+    const RouterConnection a = router(QStringLiteral("A"));
+    const RouterConnection b = router(QStringLiteral("B"));
+    const RouterConnection c = router(QStringLiteral("C"));
+    ConnectionStore store(rig.options({ a, b, c }));
+    ContentView view(store, quietEditor());
+    view.show();
+    RouterSidebar *sidebar = view.sidebar();
+
+    sidebar->list()->setCurrentRow(0);
+    sidebar->confirmDelete(a);
+    button(openAlert(*sidebar), QStringLiteral("Delete"))->click();
+    QTRY_COMPARE(store.connections().size(), qsizetype(2));
+    QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(b.id));
+    QCOMPARE(sidebar->list()->currentRow(), 0);
+    QCOMPARE(view.workspace()->controller()->id(), b.id);
+}
+
+void TestShell::addAfterEditOpensANewRouter()
+{
+    Rig rig;
+    const RouterConnection r = router(QStringLiteral("R"));
+    ConnectionStore store(rig.options({ r }));
+    ContentView view(store, quietEditor());
+    view.show();
+
+    std::unique_ptr<QMenu> menu(view.sidebar()->contextMenu(r, view.sidebar()));
+    menu->actions().first()->trigger();
+    QVERIFY(view.showingEditor());
+    QCOMPARE(view.editing(), std::optional<RouterConnection>(r));
+    QCOMPARE(view.editor()->model().title(), QStringLiteral("Edit Router"));
+    QCOMPARE(view.editor()->windowModality(), Qt::WindowModal);
+    view.editor()->reject();
+    QTRY_VERIFY(!view.showingEditor());
+
+    auto *add = view.sidebar()->findChild<QToolButton *>(QStringLiteral("addRouter"));
+    QVERIFY(add);
+    add->click();
+    QVERIFY(view.showingEditor());
+    QVERIFY(!view.editing());
+    QCOMPARE(view.editor()->model().title(), QStringLiteral("Add Router"));
+    view.editor()->reject();
+}
+
+void TestShell::launchConnectRunsWhenTheWindowIsShown()
+{
+    Rig rig;
+    const RouterConnection demo = router(QStringLiteral("Demo"), RouterVendor::simulator);
+    const RouterConnection hub = router(QStringLiteral("Hub"), RouterVendor::blackmagicVideohub);
+    ConnectionStore store(rig.options({ demo, hub }));
+    ContentView view(store, quietEditor());
+    // Building the window lists the routers but dials nothing.
+    QCOMPARE(rig.drivers.made().size(), qsizetype(0));
+    view.show();
+    QTRY_COMPARE(store.controller(hub)->status().kind(), ConnectionStatus::connecting);
+    // The selected simulator is connected by its workspace, the saved router by the launch.
+    QTRY_COMPARE(rig.drivers.made().size(), qsizetype(2));
+    view.hide();
+    view.show();
+    QTest::qWait(20);
+    QCOMPARE(rig.drivers.made().size(), qsizetype(2));
+}
+
+void TestShell::aboutTwiceShowsOneWindow()
+{
+    Rig rig;
+    Analytics::Options analyticsOptions;
+    analyticsOptions.endpoint = QUrl(QStringLiteral("http://127.0.0.1:9/api/send"));
+    Analytics analytics(analyticsOptions);
+    analytics.setEnabled(false);
+
+    QuorvelApp::Options options;
+    options.store = rig.options({ router(QStringLiteral("R"), RouterVendor::simulator) });
+    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
+    options.editor = quietEditor();
+    options.analytics = &analytics;
+    QuorvelApp app(options);
+    MainWindow *window = app.showMainWindow();
+    QCOMPARE(window->size(), QSize(1180, 760));
+
+    QCOMPARE(window->aboutAction()->text(), QStringLiteral("About Quorvel"));
+    window->aboutAction()->trigger();
+    QPointer<QWidget> about = app.aboutWindow();
+    QVERIFY(about);
+    QCOMPARE(about->windowTitle(), QStringLiteral("About Quorvel"));
+    window->aboutAction()->trigger();
+    QCOMPARE(app.aboutWindow(), about.data());
+    QCOMPARE(app.aboutWindow()->findChildren<AboutView *>().size(), qsizetype(1));
+    int aboutWindows = 0;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        aboutWindows += top->isVisible() && top->findChild<AboutView *>() ? 1 : 0;
+    QCOMPARE(aboutWindows, 1);
+
+    // Closed, it is built again on the next request, checking the feed afresh.
+    about->close();
+    QTRY_VERIFY(!about);
+    window->aboutAction()->trigger();
+    QVERIFY(app.aboutWindow());
+}
+
+void TestShell::checkForUpdatesFollowsTheUpdater()
+{
+    Rig rig;
+    Analytics::Options analyticsOptions;
+    analyticsOptions.endpoint = QUrl(QStringLiteral("http://127.0.0.1:9/api/send"));
+    Analytics analytics(analyticsOptions);
+    analytics.setEnabled(false);
+
+    QuorvelApp::Options options;
+    options.store = rig.options({});
+    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
+    options.updater.timeoutMs = 200;
+    options.editor = quietEditor();
+    options.analytics = &analytics;
+    QuorvelApp app(options);
+    MainWindow *window = app.showMainWindow();
+    QAction *check = window->checkForUpdatesAction();
+    QCOMPARE(check->text(), QStringLiteral("Check for Updates\u2026"));
+    QVERIFY(check->isEnabled());
+
+    check->trigger(); // the closed loopback port answers at once with a refusal
+    QVERIFY(!check->isEnabled());
+    QTRY_VERIFY(check->isEnabled());
+    if (QDialog *dialog = app.updater().window())
+        dialog->close();
+}
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
