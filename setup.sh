@@ -51,9 +51,5 @@ cmake --build "$build_dir" -j"$jobs"
 if [ "$mode" = test ]; then
     ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"
 else
-    if [ ! -x "$build_dir/src/quorvel" ]; then
-        echo "The application window is not built yet."
-        exit 0
-    fi
     exec "$build_dir/src/quorvel"
 fi
