@@ -2,6 +2,7 @@
 #include "App/QuorvelApp.h"
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
+#include "FeedServer.h"
 #include "Support/Analytics.h"
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
@@ -130,6 +131,7 @@ private slots:
     void deletingTheSelectedRouterSelectsTheFirstLeft();
     void addAfterEditOpensANewRouter();
     void launchConnectRunsWhenTheWindowIsShown();
+    void launchEventGoesOutBeforeAnyWindow();
     void aboutTwiceShowsOneWindow();
     void checkForUpdatesFollowsTheUpdater();
 };
@@ -480,6 +482,29 @@ void TestShell::launchConnectRunsWhenTheWindowIsShown()
     view.show();
     QTest::qWait(20);
     QCOMPARE(rig.drivers.made().size(), qsizetype(2));
+}
+
+void TestShell::launchEventGoesOutBeforeAnyWindow()
+{
+    Rig rig;
+    FeedServer collector;
+    collector.respond(200, {});
+    Analytics::Options analyticsOptions;
+    analyticsOptions.endpoint = collector.url(QStringLiteral("/api/send"));
+    Analytics analytics(analyticsOptions);
+    analytics.setEnabled(true);
+
+    QuorvelApp::Options options;
+    options.store = rig.options({});
+    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
+    options.editor = quietEditor();
+    options.analytics = &analytics;
+    QuorvelApp app(options);
+    QVERIFY(analytics.isHeartbeatRunning());
+    QVERIFY(!app.mainWindow());
+    QTRY_COMPARE(collector.requests(), 1);
+    QVERIFY(collector.lastRequest().startsWith("POST /api/send "));
+    analytics.setEnabled(false);
 }
 
 void TestShell::aboutTwiceShowsOneWindow()
