@@ -28,7 +28,8 @@ struct InterrogationTiming
 //
 // Parser needs: a (RouterConnection, Interrogation::Hooks) constructor, ingest(),
 // beginInterrogation(), finalize(), checkAnswered() and stop().
-template<typename Parser> class InterrogatingLink final
+template<typename Parser>
+class InterrogatingLink final
 {
 public:
     struct Commands
@@ -69,9 +70,10 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
     // Takes whose send outcome is not known yet, newest last. Sends fail only together with
     // everything written after them, so a burst of failures is always the newest of these.
     static constexpr std::size_t recentTakeCount = 256;
+    using Recover = decltype(Commands::recover);
 
     Session(const RouterConnection &connection, std::shared_ptr<RouterEventStream> events,
-            const InterrogationTiming &timing, std::function<void(Parser &, const Route &)> recover)
+            const InterrogationTiming &timing, Recover recover)
         : parser(connection, hooks(std::move(events)))
         , timing(timing)
         , recover(std::move(recover))
@@ -146,7 +148,7 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
 
     Parser parser;
     InterrogationTiming timing;
-    std::function<void(Parser &, const Route &)> recover;
+    Recover recover;
     std::weak_ptr<TcpLink> link;
     DelayedWork finalizeWork;
     std::chrono::steady_clock::time_point quietSince; // the last reply that re-armed it
@@ -165,7 +167,8 @@ InterrogatingLink<Parser>::InterrogatingLink(const RouterConnection &connection,
     m_session->link = m_link;
 }
 
-template<typename Parser> void InterrogatingLink<Parser>::connect(std::function<void()> done)
+template<typename Parser>
+void InterrogatingLink<Parser>::connect(std::function<void()> done)
 {
     const std::shared_ptr<Session> session = m_session;
     TcpLink::Protocol protocol;
@@ -190,13 +193,15 @@ template<typename Parser> void InterrogatingLink<Parser>::connect(std::function<
     Platform::complete(std::move(done));
 }
 
-template<typename Parser> void InterrogatingLink<Parser>::disconnect(std::function<void()> done)
+template<typename Parser>
+void InterrogatingLink<Parser>::disconnect(std::function<void()> done)
 {
     m_link->disconnect();
     Platform::complete(std::move(done));
 }
 
-template<typename Parser> DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
+template<typename Parser>
+DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
 {
     if (m_commands.refuse) {
         if (auto error = m_commands.refuse(take))

@@ -29,7 +29,8 @@ Json::Decoded<QMap<QString, T>> read(const QJsonObject &object, Read read)
 }
 
 // One record read by T::fromJson; `key` names it in the error when it is not an object.
-template<typename T> Json::Decoded<T> readRecord(const QJsonValue &value, const QString &key)
+template<typename T>
+Json::Decoded<T> readRecord(const QJsonValue &value, const QString &key)
 {
     auto object = Json::toObject(value, key);
     if (!object)
@@ -38,7 +39,8 @@ template<typename T> Json::Decoded<T> readRecord(const QJsonValue &value, const 
 }
 
 // An array of records read by T::fromJson; `key` names the array in errors.
-template<typename T> Json::Decoded<QList<T>> readList(const QJsonValue &value, const QString &key)
+template<typename T>
+Json::Decoded<QList<T>> readList(const QJsonValue &value, const QString &key)
 {
     if (!value.isArray())
         return std::unexpected(QStringLiteral("“%1” is not an array").arg(key));
@@ -53,7 +55,8 @@ template<typename T> Json::Decoded<QList<T>> readList(const QJsonValue &value, c
 }
 
 // Every entry of `map`, each encoded by `write(value)`.
-template<typename T, typename Write> QJsonObject write(const QMap<QString, T> &map, Write write)
+template<typename T, typename Write>
+QJsonObject write(const QMap<QString, T> &map, Write write)
 {
     QJsonObject object;
     for (auto it = map.constBegin(); it != map.constEnd(); ++it)
@@ -62,7 +65,8 @@ template<typename T, typename Write> QJsonObject write(const QMap<QString, T> &m
 }
 
 // The records in order, each written by T::toJson.
-template<typename T> QJsonArray writeList(const QList<T> &list)
+template<typename T>
+QJsonArray writeList(const QList<T> &list)
 {
     QJsonArray array;
     for (const T &record : list)

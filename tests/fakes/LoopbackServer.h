@@ -14,7 +14,8 @@
 // after a minute so that a stuck test cannot leave it listening. Each client gets a State of
 // the fake's own; every read that brings data goes to `read` with that state, and what it
 // returns goes back to that client in one write.
-template<typename State> class LoopbackServer final
+template<typename State>
+class LoopbackServer final
 {
 public:
     struct Handlers
@@ -67,7 +68,8 @@ LoopbackServer<State>::LoopbackServer(QObject *owner, Handlers handlers)
     m_lifetime.start(60'000);
 }
 
-template<typename State> LoopbackServer<State>::~LoopbackServer()
+template<typename State>
+LoopbackServer<State>::~LoopbackServer()
 {
     // The sockets are the server's children; take them down before their signals can reach
     // a half-destroyed fake.
@@ -80,14 +82,16 @@ template<typename State> LoopbackServer<State>::~LoopbackServer()
     }
 }
 
-template<typename State> void LoopbackServer<State>::sendRaw(const QByteArray &bytes)
+template<typename State>
+void LoopbackServer<State>::sendRaw(const QByteArray &bytes)
 {
     for (Client *client : std::as_const(m_clients))
         if (client->socket)
             client->socket->write(bytes);
 }
 
-template<typename State> void LoopbackServer<State>::dropClients()
+template<typename State>
+void LoopbackServer<State>::dropClients()
 {
     const auto clients = m_clients;
     for (Client *client : clients)
@@ -95,7 +99,8 @@ template<typename State> void LoopbackServer<State>::dropClients()
             client->socket->disconnectFromHost();
 }
 
-template<typename State> void LoopbackServer<State>::accept()
+template<typename State>
+void LoopbackServer<State>::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         auto *client = new Client { socket, {} };
@@ -114,7 +119,8 @@ template<typename State> void LoopbackServer<State>::accept()
     }
 }
 
-template<typename State> void LoopbackServer<State>::readFrom(Client *client)
+template<typename State>
+void LoopbackServer<State>::readFrom(Client *client)
 {
     const QByteArray data = client->socket->readAll();
     if (data.isEmpty())
