@@ -1,9 +1,12 @@
 #pragma once
 
+#include "Drivers/Interrogation.h"
 #include "Drivers/RouterDriver.h"
 #include "FuzzSupport.h"
 
 #include <QSet>
+
+#include <utility>
 
 // What every driver parser must uphold whatever a router sends: events whose indices stay
 // inside the bounds the parser works with, at most one `connected`, and a reported state
@@ -156,5 +159,32 @@ inline RouterConnection connectionOfSize(int choice)
     connection.simDestinationCount = sizes[choice & 3][1];
     return connection;
 }
+
+// The timers of an interrogated router's parser (Quartz, SW-P-08): once armed, the quiet
+// period falls due between chunks when the input asks for it, and at the end, after the
+// no-answer check.
+struct InterrogationTimers
+{
+    bool quietBetweenChunks = false;
+    bool finalizeArmed = false;
+
+    std::function<void(Interrogation::Timer)> arm()
+    {
+        return [this](Interrogation::Timer timer) {
+            finalizeArmed |= timer == Interrogation::Timer::finalize;
+        };
+    }
+    template<typename Parser> void afterChunk(Parser &parser)
+    {
+        if (quietBetweenChunks && std::exchange(finalizeArmed, false))
+            parser.finalize();
+    }
+    template<typename Parser> void atEnd(Parser &parser)
+    {
+        parser.checkAnswered();
+        if (finalizeArmed)
+            parser.finalize();
+    }
+};
 
 } // namespace DriverFuzz

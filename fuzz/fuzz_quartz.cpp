@@ -1,8 +1,8 @@
 // Quartz reply lines as a router (or a console on its port) may send them, in any chunking,
 // interleaved with the routes the operator takes.
 
+#include "DriverFuzz.h"
 #include "Drivers/QuartzParser.h"
-#include "InterrogationFuzz.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const Fuzz::Input input = Fuzz::Input::fromFuzzer(data, size);
     DriverFuzz::EventLog log;
-    InterrogationFuzz::Timers timers(input);
+    DriverFuzz::InterrogationTimers timers { (input.options & 4) != 0 };
     int destinationCount = 0;
     QuartzParser parser(DriverFuzz::connectionOfSize(input.options),
                         { log.reporter(),

@@ -1,8 +1,8 @@
 // SW-P-08 frames as a router (or anything listening on its port) may send them, in any
 // chunking, interleaved with the commands the operator issues.
 
+#include "DriverFuzz.h"
 #include "Drivers/SWP08Parser.h"
-#include "InterrogationFuzz.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Fuzz::Input input = Fuzz::Input::fromFuzzer(data, size);
     DriverFuzz::EventLog log;
     QList<QByteArray> writes;
-    InterrogationFuzz::Timers timers(input);
+    DriverFuzz::InterrogationTimers timers { (input.options & 4) != 0 };
     SWP08Parser parser(DriverFuzz::connectionOfSize(input.options),
                        { log.reporter(),
                          [&](const QByteArray &bytes) {
