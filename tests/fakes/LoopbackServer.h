@@ -25,16 +25,53 @@ public:
     };
 
     // `owner` is the context of every connection; the server is a member of it.
-    LoopbackServer(QObject *owner, Handlers handlers);
-    ~LoopbackServer();
+    LoopbackServer(QObject *owner, Handlers handlers)
+        : m_owner(owner)
+        , m_handlers(std::move(handlers))
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, owner, [this] { accept(); });
+        m_server.listen(QHostAddress::LocalHost, 0);
+        m_lifetime.setSingleShot(true);
+        QObject::connect(&m_lifetime, &QTimer::timeout, owner, [this] {
+            m_server.close();
+            dropClients();
+        });
+        m_lifetime.start(60'000);
+    }
+
+    ~LoopbackServer()
+    {
+        // The sockets are the server's children; take them down before their signals can
+        // reach a half-destroyed fake.
+        for (Client *client : std::as_const(m_clients)) {
+            if (client->socket) {
+                client->socket->disconnect(m_owner);
+                delete client->socket;
+            }
+            delete client;
+        }
+    }
 
     LoopbackServer(const LoopbackServer &) = delete;
     LoopbackServer &operator=(const LoopbackServer &) = delete;
 
     quint16 port() const { return m_server.serverPort(); }
+
     // Sent to every connected client as one write.
-    void sendRaw(const QByteArray &bytes);
-    void dropClients();
+    void sendRaw(const QByteArray &bytes)
+    {
+        for (Client *client : std::as_const(m_clients))
+            if (client->socket)
+                client->socket->write(bytes);
+    }
+
+    void dropClients()
+    {
+        const auto clients = m_clients;
+        for (Client *client : clients)
+            if (client->socket)
+                client->socket->disconnectFromHost();
+    }
 
 private:
     struct Client
@@ -43,8 +80,34 @@ private:
         State state;
     };
 
-    void accept();
-    void readFrom(Client *client);
+    void accept()
+    {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            auto *client = new Client { socket, {} };
+            m_clients.append(client);
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            QObject::connect(socket, &QTcpSocket::readyRead, m_owner,
+                             [this, client] { readFrom(client); });
+            QObject::connect(socket, &QTcpSocket::disconnected, m_owner, [this, client] {
+                m_clients.removeOne(client);
+                if (client->socket)
+                    client->socket->deleteLater();
+                delete client;
+            });
+            if (m_handlers.connected)
+                m_handlers.connected();
+        }
+    }
+
+    void readFrom(Client *client)
+    {
+        const QByteArray data = client->socket->readAll();
+        if (data.isEmpty())
+            return;
+        const QByteArray reply = m_handlers.read(client->state, data);
+        if (!reply.isEmpty() && client->socket)
+            client->socket->write(reply);
+    }
 
     QObject *m_owner;
     Handlers m_handlers;
@@ -52,80 +115,3 @@ private:
     QTimer m_lifetime;
     QList<Client *> m_clients;
 };
-
-template<typename State>
-LoopbackServer<State>::LoopbackServer(QObject *owner, Handlers handlers)
-    : m_owner(owner)
-    , m_handlers(std::move(handlers))
-{
-    QObject::connect(&m_server, &QTcpServer::newConnection, owner, [this] { accept(); });
-    m_server.listen(QHostAddress::LocalHost, 0);
-    m_lifetime.setSingleShot(true);
-    QObject::connect(&m_lifetime, &QTimer::timeout, owner, [this] {
-        m_server.close();
-        dropClients();
-    });
-    m_lifetime.start(60'000);
-}
-
-template<typename State>
-LoopbackServer<State>::~LoopbackServer()
-{
-    // The sockets are the server's children; take them down before their signals can reach
-    // a half-destroyed fake.
-    for (Client *client : std::as_const(m_clients)) {
-        if (client->socket) {
-            client->socket->disconnect(m_owner);
-            delete client->socket;
-        }
-        delete client;
-    }
-}
-
-template<typename State>
-void LoopbackServer<State>::sendRaw(const QByteArray &bytes)
-{
-    for (Client *client : std::as_const(m_clients))
-        if (client->socket)
-            client->socket->write(bytes);
-}
-
-template<typename State>
-void LoopbackServer<State>::dropClients()
-{
-    const auto clients = m_clients;
-    for (Client *client : clients)
-        if (client->socket)
-            client->socket->disconnectFromHost();
-}
-
-template<typename State>
-void LoopbackServer<State>::accept()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *client = new Client { socket, {} };
-        m_clients.append(client);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        QObject::connect(socket, &QTcpSocket::readyRead, m_owner,
-                         [this, client] { readFrom(client); });
-        QObject::connect(socket, &QTcpSocket::disconnected, m_owner, [this, client] {
-            m_clients.removeOne(client);
-            if (client->socket)
-                client->socket->deleteLater();
-            delete client;
-        });
-        if (m_handlers.connected)
-            m_handlers.connected();
-    }
-}
-
-template<typename State>
-void LoopbackServer<State>::readFrom(Client *client)
-{
-    const QByteArray data = client->socket->readAll();
-    if (data.isEmpty())
-        return;
-    const QByteArray reply = m_handlers.read(client->state, data);
-    if (!reply.isEmpty() && client->socket)
-        client->socket->write(reply);
-}
