@@ -1,4 +1,5 @@
 #include "Controllers/RouterDiscovery.h"
+#include "FakeServiceBrowser.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -6,63 +7,8 @@
 
 namespace {
 
-struct FakeBackend;
-
-// Stands in for the daemon: the test decides what each browser reports.
-class FakeBrowser final : public ServiceBrowser
-{
-public:
-    FakeBrowser(QString type, FakeBackend *backend)
-        : m_type(std::move(type))
-        , m_backend(backend)
-    { }
-    ~FakeBrowser() override;
-
-    void start() override { m_started = true; }
-    void cancel() override;
-
-    void publish(const QList<BonjourService> &all) { reportResults(all); }
-    void fail(const QString &error) { reportState(State::failed, error); }
-
-    QString m_type;
-    FakeBackend *m_backend;
-    bool m_started = false;
-};
-
-struct FakeBackend
-{
-    QList<FakeBrowser *> browsers; // owned by the discovery under test; null once destroyed
-    int made = 0;
-    int cancelled = 0;
-
-    ServiceBrowserFactory factory()
-    {
-        return [this](const QString &type) {
-            auto browser = std::make_unique<FakeBrowser>(type, this);
-            browsers.append(browser.get());
-            ++made;
-            return browser;
-        };
-    }
-    FakeBrowser *latest(const QString &type) const
-    {
-        for (qsizetype i = browsers.size() - 1; i >= 0; --i) {
-            if (browsers[i] && browsers[i]->m_type == type)
-                return browsers[i];
-        }
-        return nullptr;
-    }
-};
-
-FakeBrowser::~FakeBrowser()
-{
-    m_backend->browsers.replace(m_backend->browsers.indexOf(this), nullptr);
-}
-
-void FakeBrowser::cancel()
-{
-    ++m_backend->cancelled;
-}
+using FakeBrowser = FakeServiceBrowser;
+using FakeBackend = FakeServiceBrowsers;
 
 const QString kBlackmagic = QStringLiteral("_blackmagic._tcp");
 const QString kVideohub = QStringLiteral("_videohub._tcp");

@@ -1,5 +1,6 @@
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
+#include "FakeServiceBrowser.h"
 #include "Views/AccentSwatches.h"
 #include "Views/RouterEditor.h"
 
@@ -19,34 +20,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct FakeNetwork;
-
-// Stands in for the mDNS daemon: the test decides what each browser reports.
-class FakeBrowser final : public ServiceBrowser
-{
-public:
-    FakeBrowser(QString type, FakeNetwork *network)
-        : m_type(std::move(type))
-        , m_network(network)
-    { }
-    ~FakeBrowser() override;
-
-    void start() override { m_started = true; }
-    void cancel() override;
-
-    void publish(const QList<BonjourService> &all) { reportResults(all); }
-    void fail(const QString &error) { reportState(State::failed, error); }
-
-    QString m_type;
-    FakeNetwork *m_network;
-    bool m_started = false;
-};
+using FakeBrowser = FakeServiceBrowser;
 
 // The browsers the editor made, and a resolver whose answer the test releases.
 struct FakeNetwork
 {
-    QList<FakeBrowser *> browsers; // null once destroyed
-    int cancelled = 0;
+    FakeServiceBrowsers browsers;
     QList<RouterDiscovery::Device> resolving;
     RouterDiscovery::ResolveCompletion pending;
     QPointer<QObject> pendingContext;
@@ -54,11 +33,7 @@ struct FakeNetwork
     RouterEditor::Options options()
     {
         RouterEditor::Options o;
-        o.browserFactory = [this](const QString &type) {
-            auto browser = std::make_unique<FakeBrowser>(type, this);
-            browsers.append(browser.get());
-            return browser;
-        };
+        o.browserFactory = browsers.factory();
         o.resolver = [this](const RouterDiscovery::Device &device, double, QObject *context,
                             RouterDiscovery::ResolveCompletion done) {
             resolving.append(device);
@@ -70,19 +45,9 @@ struct FakeNetwork
 
     FakeBrowser *videohubBrowser() const
     {
-        for (FakeBrowser *browser : browsers) {
-            if (browser && browser->m_type == QLatin1String("_videohub._tcp"))
-                return browser;
-        }
-        return nullptr;
+        return browsers.latest(QStringLiteral("_videohub._tcp"));
     }
-    int started() const
-    {
-        int n = 0;
-        for (FakeBrowser *browser : browsers)
-            n += browser && browser->m_started;
-        return n;
-    }
+    int started() const { return browsers.started(); }
     // Answers the resolution in flight, as the real resolver would: never to a context
     // that has gone.
     void answer(std::optional<RouterDiscovery::Endpoint> endpoint)
@@ -91,16 +56,6 @@ struct FakeNetwork
             done(endpoint);
     }
 };
-
-FakeBrowser::~FakeBrowser()
-{
-    m_network->browsers.replace(m_network->browsers.indexOf(this), nullptr);
-}
-
-void FakeBrowser::cancel()
-{
-    ++m_network->cancelled;
-}
 
 QList<BonjourService> hubs(const QStringList &names)
 {
@@ -587,7 +542,7 @@ void TestEditor::closingEndsBrowsingAndTheResolution()
     const RouterConnection before = editor.model().draft();
 
     editor.reject();
-    QCOMPARE(m_network.cancelled, 2);
+    QCOMPARE(m_network.browsers.cancelled, 2);
     m_network.answer(RouterDiscovery::Endpoint { QStringLiteral("10.0.0.5"), 9990 });
     QCOMPARE(editor.model().draft(), before);
     QCOMPARE(editor.model().resolvingDevice(), QString());
@@ -600,7 +555,7 @@ void TestEditor::destroyingAnOpenSheetEndsBrowsing()
     editor->show();
     QTRY_COMPARE(m_network.started(), 2);
     delete editor;
-    QCOMPARE(m_network.cancelled, 2);
+    QCOMPARE(m_network.browsers.cancelled, 2);
 
     // A sheet closed before browsing could start never browses.
     RouterEditor brief(*store, std::nullopt, m_network.options());

@@ -2,6 +2,7 @@
 #include "App/QuorvelApp.h"
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
+#include "FakeServiceBrowser.h"
 #include "FeedServer.h"
 #include "Support/Analytics.h"
 #include "Theme/Controls.h"
@@ -26,20 +27,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A browser that never finds anything: no editor in these tests may browse the real network.
-class SilentBrowser final : public ServiceBrowser
-{
-public:
-    void start() override { }
-    void cancel() override { }
-};
-
 RouterEditor::Options quietEditor()
 {
+    // No editor in these tests may browse the real network.
+    static FakeServiceBrowsers browsers;
     RouterEditor::Options options;
-    options.browserFactory = [](const QString &) {
-        return std::make_unique<SilentBrowser>();
-    };
+    options.browserFactory = browsers.factory();
     options.resolver = [](const RouterDiscovery::Device &, double, QObject *,
                           RouterDiscovery::ResolveCompletion) {
     };
@@ -82,6 +75,26 @@ struct Rig
         return o;
     }
 };
+
+// Usage events to a closed loopback port.
+Analytics::Options closedAnalytics()
+{
+    Analytics::Options options;
+    options.endpoint = QUrl(QStringLiteral("http://127.0.0.1:9/api/send"));
+    return options;
+}
+
+// The application on the rig's files and drivers, the feed on a closed loopback port.
+QuorvelApp::Options appOptions(Rig &rig, const QList<RouterConnection> &routers,
+                               Analytics &analytics)
+{
+    QuorvelApp::Options options;
+    options.store = rig.options(routers);
+    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
+    options.editor = quietEditor();
+    options.analytics = &analytics;
+    return options;
+}
 
 QStringList actionTexts(const QMenu *menu)
 {
@@ -494,12 +507,7 @@ void TestShell::launchEventGoesOutBeforeAnyWindow()
     Analytics analytics(analyticsOptions);
     analytics.setEnabled(true);
 
-    QuorvelApp::Options options;
-    options.store = rig.options({});
-    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
-    options.editor = quietEditor();
-    options.analytics = &analytics;
-    QuorvelApp app(options);
+    QuorvelApp app(appOptions(rig, {}, analytics));
     QVERIFY(analytics.isHeartbeatRunning());
     QVERIFY(!app.mainWindow());
     QTRY_COMPARE(collector.requests(), 1);
@@ -510,17 +518,10 @@ void TestShell::launchEventGoesOutBeforeAnyWindow()
 void TestShell::aboutTwiceShowsOneWindow()
 {
     Rig rig;
-    Analytics::Options analyticsOptions;
-    analyticsOptions.endpoint = QUrl(QStringLiteral("http://127.0.0.1:9/api/send"));
-    Analytics analytics(analyticsOptions);
+    Analytics analytics(closedAnalytics());
     analytics.setEnabled(false);
-
-    QuorvelApp::Options options;
-    options.store = rig.options({ router(QStringLiteral("R"), RouterVendor::simulator) });
-    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
-    options.editor = quietEditor();
-    options.analytics = &analytics;
-    QuorvelApp app(options);
+    QuorvelApp app(
+        appOptions(rig, { router(QStringLiteral("R"), RouterVendor::simulator) }, analytics));
     MainWindow *window = app.showMainWindow();
     QCOMPARE(window->size(), QSize(1180, 760));
 
@@ -547,17 +548,10 @@ void TestShell::aboutTwiceShowsOneWindow()
 void TestShell::checkForUpdatesFollowsTheUpdater()
 {
     Rig rig;
-    Analytics::Options analyticsOptions;
-    analyticsOptions.endpoint = QUrl(QStringLiteral("http://127.0.0.1:9/api/send"));
-    Analytics analytics(analyticsOptions);
+    Analytics analytics(closedAnalytics());
     analytics.setEnabled(false);
-
-    QuorvelApp::Options options;
-    options.store = rig.options({});
-    options.updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/appcast.xml"));
+    QuorvelApp::Options options = appOptions(rig, {}, analytics);
     options.updater.timeoutMs = 200;
-    options.editor = quietEditor();
-    options.analytics = &analytics;
     QuorvelApp app(options);
     MainWindow *window = app.showMainWindow();
     QAction *check = window->checkForUpdatesAction();
