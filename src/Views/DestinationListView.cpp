@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAbstractListModel>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <array>
+#include <cmath>
 #include <functional>
 #include <utility>
 
@@ -261,13 +264,104 @@ private:
 
 namespace {
 
+// Eases the marks of rows in and out: hover over 0.12 s, focus and staging on a spring of
+// response 0.5 s and damping 0.85. A row is tracked by its port index once it has been drawn,
+// so it keeps its marks while the list changes around it; rows never drawn cost nothing.
+class RowAnimator
+{
+public:
+    enum Channel { current, pending, hover, channelCount };
+
+    explicit RowAnimator(QWidget *viewport)
+        : m_viewport(viewport)
+    {
+        m_clock.start();
+        m_tick.setInterval(16);
+        QObject::connect(&m_tick, &QTimer::timeout, viewport, [this] {
+            if (!std::exchange(m_moving, false)) {
+                m_tick.stop();
+                return;
+            }
+            m_viewport->update();
+        });
+    }
+
+    // How much of a channel a row shows now (0…1), given where it is heading.
+    qreal value(int port, Channel channel, bool on)
+    {
+        const qint64 now = m_clock.elapsed();
+        Track &track = m_rows[port][channel];
+        if (!track.seen) {
+            // First drawn as it is: nothing to ease from.
+            track = { true, on, on ? 1.0 : 0.0, -kSettled };
+        } else if (track.target != on) {
+            track.from = track.at(now, channel);
+            track.target = on;
+            track.start = now;
+        }
+        if (now - track.start < (channel == hover ? 120 : kSettled)) {
+            m_moving = true;
+            if (!m_tick.isActive())
+                m_tick.start();
+        }
+        return std::clamp(track.at(now, channel), 0.0, 1.0);
+    }
+
+private:
+    static constexpr qint64 kSettled = 1000; // ms; the spring is at rest well before
+
+    struct Track
+    {
+        bool seen = false;
+        bool target = false;
+        qreal from = 0;
+        qint64 start = 0;
+
+        qreal at(qint64 now, Channel channel) const
+        {
+            const qreal t = (now - start) / 1000.0;
+            const qreal to = target ? 1.0 : 0.0;
+            qreal progress = 1;
+            if (channel == hover) {
+                const qreal linear = std::min<qreal>(1, t / 0.12);
+                progress = 1 - (1 - linear) * (1 - linear);
+            } else if (t < kSettled / 1000.0) {
+                // Under-damped spring from rest: response 0.5 s, damping fraction 0.85.
+                constexpr qreal omega = 2 * M_PI / 0.5;
+                constexpr qreal zeta = 0.85;
+                const qreal damped = omega * std::sqrt(1 - zeta * zeta);
+                progress = 1
+                    - std::exp(-zeta * omega * t)
+                        * (std::cos(damped * t) + zeta * omega / damped * std::sin(damped * t));
+            }
+            return from + (to - from) * progress;
+        }
+    };
+
+    QWidget *m_viewport;
+    QElapsedTimer m_clock;
+    QTimer m_tick;
+    bool m_moving = false;
+    QHash<int, std::array<Track, channelCount>> m_rows;
+};
+
+QColor mixed(const QColor &from, const QColor &to, qreal amount)
+{
+    const auto mix = [amount](float a, float b) {
+        return a + (b - a) * float(amount);
+    };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()),
+                            mix(from.blueF(), to.blueF()), mix(from.alphaF(), to.alphaF()));
+}
+
 // Draws one row: number badge, title over detail, lock and check marks, fill and outline.
 class RowDelegate final : public QStyledItemDelegate
 {
 public:
-    RowDelegate(QColor tint, QObject *parent)
+    RowDelegate(QColor tint, RowAnimator &animator, QObject *parent)
         : QStyledItemDelegate(parent)
         , m_tint(tint)
+        , m_animator(animator)
     { }
 
     QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override
@@ -282,10 +376,14 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
-        const bool current = index.data(Role::CurrentRole).toBool();
-        const bool pending = index.data(Role::PendingRole).toBool();
+        const int port = index.data(Role::PortIndexRole).toInt();
+        const qreal current
+            = m_animator.value(port, RowAnimator::current, index.data(Role::CurrentRole).toBool());
+        const qreal pending
+            = m_animator.value(port, RowAnimator::pending, index.data(Role::PendingRole).toBool());
+        const qreal hovering
+            = m_animator.value(port, RowAnimator::hover, option.state & QStyle::State_MouseOver);
         const bool locked = index.data(Role::LockedRole).toBool();
-        const bool hovering = option.state & QStyle::State_MouseOver;
         const QVariant detail = index.data(Role::DetailRole);
         const auto badge = Badge(index.data(Role::BadgeRole).toInt());
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
@@ -293,19 +391,21 @@ public:
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
 
+        // Fill: staged over focused over hovered, each fading as the one above comes in.
         const QRectF row = QRectF(rowRect(option.rect)).adjusted(0.5, 0.5, -0.5, -0.5);
-        QColor fill = Qt::transparent;
-        if (pending)
-            fill = Theme::withAlpha(m_tint, 0.18);
-        else if (current)
-            fill = Theme::withAlpha(m_tint, 0.12);
-        else if (hovering)
-            fill = Theme::withAlpha(Theme::quaternaryFill(), 0.6 * 1.6);
+        const qreal marked = std::max(current, pending);
         painter->setPen(Qt::NoPen);
-        painter->setBrush(fill);
-        painter->drawRoundedRect(row, 11, 11);
-        if (pending) {
-            painter->setPen(QPen(m_tint, 2));
+        if (hovering * (1 - marked) > 0.01) {
+            painter->setBrush(Theme::withAlpha(Theme::quaternaryFill(), hovering * (1 - marked)));
+            painter->drawRoundedRect(row, 11, 11);
+        }
+        const qreal tintAlpha = 0.18 * pending + 0.12 * current * (1 - pending);
+        if (tintAlpha > 0.005) {
+            painter->setBrush(Theme::withAlpha(m_tint, tintAlpha));
+            painter->drawRoundedRect(row, 11, 11);
+        }
+        if (pending > 0.01) {
+            painter->setPen(QPen(Theme::withAlpha(m_tint, pending), 2));
             painter->setBrush(Qt::NoBrush);
             painter->drawRoundedRect(row.adjusted(1, 1, -1, -1), 10, 10);
         }
@@ -313,13 +413,15 @@ public:
         // Number badge.
         const QRectF badgeBox = badgeRect(option.rect);
         painter->setPen(Qt::NoPen);
-        if (current)
-            painter->setBrush(tintGradient(badgeBox, m_tint));
-        else
-            painter->setBrush(Theme::withAlpha(Theme::quaternaryFill(), 0.5 * 2));
+        painter->setBrush(Theme::quaternaryFill());
+        painter->setOpacity(1 - current);
         painter->drawRoundedRect(badgeBox, 7, 7);
+        painter->setBrush(tintGradient(badgeBox, m_tint));
+        painter->setOpacity(current);
+        painter->drawRoundedRect(badgeBox, 7, 7);
+        painter->setOpacity(1);
         painter->setFont(badgeFont());
-        painter->setPen(current ? QColor(Qt::white) : Theme::secondaryLabel());
+        painter->setPen(mixed(Theme::secondaryLabel(), Qt::white, current));
         painter->drawText(badgeBox, Qt::AlignCenter,
                           QString::number(index.data(Role::NumberRole).toInt()));
         if (badge != Badge::none) {
@@ -337,10 +439,12 @@ public:
         // Trailing marks, right to left.
         qreal right = row.right() - 10;
         const qreal mid = row.center().y();
-        if (current && detail.isNull()) {
+        if (current > 0.01 && detail.isNull()) {
             const qreal size = 12;
+            painter->setOpacity(current);
             drawSymbol(painter, QStringLiteral("checkmark"),
                        QRectF(right - size, mid - size / 2, size, size), m_tint, dpr);
+            painter->setOpacity(1);
             right -= size + 6;
         }
         if (locked) {
@@ -400,6 +504,7 @@ private:
     }
 
     QColor m_tint;
+    RowAnimator &m_animator;
     mutable QHash<QString, QPixmap> m_symbols;
 };
 
@@ -424,7 +529,7 @@ public:
         , m_handlers(std::move(handlers))
     {
         setModel(model);
-        setItemDelegate(new RowDelegate(tint, this));
+        setItemDelegate(new RowDelegate(tint, m_animator, this));
         setUniformItemSizes(true);
         setSelectionMode(NoSelection);
         setEditTriggers(NoEditTriggers);
@@ -565,6 +670,7 @@ private:
     }
 
     PortRowsModel *m_model;
+    RowAnimator m_animator { viewport() };
     Handlers m_handlers;
     int m_clearance = GlassKit::defaultControlBarClearance;
     Hit m_pressed;
@@ -769,11 +875,13 @@ private:
     }
 
     bool subtitleShown() const { return m_subtitle->isVisibleTo(this); }
+    // A little over the advance, so that a fitting subtitle is never elided by rounding.
+    int subtitleFullWidth() const { return m_subtitle->sizeHint().width() + 2; }
 
     // The subtitle's share: its whole text, or when it may truncate just enough to read.
     int subtitleWidth(Form form) const
     {
-        const int full = m_subtitle->sizeHint().width();
+        const int full = subtitleFullWidth();
         if (m_subtitleIsPriority || form == Form::compact)
             return full;
         return std::min(full, 60);
@@ -786,7 +894,7 @@ private:
             width += kSpacing + m_title->sizeHint().width();
         if (subtitleShown())
             width += kSpacing + subtitleWidth(form);
-        width += kSpacing + 4;
+        width += kSpacing + 4 + kSpacing; // around the flexible space
         for (const HeaderButton *button : m_buttons)
             width += button->sizeFor(form == Form::compact).width() + kSpacing;
         if (form == Form::full)
@@ -824,7 +932,7 @@ private:
             place(*it, right, size);
             right -= kSpacing;
         }
-        right -= 4 - kSpacing + kSpacing; // the flexible space keeps at least 4
+        right -= 4 + kSpacing; // the flexible space keeps at least 4
 
         int left = kSide + 9 + kSpacing;
         m_title->setVisible(form != Form::compact);
@@ -836,7 +944,7 @@ private:
         if (subtitleShown()) {
             const QSize hint = m_subtitle->sizeHint();
             place(m_subtitle, left,
-                  { std::max(0, std::min(hint.width(), right - left)), hint.height() });
+                  { std::max(0, std::min(subtitleFullWidth(), right - left)), hint.height() });
         }
         updateGeometry();
         update();
