@@ -106,8 +106,6 @@ public:
         m_indices = currentIndices();
     }
 
-    PortKind kind() const { return m_kind; }
-
     int rowCount(const QModelIndex &parent = {}) const override
     {
         return parent.isValid() ? 0 : int(m_indices.size());
@@ -973,7 +971,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        QPainter(this).fillRect(rect(), Theme::withAlpha(Theme::separator(), 0.5 * 2));
+        // The theme's separator is already a light one; used as it is it reads as a hairline.
+        QPainter(this).fillRect(rect(), Theme::separator());
     }
 };
 
@@ -1014,7 +1013,7 @@ protected:
         QPainterPath shape;
         shape.addRoundedRect(card, 18, 18);
         painter.fillPath(shape, Theme::withAlpha(Theme::controlBackground(), 0.72));
-        painter.setPen(QPen(Theme::withAlpha(Theme::separator(), 0.45 * 2), 1));
+        painter.setPen(QPen(Theme::separator(), 1));
         painter.drawPath(shape);
     }
 
