@@ -2,16 +2,18 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
-#include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/Theme.h"
 
+#include <QAbstractButton>
 #include <QBoxLayout>
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
+
+#include <cmath>
 
 #include <functional>
 
@@ -42,6 +44,13 @@ void paintFloatingPanel(QPainter &painter, const QRectF &rect, qreal radius)
     painter.restore();
 }
 
+// Focus is drawn only once the operator moves it with the keyboard, not for the first
+// control that happens to take it when the window opens.
+bool showsFocusRing(const QWidget *widget)
+{
+    return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 QString portLabel(const QList<Port> &ports, int position)
 {
     if (position < 0 || position >= ports.size())
@@ -64,12 +73,61 @@ public:
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
 
+    QSize sizeHint() const override { return size(); }
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
         painter.fillRect(rect(), Theme::withAlpha(Theme::label(), 0.16));
     }
+};
+
+// One line of plain text, aligned to the trailing edge, that ends in "…" only when it is given
+// less than its full width. Its accessible name is its text.
+class TextLine final : public QWidget
+{
+public:
+    explicit TextLine(QWidget *parent)
+        : QWidget(parent)
+    {
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+
+    QString text() const { return m_text; }
+    void setText(QString text)
+    {
+        // Names come from routers: a line break must not open a second line.
+        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (text == m_text)
+            return;
+        m_text = text;
+        setAccessibleName(text);
+        updateGeometry();
+        update();
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetricsF metrics(font());
+        return { int(std::ceil(metrics.horizontalAdvance(m_text))) + 1,
+                 int(std::ceil(metrics.height())) };
+    }
+    QSize minimumSizeHint() const override { return { 0, sizeHint().height() }; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QString shown = width() >= sizeHint().width()
+            ? m_text
+            : fontMetrics().elidedText(m_text, Qt::ElideRight, width());
+        painter.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    }
+
+private:
+    QString m_text;
 };
 
 // A button drawn in one of the bar's styles: `glass` (a light capsule with a hairline, the
@@ -176,7 +234,7 @@ protected:
         else if (!enabled)
             foreground = Theme::withAlpha(foreground, 0.8);
 
-        if (hasFocus() && m_style != Style::plain) {
+        if (showsFocusRing(this) && m_style != Style::plain) {
             painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.5), 2));
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
@@ -269,7 +327,7 @@ protected:
         }
         if (!isEnabled())
             foreground = Theme::withAlpha(foreground, 0.4);
-        if (hasFocus()) {
+        if (showsFocusRing(this)) {
             painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.55), 1.5));
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
@@ -599,22 +657,20 @@ void ControlBar::build()
     auto *lines = new QVBoxLayout(text);
     lines->setContentsMargins(0, 0, 0, 0);
     lines->setSpacing(1);
-    m_stagedSource = new ElidedLabel(QString(), text);
+    m_stagedSource = new TextLine(text);
     m_stagedSource->setObjectName(QStringLiteral("stagedSource"));
     Theme::apply(m_stagedSource, Theme::TextStyle::subheadline, QFont::DemiBold);
-    m_stagedTargets = new ElidedLabel(QString(), text);
+    m_stagedTargets = new TextLine(text);
     m_stagedTargets->setObjectName(QStringLiteral("stagedTargets"));
     Theme::applySecondary(m_stagedTargets, Theme::TextStyle::caption);
-    m_emptyHint = new ElidedLabel(QString(), text);
+    m_emptyHint = new TextLine(text);
     m_emptyHint->setObjectName(QStringLiteral("emptyHint"));
     Theme::apply(m_emptyHint, Theme::TextStyle::caption);
     QPalette hintPalette = m_emptyHint->palette();
     hintPalette.setColor(QPalette::WindowText, Theme::orange());
     m_emptyHint->setPalette(hintPalette);
-    for (ElidedLabel *line : { m_stagedSource, m_stagedTargets, m_emptyHint }) {
-        line->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-        lines->addWidget(line, 0, Qt::AlignRight);
-    }
+    for (TextLine *line : { m_stagedSource, m_stagedTargets, m_emptyHint })
+        lines->addWidget(line);
     cluster->addWidget(text, 1);
 
     m_clearButton = new GlassButton(GlassButton::Style::glass, m_takeCluster);

@@ -5,12 +5,12 @@
 
 class QLabel;
 class RouterController;
-class ElidedLabel;
 
 namespace ControlBarParts {
 class SegmentedPicker;
 class GlassButton;
 class Divider;
+class TextLine;
 } // namespace ControlBarParts
 
 // How routing works for one router: the take-mode picker ("Direct" / "Take") and, in list view
@@ -125,9 +125,9 @@ private:
     QWidget *m_zoom = nullptr;
     ControlBarParts::Divider *m_takeDivider = nullptr;
     QWidget *m_takeCluster = nullptr;
-    ElidedLabel *m_stagedSource = nullptr;
-    ElidedLabel *m_stagedTargets = nullptr;
-    ElidedLabel *m_emptyHint = nullptr;
+    ControlBarParts::TextLine *m_stagedSource = nullptr;
+    ControlBarParts::TextLine *m_stagedTargets = nullptr;
+    ControlBarParts::TextLine *m_emptyHint = nullptr;
     ControlBarParts::GlassButton *m_clearButton = nullptr;
     ControlBarParts::GlassButton *m_takeButton = nullptr;
 

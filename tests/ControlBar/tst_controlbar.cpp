@@ -1,5 +1,4 @@
 #include "ControllerRig.h"
-#include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Views/ControlBar.h"
 
@@ -41,7 +40,7 @@ QStringList segmentTexts(const QWidget *picker)
 
 QString textOf(const QWidget *root, const char *name)
 {
-    return part<ElidedLabel>(root, name)->text();
+    return part(root, name)->accessibleName();
 }
 
 // Every route the controller sent to the router, in order.
