@@ -8,7 +8,6 @@
 #include <QAbstractButton>
 #include <QBoxLayout>
 #include <QEvent>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
@@ -20,29 +19,13 @@
 namespace {
 
 constexpr int barMaximumWidth = 820;
-constexpr int barInsetX = 16;
-constexpr int barInsetY = 9;
+constexpr int barInsetX = GlassKit::floatingPanelInsets.left();
+constexpr int barInsetY = GlassKit::floatingPanelInsets.top();
 constexpr int barCornerRadius = 22;
 constexpr int rowSpacing = 14;
 constexpr int stackSpacing = 10;
 constexpr int controlHeight = 28;
 constexpr int symbolSize = 14;
-
-// The floating look shared by the workspace's panels: a translucent fill and a 1-point
-// outline inside the edge in the separator colour at 0.6 opacity.
-void paintFloatingPanel(QPainter &painter, const QRectF &rect, qreal radius)
-{
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(rect, radius, radius);
-    painter.fillPath(shape, Theme::withAlpha(Theme::controlBackground(), 0.84));
-    const QRectF inner = rect.adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(Theme::withAlpha(Theme::separator(), 0.6), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(inner, radius - 0.5, radius - 0.5);
-    painter.restore();
-}
 
 // Focus is drawn only once the operator moves it with the keyboard, not for the first
 // control that happens to take it when the window opens.
@@ -132,12 +115,12 @@ private:
 
 // A button drawn in one of the bar's styles: `glass` (a light capsule with a hairline, the
 // foreground in a colour of choice), `prominent` (a capsule filled with the tint, white
-// foreground) or `plain` (the symbol alone). The text is drawn literally, never read as a
+// foreground). The text is drawn literally, never read as a
 // mnemonic.
 class GlassButton final : public QAbstractButton
 {
 public:
-    enum class Style { glass, prominent, plain };
+    enum class Style { glass, prominent };
 
     GlassButton(Style style, QWidget *parent)
         : QAbstractButton(parent)
@@ -163,7 +146,7 @@ public:
     QString label() const { return m_text; }
     QString symbol() const { return m_symbol; }
 
-    // The foreground of a glass or plain button; the fill of a prominent one.
+    // The foreground of a glass button; the fill of a prominent one.
     void setColor(const QColor &color)
     {
         if (color == m_color)
@@ -173,12 +156,8 @@ public:
     }
     QColor color() const { return m_color; }
 
-    void setFixedSide(int side) { m_side = side; }
-
     QSize sizeHint() const override
     {
-        if (m_side > 0)
-            return { m_side, m_side };
         if (m_text.isEmpty())
             return { controlHeight, controlHeight };
         const int textWidth = fontMetrics().horizontalAdvance(m_text);
@@ -221,20 +200,13 @@ protected:
             foreground = Qt::white;
             break;
         }
-        case Style::plain:
-            if (hovered || pressed) {
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(Theme::withAlpha(Theme::label(), pressed ? 0.12 : 0.06));
-                painter.drawRoundedRect(frame.adjusted(3, 3, -3, -3), 7, 7);
-            }
-            break;
         }
         if (!enabled && m_style != Style::prominent)
             foreground = Theme::withAlpha(foreground, 0.35);
         else if (!enabled)
             foreground = Theme::withAlpha(foreground, 0.8);
 
-        if (showsFocusRing(this) && m_style != Style::plain) {
+        if (showsFocusRing(this)) {
             painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.5), 2));
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
@@ -263,7 +235,6 @@ private:
     QString m_text;
     QString m_symbol;
     QColor m_color;
-    int m_side = 0;
 };
 
 // One segment of a SegmentedPicker.
@@ -455,51 +426,13 @@ using namespace ControlBarParts;
 
 namespace {
 
-// The cell-size stepper, bare for embedding in the bar: "minus" and "plus" around a grid
-// symbol, moving the shared cell size by one step within its bounds.
+// The cell-size stepper, bare inside the bar, on the shared "matrixCellSize" default.
 QWidget *makeZoomControl(QWidget *parent)
 {
-    using GlassKit::MatrixCellSize;
-    auto *control = new QWidget(parent);
+    using namespace GlassKit;
+    auto *control = new MatrixZoomControl(true, MatrixCellSize::shared(), minimumMatrixCellSize,
+                                          maximumMatrixCellSize, parent);
     control->setObjectName(QStringLiteral("zoomControl"));
-    control->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    auto *row = new QHBoxLayout(control);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(2);
-
-    const auto makeStep = [control](const QString &symbol, const QString &name) {
-        auto *button = new GlassButton(GlassButton::Style::plain, control);
-        button->setContent(QString(), symbol);
-        button->setFixedSide(34);
-        button->setAccessibleName(name);
-        button->setToolTip(name);
-        return button;
-    };
-    GlassButton *smaller = makeStep(QStringLiteral("minus"), QStringLiteral("Smaller cells"));
-    auto *grid = new QLabel(control);
-    grid->setPixmap(Symbols::pixmap(QStringLiteral("square.grid.3x3.fill"), 13,
-                                    Theme::secondaryLabel(), control->devicePixelRatioF()));
-    grid->setAccessibleName(QString());
-    GlassButton *larger = makeStep(QStringLiteral("plus"), QStringLiteral("Larger cells"));
-    row->addWidget(smaller);
-    row->addWidget(grid);
-    row->addWidget(larger);
-
-    MatrixCellSize &size = MatrixCellSize::shared();
-    const auto refresh = [smaller, larger, &size] {
-        smaller->setEnabled(size.value() > GlassKit::minimumMatrixCellSize);
-        larger->setEnabled(size.value() < GlassKit::maximumMatrixCellSize);
-    };
-    QObject::connect(smaller, &QAbstractButton::clicked, control, [&size] {
-        size.setValue(
-            std::max(GlassKit::minimumMatrixCellSize, size.value() - GlassKit::matrixCellStep));
-    });
-    QObject::connect(larger, &QAbstractButton::clicked, control, [&size] {
-        size.setValue(
-            std::min(GlassKit::maximumMatrixCellSize, size.value() + GlassKit::matrixCellStep));
-    });
-    QObject::connect(&size, &MatrixCellSize::valueChanged, control, refresh);
-    refresh();
     return control;
 }
 
@@ -529,7 +462,7 @@ RoutingModeCluster::RoutingModeCluster(RouterController &controller, bool standa
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *row = new QHBoxLayout(this);
     if (standalone)
-        row->setContentsMargins(barInsetX, barInsetY, barInsetX, barInsetY);
+        row->setContentsMargins(GlassKit::floatingPanelInsets);
     else
         row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
@@ -595,7 +528,7 @@ void RoutingModeCluster::paintEvent(QPaintEvent *)
     if (!m_standalone)
         return;
     QPainter painter(this);
-    paintFloatingPanel(painter, QRectF(rect()), height() / 2.0);
+    GlassKit::paintFloatingPanel(painter, QRectF(rect()));
 }
 
 // --- ControlBar ----------------------------------------------------------------------------
@@ -975,7 +908,7 @@ bool ControlBar::event(QEvent *event)
 void ControlBar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    paintFloatingPanel(painter, QRectF(m_barRect), barCornerRadius);
+    GlassKit::paintFloatingPanel(painter, QRectF(m_barRect), barCornerRadius);
 }
 
 void ControlBar::resizeEvent(QResizeEvent *event)
