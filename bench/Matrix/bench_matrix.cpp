@@ -1,0 +1,150 @@
+// Drawing costs of the crosspoint matrix on large routers. Goals on 1024×1024: a full viewport
+// (1400×900) painted in well under a frame (16 ms) at every zoom step, so scrolling stays
+// smooth; a route change repaints one row only and costs a small fraction of a full paint.
+#include "ControllerRig.h"
+#include "Views/CrosspointMatrixView.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QtTest>
+
+namespace {
+
+constexpr int kSize = 1024;
+
+RouterState routedState(int size)
+{
+    RouterState state = makeState(size, size, 2);
+    for (int level = 0; level < 2; ++level) {
+        LevelRouting &routing = state.routing[level];
+        for (int d = 0; d < size; ++d)
+            routing.insert(d, (d * 37 + level) % size);
+    }
+    for (int d = 0; d < size; d += 9)
+        state.lockedDestinations.insert(d);
+    for (int s = 0; s < size; s += 3)
+        state.inputStatus.insert(s, InputSignalStatus { s % 2 == 0, QStringLiteral("1080p50") });
+    return state;
+}
+
+// Adds up the area the viewport repaints.
+class PaintCounter final : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *viewport) { viewport->installEventFilter(this); }
+    qint64 pixels = 0;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            for (const QRect &rect : static_cast<QPaintEvent *>(event)->region())
+                pixels += qint64(rect.width()) * rect.height();
+        }
+        return false;
+    }
+};
+
+struct Bench
+{
+    Bench(int size, double cell)
+    {
+        driver = &rig.connectWith(routedState(size));
+        view = std::make_unique<CrosspointMatrixView>(*rig.controller, cell, 5, 1600);
+        view->resize(1400, 900);
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            qFatal("the matrix was never shown");
+        ControllerRig::settle();
+        view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum() / 2);
+        view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+        ControllerRig::settle();
+    }
+
+    ControllerRig rig;
+    FakeRouterDriver *driver = nullptr;
+    std::unique_ptr<CrosspointMatrixView> view;
+};
+
+} // namespace
+
+class BenchMatrix : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fullViewport_data();
+    void fullViewport();
+    void scrollStep();
+    void routeChange();
+};
+
+void BenchMatrix::fullViewport_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<double>("cell");
+    QTest::newRow("40x40 cells, 44") << 40 << 44.0;
+    QTest::newRow("1024x1024 field, 30") << kSize << 30.0;
+    QTest::newRow("1024x1024 field, 44") << kSize << 44.0;
+    QTest::newRow("1024x1024 field, 68") << kSize << 68.0;
+}
+
+void BenchMatrix::fullViewport()
+{
+    QFETCH(int, size);
+    QFETCH(double, cell);
+    Bench bench(size, cell);
+    QWidget *viewport = bench.view->viewport();
+    QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QBENCHMARK
+    {
+        viewport->render(&image);
+    }
+}
+
+void BenchMatrix::scrollStep()
+{
+    // One wheel step down and right, drawn as the window would draw it.
+    Bench bench(kSize, 44);
+    QScrollBar *h = bench.view->horizontalScrollBar();
+    QScrollBar *v = bench.view->verticalScrollBar();
+    int step = 0;
+    QBENCHMARK
+    {
+        const int delta = (++step % 2) ? 49 : -49;
+        h->setValue(h->value() + delta);
+        v->setValue(v->value() + delta);
+        bench.view->viewport()->repaint();
+    }
+}
+
+void BenchMatrix::routeChange()
+{
+    // A route reported by the router, applied and repainted: one row of the viewport.
+    Bench bench(kSize, 44);
+    PaintCounter counter(bench.view->viewport());
+    const int firstRow = int((bench.view->verticalScrollBar()->value()) / 49) + 2;
+    int round = 0;
+    QBENCHMARK
+    {
+        const int destination = firstRow + round % 10;
+        bench.driver->emitEvent(
+            RouterDriverEvent::makeRouteChanged(0, destination, (destination + ++round) % kSize));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    const qint64 full = qint64(bench.view->viewport()->width()) * bench.view->viewport()->height();
+    qInfo("route change: %d paints, %.1f %% of the viewport each", counter.paints,
+          counter.paints ? 100.0 * counter.pixels / counter.paints / full : 0.0);
+    QVERIFY(counter.paints > 0);
+    QVERIFY(counter.pixels / counter.paints < full / 10);
+}
+
+QTEST_MAIN(BenchMatrix)
+#include "bench_matrix.moc"

@@ -1,0 +1,156 @@
+#pragma once
+
+// The crosspoint matrix's private pieces: its geometry, the per-row data it derives from the
+// controller, the one crosspoint action, and the painter that draws headers and crosspoints.
+// Only CrosspointMatrixView uses them.
+
+#include "Model/RouterModels.h"
+
+#include <QColor>
+#include <QFont>
+#include <QHash>
+#include <QPixmap>
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+
+#include <functional>
+#include <optional>
+
+class QPainter;
+class RouterController;
+
+namespace Crosspoint {
+
+// Limits of a cell size that can still be drawn; a stored size outside 30…68 is drawn as it
+// is, but one that is not a number, not positive or absurdly large is brought back here.
+inline constexpr double smallestDrawableCell = 4;
+inline constexpr double largestDrawableCell = 512;
+double drawableCellSize(double size);
+double drawableGap(double gap);
+
+// The design's point sizes as fonts of the application's family (a point is a pixel here,
+// plus one, as in Theme).
+QFont systemFont(double points, QFont::Weight weight);
+
+// Width of the destination header column from the labels it shows: widest label at the row
+// header's font, rounded up, plus 72, within 138…260.
+double destinationColumnWidth(const QList<Port> &destinations);
+// Height of the header row from the source labels at the column header's font, rounded up,
+// plus 44, within 104…230.
+double headerRowHeight(const QList<Port> &sources);
+
+// Where everything sits, in content coordinates (before scrolling).
+struct Geometry
+{
+    double cell = 44;
+    double gap = 5;
+    double destWidth = 138;
+    double headerHeight = 104;
+    double clearance = 96;
+    int columns = 0; // visible sources
+    int rows = 0; // visible destinations
+
+    double pitch() const { return cell + gap; }
+    // Top-left of the first crosspoint: right of the row headers, below the header row.
+    QPointF fieldOrigin() const { return { destWidth + gap, headerHeight + gap }; }
+    // The crosspoint field alone, zero wide or high without ports.
+    QSizeF fieldSize() const;
+    // Header row, rows and the padding (24 trailing, the clearance at the bottom).
+    QSizeF contentSize() const;
+    // Crosspoint (column, row) in field coordinates.
+    QRectF cellRect(int column, int row) const;
+
+    // The crosspoint under a point in field coordinates, by pitch: none in a gap or outside.
+    // A point on a cell's far edge still belongs to it.
+    std::optional<QPoint> hit(QPointF fieldPoint) const;
+    // The column or row whose band (cell wide, gaps excluded) holds a field coordinate.
+    std::optional<int> columnAt(double fieldX) const;
+    std::optional<int> rowAt(double fieldY) const;
+};
+
+// What one destination row shows.
+struct RowData
+{
+    Port dest;
+    std::optional<int> routed; // source on the primary level
+    QString routedLabel; // its label, or "—"
+    bool offPanelFeed = false; // fed from a source the active sub-panel hides
+    bool locked = false;
+    bool isPendingDest = false;
+};
+// `panelActive`: a sub-panel is active (read once per redraw by the caller).
+RowData rowData(const RouterController &controller, const Port &destination, bool panelActive);
+
+// The source armed for the pending destination, if both are set.
+std::optional<int> armedSource(const RouterController &controller);
+
+// A click on crosspoint (source, destination): staged in confirm mode (replacing any group
+// staging, lock not tested), taken at once otherwise (the controller refuses a locked one).
+void crosspointAction(RouterController &controller, int source, int destination);
+
+// The hover help of a source header, from its input status.
+QString signalHelp(const RouterState &state, const Port &source);
+
+// How one crosspoint looks in the per-cell form.
+struct CellLook
+{
+    bool connected = false;
+    bool pending = false;
+    bool highlighted = false;
+    bool locked = false;
+    double hover = 0; // 0 resting … 1 hovered
+};
+
+// Draws the matrix's parts; keeps its fonts and the symbol pixmaps it has drawn.
+class Painter final
+{
+public:
+    Painter();
+
+    // Drop cached symbols (palette or screen changed).
+    void reset();
+
+    void cell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint);
+    // One crosspoint of the drawn field, as the field form draws it.
+    void canvasCell(QPainter &p, const QRectF &rect, bool routedHere, bool washed, bool pending,
+                    bool rowLocked, const QColor &tint);
+    void rowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint);
+    void columnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
+                      const std::optional<InputSignalStatus> &signal, const QColor &tint);
+    void corner(QPainter &p, const QRectF &rect);
+    // Backdrop of the header row and of the pinned header column.
+    void headerBand(QPainter &p, const QRectF &rect);
+
+private:
+    // Shapes drawn once per look, tint and size, then copied: a viewport of crosspoints is
+    // hundreds of identical antialiased rounded squares.
+    struct SpriteKey
+    {
+        quint32 look = 0;
+        QRgb tint = 0;
+        QSize size; // hundredths of a point
+        bool operator==(const SpriteKey &) const = default;
+    };
+    friend size_t qHash(const SpriteKey &key, size_t seed)
+    {
+        return qHashMulti(seed, key.look, key.tint, key.size.width(), key.size.height());
+    }
+    void drawSprite(QPainter &p, const QRectF &rect, quint32 look, const QColor &tint,
+                    const std::function<void(QPainter &, const QRectF &)> &draw);
+
+    void drawCell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint);
+    QPixmap symbol(QPainter &p, const QString &name, int size, const QColor &color);
+
+    QFont m_destLabel;
+    QFont m_routedLabel;
+    QFont m_destNumber;
+    QFont m_sourceLabel;
+    QFont m_sourceNumber;
+    QFont m_cornerLabel;
+    QHash<QString, QPixmap> m_symbols;
+    QHash<SpriteKey, QPixmap> m_sprites;
+    qreal m_spriteRatio = 0;
+};
+
+} // namespace Crosspoint

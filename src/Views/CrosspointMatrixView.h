@@ -1,0 +1,177 @@
+#pragma once
+
+#include "Model/RouterModels.h"
+
+#include <QAbstractScrollArea>
+#include <QPoint>
+#include <QRect>
+
+#include <memory>
+#include <optional>
+
+class QMenu;
+class QVariantAnimation;
+class RouterController;
+
+namespace Crosspoint {
+class Painter;
+struct Geometry;
+} // namespace Crosspoint
+
+// The matrix presentation of the routing workspace: the visible sources (of the active
+// sub-panel, or all) as columns, the visible destinations as rows, one crosspoint each showing
+// whether that source feeds that destination on the controller's primary level.
+//
+//     auto *matrix = new CrosspointMatrixView(controller,
+//                                             GlassKit::MatrixCellSize::shared().value(),
+//                                             5, 1600, parent);
+//     matrix->followSharedCellSize(); // tracks the "matrixCellSize" user default
+//     matrix->setControlBarClearance(clearance);
+//
+// The whole matrix is painted by this one widget, only where it is exposed, so a router of
+// 1024×1024 ports scrolls as freely as a small one; the header row, the column of destination
+// headers and the corner stay pinned while the crosspoints scroll beneath them. With at most
+// `hoverCellLimit` crosspoints, each one reacts to hovering and has the full look (gradient,
+// border, lock mark); above it they are drawn plainly. A route, lock or signal change repaints
+// only that destination's row or that source's column.
+//
+// Clicks go straight to the controller: a crosspoint stages its route in confirm mode and
+// takes it in immediate mode, whatever the routing direction; a destination header arms that
+// destination (confirm mode only); a double click on either header, or its context menu,
+// starts a rename through controller.beginRename(), and the creator shows the rename alert
+// while controller.renameTarget() is set. The view keeps no routing state of its own.
+class CrosspointMatrixView final : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    // `cellSize`: the crosspoint edge in points (the "matrixCellSize" default, 44); `gap`: the
+    // space between crosspoints and headers (the workspace passes 5); `hoverCellLimit`: the
+    // most crosspoints that still get hover feedback (the workspace passes 1600). The
+    // controller must outlive the view.
+    CrosspointMatrixView(RouterController &controller, double cellSize, double gap,
+                         int hoverCellLimit, QWidget *parent = nullptr);
+    ~CrosspointMatrixView() override;
+
+    // The crosspoint edge as given. Sizes outside the zoom control's 30…68 are drawn as they
+    // are; one that cannot be drawn (not a number, below 4, above 512) is drawn at the
+    // nearest drawable size. A change resizes everything with a short animation, keeping the
+    // crosspoint at the top-left corner in view.
+    double cellSize() const { return m_cellSize; }
+    void setCellSize(double size);
+    // Follow GlassKit::MatrixCellSize::shared() from now on, starting with its current value.
+    void followSharedCellSize();
+
+    // Bottom space kept free under the floating control bar
+    // (default GlassKit::defaultControlBarClearance).
+    int controlBarClearance() const { return m_clearance; }
+    void setControlBarClearance(int clearance);
+
+    double gap() const { return m_gap; }
+    int hoverCellLimit() const { return m_hoverCellLimit; }
+
+    // --- What the view shows, derived from the controller ------------------------------
+    // Per-cell form (with hover) while sources × destinations ≤ hoverCellLimit.
+    bool usesCells() const;
+    // Width of the destination header column and height of the header row, from the
+    // visible labels.
+    double destWidth() const;
+    double headerHeight() const;
+    // A source header's hover help: "Double-click to rename", "No signal", "Signal present"
+    // or "Signal: <format>".
+    QString signalHelp(const Port &source) const;
+    // The crosspoint under the pointer in the per-cell form, as (column, row) positions in
+    // the visible lists; none in the drawn form.
+    std::optional<QPoint> hoveredCell() const;
+
+    // Where things are drawn now, in viewport coordinates (scrolling and pinning applied);
+    // empty for positions outside the visible lists.
+    QRect cellRect(int column, int row) const;
+    QRect sourceHeaderRect(int column) const;
+    QRect destinationHeaderRect(int row) const;
+
+    // The context menu of whatever lies at a viewport position (a source or destination
+    // header), or null; the caller owns it.
+    QMenu *contextMenu(const QPoint &position);
+
+    // A source header's "Route to Selected Destination": the crosspoint action for that
+    // source and the pending destination; nothing without one.
+    void routeToPendingDestination(int sourceIndex);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    // What a viewport position lands on.
+    struct Target
+    {
+        enum Kind { none, corner, sourceHeader, destinationHeader, crosspoint };
+        Kind kind = none;
+        int column = -1; // position in the visible sources
+        int row = -1; // position in the visible destinations
+
+        bool operator==(const Target &) const = default;
+    };
+
+    void bind();
+    void invalidateLayout();
+    void ensureLayout() const;
+    void applyScrollRanges();
+    void showCellSize(double shown);
+    Target targetAt(const QPoint &position) const;
+    QPointF scrollOffset() const;
+
+    void updateRowOf(int destinationIndex);
+    void updateColumnOf(int sourceIndex);
+    void updateRow(int row);
+    void updateColumn(int column);
+    void stagingChanged();
+    void setHovered(const std::optional<QPoint> &cell);
+
+    void paintCells(QPainter &p, const QRect &exposed) const;
+    void paintField(QPainter &p, const QRect &exposed) const;
+    void paintRowHeaders(QPainter &p, const QRect &exposed) const;
+    void paintHeaderRow(QPainter &p, const QRect &exposed) const;
+    double hoverAmount(QPoint cell) const;
+
+    RouterController &m_controller;
+    double m_cellSize;
+    double m_shownCell; // the drawable size drawn now, mid-animation too
+    double m_gap;
+    int m_hoverCellLimit;
+    int m_clearance;
+    bool m_followsShared = false;
+    QVariantAnimation *m_cellAnimation = nullptr;
+
+    mutable bool m_layoutDirty = false;
+    mutable std::unique_ptr<Crosspoint::Geometry> m_geometry;
+    std::unique_ptr<Crosspoint::Painter> m_painter;
+
+    // The staging last drawn, so that a change repaints only the rows and columns it touches.
+    std::optional<int> m_shownPendingDestination;
+    std::optional<int> m_shownArmedSource;
+    // A fine-grained state signal already repainted what changed; skip the stateChanged
+    // that follows it.
+    bool m_stateChangeHandled = false;
+
+    Target m_pressed;
+    bool m_swallowRelease = false;
+    std::optional<QPoint> m_hovered;
+    double m_hoverIn = 0;
+    std::optional<QPoint> m_unhovered;
+    double m_hoverOut = 0;
+    QVariantAnimation *m_hoverInAnimation = nullptr;
+    QVariantAnimation *m_hoverOutAnimation = nullptr;
+};

@@ -1,0 +1,559 @@
+// The crosspoint matrix driven as an operator would: clicks, double clicks, context menus and
+// hovering on the drawn matrix, checked by what reaches the controller.
+#include "ControllerRig.h"
+#include "Theme/GlassKit.h"
+#include "Views/CrosspointCells.h"
+#include "Views/CrosspointMatrixView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr double kCell = 44;
+constexpr double kGap = 5;
+constexpr int kHoverLimit = 1600;
+
+// Remembers what the viewport repainted.
+class PaintRecorder final : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget *viewport) { viewport->installEventFilter(this); }
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
+
+struct MatrixRig
+{
+    explicit MatrixRig(int sources, int destinations, double cell = kCell)
+        : MatrixRig(makeState(sources, destinations), cell)
+    { }
+
+    explicit MatrixRig(const RouterState &state, double cell = kCell)
+    {
+        driver = &rig.connectWith(state);
+        view = std::make_unique<CrosspointMatrixView>(controller(), cell, kGap, kHoverLimit);
+        view->resize(1400, 1000);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        ControllerRig::settle();
+    }
+
+    RouterController &controller() { return *rig.controller; }
+    QWidget *viewport() { return view->viewport(); }
+
+    QPoint cellCentre(int column, int row) { return view->cellRect(column, row).center(); }
+    void click(QPoint at) { QTest::mouseClick(viewport(), Qt::LeftButton, {}, at); }
+    void doubleClick(QPoint at) { QTest::mouseDClick(viewport(), Qt::LeftButton, {}, at); }
+    void moveTo(QPoint at)
+    {
+        QMouseEvent move(QEvent::MouseMove, at, viewport()->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport(), &move);
+    }
+    QStringList menuTexts(QPoint at)
+    {
+        std::unique_ptr<QMenu> menu(view->contextMenu(at));
+        QStringList texts;
+        if (menu) {
+            for (QAction *action : menu->actions())
+                texts.append(action->text());
+        }
+        return texts;
+    }
+    void triggerMenu(QPoint at, int item)
+    {
+        std::unique_ptr<QMenu> menu(view->contextMenu(at));
+        QVERIFY(menu);
+        menu->actions().at(item)->trigger();
+        ControllerRig::settle();
+    }
+
+    ControllerRig rig;
+    FakeRouterDriver *driver = nullptr;
+    std::unique_ptr<CrosspointMatrixView> view;
+};
+
+} // namespace
+
+class TestMatrix : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crosspointClick_data();
+    void crosspointClick();
+    void lockedDestination();
+    void drawnFieldHitTest();
+    void hoverLimit();
+    void destinationHeader();
+    void sourceHeader();
+    void routeToPendingDestination();
+    void headerSizes();
+    void rowData();
+    void signalHelp();
+    void cellSizes();
+    void clearanceAndPinning();
+    void routeChangeRepaintsOneRow();
+};
+
+void TestMatrix::crosspointClick_data()
+{
+    // The routing direction never changes what a crosspoint does; the take mode does, and so
+    // does the form (per-cell or drawn) in which it is shown.
+    QTest::addColumn<TakeMode>("mode");
+    QTest::addColumn<RoutingDirection>("direction");
+    QTest::addColumn<int>("size");
+    for (const int size : { 8, 64 }) {
+        const QByteArray form = size == 8 ? " cells" : " drawn";
+        QTest::newRow("immediate, destination-led" + form)
+            << TakeMode::immediate << RoutingDirection::destinationLed << size;
+        QTest::newRow("immediate, source-led" + form)
+            << TakeMode::immediate << RoutingDirection::sourceLed << size;
+        QTest::newRow("confirm, destination-led" + form)
+            << TakeMode::confirm << RoutingDirection::destinationLed << size;
+        QTest::newRow("confirm, source-led" + form)
+            << TakeMode::confirm << RoutingDirection::sourceLed << size;
+    }
+}
+
+void TestMatrix::crosspointClick()
+{
+    QFETCH(TakeMode, mode);
+    QFETCH(RoutingDirection, direction);
+    QFETCH(int, size);
+    MatrixRig m(size, size);
+    RouterController &c = m.controller();
+    QCOMPARE(m.view->usesCells(), size == 8);
+    c.setDirection(direction);
+    c.setTakeMode(mode);
+    if (direction == RoutingDirection::sourceLed) {
+        c.focusSource(1);
+        c.setPendingDestinations({ 1, 2 });
+    }
+
+    m.click(m.cellCentre(3, 7));
+    ControllerRig::settle();
+
+    if (mode == TakeMode::immediate) {
+        QCOMPARE(c.state().source(7, 0), std::optional<int>(3));
+        QCOMPARE(m.rig.usage->takes, 1);
+        QCOMPARE(m.driver->count(FakeRouterDriver::Command::takeAll), 1);
+    } else {
+        QCOMPARE(c.state().source(7, 0), std::nullopt);
+        QCOMPARE(c.pendingDestinations(), QSet<int>());
+        QCOMPARE(c.pendingDestination(), std::optional<int>(7));
+        QCOMPARE(c.pendingSource(), std::optional<int>(3));
+        QCOMPARE(m.rig.usage->takes, 0);
+        // Take sends what the matrix staged.
+        c.confirmTake();
+        ControllerRig::settle();
+        QCOMPARE(c.state().source(7, 0), std::optional<int>(3));
+    }
+}
+
+void TestMatrix::lockedDestination()
+{
+    RouterState state = makeState(8, 8);
+    state.lockedDestinations = { 7 };
+    MatrixRig m(state);
+    RouterController &c = m.controller();
+
+    m.click(m.cellCentre(3, 7));
+    ControllerRig::settle();
+    QCOMPARE(c.state().source(7, 0), std::nullopt);
+    QCOMPARE(c.lastError(), std::optional<QString>(QStringLiteral("D8 is locked.")));
+
+    // Confirm mode stages it anyway; the lock holds when the take is sent.
+    c.setLastError(std::nullopt);
+    c.setTakeMode(TakeMode::confirm);
+    m.click(m.cellCentre(3, 7));
+    QCOMPARE(c.pendingDestination(), std::optional<int>(7));
+    QCOMPARE(c.pendingSource(), std::optional<int>(3));
+    c.confirmTake();
+    ControllerRig::settle();
+    QCOMPARE(c.state().source(7, 0), std::nullopt);
+    QCOMPARE(c.lastError(), std::optional<QString>(QStringLiteral("D8 is locked.")));
+}
+
+void TestMatrix::drawnFieldHitTest()
+{
+    MatrixRig m(41, 40);
+    RouterController &c = m.controller();
+    QVERIFY(!m.view->usesCells());
+    c.setTakeMode(TakeMode::confirm);
+    const QPoint origin = m.view->cellRect(0, 0).topLeft();
+    const auto clickField = [&](int x, int y) {
+        c.clearPending();
+        m.click(origin + QPoint(x, y));
+        return c.pendingDestination()
+            ? std::optional<QPoint>(QPoint(*c.pendingSource(), *c.pendingDestination()))
+            : std::nullopt;
+    };
+
+    // Pitch 49: 44 is still the first cell's far edge, 45…48 the gap, 49 the next column.
+    QCOMPARE(clickField(44, 10), std::optional<QPoint>(QPoint(0, 0)));
+    QCOMPARE(clickField(45, 10), std::nullopt);
+    QCOMPARE(clickField(48, 10), std::nullopt);
+    QCOMPARE(clickField(49, 10), std::optional<QPoint>(QPoint(1, 0)));
+    QCOMPARE(clickField(10, 46), std::nullopt);
+    QCOMPARE(clickField(10, 98 + 3), std::optional<QPoint>(QPoint(0, 2)));
+    // Right of the last column (41 × 49 − 5 = 2004 wide) nothing is hit.
+    m.view->horizontalScrollBar()->setValue(m.view->horizontalScrollBar()->maximum());
+    const QRect last = m.view->cellRect(40, 0);
+    c.clearPending();
+    m.click(last.center());
+    QCOMPARE(c.pendingSource(), std::optional<int>(40));
+    c.clearPending();
+    m.click(QPoint(last.right() + 10, last.center().y()));
+    QCOMPARE(c.pendingDestination(), std::nullopt);
+}
+
+void TestMatrix::hoverLimit()
+{
+    // 40 × 40 = 1600 crosspoints still get hover feedback.
+    {
+        MatrixRig m(40, 40);
+        QVERIFY(m.view->usesCells());
+        m.moveTo(m.cellCentre(2, 5));
+        QCOMPARE(m.view->hoveredCell(), std::optional<QPoint>(QPoint(2, 5)));
+        m.moveTo(m.cellCentre(3, 5));
+        QCOMPARE(m.view->hoveredCell(), std::optional<QPoint>(QPoint(3, 5)));
+        // The gap between cells and the headers are not crosspoints.
+        m.moveTo(m.view->cellRect(3, 5).topRight() + QPoint(3, 0));
+        QCOMPARE(m.view->hoveredCell(), std::nullopt);
+        m.moveTo(m.view->destinationHeaderRect(5).center());
+        QCOMPARE(m.view->hoveredCell(), std::nullopt);
+        m.moveTo(m.cellCentre(1, 1));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(m.viewport(), &leave);
+        QCOMPARE(m.view->hoveredCell(), std::nullopt);
+    }
+    // 40 × 41 = 1640 are drawn as one field, without hover.
+    {
+        MatrixRig m(40, 41);
+        QVERIFY(!m.view->usesCells());
+        m.moveTo(m.cellCentre(2, 5));
+        QCOMPARE(m.view->hoveredCell(), std::nullopt);
+
+        // A sub-panel small enough brings hover back; leaving it ends hover again.
+        SubPanel panel = makePanel(QStringLiteral("Few"), { 0, 1, 2 }, { 0, 1, 2 });
+        m.controller().savePanel(panel);
+        m.controller().setActivePanelID(panel.id);
+        QVERIFY(m.view->usesCells());
+        m.moveTo(m.cellCentre(2, 1));
+        QCOMPARE(m.view->hoveredCell(), std::optional<QPoint>(QPoint(2, 1)));
+        m.controller().setActivePanelID(std::nullopt);
+        QVERIFY(!m.view->usesCells());
+        QCOMPARE(m.view->hoveredCell(), std::nullopt);
+    }
+    // The product is taken without overflow.
+    {
+        ControllerRig rig;
+        rig.connectWith(makeState(3, 3));
+        CrosspointMatrixView none(*rig.controller, kCell, kGap, -1);
+        QVERIFY(!none.usesCells());
+        CrosspointMatrixView all(*rig.controller, kCell, kGap, std::numeric_limits<int>::max());
+        QVERIFY(all.usesCells());
+    }
+}
+
+void TestMatrix::destinationHeader()
+{
+    RouterState state = makeState(8, 8);
+    state.destinations[4].label = QStringLiteral("VTR & Record");
+    MatrixRig m(state);
+    RouterController &c = m.controller();
+    const QPoint header = m.view->destinationHeaderRect(4).center();
+    const std::optional<int> focused = c.selectedDestination();
+
+    // Immediate mode: a single click changes nothing.
+    m.click(header);
+    QCOMPARE(c.pendingDestination(), std::nullopt);
+    QCOMPARE(c.selectedDestination(), focused);
+
+    // Confirm mode: it arms the destination and drops the armed source.
+    c.setTakeMode(TakeMode::confirm);
+    c.setPendingDestination(1);
+    c.setPendingSource(2);
+    m.click(header);
+    QCOMPARE(c.pendingDestination(), std::optional<int>(4));
+    QCOMPARE(c.pendingSource(), std::nullopt);
+
+    // A double click renames; the creator shows the alert.
+    m.doubleClick(header);
+    QCOMPARE(c.renameTarget(), std::optional<PortRef>(PortRef { PortKind::destination, 4 }));
+    QCOMPARE(c.renameDraft(), QStringLiteral("VTR & Record"));
+    c.setRenameTarget(std::nullopt);
+
+    QCOMPARE(m.menuTexts(header),
+             QStringList({ QStringLiteral("Rename Destination\u2026"), QStringLiteral("Lock") }));
+    m.triggerMenu(header, 1);
+    QVERIFY(c.state().isLocked(4));
+    QCOMPARE(m.menuTexts(header).value(1), QStringLiteral("Unlock"));
+    m.triggerMenu(header, 1);
+    QVERIFY(!c.state().isLocked(4));
+    m.triggerMenu(header, 0);
+    QCOMPARE(c.renameTarget(), std::optional<PortRef>(PortRef { PortKind::destination, 4 }));
+}
+
+void TestMatrix::sourceHeader()
+{
+    MatrixRig m(8, 8);
+    RouterController &c = m.controller();
+    c.setTakeMode(TakeMode::confirm);
+    c.setPendingDestination(2);
+    const QPoint header = m.view->sourceHeaderRect(5).center();
+
+    m.click(header);
+    QCOMPARE(c.pendingSource(), std::nullopt);
+    QCOMPARE(c.renameTarget(), std::nullopt);
+
+    m.doubleClick(header);
+    QCOMPARE(c.renameTarget(), std::optional<PortRef>(PortRef { PortKind::source, 5 }));
+    QCOMPARE(c.renameDraft(), QStringLiteral("S6"));
+    c.setRenameTarget(std::nullopt);
+
+    QCOMPARE(m.menuTexts(header), QStringList { QStringLiteral("Rename Source\u2026") });
+    m.triggerMenu(header, 0);
+    QCOMPARE(c.renameTarget(), std::optional<PortRef>(PortRef { PortKind::source, 5 }));
+
+    // The corner and the empty band right of the last column have no menu.
+    QCOMPARE(m.menuTexts(QPoint(10, 10)), QStringList());
+    QCOMPARE(m.menuTexts(QPoint(m.view->sourceHeaderRect(7).right() + 20, 10)), QStringList());
+}
+
+void TestMatrix::routeToPendingDestination()
+{
+    MatrixRig m(8, 8);
+    RouterController &c = m.controller();
+
+    m.view->routeToPendingDestination(3);
+    QCOMPARE(c.state().source(6, 0), std::nullopt);
+    QCOMPARE(c.pendingSource(), std::nullopt);
+
+    c.setTakeMode(TakeMode::confirm);
+    c.setPendingDestination(6);
+    m.view->routeToPendingDestination(3);
+    QCOMPARE(c.pendingDestination(), std::optional<int>(6));
+    QCOMPARE(c.pendingSource(), std::optional<int>(3));
+    QCOMPARE(c.state().source(6, 0), std::nullopt);
+
+    c.setTakeMode(TakeMode::immediate);
+    c.setPendingDestination(6);
+    m.view->routeToPendingDestination(2);
+    ControllerRig::settle();
+    QCOMPARE(c.state().source(6, 0), std::optional<int>(2));
+}
+
+void TestMatrix::headerSizes()
+{
+    // Short labels give the minimum sizes, long ones the maximum.
+    ControllerRig rig;
+    RouterState state = makeState(2, 2);
+    rig.connectWith(state);
+    CrosspointMatrixView view(*rig.controller, kCell, kGap, kHoverLimit);
+    QCOMPARE(view.destWidth(), 138.0);
+    QCOMPARE(view.headerHeight(), 104.0);
+
+    const QString longLabel = QStringLiteral("A very long label for a port that no column fits");
+    rig.controller->rename(PortKind::destination, 1, longLabel);
+    rig.controller->rename(PortKind::source, 0, longLabel);
+    QCOMPARE(view.destWidth(), 260.0);
+    QCOMPARE(view.headerHeight(), 230.0);
+
+    // Between the bounds: the widest label, rounded up, plus 72 (or 44).
+    const QString medium = QStringLiteral("Camera 12 ISO");
+    rig.controller->rename(PortKind::destination, 1, medium);
+    rig.controller->rename(PortKind::source, 0, medium + medium);
+    const double destinationLabel = std::ceil(
+        QFontMetricsF(Crosspoint::systemFont(12.5, QFont::DemiBold)).horizontalAdvance(medium));
+    QVERIFY(destinationLabel + 72 > 138);
+    QCOMPARE(view.destWidth(), destinationLabel + 72);
+    const double sourceLabel = std::ceil(QFontMetricsF(Crosspoint::systemFont(11, QFont::Medium))
+                                             .horizontalAdvance(medium + medium));
+    QCOMPARE(view.headerHeight(), std::clamp(sourceLabel + 44, 104.0, 230.0));
+
+    // A sub-panel without ports leaves the minimum sizes.
+    SubPanel empty = makePanel(QStringLiteral("Empty"), {}, {});
+    rig.controller->savePanel(empty);
+    rig.controller->setActivePanelID(empty.id);
+    QCOMPARE(view.destWidth(), 138.0);
+    QCOMPARE(view.headerHeight(), 104.0);
+    QVERIFY(view.cellRect(0, 0).isEmpty());
+    QVERIFY(view.sourceHeaderRect(0).isEmpty());
+}
+
+void TestMatrix::rowData()
+{
+    RouterState state = makeState(4, 4);
+    state.routing[0] = { { 0, 2 }, { 1, 9 }, { 3, 0 } };
+    state.lockedDestinations = { 3 };
+    ControllerRig rig;
+    rig.connectWith(state);
+    RouterController &c = *rig.controller;
+    const QList<Port> &destinations = c.visibleDestinations();
+
+    Crosspoint::RowData routed = Crosspoint::rowData(c, destinations[0], false);
+    QCOMPARE(routed.routed, std::optional<int>(2));
+    QCOMPARE(routed.routedLabel, QStringLiteral("S3"));
+    QVERIFY(!routed.offPanelFeed && !routed.locked && !routed.isPendingDest);
+    // A source the router does not have: no label, but the route still counts.
+    Crosspoint::RowData beyond = Crosspoint::rowData(c, destinations[1], false);
+    QCOMPARE(beyond.routed, std::optional<int>(9));
+    QCOMPARE(beyond.routedLabel, QStringLiteral("\u2014"));
+    QCOMPARE(Crosspoint::rowData(c, destinations[2], false).routedLabel, QStringLiteral("\u2014"));
+    QVERIFY(Crosspoint::rowData(c, destinations[3], false).locked);
+
+    // With a sub-panel of sources 0 and 1, destination 0 (fed from 2) is fed from off-panel;
+    // destination 3 (fed from 0) is not, nor is an unrouted one.
+    SubPanel panel = makePanel(QStringLiteral("Half"), { 0, 1 }, { 0, 2, 3 });
+    c.savePanel(panel);
+    c.setActivePanelID(panel.id);
+    const QList<Port> &shown = c.visibleDestinations();
+    QVERIFY(Crosspoint::rowData(c, shown[0], true).offPanelFeed);
+    QVERIFY(!Crosspoint::rowData(c, shown[1], true).offPanelFeed);
+    QVERIFY(!Crosspoint::rowData(c, shown[2], true).offPanelFeed);
+    QVERIFY(!Crosspoint::rowData(c, shown[0], false).offPanelFeed);
+
+    c.setTakeMode(TakeMode::confirm);
+    c.selectDestination(2);
+    QVERIFY(Crosspoint::rowData(c, shown[1], true).isPendingDest);
+    QCOMPARE(Crosspoint::armedSource(c), std::nullopt);
+    c.setPendingSource(1);
+    QCOMPARE(Crosspoint::armedSource(c), std::optional<int>(1));
+    c.setPendingDestination(std::nullopt);
+    QCOMPARE(Crosspoint::armedSource(c), std::nullopt);
+}
+
+void TestMatrix::signalHelp()
+{
+    RouterState state = makeState(4, 1);
+    state.inputStatus.insert(1, InputSignalStatus { false, std::nullopt });
+    state.inputStatus.insert(2, InputSignalStatus { true, std::nullopt });
+    state.inputStatus.insert(3, InputSignalStatus { true, QStringLiteral("1080i50") });
+    ControllerRig rig;
+    rig.connectWith(state);
+    CrosspointMatrixView view(*rig.controller, kCell, kGap, kHoverLimit);
+    const QList<Port> &sources = rig.controller->visibleSources();
+    QCOMPARE(view.signalHelp(sources[0]), QStringLiteral("Double-click to rename"));
+    QCOMPARE(view.signalHelp(sources[1]), QStringLiteral("No signal"));
+    QCOMPARE(view.signalHelp(sources[2]), QStringLiteral("Signal present"));
+    QCOMPARE(view.signalHelp(sources[3]), QStringLiteral("Signal: 1080i50"));
+    ControllerRig::settle();
+    QCOMPARE(view.accessibleName(), QStringLiteral("Crosspoint grid, 4 sources by 1 destination"));
+}
+
+void TestMatrix::cellSizes()
+{
+    ControllerRig rig;
+    rig.connectWith(makeState(4, 4));
+    CrosspointMatrixView view(*rig.controller, 44, kGap, kHoverLimit);
+    view.resize(800, 600);
+    QCOMPARE(view.cellRect(1, 0).left() - view.cellRect(0, 0).left(), 49);
+
+    // Outside the zoom range is drawn as stored; undrawable sizes are drawn at a floor.
+    view.setCellSize(80);
+    QCOMPARE(view.cellRect(0, 0).width(), 80);
+    view.setCellSize(12);
+    QCOMPARE(view.cellRect(0, 0).width(), 12);
+    for (const double broken : { 0.0, -30.0 }) {
+        view.setCellSize(broken);
+        QCOMPARE(view.cellSize(), broken);
+        QCOMPARE(view.cellRect(0, 0).width(), int(Crosspoint::smallestDrawableCell));
+    }
+    view.setCellSize(std::nan(""));
+    QCOMPARE(view.cellRect(0, 0).width(), 44);
+    view.setCellSize(1e12);
+    QCOMPARE(view.cellRect(0, 0).width(), int(Crosspoint::largestDrawableCell));
+
+    // Following the shared user default.
+    GlassKit::MatrixCellSize &shared = GlassKit::MatrixCellSize::shared();
+    shared.setValue(50);
+    view.followSharedCellSize();
+    QCOMPARE(view.cellSize(), 50.0);
+    shared.setValue(56);
+    QCOMPARE(view.cellSize(), 56.0);
+    QCOMPARE(view.cellRect(0, 0).width(), 56);
+}
+
+void TestMatrix::clearanceAndPinning()
+{
+    MatrixRig m(60, 60);
+    CrosspointMatrixView &view = *m.view;
+    QCOMPARE(view.controlBarClearance(), GlassKit::defaultControlBarClearance);
+    const int bottom = view.verticalScrollBar()->maximum();
+    view.setControlBarClearance(140);
+    QCOMPARE(view.verticalScrollBar()->maximum(), bottom + 140 - 96);
+
+    // Scrolled both ways, the headers stay at the edges and keep their clicks.
+    view.horizontalScrollBar()->setValue(300);
+    view.verticalScrollBar()->setValue(400);
+    QCOMPARE(view.destinationHeaderRect(20).left(), 0);
+    QCOMPARE(view.sourceHeaderRect(20).top(), 0);
+    QCOMPARE(view.cellRect(20, 20).left(), 138 + 5 + 20 * 49 - 300);
+    QCOMPARE(view.cellRect(20, 20).top(), 104 + 5 + 20 * 49 - 400);
+
+    RouterController &c = m.controller();
+    c.setTakeMode(TakeMode::confirm);
+    // Cells scrolled under the pinned column are not clickable through it.
+    const QRect header = view.destinationHeaderRect(12);
+    m.click(header.center());
+    QCOMPARE(c.pendingDestination(), std::optional<int>(12));
+    QCOMPARE(c.pendingSource(), std::nullopt);
+    // Nor under the pinned header row.
+    m.click(QPoint(view.cellRect(10, 0).center().x(), 20));
+    QCOMPARE(c.pendingSource(), std::nullopt);
+    QVERIFY(view.cellRect(10, 0).bottom() < 0);
+}
+
+void TestMatrix::routeChangeRepaintsOneRow()
+{
+    MatrixRig m(64, 64);
+    PaintRecorder recorder(m.viewport());
+    ControllerRig::settle();
+    recorder.painted = QRegion();
+
+    m.driver->emitEvent(RouterDriverEvent::makeRouteChanged(0, 5, 9));
+    ControllerRig::settle();
+    QCOMPARE(m.controller().state().source(5, 0), std::optional<int>(9));
+    const QRect row = m.view->destinationHeaderRect(5);
+    QVERIFY(!recorder.painted.isEmpty());
+    QVERIFY(recorder.painted.boundingRect().top() >= row.top() - 3);
+    QVERIFY(recorder.painted.boundingRect().bottom() <= row.bottom() + 3);
+
+    // A route on another level shows nowhere.
+    recorder.painted = QRegion();
+    m.driver->emitEvent(RouterDriverEvent::makeRouteChanged(1, 6, 9));
+    ControllerRig::settle();
+    QVERIFY(recorder.painted.isEmpty());
+
+    // Arming a crosspoint repaints its row and its column only.
+    recorder.painted = QRegion();
+    m.controller().setTakeMode(TakeMode::confirm);
+    m.click(m.cellCentre(2, 3));
+    ControllerRig::settle();
+    const QRect column = m.view->sourceHeaderRect(2);
+    const QRegion expected = QRegion(0, m.view->destinationHeaderRect(3).top() - 3,
+                                     m.viewport()->width(), int(kCell) + 6)
+        + QRegion(column.left() - 3, 0, column.width() + 6, m.viewport()->height());
+    QVERIFY(!recorder.painted.isEmpty());
+    QVERIFY((recorder.painted - expected).isEmpty());
+}
+
+QTEST_MAIN(TestMatrix)
+#include "tst_matrix.moc"
