@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
+#include <QVariantAnimation>
 
 #include <cmath>
 
@@ -32,6 +33,23 @@ constexpr int symbolSize = 14;
 bool showsFocusRing(const QWidget *widget)
 {
     return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+constexpr int springDuration = 600;
+
+// An underdamped spring (response 0.5 s, damping fraction 0.85) over the
+// animation's duration; it overshoots by well under a percent and rests at 1.
+qreal springProgress(qreal progress)
+{
+    if (progress >= 1)
+        return 1;
+    constexpr double response = 0.5;
+    constexpr double damping = 0.85;
+    const double omega = 2 * M_PI / response;
+    const double omegaD = omega * std::sqrt(1 - damping * damping);
+    const double t = progress * springDuration / 1000.0;
+    const double decay = std::exp(-damping * omega * t);
+    return 1 - decay * (std::cos(omegaD * t) + damping * omega / omegaD * std::sin(omegaD * t));
 }
 
 QString portLabel(const QList<Port> &ports, int position)
@@ -540,6 +558,16 @@ ControlBar::ControlBar(RouterController &controller, QWidget *parent)
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+
+    // A spring of response 0.5 s and damping 0.85, as the workspace's other moves.
+    m_frameAnimation = new QVariantAnimation(this);
+    m_frameAnimation->setDuration(springDuration);
+    QEasingCurve spring;
+    spring.setCustomType(springProgress);
+    m_frameAnimation->setEasingCurve(spring);
+    connect(m_frameAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { setPaintedRect(value.toRectF()); });
+
     build();
     bind();
     refresh();
@@ -641,12 +669,20 @@ void ControlBar::bind()
             &ControlBar::onPrimaryLevelChanged);
     for (auto signal :
          { &RouterController::stateChanged, &RouterController::viewModeChanged,
-           &RouterController::takeModeChanged, &RouterController::routingDirectionChanged,
-           &RouterController::primaryLevelChanged, &RouterController::breakawayLevelsChanged,
-           &RouterController::pendingDestinationChanged, &RouterController::pendingSourceChanged,
-           &RouterController::pendingDestinationsChanged,
+           &RouterController::routingDirectionChanged, &RouterController::primaryLevelChanged,
+           &RouterController::breakawayLevelsChanged, &RouterController::pendingSourceChanged,
            &RouterController::selectedSourceChanged }) {
         connect(controller, signal, this, &ControlBar::refresh);
+    }
+    // A change of take mode or of the staged destinations moves the bar's edges on a spring.
+    for (auto signal :
+         { &RouterController::takeModeChanged, &RouterController::pendingDestinationChanged,
+           &RouterController::pendingDestinationsChanged }) {
+        connect(controller, signal, this, [this] {
+            m_springNext = true;
+            refresh();
+            m_springNext = false;
+        });
     }
 }
 
@@ -880,8 +916,36 @@ void ControlBar::relayout()
            m_takeCluster }) {
         part->setVisible(placed.contains(part));
     }
+    moveFrame();
+}
+
+void ControlBar::moveFrame()
+{
+    const QRectF target(m_barRect);
+    if (m_springNext && isVisible() && !m_paintedRect.isEmpty() && m_paintedRect != target) {
+        // Only the sides travel: the height follows the layout at once.
+        const QRectF start(m_paintedRect.left(), target.top(), m_paintedRect.width(),
+                           target.height());
+        m_frameAnimation->stop();
+        m_frameAnimation->setStartValue(start);
+        m_frameAnimation->setEndValue(target);
+        m_frameAnimation->start();
+        return;
+    }
+    if (m_frameAnimation->state() == QAbstractAnimation::Running) {
+        // A layout pass during the spring keeps it going, towards the new frame.
+        m_frameAnimation->setEndValue(target);
+        return;
+    }
+    setPaintedRect(target);
+}
+
+void ControlBar::setPaintedRect(const QRectF &rect)
+{
+    m_paintedRect = rect;
     // Clicks beside the bar reach the routing content underneath.
-    setMask(m_barRect.isEmpty() ? QRegion(0, 0, 1, 1) : QRegion(m_barRect));
+    const QRect covered = rect.toAlignedRect().united(m_barRect);
+    setMask(covered.isEmpty() ? QRegion(0, 0, 1, 1) : QRegion(covered));
     update();
 }
 
@@ -908,7 +972,7 @@ bool ControlBar::event(QEvent *event)
 void ControlBar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    GlassKit::paintFloatingPanel(painter, QRectF(m_barRect), barCornerRadius);
+    GlassKit::paintFloatingPanel(painter, m_paintedRect, barCornerRadius);
 }
 
 void ControlBar::resizeEvent(QResizeEvent *event)

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QWidget>
 
-class QLabel;
+class QVariantAnimation;
 class RouterController;
 
 namespace ControlBarParts {
@@ -114,6 +114,8 @@ private:
     QSize idealSize(const QList<Row> &rows) const;
     Placement placementFor(int width) const;
     void relayout();
+    void moveFrame();
+    void setPaintedRect(const QRectF &rect);
     void reportHeight();
     QString targetText(const QList<int> &destinations) const;
     QString emptyHint() const;
@@ -131,7 +133,10 @@ private:
     ControlBarParts::GlassButton *m_clearButton = nullptr;
     ControlBarParts::GlassButton *m_takeButton = nullptr;
 
-    QRect m_barRect;
+    QRect m_barRect; // where the bar's frame belongs
+    QRectF m_paintedRect; // where it is drawn, on its way there
+    QVariantAnimation *m_frameAnimation = nullptr;
+    bool m_springNext = false;
     bool m_hiddenByBar = false;
     int m_reportedHeight = -1;
 };
