@@ -161,8 +161,6 @@ public:
         updateGeometry();
         update();
     }
-    QString label() const { return m_text; }
-    QString symbol() const { return m_symbol; }
 
     // The foreground of a glass button; the fill of a prominent one.
     void setColor(const QColor &color)
@@ -172,7 +170,6 @@ public:
         m_color = color;
         update();
     }
-    QColor color() const { return m_color; }
 
     QSize sizeHint() const override
     {
@@ -273,8 +270,6 @@ public:
     }
 
     int value() const { return m_value; }
-    QString label() const { return m_text; }
-    bool isSelected() const { return m_selected; }
     void setSelected(bool selected)
     {
         if (selected == m_selected)
