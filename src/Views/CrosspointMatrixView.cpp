@@ -137,15 +137,14 @@ void CrosspointMatrixView::setCellSize(double size)
     m_cellAnimation->start();
 }
 
-void CrosspointMatrixView::followSharedCellSize()
+void CrosspointMatrixView::followCellSize(GlassKit::MatrixCellSize &size)
 {
-    if (m_followsShared)
+    if (m_followsCellSize)
         return;
-    m_followsShared = true;
-    GlassKit::MatrixCellSize &shared = GlassKit::MatrixCellSize::shared();
-    connect(&shared, &GlassKit::MatrixCellSize::valueChanged, this,
+    m_followsCellSize = true;
+    connect(&size, &GlassKit::MatrixCellSize::valueChanged, this,
             [this](double value) { setCellSize(value); });
-    setCellSize(shared.value());
+    setCellSize(size.value());
 }
 
 void CrosspointMatrixView::showCellSize(double shown)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/RouterModels.h"
+#include "Theme/GlassKit.h"
 
 #include <QAbstractScrollArea>
 #include <QPoint>
@@ -25,7 +26,7 @@ struct Geometry;
 //     auto *matrix = new CrosspointMatrixView(controller,
 //                                             GlassKit::MatrixCellSize::shared().value(),
 //                                             5, 1600, parent);
-//     matrix->followSharedCellSize(); // tracks the "matrixCellSize" user default
+//     matrix->followCellSize(); // tracks the "matrixCellSize" user default
 //     matrix->setControlBarClearance(clearance);
 //
 // The whole matrix is painted by this one widget, only where it is exposed, so a router of
@@ -59,8 +60,10 @@ public:
     // crosspoint at the top-left corner in view.
     double cellSize() const { return m_cellSize; }
     void setCellSize(double size);
-    // Follow GlassKit::MatrixCellSize::shared() from now on, starting with its current value.
-    void followSharedCellSize();
+    // Follow a stored cell size from now on (by default the "matrixCellSize" user default
+    // that the zoom control changes), starting with its current value. Once only: later
+    // calls change nothing. `size` must outlive the view.
+    void followCellSize(GlassKit::MatrixCellSize &size = GlassKit::MatrixCellSize::shared());
 
     // Bottom space kept free under the floating control bar
     // (default GlassKit::defaultControlBarClearance).
@@ -152,7 +155,7 @@ private:
     double m_gap;
     int m_hoverCellLimit;
     int m_clearance;
-    bool m_followsShared = false;
+    bool m_followsCellSize = false;
     QVariantAnimation *m_cellAnimation = nullptr;
 
     mutable bool m_layoutDirty = false;

@@ -481,14 +481,16 @@ void TestMatrix::cellSizes()
     view.setCellSize(1e12);
     QCOMPARE(view.cellRect(0, 0).width(), int(Crosspoint::largestDrawableCell));
 
-    // Following the shared user default.
-    GlassKit::MatrixCellSize &shared = GlassKit::MatrixCellSize::shared();
-    shared.setValue(50);
-    view.followSharedCellSize();
+    // Following a stored size, as the zoom control changes it.
+    GlassKit::MatrixCellSize stored(QString(), 50);
+    view.followCellSize(stored);
     QCOMPARE(view.cellSize(), 50.0);
-    shared.setValue(56);
+    stored.setValue(56);
     QCOMPARE(view.cellSize(), 56.0);
     QCOMPARE(view.cellRect(0, 0).width(), 56);
+    GlassKit::MatrixCellSize other(QString(), 62);
+    view.followCellSize(other);
+    QCOMPARE(view.cellSize(), 56.0);
 }
 
 void TestMatrix::clearanceAndPinning()
