@@ -299,6 +299,9 @@ void setPlainMessage(QMessageBox *box, const QString &message)
     box->setInformativeText(message);
     for (QLabel *label : box->findChildren<QLabel *>())
         label->setTextFormat(Qt::PlainText);
+    // Sentences read better on wider lines than the box picks by itself.
+    if (auto *info = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        info->setMinimumWidth(320);
 }
 
 QMessageBox *alert(const QString &objectName, const QString &title, const QString &message,
@@ -755,8 +758,10 @@ void SalvoRow::rebuildStatus(const RouterController::SalvoDiff &diff, bool activ
 
 QWidget *SalvoRow::changeLine(const Route &route)
 {
+    // The caption size in the fixed-pitch family, so the columns of ports line up.
+    const QFont caption = Theme::font(TextStyle::caption);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(Theme::pointSize(TextStyle::caption));
+    mono.setPixelSize(QFontInfo(caption).pixelSize());
 
     auto *box = new QWidget;
     box->setObjectName(QStringLiteral("changeLine"));
