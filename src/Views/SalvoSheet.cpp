@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 using Theme::TextStyle;
 
@@ -649,9 +650,21 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
 
     m_clock->setInterval(60 * 1000);
     connect(m_clock, &QTimer::timeout, this, &SalvoRow::refresh);
-    connect(&controller, &RouterController::stateChanged, this, &SalvoRow::refresh);
-    connect(&controller, &RouterController::statusChanged, this, &SalvoRow::refresh);
-    connect(&controller, &RouterController::panelsChanged, this, &SalvoRow::refresh);
+    // A burst of routing changes (a salvo fired, a router's first picture) redraws once.
+    const auto later = [this] {
+        if (std::exchange(m_refreshQueued, true))
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_refreshQueued = false;
+                refresh();
+            },
+            Qt::QueuedConnection);
+    };
+    connect(&controller, &RouterController::stateChanged, this, later);
+    connect(&controller, &RouterController::statusChanged, this, later);
+    connect(&controller, &RouterController::panelsChanged, this, later);
     refresh();
 }
 

@@ -123,6 +123,7 @@ private:
     QPushButton *m_fire = nullptr;
     QWidget *m_preview = nullptr;
     QTimer *m_clock = nullptr; // keeps the saved-time wording current
+    bool m_refreshQueued = false;
 };
 
 // The workspace's one-line strip of the current scope's salvos. A chip offers to fire its
