@@ -91,6 +91,7 @@ void ContentView::showSelectedRouter()
     const std::optional<RouterConnection> selected = m_store.selectedConnection();
     if (!selected) {
         m_detail->setCurrentWidget(m_emptyState);
+        setTitle(tr("Quorvel"));
         if (m_workspace) {
             m_detail->removeWidget(m_workspace);
             m_workspace->deleteLater();
@@ -100,12 +101,10 @@ void ContentView::showSelectedRouter()
     }
 
     ConnectionStore::ControllerPtr controller = m_store.controller(*selected);
-    // The same router keeps its workspace (and its view state) even when an edit handed it
-    // a fresh controller; another router gets a fresh workspace.
-    if (m_workspace && m_workspace->controller()->id() == selected->id) {
-        m_workspace->setController(std::move(controller));
+    // Another router, or the same one edited (which gets a fresh controller), gets a fresh
+    // workspace; the workspace holds nothing that must outlive its controller.
+    if (m_workspace && m_workspace->controller() == controller)
         return;
-    }
     if (m_workspace) {
         m_detail->removeWidget(m_workspace);
         m_workspace->deleteLater();
@@ -113,6 +112,15 @@ void ContentView::showSelectedRouter()
     m_workspace = new QuorvelView(std::move(controller));
     m_detail->addWidget(m_workspace);
     m_detail->setCurrentWidget(m_workspace);
+    setTitle(selected->name);
+}
+
+void ContentView::setTitle(const QString &title)
+{
+    if (title == m_title)
+        return;
+    m_title = title;
+    emit titleChanged();
 }
 
 void ContentView::presentEditor(const std::optional<RouterConnection> &editing)

@@ -39,14 +39,21 @@ public:
     const std::optional<RouterConnection> &editing() const { return m_editing; }
     RouterEditor *editor() const { return m_editor; }
 
+    // The window's title: the selected router's saved name (not the device name it reports).
+    QString title() const { return m_title; }
+
     // Presents the editor for `editing`, or for a new router when it is empty.
     void presentEditor(const std::optional<RouterConnection> &editing);
+
+signals:
+    void titleChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     void showSelectedRouter();
+    void setTitle(const QString &title);
     QWidget *makeEmptyState();
 
     ConnectionStore &m_store;
@@ -57,5 +64,6 @@ private:
     QWidget *m_emptyState = nullptr;
     QuorvelView *m_workspace = nullptr;
     std::optional<RouterConnection> m_editing;
+    QString m_title;
     QPointer<RouterEditor> m_editor;
 };

@@ -16,10 +16,12 @@ MainWindow::MainWindow(ConnectionStore &store, Updater &updater,
                        RouterEditor::Options editorOptions, QWidget *parent)
     : QMainWindow(parent)
 {
-    setWindowTitle(tr("Quorvel"));
     setUnifiedTitleAndToolBarOnMac(true);
     m_content = new ContentView(store, std::move(editorOptions));
     setCentralWidget(m_content);
+    setWindowTitle(m_content->title());
+    connect(m_content, &ContentView::titleChanged, this,
+            [this] { setWindowTitle(m_content->title()); });
     resize(1180, 760);
 
     QMenu *appMenu = menuBar()->addMenu(tr("&Quorvel"));

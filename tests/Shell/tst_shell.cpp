@@ -202,15 +202,15 @@ void TestShell::selectionBuildsAFreshWorkspaceOnTheCachedController()
     QCOMPARE(view.sidebar()->list()->currentRow(), 0);
     QCOMPARE(view.workspace()->controller(), controllerA);
 
-    // An edit of the selected router keeps its workspace but hands it the fresh controller.
-    QuorvelView *workspace = view.workspace();
+    // An edit of the selected router gives a workspace on the fresh controller, which it
+    // connects; the window is named after the saved router.
     RouterConnection renamed = a;
     renamed.name = QStringLiteral("A renamed");
     store.update(renamed);
-    QCOMPARE(view.workspace(), workspace);
-    QVERIFY(workspace->controller() != controllerA);
-    QCOMPARE(workspace->controller(), store.controller(renamed));
-    QCOMPARE(labelText(workspace, "routerName"), QStringLiteral("A renamed"));
+    QVERIFY(view.workspace()->controller() != controllerA);
+    QCOMPARE(view.workspace()->controller(), store.controller(renamed));
+    QCOMPARE(view.title(), QStringLiteral("A renamed"));
+    QTRY_COMPARE(store.controller(renamed)->status().kind(), ConnectionStatus::connecting);
 }
 
 void TestShell::workspaceConnectsOnlyADisconnectedRouter()

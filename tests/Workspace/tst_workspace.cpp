@@ -1,0 +1,298 @@
+#include "ControllerRig.h"
+#include "Theme/StatusDot.h"
+#include "Views/ControlBar.h"
+#include "Views/QuorvelView.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+namespace {
+
+std::shared_ptr<RouterController> shared(RouterController &controller)
+{
+    return { &controller, [](RouterController *) {
+            } }; // the rig owns it
+}
+
+QString labelText(QWidget *root, const char *name)
+{
+    auto *label = root->findChild<QLabel *>(QString::fromLatin1(name));
+    return label ? label->text() : QString();
+}
+
+bool shows(QWidget *root, const char *name)
+{
+    auto *widget = root->findChild<QWidget *>(QString::fromLatin1(name));
+    return widget && widget->isVisible();
+}
+
+QAbstractButton *buttonIn(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *b : box->buttons())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+class TestWorkspace : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void subtitleJoinsModelAndProgress();
+    void promptFollowsTheStatus();
+    void onlineShowsTheRoutingLayoutAndToolbar();
+    void bannerOnlyWhileOnline();
+    void mismatchedPanelShowsThePlaceholder();
+    void panelShortcutsAnswerInEveryStatus();
+    void clearanceFollowsTheControlBar();
+    void renameAlertSavesOrLeavesThePort();
+    void deletePanelAsksFirst();
+};
+
+void TestWorkspace::subtitleJoinsModelAndProgress()
+{
+    QCOMPARE(QuorvelView::subtitle(QStringLiteral("Smart 40"), QString()),
+             QStringLiteral("Smart 40"));
+    QCOMPARE(QuorvelView::subtitle(QString(), QStringLiteral("Reading router state\u2026")),
+             QStringLiteral("Reading router state\u2026"));
+    QCOMPARE(QuorvelView::subtitle(QStringLiteral("Smart 40"), QStringLiteral("Busy")),
+             QStringLiteral("Smart 40 \u00B7 Busy"));
+    QCOMPARE(QuorvelView::subtitle(QString(), QString()), QString());
+    QCOMPARE(QuorvelView::renameTitle(PortRef { PortKind::source, 0 }),
+             QStringLiteral("Rename Source"));
+    QCOMPARE(QuorvelView::renameTitle(PortRef { PortKind::destination, 3 }),
+             QStringLiteral("Rename Destination"));
+}
+
+void TestWorkspace::promptFollowsTheStatus()
+{
+    ControllerRig rig;
+    rig.connection.name = QStringLiteral("Truck <b>A</b>");
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    auto *pill = view.findChild<StatusPill *>();
+    auto *button = view.findChild<QPushButton *>(QStringLiteral("promptButton"));
+
+    // Before it is shown nothing dials; showing it connects the disconnected router once.
+    QCOMPARE(pill->text(), QStringLiteral("Offline"));
+    QCOMPARE(button->text(), QStringLiteral("Connect"));
+    view.show();
+    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::connecting);
+    QCOMPARE(rig.drivers.made().size(), qsizetype(1));
+    QCOMPARE(labelText(&view, "promptTitle"), rig.connection.name);
+    QCOMPARE(labelText(&view, "promptDescription"),
+             QStringLiteral("Blackmagic Videohub \u00B7 127.0.0.1:9990"));
+    QCOMPARE(pill->text(), QStringLiteral("Connecting\u2026"));
+    QCOMPARE(button->text(), QStringLiteral("Cancel"));
+    QVERIFY(!shows(&view, "promptFailure"));
+
+    button->click(); // Cancel disconnects
+    QCOMPARE(controller.status().kind(), ConnectionStatus::disconnected);
+    QCOMPARE(button->text(), QStringLiteral("Connect"));
+
+    button->click();
+    const QString failure = QStringLiteral("The router didn't answer within 12 seconds.");
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeError(failure));
+    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::failed);
+    QCOMPARE(pill->text(), QStringLiteral("Error"));
+    QVERIFY(shows(&view, "promptFailure"));
+    QCOMPARE(labelText(&view, "promptFailure"), failure);
+    QCOMPARE(button->text(), QStringLiteral("Connect"));
+    // After a failure it waits for the operator.
+    QTest::qWait(20);
+    QCOMPARE(rig.drivers.made().size(), qsizetype(2));
+}
+
+void TestWorkspace::onlineShowsTheRoutingLayoutAndToolbar()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.resize(1000, 700);
+    view.show();
+    QVERIFY(!shows(&view, "viewModePicker"));
+    QVERIFY(shows(&view, "connectPrompt"));
+
+    rig.connectWith(makeState(4, 4));
+    QVERIFY(shows(&view, "connectedLayout"));
+    QVERIFY(!shows(&view, "connectPrompt"));
+    QVERIFY(shows(&view, "viewModePicker"));
+    QCOMPARE(labelText(&view, "windowTitle"), rig.connection.name);
+    QCOMPARE(labelText(&view, "windowSubtitle"), QStringLiteral("Model"));
+
+    auto *list = view.findChild<QAbstractButton *>(QStringLiteral("listMode"));
+    list->click();
+    QCOMPARE(controller.viewMode(), RouteViewMode::list);
+    controller.setViewMode(RouteViewMode::matrix);
+    QVERIFY(view.findChild<QAbstractButton *>(QStringLiteral("matrixMode"))->isChecked());
+
+    controller.disconnect();
+    QVERIFY(shows(&view, "connectPrompt"));
+    QVERIFY(!shows(&view, "viewModePicker"));
+}
+
+void TestWorkspace::bannerOnlyWhileOnline()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.show();
+    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::connecting);
+    auto *banner = view.findChild<QWidget *>(QStringLiteral("errorBanner"));
+    QVERIFY(banner);
+    controller.setLastError(QStringLiteral("Take refused"));
+    QVERIFY(banner->isHidden());
+
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeConnected(makeState(2, 2)));
+    QTRY_VERIFY(controller.status().isConnected());
+    controller.setLastError(QStringLiteral("Take refused"));
+    QVERIFY(!banner->isHidden());
+    controller.setLastError(std::nullopt);
+    QVERIFY(banner->isHidden());
+}
+
+void TestWorkspace::mismatchedPanelShowsThePlaceholder()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.resize(1000, 700);
+    view.show();
+    rig.connectWith(makeState(4, 4));
+
+    const SubPanel beyond = makePanel(QStringLiteral("Far"), { 40, 41 }, { 0 });
+    controller.savePanel(beyond);
+    controller.setActivePanelID(beyond.id);
+    QVERIFY(shows(&view, "panelMismatch"));
+    view.findChild<QPushButton *>(QStringLiteral("showFullRouter"))->click();
+    QCOMPARE(controller.activePanelID(), std::nullopt);
+    QVERIFY(!shows(&view, "panelMismatch"));
+}
+
+void TestWorkspace::panelShortcutsAnswerInEveryStatus()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QList<SubPanel> panels;
+    for (int i = 0; i < 12; ++i) {
+        panels.append(makePanel(QStringLiteral("P%1").arg(i + 1), { 0 }, { 0 }));
+        controller.savePanel(panels.last());
+    }
+    QuorvelView view(shared(controller));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    QVERIFY(!controller.status().isConnected()); // the prompt is up
+
+    QTest::keyClick(&view, Qt::Key_3, Qt::ControlModifier);
+    QCOMPARE(controller.activePanelID(), std::optional<QUuid>(panels.at(2).id));
+    QTest::keyClick(&view, Qt::Key_9, Qt::ControlModifier);
+    QCOMPARE(controller.activePanelID(), std::optional<QUuid>(panels.at(8).id));
+    QTest::keyClick(&view, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(controller.activePanelID(), std::nullopt);
+}
+
+void TestWorkspace::clearanceFollowsTheControlBar()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.resize(1000, 700);
+    QCOMPARE(view.controlBarHeight(), QuorvelView::initialControlBarHeight);
+    view.show();
+    rig.connectWith(makeState(4, 4, 1));
+    // Measured once shown: the bar with its 10-point bottom inset.
+    auto *bar = view.findChild<ControlBar *>();
+    QTRY_COMPARE(view.controlBarHeight(), bar->height() + 10);
+
+    controller.setViewMode(RouteViewMode::list);
+    controller.setTakeMode(TakeMode::immediate);
+    QCOMPARE(ControlBar::hasContent(controller, false), false);
+    QCOMPARE(view.controlBarClearance(), 0);
+    QVERIFY(bar->isHidden());
+    QVERIFY(view.controlBarHeight() > 10); // a hidden bar keeps its last height
+    controller.setViewMode(RouteViewMode::matrix);
+    QVERIFY(!bar->isHidden());
+    QVERIFY(ControlBar::hasContent(controller, false));
+    QCOMPARE(view.controlBarClearance(), view.controlBarHeight() + 16);
+}
+
+void TestWorkspace::renameAlertSavesOrLeavesThePort()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.show();
+    rig.connectWith(makeState(4, 4));
+
+    controller.beginRename(PortKind::source, 1);
+    QDialog *alert = view.renameAlert();
+    QVERIFY(alert && alert->isVisible());
+    QCOMPARE(alert->windowTitle(), QStringLiteral("Rename Source"));
+    auto *field = alert->findChild<QLineEdit *>(QStringLiteral("renameField"));
+    QCOMPARE(field->text(), QStringLiteral("S2"));
+    QCOMPARE(field->placeholderText(), QStringLiteral("Name"));
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("Camera 2"));
+    QCOMPARE(controller.renameDraft(), QStringLiteral("Camera 2"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QTRY_VERIFY(!view.renameAlert());
+    QCOMPARE(controller.renameTarget(), std::nullopt);
+    QCOMPARE(controller.state().sources.at(1).label, QStringLiteral("Camera 2"));
+
+    controller.beginRename(PortKind::destination, 0);
+    alert = view.renameAlert();
+    QCOMPARE(alert->windowTitle(), QStringLiteral("Rename Destination"));
+    QTest::keyClicks(alert->findChild<QLineEdit *>(QStringLiteral("renameField")),
+                     QStringLiteral("x"));
+    alert->reject();
+    QTRY_VERIFY(!view.renameAlert());
+    QCOMPARE(controller.renameTarget(), std::nullopt);
+    QCOMPARE(controller.state().destinations.at(0).label, QStringLiteral("D1"));
+}
+
+void TestWorkspace::deletePanelAsksFirst()
+{
+    QCOMPARE(QuorvelView::deletePanelMessage(0),
+             QStringLiteral("Routing is not affected \u2014 only this saved panel layout is "
+                            "removed."));
+    QCOMPARE(QuorvelView::deletePanelMessage(1),
+             QStringLiteral("Routing is not affected. Also deletes 1 salvo saved for this panel "
+                            "\u2014 they cannot be recovered."));
+    QCOMPARE(QuorvelView::deletePanelMessage(3),
+             QStringLiteral("Routing is not affected. Also deletes 3 salvos saved for this panel "
+                            "\u2014 they cannot be recovered."));
+
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    const SubPanel panel = makePanel(QStringLiteral("Studio “A”"), { 0 }, { 0 });
+    controller.savePanel(panel);
+    QuorvelView view(shared(controller));
+    view.show();
+
+    view.confirmDeletePanel(panel);
+    QMessageBox *alert = view.deletePanelAlert();
+    QVERIFY(alert);
+    QCOMPARE(alert->text(), QStringLiteral("Delete \u201CStudio “A”\u201D?"));
+    QCOMPARE(alert->textFormat(), Qt::PlainText);
+    buttonIn(alert, QStringLiteral("Cancel"))->click();
+    QTRY_VERIFY(!view.deletePanelAlert());
+    QVERIFY(!view.deletingPanel());
+    QCOMPARE(controller.panels().size(), qsizetype(1));
+
+    view.confirmDeletePanel(panel);
+    buttonIn(view.deletePanelAlert(), QStringLiteral("Delete"))->click();
+    QTRY_VERIFY(!view.deletePanelAlert());
+    QVERIFY(controller.panels().isEmpty());
+}
+
+QTEST_MAIN(TestWorkspace)
+#include "tst_workspace.moc"
