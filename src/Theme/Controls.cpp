@@ -3,6 +3,7 @@
 #include "Theme/Theme.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -197,4 +198,37 @@ void ElidedLabel::paintEvent(QPaintEvent *)
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      fontMetrics().elidedText(line, Qt::ElideRight, width()));
+}
+
+QWidget *hairline(QWidget *parent)
+{
+    auto *line = new QWidget(parent);
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    QPalette pal = line->palette();
+    pal.setColor(QPalette::Window, Theme::separator());
+    line->setPalette(pal);
+    return line;
+}
+
+void setForeground(QWidget *widget, const QColor &color)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, color);
+    pal.setColor(QPalette::Text, color);
+    pal.setColor(QPalette::ButtonText, color);
+    widget->setPalette(pal);
+}
+
+void clearLayout(QLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        } else if (QLayout *child = item->layout()) {
+            clearLayout(child);
+        }
+        delete item;
+    }
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QLabel;
+class QLayout;
 class QTimer;
 
 // A small indeterminate progress spinner (the "small" control size: 14 points).
@@ -98,3 +99,13 @@ protected:
 private:
     QString m_text;
 };
+
+// A full-width one-point line in the separator colour.
+QWidget *hairline(QWidget *parent = nullptr);
+
+// Sets the text colour of a label, field or button.
+void setForeground(QWidget *widget, const QColor &color);
+
+// Empties a layout, nested layouts included. Its widgets are hidden at once and deleted once
+// control returns to the event loop, so a widget may clear the layout that holds it.
+void clearLayout(QLayout *layout);

@@ -37,17 +37,6 @@ protected:
     }
 };
 
-void clearLayout(QLayout *layout)
-{
-    while (QLayoutItem *item = layout->takeAt(0)) {
-        if (QWidget *widget = item->widget())
-            delete widget;
-        else if (QLayout *child = item->layout())
-            clearLayout(child);
-        delete item;
-    }
-}
-
 QString valueOrDash(const QString &value)
 {
     return value.isEmpty() ? QStringLiteral("\u2014") : value;

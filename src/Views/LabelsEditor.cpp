@@ -58,26 +58,6 @@ protected:
     }
 };
 
-// A full-width hairline.
-QWidget *hairline()
-{
-    auto *line = new QWidget;
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::Window, Theme::separator());
-    line->setPalette(pal);
-    return line;
-}
-
-void setForeground(QWidget *widget, const QColor &color)
-{
-    QPalette pal = widget->palette();
-    pal.setColor(QPalette::WindowText, color);
-    pal.setColor(QPalette::Text, color);
-    widget->setPalette(pal);
-}
-
 QLabel *symbolLabel(const QString &symbol, const QColor &color, int size = symbolSize)
 {
     auto *label = new QLabel;

@@ -54,25 +54,6 @@ QLabel *symbolLabel(const QString &name, int size, const QColor &color, const QW
     return label;
 }
 
-void setForeground(QWidget *widget, const QColor &color)
-{
-    QPalette pal = widget->palette();
-    pal.setColor(QPalette::WindowText, color);
-    pal.setColor(QPalette::ButtonText, color);
-    widget->setPalette(pal);
-}
-
-QWidget *hairline()
-{
-    auto *line = new QWidget;
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::Window, Theme::separator());
-    line->setPalette(pal);
-    return line;
-}
-
 // A small borderless button in caption type, for section headers.
 QPushButton *headerButton(const QString &title, const QString &name)
 {

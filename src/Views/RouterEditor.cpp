@@ -52,13 +52,7 @@ public:
     // A hairline, `indent` points in from the leading edge.
     static QWidget *separator(int indent)
     {
-        auto *line = new QWidget;
-        line->setFixedHeight(1);
-        line->setAutoFillBackground(true);
-        QPalette pal = line->palette();
-        pal.setColor(QPalette::Window, Theme::separator());
-        line->setPalette(pal);
-        line->setContentsMargins(0, 0, 0, 0);
+        QWidget *line = hairline();
         auto *holder = new QWidget;
         auto *layout = new QHBoxLayout(holder);
         layout->setContentsMargins(indent, 0, 0, 0);

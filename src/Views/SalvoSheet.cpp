@@ -105,28 +105,6 @@ QWidget *symbolText(const QString &symbol, const QString &text, const QFont &fon
     return box;
 }
 
-QFrame *divider()
-{
-    auto *line = new QFrame;
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::Window, Theme::separator());
-    line->setPalette(pal);
-    return line;
-}
-
-void clearLayout(QLayout *layout)
-{
-    while (QLayoutItem *item = layout->takeAt(0)) {
-        if (QWidget *widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
-}
-
 // A button drawn in the system's capsule and circle shapes: "prominent" is filled with the
 // tint, "bordered" a light wash of it with the tint as text colour.
 class PillButton final : public QPushButton
@@ -809,7 +787,7 @@ void SalvoRow::rebuildPreview(const RouterController::SalvoDiff &diff, bool acti
     constexpr int shownChanges = 12;
     const QFont caption = Theme::font(TextStyle::caption);
     const QColor secondary = Theme::secondaryLabel();
-    lines->addWidget(divider());
+    lines->addWidget(hairline());
     if (active) {
         lines->addWidget(
             textLabel(QStringLiteral("Routing already matches this salvo."), caption, secondary));
@@ -1087,7 +1065,7 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     connect(add, &QPushButton::clicked, this, &SalvoSheet::beginNew);
     top->addWidget(add);
     column->addLayout(top);
-    column->addWidget(divider());
+    column->addWidget(hairline());
 
     m_scroll = new QScrollArea;
     m_scroll->setObjectName(QStringLiteral("salvoList"));
@@ -1096,7 +1074,7 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     column->addWidget(m_scroll, 1);
 
-    column->addWidget(divider());
+    column->addWidget(hairline());
     auto *bottom = new QHBoxLayout;
     bottom->setContentsMargins(20, 10, 20, 12);
     bottom->addStretch();
@@ -1243,7 +1221,7 @@ QWidget *SalvoSheet::section(const QString &header, const QList<Salvo> &salvos,
         for (int i = 0; i < salvos.size(); ++i) {
             const Salvo salvo = salvos.at(i);
             if (i > 0)
-                rows->addWidget(divider());
+                rows->addWidget(hairline());
             auto *row = new SalvoRow(m_controller, salvo, m_expandedID == salvo.id);
             row->installEventFilter(this);
             connect(row, &SalvoRow::toggleRequested, this,
