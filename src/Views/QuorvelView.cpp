@@ -529,7 +529,11 @@ void QuorvelView::refreshClearance()
         m_controlBar->setVisible(bar);
         layoutOverlays();
     }
+    // Called on every state change (each route): pass the value on only when it moves.
     const int clearance = controlBarClearance();
+    if (clearance == m_appliedClearance)
+        return;
+    m_appliedClearance = clearance;
     m_matrix->setControlBarClearance(clearance);
     m_list->setControlBarClearance(clearance);
 }

@@ -101,6 +101,7 @@ private:
 
     std::shared_ptr<RouterController> m_controller;
     int m_controlBarHeight = initialControlBarHeight;
+    int m_appliedClearance = -1;
     std::optional<SubPanel> m_editingPanel;
     std::optional<SubPanel> m_deletingPanel;
 
