@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <atomic>
@@ -37,14 +38,18 @@ RouterConnection router(const QString &host, int port)
 }
 
 // A port on loopback that refuses connections: listened on once, then closed.
-quint16 refusingPort()
+// A loopback port that refuses connections while this lives: bound but never listening, so
+// no other test can take it meanwhile. (A port closed after listening could be reused by a
+// test running alongside, and then it answered.)
+class RefusingPort
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
+public:
+    RefusingPort() { m_socket.bind(QHostAddress::LocalHost, 0); }
+    quint16 port() const { return m_socket.localPort(); }
+
+private:
+    QTcpSocket m_socket;
+};
 
 // One link with a recording protocol, as a driver would set it up.
 struct Rig
@@ -228,7 +233,8 @@ void TestTcpLink::noAddressCreatesNothing()
 
 void TestTcpLink::refusingRouterWaitsThenTimesOut()
 {
-    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), { 400ms, 30ms });
+    const RefusingPort refusing;
+    Rig rig(router(QStringLiteral("127.0.0.1"), refusing.port()), { 400ms, 30ms });
     rig.connect();
     QTRY_VERIFY_WITH_TIMEOUT(rig.types().contains(Type::disconnected), 5000);
     QTest::qWait(60);
@@ -316,7 +322,8 @@ void TestTcpLink::commandsNeedAReadyLink()
 
 void TestTcpLink::disconnectWhileConnectingDeliversNothingMore()
 {
-    Rig rig(router(QStringLiteral("127.0.0.1"), refusingPort()), { 150ms, 20ms });
+    const RefusingPort refusing;
+    Rig rig(router(QStringLiteral("127.0.0.1"), refusing.port()), { 150ms, 20ms });
     rig.connect();
     QTRY_VERIFY(!rig.events.isEmpty());
     rig.link->disconnect();
