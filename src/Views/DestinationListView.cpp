@@ -824,8 +824,12 @@ public:
         for (int i = 0; i < actions.size(); ++i) {
             auto *button = new HeaderButton(actions.at(i), m_tint, this);
             QObject::connect(button, &QAbstractButton::clicked, this, [this, i] {
-                if (i < m_actions.size() && m_actions.at(i).run)
-                    m_actions.at(i).run();
+                if (i >= m_actions.size() || !m_actions.at(i).run)
+                    return;
+                // Run a copy: the action can change the controller so that the headers are
+                // refreshed, which replaces m_actions (and the function) while it runs.
+                const std::function<void()> run = m_actions.at(i).run;
+                run();
             });
             button->show();
             m_buttons.append(button);
