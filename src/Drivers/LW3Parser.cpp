@@ -151,7 +151,7 @@ void LW3Parser::handleProperty(const QString &text)
     const QString path = text.left(equals);
     const QString value = text.mid(equals + 1);
     if (path == QLatin1String("/.ProductName"))
-        m_productName = value;
+        m_productName = boundedRouterName(value);
     else if (path.startsWith(kNamesPath))
         handleName(path.mid(kNamesPath.size()), value);
     else if (path == QLatin1String("/MEDIA/XP/VIDEO.DestinationConnectionStatus"))
@@ -178,9 +178,10 @@ void LW3Parser::handleName(const QString &key, const QString &value)
     QString label = value;
     const qsizetype semicolon = value.indexOf(QLatin1Char(';'));
     if (semicolon >= 0) {
-        m_namePrefixes.insert(key, value.left(semicolon));
+        m_namePrefixes.insert(key, boundedRouterName(value.left(semicolon)));
         label = value.mid(semicolon + 1);
     }
+    label = boundedRouterName(label);
     const int index = *n - 1;
     int &count = input ? m_inputCount : m_outputCount;
     QHash<int, QString> &labels = input ? m_inputLabels : m_outputLabels;

@@ -19,6 +19,16 @@ QString DriverError::localizedDescription() const
     return m_detail;
 }
 
+QString boundedRouterName(const QString &name)
+{
+    if (name.size() <= maxRouterNameLength)
+        return name;
+    qsizetype length = maxRouterNameLength;
+    if (name.at(length - 1).isHighSurrogate())
+        --length;
+    return name.left(length);
+}
+
 RouterDriverEvent RouterDriverEvent::makeStatus(const QString &text)
 {
     RouterDriverEvent event;

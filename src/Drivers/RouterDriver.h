@@ -91,6 +91,14 @@ QString describe(const RouterDriverEvent &event);
 
 using RouterEventStream = EventStream<RouterDriverEvent>;
 
+// The longest name a driver keeps from a router (device, model and friendly names, port
+// labels). A router can send megabytes on one line; every view would lay all of it out.
+inline constexpr qsizetype maxRouterNameLength = 1024;
+
+// `name` cut to maxRouterNameLength characters, never inside a surrogate pair. Drivers call
+// it on every name as it is received.
+QString boundedRouterName(const QString &name);
+
 // One router protocol behind one asynchronous interface. A driver serves one saved router,
 // is connected once and then dropped; its operations are called on the UI thread. Drivers
 // are owned through std::shared_ptr so that pending work keeps its driver alive.

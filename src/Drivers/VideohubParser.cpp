@@ -181,9 +181,9 @@ void VideohubParser::handleDevice(const QStringList &items, Output &out)
         const QString key = trimSpacesAndTabs(pieces[0]).toString().toLower();
         const QString value = trimSpacesAndTabs(pieces[1]).toString();
         if (key == u"model name")
-            m_model = value;
+            m_model = boundedRouterName(value);
         else if (key == u"friendly name")
-            m_friendlyName = value;
+            m_friendlyName = boundedRouterName(value);
         else if (key == u"video inputs")
             m_inputCount = boundedCount(key, value, out);
         else if (key == u"video outputs")
@@ -199,7 +199,7 @@ void VideohubParser::handleLabels(const QStringList &items, PortKind kind, Outpu
         const auto index = parseInteger(item.first);
         if (!index)
             continue;
-        const QString label = item.rest ? item.rest->toString() : QString();
+        const QString label = item.rest ? boundedRouterName(item.rest->toString()) : QString();
         labels.insert(*index, label);
         if (m_preludeDone)
             out.events.append(RouterDriverEvent::makeLabelChanged(kind, *index, label));

@@ -317,8 +317,16 @@ void TestLW3Parser::hostileInputIsBounded()
     QVERIFY(!h.parser.namePrefix("I4097"));
     QVERIFY(!h.parser.namePrefix("Q1"));
     QVERIFY(!h.parser.namePrefix("Ixyz"));
+    // Names past the length limit are cut as they arrive.
+    const QByteArray longName(5000, 'n');
+    h.feed("pr /.ProductName=" + longName + "\npr /MEDIA/NAMES/VIDEO.I2=" + longName + ';'
+           + longName + '\n');
+    QCOMPARE(h.parser.namePrefix("I2"), QString(maxRouterNameLength, u'n'));
     h.fire(LW3Parser::Timer::finalize);
-    QCOMPARE(h.connectedState().sources.size(), 4096);
+    const RouterState state = h.connectedState();
+    QCOMPARE(state.sources.size(), 4096);
+    QCOMPARE(state.model, QString(maxRouterNameLength, u'n'));
+    QCOMPARE(state.sources.at(1).label, QString(maxRouterNameLength, u'n'));
 
     // A line that never ends is refused instead of buffered without bound.
     Harness g;

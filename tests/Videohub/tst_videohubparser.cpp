@@ -73,6 +73,7 @@ private slots:
     void lockCharacterToSend();
     void unterminatedFloodIsRefused();
     void absurdCountsAreCapped();
+    void overlongNamesAreCut();
     void garbageIsSurvived();
 };
 
@@ -389,6 +390,26 @@ void TestVideohubParser::absurdCountsAreCapped()
     QCOMPARE(out.events.size(), 1);
     QCOMPARE(out.events.first().state.sources.size(), 4096);
     QCOMPARE(out.events.first().state.destinations.size(), 4096);
+}
+
+void TestVideohubParser::overlongNamesAreCut()
+{
+    // A 3 MB model name used to reach every view whole; "connected" never got painted.
+    const QByteArray huge(3 * 1024 * 1024, 'M');
+    // An emoji straddling the limit is dropped whole rather than split in half.
+    const QString emojiAtEdge = QString(1023, u'x') + QStringLiteral("\U0001F3A5tail");
+    VideohubParser parser(QStringLiteral("Hub"));
+    parser.ingest("VIDEOHUB DEVICE:\nModel name: " + huge + "\nFriendly name: " + huge
+                  + "\nVideo inputs: 2\nVideo outputs: 2\n\nINPUT LABELS:\n0 "
+                  + emojiAtEdge.toUtf8() + "\n1 " + huge + "\n\nVIDEO OUTPUT ROUTING:\n0 0\n\n");
+    const RouterState state = parser.finalizePrelude().events.value(0).state;
+    QCOMPARE(state.model, QString(maxRouterNameLength, u'M'));
+    QCOMPARE(state.deviceName, QString(maxRouterNameLength, u'M'));
+    QCOMPARE(state.sources.at(0).label, QString(1023, u'x'));
+    QCOMPARE(state.sources.at(1).label.size(), maxRouterNameLength);
+    const QList<Event> events = parser.ingest("OUTPUT LABELS:\n1 " + huge + "\n\n").events;
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events.first().label, QString(maxRouterNameLength, u'M'));
 }
 
 void TestVideohubParser::garbageIsSurvived()
