@@ -1,5 +1,7 @@
 #include "Platform/Gui/Symbols.h"
+#include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
@@ -56,6 +58,11 @@ private slots:
     void backdropWashesTheTopHalfOnly();
     void floatingPanelOutlinesInsideTheEdge();
     void kitSymbolsExist();
+
+    void springsComeToRestWhereTheyAim_data();
+    void springsComeToRestWhereTheyAim();
+    void springAnimationFollowsItsSpringAndEnds();
+    void transitionsMoveOnlyWhatChangedThenStop();
 };
 
 void TestGlassKit::levelTintByIndexNotPosition()
@@ -293,6 +300,93 @@ void TestGlassKit::kitSymbolsExist()
 {
     for (const char *name : { "minus", "plus", "square.grid.3x3", "exclamationmark.triangle.fill" })
         QVERIFY2(Symbols::exists(QString::fromLatin1(name)), name);
+}
+
+void TestGlassKit::springsComeToRestWhereTheyAim_data()
+{
+    QTest::addColumn<double>("response");
+    QTest::addColumn<double>("damping");
+    QTest::addColumn<double>("peak"); // the highest value on the way
+    QTest::addColumn<int>("settleFrom"); // ms, bounds of the settle time
+    QTest::addColumn<int>("settleTo");
+    QTest::newRow("selection spring: overshoots under 1 %") << 0.5 << 0.85 << 1.0063 << 450 << 700;
+    QTest::newRow("crosspoint spring: critically damped") << 0.28 << 1.0 << 1.0 << 350 << 450;
+    QTest::newRow("overdamped creeps in") << 0.3 << 1.5 << 1.0 << 500 << 1500;
+}
+
+void TestGlassKit::springsComeToRestWhereTheyAim()
+{
+    QFETCH(double, response);
+    QFETCH(double, damping);
+    QFETCH(double, peak);
+    QFETCH(int, settleFrom);
+    QFETCH(int, settleTo);
+    const Motion::Spring spring { response, damping };
+    QCOMPARE(Motion::springValue(spring, 0), 0.0);
+    double highest = 0;
+    for (int ms = 1; ms < 3000; ++ms)
+        highest = std::max(highest, Motion::springValue(spring, ms / 1000.0));
+    QVERIFY2(qAbs(highest - peak) < 0.0005, qPrintable(QString::number(highest, 'f', 5)));
+    const int settle = int(Motion::settleTime(spring).count());
+    QVERIFY2(settle >= settleFrom && settle <= settleTo, qPrintable(QString::number(settle)));
+    for (int ms = settle; ms < settle + 2000; ms += 7)
+        QVERIFY(qAbs(1 - Motion::springValue(spring, ms / 1000.0)) < 0.001);
+    // Nonsense parameters jump to the end instead of dividing by zero.
+    QCOMPARE(Motion::springValue({ 0, 0.85 }, 0.1), 1.0);
+    QCOMPARE(Motion::settleTime({ -1, 0 }).count(), 1);
+}
+
+void TestGlassKit::springAnimationFollowsItsSpringAndEnds()
+{
+    SteppedAnimations clock;
+    Motion::SpringAnimation move(Motion::standardSpring);
+    QCOMPARE(move.duration(), int(Motion::settleTime(Motion::standardSpring).count()));
+    move.setStartValue(0.0);
+    move.setEndValue(100.0);
+    move.start();
+    clock.step(96);
+    QCOMPARE(move.currentTime(), 96);
+    QCOMPARE(move.currentValue().toDouble(),
+             100 * Motion::springValue(Motion::standardSpring, move.currentTime() / 1000.0));
+    clock.settle();
+    QCOMPARE(move.state(), QAbstractAnimation::Stopped);
+    QCOMPARE(move.currentValue().toDouble(), 100.0);
+}
+
+void TestGlassKit::transitionsMoveOnlyWhatChangedThenStop()
+{
+    SteppedAnimations clock;
+    Motion::Transitions transitions;
+    QSignalSpy frames(&transitions, &Motion::Transitions::frame);
+    const auto spring = Motion::Timing::of(Motion::standardSpring);
+    const auto hover = Motion::Timing::easedOut(Motion::hoverDuration);
+    // First reads stand where they aim.
+    QCOMPARE(transitions.value(1, 1, spring), 1.0);
+    QCOMPARE(transitions.value(2, 0, hover), 0.0);
+    QCOMPARE(transitions.current(3, 0.5), 0.5);
+    QVERIFY(!transitions.isMoving());
+
+    QCOMPARE(transitions.value(2, 1, hover), 0.0); // starts where it stood
+    QVERIFY(transitions.isMoving(2));
+    clock.step(48);
+    const double partway = transitions.current(2, -1);
+    QVERIFY2(partway > 0.4 && partway < 1, qPrintable(QString::number(partway)));
+    clock.step(100);
+    QCOMPARE(transitions.current(2, -1), 1.0);
+    QVERIFY(!transitions.isMoving());
+    QSet<quint64> moved;
+    for (const QList<QVariant> &frame : std::as_const(frames))
+        moved.insert(frame.first().toULongLong());
+    QCOMPARE(moved, QSet<quint64> { 2 }); // the key at rest never asked for a repaint
+
+    // A new target midway starts from where the value stands.
+    transitions.start(1, 1, 0, spring);
+    clock.step(64);
+    const double between = transitions.current(1, -1);
+    QCOMPARE(transitions.value(1, 1, spring), between);
+    clock.settle();
+    QCOMPARE(transitions.current(1, -1), 1.0);
+    QVERIFY(!transitions.isMoving());
 }
 
 QTEST_MAIN(TestGlassKit)

@@ -1,0 +1,221 @@
+#include "Theme/Motion.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QPointF>
+
+#include <cmath>
+
+namespace Motion {
+
+namespace {
+
+constexpr double restTolerance = 0.001;
+constexpr int longestSettleMs = 10'000;
+
+} // namespace
+
+double springValue(const Spring &spring, double seconds)
+{
+    const double zeta = spring.dampingFraction;
+    if (!(seconds > 0))
+        return 0;
+    if (!(spring.response > 0) || !(zeta > 0))
+        return 1;
+    const double omega = 2 * M_PI / spring.response;
+    const double t = seconds;
+    if (zeta < 1) {
+        const double damped = omega * std::sqrt(1 - zeta * zeta);
+        return 1
+            - std::exp(-zeta * omega * t)
+            * (std::cos(damped * t) + zeta * omega / damped * std::sin(damped * t));
+    }
+    if (zeta == 1)
+        return 1 - (1 + omega * t) * std::exp(-omega * t);
+    const double root = std::sqrt(zeta * zeta - 1);
+    const double fast = -omega * (zeta + root);
+    const double slow = -omega * (zeta - root);
+    return 1 - (fast * std::exp(slow * t) - slow * std::exp(fast * t)) / (fast - slow);
+}
+
+std::chrono::milliseconds settleTime(const Spring &spring)
+{
+    // Springs are few and fixed; each is measured once, by the last moment it was still
+    // outside the tolerance.
+    static QMutex lock;
+    static QHash<QPair<double, double>, int> measured;
+    const QPair<double, double> key(spring.response, spring.dampingFraction);
+    QMutexLocker locker(&lock);
+    if (const auto found = measured.constFind(key); found != measured.cend())
+        return std::chrono::milliseconds(*found);
+    int lastOutside = 0;
+    for (int ms = 1; ms <= longestSettleMs; ++ms) {
+        if (std::abs(1 - springValue(spring, ms / 1000.0)) >= restTolerance)
+            lastOutside = ms;
+    }
+    const int settled = std::min(longestSettleMs, lastOutside + 1);
+    measured.insert(key, settled);
+    return std::chrono::milliseconds(settled);
+}
+
+QEasingCurve easeOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
+
+double Timing::progress(std::chrono::milliseconds elapsed) const
+{
+    if (elapsed >= duration || duration.count() <= 0)
+        return 1;
+    if (spring)
+        return springValue(*spring, elapsed.count() / 1000.0);
+    static const QEasingCurve curve = easeOut();
+    return curve.valueForProgress(double(elapsed.count()) / double(duration.count()));
+}
+
+// --- SpringAnimation -------------------------------------------------------------------------
+
+SpringAnimation::SpringAnimation(const Spring &spring, QObject *parent)
+    : QVariantAnimation(parent)
+{
+    setSpring(spring);
+}
+
+void SpringAnimation::setSpring(const Spring &spring)
+{
+    m_spring = spring;
+    setDuration(int(settleTime(spring).count()));
+}
+
+QVariant SpringAnimation::interpolated(const QVariant &from, const QVariant &to,
+                                       qreal progress) const
+{
+    // Linear progress is time; the spring decides where that time puts the value.
+    const qreal along = progress >= 1 ? 1.0 : springValue(m_spring, progress * duration() / 1000.0);
+    return QVariantAnimation::interpolated(from, to, along);
+}
+
+// --- Transitions -----------------------------------------------------------------------------
+
+// Runs for as long as something moves, and reports how far the animation timer went.
+class Transitions::Clock final : public QAbstractAnimation
+{
+public:
+    explicit Clock(Transitions *owner)
+        : QAbstractAnimation(owner)
+        , m_owner(owner)
+    { }
+
+    int duration() const override { return -1; }
+
+protected:
+    void updateCurrentTime(int currentTime) override
+    {
+        const int delta = currentTime - m_last;
+        m_last = currentTime;
+        if (delta > 0)
+            m_owner->tick(std::chrono::milliseconds(delta));
+    }
+
+    void updateState(State newState, State oldState) override
+    {
+        if (oldState == Stopped && newState == Running)
+            m_last = 0;
+    }
+
+private:
+    Transitions *m_owner;
+    int m_last = 0;
+};
+
+Transitions::Transitions(QObject *parent)
+    : QObject(parent)
+    , m_clock(new Clock(this))
+{ }
+
+Transitions::~Transitions() = default;
+
+double Transitions::value(quint64 key, double target, const Timing &timing)
+{
+    const auto found = m_tracks.find(key);
+    if (found == m_tracks.end()) {
+        Track track;
+        track.from = track.to = track.now = target;
+        track.timing = timing;
+        m_tracks.insert(key, track);
+        return target;
+    }
+    if (found->to != target)
+        start(key, found->now, target, timing);
+    return m_tracks.value(key).now;
+}
+
+void Transitions::start(quint64 key, double from, double target, const Timing &timing)
+{
+    Track &track = m_tracks[key];
+    track.from = from;
+    track.to = target;
+    track.now = from;
+    track.elapsed = std::chrono::milliseconds(0);
+    track.timing = timing;
+    setMoving(track, from != target && timing.duration.count() > 0);
+    if (!track.moving)
+        track.now = target;
+}
+
+double Transitions::current(quint64 key, double otherwise) const
+{
+    const auto found = m_tracks.constFind(key);
+    return found == m_tracks.cend() ? otherwise : found->now;
+}
+
+bool Transitions::isMoving(quint64 key) const
+{
+    const auto found = m_tracks.constFind(key);
+    return found != m_tracks.cend() && found->moving;
+}
+
+void Transitions::clear()
+{
+    m_tracks.clear();
+    m_moving = 0;
+    m_clock->stop();
+}
+
+void Transitions::setMoving(Track &track, bool moving)
+{
+    if (track.moving == moving)
+        return;
+    track.moving = moving;
+    m_moving += moving ? 1 : -1;
+    if (m_moving > 0 && m_clock->state() != QAbstractAnimation::Running)
+        m_clock->start();
+    else if (m_moving == 0)
+        m_clock->stop();
+}
+
+void Transitions::tick(std::chrono::milliseconds delta)
+{
+    QList<quint64> moved;
+    moved.reserve(m_moving);
+    for (auto it = m_tracks.begin(); it != m_tracks.end(); ++it) {
+        Track &track = *it;
+        if (!track.moving)
+            continue;
+        track.elapsed += delta;
+        const double progress = track.timing.progress(track.elapsed);
+        track.now = track.from + (track.to - track.from) * progress;
+        if (track.elapsed >= track.timing.duration) {
+            track.now = track.to;
+            setMoving(track, false);
+        }
+        moved.append(it.key());
+    }
+    // Receivers repaint, and painting may start new moves: the table is not walked meanwhile.
+    for (const quint64 key : std::as_const(moved))
+        emit frame(key);
+}
+
+} // namespace Motion
