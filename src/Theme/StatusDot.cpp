@@ -1,5 +1,6 @@
 #include "Theme/StatusDot.h"
 
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QPainter>
@@ -60,7 +61,7 @@ void StatusIndicator::updatePulse()
             m_pulse->setStartValue(0.0);
             m_pulse->setEndValue(1.0);
             m_pulse->setDuration(ringPeriodMs);
-            m_pulse->setEasingCurve(QEasingCurve::OutQuad);
+            m_pulse->setEasingCurve(Motion::easeOut());
             m_pulse->setLoopCount(-1);
             connect(m_pulse, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
                 m_phase = v.toReal();

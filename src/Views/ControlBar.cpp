@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/GlassKit.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
@@ -33,23 +34,6 @@ constexpr int symbolSize = 14;
 bool showsFocusRing(const QWidget *widget)
 {
     return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
-}
-
-constexpr int springDuration = 600;
-
-// An underdamped spring (response 0.5 s, damping fraction 0.85) over the
-// animation's duration; it overshoots by well under a percent and rests at 1.
-qreal springProgress(qreal progress)
-{
-    if (progress >= 1)
-        return 1;
-    constexpr double response = 0.5;
-    constexpr double damping = 0.85;
-    const double omega = 2 * M_PI / response;
-    const double omegaD = omega * std::sqrt(1 - damping * damping);
-    const double t = progress * springDuration / 1000.0;
-    const double decay = std::exp(-damping * omega * t);
-    return 1 - decay * (std::cos(omegaD * t) + damping * omega / omegaD * std::sin(omegaD * t));
 }
 
 QString portLabel(const QList<Port> &ports, int position)
@@ -554,12 +538,7 @@ ControlBar::ControlBar(RouterController &controller, QWidget *parent)
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 
-    // A spring of response 0.5 s and damping 0.85, as the workspace's other moves.
-    m_frameAnimation = new QVariantAnimation(this);
-    m_frameAnimation->setDuration(springDuration);
-    QEasingCurve spring;
-    spring.setCustomType(springProgress);
-    m_frameAnimation->setEasingCurve(spring);
+    m_frameAnimation = new Motion::SpringAnimation(Motion::standardSpring, this);
     connect(m_frameAnimation, &QVariantAnimation::valueChanged, this,
             [this](const QVariant &value) { setPaintedRect(value.toRectF()); });
 

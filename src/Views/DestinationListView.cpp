@@ -4,12 +4,12 @@
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
 #include <QAbstractListModel>
 #include <QContextMenuEvent>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -173,11 +173,19 @@ public:
 
     void refreshPort(int portIndex)
     {
+        if (const std::optional<int> row = rowOfPort(portIndex))
+            emit dataChanged(index(*row), index(*row));
+    }
+
+    // The row that lists a port, if any.
+    std::optional<int> rowOfPort(int portIndex) const
+    {
         const std::optional<int> row = m_kind == PortKind::source
             ? m_controller.visibleSourceRow(portIndex)
             : m_controller.visibleDestinationRow(portIndex);
-        if (row && *row < m_indices.size())
-            emit dataChanged(index(*row), index(*row));
+        if (row && *row >= 0 && *row < m_indices.size())
+            return row;
+        return std::nullopt;
     }
 
 private:
@@ -262,85 +270,52 @@ private:
 
 namespace {
 
-// Eases the marks of rows in and out: hover over 0.12 s, focus and staging on a spring of
-// response 0.5 s and damping 0.85. A row is tracked by its port index once it has been drawn,
-// so it keeps its marks while the list changes around it; rows never drawn cost nothing.
+// Eases the marks of rows in and out: hover over 0.12 s, focus and staging on the selection
+// spring. A row is tracked by its port index once it has been drawn, so it keeps its marks
+// while the list changes around it; rows never drawn cost nothing. Only rows that move are
+// repainted. A panel change fades the whole list in on the same spring.
 class RowAnimator
 {
 public:
     enum Channel { current, pending, hover, channelCount };
 
-    explicit RowAnimator(QWidget *viewport)
-        : m_viewport(viewport)
+    // `rowRect` gives where a port's row is drawn now; an empty rectangle when it is not.
+    RowAnimator(QWidget *viewport, std::function<QRect(int port)> rowRect)
     {
-        m_clock.start();
-        m_tick.setInterval(16);
-        QObject::connect(&m_tick, &QTimer::timeout, viewport, [this] {
-            if (!std::exchange(m_moving, false)) {
-                m_tick.stop();
-                return;
-            }
-            m_viewport->update();
-        });
+        QObject::connect(&m_transitions, &Motion::Transitions::frame, viewport,
+                         [viewport, rowRect = std::move(rowRect)](quint64 key) {
+                             if (key == appearKey) {
+                                 viewport->update();
+                                 return;
+                             }
+                             const QRect rect = rowRect(int(key / channelCount));
+                             if (!rect.isEmpty())
+                                 viewport->update(rect);
+                         });
     }
 
     // How much of a channel a row shows now (0…1), given where it is heading.
     qreal value(int port, Channel channel, bool on)
     {
-        const qint64 now = m_clock.elapsed();
-        Track &track = m_rows[port][channel];
-        if (!track.seen) {
-            // First drawn as it is: nothing to ease from.
-            track = { true, on, on ? 1.0 : 0.0, -kSettled };
-        } else if (track.target != on) {
-            track.from = track.at(now, channel);
-            track.target = on;
-            track.start = now;
-        }
-        if (now - track.start < (channel == hover ? 120 : kSettled)) {
-            m_moving = true;
-            if (!m_tick.isActive())
-                m_tick.start();
-        }
-        return std::clamp(track.at(now, channel), 0.0, 1.0);
+        static const Motion::Timing spring = Motion::Timing::of(Motion::standardSpring);
+        static const Motion::Timing eased = Motion::Timing::easedOut(Motion::hoverDuration);
+        const quint64 key = quint64(std::max(0, port)) * channelCount + channel;
+        const double now = m_transitions.value(key, on ? 1 : 0, channel == hover ? eased : spring);
+        return std::clamp(now, 0.0, 1.0);
     }
 
-private:
-    static constexpr qint64 kSettled = 1000; // ms; the spring is at rest well before
-
-    struct Track
+    // Fades every row in from nothing.
+    void appear()
     {
-        bool seen = false;
-        bool target = false;
-        qreal from = 0;
-        qint64 start = 0;
+        m_transitions.start(appearKey, 0, 1, Motion::Timing::of(Motion::standardSpring));
+    }
+    // How far the list has faded in (1 when at rest).
+    qreal appearance() const { return std::clamp(m_transitions.current(appearKey, 1), 0.0, 1.0); }
 
-        qreal at(qint64 now, Channel channel) const
-        {
-            const qreal t = (now - start) / 1000.0;
-            const qreal to = target ? 1.0 : 0.0;
-            qreal progress = 1;
-            if (channel == hover) {
-                const qreal linear = std::min<qreal>(1, t / 0.12);
-                progress = 1 - (1 - linear) * (1 - linear);
-            } else if (t < kSettled / 1000.0) {
-                // Under-damped spring from rest: response 0.5 s, damping fraction 0.85.
-                constexpr qreal omega = 2 * M_PI / 0.5;
-                constexpr qreal zeta = 0.85;
-                const qreal damped = omega * std::sqrt(1 - zeta * zeta);
-                progress = 1
-                    - std::exp(-zeta * omega * t)
-                        * (std::cos(damped * t) + zeta * omega / damped * std::sin(damped * t));
-            }
-            return from + (to - from) * progress;
-        }
-    };
+private:
+    static constexpr quint64 appearKey = ~quint64(0);
 
-    QWidget *m_viewport;
-    QElapsedTimer m_clock;
-    QTimer m_tick;
-    bool m_moving = false;
-    QHash<int, std::array<Track, channelCount>> m_rows;
+    Motion::Transitions m_transitions;
 };
 
 QColor mixed(const QColor &from, const QColor &to, qreal amount)
@@ -388,6 +363,8 @@ public:
 
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
+        const qreal shown = m_animator.appearance();
+        painter->setOpacity(shown);
 
         // Fill: staged over focused over hovered, each fading as the one above comes in.
         const QRectF row = QRectF(rowRect(option.rect)).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -412,12 +389,12 @@ public:
         const QRectF badgeBox = badgeRect(option.rect);
         painter->setPen(Qt::NoPen);
         painter->setBrush(Theme::quaternaryFill());
-        painter->setOpacity(1 - current);
+        painter->setOpacity(shown * (1 - current));
         painter->drawRoundedRect(badgeBox, 7, 7);
         painter->setBrush(tintGradient(badgeBox, m_tint));
-        painter->setOpacity(current);
+        painter->setOpacity(shown * current);
         painter->drawRoundedRect(badgeBox, 7, 7);
-        painter->setOpacity(1);
+        painter->setOpacity(shown);
         painter->setFont(badgeFont());
         painter->setPen(mixed(Theme::secondaryLabel(), Qt::white, current));
         painter->drawText(badgeBox, Qt::AlignCenter,
@@ -439,10 +416,10 @@ public:
         const qreal mid = row.center().y();
         if (current > 0.01 && detail.isNull()) {
             const qreal size = 12;
-            painter->setOpacity(current);
+            painter->setOpacity(shown * current);
             drawSymbol(painter, QStringLiteral("checkmark"),
                        QRectF(right - size, mid - size / 2, size, size), m_tint, dpr);
-            painter->setOpacity(1);
+            painter->setOpacity(shown);
             right -= size + 6;
         }
         if (locked) {
@@ -566,6 +543,13 @@ public:
         updateGeometries();
     }
 
+    // Fades the rows in, as after a panel change.
+    void appear()
+    {
+        if (isVisible())
+            m_animator.appear();
+    }
+
 protected:
     void updateGeometries() override
     {
@@ -668,7 +652,10 @@ private:
     }
 
     PortRowsModel *m_model;
-    RowAnimator m_animator { viewport() };
+    RowAnimator m_animator { viewport(), [this](int port) {
+                                const std::optional<int> row = m_model->rowOfPort(port);
+                                return row ? visualRect(m_model->index(*row)) : QRect();
+                            } };
     Handlers m_handlers;
     int m_clearance = GlassKit::defaultControlBarClearance;
     Hit m_pressed;
@@ -1007,6 +994,7 @@ public:
     PortRowsModel &model() { return *m_model; }
     PaneHeader &header() { return *m_header; }
     void setClearance(int clearance) { m_list->setBottomClearance(clearance); }
+    void appear() { m_list->appear(); }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -1212,6 +1200,10 @@ void DestinationListView::bind()
         sources.portsChanged();
         destinations.portsChanged();
         refreshHeaders();
+    });
+    connect(c, &RouterController::activePanelIDChanged, this, [this] {
+        m_sources->appear();
+        m_destinations->appear();
     });
     // Destination details and the subtitles show source and destination labels.
     connect(c, &RouterController::portLabelsChanged, this, [this, &destinations] {
