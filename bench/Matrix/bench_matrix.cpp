@@ -1,8 +1,10 @@
 // Drawing costs of the crosspoint matrix on large routers. Goals on 1024×1024: a full viewport
 // (1400×900) painted in well under a frame (16 ms) at every zoom step, so scrolling stays
-// smooth; a route change repaints one row only and costs a small fraction of a full paint.
+// smooth; a route change repaints one row only and costs a small fraction of a full paint; a
+// frame of a zoom or of a panel change's fade costs about one full paint.
 // On a busy machine read the instruction counts (-callgrind) rather than the wall times.
 #include "ControllerRig.h"
+#include "SteppedAnimations.h"
 #include "Views/CrosspointMatrixView.h"
 
 #include <QApplication>
@@ -83,6 +85,8 @@ private slots:
     void fullViewport();
     void scrollStep();
     void routeChange();
+    void zoomFrame();
+    void panelFadeFrame();
 };
 
 void BenchMatrix::fullViewport_data()
@@ -149,6 +153,50 @@ void BenchMatrix::routeChange()
         QCoreApplication::processEvents();
         const QRect row = bench.view->destinationHeaderRect(destination);
         viewport->repaint(QRect(0, row.top() - 3, viewport->width(), row.height() + 6));
+    }
+}
+
+void BenchMatrix::zoomFrame()
+{
+    // One frame of the cell-size spring: every crosspoint at a size not drawn before.
+    SteppedAnimations clock;
+    Bench bench(kSize, 44);
+    QWidget *viewport = bench.view->viewport();
+    QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
+    viewport->render(&image); // glyphs and symbols cached, as in a window that has been drawn
+    bool larger = false;
+    QBENCHMARK
+    {
+        if (bench.view->cellRect(0, 0).width() == (larger ? 50 : 44)) {
+            larger = !larger;
+            bench.view->setCellSize(larger ? 50 : 44);
+        }
+        clock.step(16); // the frame's own layout and the window's repaint
+        viewport->render(&image);
+    }
+}
+
+void BenchMatrix::panelFadeFrame()
+{
+    // One frame of the fade after a panel change on a 512 × 512 panel, halfway through.
+    SteppedAnimations clock;
+    Bench bench(kSize, 44);
+    SubPanel panel;
+    panel.name = QStringLiteral("Half");
+    for (int i = 0; i < kSize; i += 2) {
+        panel.sourceIndices.append(i);
+        panel.destinationIndices.append(i);
+    }
+    bench.rig.controller->savePanel(panel);
+    bench.rig.controller->setActivePanelID(panel.id);
+    ControllerRig::settle();
+    clock.step(48);
+    QWidget *viewport = bench.view->viewport();
+    QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
+    viewport->render(&image);
+    QBENCHMARK
+    {
+        viewport->render(&image);
     }
 }
 

@@ -250,6 +250,21 @@ QPixmap Painter::symbol(QPainter &p, const QString &name, int size, const QColor
 
 void Painter::cell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint)
 {
+    if (look.connection && *look.connection > 0 && *look.connection < 1) {
+        // Mid-move: the unconnected look fades out as the connected one fades in.
+        const double amount = *look.connection;
+        const qreal opacity = p.opacity();
+        CellLook resting = look;
+        resting.connection.reset();
+        resting.connected = false;
+        p.setOpacity(opacity * (1 - amount));
+        cell(p, rect, resting, tint);
+        resting.connected = true;
+        p.setOpacity(opacity * amount);
+        cell(p, rect, resting, tint);
+        p.setOpacity(opacity);
+        return;
+    }
     if (look.hover > 0) {
         drawCell(p, rect, look, tint);
         return;

@@ -100,6 +100,8 @@ struct CellLook
     bool highlighted = false;
     bool locked = false;
     double hover = 0; // 0 resting … 1 hovered
+    // While a route change moves it: how connected the crosspoint looks, 0 … 1.
+    std::optional<double> connection;
 };
 
 // Draws the matrix's parts; keeps its fonts and the symbol pixmaps it has drawn.

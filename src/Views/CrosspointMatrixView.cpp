@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/GlassKit.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 #include "Views/CrosspointCells.h"
 
@@ -51,17 +52,34 @@ CrosspointMatrixView::CrosspointMatrixView(RouterController &controller, double 
     viewport()->setAutoFillBackground(false);
     viewport()->setMouseTracking(true);
 
-    // Stands in for the spring of the design: quick, settling without a bounce.
-    m_cellAnimation = new QVariantAnimation(this);
-    m_cellAnimation->setDuration(420);
-    m_cellAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    m_cellAnimation = new Motion::SpringAnimation(Motion::standardSpring, this);
     connect(m_cellAnimation, &QVariantAnimation::valueChanged, this,
             [this](const QVariant &value) { showCellSize(value.toDouble()); });
 
+    // A panel change fades the new ports in.
+    m_appearAnimation = new Motion::SpringAnimation(Motion::standardSpring, this);
+    m_appearAnimation->setStartValue(0.0);
+    m_appearAnimation->setEndValue(1.0);
+    connect(m_appearAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) {
+                m_appearance = std::clamp(value.toDouble(), 0.0, 1.0);
+                viewport()->update();
+            });
+
+    // A crosspoint that becomes connected or disconnected repaints only itself.
+    m_connections = new Motion::Transitions(this);
+    connect(m_connections, &Motion::Transitions::frame, this, [this](quint64 key) {
+        const std::optional<int> row = m_controller.visibleDestinationRow(int(key >> 32));
+        const std::optional<int> column = m_controller.visibleSourceRow(int(key & 0xffffffffu));
+        if (row && column)
+            viewport()->update(
+                cellRect(*column, *row).adjusted(-hoverSpill, -hoverSpill, hoverSpill, hoverSpill));
+    });
+
     const auto makeHoverAnimation = [this](double *amount, std::optional<QPoint> *cell) {
         auto *animation = new QVariantAnimation(this);
-        animation->setDuration(120);
-        animation->setEasingCurve(QEasingCurve::OutQuad);
+        animation->setDuration(int(Motion::hoverDuration.count()));
+        animation->setEasingCurve(Motion::easeOut());
         connect(animation, &QVariantAnimation::valueChanged, this,
                 [this, amount, cell](const QVariant &value) {
                     *amount = value.toDouble();
@@ -88,8 +106,10 @@ void CrosspointMatrixView::bind()
     RouterController *c = &m_controller;
     connect(c, &RouterController::routeChanged, this, [this](int level, int destination) {
         m_stateChangeHandled = true;
-        if (level == m_controller.primaryLevel())
-            updateRowOf(destination);
+        if (level != m_controller.primaryLevel())
+            return;
+        animateConnection(destination);
+        updateRowOf(destination);
     });
     connect(c, &RouterController::lockChanged, this, [this](int destination) {
         m_stateChangeHandled = true;
@@ -111,9 +131,19 @@ void CrosspointMatrixView::bind()
         invalidateLayout();
     });
     connect(c, &RouterController::visiblePortsChanged, this, [this] { invalidateLayout(); });
-    connect(c, &RouterController::activePanelIDChanged, this, [this] { invalidateLayout(); });
+    connect(c, &RouterController::activePanelIDChanged, this, [this] {
+        invalidateLayout();
+        if (isVisible()) {
+            m_appearance = 0;
+            m_appearAnimation->stop();
+            m_appearAnimation->start();
+        }
+    });
     connect(c, &RouterController::panelsChanged, this, [this] { invalidateLayout(); });
-    connect(c, &RouterController::primaryLevelChanged, this, [this] { viewport()->update(); });
+    connect(c, &RouterController::primaryLevelChanged, this, [this] {
+        forgetConnections();
+        viewport()->update();
+    });
     connect(c, &RouterController::pendingDestinationChanged, this, [this] { stagingChanged(); });
     connect(c, &RouterController::pendingSourceChanged, this, [this] { stagingChanged(); });
 }
@@ -210,6 +240,7 @@ std::optional<QPoint> CrosspointMatrixView::hoveredCell() const
 
 void CrosspointMatrixView::invalidateLayout()
 {
+    forgetConnections();
     // Labels may arrive one event at a time: measure once, after the burst.
     if (!m_layoutDirty) {
         m_layoutDirty = true;
@@ -406,6 +437,44 @@ void CrosspointMatrixView::updateColumn(int column)
                              viewport()->height()));
 }
 
+namespace {
+
+quint64 connectionKey(int destination, int source)
+{
+    return quint64(quint32(destination)) << 32 | quint32(source);
+}
+
+} // namespace
+
+void CrosspointMatrixView::animateConnection(int destination)
+{
+    // Only rows drawn in the per-cell form move; the drawn field changes at once.
+    const auto painted = m_paintedRoutes.find(destination);
+    if (painted == m_paintedRoutes.end())
+        return;
+    const std::optional<int> was = *painted;
+    const std::optional<int> now
+        = m_controller.state().source(destination, m_controller.primaryLevel());
+    *painted = now;
+    if (was == now || !isVisible())
+        return;
+    static const Motion::Timing spring = Motion::Timing::of(Motion::crosspointSpring);
+    if (was) {
+        const quint64 key = connectionKey(destination, *was);
+        m_connections->start(key, m_connections->current(key, 1), 0, spring);
+    }
+    if (now) {
+        const quint64 key = connectionKey(destination, *now);
+        m_connections->start(key, m_connections->current(key, 0), 1, spring);
+    }
+}
+
+void CrosspointMatrixView::forgetConnections()
+{
+    m_paintedRoutes.clear();
+    m_connections->clear();
+}
+
 void CrosspointMatrixView::stagingChanged()
 {
     const std::optional<int> pending = m_controller.pendingDestination();
@@ -432,6 +501,8 @@ void CrosspointMatrixView::paintEvent(QPaintEvent *event)
     QPainter p(viewport());
     p.setRenderHint(QPainter::Antialiasing);
     const QRect exposed = event->rect();
+    // Ports fade in after a panel change; the pinned bands behind the headers stay opaque.
+    p.setOpacity(m_appearance);
     if (usesCells())
         paintCells(p, exposed);
     else
@@ -472,6 +543,7 @@ void CrosspointMatrixView::paintCells(QPainter &p, const QRect &exposed) const
                exposed.right() + hoverSpill);
     const auto [firstRow, lastRow] = span(origin.y(), g.pitch(), g.rows, exposed.top() - hoverSpill,
                                           exposed.bottom() + hoverSpill);
+    const bool connecting = m_connections->isMoving();
     const RouterState &state = m_controller.state();
     const QList<Port> &sources = m_controller.visibleSources();
     const QList<Port> &destinations = m_controller.visibleDestinations();
@@ -485,10 +557,17 @@ void CrosspointMatrixView::paintCells(QPainter &p, const QRect &exposed) const
         const std::optional<int> routed = state.source(destination, level);
         const bool locked = state.isLocked(destination);
         const bool pendingRow = pending == destination;
+        // What the row showed last, so that a route change can move from it.
+        m_paintedRoutes.insert(destination, routed);
         for (int column = firstColumn; column <= lastColumn; ++column) {
             const int source = sources.at(column).index;
             Crosspoint::CellLook look;
             look.connected = routed == source;
+            if (connecting) {
+                const quint64 key = connectionKey(destination, source);
+                if (m_connections->isMoving(key))
+                    look.connection = m_connections->current(key, look.connected ? 1 : 0);
+            }
             look.pending = pendingRow && armed == source;
             look.highlighted = pendingRow || armed == source;
             look.locked = locked;
@@ -544,8 +623,10 @@ void CrosspointMatrixView::paintRowHeaders(QPainter &p, const QRect &exposed) co
     if (scroll.x() > 0 && g.rows > 0) {
         const QRectF band(0, g.headerHeight, g.destWidth + g.gap,
                           viewport()->height() - g.headerHeight);
+        p.setOpacity(1);
         m_painter->headerBand(p, band);
         p.fillRect(QRectF(band.right() - 1, band.top(), 1, band.height()), Theme::separator());
+        p.setOpacity(m_appearance);
     }
     const double originY = g.fieldOrigin().y() - scroll.y();
     const auto [first, last]
@@ -567,7 +648,9 @@ void CrosspointMatrixView::paintHeaderRow(QPainter &p, const QRect &exposed) con
     if (exposed.top() >= g.headerHeight)
         return;
     const QRectF band(0, 0, viewport()->width(), g.headerHeight);
+    p.setOpacity(1);
     m_painter->headerBand(p, band);
+    p.setOpacity(m_appearance);
 
     const double originX = g.fieldOrigin().x() - scrollOffset().x();
     const auto [first, last]
@@ -586,6 +669,7 @@ void CrosspointMatrixView::paintHeaderRow(QPainter &p, const QRect &exposed) con
                                     : std::optional<InputSignalStatus>(*signal),
                                 tint);
     }
+    p.setOpacity(1);
     p.fillRect(QRectF(0, g.headerHeight - 1, band.width(), 1), Theme::separator());
     m_painter->corner(p, QRectF(0, 0, g.destWidth, g.headerHeight));
 }

@@ -14,6 +14,10 @@ class QMenu;
 class QVariantAnimation;
 class RouterController;
 
+namespace Motion {
+class Transitions;
+}
+
 namespace Crosspoint {
 class Painter;
 struct Geometry;
@@ -33,8 +37,10 @@ struct Geometry;
 // 1024×1024 ports scrolls as freely as a small one; the header row, the column of destination
 // headers and the corner stay pinned while the crosspoints scroll beneath them. With at most
 // `hoverCellLimit` crosspoints, each one reacts to hovering and has the full look (gradient,
-// border, lock mark); above it they are drawn plainly. A route, lock or signal change repaints
-// only that destination's row or that source's column.
+// border, lock mark) and a crosspoint that becomes connected or disconnected springs there;
+// above it they are drawn plainly. A route, lock or signal change repaints only that
+// destination's row or that source's column, and a moving crosspoint only itself. After a
+// panel change the ports fade in.
 //
 // Clicks go straight to the controller: a crosspoint stages its route in confirm mode and
 // takes it in immediate mode, whatever the routing direction; a destination header arms that
@@ -56,8 +62,8 @@ public:
 
     // The crosspoint edge as given. Sizes outside the zoom control's 30…68 are drawn as they
     // are; one that cannot be drawn (not a number, below 4, above 512) is drawn at the
-    // nearest drawable size. A change resizes everything with a short animation, keeping the
-    // crosspoint at the top-left corner in view.
+    // nearest drawable size. A change resizes everything on the selection spring, keeping
+    // the crosspoint at the top-left corner in view.
     double cellSize() const { return m_cellSize; }
     void setCellSize(double size);
     // Follow a stored cell size from now on (by default the "matrixCellSize" user default
@@ -141,6 +147,9 @@ private:
     void updateRow(int row);
     void updateColumn(int column);
     void stagingChanged();
+    // Starts the spring of a destination's crosspoints after its route changed.
+    void animateConnection(int destination);
+    void forgetConnections();
     void setHovered(const std::optional<QPoint> &cell);
 
     void paintCells(QPainter &p, const QRect &exposed) const;
@@ -157,6 +166,11 @@ private:
     int m_clearance;
     bool m_followsCellSize = false;
     QVariantAnimation *m_cellAnimation = nullptr;
+    QVariantAnimation *m_appearAnimation = nullptr;
+    double m_appearance = 1; // how far the ports of a new panel have faded in
+    Motion::Transitions *m_connections = nullptr;
+    // The route each destination row of the per-cell form showed when last painted.
+    mutable QHash<int, std::optional<int>> m_paintedRoutes;
 
     mutable bool m_layoutDirty = false;
     mutable std::unique_ptr<Crosspoint::Geometry> m_geometry;

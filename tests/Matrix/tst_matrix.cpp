@@ -1,6 +1,7 @@
 // The crosspoint matrix driven as an operator would: clicks, double clicks, context menus and
 // hovering on the drawn matrix, checked by what reaches the controller.
 #include "ControllerRig.h"
+#include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
 #include "Views/CrosspointCells.h"
 #include "Views/CrosspointMatrixView.h"
@@ -109,6 +110,7 @@ private slots:
     void cellSizes();
     void clearanceAndPinning();
     void routeChangeRepaintsOneRow();
+    void motionMovesOnlyWhatChangesAndComesToRest();
 };
 
 void TestMatrix::crosspointClick_data()
@@ -555,6 +557,65 @@ void TestMatrix::routeChangeRepaintsOneRow()
         + QRegion(column.left() - 3, 0, column.width() + 6, m.viewport()->height());
     QVERIFY(!recorder.painted.isEmpty());
     QVERIFY((recorder.painted - expected).isEmpty());
+}
+
+void TestMatrix::motionMovesOnlyWhatChangesAndComesToRest()
+{
+    SteppedAnimations clock;
+    MatrixRig m(20, 20); // per-cell form
+    PaintRecorder recorder(m.viewport());
+    const auto pixel = [&m](int column, int row) {
+        // Beside the dot, inside the fill.
+        const QRect cell = m.view->cellRect(column, row);
+        return m.viewport()->grab().toImage().pixelColor(cell.left() + 8, cell.center().y());
+    };
+    const auto around = [&m](int column, int row) {
+        return QRegion(m.view->cellRect(column, row).adjusted(-3, -3, 3, 3));
+    };
+    const QColor unconnected = pixel(9, 5);
+
+    // A crosspoint becoming connected springs in, repainting only itself.
+    m.driver->emitEvent(RouterDriverEvent::makeRouteChanged(0, 5, 9));
+    ControllerRig::settle(); // the row's own repaint
+    recorder.painted = QRegion();
+    clock.step(48);
+    QVERIFY(!recorder.painted.isEmpty());
+    QVERIFY((recorder.painted - around(9, 5)).isEmpty());
+    const QColor partway = pixel(9, 5);
+    clock.settle();
+    const QColor connected = pixel(9, 5);
+    QVERIFY(partway != unconnected && partway != connected);
+
+    // Moving the route fades the old crosspoint out and the new one in.
+    m.driver->emitEvent(RouterDriverEvent::makeRouteChanged(0, 5, 11));
+    ControllerRig::settle();
+    recorder.painted = QRegion();
+    clock.step(48);
+    QVERIFY((recorder.painted - around(9, 5) - around(11, 5)).isEmpty());
+    clock.settle();
+    QCOMPARE(pixel(9, 5), unconnected);
+    QCOMPARE(pixel(11, 5), connected);
+    recorder.painted = QRegion();
+    clock.step(200);
+    QVERIFY(recorder.painted.isEmpty()); // everything at rest
+
+    // A new cell size rides the selection spring to the stored size.
+    m.view->setCellSize(56);
+    clock.step(64);
+    const int width = m.view->cellRect(0, 0).width();
+    QVERIFY2(width > 44 && width < 56, qPrintable(QString::number(width)));
+    clock.settle();
+    QCOMPARE(m.view->cellRect(0, 0).width(), 56);
+
+    // A panel change fades its ports in.
+    const SubPanel panel = makePanel(QStringLiteral("Cams"), { 11 }, { 5 });
+    m.controller().savePanel(panel);
+    m.controller().setActivePanelID(panel.id);
+    ControllerRig::settle();
+    clock.step(32);
+    QVERIFY(pixel(0, 0) != connected);
+    clock.settle();
+    QCOMPARE(pixel(0, 0), connected);
 }
 
 QTEST_MAIN(TestMatrix)
