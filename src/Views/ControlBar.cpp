@@ -358,7 +358,12 @@ public:
         if (segments == m_segments)
             return;
         m_segments = segments;
-        qDeleteAll(m_buttons);
+        // A segment's own click may bring new segments: the old ones go later.
+        for (SegmentButton *old : std::as_const(m_buttons)) {
+            m_row->removeWidget(old);
+            old->hide();
+            old->deleteLater();
+        }
         m_buttons.clear();
         for (const Segment &segment : segments) {
             auto *button = new SegmentButton(segment.value, segment.text, segment.symbol, this);

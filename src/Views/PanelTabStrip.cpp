@@ -272,7 +272,13 @@ QMenu *PanelTabStrip::contextMenu(const SubPanel &panel, QWidget *parent)
 
 void PanelTabStrip::rebuildTabs()
 {
-    qDeleteAll(m_panelTabs);
+    // A tab's own click or menu can change the panels: the old tabs go once control returns
+    // to the event loop, not while one of them is still handling its event.
+    for (QAbstractButton *old : std::as_const(m_panelTabs)) {
+        m_tabRow->removeWidget(old);
+        old->hide();
+        old->deleteLater();
+    }
     m_panelTabs.clear();
     const QColor tint = m_controller.connection().tint();
     QWidget *content = m_scroll->widget();
@@ -286,9 +292,10 @@ void PanelTabStrip::rebuildTabs()
         const QUuid id = panel.id;
         connect(tab, &QAbstractButton::clicked, this,
                 [this, id] { m_controller.setActivePanelID(id); });
+        // The menu belongs to the strip, which outlives the tabs its items may rebuild.
         connect(tab, &QWidget::customContextMenuRequested, this,
-                [this, tab](const QPoint &position) {
-                    QMenu *menu = contextMenu(*tab->panel(), tab);
+                [this, tab, panel](const QPoint &position) {
+                    QMenu *menu = contextMenu(panel, this);
                     menu->setAttribute(Qt::WA_DeleteOnClose);
                     menu->popup(tab->mapToGlobal(position));
                 });

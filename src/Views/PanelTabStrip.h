@@ -44,7 +44,8 @@ public:
     QScrollArea *scrollArea() const { return m_scroll; }
 
     // A panel tab's context menu: "Edit Panel…", "Duplicate", a divider, "Delete…". The menu
-    // is the caller's to show and delete.
+    // is the caller's to show and delete; give it a parent that outlives the tabs, since
+    // "Duplicate" rebuilds them.
     QMenu *contextMenu(const SubPanel &panel, QWidget *parent);
 
     // "3 in × 5 out": the panel's port counts, shown when hovering its tab.

@@ -540,7 +540,11 @@ void QuorvelView::refreshClearance()
 
 void QuorvelView::rebuildShortcuts()
 {
-    qDeleteAll(m_panelShortcuts);
+    // A shortcut may be the one whose activation changed the panels: retire it, delete later.
+    for (QShortcut *old : std::as_const(m_panelShortcuts)) {
+        old->setEnabled(false);
+        old->deleteLater();
+    }
     m_panelShortcuts.clear();
     const QList<SubPanel> &panels = m_controller->panels();
     for (int p = 0; p < qMin<qsizetype>(9, panels.size()); ++p) {

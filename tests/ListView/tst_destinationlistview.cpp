@@ -1,4 +1,5 @@
 #include "ControllerRig.h"
+#include "PopupMenus.h"
 #include "Theme/Controls.h"
 #include "Views/DestinationListView.h"
 
@@ -98,16 +99,14 @@ struct ListRig
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, l->viewport()->mapToGlobal(at));
         QCoreApplication::sendEvent(l->viewport(), &event);
         QStringList titles;
-        for (QMenu *menu : l->findChildren<QMenu *>()) {
-            if (!menu->isVisible())
-                continue;
-            for (QAction *action : menu->actions()) {
-                titles.append(action->text());
-                if (action->text() == choice)
-                    action->trigger();
-            }
-            menu->close();
-        }
+        QMenu *shown = PopupMenus::shownMenu();
+        if (!shown)
+            return titles;
+        for (QAction *action : shown->actions())
+            titles.append(action->text());
+        // Chosen on its rectangle, as the operator does; otherwise the menu just closes.
+        if (!PopupMenus::item(shown, choice) || !PopupMenus::choose(shown, choice, l))
+            shown->close();
         ControllerRig::settle();
         return titles;
     }

@@ -1,6 +1,7 @@
 // The crosspoint matrix driven as an operator would: clicks, double clicks, context menus and
 // hovering on the drawn matrix, checked by what reaches the controller.
 #include "ControllerRig.h"
+#include "PopupMenus.h"
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
 #include "Views/CrosspointCells.h"
@@ -76,11 +77,12 @@ struct MatrixRig
         }
         return texts;
     }
+    // Pops the header's menu up as a right click does and clicks the item on its rectangle.
     void triggerMenu(QPoint at, int item)
     {
-        std::unique_ptr<QMenu> menu(view->contextMenu(at));
+        QMenu *menu = PopupMenus::rightClick(viewport(), at);
         QVERIFY(menu);
-        menu->actions().at(item)->trigger();
+        QVERIFY(PopupMenus::choose(menu, menu->actions().at(item)->text(), view.get()));
         ControllerRig::settle();
     }
 

@@ -1,4 +1,5 @@
 #include "PanelsRig.h"
+#include "PopupMenus.h"
 #include "Views/PanelsSheet.h"
 
 #include <QAbstractItemView>
@@ -51,20 +52,15 @@ struct Sheet
         return texts;
     }
 
+    // Clicks the item on its rectangle in the popped-up menu, as the operator does.
     bool choose(int row, const QString &text)
     {
         QMenu *menu = openMenu(row);
-        if (!menu)
+        if (!menu || !PopupMenus::item(menu, text)) {
+            delete menu;
             return false;
-        bool found = false;
-        for (QAction *action : menu->actions()) {
-            if (action->text() == text) {
-                action->trigger();
-                found = true;
-            }
         }
-        delete menu;
-        return found;
+        return PopupMenus::choose(menu, text, list);
     }
 
     QMenu *openMenu(int row)

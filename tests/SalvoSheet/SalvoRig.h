@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ControllerRig.h"
+#include "PopupMenus.h"
+#include "Theme/Controls.h"
 #include "Views/SalvoSheet.h"
 
 #include <QAbstractButton>
@@ -137,4 +139,11 @@ inline QAction *menuAction(const char *menuName, const QString &text)
         }
     }
     return nullptr;
+}
+
+// Clicks that item of the open context menu on its rectangle, as the operator does.
+inline bool chooseMenuItem(const char *menuName, const QString &text)
+{
+    QAction *action = menuAction(menuName, text);
+    return action && PopupMenus::choose(qobject_cast<QMenu *>(action->parent()), text);
 }

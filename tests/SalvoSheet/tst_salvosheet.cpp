@@ -262,7 +262,7 @@ void TestSalvoSheet::rename()
     SalvoSheet &sheet = *shown.sheet;
     const auto rename = [&](const QString &name, const std::optional<QString> &typed) {
         openRowMenu(row(sheet, name));
-        menuAction("salvoRowMenu", text("Rename…"))->trigger();
+        QVERIFY(chooseMenuItem("salvoRowMenu", text("Rename…")));
         QDialog *prompt = openDialog("renamePrompt");
         QVERIFY(prompt);
         QCOMPARE(prompt->findChild<QLineEdit *>(QStringLiteral("nameField"))->text(), name);
@@ -333,7 +333,7 @@ void TestSalvoSheet::updateAsksFirst()
     QCOMPARE(c.salvos().first().routes, (QList<Route> { { 0, 0, 4 } }));
 
     openRowMenu(row(sheet, QStringLiteral("A")));
-    menuAction("salvoRowMenu", QStringLiteral("Update from Current Routing"))->trigger();
+    QVERIFY(chooseMenuItem("salvoRowMenu", QStringLiteral("Update from Current Routing")));
     buttonTitled(openDialog<QMessageBox>("updateConfirmation"), QStringLiteral("Update"))->click();
     ControllerRig::settle();
     QVERIFY(c.salvos().first().routes.contains(Route { 0, 0, 0 }));
@@ -365,7 +365,7 @@ void TestSalvoSheet::cancelledFireKeepsSheet()
     Presented shown(c);
 
     openRowMenu(row(*shown.sheet, QStringLiteral("A")));
-    menuAction("salvoRowMenu", text("Fire…"))->trigger();
+    QVERIFY(chooseMenuItem("salvoRowMenu", text("Fire…")));
     auto *box = openDialog<SalvoFireConfirmation>("fireConfirmation");
     QVERIFY(box);
     buttonTitled(box, QStringLiteral("Cancel"))->click();

@@ -1,4 +1,5 @@
 #include "ControllerRig.h"
+#include "PopupMenus.h"
 
 #include "Views/PanelTabStrip.h"
 
@@ -52,6 +53,7 @@ private slots:
     void oneTabPerPanelInStoredOrder();
     void clickingTabsSetsTheActivePanel();
     void contextMenuReportsEditAndDeleteAndDuplicates();
+    void duplicateChosenInTheTabsOwnMenu();
     void newButtonAsksForANewPanel();
     void tabsFollowPanelChanges();
     void activePanelSetElsewhereScrollsIntoTheMiddle();
@@ -155,6 +157,25 @@ void TestPanelTabStrip::contextMenuReportsEditAndDeleteAndDuplicates()
     QCOMPARE(strip.tab(copy.id)->text(), copy.name);
     QCOMPARE(m_controller->activePanelID(), std::optional<QUuid>(m_panels[0].id));
     QCOMPARE(checkedTabs(strip, *m_controller), QList<std::optional<QUuid>> { m_panels[0].id });
+}
+
+void TestPanelTabStrip::duplicateChosenInTheTabsOwnMenu()
+{
+    // Used to delete the tab, and the menu parented to it, inside the menu's mouse release.
+    PanelTabStrip strip(*m_controller);
+    strip.resize(800, strip.sizeHint().height());
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    const SubPanel target = m_controller->panels().at(1);
+    for (int round = 0; round < 2; ++round) {
+        QAbstractButton *tab = strip.tab(target.id);
+        QMenu *menu = PopupMenus::rightClick(tab, tab->rect().center());
+        QVERIFY(menu);
+        QVERIFY(PopupMenus::choose(menu, QStringLiteral("Duplicate"), tab));
+        QCOMPARE(m_controller->panels().size(), 4 + round);
+        QCOMPARE(strip.tab(m_controller->panels().last().id)->text(),
+                 target.name + QStringLiteral(" Copy"));
+    }
 }
 
 void TestPanelTabStrip::newButtonAsksForANewPanel()
