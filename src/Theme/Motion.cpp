@@ -65,6 +65,15 @@ QEasingCurve easeOut()
     return curve;
 }
 
+QColor blend(const QColor &from, const QColor &to, qreal amount)
+{
+    const auto mix = [amount](float a, float b) {
+        return a + (b - a) * float(amount);
+    };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()),
+                            mix(from.blueF(), to.blueF()), mix(from.alphaF(), to.alphaF()));
+}
+
 double Timing::progress(std::chrono::milliseconds elapsed) const
 {
     if (elapsed >= duration || duration.count() <= 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractAnimation>
+#include <QColor>
 #include <QEasingCurve>
 #include <QHash>
 #include <QVariantAnimation>
@@ -42,6 +43,9 @@ std::chrono::milliseconds settleTime(const Spring &spring);
 
 // The ease-out curve (cubic Bézier 0, 0, 0.58, 1).
 QEasingCurve easeOut();
+
+// The colour `amount` (0…1) of the way from `from` to `to`, every channel alpha included.
+QColor blend(const QColor &from, const QColor &to, qreal amount);
 
 // How one value moves: along a spring (its settle time long), or eased out over a duration.
 struct Timing

@@ -318,15 +318,6 @@ private:
     Motion::Transitions m_transitions;
 };
 
-QColor mixed(const QColor &from, const QColor &to, qreal amount)
-{
-    const auto mix = [amount](float a, float b) {
-        return a + (b - a) * float(amount);
-    };
-    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()),
-                            mix(from.blueF(), to.blueF()), mix(from.alphaF(), to.alphaF()));
-}
-
 // Draws one row: number badge, title over detail, lock and check marks, fill and outline.
 class RowDelegate final : public QStyledItemDelegate
 {
@@ -396,7 +387,7 @@ public:
         painter->drawRoundedRect(badgeBox, 7, 7);
         painter->setOpacity(shown);
         painter->setFont(badgeFont());
-        painter->setPen(mixed(Theme::secondaryLabel(), Qt::white, current));
+        painter->setPen(Motion::blend(Theme::secondaryLabel(), Qt::white, current));
         painter->drawText(badgeBox, Qt::AlignCenter,
                           QString::number(index.data(Role::NumberRole).toInt()));
         if (badge != Badge::none) {

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
@@ -23,8 +24,6 @@ namespace {
 
 constexpr int tabVerticalPadding = 3;
 constexpr int underlineHeight = 2;
-constexpr int scrollDurationMs = 450; // about the settle time of the selection spring
-constexpr int underlineFadeMs = 180;
 
 // One tab: its label in the callout font, strong and underlined in the router colour while
 // active. Checked mirrors the controller's active panel; a click never toggles it by itself.
@@ -35,17 +34,16 @@ public:
         : QAbstractButton(parent)
         , m_panel(std::move(panel))
         , m_tint(tint)
-        , m_fade(new QVariantAnimation(this))
+        , m_fade(new Motion::SpringAnimation(Motion::standardSpring, this))
     {
         setText(label);
         setCheckable(true);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         setAttribute(Qt::WA_Hover);
-        m_fade->setDuration(underlineFadeMs);
-        m_fade->setEasingCurve(QEasingCurve::OutCubic);
+        // The underline fades on the selection spring; the label's colour follows it.
         connect(m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-            m_underline = value.toReal();
+            m_underline = std::clamp(value.toReal(), 0.0, 1.0);
             update();
         });
     }
@@ -92,7 +90,7 @@ protected:
         const int textWidth = metrics.horizontalAdvance(text());
         const int left = (width() - textWidth) / 2;
 
-        QColor color = active ? Theme::label() : Theme::secondaryLabel();
+        QColor color = Motion::blend(Theme::secondaryLabel(), Theme::label(), m_underline);
         if (!active && underMouse())
             color = Theme::withAlpha(Theme::label(), 0.8);
         painter.setFont(font);
@@ -219,9 +217,7 @@ PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
     content->setAutoFillBackground(false); // setWidget() turns it on; the strip is see-through
     row->addWidget(m_scroll, 1);
 
-    m_scrolling = new QVariantAnimation(this);
-    m_scrolling->setDuration(scrollDurationMs);
-    m_scrolling->setEasingCurve(QEasingCurve::OutCubic);
+    m_scrolling = new Motion::SpringAnimation(Motion::standardSpring, this);
     connect(m_scrolling, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         m_scroll->horizontalScrollBar()->setValue(value.toInt());
     });

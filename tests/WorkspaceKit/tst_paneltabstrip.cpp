@@ -1,5 +1,6 @@
 #include "ControllerRig.h"
 #include "PopupMenus.h"
+#include "SteppedAnimations.h"
 
 #include "Views/PanelTabStrip.h"
 
@@ -57,6 +58,7 @@ private slots:
     void newButtonAsksForANewPanel();
     void tabsFollowPanelChanges();
     void activePanelSetElsewhereScrollsIntoTheMiddle();
+    void underlineMovesOnTheSpring();
 
 private:
     std::unique_ptr<ControllerRig> m_rig;
@@ -231,6 +233,35 @@ void TestPanelTabStrip::activePanelSetElsewhereScrollsIntoTheMiddle()
 
     m_controller->setActivePanelID(m_controller->panels().last().id);
     QTRY_COMPARE(bar->value(), bar->maximum()); // as near the middle as the row allows
+}
+
+void TestPanelTabStrip::underlineMovesOnTheSpring()
+{
+    SteppedAnimations clock;
+    PanelTabStrip strip(*m_controller);
+    strip.resize(600, strip.sizeHint().height());
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    // The underline's opacity, read at the middle of a tab's bottom edge.
+    const auto underline = [](QAbstractButton *tab) {
+        QImage image(tab->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        tab->render(&image, {}, {}, QWidget::DrawChildren);
+        return image.pixelColor(image.width() / 2, image.height() - 1).alphaF();
+    };
+    QAbstractButton *all = strip.tab(std::nullopt);
+    QAbstractButton *studio = strip.tab(m_panels.first().id);
+    const qreal full = underline(all);
+    QVERIFY(full > 0.9);
+    QCOMPARE(underline(studio), 0.0);
+
+    QTest::mouseClick(studio, Qt::LeftButton);
+    clock.step(64);
+    QVERIFY(underline(studio) > 0.05 && underline(studio) < full);
+    QVERIFY(underline(all) > 0.05 && underline(all) < full);
+    clock.settle();
+    QCOMPARE(underline(studio), full);
+    QCOMPARE(underline(all), 0.0);
 }
 
 QTEST_MAIN(TestPanelTabStrip)
