@@ -27,7 +27,9 @@ public:
             ms -= step;
             advanceAnimation();
         }
-        QCoreApplication::processEvents();
+        // Each pass handles only what was posted before it: let layouts reach the top.
+        for (int pass = 0; pass < 8; ++pass)
+            QCoreApplication::processEvents();
     }
 
     // Long enough for every animation of the workspace to come to rest.

@@ -1,5 +1,7 @@
 #include "Theme/Motion.h"
 
+#include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHash>
 #include <QMutex>
 #include <QPointF>
@@ -225,6 +227,118 @@ void Transitions::tick(std::chrono::milliseconds delta)
     // Receivers repaint, and painting may start new moves: the table is not walked meanwhile.
     for (const quint64 key : std::as_const(moved))
         emit frame(key);
+}
+
+// --- RevealBox -------------------------------------------------------------------------------
+
+RevealBox::RevealBox(QWidget *content, QWidget *parent)
+    : QWidget(parent)
+    , m_content(content)
+    , m_animation(new SpringAnimation(standardSpring, this))
+{
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    content->setParent(this);
+    content->installEventFilter(this);
+    content->hide();
+    hide();
+    m_animation->setStartValue(0.0);
+    m_animation->setEndValue(1.0);
+    connect(m_animation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { showAmount(value.toReal()); });
+    connect(m_animation, &QAbstractAnimation::finished, this,
+            [this] { showAmount(m_revealed ? 1 : 0); });
+}
+
+bool RevealBox::isMoving() const
+{
+    return m_animation->state() == QAbstractAnimation::Running;
+}
+
+void RevealBox::setRevealed(bool revealed, bool animated)
+{
+    if (revealed == m_revealed && !isMoving())
+        return;
+    m_revealed = revealed;
+    const qreal target = revealed ? 1 : 0;
+    m_animation->stop();
+    if (!animated || !parentWidget() || !parentWidget()->isVisible()) {
+        showAmount(target);
+        return;
+    }
+    m_animation->setStartValue(m_amount);
+    m_animation->setEndValue(target);
+    m_animation->start();
+}
+
+void RevealBox::showAmount(qreal amount)
+{
+    const bool resting = !isMoving();
+    m_amount = amount;
+    const bool shown = amount > 0 || !resting;
+    m_content->setVisible(shown);
+    setVisible(shown);
+    if (resting) {
+        // At rest the content is drawn as it is, without the fade's offscreen pass.
+        if (m_fade) {
+            m_content->setGraphicsEffect(nullptr);
+            m_fade = nullptr;
+        }
+    } else {
+        if (!m_fade) {
+            m_fade = new QGraphicsOpacityEffect(m_content);
+            m_content->setGraphicsEffect(m_fade);
+        }
+        m_fade->setOpacity(std::clamp(amount, 0.0, 1.0));
+    }
+    updateGeometry();
+    placeContent();
+}
+
+int RevealBox::contentHeight(int width) const
+{
+    if (m_content->hasHeightForWidth())
+        return m_content->heightForWidth(width);
+    return m_content->sizeHint().height();
+}
+
+int RevealBox::heightForWidth(int width) const
+{
+    return std::max(0, int(std::lround(contentHeight(width) * std::max(0.0, m_amount))));
+}
+
+QSize RevealBox::sizeHint() const
+{
+    const QSize content = m_content->sizeHint();
+    return { content.width(), heightForWidth(width() > 0 ? width() : content.width()) };
+}
+
+QSize RevealBox::minimumSizeHint() const
+{
+    return { m_content->minimumSizeHint().width(), 0 };
+}
+
+void RevealBox::placeContent()
+{
+    m_content->setGeometry(0, 0, width(), contentHeight(width()));
+}
+
+bool RevealBox::event(QEvent *event)
+{
+    if (event->type() == QEvent::Resize)
+        placeContent();
+    return QWidget::event(event);
+}
+
+bool RevealBox::eventFilter(QObject *watched, QEvent *event)
+{
+    // New lines in the content change the height the box grows to.
+    if (watched == m_content && event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+        placeContent();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace Motion

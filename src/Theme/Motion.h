@@ -5,9 +5,12 @@
 #include <QEasingCurve>
 #include <QHash>
 #include <QVariantAnimation>
+#include <QWidget>
 
 #include <chrono>
 #include <optional>
+
+class QGraphicsOpacityEffect;
 
 // The workspace's motion: damped springs named by response and damping fraction, the short
 // hover ease-out and fades. Everything here runs on Qt's animation timer, so it follows the
@@ -133,6 +136,48 @@ private:
     QHash<quint64, Track> m_tracks;
     int m_moving = 0;
     Clock *m_clock = nullptr;
+};
+
+// Shows or hides one content widget by growing to its height or shrinking away while the
+// content fades, on the selection spring. The content keeps its full height meanwhile and is
+// clipped, so nothing in it reflows; at rest the box is exactly as tall as its content, or
+// hidden together with it.
+//
+//     m_reveal = new Motion::RevealBox(preview, this);
+//     layout->addWidget(m_reveal);
+//     m_reveal->setRevealed(true, true); // grows in
+class RevealBox final : public QWidget
+{
+public:
+    explicit RevealBox(QWidget *content, QWidget *parent = nullptr);
+
+    QWidget *content() const { return m_content; }
+    // Where the box is heading.
+    bool isRevealed() const { return m_revealed; }
+    // Whether it is still on its way there.
+    bool isMoving() const;
+    // Hides or shows the content, at once unless `animated` and on screen.
+    void setRevealed(bool revealed, bool animated);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    int contentHeight(int width) const;
+    void showAmount(qreal amount);
+    void placeContent();
+
+    QWidget *m_content;
+    SpringAnimation *m_animation;
+    QGraphicsOpacityEffect *m_fade = nullptr;
+    qreal m_amount = 0;
+    bool m_revealed = false;
 };
 
 } // namespace Motion
