@@ -2,8 +2,11 @@
 
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -559,6 +562,88 @@ void SalvoFireConfirmation::refresh()
 
 // --- Row -------------------------------------------------------------------------------
 
+namespace {
+
+// The texts of the labels shown in `widget`, depth first, as a screen reader reads them.
+QStringList shownTexts(const QWidget *widget)
+{
+    QStringList texts;
+    if (auto *label = qobject_cast<const QLabel *>(widget); label && !label->text().isEmpty())
+        texts.append(label->text());
+    for (const QObject *child : widget->children()) {
+        if (auto *w = qobject_cast<const QWidget *>(child); w && !w->isHidden())
+            texts.append(shownTexts(w));
+    }
+    return texts;
+}
+
+// The row as one element: its labels read together, the actions of its buttons and header.
+class SalvoRowAccessible final : public QAccessibleWidget
+{
+public:
+    static constexpr const char *fire = "Fire";
+    static constexpr const char *preview = "Preview Changes";
+    static constexpr const char *collapse = "Collapse";
+
+    explicit SalvoRowAccessible(SalvoRow *row)
+        : QAccessibleWidget(row, QAccessible::ListItem)
+    { }
+
+    SalvoRow *row() const { return static_cast<SalvoRow *>(widget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name:
+            return row()->spokenSummary();
+        case QAccessible::Description:
+            return row()->spokenPreview();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = row()->isExpanded();
+        state.collapsed = !row()->isExpanded();
+        return state;
+    }
+
+    // The children are read as part of the row, not one by one.
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+
+    QStringList actionNames() const override
+    {
+        return QStringList { QString::fromLatin1(fire),
+                             QString::fromLatin1(row()->isExpanded() ? collapse : preview) }
+        + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &name) override
+    {
+        if (name == QLatin1String(fire))
+            emit row()->fireRequested();
+        else if (name == QLatin1String(preview) || name == QLatin1String(collapse))
+            emit row()->toggleRequested();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface *salvoRowAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("SalvoRow") && object && object->isWidgetType())
+        return new SalvoRowAccessible(static_cast<SalvoRow *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expanded, QWidget *parent)
     : QFrame(parent)
     , m_controller(controller)
@@ -566,13 +651,18 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
     , m_expanded(expanded)
     , m_clock(new QTimer(this))
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(salvoRowAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setObjectName(QStringLiteral("salvoRow"));
-    setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setContextMenuPolicy(Qt::CustomContextMenu);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(12, 8, 12, 8);
-    column->setSpacing(6);
+    column->setSpacing(0); // the preview keeps its 6-point gap itself, so it grows in smoothly
 
     m_header = new QWidget;
     m_header->setObjectName(QStringLiteral("salvoRowHeader"));
@@ -622,9 +712,10 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
     m_preview = new QWidget;
     m_preview->setObjectName(QStringLiteral("changePreview"));
     auto *preview = new QVBoxLayout(m_preview);
-    preview->setContentsMargins(38, 0, 0, 0);
+    preview->setContentsMargins(38, 6, 0, 0);
     preview->setSpacing(4);
-    column->addWidget(m_preview);
+    m_reveal = new Motion::RevealBox(m_preview, this);
+    column->addWidget(m_reveal);
 
     m_clock->setInterval(60 * 1000);
     connect(m_clock, &QTimer::timeout, this, &SalvoRow::refresh);
@@ -644,14 +735,16 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
     connect(&controller, &RouterController::statusChanged, this, later);
     connect(&controller, &RouterController::panelsChanged, this, later);
     refresh();
+    m_reveal->setRevealed(m_expanded, false);
 }
 
-void SalvoRow::setExpanded(bool expanded)
+void SalvoRow::setExpanded(bool expanded, bool animated)
 {
     if (m_expanded == expanded)
         return;
     m_expanded = expanded;
-    refresh();
+    refresh(); // a closing preview keeps its lines until it is gone
+    m_reveal->setRevealed(expanded, animated);
 }
 
 void SalvoRow::mouseReleaseEvent(QMouseEvent *event)
@@ -664,6 +757,64 @@ void SalvoRow::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     QFrame::mouseReleaseEvent(event);
+}
+
+QString SalvoRow::spokenSummary() const
+{
+    QStringList parts { m_salvo.name };
+    parts += shownTexts(m_header->findChild<QWidget *>(QStringLiteral("statusLine")));
+    return parts.join(QStringLiteral(", "));
+}
+
+QString SalvoRow::spokenPreview() const
+{
+    return m_expanded ? shownTexts(m_preview).join(QStringLiteral(", ")) : QString();
+}
+
+void SalvoRow::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            emit toggleRequested();
+            event->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+void SalvoRow::focusInEvent(QFocusEvent *event)
+{
+    // The ring is for keyboard users, not for a click on the row.
+    m_keyboardFocus = event->reason() == Qt::TabFocusReason
+        || event->reason() == Qt::BacktabFocusReason || event->reason() == Qt::ShortcutFocusReason;
+    QFrame::focusInEvent(event);
+    update();
+}
+
+void SalvoRow::focusOutEvent(QFocusEvent *event)
+{
+    m_keyboardFocus = false;
+    QFrame::focusOutEvent(event);
+    update();
+}
+
+void SalvoRow::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event);
+    if (!hasFocus() || !m_keyboardFocus)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 6, 6);
 }
 
 void SalvoRow::showEvent(QShowEvent *event)
@@ -780,8 +931,7 @@ void SalvoRow::rebuildPreview(const RouterController::SalvoDiff &diff, bool acti
 {
     QLayout *lines = m_preview->layout();
     clearLayout(lines);
-    m_preview->setVisible(m_expanded);
-    if (!m_expanded)
+    if (!m_expanded && !m_reveal->isMoving() && !m_reveal->isVisible())
         return;
 
     constexpr int shownChanges = 12;
@@ -1297,7 +1447,7 @@ void SalvoSheet::toggleExpansion(const Salvo &salvo)
     else
         m_expandedID = salvo.id;
     for (SalvoRow *row : m_scroll->widget()->findChildren<SalvoRow *>())
-        row->setExpanded(m_expandedID == row->salvo().id);
+        row->setExpanded(m_expandedID == row->salvo().id, true);
 }
 
 void SalvoSheet::rowMenu(SalvoRow *row, const QPoint &globalPos)

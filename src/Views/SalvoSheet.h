@@ -19,6 +19,10 @@ class QVBoxLayout;
 class QHBoxLayout;
 class QScrollArea;
 
+namespace Motion {
+class RevealBox;
+}
+
 // The salvo views: the workspace's strip of salvo chips, the salvo manager sheet, one salvo's
 // row with its change preview, and the fire confirmation both hosts use. No view fires a
 // salvo itself: hosts open a SalvoFireConfirmation, and only its Fire button calls
@@ -83,7 +87,9 @@ private:
 
 // One salvo of the manager's list: icon, name, one-line status, Update and Fire buttons, and
 // while expanded the route-by-route preview of what firing would change. It keeps no state:
-// the owner decides expansion and answers the requests.
+// the owner decides expansion and answers the requests. Screen readers see the row as one
+// element with the actions "Fire" (offered even while the button is disabled) and "Preview
+// Changes" or "Collapse"; the keyboard reaches it with Tab.
 class SalvoRow final : public QFrame
 {
     Q_OBJECT
@@ -93,8 +99,14 @@ public:
              QWidget *parent = nullptr);
 
     const Salvo &salvo() const { return m_salvo; }
+    // What a screen reader says for the row: the name and the status line; the preview's
+    // lines while it is open.
+    QString spokenSummary() const;
+    QString spokenPreview() const;
     bool isExpanded() const { return m_expanded; }
-    void setExpanded(bool expanded);
+    // Opens or closes the preview, growing or shrinking on the selection spring while it
+    // fades when `animated`.
+    void setExpanded(bool expanded, bool animated = false);
 
 signals:
     // A click on the header line outside the buttons.
@@ -104,6 +116,11 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
+    // Space or Return on the focused row opens or closes its preview.
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
@@ -122,8 +139,10 @@ private:
     QPushButton *m_update = nullptr;
     QPushButton *m_fire = nullptr;
     QWidget *m_preview = nullptr;
+    Motion::RevealBox *m_reveal = nullptr;
     QTimer *m_clock = nullptr; // keeps the saved-time wording current
     bool m_refreshQueued = false;
+    bool m_keyboardFocus = false;
 };
 
 // The workspace's one-line strip of the current scope's salvos. A chip offers to fire its

@@ -1,5 +1,7 @@
 #include "SalvoRig.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -53,6 +55,8 @@ private slots:
     void changeLineNamesLevelsOnlyWhenSeveral();
     void panelDropLine();
     void clicksReachOwner();
+    void screenReaderSeesOneElementWithItsActions();
+    void keyboardTogglesTheHeader();
 };
 
 void TestSalvoRow::proposedName_data()
@@ -426,6 +430,60 @@ void TestSalvoRow::clicksReachOwner()
     QCOMPARE(update.size(), 1);
     // Asking is all a row does: nothing was fired.
     QCOMPARE(s.fires(), 0);
+}
+
+void TestSalvoRow::screenReaderSeesOneElementWithItsActions()
+{
+    SalvoRig s;
+    RouterController &c = s.start({});
+    SalvoRow row(c, makeSalvo("Morning", { { 0, 4, 1 } }), false);
+    row.show();
+    QSignalSpy toggled(&row, &SalvoRow::toggleRequested);
+    QSignalSpy fire(&row, &SalvoRow::fireRequested);
+
+    QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&row);
+    QVERIFY(element);
+    QCOMPARE(element->role(), QAccessible::ListItem);
+    QCOMPARE(element->text(QAccessible::Name), QStringLiteral("Morning, 1 change"));
+    QCOMPARE(element->childCount(), 0); // the labels and buttons are read as the row
+    QVERIFY(element->state().collapsed);
+    QAccessibleActionInterface *actions = element->actionInterface();
+    QVERIFY(actions);
+    QVERIFY(actions->actionNames().contains(QStringLiteral("Fire")));
+    QVERIFY(actions->actionNames().contains(QStringLiteral("Preview Changes")));
+
+    actions->doAction(QStringLiteral("Preview Changes"));
+    QCOMPARE(toggled.size(), 1);
+    row.setExpanded(true);
+    QVERIFY(element->state().expanded);
+    QVERIFY(actions->actionNames().contains(QStringLiteral("Collapse")));
+    QVERIFY(element->text(QAccessible::Description).contains(QStringLiteral("S2")));
+
+    // Fire is offered while the router is offline and the button disabled.
+    c.disconnect();
+    ControllerRig::settle();
+    QVERIFY(!named<QPushButton>(&row, "fireButton")->isEnabled());
+    QCOMPARE(element->text(QAccessible::Name), QStringLiteral("Morning, 1 route"));
+    QVERIFY(actions->actionNames().contains(QStringLiteral("Fire")));
+    actions->doAction(QStringLiteral("Fire"));
+    QCOMPARE(fire.size(), 1);
+    QCOMPARE(s.fires(), 0); // asking only
+}
+
+void TestSalvoRow::keyboardTogglesTheHeader()
+{
+    SalvoRig s;
+    RouterController &c = s.start({});
+    SalvoRow row(c, makeSalvo("A", { { 0, 4, 1 } }), false);
+    row.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&row));
+    QCOMPARE(row.focusPolicy(), Qt::StrongFocus);
+    QSignalSpy toggled(&row, &SalvoRow::toggleRequested);
+    row.setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&row, Qt::Key_Space);
+    QTest::keyClick(&row, Qt::Key_Return);
+    QTest::keyClick(&row, Qt::Key_Return, Qt::ControlModifier); // not a toggle
+    QCOMPARE(toggled.size(), 2);
 }
 
 QTEST_MAIN(TestSalvoRow)

@@ -1,4 +1,5 @@
 #include "SalvoRig.h"
+#include "SteppedAnimations.h"
 
 #include <QContextMenuEvent>
 #include <QSignalSpy>
@@ -86,6 +87,7 @@ private slots:
     void orphanedSalvoIsFullRouterAndStaysSeparate();
     void offlineBannerAndMenu();
     void oneRowExpandedAtATime();
+    void expansionGrowsAndFadesOnTheSpring();
     void rename();
     void deleteKeyAsksFirst();
     void updateAsksFirst();
@@ -373,6 +375,44 @@ void TestSalvoSheet::cancelledFireKeepsSheet()
     QCOMPARE(s.fires(), 0);
     QVERIFY(shown.sheet && shown.sheet->isVisible());
     QVERIFY(!c.state().source(4, 0));
+}
+
+void TestSalvoSheet::expansionGrowsAndFadesOnTheSpring()
+{
+    SteppedAnimations clock;
+    SalvoRig s;
+    RouterController &c
+        = s.start({ makeSalvo("A", { { 0, 4, 1 } }), makeSalvo("B", { { 0, 5, 1 } }) });
+    Presented shown(c);
+    SalvoSheet &sheet = *shown.sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    SalvoRow *a = row(sheet, "A");
+    QWidget *preview = named(a, "changePreview");
+    const int closed = a->height();
+
+    // From the keyboard: the row takes focus with Tab and opens with Space.
+    a->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(a, Qt::Key_Space);
+    QVERIFY(a->isExpanded());
+    clock.step(64);
+    const int growing = a->height();
+    QVERIFY(preview->isVisible());
+    QVERIFY(preview->graphicsEffect()); // fading in
+    clock.settle();
+    const int open = a->height();
+    QVERIFY2(growing > closed && growing < open,
+             qPrintable(QStringLiteral("%1 < %2 < %3").arg(closed).arg(growing).arg(open)));
+    QVERIFY(!preview->graphicsEffect()); // drawn plainly at rest
+    QCOMPARE(a->height(), closed + preview->height());
+
+    // Opening another closes the first the same way; its lines stay until it is gone.
+    QTest::mouseClick(named(row(sheet, "B"), "salvoName"), Qt::LeftButton);
+    clock.step(64);
+    QVERIFY(!a->isExpanded());
+    QVERIFY(preview->isVisible() && a->height() < open && a->height() > closed);
+    clock.settle();
+    QVERIFY(preview->isHidden());
+    QCOMPARE(a->height(), closed);
 }
 
 QTEST_MAIN(TestSalvoSheet)
