@@ -92,6 +92,9 @@ void crosspointAction(RouterController &controller, int source, int destination)
 // The hover help of a source header, from its input status.
 QString signalHelp(const RouterState &state, const Port &source);
 
+// Makes the matrix's headers and crosspoints known to screen readers; once is enough.
+void installAccessibility();
+
 // How one crosspoint looks in the per-cell form.
 struct CellLook
 {

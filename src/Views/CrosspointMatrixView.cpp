@@ -46,6 +46,7 @@ CrosspointMatrixView::CrosspointMatrixView(RouterController &controller, double 
     , m_geometry(std::make_unique<Crosspoint::Geometry>())
     , m_painter(std::make_unique<Crosspoint::Painter>())
 {
+    Crosspoint::installAccessibility();
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

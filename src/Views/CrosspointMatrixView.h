@@ -47,6 +47,11 @@ struct Geometry;
 // destination (confirm mode only); a double click on either header, or its context menu,
 // starts a rename through controller.beginRename(), and the creator shows the rename alert
 // while controller.renameTarget() is set. The view keeps no routing state of its own.
+//
+// Screen readers see every source and destination header as an element, and in the per-cell
+// form every crosspoint ("<destination> from <source>", "Connected" or "Not connected", press
+// to route). A source header's "Route to Selected Destination" routes it to the destination
+// header activated last, so the drawn form can be routed without a pointer too.
 class CrosspointMatrixView final : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -78,6 +83,7 @@ public:
 
     double gap() const { return m_gap; }
     int hoverCellLimit() const { return m_hoverCellLimit; }
+    RouterController &controller() const { return m_controller; }
 
     // --- What the view shows, derived from the controller ------------------------------
     // Per-cell form (with hover) while sources × destinations ≤ hoverCellLimit.

@@ -7,6 +7,8 @@
 #include "Views/CrosspointCells.h"
 #include "Views/CrosspointMatrixView.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -113,6 +115,8 @@ private slots:
     void clearanceAndPinning();
     void routeChangeRepaintsOneRow();
     void motionMovesOnlyWhatChangesAndComesToRest();
+    void screenReaderSeesHeadersAndCrosspoints();
+    void screenReaderRoutesTheDrawnField();
 };
 
 void TestMatrix::crosspointClick_data()
@@ -618,6 +622,107 @@ void TestMatrix::motionMovesOnlyWhatChangesAndComesToRest()
     QVERIFY(pixel(0, 0) != connected);
     clock.settle();
     QCOMPARE(pixel(0, 0), connected);
+}
+
+namespace {
+
+QAccessibleInterface *childNamed(QAccessibleInterface *parent, const QString &name)
+{
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QAccessibleInterface *child = parent->child(i);
+        if (child && child->text(QAccessible::Name) == name)
+            return child;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void TestMatrix::screenReaderSeesHeadersAndCrosspoints()
+{
+    RouterState state = makeState(4, 3);
+    state.routing[0].insert(1, 2); // D2 from S3
+    state.inputStatus.insert(0, InputSignalStatus { true, QStringLiteral("1080p50") });
+    MatrixRig m(state);
+    QAccessibleInterface *matrix = QAccessible::queryAccessibleInterface(m.view.get());
+    QVERIFY(matrix);
+    QCOMPARE(matrix->role(), QAccessible::Table);
+    QCOMPARE(matrix->childCount(), 4 + 3 + 4 * 3);
+
+    QAccessibleInterface *s1 = matrix->child(0);
+    QCOMPARE(s1->role(), QAccessible::ColumnHeader);
+    QCOMPARE(s1->text(QAccessible::Name), QStringLiteral("S1"));
+    QCOMPARE(s1->text(QAccessible::Value), QStringLiteral("Signal: 1080p50"));
+    QCOMPARE(matrix->child(1)->text(QAccessible::Value), QString()); // no status, no value
+    QCOMPARE(matrix->child(4)->role(), QAccessible::RowHeader);
+    QCOMPARE(matrix->child(4)->text(QAccessible::Name), QStringLiteral("D1"));
+
+    QAccessibleInterface *connected = childNamed(matrix, QStringLiteral("D2 from S3"));
+    QVERIFY(connected);
+    QCOMPARE(connected->role(), QAccessible::Cell);
+    QCOMPARE(connected->text(QAccessible::Value), QStringLiteral("Connected"));
+    QCOMPARE(matrix->indexOfChild(connected), 4 + 3 + 1 * 4 + 2);
+    QCOMPARE(matrix->child(4 + 3 + 1 * 4 + 2), connected); // made once, then kept
+    QCOMPARE(connected->parent(), matrix);
+    const QRect cell = m.view->cellRect(2, 1);
+    QCOMPARE(connected->rect().center(), m.viewport()->mapToGlobal(cell.center()));
+    QCOMPARE(matrix->childAt(connected->rect().center().x(), connected->rect().center().y()),
+             connected);
+
+    // Pressing a crosspoint routes it as a click does.
+    QAccessibleInterface *other = childNamed(matrix, QStringLiteral("D1 from S2"));
+    QCOMPARE(other->text(QAccessible::Value), QStringLiteral("Not connected"));
+    other->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ControllerRig::settle();
+    QCOMPARE(m.controller().state().source(0, 0), std::optional<int>(1));
+    QCOMPARE(other->text(QAccessible::Value), QStringLiteral("Connected"));
+
+    // Renaming from a header.
+    s1->actionInterface()->doAction(QStringLiteral("Rename"));
+    QCOMPARE(m.controller().renameTarget(), std::optional(PortRef { PortKind::source, 0 }));
+
+    // Elements of ports a panel hides go invalid, and the new ports are read afresh.
+    const SubPanel panel = makePanel(QStringLiteral("Two"), { 2, 3 }, { 1 });
+    m.controller().savePanel(panel);
+    m.controller().setActivePanelID(panel.id);
+    ControllerRig::settle();
+    QVERIFY(!s1->isValid());
+    QCOMPARE(matrix->childCount(), 2 + 1 + 2);
+    QCOMPARE(matrix->child(0)->text(QAccessible::Name), QStringLiteral("S3"));
+    QCOMPARE(matrix->child(3), connected); // the same crosspoint, at its new place
+}
+
+void TestMatrix::screenReaderRoutesTheDrawnField()
+{
+    MatrixRig m(64, 64); // the drawn form: one field, no crosspoint elements
+    QAccessibleInterface *matrix = QAccessible::queryAccessibleInterface(m.view.get());
+    QCOMPARE(matrix->text(QAccessible::Name),
+             QStringLiteral("Crosspoint grid, 64 sources by 64 destinations"));
+    QCOMPARE(matrix->text(QAccessible::Description),
+             QStringLiteral("In Take mode, activate a destination header, then use a source "
+                            "header’s Route action"));
+    QCOMPARE(matrix->childCount(), 128);
+
+    RouterController &c = m.controller();
+    QAccessibleInterface *source = matrix->child(9); // S10
+    QAccessibleActionInterface *actions = source->actionInterface();
+    QVERIFY(actions->actionNames().contains(QStringLiteral("Route to Selected Destination")));
+    actions->doAction(QStringLiteral("Route to Selected Destination"));
+    QCOMPARE(c.pendingSource(), std::nullopt); // nothing pending: nothing happens
+
+    c.setTakeMode(TakeMode::confirm);
+    QAccessibleInterface *destination = matrix->child(64 + 6); // D7
+    destination->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(c.pendingDestination(), std::optional<int>(6));
+    actions->doAction(QStringLiteral("Route to Selected Destination"));
+    QCOMPARE(c.pendingSource(), std::optional<int>(9)); // staged 10 → 7
+
+    c.setTakeMode(TakeMode::immediate);
+    c.selectDestination(6); // arms nothing in immediate mode
+    c.setPendingDestination(6);
+    actions->doAction(QStringLiteral("Route to Selected Destination"));
+    ControllerRig::settle();
+    QCOMPARE(c.state().source(6, 0), std::optional<int>(9)); // taken at once
 }
 
 QTEST_MAIN(TestMatrix)
