@@ -81,9 +81,13 @@ std::optional<HostPort> TcpConnection::remoteEndpoint() const
 
 void TcpConnection::setState(State state, const QString &error)
 {
-    if (m_state.load() == State::cancelled)
-        return;
-    m_state.store(state);
+    // One exchange, so a cancel() from another thread is never overwritten: once cancelled,
+    // no later state (ready least of all) is taken or reported.
+    State current = m_state.load();
+    do {
+        if (current == State::cancelled)
+            return;
+    } while (!m_state.compare_exchange_weak(current, state));
     if (m_stateHandler)
         m_stateHandler(state, error);
 }
@@ -137,7 +141,8 @@ void TcpConnection::begin()
 void TcpConnection::connectTo(const HostPort &address)
 {
     if (!m_socket) {
-        m_socket = new QTcpSocket;
+        m_socket = m_options.makeSocket ? m_options.makeSocket() : new QTcpSocket;
+        m_socket->setReadBufferSize(maxBufferedBytes);
         std::weak_ptr<TcpConnection> weak = weak_from_this();
         auto guarded = [weak](auto member) {
             return [weak, member](auto &&...args) {
@@ -188,8 +193,13 @@ void TcpConnection::onConnected()
 
 void TcpConnection::onReadyRead()
 {
-    m_inbound.append(m_socket->readAll());
+    // The bytes stay in the socket until a receive asks for them.
     deliver();
+}
+
+qint64 TcpConnection::bufferedBytes() const
+{
+    return m_inbound.size() + (m_socket ? m_socket->bytesAvailable() : 0);
 }
 
 void TcpConnection::onSocketError()
@@ -202,6 +212,7 @@ void TcpConnection::onSocketError()
         wait(description);
         return;
     }
+    // What the socket still holds (at most maxBufferedBytes) is delivered before the end.
     m_inbound.append(m_socket->readAll());
     if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
         m_endOfStream = true;
@@ -233,15 +244,7 @@ void TcpConnection::receive(int minimum, int maximum, ReceiveHandler handler)
         self->m_receive = std::move(handler);
         self->m_receiveMax = std::max(1, maximum);
         // Posted, so a reader that receives again from its handler never recurses.
-        if (!self->m_deliveryPosted) {
-            self->m_deliveryPosted = true;
-            self->m_queue->async([weak] {
-                if (auto again = weak.lock()) {
-                    again->m_deliveryPosted = false;
-                    again->deliver();
-                }
-            });
-        }
+        self->postDelivery();
     };
     if (m_queue->isCurrent())
         install();
@@ -249,28 +252,50 @@ void TcpConnection::receive(int minimum, int maximum, ReceiveHandler handler)
         m_queue->async(std::move(install));
 }
 
+QByteArray TcpConnection::takeReceived(qint64 maximum)
+{
+    QByteArray chunk;
+    if (!m_inbound.isEmpty()) {
+        if (m_inbound.size() <= maximum) {
+            chunk.swap(m_inbound);
+        } else {
+            chunk = m_inbound.left(maximum);
+            m_inbound.remove(0, maximum);
+        }
+    }
+    if (chunk.size() < maximum && m_socket && m_socket->bytesAvailable() > 0)
+        chunk.append(m_socket->read(maximum - chunk.size()));
+    return chunk;
+}
+
+void TcpConnection::postDelivery()
+{
+    if (m_deliveryPosted)
+        return;
+    m_deliveryPosted = true;
+    m_queue->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->m_deliveryPosted = false;
+            self->deliver();
+        }
+    });
+}
+
 void TcpConnection::deliver()
 {
     if (!m_receive || m_state.load() == State::cancelled)
         return;
-    if (!m_inbound.isEmpty()) {
-        QByteArray chunk;
-        if (m_inbound.size() <= m_receiveMax) {
-            chunk.swap(m_inbound);
-        } else {
-            chunk = m_inbound.left(m_receiveMax);
-            m_inbound.remove(0, m_receiveMax);
-        }
-        const bool complete = m_endOfStream && m_inbound.isEmpty();
-        const auto error = m_inbound.isEmpty() ? m_receiveError : std::nullopt;
-        auto handler = std::exchange(m_receive, {});
-        handler(chunk, complete, error);
+    const bool ended = m_endOfStream || m_receiveError;
+    if (!ended && m_socket && m_socket->bytesToWrite() > maxWriteBacklog)
+        return; // read on once the peer has taken our bytes (onBytesWritten)
+    const QByteArray chunk = takeReceived(m_receiveMax);
+    const bool drained = bufferedBytes() == 0;
+    if (chunk.isEmpty() && !(ended && drained))
         return;
-    }
-    if (m_endOfStream || m_receiveError) {
-        auto handler = std::exchange(m_receive, {});
-        handler({}, m_endOfStream, m_receiveError);
-    }
+    const bool complete = m_endOfStream && drained;
+    const auto error = drained ? m_receiveError : std::nullopt;
+    auto handler = std::exchange(m_receive, {});
+    handler(chunk, complete, error);
 }
 
 void TcpConnection::send(const QByteArray &message, SendCompletion completion)
@@ -310,6 +335,11 @@ void TcpConnection::onBytesWritten(qint64 count)
         if (completion)
             completion(std::nullopt);
     }
+    // A receive held back by our write backlog may go on now. Posted: this runs inside
+    // whatever write flushed the socket.
+    if (m_receive && m_socket && m_socket->bytesToWrite() <= maxWriteBacklog
+        && m_socket->bytesAvailable() > 0)
+        postDelivery();
 }
 
 void TcpConnection::failSends(const QString &error)

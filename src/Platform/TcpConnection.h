@@ -46,10 +46,22 @@ using ServiceResolver = std::function<void(
 //
 // Every handler runs on the queue given to start(). cancel() drops a pending receive and
 // the completions of unfinished sends without calling them, then reports `cancelled`.
+//
+// Reading follows the reader: bytes are taken from the socket only while a receive is
+// outstanding, and at most maxBufferedBytes wait in this process meanwhile; the rest stays in
+// the kernel, so TCP flow control slows a peer that sends faster than its reader takes.
+// While more than maxWriteBacklog of our own bytes wait for the peer, nothing more is read
+// either: a peer that does not read cannot make us queue replies (acknowledgements) forever.
 class TcpConnection final : public std::enable_shared_from_this<TcpConnection>
 {
 public:
     enum class State { setup, preparing, waiting, ready, failed, cancelled };
+
+    static constexpr qint64 maxBufferedBytes = 64 * 1024;
+    static constexpr qint64 maxWriteBacklog = 1024 * 1024;
+
+    // Makes the socket of a connection, on its queue. The connection owns and deletes it.
+    using SocketFactory = std::function<QTcpSocket *()>;
 
     struct Endpoint
     {
@@ -62,6 +74,8 @@ public:
         std::chrono::milliseconds waitingRetry { 1000 };
         // For service endpoints; empty means the process-wide default resolver.
         ServiceResolver resolver;
+        // Empty means a plain QTcpSocket; a wrapped or instrumented one plugs in here.
+        SocketFactory makeSocket;
     };
 
     // `error` is the platform's description for waiting and failed, else empty.
@@ -93,6 +107,8 @@ public:
 
     // Safe from any thread.
     State state() const { return m_state.load(); }
+    // Received bytes held in this process and not yet handed to a receive. On the queue.
+    qint64 bufferedBytes() const;
     // The peer's address once ready.
     std::optional<HostPort> remoteEndpoint() const;
 
@@ -111,7 +127,9 @@ private:
     void onReadyRead();
     void onSocketError();
     void onBytesWritten(qint64 count);
+    void postDelivery();
     void deliver();
+    QByteArray takeReceived(qint64 maximum);
     void failSends(const QString &error);
     void tearDownSocket();
 
