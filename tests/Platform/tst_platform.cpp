@@ -2,6 +2,7 @@
 #include "Platform/EventStream.h"
 #include "Platform/Observed.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -17,6 +18,8 @@ private slots:
     void valuesAfterFinishAreDiscarded();
     void cancelledReaderGetsNothingMore();
     void destroyedContextStopsDelivery();
+    void floodIsDeliveredInSlicesBetweenEvents();
+    void fullStreamHoldsProducerBack();
     void observedAssignNotifiesOnlyOnChange();
     void completionRunsLaterOnUiThread();
 };
@@ -107,6 +110,80 @@ void TestPlatform::destroyedContextStopsDelivery()
     stream->yield(2);
     QTest::qWait(20);
     QCOMPARE(seen, 0);
+}
+
+void TestPlatform::floodIsDeliveredInSlicesBetweenEvents()
+{
+    // A backlog used to be delivered in one go, however long it took: no painting and no
+    // input in between.
+    auto stream = EventStream<int>::create();
+    for (int i = 0; i < 200; ++i)
+        stream->yield(i);
+    QObject context;
+    QList<int> seen;
+    int seenWhenPosted = -1;
+    int seenWhenRun = -1;
+    stream->read(&context, [&](int v) {
+        if (v == 0) {
+            seenWhenPosted = int(seen.size());
+            QMetaObject::invokeMethod(
+                &context, [&] { seenWhenRun = int(seen.size()); }, Qt::QueuedConnection);
+        }
+        seen.append(v);
+        QElapsedTimer busy; // each value costs the reader 0.1 ms
+        busy.start();
+        while (busy.nsecsElapsed() < 100'000) { }
+    });
+    QTRY_COMPARE(seen.size(), 200);
+    QCOMPARE(seenWhenPosted, 0);
+    // Work posted during the first slice ran before the backlog was through.
+    QVERIFY2(seenWhenRun > 0 && seenWhenRun < 200, QByteArray::number(seenWhenRun));
+    for (int i = 0; i < 200; ++i)
+        QCOMPARE(seen[i], i);
+}
+
+void TestPlatform::fullStreamHoldsProducerBack()
+{
+    auto stream = EventStream<int>::create(10);
+    QCOMPARE(stream->capacity(), std::size_t(10));
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(stream->yield(i));
+    QVERIFY(!stream->hasRoom());
+    QVERIFY(stream->yield(10)); // nothing is dropped: waiting is up to the producer
+    int resumed = 0;
+    std::size_t pendingAtResume = 0;
+    stream->whenRoom([&] {
+        ++resumed;
+        pendingAtResume = stream->pendingCount();
+    });
+    QCOMPARE(resumed, 0);
+
+    QObject context;
+    QList<int> seen;
+    stream->read(&context, [&](int v) { seen.append(v); });
+    QTRY_COMPARE(seen.size(), 11);
+    QCOMPARE(resumed, 1); // once, when half the capacity was free again
+    QCOMPARE(pendingAtResume, std::size_t(5));
+    QVERIFY(stream->hasRoom());
+    int inline_ = 0;
+    stream->whenRoom([&] { ++inline_; });
+    QCOMPARE(inline_, 1); // room now: called at once
+
+    // Ending the stream or cancelling its reader releases a waiting producer.
+    for (bool cancel : { false, true }) {
+        auto full = EventStream<int>::create(1);
+        full->yield(1);
+        int released = 0;
+        full->whenRoom([&] { ++released; });
+        if (cancel)
+            full->cancelReader();
+        else
+            full->finish();
+        QCOMPARE(released, 1);
+        QVERIFY(full->hasRoom());
+        QVERIFY(!full->yield(2)); // and nobody will take what comes after
+        QCOMPARE(full->pendingCount(), std::size_t(cancel ? 0 : 1));
+    }
 }
 
 void TestPlatform::observedAssignNotifiesOnlyOnChange()
