@@ -5,7 +5,6 @@
 #include "Platform/Async.h"
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,7 +12,7 @@
 // Timer lengths of a driver built on InterrogatingLink.
 struct InterrogationTiming
 {
-    TcpLinkTiming link;
+    TcpLinkOptions link;
     // Quiet period after the last answer of the first burst before `connected`.
     std::chrono::milliseconds debounce { 1000 };
     // Time after the link is ready within which some answer must have arrived.
@@ -23,7 +22,7 @@ struct InterrogationTiming
 // The link side of a driver whose router has no "dump everything" command: once the TcpLink
 // is ready it asks every destination, reports the state once the answers go quiet, and then
 // follows the router's answers. It runs the parser on the link's queue, the debounce and
-// no-answer timers, and the recovery of takes whose send failed. A driver owns one and
+// no-answer timers, and the recovery of a take whose send failed. A driver owns one and
 // forwards its operations; what is protocol-specific it passes in as Commands.
 //
 // Parser needs: a (RouterConnection, Interrogation::Hooks) constructor, ingest(),
@@ -38,7 +37,8 @@ public:
         std::function<std::optional<DriverError>(const Route &take)> refuse;
         // Queue: records the take as pending in the parser and returns its wire bytes.
         std::function<QByteArray(Parser &parser, const Route &take)> prepare;
-        // Queue: a take's send failed; the parser asks the router again.
+        // Queue: this take's send failed (its refusal has gone out); the parser asks the
+        // router again.
         std::function<void(Parser &parser, const Route &take)> recover;
     };
 
@@ -50,6 +50,8 @@ public:
     void disconnect(std::function<void()> done);
     // Sends the takes in order, stopping at the first that fails; completes with its error.
     void take(const QList<Route> &takes, DriverCompletion done);
+    // Received bytes held for the router, by the connection and the parser (diagnostics).
+    qint64 bufferedBytes() const;
 
 private:
     struct Session;
@@ -67,9 +69,6 @@ private:
 template<typename Parser>
 struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session>
 {
-    // Takes whose send outcome is not known yet, newest last. Sends fail only together with
-    // everything written after them, so a burst of failures is always the newest of these.
-    static constexpr std::size_t recentTakeCount = 256;
     using Recover = decltype(Commands::recover);
 
     Session(const RouterConnection &connection, std::shared_ptr<RouterEventStream> events,
@@ -129,31 +128,12 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
         });
     }
 
-    void recordTake(const Route &take)
-    {
-        if (recentTakes.size() >= recentTakeCount)
-            recentTakes.pop_front();
-        recentTakes.push_back(take);
-    }
-
-    void recoverFailedSends()
-    {
-        const std::size_t count = std::min<std::size_t>(failedSends, recentTakes.size());
-        failedSends = 0;
-        const auto first = recentTakes.end() - qsizetype(count);
-        for (auto it = first; it != recentTakes.end(); ++it)
-            recover(parser, *it);
-        recentTakes.erase(first, recentTakes.end());
-    }
-
     Parser parser;
     InterrogationTiming timing;
     Recover recover;
     std::weak_ptr<TcpLink> link;
     DelayedWork finalizeWork;
     std::chrono::steady_clock::time_point quietSince; // the last reply that re-armed it
-    std::deque<Route> recentTakes;
-    int failedSends = 0;
 };
 
 template<typename Parser>
@@ -178,13 +158,6 @@ void InterrogatingLink<Parser>::connect(std::function<void()> done)
     protocol.ready = [session] {
         session->parser.beginInterrogation();
     };
-    protocol.sendFailed = [session] {
-        // All failures of one burst arrive back to back; recover once they are counted.
-        if (session->failedSends++ == 0) {
-            if (auto l = session->link.lock())
-                l->queue().async([session] { session->recoverFailedSends(); });
-        }
-    };
     protocol.ended = [session] {
         session->parser.stop();
         session->finalizeWork.cancel();
@@ -207,17 +180,20 @@ DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
         if (auto error = m_commands.refuse(take))
             return std::unexpected(*error);
     }
-    if (auto ready = m_link->readiness(); !ready)
-        return ready;
-    QByteArray bytes;
     const std::shared_ptr<Session> session = m_session;
-    // The pending entry is in place before the router can answer the command.
-    m_link->queue().sync([&] {
-        bytes = m_commands.prepare(session->parser, take);
-        session->recordTake(take);
-    });
-    m_link->sendCommand(bytes, {});
-    return {};
+    // The pending entry is in place before the router can answer the command, and only when
+    // the command is written.
+    return m_link->sendCommand([&] { return m_commands.prepare(session->parser, take); },
+                               [session, take] { session->recover(session->parser, take); });
+}
+
+template<typename Parser> qint64 InterrogatingLink<Parser>::bufferedBytes() const
+{
+    qint64 bytes = 0;
+    const std::shared_ptr<Session> session = m_session;
+    m_link->queue().sync(
+        [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
+    return bytes;
 }
 
 template<typename Parser>

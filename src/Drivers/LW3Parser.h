@@ -80,6 +80,8 @@ public:
 
     bool hasReportedConnected() const { return m_connectedEmitted; }
     int pendingCommandCount() const { return int(m_pendingCommands.size()); }
+    // Bytes of the line being read (diagnostics).
+    qsizetype bufferedBytes() const { return m_buffer.size(); }
 
 private:
     void handleLine(const QString &line);

@@ -92,9 +92,6 @@ void LightwareDriver::connect(std::function<void()> done)
     protocol.ready = [session] {
         session->parser.beginInitialQueries();
     };
-    protocol.sendFailed = [session] {
-        session->parser.resyncFromSendFailure();
-    };
     protocol.ended = [session] {
         session->parser.stop();
         session->finalizeWork.cancel();
@@ -110,16 +107,27 @@ void LightwareDriver::disconnect(std::function<void()> done)
     Platform::complete(std::move(done));
 }
 
-DriverResult LightwareDriver::command(const QString &text, const QString &kind)
+DriverResult LightwareDriver::command(const std::function<QString(const LW3Parser &)> &text,
+                                      const QString &kind)
 {
-    if (auto ready = m_link->readiness(); !ready)
-        return ready;
-    QString signature;
     const std::shared_ptr<Session> session = m_session;
-    // The signature is recorded before the router can answer the line.
-    m_link->queue().sync([&] { signature = session->parser.registerCommand(kind); });
-    m_link->sendCommand(asLine(signature + QLatin1Char('#') + text), {});
-    return {};
+    // The signature is recorded before the router can answer the line, and only for a line
+    // that is written.
+    return m_link->sendCommand(
+        [&] {
+            const QString line = text(session->parser);
+            return asLine(session->parser.registerCommand(kind) + QLatin1Char('#') + line);
+        },
+        [session] { session->parser.resyncFromSendFailure(); });
+}
+
+qint64 LightwareDriver::bufferedBytes() const
+{
+    qint64 bytes = 0;
+    const std::shared_ptr<Session> session = m_session;
+    m_link->queue().sync(
+        [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
+    return bytes;
 }
 
 void LightwareDriver::take(int source, int destination, int level, DriverCompletion done)
@@ -131,10 +139,10 @@ void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
     DriverResult result;
     for (const Route &route : routes) {
-        result = command(QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)")
-                             .arg(qint64(route.source) + 1)
-                             .arg(qint64(route.destination) + 1),
-                         QStringLiteral("Route"));
+        const QString text = QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)")
+                                 .arg(qint64(route.source) + 1)
+                                 .arg(qint64(route.destination) + 1);
+        result = command([&](const LW3Parser &) { return text; }, QStringLiteral("Route"));
         if (!result)
             break;
     }
@@ -143,12 +151,12 @@ void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 
 void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletion done)
 {
+    const QString text
+        = QStringLiteral("CALL /MEDIA/XP/VIDEO:%1(O%2)")
+              .arg(locked ? QStringLiteral("lockDestination") : QStringLiteral("unlockDestination"))
+              .arg(qint64(destination) + 1);
     Platform::complete(std::move(done),
-                       command(QStringLiteral("CALL /MEDIA/XP/VIDEO:%1(O%2)")
-                                   .arg(locked ? QStringLiteral("lockDestination")
-                                               : QStringLiteral("unlockDestination"))
-                                   .arg(qint64(destination) + 1),
-                               QStringLiteral("Lock")));
+                       command([&](const LW3Parser &) { return text; }, QStringLiteral("Lock")));
 }
 
 QString LightwareDriver::cleanName(const QString &name)
@@ -163,18 +171,13 @@ QString LightwareDriver::cleanName(const QString &name)
 void LightwareDriver::setLabel(const QString &label, int index, PortKind kind,
                                DriverCompletion done)
 {
-    if (auto ready = m_link->readiness(); !ready) {
-        Platform::complete(std::move(done), ready);
-        return;
-    }
     const QString key = (kind == PortKind::destination ? QStringLiteral("O") : QStringLiteral("I"))
         + QString::number(qint64(index) + 1);
-    QString prefix;
-    const std::shared_ptr<Session> session = m_session;
-    m_link->queue().sync(
-        [&] { prefix = session->parser.namePrefix(key).value_or(QStringLiteral("1")); });
-    Platform::complete(std::move(done),
-                       command(QStringLiteral("SET /MEDIA/NAMES/VIDEO.") + key + QLatin1Char('=')
-                                   + prefix + QLatin1Char(';') + cleanName(label),
-                               QStringLiteral("Rename")));
+    const QString name = cleanName(label);
+    // The prefix is read in the same hop as the signature is taken.
+    const auto text = [&](const LW3Parser &parser) {
+        return QStringLiteral("SET /MEDIA/NAMES/VIDEO.") + key + QLatin1Char('=')
+            + parser.namePrefix(key).value_or(QStringLiteral("1")) + QLatin1Char(';') + name;
+    };
+    Platform::complete(std::move(done), command(text, QStringLiteral("Rename")));
 }

@@ -15,7 +15,7 @@ class LightwareDriver final : public RouterDriver
 public:
     struct Timing
     {
-        TcpLinkTiming link;
+        TcpLinkOptions link;
         LW3Parser::Timing parser;
     };
 
@@ -35,10 +35,15 @@ public:
     // break would end the command.
     static QString cleanName(const QString &name);
 
+    // Received bytes held for the router, by the connection and the parser (diagnostics).
+    qint64 bufferedBytes() const;
+
 private:
     struct Session;
 
-    DriverResult command(const QString &text, const QString &kind);
+    // Sends one signed command; `text` builds it on the queue from what the parser knows.
+    DriverResult command(const std::function<QString(const LW3Parser &)> &text,
+                         const QString &kind);
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;

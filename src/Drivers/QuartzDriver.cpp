@@ -61,6 +61,11 @@ void QuartzDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
     m_link.take(routes, std::move(done));
 }
 
+qint64 QuartzDriver::bufferedBytes() const
+{
+    return m_link.bufferedBytes();
+}
+
 void QuartzDriver::setLock(int, int, bool, DriverCompletion done)
 {
     Platform::complete(

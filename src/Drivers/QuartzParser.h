@@ -57,6 +57,8 @@ public:
     bool answerReceived() const { return m_answerReceived; }
     const LevelRouting &routing() const { return m_routing; }
     QList<int> pendingConnects() const;
+    // Bytes of the line being read (diagnostics).
+    qsizetype bufferedBytes() const { return m_buffer.size(); }
 
     // Asks for every destination in one write and arms the no-answer check.
     void beginInterrogation();

@@ -63,6 +63,11 @@ void SWP08Driver::takeAll(const QList<Route> &routes, DriverCompletion done)
     m_link.take(routes, std::move(done));
 }
 
+qint64 SWP08Driver::bufferedBytes() const
+{
+    return m_link.bufferedBytes();
+}
+
 void SWP08Driver::setLock(int, int, bool, DriverCompletion done)
 {
     Platform::complete(

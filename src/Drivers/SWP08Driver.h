@@ -28,6 +28,9 @@ public:
     void setLock(int destination, int level, bool locked, DriverCompletion done) override;
     void setLabel(const QString &label, int index, PortKind kind, DriverCompletion done) override;
 
+    // Received bytes held for the router, by the connection and the parser (diagnostics).
+    qint64 bufferedBytes() const;
+
 private:
     InterrogatingLink<SWP08Parser> m_link;
 };

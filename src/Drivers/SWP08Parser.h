@@ -71,6 +71,8 @@ public:
     bool tallyReceived() const { return m_tallyReceived; }
     const QHash<int, LevelRouting> &routing() const { return m_routing; }
     QList<PendingCommand> pendingCommands() const;
+    // Bytes of the frame being read (diagnostics).
+    qsizetype bufferedBytes() const { return m_frameBytes.size(); }
 
     // Asks for every destination in one write and arms the no-answer check.
     void beginInterrogation();

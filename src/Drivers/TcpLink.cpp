@@ -105,9 +105,10 @@ QString TcpLink::watchdogText(std::chrono::milliseconds watchdog)
 }
 
 TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
-                 std::shared_ptr<RouterEventStream> events, Timing timing, ServiceResolver resolver)
+                 std::shared_ptr<RouterEventStream> events, Options options,
+                 ServiceResolver resolver)
     : m_connection(connection)
-    , m_timing(timing)
+    , m_options(std::move(options))
     , m_resolver(std::move(resolver))
     , m_core(std::make_shared<Core>())
 {
@@ -143,14 +144,15 @@ void TcpLink::connect(Protocol protocol)
     core->emitEvent(RouterDriverEvent::makeStatus(target->statusText));
 
     TcpConnection::Options options;
-    options.waitingRetry = m_timing.waitingRetry;
+    options.waitingRetry = m_options.waitingRetry;
     options.resolver = m_resolver;
+    options.makeSocket = m_options.makeSocket;
     auto connection = TcpConnection::create(target->endpoint, options);
     m_nw = connection;
     core->connection = connection;
 
     const std::weak_ptr<TcpConnection> weakConnection = connection;
-    const QString timeoutText = watchdogText(m_timing.watchdog);
+    const QString timeoutText = watchdogText(m_options.watchdog);
     connection->setStateHandler([core](TcpConnection::State state, const QString &error) {
         qCDebug(core->log()) << "connection state" << tcpStateName(state) << error;
         switch (state) {
@@ -183,7 +185,7 @@ void TcpLink::connect(Protocol protocol)
         }
     });
     // Armed before the start so that the state handler only ever sees a settled handle.
-    core->watchdog = core->queue->schedule(m_timing.watchdog, [core, weakConnection, timeoutText] {
+    core->watchdog = core->queue->schedule(m_options.watchdog, [core, weakConnection, timeoutText] {
         auto connection = weakConnection.lock();
         if (!connection)
             return;
@@ -229,8 +231,32 @@ void TcpLink::receiveLoop(const std::shared_ptr<Core> &core,
                                 connection->cancel();
                                 return;
                             }
-                            receiveLoop(core, connection);
+                            receiveWhenStreamHasRoom(core, connection);
                         });
+}
+
+// A full event stream holds the next receive back until its reader has caught up; the bytes
+// wait in the kernel meanwhile, where TCP flow control slows the router down. The waiting
+// callback holds nothing strongly, so a link dropped meanwhile is not kept alive by it.
+void TcpLink::receiveWhenStreamHasRoom(const std::shared_ptr<Core> &core,
+                                       const std::shared_ptr<TcpConnection> &connection)
+{
+    if (core->events->hasRoom()) {
+        receiveLoop(core, connection);
+        return;
+    }
+    qCDebug(core->log()) << "event stream full; reading paused";
+    const std::weak_ptr<Core> weakCore = core;
+    const std::weak_ptr<TcpConnection> weakConnection = connection;
+    SerialQueue *queue = core->queue;
+    core->events->whenRoom([queue, weakCore, weakConnection] {
+        queue->async([weakCore, weakConnection] {
+            const auto core = weakCore.lock();
+            const auto connection = weakConnection.lock();
+            if (core && connection && !core->ended.load())
+                receiveLoop(core, connection);
+        });
+    });
 }
 
 void TcpLink::disconnect()
@@ -255,23 +281,39 @@ DriverResult TcpLink::readiness() const
     return {};
 }
 
-void TcpLink::sendCommand(const QByteArray &bytes, DriverCompletion done)
+DriverResult TcpLink::sendCommand(const std::function<QByteArray()> &prepare,
+                                  std::function<void()> recover)
 {
-    if (auto ready = readiness(); !ready) {
-        Platform::complete(std::move(done), ready);
-        return;
-    }
+    const std::shared_ptr<TcpConnection> connection = m_nw;
+    if (auto ready = readiness(); !ready)
+        return ready;
+    DriverResult result = std::unexpected(DriverError::notConnectedError());
     const std::shared_ptr<Core> core = m_core;
-    core->rawTraffic("tx", bytes);
-    m_nw->send(bytes, [core](const std::optional<QString> &error) {
-        if (!error || core->ended.load())
+    // The state is checked again on the queue, where it changes: what is prepared (a pending
+    // entry, a signature) is then also written, and nothing is left behind for a command
+    // that was never sent.
+    core->queue->sync([&] {
+        if (core->ended.load() || connection->state() != TcpConnection::State::ready)
             return;
-        core->emitEvent(RouterDriverEvent::makeCommandRefused(
-            QStringLiteral("Couldn't send the command: ") + *error));
-        if (core->protocol.sendFailed)
-            core->protocol.sendFailed();
+        const QByteArray bytes = prepare();
+        core->rawTraffic("tx", bytes);
+        result = {};
+        connection->send(bytes,
+                         [core, recover = std::move(recover)](const std::optional<QString> &error) {
+                             if (!error || core->ended.load())
+                                 return;
+                             core->emitEvent(RouterDriverEvent::makeCommandRefused(
+                                 QStringLiteral("Couldn't send the command: ") + *error));
+                             if (recover)
+                                 recover();
+                         });
     });
-    Platform::complete(std::move(done), DriverResult {});
+    return result;
+}
+
+DriverResult TcpLink::sendCommand(const QByteArray &bytes, std::function<void()> recover)
+{
+    return sendCommand([&bytes] { return bytes; }, std::move(recover));
 }
 
 void TcpLink::emitEvent(const RouterDriverEvent &event) const
@@ -305,4 +347,10 @@ void TcpLink::fail(const QString &text) const
 bool TcpLink::isEnded() const
 {
     return m_core->ended.load();
+}
+
+qint64 TcpLink::bufferedBytes() const
+{
+    const auto connection = m_core->connection.lock();
+    return connection ? connection->bufferedBytes() : 0;
 }

@@ -27,10 +27,10 @@
 //   - log, rawLog     its logging categories (the raw one logs traffic in hex).
 // and at connect() hands over its TcpLink::Protocol, every hook running on the queue:
 //   - ingest(bytes)   each chunk received (1 to 65,536 bytes), in order. The parser runs
-//                     here; events go out through emitEvent();
+//                     here; events go out through emitEvent(). While the driver's event
+//                     stream is full the next chunk waits (in the kernel) until the reader
+//                     has caught up;
 //   - ready()         after the ready status: send the initial queries, or nothing;
-//   - sendFailed()    after a command's send failed and `commandRefused` ("Couldn't send
-//                     the command: …") went out: the driver's resynchronisation;
 //   - ended()         once, when the link ends for any reason (end of stream, receive error,
 //                     watchdog, failed state, cancel, fail(), disconnect()). Delayed work
 //                     made with schedule() is already cancelled by then; drop anything
@@ -45,15 +45,15 @@
 //   - fail(text)      ends the link with `error(text)` (then `disconnected` without a reason),
 //                     for input the protocol cannot go on with;
 //   - isEnded()       whether the link has ended.
-// From the UI thread the driver calls connect() once, disconnect() once, and for each
-// command sendCommand(bytes, done): it completes with notConnected unless the connection
-// is ready, otherwise writes the bytes as one message and completes with success; a failed
-// send is reported later as above. queue().sync() reads parser values from the UI thread.
-struct TcpLinkTiming
+// From the UI thread the driver calls connect() once, disconnect() once, and sendCommand()
+// for each command (see there). queue().sync() reads parser values from the UI thread.
+struct TcpLinkOptions
 {
     std::chrono::milliseconds watchdog { 12000 };
     // How long a refused or unreachable router is left before the next attempt.
     std::chrono::milliseconds waitingRetry { 1000 };
+    // The socket of each connection; empty means a plain one.
+    TcpConnection::SocketFactory makeSocket {};
 };
 
 class TcpLink final
@@ -69,13 +69,12 @@ public:
         const QLoggingCategory *rawLog = nullptr;
     };
 
-    using Timing = TcpLinkTiming;
+    using Options = TcpLinkOptions;
 
     struct Protocol
     {
         std::function<void(const QByteArray &bytes)> ingest;
         std::function<void()> ready;
-        std::function<void()> sendFailed;
         std::function<void()> ended;
     };
 
@@ -93,7 +92,7 @@ public:
     static QString watchdogText(std::chrono::milliseconds watchdog);
 
     TcpLink(const RouterConnection &connection, Profile profile,
-            std::shared_ptr<RouterEventStream> events, Timing timing = {},
+            std::shared_ptr<RouterEventStream> events, Options options = {},
             ServiceResolver resolver = {});
     ~TcpLink(); // cancels the connection if there still is one
 
@@ -103,7 +102,15 @@ public:
     // UI thread.
     void connect(Protocol protocol); // a second call does nothing
     void disconnect();
-    void sendCommand(const QByteArray &bytes, DriverCompletion done);
+    // Sends one command (a take, lock or rename). On the queue, and only if the connection
+    // is ready right then, `prepare` runs (it records what the protocol tracks for the
+    // command and returns its bytes) and the bytes are written as one message; otherwise
+    // nothing is prepared or written and the result is notConnected. A write that fails
+    // later emits commandRefused("Couldn't send the command: …") and then runs `recover` on
+    // the queue, for this command alone.
+    DriverResult sendCommand(const std::function<QByteArray()> &prepare,
+                             std::function<void()> recover = {});
+    DriverResult sendCommand(const QByteArray &bytes, std::function<void()> recover = {});
     // Success only while the connection exists and is ready.
     DriverResult readiness() const;
 
@@ -113,6 +120,8 @@ public:
     DelayedWork schedule(std::chrono::milliseconds delay, std::function<void()> fn) const;
     void fail(const QString &text) const;
     bool isEnded() const;
+    // Received bytes the connection holds for the protocol (diagnostics). On the queue.
+    qint64 bufferedBytes() const;
 
     SerialQueue &queue() const;
 
@@ -120,9 +129,11 @@ private:
     struct Core;
     static void receiveLoop(const std::shared_ptr<Core> &core,
                             const std::shared_ptr<TcpConnection> &connection);
+    static void receiveWhenStreamHasRoom(const std::shared_ptr<Core> &core,
+                                         const std::shared_ptr<TcpConnection> &connection);
 
     RouterConnection m_connection;
-    Timing m_timing;
+    Options m_options;
     ServiceResolver m_resolver;
     std::shared_ptr<Core> m_core;
     std::shared_ptr<TcpConnection> m_nw;

@@ -100,10 +100,6 @@ void VideohubDriver::connect(std::function<void()> done)
         session->apply(session->parser.ingest(bytes), session);
     };
     // The router starts its dump by itself: nothing to send on ready.
-    protocol.sendFailed = [session] {
-        if (auto link = session->link.lock())
-            session->resync(*link);
-    };
     protocol.ended = [session] {
         session->finalizeTimer.cancel();
     };
@@ -122,9 +118,28 @@ void VideohubDriver::take(int source, int destination, int level, DriverCompleti
     takeAll({ Route { level, destination, source } }, std::move(done));
 }
 
+std::function<void()> VideohubDriver::resyncAfterFailedSend() const
+{
+    return [session = m_session] {
+        if (auto link = session->link.lock())
+            session->resync(*link);
+    };
+}
+
+qint64 VideohubDriver::bufferedBytes() const
+{
+    qint64 bytes = 0;
+    const std::shared_ptr<Session> session = m_session;
+    m_link->queue().sync(
+        [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
+    return bytes;
+}
+
 void VideohubDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
-    m_link->sendCommand(VideohubParser::routesBlock(routes), std::move(done));
+    Platform::complete(
+        std::move(done),
+        m_link->sendCommand(VideohubParser::routesBlock(routes), resyncAfterFailedSend()));
 }
 
 void VideohubDriver::setLock(int destination, int level, bool locked, DriverCompletion done)
@@ -144,10 +159,14 @@ void VideohubDriver::setLock(int destination, int level, bool locked, DriverComp
         return;
     }
     const QChar send = VideohubParser::lockCharacterToSend(locked, current);
-    m_link->sendCommand(VideohubParser::lockBlock(destination, send), std::move(done));
+    Platform::complete(
+        std::move(done),
+        m_link->sendCommand(VideohubParser::lockBlock(destination, send), resyncAfterFailedSend()));
 }
 
 void VideohubDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)
 {
-    m_link->sendCommand(VideohubParser::labelBlock(kind, index, label), std::move(done));
+    Platform::complete(std::move(done),
+                       m_link->sendCommand(VideohubParser::labelBlock(kind, index, label),
+                                           resyncAfterFailedSend()));
 }

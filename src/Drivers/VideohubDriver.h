@@ -13,7 +13,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcVideohubRaw)
 
 struct VideohubTiming
 {
-    TcpLinkTiming link;
+    TcpLinkOptions link;
     // Quiet time after the last block of the opening dump before the state is reported
     // without an end-of-dump marker.
     std::chrono::milliseconds preludeDebounce { 1200 };
@@ -39,7 +39,13 @@ public:
     void setLock(int destination, int level, bool locked, DriverCompletion done) override;
     void setLabel(const QString &label, int index, PortKind kind, DriverCompletion done) override;
 
+    // Received bytes held for the router, by the connection and the parser (diagnostics).
+    qint64 bufferedBytes() const;
+
 private:
+    // A failed send's recovery: ask the router for its tables again.
+    std::function<void()> resyncAfterFailedSend() const;
+
     struct Session;
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();

@@ -1,6 +1,7 @@
 #include "Drivers/LightwareDriver.h"
 
 #include "FakeLW3Router.h"
+#include "SocketFaults.h"
 #include "TestSupport.h"
 
 #include <QtTest>
@@ -35,12 +36,12 @@ struct Rig
     RouterDriverPtr driver;
     Recorder recorder;
 
-    explicit Rig(bool throughFactory = false)
+    explicit Rig(bool throughFactory = false, LightwareDriver::Timing timing = fast())
     {
         router.listen();
         driver = throughFactory
             ? DriverFactory::makeDriver(lightwareAt(router.port()))
-            : std::make_shared<LightwareDriver>(lightwareAt(router.port()), fast());
+            : std::make_shared<LightwareDriver>(lightwareAt(router.port()), timing);
         recorder.attach(driver);
     }
     bool has(RouterDriverEvent::Type type) const { return recorder.types().contains(type); }
@@ -79,6 +80,7 @@ private slots:
     void lockAndUnlockLines();
     void renameThroughFactoryUsesReportedPrefix();
     void refusedTakeIsReportedAndResynced();
+    void failedSendIsReportedAndResynced();
     void commandsBeforeReadyConsumeNoSignature();
     void endlessLineEndsTheLink();
     void disconnectBeforeQuietReportsNothingMore();
@@ -195,6 +197,30 @@ void TestLightwareDriver::refusedTakeIsReportedAndResynced()
     QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 1, 1)));
     QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeLockChanged(1, true)));
     QVERIFY(rig.router.log().contains("GET /MEDIA/XP/VIDEO.*"));
+    rig.driver->disconnect();
+}
+
+void TestLightwareDriver::failedSendIsReportedAndResynced()
+{
+    FaultySockets sockets;
+    LightwareDriver::Timing timing = fast();
+    timing.link.makeSocket = sockets.factory();
+    Rig rig(false, timing);
+    QVERIFY(rig.connectAndWait());
+    QVERIFY(rig.settle());
+    rig.recorder.events.clear();
+    rig.router.clearLog();
+    sockets.refuseWrites(1, "switch(I4:O2)");
+    QVERIFY(run([&](DriverCompletion d) { rig.driver->take(3, 1, 0, d); }));
+    QTRY_VERIFY(rig.has(RouterDriverEvent::commandRefused));
+    QVERIFY(rig.recorder.events.contains(
+        RouterDriverEvent::makeCommandRefused("Couldn't send the command: Broken pipe")));
+    // The lists come back in full and put back what the router holds.
+    QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 1, 1)));
+    QCOMPARE(rig.router.log(), QStringList { "GET /MEDIA/XP/VIDEO.*" });
+    // The signature was written (and stays pending): the next command carries the next one.
+    QVERIFY(run([&](DriverCompletion d) { rig.driver->take(2, 1, 0, d); }));
+    QTRY_COMPARE(rig.signedLines(), QStringList { "0002#CALL /MEDIA/XP/VIDEO:switch(I3:O2)" });
     rig.driver->disconnect();
 }
 

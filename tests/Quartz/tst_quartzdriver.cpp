@@ -1,6 +1,7 @@
 #include "Drivers/QuartzDriver.h"
 
 #include "FakeQuartzRouter.h"
+#include "SocketFaults.h"
 #include "TestSupport.h"
 
 #include <QtTest>
@@ -43,6 +44,7 @@ private slots:
     void takeThroughFactory();
     void takesAfterConnected();
     void refusalReasksTheDestination();
+    void failedSendReasksItsDestination();
     void otherLevelAnswersDoNotConnect();
     void commandsNeedAReadyLinkAndLockingIsRefused();
     void silentRouterReportsOnce();
@@ -107,6 +109,33 @@ void TestQuartzDriver::refusalReasksTheDestination()
              (QList { RouterDriverEvent::makeCommandRefused(refused),
                       RouterDriverEvent::makeRouteChanged(0, 2, 7) }));
     QCOMPARE(rig.fake.lines, (QList<QByteArray> { ".SV3,2", ".IV3" }));
+}
+
+void TestQuartzDriver::failedSendReasksItsDestination()
+{
+    FaultySockets sockets;
+    QuartzDriver::Timing timing = fast();
+    timing.link.makeSocket = sockets.factory();
+    Rig rig(16, 16, timing);
+    rig.fake.setRoute(2, 7);
+    QVERIFY(rig.connect());
+    rig.recorder.events.clear();
+    rig.fake.lines.clear();
+    sockets.refuseWrites(1, ".SV3,2\r");
+    QVERIFY(run([&](DriverCompletion d) {
+        rig.driver->takeAll({ { 0, 2, 1 }, { 0, 5, 4 } }, std::move(d));
+    }));
+    QTRY_COMPARE(rig.count(Type::routeChanged), 2);
+    // The refusal of that take, then its own destination asked again, whose answer is
+    // reported although the driver held it.
+    QCOMPARE(rig.recorder.events.first(),
+             RouterDriverEvent::makeCommandRefused(
+                 QStringLiteral("Couldn't send the command: Broken pipe")));
+    QVERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 2, 7)));
+    QVERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 5, 4)));
+    QCOMPARE(rig.fake.lines.count(".IV3"), 1);
+    QVERIFY(!rig.fake.lines.contains(".IV6"));
+    QVERIFY(!rig.fake.lines.contains(".SV3,2"));
 }
 
 void TestQuartzDriver::otherLevelAnswersDoNotConnect()

@@ -1,6 +1,8 @@
 #include "Drivers/SWP08Driver.h"
 
+#include "Drivers/SWP08Parser.h"
 #include "FakeSWP08Router.h"
+#include "SocketFaults.h"
 #include "TestSupport.h"
 
 #include <QtTest>
@@ -47,6 +49,7 @@ private slots:
     void takesAfterConnected();
     void unaddressableTakeSendsNothing();
     void refusedRouteIsReportedAndAskedAgain();
+    void failedSendDropsItsConnectAndAsksAgain();
     void commandsNeedAReadyLink();
     void lockingAndRenamingAreRefused();
     void silentRouterReportsOnce();
@@ -164,6 +167,48 @@ void TestSWP08Driver::refusedRouteIsReportedAndAskedAgain()
                       RouterDriverEvent::makeRouteChanged(0, 4, 1) }));
     QCOMPARE(rig.fake.messages,
              (QList { QByteArray::fromHex("0200000409"), QByteArray::fromHex("01000004") }));
+}
+
+void TestSWP08Driver::failedSendDropsItsConnectAndAsksAgain()
+{
+    // Failures used to be counted and "the newest N takes" recovered later, so a take sent in
+    // between was recovered instead of the failed one, whose entry stayed pending.
+    FaultySockets sockets;
+    SWP08Driver::Timing timing = fast();
+    timing.link.makeSocket = sockets.factory();
+    Rig rig(16, 16, timing);
+    rig.fake.setRoute(0, 4, 1);
+    QVERIFY(rig.connect());
+    QTRY_COMPARE(rig.fake.acksReceived, 16);
+    rig.recorder.events.clear();
+    rig.fake.messages.clear();
+    sockets.refuseWrites(1, SWP08Parser::frame(SWP08Parser::connectPayload(9, 4, 0)));
+    QVERIFY(run([&](DriverCompletion done) {
+                rig.driver->takeAll({ { 0, 4, 9 }, { 0, 6, 3 } }, std::move(done));
+            }).has_value());
+    QVERIFY(rig.waitFor(Type::routeChanged));
+    QTRY_COMPARE(rig.count(Type::routeChanged), 2);
+    QCOMPARE(sockets.refusedWrites(), 1);
+    // The refusal, then destination 4 asked again (its answer reported although held).
+    QCOMPARE(rig.recorder.events.first(),
+             RouterDriverEvent::makeCommandRefused(
+                 QStringLiteral("Couldn't send the command: Broken pipe")));
+    QVERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 4, 1)));
+    QVERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 6, 3)));
+    QCOMPARE(rig.fake.messages.count(QByteArray::fromHex("01000004")), 1);
+    QVERIFY(!rig.fake.messages.contains(QByteArray::fromHex("0200000409")));
+
+    // Nothing of the failed take is left pending: the next refusal is matched to its own take.
+    QTRY_COMPARE(rig.fake.acksReceived, 18);
+    rig.recorder.events.clear();
+    rig.fake.nakNext = 1;
+    QVERIFY(run([&](DriverCompletion done) {
+                rig.driver->take(2, 5, 0, std::move(done));
+            }).has_value());
+    QVERIFY(rig.waitFor(Type::commandRefused));
+    QCOMPARE(*rig.last(Type::commandRefused),
+             RouterDriverEvent::makeCommandRefused(
+                 QStringLiteral("The router refused the route (NAK).")));
 }
 
 void TestSWP08Driver::commandsNeedAReadyLink()

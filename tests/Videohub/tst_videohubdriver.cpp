@@ -1,6 +1,7 @@
 #include "Drivers/VideohubDriver.h"
 
 #include "FakeVideohubRouter.h"
+#include "SocketFaults.h"
 #include "TestSupport.h"
 
 #include <QTcpServer>
@@ -62,6 +63,7 @@ private slots:
     void lockingNeedsALockTable();
     void commandsNeedTheLink();
     void nakRefusesAndResyncsOnce();
+    void failedSendRefusesAndResyncs();
     void preludeWithoutEndFinalizesAfterQuietTime();
     void closeMidPreludeNeverConnects();
     void garbageAndFloods();
@@ -236,6 +238,29 @@ void TestVideohubDriver::nakRefusesAndResyncsOnce()
     fake.sendToAll("NAK\n\n");
     QTest::qWait(50);
     QCOMPARE(fake.blocks().size(), 3);
+    driver->disconnect();
+}
+
+void TestVideohubDriver::failedSendRefusesAndResyncs()
+{
+    FakeVideohubRouter fake;
+    FaultySockets sockets;
+    VideohubTiming timing = fast();
+    timing.link.makeSocket = sockets.factory();
+    auto driver = makeDriver(hub(fake.port()), timing);
+    Recorder recorder;
+    recorder.attach(driver);
+    driver->connect();
+    QTRY_VERIFY(recorder.types().contains(Type::connected));
+    recorder.events.clear();
+    sockets.refuseWrites(1, "VIDEO OUTPUT ROUTING:\n3 5");
+    QVERIFY(run([&](auto done) { driver->takeAll({ { 0, 3, 5 } }, done); }));
+    // The refusal, then the tables asked for again; their answer corrects the take.
+    QTRY_COMPARE(fake.blocks(),
+                 (QList<QByteArray> { "VIDEO OUTPUT ROUTING:", "VIDEO OUTPUT LOCKS:" }));
+    QTRY_VERIFY(recorder.events.contains(Event::makeRouteChanged(0, 3, 3)));
+    QCOMPARE(recorder.events.first(),
+             Event::makeCommandRefused(QStringLiteral("Couldn't send the command: Broken pipe")));
     driver->disconnect();
 }
 

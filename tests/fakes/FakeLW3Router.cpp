@@ -1,5 +1,7 @@
 #include "FakeLW3Router.h"
 
+#include "SocketFaults.h"
+
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -160,4 +162,57 @@ void FakeLW3Router::handle(QTcpSocket *socket, const QString &line)
     if (!signature.isEmpty())
         reply = "{" + signature.toUtf8() + "\r\n" + reply + "}\r\n";
     socket->write(reply + changes);
+}
+
+void FakeLW3Router::resetClients()
+{
+    const auto clients = m_clients;
+    for (QTcpSocket *socket : clients)
+        resetConnection(socket);
+}
+
+void FakeLW3Router::startFlood(FloodMode mode)
+{
+    for (QTcpSocket *socket : std::as_const(m_clients))
+        m_floods.append(new Flood(
+            socket, [this, mode](quint64 sequence) { return floodChunk(mode, sequence); }, socket));
+}
+
+void FakeLW3Router::stopFlood()
+{
+    for (const auto &flood : std::as_const(m_floods))
+        if (flood)
+            flood->stop();
+    m_floods.clear();
+}
+
+QByteArray FakeLW3Router::floodChunk(FloodMode mode, quint64 sequence) const
+{
+    constexpr int perChunk = 64;
+    QByteArray chunk;
+    switch (mode) {
+    case FloodMode::randomBytes:
+        return FloodBytes::random(sequence);
+    case FloodMode::validEvents: {
+        const int inputs = std::max(int(inputNames.size()), 1);
+        for (int i = 0; i < perChunk; ++i) {
+            const quint64 n = sequence * perChunk + quint64(i);
+            QByteArrayList tokens;
+            for (int d = 0; d < routing.size(); ++d)
+                tokens.append("I" + QByteArray::number((n + quint64(d)) % quint64(inputs) + 1));
+            chunk += "CHG /MEDIA/XP/VIDEO.DestinationConnectionStatus=" + tokens.join(';') + "\r\n";
+        }
+        return chunk;
+    }
+    case FloodMode::absurdIndices:
+        for (int i = 0; i < perChunk; ++i) {
+            const QByteArray n = QByteArray::number(4097 + sequence * perChunk + quint64(i));
+            chunk += "CHG /MEDIA/NAMES/VIDEO.I" + n + "=1;Far\r\npr /MEDIA/NAMES/VIDEO.O" + n
+                + "=1;Far\r\nCHG /MEDIA/PORTS/VIDEO/I" + n + "/STATUS.SignalPresent=true\r\n";
+        }
+        return chunk;
+    case FloodMode::endlessLine:
+        return QByteArray(16 * 1024, 'a');
+    }
+    return chunk;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Flood.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 
@@ -38,6 +41,15 @@ public:
     void clearLog() { m_log.clear(); }
 
     void sendToClients(const QByteArray &bytes);
+    // Every client's connection ends with a reset, as when a router crashes.
+    void resetClients();
+
+    // Hostile traffic to every connected client until stopFlood(). Valid events are
+    // crosspoint changes within the size; absurd indices are names and signal status for
+    // ports no router has; the endless line never ends.
+    void startFlood(FloodMode mode);
+    void stopFlood();
+    QByteArray floodChunk(FloodMode mode, quint64 sequence) const;
 
 signals:
     void lineReceived(const QString &line);
@@ -52,4 +64,5 @@ private:
     QSet<QString> m_opened;
     QStringList m_log;
     bool m_crlf = true;
+    QList<QPointer<Flood>> m_floods;
 };

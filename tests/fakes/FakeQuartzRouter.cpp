@@ -75,3 +75,36 @@ void FakeQuartzRouter::handleLine(const QByteArray &line, QByteArray &reply)
         reply.append("?").append(lineEnd);
     }
 }
+
+void FakeQuartzRouter::startFlood(FloodMode mode)
+{
+    m_server.flood([this, mode](quint64 sequence) { return floodChunk(mode, sequence); });
+}
+
+QByteArray FakeQuartzRouter::floodChunk(FloodMode mode, quint64 sequence) const
+{
+    constexpr int perChunk = 1024;
+    QByteArray chunk;
+    switch (mode) {
+    case FloodMode::randomBytes:
+        return FloodBytes::random(sequence);
+    case FloodMode::validEvents:
+        for (int i = 0; i < perChunk; ++i) {
+            const quint64 n = sequence * perChunk + quint64(i);
+            chunk += ".AV" + QByteArray::number(n % quint64(m_destinations) + 1) + ','
+                + QByteArray::number((n / quint64(m_destinations) + n) % quint64(m_sources) + 1)
+                + lineEnd;
+        }
+        return chunk;
+    case FloodMode::absurdIndices:
+        for (int i = 0; i < perChunk; ++i) {
+            const quint64 n = sequence * perChunk + quint64(i);
+            chunk += ".AV" + QByteArray::number(quint64(m_destinations) + 1 + n) + ','
+                + QByteArray::number(quint64(m_sources) + 1 + n) + lineEnd;
+        }
+        return chunk;
+    case FloodMode::endlessLine:
+        return QByteArray(16 * 1024, 'a');
+    }
+    return chunk;
+}

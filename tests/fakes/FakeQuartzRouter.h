@@ -35,6 +35,14 @@ public:
 
     void sendRaw(const QByteArray &bytes) { m_server.sendRaw(bytes); }
     void dropClients() { m_server.dropClients(); }
+    void resetClients() { m_server.resetClients(); }
+
+    // Hostile traffic to every connected client until stopFlood(). Valid events are route
+    // answers within the size; absurd indices name ports no router has; the endless line
+    // never ends.
+    void startFlood(FloodMode mode);
+    void stopFlood() { m_server.stopFlood(); }
+    QByteArray floodChunk(FloodMode mode, quint64 sequence) const;
 
     QList<QByteArray> lines; // every line received, without its CR
     int readChunks = 0;

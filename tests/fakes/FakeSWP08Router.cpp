@@ -149,3 +149,39 @@ void FakeSWP08Router::handleMessage(const QByteArray &message, QByteArray &reply
         }
     }
 }
+
+void FakeSWP08Router::startFlood(FloodMode mode)
+{
+    m_server.flood([this, mode](quint64 sequence) { return floodChunk(mode, sequence); });
+}
+
+QByteArray FakeSWP08Router::floodChunk(FloodMode mode, quint64 sequence) const
+{
+    constexpr int perChunk = 1024;
+    QByteArray chunk;
+    switch (mode) {
+    case FloodMode::randomBytes:
+        return FloodBytes::random(sequence);
+    case FloodMode::validEvents:
+        for (int i = 0; i < perChunk; ++i) {
+            const quint64 n = sequence * perChunk + quint64(i);
+            chunk += tally(0, int(n % quint64(m_destinations)),
+                           int((n / quint64(m_destinations) + n) % quint64(m_sources)));
+        }
+        return chunk;
+    case FloodMode::absurdIndices:
+        // SW-P-08 addresses 1024 ports: beyond the saved size is as absurd as it gets.
+        for (int i = 0; i < perChunk; ++i) {
+            const quint64 n = sequence * perChunk + quint64(i);
+            chunk += tally(int(n % 16), m_destinations + int(n % quint64(1024 - m_destinations)),
+                           m_sources + int(n % quint64(1024 - m_sources)));
+        }
+        return chunk;
+    case FloodMode::endlessLine:
+        chunk = QByteArray(16 * 1024, char(0x55));
+        if (sequence == 0)
+            chunk.prepend(QByteArray::fromHex("1002"));
+        return chunk;
+    }
+    return chunk;
+}

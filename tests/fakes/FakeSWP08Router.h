@@ -41,6 +41,14 @@ public:
     void sendRaw(const QByteArray &bytes) { m_server.sendRaw(bytes); }
     void sendTally(int level, int destination, int source);
     void dropClients() { m_server.dropClients(); }
+    void resetClients() { m_server.resetClients(); }
+
+    // Hostile traffic to every connected client until stopFlood(). Valid events are tallies
+    // within the size; absurd indices are tallies beyond it; the endless line is a frame that
+    // never ends.
+    void startFlood(FloodMode mode);
+    void stopFlood() { m_server.stopFlood(); }
+    QByteArray floodChunk(FloodMode mode, quint64 sequence) const;
 
     // What arrived: good messages (unstuffed, without byte count and checksum).
     QList<QByteArray> messages;

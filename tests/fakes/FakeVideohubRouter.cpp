@@ -1,5 +1,7 @@
 #include "FakeVideohubRouter.h"
 
+#include "SocketFaults.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -206,4 +208,63 @@ void FakeVideohubRouter::closeClients()
         if (client)
             client->disconnectFromHost();
     }
+}
+
+void FakeVideohubRouter::resetClients()
+{
+    for (const auto &client : std::as_const(m_clients))
+        resetConnection(client);
+}
+
+void FakeVideohubRouter::startFlood(FloodMode mode)
+{
+    for (const auto &client : std::as_const(m_clients)) {
+        if (client && client->state() == QAbstractSocket::ConnectedState)
+            m_floods.append(new Flood(
+                client, [this, mode](quint64 sequence) { return floodChunk(mode, sequence); },
+                client));
+    }
+}
+
+void FakeVideohubRouter::stopFlood()
+{
+    for (const auto &flood : std::as_const(m_floods))
+        if (flood)
+            flood->stop();
+    m_floods.clear();
+}
+
+QByteArray FakeVideohubRouter::floodChunk(FloodMode mode, quint64 sequence) const
+{
+    constexpr int perChunk = 512;
+    QByteArray chunk;
+    switch (mode) {
+    case FloodMode::randomBytes:
+        return FloodBytes::random(sequence);
+    case FloodMode::validEvents: {
+        const quint64 outputs = quint64(std::max(m_model.outputs, 1));
+        const quint64 inputs = quint64(std::max(m_model.inputs, 1));
+        chunk = "VIDEO OUTPUT ROUTING:\n";
+        for (int i = 0; i < perChunk; ++i) {
+            const quint64 n = sequence * perChunk + quint64(i);
+            chunk += QByteArray::number(n % outputs) + ' '
+                + QByteArray::number((n / outputs + n) % inputs) + '\n';
+        }
+        return chunk + '\n';
+    }
+    case FloodMode::absurdIndices: {
+        // Every index distinct, so a parser that kept them would grow without end.
+        const QByteArray first = QByteArray::number(4096 + sequence * perChunk);
+        chunk = "INPUT LABELS:\n" + first + " Far\n\nVIDEO OUTPUT LOCKS:\n" + first
+            + " L\n\nVIDEO OUTPUT ROUTING:\n";
+        for (int i = 0; i < perChunk; ++i) {
+            const QByteArray n = QByteArray::number(4096 + sequence * perChunk + quint64(i));
+            chunk += n + ' ' + n + '\n';
+        }
+        return chunk + '\n';
+    }
+    case FloodMode::endlessLine:
+        return (QByteArray(255, 'a') + '\n').repeated(64);
+    }
+    return chunk;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Flood.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -67,6 +69,15 @@ public:
 
     void sendToAll(const QByteArray &bytes);
     void closeClients();
+    // Every client's connection ends with a reset, as when a router crashes.
+    void resetClients();
+
+    // Hostile traffic to every connected client until stopFlood(). Valid events are routing
+    // blocks within the model's size; absurd indices are routes, labels and locks for indices
+    // no router has; the endless line is a block that never ends.
+    void startFlood(FloodMode mode);
+    void stopFlood();
+    QByteArray floodChunk(FloodMode mode, quint64 sequence) const;
     int clientCount() const;
     int acceptedCount() const { return m_accepted; }
 
@@ -96,5 +107,6 @@ private:
     int m_accepted = 0;
     QByteArray m_received;
     QList<QByteArray> m_blocks;
+    QList<QPointer<Flood>> m_floods;
     QTimer m_lifetime;
 };

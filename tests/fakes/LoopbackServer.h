@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Flood.h"
+#include "SocketFaults.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -73,6 +76,30 @@ public:
                 client->socket->disconnectFromHost();
     }
 
+    // Every client's connection ends with a reset, as when a router crashes.
+    void resetClients()
+    {
+        const auto clients = m_clients;
+        for (Client *client : clients)
+            resetConnection(client->socket);
+    }
+
+    // Floods every connected client with what `next` makes, until stopFlood().
+    void flood(const Flood::Next &next)
+    {
+        for (Client *client : std::as_const(m_clients))
+            if (client->socket)
+                m_floods.append(new Flood(client->socket, next, client->socket));
+    }
+    void stopFlood()
+    {
+        for (const QPointer<Flood> &flood : std::as_const(m_floods))
+            if (flood)
+                flood->stop();
+        m_floods.clear();
+    }
+    int clientCount() const { return int(m_clients.size()); }
+
 private:
     struct Client
     {
@@ -114,4 +141,5 @@ private:
     QTcpServer m_server;
     QTimer m_lifetime;
     QList<Client *> m_clients;
+    QList<QPointer<Flood>> m_floods;
 };
