@@ -157,11 +157,19 @@ int VideohubParser::boundedCount(const QString &key, const QString &value, Outpu
     const int count = parseInteger(value).value_or(0);
     if (count <= m_limits.maxPortCount)
         return count;
-    out.events.append(RouterDriverEvent::makeError(
-        QStringLiteral("The router announced %1 %2; only the first %3 are used.")
-            .arg(value, key)
-            .arg(m_limits.maxPortCount)));
+    // Once the state is out, a device block changes no port list and reports nothing: an
+    // error then would turn a working router "failed".
+    if (!m_preludeDone)
+        out.events.append(RouterDriverEvent::makeError(
+            QStringLiteral("The router announced %1 %2; only the first %3 are used.")
+                .arg(value, key)
+                .arg(m_limits.maxPortCount)));
     return m_limits.maxPortCount;
+}
+
+bool VideohubParser::isKeptIndex(int index) const
+{
+    return index >= 0 && index < m_limits.maxPortCount;
 }
 
 void VideohubParser::handleDevice(const QStringList &items, Output &out)
@@ -197,7 +205,7 @@ void VideohubParser::handleLabels(const QStringList &items, PortKind kind, Outpu
     for (const QString &line : items) {
         const Item item = splitItem(line);
         const auto index = parseInteger(item.first);
-        if (!index)
+        if (!index || !isKeptIndex(*index))
             continue;
         const QString label = item.rest ? boundedRouterName(item.rest->toString()) : QString();
         labels.insert(*index, label);
@@ -214,7 +222,7 @@ void VideohubParser::handleRouting(const QStringList &items, Output &out)
         if (!destination || !item.rest)
             continue;
         const auto source = parseInteger(*item.rest);
-        if (!source)
+        if (!source || !isKeptIndex(*destination) || !isKeptIndex(*source))
             continue;
         m_routing.insert(*destination, *source);
         if (m_preludeDone)
@@ -228,7 +236,7 @@ void VideohubParser::handleLocks(const QStringList &items, Output &out)
     for (const QString &line : items) {
         const Item item = splitItem(line);
         const auto destination = parseInteger(item.first);
-        if (!destination)
+        if (!destination || !isKeptIndex(*destination))
             continue;
         const QChar lock = item.rest && !item.rest->isEmpty() ? item.rest->front() : QChar(u'U');
         m_locks.insert(*destination, lock);

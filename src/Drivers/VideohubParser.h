@@ -25,7 +25,9 @@ public:
     {
         // An unterminated block larger than this ends the link instead of growing forever.
         qsizetype maxBufferedBytes = 4 * 1024 * 1024;
-        // Port counts above this are cut down to it, with an error.
+        // Port counts above this are cut down to it, with an error while the state is read.
+        // Items for indices outside 0…maxPortCount − 1 are ignored; those within it but
+        // beyond the announced counts are kept.
         int maxPortCount = 4096;
         std::chrono::nanoseconds resyncInterval = std::chrono::seconds(2);
     };
@@ -72,6 +74,7 @@ private:
     void handleRouting(const QStringList &items, Output &out);
     void handleLocks(const QStringList &items, Output &out);
     int boundedCount(const QString &key, const QString &value, Output &out) const;
+    bool isKeptIndex(int index) const;
     void finalize(Output &out);
 
     Limits m_limits;

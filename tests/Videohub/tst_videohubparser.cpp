@@ -229,14 +229,24 @@ void TestVideohubParser::changesAfterPrelude_data()
         << QByteArray("  Video Output Routing:\t\n3 5\n4 5\n\n")
         << QList<Event> { Event::makeRouteChanged(0, 3, 5), Event::makeRouteChanged(0, 4, 5) };
     QTest::newRow("route items that don't parse are skipped")
-        << QByteArray("VIDEO OUTPUT ROUTING:\n3 x\n3\n3 \n3 5 \n-1 4\n 6 2\n\n")
-        << QList<Event> { Event::makeRouteChanged(0, -1, 4), Event::makeRouteChanged(0, 6, 2) };
+        << QByteArray("VIDEO OUTPUT ROUTING:\n3 x\n3\n3 \n3 5 \n 6 2\n\n")
+        << QList<Event> { Event::makeRouteChanged(0, 6, 2) };
     QTest::newRow("repeated values still report")
         << QByteArray("VIDEO OUTPUT ROUTING:\n0 11\n\n")
         << QList<Event> { Event::makeRouteChanged(0, 0, 11) };
     QTest::newRow("out of range indices are reported as they come")
-        << QByteArray("VIDEO OUTPUT ROUTING:\n40 99\n\n")
-        << QList<Event> { Event::makeRouteChanged(0, 40, 99) };
+        << QByteArray("VIDEO OUTPUT ROUTING:\n40 99\n4095 4095\n\n")
+        << QList<Event> { Event::makeRouteChanged(0, 40, 99),
+                          Event::makeRouteChanged(0, 4095, 4095) };
+    // 15 M distinct indices used to grow the tables (and the controller's) by 910 MB.
+    QTest::newRow("indices no protocol addresses are ignored")
+        << QByteArray("VIDEO OUTPUT ROUTING:\n-1 4\n4096 1\n1 4096\n123456789 2\n\n"
+                      "VIDEO OUTPUT LOCKS:\n-1 L\n4096 L\n\n"
+                      "INPUT LABELS:\n4096 Far\n-3 Minus\n\nOUTPUT LABELS:\n99999 Far\n\n")
+        << QList<Event> {};
+    QTest::newRow("device block with an absurd count is silent too")
+        << QByteArray("VIDEOHUB DEVICE:\nVideo inputs: 100000\nModel name: New\n\n")
+        << QList<Event> {};
     QTest::newRow("locks") << QByteArray("VIDEO OUTPUT LOCKS:\n5\n6 L\n7 U\n8 u\nx O\n\n")
                            << QList<Event> { Event::makeLockChanged(5, false),
                                              Event::makeLockChanged(6, true),
