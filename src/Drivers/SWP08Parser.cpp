@@ -313,6 +313,10 @@ void SWP08Parser::finalize()
         return;
     m_connectedEmitted = true;
     emitEvent(RouterDriverEvent::makeConnected(state()));
+    // The state lists the video level only; what other levels tallied so far is forgotten,
+    // so their next tallies reach the controller as changes.
+    for (auto it = m_routing.begin(); it != m_routing.end();)
+        it = it.key() == 0 ? std::next(it) : m_routing.erase(it);
 }
 
 void SWP08Parser::checkAnswered()
@@ -330,7 +334,7 @@ RouterState SWP08Parser::state() const
     RouterState state = Interrogation::matrixState(
         m_deviceName, QStringLiteral("SW-P-08 %1×%2").arg(m_sourceCount).arg(m_destinationCount),
         RouterVendor::rossUltrix, m_sourceCount, m_destinationCount);
-    state.routing = m_routing;
-    state.routing[0]; // level 0 is always present, empty when nothing was reported
+    // Only the listed level: a state must not carry routing for levels it does not list.
+    state.routing.insert(0, m_routing.value(0));
     return state;
 }

@@ -314,11 +314,18 @@ void TestSWP08Parser::levelsKeepTheirOwnRouting()
     h.parser.ingest(tally(0, 4, 9)); // level 0 really changes: reported
     QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 4, 9) });
 
+    // A level-5 tally before `connected` used to give levels [Video] with routing for
+    // levels {0, 5}. The state holds the listed level only; level 5 is reported once online.
     Harness before;
     before.parser.ingest(tally(0, 1, 1) + tally(5, 1, 7));
     before.parser.finalize();
-    QCOMPARE(before.events[0].state.routing.value(0), (LevelRouting { { 1, 1 } }));
-    QCOMPARE(before.events[0].state.routing.value(5), (LevelRouting { { 1, 7 } }));
+    const RouterState state = before.events[0].state;
+    QCOMPARE(state.routing.keys(), QList { 0 });
+    QCOMPARE(state.routing.value(0), (LevelRouting { { 1, 1 } }));
+    QCOMPARE(state.levels.size(), 1);
+    before.events.clear();
+    before.parser.ingest(tally(5, 1, 7));
+    QCOMPARE(before.events, QList { RouterDriverEvent::makeRouteChanged(5, 1, 7) });
 }
 
 void TestSWP08Parser::outOfRangeTallyReportedOnceAndNeverConnects()
