@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractListModel>
@@ -197,6 +198,12 @@ public:
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         paintHover(painter, option);
+        if (option.state & QStyle::State_HasFocus) {
+            // The keyboard's row: Space or Return adds or removes it.
+            painter->setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 1.5));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(QRectF(option.rect).adjusted(4.75, 1.75, -4.75, -1.75), 6, 6);
+        }
         const QRect r = option.rect.adjusted(12, 0, -12, 0);
         const qreal dpr = painter->device()->devicePixelRatioF();
 
@@ -245,13 +252,21 @@ private:
     bool m_chosen;
 };
 
-// A list that is exactly as tall as its rows; the axis column scrolls around it.
+// A list that is exactly as tall as its rows; the axis column scrolls around it. A tap, or
+// Space, Return or (for chosen ports) Delete on the current row, runs `activate` with the
+// row's port index. A change made by the operator moves the rows on the selection spring:
+// rows that stay slide to their new places, new rows fade in, rows that go fade out where
+// they were, and the list grows or shrinks to its new height.
 class PortRowsView final : public QListView
 {
 public:
+    std::function<void(int index)> activate;
+
     PortRowsView(PortKind kind, bool chosen, const QString &name, QWidget *parent = nullptr)
         : QListView(parent)
         , m_model(new PortRowsModel(this))
+        , m_chosen(chosen)
+        , m_motion(new Motion::SpringAnimation(Motion::standardSpring, this))
     {
         setObjectName(name);
         setModel(m_model);
@@ -264,14 +279,99 @@ public:
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setCursor(Qt::PointingHandCursor);
+        // Reached with Tab; a click adds or removes without taking the focus.
+        setFocusPolicy(Qt::TabFocus);
         makeTransparent(this);
         setFixedHeight(0);
+
+        connect(this, &QListView::clicked, this, [this](const QModelIndex &index) {
+            if (activate)
+                activate(index.data(IndexRole).toInt());
+        });
+        m_motion->setStartValue(0.0);
+        m_motion->setEndValue(1.0);
+        connect(m_motion, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            m_progress = value.toReal();
+            const qreal height = m_fromHeight + (m_toHeight - m_fromHeight) * m_progress;
+            setFixedHeight(std::max(0, int(std::lround(height))));
+            viewport()->update();
+        });
+        connect(m_motion, &QAbstractAnimation::finished, this, [this] {
+            m_moves.clear();
+            m_leaving.clear();
+            setFixedHeight(m_toHeight);
+            viewport()->update();
+        });
     }
 
-    void setRows(QList<PortRow> rows)
+    void setRows(QList<PortRow> rows, bool animated)
     {
+        const bool animate
+            = animated && isVisible() && (m_model->rowCount() > 0 || !rows.isEmpty());
+        QHash<int, int> shownAt; // port index → where its row is drawn now
+        QList<Leaving> leaving;
+        if (animate) {
+            QSet<int> staying;
+            for (const PortRow &row : std::as_const(rows))
+                staying.insert(row.index);
+            const QRect visible = viewport()->visibleRegion().boundingRect();
+            for (int row = 0; row < m_model->rowCount(); ++row) {
+                const int port = m_model->index(row).data(IndexRole).toInt();
+                const int y = drawnY(row);
+                shownAt.insert(port, y);
+                const QRect drawn(0, y, viewport()->width(), portRowHeight);
+                // Only rows on screen are seen to go.
+                if (!staying.contains(port) && drawn.intersects(visible))
+                    leaving.append({ viewport()->grab(drawn), y });
+            }
+        }
+        const int current = currentIndex().row();
+        m_motion->stop();
+        m_moves.clear();
+        m_leaving.clear();
         m_model->setRows(std::move(rows));
-        setFixedHeight(m_model->rowCount() * portRowHeight);
+        const int count = m_model->rowCount();
+        if (current >= 0 && count > 0)
+            setCurrentIndex(m_model->index(std::min(current, count - 1)));
+        m_toHeight = count * portRowHeight;
+        if (!animate) {
+            setFixedHeight(m_toHeight);
+            return;
+        }
+        for (int row = 0; row < count; ++row) {
+            const int port = m_model->index(row).data(IndexRole).toInt();
+            const int to = row * portRowHeight;
+            const auto from = shownAt.constFind(port);
+            m_moves.insert(
+                row, from == shownAt.cend() ? Move { to, to, true } : Move { *from, to, false });
+        }
+        m_leaving = std::move(leaving);
+        m_fromHeight = height();
+        m_progress = 0;
+        m_motion->start();
+    }
+
+    bool isMoving() const { return m_motion->state() == QAbstractAnimation::Running; }
+
+    // Mid-move, rows are where they are drawn, for the pointer as for the eye.
+    QRect visualRect(const QModelIndex &index) const override
+    {
+        if (!isMoving() || !index.isValid())
+            return QListView::visualRect(index);
+        return { 0, drawnY(index.row()), viewport()->width(), portRowHeight };
+    }
+
+    QModelIndex indexAt(const QPoint &point) const override
+    {
+        if (!isMoving())
+            return QListView::indexAt(point);
+        // Later rows are drawn over earlier ones.
+        for (int row = m_model->rowCount() - 1; row >= 0; --row) {
+            const QModelIndex index = m_model->index(row);
+            if (visualRect(index).contains(point))
+                return index;
+        }
+        return {};
     }
 
 protected:
@@ -279,8 +379,96 @@ protected:
     void wheelEvent(QWheelEvent *event) override { event->ignore(); }
     void scrollContentsBy(int, int) override { }
 
+    // The keyboard's current row is kept in view by the column around the list.
+    void scrollTo(const QModelIndex &index, ScrollHint) override
+    {
+        for (QWidget *up = parentWidget(); up; up = up->parentWidget()) {
+            auto *column = qobject_cast<QScrollArea *>(up);
+            if (!column || !column->widget())
+                continue;
+            const QRect rect = QListView::visualRect(index);
+            const QPoint centre = viewport()->mapTo(column->widget(), rect.center());
+            column->ensureVisible(centre.x(), centre.y(), 0, portRowHeight);
+            return;
+        }
+    }
+
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const bool plain
+            = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+        const int key = event->key();
+        const bool acts = key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter
+            || (m_chosen && (key == Qt::Key_Delete || key == Qt::Key_Backspace));
+        if (plain && acts) {
+            // Taken here, so that Return never presses the sheet's default button as well.
+            event->accept();
+            if (activate && currentIndex().isValid())
+                activate(currentIndex().data(IndexRole).toInt());
+            return;
+        }
+        QListView::keyPressEvent(event);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (!isMoving()) {
+            QListView::paintEvent(event);
+            return;
+        }
+        QPainter painter(viewport());
+        const qreal in = std::clamp(m_progress, 0.0, 1.0);
+        painter.setOpacity(1 - in);
+        for (const Leaving &row : std::as_const(m_leaving))
+            painter.drawPixmap(0, row.fromY, row.look);
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        // New rows fade in under the rows sliding past them, which hide what they cover.
+        const QColor ground = palette().color(QPalette::Window);
+        for (const bool entering : { true, false }) {
+            painter.setOpacity(entering ? in : 1.0);
+            for (int row = 0; row < m_model->rowCount(); ++row) {
+                const QModelIndex index = m_model->index(row);
+                option.rect = visualRect(index);
+                if (m_moves.value(row).entering != entering
+                    || !option.rect.intersects(event->rect()))
+                    continue;
+                if (!entering)
+                    painter.fillRect(option.rect, ground);
+                itemDelegate()->paint(&painter, option, index);
+            }
+        }
+    }
+
 private:
+    struct Move
+    {
+        int fromY = 0;
+        int toY = 0;
+        bool entering = false;
+    };
+    struct Leaving
+    {
+        QPixmap look;
+        int fromY = 0;
+    };
+
+    int drawnY(int row) const
+    {
+        const auto move = m_moves.constFind(row);
+        if (!isMoving() || move == m_moves.cend())
+            return row * portRowHeight;
+        return int(std::lround(move->fromY + (move->toY - move->fromY) * m_progress));
+    }
+
     PortRowsModel *m_model;
+    const bool m_chosen;
+    Motion::SpringAnimation *m_motion;
+    qreal m_progress = 1;
+    QHash<int, Move> m_moves; // by row of the new list
+    QList<Leaving> m_leaving;
+    int m_fromHeight = 0;
+    int m_toHeight = 0;
 };
 
 // --- Manager rows --------------------------------------------------------------------------
@@ -832,14 +1020,14 @@ public:
         column->addStretch();
         setWidget(content);
 
-        connect(m_chosen, &QListView::clicked, this, [this](const QModelIndex &index) {
+        m_chosen->activate = [this](int index) {
             if (onRemove)
-                onRemove(index.data(IndexRole).toInt());
-        });
-        connect(m_available, &QListView::clicked, this, [this](const QModelIndex &index) {
+                onRemove(index);
+        };
+        m_available->activate = [this](int index) {
             if (onAdd)
-                onAdd(index.data(IndexRole).toInt());
-        });
+                onAdd(index);
+        };
         connect(m_allButton, &QPushButton::clicked, this, [this] {
             if (onAll)
                 onAll();
@@ -850,14 +1038,15 @@ public:
         });
     }
 
-    void setRows(QList<PortRow> chosen, QList<PortRow> available, int total, bool canClear)
+    void setRows(QList<PortRow> chosen, QList<PortRow> available, int total, bool canClear,
+                 bool animated)
     {
         m_availableTitle->setText(
             QStringLiteral("Available (%1 of %2)").arg(available.size()).arg(total));
         m_allButton->setVisible(!available.isEmpty());
         m_noneButton->setVisible(canClear);
-        m_chosen->setRows(std::move(chosen));
-        m_available->setRows(std::move(available));
+        m_chosen->setRows(std::move(chosen), animated);
+        m_available->setRows(std::move(available), animated);
     }
 
 private:
@@ -1061,10 +1250,10 @@ void PanelEditor::setIndices(PortKind kind, QList<int> indices)
     std::sort(indices.begin(), indices.end());
     (kind == PortKind::source ? m_panel.sourceIndices : m_panel.destinationIndices)
         = std::move(indices);
-    refresh();
+    refresh(true);
 }
 
-void PanelEditor::refresh()
+void PanelEditor::refresh(bool animated)
 {
     m_shownSources = m_controller.state().sources;
     m_shownDestinations = m_controller.state().destinations;
@@ -1101,7 +1290,8 @@ void PanelEditor::refresh()
                 availableRows.append({ port.index, port.label });
         }
         AxisList *list = kind == PortKind::source ? m_sources : m_destinations;
-        list->setRows(std::move(chosenRows), std::move(availableRows), int(all.size()), canClear);
+        list->setRows(std::move(chosenRows), std::move(availableRows), int(all.size()), canClear,
+                      animated);
     }
 }
 

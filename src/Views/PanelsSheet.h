@@ -118,7 +118,8 @@ private:
     // Saves the trimmed copy, makes a new panel active, and closes.
     void commit();
     void setIndices(PortKind kind, QList<int> indices);
-    void refresh();
+    // `animated`: the operator changed the lists, and the rows move to their new places.
+    void refresh(bool animated = false);
 
     RouterController &m_controller;
     SubPanel m_panel;

@@ -1,4 +1,5 @@
 #include "PanelsRig.h"
+#include "SteppedAnimations.h"
 #include "Views/PanelsSheet.h"
 
 #include <QAbstractItemView>
@@ -78,6 +79,8 @@ private slots:
     void tapsAddInOrderAndRemove();
     void cancelLeavesStoreUntouched();
     void followsLiveLabels();
+    void keyboardAddsAndRemoves();
+    void rowsMoveToTheirPlacesOnTheSpring();
 };
 
 void TestPanelEditor::normalisesStoredIndices()
@@ -297,6 +300,69 @@ void TestPanelEditor::followsLiveLabels()
     QCOMPARE(e.editor.missingCount(), 0);
     QVERIFY(!e.warns());
     QCOMPARE(e.text("sourceAvailableTitle"), QStringLiteral("Available (2 of 4)"));
+}
+
+void TestPanelEditor::keyboardAddsAndRemoves()
+{
+    ControllerRig rig;
+    const SubPanel stored = makePanel(QStringLiteral("Cams"), { 4 }, { 0 });
+    RouterController &controller = makeWithPanels(rig, { stored });
+    rig.connectWith(makeState(6, 6));
+    Editor e(controller, stored, false);
+    QAbstractItemView *available = e.rows("sourceAvailable");
+    QAbstractItemView *chosen = e.rows("sourceChosen");
+    QCOMPARE(available->focusPolicy(), Qt::TabFocus);
+
+    available->setFocus(Qt::TabFocusReason);
+    QCOMPARE(available->currentIndex().row(), 0);
+    QTest::keyClick(available, Qt::Key_Down);
+    QTest::keyClick(available, Qt::Key_Space); // port 2
+    QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1, 4 }));
+    // The current row stays in its place, now on the next port; Return adds it too.
+    QCOMPARE(available->currentIndex().data(Qt::AccessibleTextRole).toString(),
+             QStringLiteral("Port 3: S3"));
+    QTest::keyClick(available, Qt::Key_Return);
+    QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1, 2, 4 }));
+    QVERIFY(e.editor.isVisible()); // Return added a port; it did not save the sheet
+    QCOMPARE(controller.panels(), QList<SubPanel> { stored });
+
+    chosen->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(chosen, Qt::Key_End);
+    QTest::keyClick(chosen, Qt::Key_Delete); // port 5
+    QTest::keyClick(chosen, Qt::Key_Backspace); // then port 3, now the last
+    QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1 }));
+    QTest::keyClick(available, Qt::Key_Delete); // available ports are only added
+    QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1 }));
+}
+
+void TestPanelEditor::rowsMoveToTheirPlacesOnTheSpring()
+{
+    SteppedAnimations clock;
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    rig.connectWith(makeState(6, 6));
+    Editor e(controller, makePanel(QStringLiteral("Cams"), { 0, 4 }, { 0 }), false);
+    QAbstractItemView *chosen = e.rows("sourceChosen");
+    QAbstractItemView *available = e.rows("sourceAvailable");
+    const int rowHeight = chosen->height() / 2;
+    const auto rowOf = [](QAbstractItemView *view, int row) {
+        return view->visualRect(view->model()->index(row, 0));
+    };
+
+    clickRow(available, 1); // port 3 goes between 1 and 5
+    QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 0, 2, 4 }));
+    clock.step(64);
+    // Port 5 slides down one row, the list grows, and what moves is where it is drawn.
+    const QRect sliding = rowOf(chosen, 2);
+    QVERIFY2(sliding.top() > rowHeight && sliding.top() < 2 * rowHeight,
+             qPrintable(QString::number(sliding.top())));
+    QVERIFY(chosen->height() > 2 * rowHeight && chosen->height() < 3 * rowHeight);
+    QCOMPARE(chosen->indexAt(sliding.center()).row(), 2);
+    QVERIFY(available->height() < 4 * rowHeight && available->height() > 3 * rowHeight);
+    clock.settle();
+    QCOMPARE(rowOf(chosen, 2).top(), 2 * rowHeight);
+    QCOMPARE(chosen->height(), 3 * rowHeight);
+    QCOMPARE(available->height(), 3 * rowHeight);
 }
 
 QTEST_MAIN(TestPanelEditor)
