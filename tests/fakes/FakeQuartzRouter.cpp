@@ -1,6 +1,7 @@
 #include "FakeQuartzRouter.h"
 
-FakeQuartzRouter::FakeQuartzRouter(int sources, int destinations, QObject *parent)
+FakeQuartzRouter::FakeQuartzRouter(int sources, int destinations, QObject *parent,
+                                   std::chrono::milliseconds lifetime)
     : QObject(parent)
     , m_sources(sources)
     , m_destinations(destinations)
@@ -9,7 +10,8 @@ FakeQuartzRouter::FakeQuartzRouter(int sources, int destinations, QObject *paren
                  [this] {
                      ++connections;
                      emit clientConnected();
-                 } })
+                 } },
+               lifetime)
 {
     for (int d = 0; d < destinations; ++d)
         m_routing[d] = d % sources;

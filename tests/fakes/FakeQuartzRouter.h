@@ -18,7 +18,8 @@ class FakeQuartzRouter final : public QObject
     Q_OBJECT
 
 public:
-    FakeQuartzRouter(int sources, int destinations, QObject *parent = nullptr);
+    FakeQuartzRouter(int sources, int destinations, QObject *parent = nullptr,
+                     std::chrono::milliseconds lifetime = std::chrono::minutes(1));
     ~FakeQuartzRouter() override;
 
     quint16 port() const { return m_server.port(); }

@@ -10,7 +10,8 @@ constexpr char NAK = 0x15;
 
 } // namespace
 
-FakeSWP08Router::FakeSWP08Router(int sources, int destinations, QObject *parent)
+FakeSWP08Router::FakeSWP08Router(int sources, int destinations, QObject *parent,
+                                 std::chrono::milliseconds lifetime)
     : QObject(parent)
     , m_sources(sources)
     , m_destinations(destinations)
@@ -19,7 +20,8 @@ FakeSWP08Router::FakeSWP08Router(int sources, int destinations, QObject *parent)
                  [this] {
                      ++connections;
                      emit clientConnected();
-                 } })
+                 } },
+               lifetime)
 {
     // Every destination starts on a source of its own so interrogations have answers.
     for (int d = 0; d < destinations; ++d)

@@ -19,7 +19,8 @@ class FakeSWP08Router final : public QObject
     Q_OBJECT
 
 public:
-    FakeSWP08Router(int sources, int destinations, QObject *parent = nullptr);
+    FakeSWP08Router(int sources, int destinations, QObject *parent = nullptr,
+                    std::chrono::milliseconds lifetime = std::chrono::minutes(1));
     ~FakeSWP08Router() override;
 
     quint16 port() const { return m_server.port(); }

@@ -11,12 +11,13 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 // The listening side of a fake router: 127.0.0.1 on an ephemeral port, closed by itself
-// after a minute so that a stuck test cannot leave it listening. Each client gets a State of
-// the fake's own; every read that brings data goes to `read` with that state, and what it
-// returns goes back to that client in one write.
+// after a minute (or the lifetime given) so that a stuck test cannot leave it listening.
+// Each client gets a State of the fake's own; every read that brings data goes to `read`
+// with that state, and what it returns goes back to that client in one write.
 template<typename State>
 class LoopbackServer final
 {
@@ -28,7 +29,8 @@ public:
     };
 
     // `owner` is the context of every connection; the server is a member of it.
-    LoopbackServer(QObject *owner, Handlers handlers)
+    LoopbackServer(QObject *owner, Handlers handlers,
+                   std::chrono::milliseconds lifetime = std::chrono::minutes(1))
         : m_owner(owner)
         , m_handlers(std::move(handlers))
     {
@@ -39,7 +41,7 @@ public:
             m_server.close();
             dropClients();
         });
-        m_lifetime.start(60'000);
+        m_lifetime.start(lifetime);
     }
 
     ~LoopbackServer()

@@ -1,0 +1,258 @@
+// Every TCP driver against a router that floods it: noise, valid changes, absurd indices, a
+// line that never ends, and a crash mid-session. The link must end with a clear error or the
+// input must be ignored, and what the driver holds must stay under its caps meanwhile.
+
+#include "Drivers/LW3Parser.h"
+#include "Drivers/LightwareDriver.h"
+#include "Drivers/QuartzDriver.h"
+#include "Drivers/QuartzParser.h"
+#include "Drivers/SWP08Driver.h"
+#include "Drivers/SWP08Parser.h"
+#include "Drivers/VideohubDriver.h"
+#include "Drivers/VideohubParser.h"
+
+#include "FakeLW3Router.h"
+#include "FakeQuartzRouter.h"
+#include "FakeSWP08Router.h"
+#include "FakeVideohubRouter.h"
+#include "TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+using Type = RouterDriverEvent::Type;
+
+namespace {
+
+enum class Protocol { videohub, swp08, quartz, lw3 };
+enum class Attack { randomBytes, validEvents, absurdIndices, endlessLine, reset };
+
+// One protocol: a fake router, a driver connected to it and what the driver may hold.
+struct Subject
+{
+    std::unique_ptr<QObject> fake;
+    RouterDriverPtr driver;
+    std::function<void(FloodMode)> flood;
+    std::function<void()> stopFlood;
+    std::function<void()> reset;
+    std::function<qint64()> buffered;
+    qint64 parserCap = 0; // the longest unfinished line, block or frame the parser keeps
+};
+
+RouterConnection at(RouterVendor vendor, quint16 port)
+{
+    return TestSupport::loopbackRouter(QStringLiteral("Hostile"), vendor, port, 16, 16);
+}
+
+template<typename Fake> void wire(Subject &subject, Fake *fake)
+{
+    subject.fake.reset(fake);
+    subject.flood = [fake](FloodMode mode) {
+        fake->startFlood(mode);
+    };
+    subject.stopFlood = [fake] {
+        fake->stopFlood();
+    };
+    subject.reset = [fake] {
+        fake->resetClients();
+    };
+}
+
+template<typename Driver> void drive(Subject &subject, std::shared_ptr<Driver> driver)
+{
+    subject.driver = driver;
+    subject.buffered = [driver] {
+        return driver->bufferedBytes();
+    };
+}
+
+Subject subjectFor(Protocol protocol)
+{
+    Subject subject;
+    const TcpLinkOptions link { 5000ms, 50ms };
+    const InterrogationTiming interrogation { link, 50ms, 5000ms };
+    switch (protocol) {
+    case Protocol::videohub: {
+        FakeVideohubModel model;
+        model.inputs = model.outputs = 16;
+        auto *fake = new FakeVideohubRouter(model);
+        wire(subject, fake);
+        VideohubTiming timing;
+        timing.link = link;
+        timing.preludeDebounce = 50ms;
+        drive(subject,
+              std::make_shared<VideohubDriver>(at(RouterVendor::blackmagicVideohub, fake->port()),
+                                               timing));
+        subject.parserCap = VideohubParser::Limits {}.maxBufferedBytes;
+        break;
+    }
+    case Protocol::swp08: {
+        auto *fake = new FakeSWP08Router(16, 16);
+        wire(subject, fake);
+        drive(subject,
+              std::make_shared<SWP08Driver>(at(RouterVendor::genericSWP08, fake->port()),
+                                            interrogation));
+        subject.parserCap = SWP08Parser::maxFrameLength;
+        break;
+    }
+    case Protocol::quartz: {
+        auto *fake = new FakeQuartzRouter(16, 16);
+        wire(subject, fake);
+        drive(subject,
+              std::make_shared<QuartzDriver>(at(RouterVendor::evertzQuartz, fake->port()),
+                                             interrogation));
+        subject.parserCap = QuartzParser::maxLineLength;
+        break;
+    }
+    case Protocol::lw3: {
+        auto *fake = new FakeLW3Router(16, 16);
+        fake->listen();
+        wire(subject, fake);
+        LightwareDriver::Timing timing;
+        timing.link = link;
+        timing.parser = { 20ms, 40ms };
+        drive(subject,
+              std::make_shared<LightwareDriver>(at(RouterVendor::lightware, fake->port()), timing));
+        subject.parserCap = LW3Parser::maxLineLength;
+        break;
+    }
+    }
+    return subject;
+}
+
+// Reads like a controller that is slower than the router: every event costs it 20 µs. Only
+// counts and the ending texts are kept, so the test itself does not grow with the flood.
+struct SlowReader
+{
+    QObject context;
+    QHash<Type, int> counts;
+    QList<RouterDriverEvent> endings; // error and disconnected events
+
+    void attach(const RouterDriverPtr &driver)
+    {
+        driver->events()->read(&context, [this](const RouterDriverEvent &event) {
+            ++counts[event.type];
+            if (event.type == Type::error || event.type == Type::disconnected)
+                endings.append(event);
+            QElapsedTimer busy;
+            busy.start();
+            while (busy.nsecsElapsed() < 20'000) { }
+        });
+    }
+    int changes() const
+    {
+        return counts.value(Type::routeChanged) + counts.value(Type::labelChanged)
+            + counts.value(Type::lockChanged) + counts.value(Type::inputStatusChanged);
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Protocol)
+Q_DECLARE_METATYPE(Attack)
+
+class TestHostileRouters : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void attack_data();
+    void attack();
+};
+
+void TestHostileRouters::attack_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<Attack>("kind");
+    // An empty ending: the input is ignored and the link stays up.
+    QTest::addColumn<QString>("ending");
+
+    const QString closed = QStringLiteral("The router closed the connection.");
+    const struct
+    {
+        const char *name;
+        Protocol protocol;
+        QString endless; // how an endless line ends the link, if it does
+    } protocols[] = {
+        { "Videohub", Protocol::videohub,
+          QStringLiteral("The router sent more than 4 MiB without ending a block.") },
+        { "SW-P-08", Protocol::swp08, {} },
+        { "Quartz", Protocol::quartz, {} },
+        { "LW3", Protocol::lw3, QStringLiteral("The router sent a line longer than 4 MiB.") },
+    };
+    for (const auto &p : protocols) {
+        auto row = [&](const char *attack) -> QTestData & {
+            return QTest::addRow("%s, %s", p.name, attack);
+        };
+        row("random bytes") << p.protocol << Attack::randomBytes << QString();
+        row("valid events") << p.protocol << Attack::validEvents << QString();
+        row("absurd indices") << p.protocol << Attack::absurdIndices << QString();
+        row("endless line") << p.protocol << Attack::endlessLine << p.endless;
+        row("reset by peer") << p.protocol << Attack::reset << closed;
+    }
+}
+
+void TestHostileRouters::attack()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(Attack, kind);
+    QFETCH(QString, ending);
+
+    Subject subject = subjectFor(protocol);
+    SlowReader reader;
+    reader.attach(subject.driver);
+    subject.driver->connect();
+    QTRY_VERIFY_WITH_TIMEOUT(reader.counts.value(Type::connected) == 1, 10000);
+    QTest::qWait(100); // the state is read; the router is quiet
+    const QHash<Type, int> before = reader.counts;
+    const int changesBefore = reader.changes();
+
+    qint64 maxBuffered = 0;
+    std::size_t maxPending = 0;
+    auto sample = [&] {
+        maxBuffered = std::max(maxBuffered, subject.buffered());
+        maxPending = std::max(maxPending, subject.driver->events()->pendingCount());
+    };
+    if (kind == Attack::reset) {
+        subject.reset();
+    } else {
+        subject.flood(FloodMode(int(kind)));
+        QElapsedTimer flooding;
+        flooding.start();
+        while (flooding.elapsed() < 300 && reader.endings.isEmpty()) {
+            QTest::qWait(10);
+            sample();
+        }
+        subject.stopFlood();
+    }
+
+    // Held back by flow control, not buffered: at most one socket's worth and one
+    // unfinished line, and the stream's capacity plus what one received chunk can make.
+    QVERIFY2(maxBuffered <= TcpConnection::maxBufferedBytes + subject.parserCap,
+             QByteArray::number(maxBuffered));
+    QVERIFY2(maxPending <= RouterEventStream::defaultCapacity + 65536,
+             QByteArray::number(qulonglong(maxPending)));
+
+    if (!ending.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(!reader.endings.isEmpty(), 10000);
+        const RouterDriverEvent &first = reader.endings.first();
+        QCOMPARE(first.type == Type::error ? first.text : first.reason.value_or(QString()), ending);
+        QTRY_COMPARE(reader.endings.last(), RouterDriverEvent::makeDisconnected());
+    } else {
+        QVERIFY2(reader.endings.isEmpty(), qPrintable(describe(reader.endings.value(0))));
+        if (kind == Attack::absurdIndices)
+            QCOMPARE(reader.changes(), changesBefore); // nothing of it reaches the controller
+        if (kind == Attack::validEvents)
+            QVERIFY(reader.changes() > changesBefore);
+        QCOMPARE(reader.counts.value(Type::connected), before.value(Type::connected));
+        // The link is still usable.
+        QVERIFY(TestSupport::run([&](DriverCompletion done) {
+            subject.driver->takeAll({ Route { 0, 1, 2 } }, std::move(done));
+        }));
+    }
+    subject.driver->disconnect();
+}
+
+QTEST_GUILESS_MAIN(TestHostileRouters)
+#include "tst_hostilerouters.moc"
