@@ -72,6 +72,9 @@ inline void checkState(const RouterState &state, const Bounds &bounds)
         FUZZ_CHECK(!levels.contains(level.index));
         levels.insert(level.index);
     }
+    // A state routes only levels it lists.
+    for (auto it = state.routing.constBegin(); it != state.routing.constEnd(); ++it)
+        FUZZ_CHECK_MSG(levels.contains(it.key()), QStringLiteral("level %1").arg(it.key()));
     checkRouting(state.routing, bounds);
 }
 
