@@ -2,6 +2,8 @@
 
 #include "Platform/Async.h"
 
+#include <QCoreApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -54,19 +56,23 @@ std::optional<int> sourceIndex(qint64 number)
     return int(number - 1);
 }
 
-QString replyFailure(QNetworkReply *reply, bool tooLarge, const QString &path)
+enum class Abort { none, tooLarge, timedOut };
+
+QString tooLargeText(const QString &path)
 {
-    if (tooLarge)
-        return QStringLiteral("The reply to %1 is larger than %2 KiB.")
-            .arg(path)
-            .arg(KumoDriver::maxBodySize / 1024);
-    switch (reply->error()) {
-    case QNetworkReply::OperationCanceledError: // the transfer time-out aborts this way
-    case QNetworkReply::TimeoutError:
-        return QStringLiteral("The request timed out.");
-    default:
-        return reply->errorString();
-    }
+    return QStringLiteral("The reply to %1 is larger than %2 KiB.")
+        .arg(path)
+        .arg(KumoDriver::maxBodySize / 1024);
+}
+
+// Objects the driver cannot delete because the application is gone or is deleting its
+// event queue: destroying one that still has events queued would wait on that queue's lock,
+// which the deleting thread may hold. They are kept reachable until the process ends.
+void abandon(QObject *object)
+{
+    static auto *abandoned = new QList<QObject *>;
+    if (object)
+        abandoned->append(object);
 }
 
 } // namespace
@@ -78,17 +84,20 @@ KumoDriver::KumoDriver(const RouterConnection &connection)
 KumoDriver::KumoDriver(const RouterConnection &connection, Timing timing)
     : m_connection(connection)
     , m_timing(timing)
+    , m_guard(std::make_unique<QObject>())
+    , m_pollTimer(new QTimer(m_guard.get()))
     , m_session(std::make_unique<QNetworkAccessManager>())
 {
     // Ephemeral: nothing is cached, and cookies are neither kept nor sent (see get()).
     m_session->setCache(nullptr);
-    m_session->setTransferTimeout(int(m_timing.requestTimeout.count()));
     // Routers sit on the local network; a desktop proxy setting must not reroute them.
     m_session->setProxy(QNetworkProxy::NoProxy);
+    // A router must never steer our requests to another host.
+    m_session->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 
-    m_pollTimer.setSingleShot(true);
-    m_pollTimer.setInterval(m_timing.pollInterval);
-    QObject::connect(&m_pollTimer, &QTimer::timeout, &m_guard, [this] {
+    m_pollTimer->setSingleShot(true);
+    m_pollTimer->setInterval(m_timing.pollInterval);
+    QObject::connect(m_pollTimer, &QTimer::timeout, m_guard.get(), [this] {
         if (m_connected && m_polling)
             pollRouting(0);
     });
@@ -96,15 +105,28 @@ KumoDriver::KumoDriver(const RouterConnection &connection, Timing timing)
 
 KumoDriver::~KumoDriver()
 {
-    // Replies still in flight must not call back into this object; the session goes later
-    // because one of its replies may be what is releasing us.
-    for (QNetworkReply *reply : std::as_const(m_inFlight)) {
-        QObject::disconnect(reply, nullptr, nullptr, nullptr);
-        reply->abort();
+    // This runs wherever the last owner lets go: from a reply's destruction, from a posted
+    // call that the application deletes unrun while it tears down its event queue, or after
+    // the application is gone. So it posts nothing, and replies in flight call nothing more.
+    for (QNetworkReply *reply : std::as_const(m_inFlight))
+        QObject::disconnect(reply, nullptr, m_guard.get(), nullptr);
+    if (QCoreApplication::instance()) {
+        // Deleting the session aborts what is in flight. A finished reply is off the session,
+        // so the one whose destruction may be releasing us is not deleted twice.
+        for (const QPointer<QNetworkReply> &reply : std::as_const(m_spent))
+            delete reply.data();
+        m_session.reset();
+        m_guard.reset();
+        if (m_connectDone)
+            Platform::complete(std::move(m_connectDone));
+    } else {
+        m_pollTimer->stop();
+        QObject::disconnect(m_pollTimer, nullptr, nullptr, nullptr);
+        for (const QPointer<QNetworkReply> &reply : std::as_const(m_spent))
+            abandon(reply.data());
+        abandon(m_session.release());
+        abandon(m_guard.release());
     }
-    m_session.release()->deleteLater();
-    if (m_connectDone)
-        Platform::complete(std::move(m_connectDone));
 }
 
 std::shared_ptr<KumoDriver> KumoDriver::self()
@@ -134,7 +156,7 @@ void KumoDriver::get(const QString &path, std::function<void(Body)> done)
 {
     auto failLater = [this, &done](DriverError error) {
         QMetaObject::invokeMethod(
-            &m_guard, [done = std::move(done), error] { done(std::unexpected(error)); },
+            m_guard.get(), [done = std::move(done), error] { done(std::unexpected(error)); },
             Qt::QueuedConnection);
     };
     // A disconnected driver issues nothing more, whatever was still queued up.
@@ -158,47 +180,105 @@ void KumoDriver::get(const QString &path, std::function<void(Body)> done)
 
     qCDebug(lcKumoTraffic) << "GET" << url->toString(QUrl::FullyEncoded);
     QNetworkReply *reply = m_session->get(request);
+    // The body is taken out as it arrives, and the session reads no further ahead than
+    // this: a reply over the limit is caught without taking in more of it, whatever its
+    // transfer encoding.
+    reply->setReadBufferSize(maxBodySize + 1);
     m_inFlight.append(reply);
-    auto tooLarge = std::make_shared<bool>(false);
 
-    auto checkSize = [reply, tooLarge] {
-        if (*tooLarge)
+    auto aborted = std::make_shared<Abort>(Abort::none);
+    auto body = std::make_shared<QByteArray>();
+    auto abortFor = [reply, aborted](Abort why) {
+        if (*aborted != Abort::none || reply->isFinished())
             return;
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (reply->bytesAvailable() > maxBodySize
-            || (length.isValid() && length.toLongLong() > maxBodySize)) {
-            *tooLarge = true;
-            reply->abort();
-        }
+        *aborted = why;
+        reply->abort(); // finishes the reply and closes its connection
     };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, checkSize);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, checkSize);
+    // Moves what arrived into `body`; false once the reply is known to be over the limit.
+    auto takeBody = [reply, body] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > maxBodySize)
+            return false;
+        body->append(reply->read(maxBodySize + 1 - body->size()));
+        return body->size() <= maxBodySize;
+    };
+    auto guardSize = [takeBody, abortFor] {
+        if (!takeBody())
+            abortFor(Abort::tooLarge);
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, m_guard.get(), guardSize);
+    QObject::connect(reply, &QNetworkReply::readyRead, m_guard.get(), guardSize);
+    // The limit of the whole exchange: a reply that trickles in must not keep it going.
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, m_guard.get(),
+                     [abortFor] { abortFor(Abort::timedOut); });
+    deadline->start(m_timing.requestTimeout);
+
     QObject::connect(
-        reply, &QNetworkReply::finished, reply,
-        [this, reply, tooLarge, path, done = std::move(done)] {
+        reply, &QNetworkReply::finished, m_guard.get(),
+        [this, reply, deadline, aborted, body, takeBody, path, done = std::move(done)] {
+            deadline->stop();
             m_inFlight.removeOne(reply);
+            // Off the session before it goes: if deleting this reply releases the driver,
+            // the session the driver deletes must not hold the reply as well.
+            reply->setParent(nullptr);
             reply->deleteLater();
+            m_spent.removeAll(nullptr);
+            m_spent.append(reply);
+
             const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            const int code = status.toInt();
             Body result;
-            if (*tooLarge || (reply->error() != QNetworkReply::NoError && status.toInt() == 200)
-                || (reply->error() != QNetworkReply::NoError && !status.isValid())) {
+            if (*aborted == Abort::tooLarge) {
+                result = std::unexpected(DriverError::otherError(tooLargeText(path)));
+            } else if (*aborted == Abort::timedOut) {
                 result = std::unexpected(
-                    DriverError::otherError(replyFailure(reply, *tooLarge, path)));
-            } else if (status.toInt() != 200) {
+                    DriverError::otherError(QStringLiteral("The request timed out.")));
+            } else if (reply->error() != QNetworkReply::NoError
+                       && (!status.isValid() || code == 200)) {
+                result = std::unexpected(DriverError::otherError(reply->errorString()));
+            } else if (code >= 300 && code < 400) {
                 result = std::unexpected(DriverError::transportError(
-                    QStringLiteral("HTTP ") + QString::number(status.toInt())));
+                    QStringLiteral("HTTP %1 (redirects aren't followed)").arg(code)));
+            } else if (code != 200) {
+                result = std::unexpected(
+                    DriverError::transportError(QStringLiteral("HTTP ") + QString::number(code)));
+            } else if (!takeBody()) {
+                result = std::unexpected(DriverError::otherError(tooLargeText(path)));
             } else {
-                result = reply->readAll();
-                if (result->size() > maxBodySize)
-                    result
-                        = std::unexpected(DriverError::otherError(replyFailure(reply, true, path)));
+                result = std::move(*body);
             }
-            if (result)
+            if (result) {
                 qCDebug(lcKumoTraffic) << "reply" << path << *result;
-            else
-                qCDebug(lcKumoTraffic) << "failed" << path << result.error().localizedDescription();
+            } else {
+                const QString failure = result.error().localizedDescription();
+                qCDebug(lcKumoTraffic) << "failed" << path << failure;
+            }
             done(std::move(result));
         });
+}
+
+KumoDriver::Value KumoDriver::replyValue(const QByteArray &body)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error == QJsonParseError::NoError) {
+        if (document.isObject()) {
+            const QJsonObject object = document.object();
+            const auto value = object.constFind(QStringLiteral("value"));
+            if (value != object.constEnd())
+                return std::optional<QJsonValue>(*value);
+        }
+        return std::optional<QJsonValue>();
+    }
+    // The document reader takes only an object or an array at the top; a body that is one
+    // bare number, text, true, false or null is JSON as well, and holds no "value".
+    const QJsonDocument wrapped = QJsonDocument::fromJson('[' + body + ']');
+    if (wrapped.isArray() && wrapped.array().size() == 1)
+        return std::optional<QJsonValue>();
+    return std::unexpected(DriverError::otherError(
+        QStringLiteral("The reply isn't valid JSON (%1).").arg(error.errorString())));
 }
 
 void KumoDriver::paramValue(const QString &id, std::function<void(Value)> done)
@@ -208,19 +288,24 @@ void KumoDriver::paramValue(const QString &id, std::function<void(Value)> done)
             done(std::unexpected(body.error()));
             return;
         }
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(*body, &error);
-        if (error.error != QJsonParseError::NoError) {
-            done(std::unexpected(DriverError::otherError(
-                QStringLiteral("The reply isn't valid JSON (%1).").arg(error.errorString()))));
-            return;
-        }
-        if (!document.isObject() || !document.object().contains(QStringLiteral("value"))) {
-            done(std::optional<QJsonValue>());
-            return;
-        }
-        done(std::optional<QJsonValue>(document.object().value(QStringLiteral("value"))));
+        done(replyValue(*body));
     });
+}
+
+QString KumoDriver::nameValue(const std::optional<QJsonValue> &value)
+{
+    if (!value)
+        return {};
+    if (value->isString())
+        return value->toString();
+    if (value->isDouble()) {
+        const double d = value->toDouble();
+        if (std::isfinite(d) && d == std::trunc(d)) {
+            if (const auto whole = integerValue(value))
+                return QString::number(*whole);
+        }
+    }
+    return {};
 }
 
 std::optional<qint64> KumoDriver::integerValue(const std::optional<QJsonValue> &value)
@@ -350,19 +435,7 @@ void KumoDriver::readLabel(PortKind kind, int number)
         return;
     }
     paramValue(labelId(kind, number), [this, kind, number](Value value) {
-        QString label;
-        if (value && *value) {
-            const QJsonValue &v = **value;
-            if (v.isString()) {
-                label = v.toString();
-            } else if (v.isDouble()) {
-                const double d = v.toDouble();
-                if (std::isfinite(d) && d == std::trunc(d)) {
-                    const auto whole = integerValue(v);
-                    label = whole ? QString::number(*whole) : QString();
-                }
-            }
-        }
+        QString label = value ? nameValue(*value) : QString();
         if (label.isEmpty())
             label = (kind == PortKind::source ? QStringLiteral("In ") : QStringLiteral("Out "))
                 + QString::number(number);
@@ -402,6 +475,7 @@ void KumoDriver::reportConnected()
     state.levels = { RouterLevel { 0, QStringLiteral("Video"), LevelKind::video } };
     state.routing.insert(0, m_routing);
     m_connected = true;
+    m_lastAnswer.start();
     qCInfo(lcKumo) << m_connection.name << "connected," << state.model;
     emitEvent(RouterDriverEvent::makeConnected(state));
     startPolling();
@@ -413,7 +487,7 @@ void KumoDriver::disconnect(std::function<void()> done)
     m_torn = true;
     m_connected = false;
     m_polling = false;
-    m_pollTimer.stop();
+    m_pollTimer->stop();
     m_events->finish();
     Platform::complete(std::move(done));
 }
@@ -423,27 +497,29 @@ void KumoDriver::disconnect(std::function<void()> done)
 void KumoDriver::startPolling()
 {
     m_polling = true;
-    m_pollTimer.start();
+    m_pollTimer->start();
 }
 
 void KumoDriver::pollRouting(int destination)
 {
     if (!m_connected)
         return;
+    if (destination == 0)
+        m_passAnswered = false;
     if (destination >= m_destinationCount) {
-        m_pollTimer.start();
+        endPass();
         return;
     }
     const quint64 epoch = m_takeEpoch;
     intParam(statusId(destination + 1), [this, destination, epoch](Integer value) {
-        if (!m_connected)
+        if (!m_connected || !notePollResult(value))
             return;
         const std::optional<int> source = value ? sourceIndex(*value) : std::nullopt;
         if (source) {
             // A take started while this answer was on its way: what it says may predate the
             // take, so the rest of the pass waits for the next one.
             if (epoch != m_takeEpoch) {
-                m_pollTimer.start();
+                m_pollTimer->start();
                 return;
             }
             const auto known = m_routing.constFind(destination);
@@ -454,6 +530,44 @@ void KumoDriver::pollRouting(int destination)
         }
         pollRouting(destination + 1);
     });
+}
+
+bool KumoDriver::notePollResult(const Integer &result)
+{
+    if (result) {
+        m_passAnswered = true;
+        m_failedPasses = 0;
+        m_lastAnswer.start();
+        return true;
+    }
+    m_lastFailure = result.error().localizedDescription();
+    if (m_lastAnswer.isValid() && m_lastAnswer.elapsed() >= m_timing.offlineAfter.count()) {
+        goOffline();
+        return false;
+    }
+    return true;
+}
+
+void KumoDriver::endPass()
+{
+    if (!m_passAnswered && ++m_failedPasses >= std::max(1, m_timing.failedPassesBeforeOffline)) {
+        goOffline();
+        return;
+    }
+    m_pollTimer->start();
+}
+
+void KumoDriver::goOffline()
+{
+    // Polls only ever skip what fails, so without this a router that is gone would go on
+    // showing as online until the operator tried a take.
+    m_connected = false;
+    m_polling = false;
+    m_pollTimer->stop();
+    qCWarning(lcKumo) << m_connection.name << "stopped answering:" << m_lastFailure;
+    emitEvent(
+        RouterDriverEvent::makeError(QStringLiteral("KUMO stopped answering: ") + m_lastFailure));
+    emitEvent(RouterDriverEvent::makeDisconnected(QStringLiteral("The router stopped answering.")));
 }
 
 // Commands

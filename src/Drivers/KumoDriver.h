@@ -3,9 +3,11 @@
 #include "Drivers/RouterDriver.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonValue>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
@@ -26,10 +28,16 @@ class KumoDriver final : public RouterDriver
 public:
     struct Timing
     {
-        // Longest a request may go without progress before it fails.
+        // Longest a request may take from start to end, however its reply trickles in.
         std::chrono::milliseconds requestTimeout { 8000 };
         // Pause between the end of one routing poll pass and the start of the next.
         std::chrono::milliseconds pollInterval { 2000 };
+        // The link ends after this many poll passes in a row in which every request failed,
+        // or once poll requests have failed without a break for `offlineAfter`, whichever
+        // comes first. The second bound matters for a router that only times out: a whole
+        // pass then takes a time-out per destination.
+        int failedPassesBeforeOffline = 3;
+        std::chrono::milliseconds offlineAfter { 30000 };
     };
 
     // Upper bound on either reported count, checked before anything is sized from it.
@@ -57,9 +65,16 @@ public:
     // zero) or a decimal text with an optional sign; anything else is no number.
     static std::optional<qint64> integerValue(const std::optional<QJsonValue> &value);
 
+    using Value = std::expected<std::optional<QJsonValue>, DriverError>;
+    // The "value" member of a read's reply body: absent when the body is JSON but not an
+    // object holding one (a bare number or text included); an error when it is not JSON.
+    static Value replyValue(const QByteArray &body);
+    // The port name a read's value gives, or an empty text when the default name applies:
+    // a text as it stands, a whole number in decimal, nothing for anything else.
+    static QString nameValue(const std::optional<QJsonValue> &value);
+
 private:
     using Body = std::expected<QByteArray, DriverError>;
-    using Value = std::expected<std::optional<QJsonValue>, DriverError>;
     using Integer = std::expected<qint64, DriverError>;
 
     std::shared_ptr<KumoDriver> self();
@@ -80,6 +95,10 @@ private:
 
     void startPolling();
     void pollRouting(int destination);
+    // One poll request's outcome for the dead-router check; false once the link has ended.
+    bool notePollResult(const Integer &result);
+    void endPass();
+    void goOffline();
     void takeNext(QList<Route> routes, DriverCompletion done);
 
     void emitEvent(RouterDriverEvent event);
@@ -87,11 +106,20 @@ private:
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;
     Timing m_timing;
-    // Context of posted work: destroyed with the driver, so nothing posted outlives it.
-    QObject m_guard;
+    // Context of posted work and of every reply's handlers: destroyed with the driver, so
+    // nothing posted outlives it. The poll timer is its child.
+    std::unique_ptr<QObject> m_guard;
+    QTimer *m_pollTimer = nullptr;
     std::unique_ptr<QNetworkAccessManager> m_session;
     QList<QNetworkReply *> m_inFlight;
-    QTimer m_pollTimer;
+    // Finished replies taken off the session and waiting for their deferred deletion.
+    QList<QPointer<QNetworkReply>> m_spent;
+    // Dead-router check: whether the running pass had an answer, the passes in a row that
+    // had none, when a poll request last succeeded, and the last failure's description.
+    bool m_passAnswered = false;
+    int m_failedPasses = 0;
+    QElapsedTimer m_lastAnswer;
+    QString m_lastFailure;
     std::function<void()> m_connectDone;
     bool m_connected = false;
     bool m_torn = false;

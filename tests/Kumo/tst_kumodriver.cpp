@@ -1,5 +1,9 @@
+#include "Controllers/RouterController.h"
 #include "Drivers/KumoDriver.h"
 #include "Drivers/RouterDriver.h"
+#include "Model/LabelStore.h"
+#include "Model/PanelStore.h"
+#include "Model/SalvoStore.h"
 
 #include "FakeKumoServer.h"
 #include "TestSupport.h"
@@ -37,7 +41,17 @@ RouterConnection kumoAt(const QString &host, int port)
 
 KumoDriver::Timing fast()
 {
-    return { 2000ms, 50ms };
+    KumoDriver::Timing timing;
+    timing.requestTimeout = 2000ms;
+    timing.pollInterval = 50ms;
+    return timing;
+}
+
+KumoDriver::Timing withTimeout(std::chrono::milliseconds requestTimeout)
+{
+    KumoDriver::Timing timing = fast();
+    timing.requestTimeout = requestTimeout;
+    return timing;
 }
 
 struct Rig
@@ -109,6 +123,14 @@ private slots:
     void disconnectDuringConnectStopsRequests();
     void droppedDriverWithRequestInFlight();
     void slowReplyTimesOut();
+
+    void deadRouterEndsTheLink_data();
+    void deadRouterEndsTheLink();
+    void killedRouterLeavesConnectedInTheController();
+    void redirectsAreRefused_data();
+    void redirectsAreRefused();
+    void endlessChunkedBodyIsCutOff();
+    void tricklingReplyMeetsTheWholeRequestLimit();
 };
 
 void TestKumoDriver::encodesLabels_data()
@@ -237,6 +259,16 @@ void TestKumoDriver::connectFailures_data()
     QTest::newRow("count past the cap")
         << kSources << 0 << QByteArray() << QJsonValue(100000)
         << "KUMO reported 100000 sources; at most 4096 are supported.";
+    // A bare scalar is JSON without a "value"; it used to read as "isn't valid JSON".
+    QTest::newRow("bare number body")
+        << kSources << 0 << QByteArray("5") << QJsonValue()
+        << "KUMO didn't answer: Protocol error: eParamID_NumberOfSources returned no number";
+    QTest::newRow("bare text body")
+        << kDestinations << 0 << QByteArray(" \"16\"\n") << QJsonValue()
+        << "KUMO didn't answer: Protocol error: eParamID_NumberOfDestinations returned no number";
+    QTest::newRow("body that is not JSON")
+        << kSources << 0 << QByteArray("5 6") << QJsonValue()
+        << "KUMO didn't answer: The reply isn't valid JSON (illegal value).";
     QTest::newRow("count of 1e300")
         << kSources << 0 << QByteArray() << QJsonValue(1e300)
         << "KUMO didn't answer: Protocol error: eParamID_NumberOfSources returned no number";
@@ -487,7 +519,7 @@ void TestKumoDriver::droppedDriverWithRequestInFlight()
 
 void TestKumoDriver::slowReplyTimesOut()
 {
-    Rig rig({ 150ms, 50ms });
+    Rig rig(withTimeout(150ms));
     rig.server.populate(2, 2);
     rig.server.setDelay(kSources, 2000);
     rig.connect();
@@ -523,6 +555,156 @@ void TestKumoDriver::badAddressesFailClearly()
     QTRY_VERIFY(returned);
     QTRY_COMPARE(recorder.events.value(recorder.events.size() - 1),
                  RouterDriverEvent::makeError(error));
+}
+
+void TestKumoDriver::deadRouterEndsTheLink_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("answering");
+    QTest::addColumn<int>("failedPasses");
+    QTest::addColumn<int>("offlineAfterMs");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("every request fails for three passes")
+        << "status" << 0 << 3 << 60000 << "KUMO stopped answering: Connection error: HTTP 500";
+    QTest::newRow("one destination still answers") << "status" << 2 << 3 << 60000 << QString();
+    // Each pass takes a time-out per destination; the time bound ends the link sooner.
+    QTest::newRow("requests only time out")
+        << "hold" << 0 << 1000 << 250 << "KUMO stopped answering: The request timed out.";
+}
+
+void TestKumoDriver::deadRouterEndsTheLink()
+{
+    QFETCH(QString, failure);
+    QFETCH(int, answering);
+    QFETCH(int, failedPasses);
+    QFETCH(int, offlineAfterMs);
+    QFETCH(QString, error);
+
+    KumoDriver::Timing timing = withTimeout(100ms);
+    timing.pollInterval = 10ms;
+    timing.failedPassesBeforeOffline = failedPasses;
+    timing.offlineAfter = std::chrono::milliseconds(offlineAfterMs);
+    Rig rig(timing);
+    rig.server.populate(2, 3);
+    for (int n = 1; n <= 3; ++n) {
+        if (n == answering)
+            continue;
+        if (failure == QLatin1String("hold"))
+            rig.server.hold(statusId(n));
+        else
+            rig.server.setStatus(statusId(n), 500);
+    }
+    rig.connect(); // the status reads of the connect fail alike, which it tolerates
+    QVERIFY(rig.waitConnected());
+    const qsizetype connectEvents = rig.recorder.events.size();
+    auto statusReads = [&] {
+        return rig.server.log().filter(QStringLiteral("_Status")).size();
+    };
+
+    if (error.isEmpty()) {
+        QTRY_VERIFY(statusReads() >= 3 + 3 * 8);
+        QCOMPARE(rig.recorder.events.size(), connectEvents);
+        QVERIFY(run([&](DriverCompletion d) { rig.driver->take(0, 1, 0, d); }));
+        rig.driver->disconnect();
+        return;
+    }
+    QTRY_VERIFY(rig.typesContain(RouterDriverEvent::disconnected));
+    QCOMPARE(rig.recorder.events.mid(connectEvents),
+             (QList<RouterDriverEvent> { RouterDriverEvent::makeError(error),
+                                         RouterDriverEvent::makeDisconnected(
+                                             QStringLiteral("The router stopped answering.")) }));
+    if (failure == QLatin1String("status"))
+        QCOMPARE(statusReads(), 3 + 3 * 3); // the connect, three whole passes, no more polls
+    const qsizetype requests = rig.server.log().size();
+    QCOMPARE(run([&](DriverCompletion d) { rig.driver->take(0, 1, 0, d); }),
+             DriverResult(std::unexpected(DriverError::notConnectedError())));
+    QTest::qWait(100);
+    QCOMPARE(rig.server.log().size(), requests);
+    QVERIFY(!rig.recorder.ended); // the stream stays open until disconnect()
+    rig.driver->disconnect();
+}
+
+void TestKumoDriver::killedRouterLeavesConnectedInTheController()
+{
+    QTemporaryDir dir;
+    LabelStore labels(dir.filePath(QStringLiteral("labels.json")));
+    SalvoStore salvos(dir.filePath(QStringLiteral("salvos.json")));
+    PanelStore panels(dir.filePath(QStringLiteral("panels.json")));
+    auto server = std::make_unique<FakeKumoServer>();
+    QVERIFY(server->listen());
+    server->populate(4, 4);
+    KumoDriver::Timing timing = fast();
+    timing.pollInterval = 20ms;
+    RouterController controller(
+        kumoAt(QStringLiteral("127.0.0.1"), server->port()), labels, salvos, panels,
+        [timing](const RouterConnection &c) { return std::make_shared<KumoDriver>(c, timing); },
+        RouterController::UsageHooks {});
+    controller.connect();
+    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::connected);
+
+    server.reset(); // the router is switched off: every request is refused
+    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::disconnected);
+    QCOMPARE(controller.statusMessage(), QStringLiteral("The router stopped answering."));
+    QVERIFY(controller.lastError().value_or(QString()).startsWith(
+        QStringLiteral("KUMO stopped answering: ")));
+    controller.disconnect();
+}
+
+void TestKumoDriver::redirectsAreRefused_data()
+{
+    QTest::addColumn<int>("status");
+    for (int status : { 301, 302, 303, 307, 308 })
+        QTest::newRow(QByteArray::number(status)) << status;
+}
+
+void TestKumoDriver::redirectsAreRefused()
+{
+    QFETCH(int, status);
+    FakeKumoServer elsewhere;
+    QVERIFY(elsewhere.listen());
+    elsewhere.populate(2, 2);
+    const QByteArray target = "http://127.0.0.1:" + QByteArray::number(elsewhere.port()) + "/"
+        + getOf(kSources).toLatin1();
+
+    Rig rig;
+    rig.server.populate(2, 2);
+    rig.server.redirect(kSources, status, target);
+    rig.connect();
+    QTRY_COMPARE(rig.firstError(),
+                 QStringLiteral("KUMO didn't answer: Connection error: HTTP %1 (redirects "
+                                "aren't followed)")
+                     .arg(status));
+    QTest::qWait(50);
+    QCOMPARE(elsewhere.connectionCount(), 0);
+    QCOMPARE(rig.server.log(), QStringList { getOf(kSources) });
+}
+
+void TestKumoDriver::endlessChunkedBodyIsCutOff()
+{
+    // The time-out is long, so only the size guard can end this read.
+    Rig rig(withTimeout(60000ms));
+    rig.server.populate(2, 2);
+    rig.server.floodChunked(kSources);
+    rig.connect();
+    QTRY_COMPARE(rig.firstError(),
+                 QStringLiteral("KUMO didn't answer: The reply to "
+                                "config?action=get&paramid=eParamID_NumberOfSources is larger "
+                                "than 64 KiB."));
+    // The connection is closed, not left to fill up behind the aborted read.
+    QTRY_COMPARE(rig.server.floodsHungUp(), 1);
+}
+
+void TestKumoDriver::tricklingReplyMeetsTheWholeRequestLimit()
+{
+    // About 120 bytes at one byte per 100 ms: every byte is progress, so a time-out that
+    // restarted with each one would never end the request.
+    Rig rig(withTimeout(300ms));
+    rig.server.populate(2, 2);
+    rig.server.trickle(kSources, 100);
+    rig.connect();
+    QTRY_COMPARE(rig.firstError(), QStringLiteral("KUMO didn't answer: The request timed out."));
+    QTRY_COMPARE(rig.server.tricklesHungUp(), 1);
+    QVERIFY(!rig.typesContain(RouterDriverEvent::connected));
 }
 
 QTEST_MAIN(TestKumoDriver)

@@ -32,6 +32,9 @@ QString queryField(const QString &target, const QString &name)
     return {};
 }
 
+const char *const kFlooding = "flooding";
+const char *const kTrickling = "trickling";
+
 } // namespace
 
 FakeKumoServer::FakeKumoServer(QObject *parent)
@@ -44,6 +47,10 @@ FakeKumoServer::FakeKumoServer(QObject *parent)
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                if (socket->property(kFlooding).toBool())
+                    ++m_floodsHungUp;
+                if (socket->property(kTrickling).toBool())
+                    ++m_tricklesHungUp;
                 m_buffers.remove(socket);
                 socket->deleteLater();
             });
@@ -82,6 +89,55 @@ void FakeKumoServer::refuseSets(const QString &id, std::optional<QJsonValue> kep
     m_refused.insert(id, kept);
 }
 
+void FakeKumoServer::redirect(const QString &id, int status, const QByteArray &location)
+{
+    m_redirects.insert(id, { status, location });
+}
+
+void FakeKumoServer::close()
+{
+    m_server->close();
+    const QList<QTcpSocket *> sockets = findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets)
+        socket->abort();
+}
+
+void FakeKumoServer::startFlood(QTcpSocket *socket)
+{
+    socket->setProperty(kFlooding, true);
+    static const QByteArray chunk
+        = "4000\r\n" + QByteArray(0x4000, 'x') + "\r\n"; // 16 KiB of a never-closed text
+    auto topUp = [socket] {
+        // Only as fast as the client reads, so the fake's own buffer stays small.
+        while (socket->state() == QAbstractSocket::ConnectedState
+               && socket->bytesToWrite() < 4 * chunk.size())
+            socket->write(chunk);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, [this, topUp](qint64 bytes) {
+        m_floodedBytes += bytes;
+        topUp();
+    });
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                  "Transfer-Encoding: chunked\r\n\r\n"
+                  "b\r\n{\"value\": \"\r\n");
+    topUp();
+}
+
+void FakeKumoServer::startTrickle(QTcpSocket *socket, const QByteArray &response, int intervalMs)
+{
+    socket->setProperty(kTrickling, true);
+    auto *timer = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, response, sent] {
+        socket->write(response.mid((*sent)++, 1));
+        if (*sent >= response.size()) {
+            timer->stop();
+            socket->setProperty(kTrickling, false);
+        }
+    });
+    timer->start(intervalMs);
+}
+
 void FakeKumoServer::releaseHeld()
 {
     m_held.clear();
@@ -118,6 +174,14 @@ void FakeKumoServer::handle(QTcpSocket *socket, const QByteArray &rawTarget)
 
     QString id;
     const QByteArray response = answer(target, &id);
+    if (m_floods.contains(id)) {
+        startFlood(socket);
+        return;
+    }
+    if (m_trickles.contains(id)) {
+        startTrickle(socket, response, m_trickles.value(id));
+        return;
+    }
     if (m_held.contains(id)) {
         m_waiting.append({ socket, response });
         return;
@@ -143,6 +207,11 @@ QByteArray FakeKumoServer::answer(const QString &target, QString *id)
 
     if (m_statuses.contains(*id))
         return httpResponse(m_statuses.value(*id), {});
+    if (m_redirects.contains(*id)) {
+        const Redirect redirect = m_redirects.value(*id);
+        return "HTTP/1.1 " + QByteArray::number(redirect.status)
+            + " Moved\r\nLocation: " + redirect.location + "\r\nContent-Length: 0\r\n\r\n";
+    }
 
     if (action == QLatin1String("set")) {
         if (m_refused.contains(*id)) {
@@ -167,5 +236,13 @@ QByteArray FakeKumoServer::answer(const QString &target, QString *id)
     QJsonObject object;
     if (m_values.contains(*id))
         object.insert(QStringLiteral("value"), m_values.value(*id));
+    if (m_hugeNameLength > 0 && id->endsWith(QLatin1String("_Line_1")))
+        object.insert(QStringLiteral("value"), QString(m_hugeNameLength, QLatin1Char('N')));
+    if (m_changingRoutes && id->startsWith(QLatin1String("eParamID_XPT_Destination"))
+        && id->endsWith(QLatin1String("_Status"))) {
+        const int sources
+            = std::max(1, m_values.value(QStringLiteral("eParamID_NumberOfSources")).toInt());
+        object.insert(QStringLiteral("value"), int(m_routeTurn++ % quint64(sources)) + 1);
+    }
     return httpResponse(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }

@@ -17,7 +17,9 @@ class QTcpSocket;
 // A parameter-request router over HTTP/1.1 on 127.0.0.1 (ephemeral port). It keeps one JSON
 // value per parameter id, answers "config?action=get&paramid=…" with {"value": …} and
 // applies "config?action=set&paramid=…&value=…", and can be told to misbehave per
-// parameter: another HTTP status, a raw body, a delay, a held reply or a refused set.
+// parameter: another HTTP status, a raw body, a delay, a held reply or a refused set, and
+// the hostile answers of a broken or malicious router (endless body, trickle, redirect, huge
+// or ever-changing values).
 class FakeKumoServer final : public QObject
 {
     Q_OBJECT
@@ -49,6 +51,27 @@ public:
     // Sets of `id` are acknowledged but not applied; with `kept`, the parameter becomes it.
     void refuseSets(const QString &id, std::optional<QJsonValue> kept = std::nullopt);
 
+    // Answers about `id` are a 200 whose chunked body never ends. It is written only as fast
+    // as the client takes it, so the fake itself buffers little.
+    void floodChunked(const QString &id) { m_floods.insert(id); }
+    // Answers about `id` go out one byte every `intervalMs`.
+    void trickle(const QString &id, int intervalMs) { m_trickles.insert(id, intervalMs); }
+    // Answers about `id` are a redirect with this status to `location`.
+    void redirect(const QString &id, int status, const QByteArray &location);
+    // Reads of every port name answer a text of `length` characters, made when asked.
+    void setHugeNames(int length) { m_hugeNameLength = length; }
+    // Reads of every destination status answer another source each time.
+    void setChangingRoutes(bool changing) { m_changingRoutes = changing; }
+    // Stops listening and drops every client, as a router that was switched off.
+    void close();
+
+    // Body bytes of endless answers that reached the network, and the clients that hung up
+    // while one was running.
+    qint64 floodedBytes() const { return m_floodedBytes; }
+    int floodsHungUp() const { return m_floodsHungUp; }
+    // Clients that hung up during a trickled answer.
+    int tricklesHungUp() const { return m_tricklesHungUp; }
+
     // Every request target after the leading "/", exactly as it arrived.
     QStringList log() const { return m_log; }
     void clearLog() { m_log.clear(); }
@@ -63,10 +86,17 @@ private:
         QPointer<QTcpSocket> socket;
         QByteArray response;
     };
+    struct Redirect
+    {
+        int status = 301;
+        QByteArray location;
+    };
 
     void onReadyRead(QTcpSocket *socket);
     void handle(QTcpSocket *socket, const QByteArray &target);
     QByteArray answer(const QString &target, QString *id);
+    void startFlood(QTcpSocket *socket);
+    void startTrickle(QTcpSocket *socket, const QByteArray &response, int intervalMs);
 
     QTcpServer *m_server = nullptr;
     QHash<QTcpSocket *, QByteArray> m_buffers;
@@ -77,6 +107,15 @@ private:
     QSet<QString> m_held;
     QHash<QString, std::optional<QJsonValue>> m_refused;
     QList<Waiting> m_waiting;
+    QSet<QString> m_floods;
+    QHash<QString, int> m_trickles;
+    QHash<QString, Redirect> m_redirects;
+    int m_hugeNameLength = 0;
+    bool m_changingRoutes = false;
+    quint64 m_routeTurn = 0;
+    qint64 m_floodedBytes = 0;
+    int m_floodsHungUp = 0;
+    int m_tricklesHungUp = 0;
     QStringList m_log;
     int m_connectionCount = 0;
 };
