@@ -297,7 +297,7 @@ QString KumoDriver::nameValue(const std::optional<QJsonValue> &value)
     if (!value)
         return {};
     if (value->isString())
-        return value->toString();
+        return boundedRouterName(value->toString());
     if (value->isDouble()) {
         const double d = value->toDouble();
         if (std::isfinite(d) && d == std::trunc(d)) {

@@ -70,7 +70,8 @@ public:
     // object holding one (a bare number or text included); an error when it is not JSON.
     static Value replyValue(const QByteArray &body);
     // The port name a read's value gives, or an empty text when the default name applies:
-    // a text as it stands, a whole number in decimal, nothing for anything else.
+    // a text as it stands (cut to maxRouterNameLength), a whole number in decimal, nothing
+    // for anything else.
     static QString nameValue(const std::optional<QJsonValue> &value);
 
 private:

@@ -109,6 +109,7 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void failedSingleReadsTakeDefaults();
+    void hugeNamesAreCut();
     void badAddressesFailClearly_data();
     void badAddressesFailClearly();
 
@@ -315,6 +316,18 @@ void TestKumoDriver::failedSingleReadsTakeDefaults()
     QCOMPARE(state.destinations.value(2).label, QStringLiteral("Out 3"));
     // The oversized body counts as a failed read, not as source 1.
     QCOMPARE(state.routing.value(0), (LevelRouting { { 1, 1 } }));
+}
+
+void TestKumoDriver::hugeNamesAreCut()
+{
+    Rig rig;
+    rig.server.populate(2, 1);
+    rig.server.setHugeNames(20000);
+    rig.connect();
+    QVERIFY(rig.waitConnected());
+    const RouterState state = rig.eventsOf(RouterDriverEvent::connected).value(0).state;
+    QCOMPARE(state.sources.value(0).label, QString(maxRouterNameLength, QLatin1Char('N')));
+    QCOMPARE(state.destinations.value(0).label, QString(maxRouterNameLength, QLatin1Char('N')));
 }
 
 void TestKumoDriver::takeThroughFactoryReadsBack()
