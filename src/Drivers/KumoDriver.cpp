@@ -1,5 +1,6 @@
 #include "Drivers/KumoDriver.h"
 
+#include "Drivers/KumoHttp.h"
 #include "Platform/Async.h"
 
 #include <QCoreApplication>
@@ -8,10 +9,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QLoggingCategory>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QUrl>
 
 #include <cmath>
@@ -56,8 +53,6 @@ std::optional<int> sourceIndex(qint64 number)
     return int(number - 1);
 }
 
-enum class Abort { none, tooLarge, timedOut };
-
 QString tooLargeText(const QString &path)
 {
     return QStringLiteral("The reply to %1 is larger than %2 KiB.")
@@ -66,8 +61,9 @@ QString tooLargeText(const QString &path)
 }
 
 // Objects the driver cannot delete because the application is gone or is deleting its
-// event queue: destroying one that still has events queued would wait on that queue's lock,
-// which the deleting thread may hold. They are kept reachable until the process ends.
+// event queue: destroying one that still has events queued (a socket does) would wait on
+// that queue's lock, which the deleting thread may hold. They stay reachable until the
+// process ends.
 void abandon(QObject *object)
 {
     static auto *abandoned = new QList<QObject *>;
@@ -86,15 +82,8 @@ KumoDriver::KumoDriver(const RouterConnection &connection, Timing timing)
     , m_timing(timing)
     , m_guard(std::make_unique<QObject>())
     , m_pollTimer(new QTimer(m_guard.get()))
-    , m_session(std::make_unique<QNetworkAccessManager>())
+    , m_http(new KumoHttpClient(m_timing.requestTimeout, maxBodySize, m_guard.get()))
 {
-    // Ephemeral: nothing is cached, and cookies are neither kept nor sent (see get()).
-    m_session->setCache(nullptr);
-    // Routers sit on the local network; a desktop proxy setting must not reroute them.
-    m_session->setProxy(QNetworkProxy::NoProxy);
-    // A router must never steer our requests to another host.
-    m_session->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-
     m_pollTimer->setSingleShot(true);
     m_pollTimer->setInterval(m_timing.pollInterval);
     QObject::connect(m_pollTimer, &QTimer::timeout, m_guard.get(), [this] {
@@ -105,26 +94,18 @@ KumoDriver::KumoDriver(const RouterConnection &connection, Timing timing)
 
 KumoDriver::~KumoDriver()
 {
-    // This runs wherever the last owner lets go: from a reply's destruction, from a posted
-    // call that the application deletes unrun while it tears down its event queue, or after
-    // the application is gone. So it posts nothing, and replies in flight call nothing more.
-    for (QNetworkReply *reply : std::as_const(m_inFlight))
-        QObject::disconnect(reply, nullptr, m_guard.get(), nullptr);
+    // This runs wherever the last owner lets go: from a posted call that the application
+    // deletes unrun while it tears down its event queue, or after the application is gone.
+    // So it posts nothing.
     if (QCoreApplication::instance()) {
-        // Deleting the session aborts what is in flight. A finished reply is off the session,
-        // so the one whose destruction may be releasing us is not deleted twice.
-        for (const QPointer<QNetworkReply> &reply : std::as_const(m_spent))
-            delete reply.data();
-        m_session.reset();
+        // Closes every connection; nothing under way calls back.
         m_guard.reset();
         if (m_connectDone)
             Platform::complete(std::move(m_connectDone));
     } else {
         m_pollTimer->stop();
         QObject::disconnect(m_pollTimer, nullptr, nullptr, nullptr);
-        for (const QPointer<QNetworkReply> &reply : std::as_const(m_spent))
-            abandon(reply.data());
-        abandon(m_session.release());
+        m_http->cancelAll();
         abandon(m_guard.release());
     }
 }
@@ -170,93 +151,36 @@ void KumoDriver::get(const QString &path, std::function<void(Body)> done)
         return;
     }
 
-    QNetworkRequest request(*url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
-
     qCDebug(lcKumoTraffic) << "GET" << url->toString(QUrl::FullyEncoded);
-    QNetworkReply *reply = m_session->get(request);
-    // The body is taken out as it arrives, and the session reads no further ahead than
-    // this: a reply over the limit is caught without taking in more of it, whatever its
-    // transfer encoding.
-    reply->setReadBufferSize(maxBodySize + 1);
-    m_inFlight.append(reply);
-
-    auto aborted = std::make_shared<Abort>(Abort::none);
-    auto body = std::make_shared<QByteArray>();
-    auto abortFor = [reply, aborted](Abort why) {
-        if (*aborted != Abort::none || reply->isFinished())
-            return;
-        *aborted = why;
-        reply->abort(); // finishes the reply and closes its connection
-    };
-    // Moves what arrived into `body`; false once the reply is known to be over the limit.
-    auto takeBody = [reply, body] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maxBodySize)
-            return false;
-        body->append(reply->read(maxBodySize + 1 - body->size()));
-        return body->size() <= maxBodySize;
-    };
-    auto guardSize = [takeBody, abortFor] {
-        if (!takeBody())
-            abortFor(Abort::tooLarge);
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, m_guard.get(), guardSize);
-    QObject::connect(reply, &QNetworkReply::readyRead, m_guard.get(), guardSize);
-    // The limit of the whole exchange: a reply that trickles in must not keep it going.
-    auto *deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, m_guard.get(),
-                     [abortFor] { abortFor(Abort::timedOut); });
-    deadline->start(m_timing.requestTimeout);
-
-    QObject::connect(
-        reply, &QNetworkReply::finished, m_guard.get(),
-        [this, reply, deadline, aborted, body, takeBody, path, done = std::move(done)] {
-            deadline->stop();
-            m_inFlight.removeOne(reply);
-            // Off the session before it goes: if deleting this reply releases the driver,
-            // the session the driver deletes must not hold the reply as well.
-            reply->setParent(nullptr);
-            reply->deleteLater();
-            m_spent.removeAll(nullptr);
-            m_spent.append(reply);
-
-            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            const int code = status.toInt();
-            Body result;
-            if (*aborted == Abort::tooLarge) {
+    m_http->get(*url, [path, done = std::move(done)](KumoHttpClient::Result reply) {
+        Body result;
+        if (!reply) {
+            switch (reply.error().kind) {
+            case KumoHttpClient::Failure::tooLarge:
                 result = std::unexpected(DriverError::otherError(tooLargeText(path)));
-            } else if (*aborted == Abort::timedOut) {
-                result = std::unexpected(
-                    DriverError::otherError(QStringLiteral("The request timed out.")));
-            } else if (reply->error() != QNetworkReply::NoError
-                       && (!status.isValid() || code == 200)) {
-                result = std::unexpected(DriverError::otherError(reply->errorString()));
-            } else if (code >= 300 && code < 400) {
-                result = std::unexpected(DriverError::transportError(
-                    QStringLiteral("HTTP %1 (redirects aren't followed)").arg(code)));
-            } else if (code != 200) {
-                result = std::unexpected(
-                    DriverError::transportError(QStringLiteral("HTTP ") + QString::number(code)));
-            } else if (!takeBody()) {
-                result = std::unexpected(DriverError::otherError(tooLargeText(path)));
-            } else {
-                result = std::move(*body);
+                break;
+            case KumoHttpClient::Failure::timedOut:
+            case KumoHttpClient::Failure::network:
+                result = std::unexpected(DriverError::otherError(reply.error().text));
+                break;
             }
-            if (result) {
-                qCDebug(lcKumoTraffic) << "reply" << path << *result;
-            } else {
-                const QString failure = result.error().localizedDescription();
-                qCDebug(lcKumoTraffic) << "failed" << path << failure;
-            }
-            done(std::move(result));
-        });
+        } else if (reply->status >= 300 && reply->status < 400) {
+            result = std::unexpected(DriverError::transportError(
+                QStringLiteral("HTTP %1 (redirects aren't followed)").arg(reply->status)));
+        } else if (reply->status != 200) {
+            result = std::unexpected(DriverError::transportError(QStringLiteral("HTTP ")
+                                                                 + QString::number(reply->status)));
+        } else {
+            result = std::move(reply->body);
+        }
+        if (result) {
+            qCDebug(lcKumoTraffic) << "reply" << path << *result;
+        } else {
+            const QString failure = result.error().localizedDescription();
+            qCDebug(lcKumoTraffic) << "failed" << path << failure;
+        }
+        done(std::move(result));
+    });
 }
 
 KumoDriver::Value KumoDriver::replyValue(const QByteArray &body)

@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QJsonValue>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
@@ -16,8 +15,7 @@
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class KumoHttpClient;
 
 // Driver for routers controlled through HTTP parameter requests ("config?action=get|set").
 // Everything runs on the UI thread: each request is one HTTP exchange, and the steps of a
@@ -107,14 +105,11 @@ private:
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;
     Timing m_timing;
-    // Context of posted work and of every reply's handlers: destroyed with the driver, so
-    // nothing posted outlives it. The poll timer is its child.
+    // Context of posted work: destroyed with the driver, so nothing posted outlives it. The
+    // poll timer and the HTTP client (the `session`) are its children.
     std::unique_ptr<QObject> m_guard;
     QTimer *m_pollTimer = nullptr;
-    std::unique_ptr<QNetworkAccessManager> m_session;
-    QList<QNetworkReply *> m_inFlight;
-    // Finished replies taken off the session and waiting for their deferred deletion.
-    QList<QPointer<QNetworkReply>> m_spent;
+    KumoHttpClient *m_http = nullptr;
     // Dead-router check: whether the running pass had an answer, the passes in a row that
     // had none, when a poll request last succeeded, and the last failure's description.
     bool m_passAnswered = false;

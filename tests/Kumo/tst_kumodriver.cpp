@@ -118,6 +118,7 @@ private slots:
     void takeKeptByRouterIsRefused();
     void renameThroughFactorySendsEncodedValue();
     void commandsNeedConnection();
+    void connectionsTheRouterClosesAreReplaced();
 
     void pollReportsChangesButNeverLoss();
     void takeDuringPollRequestEndsThePass();
@@ -448,6 +449,21 @@ void TestKumoDriver::commandsNeedConnection()
                  rig.driver->takeAll({ Route { 0, 0, 1 } }, d);
              }),
              notConnected);
+}
+
+void TestKumoDriver::connectionsTheRouterClosesAreReplaced()
+{
+    // A kept connection the router has closed meanwhile must not fail the next request.
+    Rig rig;
+    rig.server.populate(2, 2);
+    rig.server.setCloseAfterReply(true);
+    rig.connect();
+    QVERIFY(rig.waitConnected());
+    QVERIFY(run([&](DriverCompletion d) { rig.driver->take(1, 0, 0, d); }));
+    QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 0, 1)));
+    QVERIFY(rig.firstError().isEmpty());
+    QVERIFY(rig.server.connectionCount() > 1);
+    rig.driver->disconnect();
 }
 
 void TestKumoDriver::pollReportsChangesButNeverLoss()

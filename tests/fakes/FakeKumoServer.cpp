@@ -144,7 +144,7 @@ void FakeKumoServer::releaseHeld()
     const QList<Waiting> waiting = std::exchange(m_waiting, {});
     for (const Waiting &w : waiting) {
         if (w.socket)
-            w.socket->write(w.response);
+            reply(w.socket, w.response);
     }
 }
 
@@ -189,13 +189,20 @@ void FakeKumoServer::handle(QTcpSocket *socket, const QByteArray &rawTarget)
     const int delay = m_delays.value(id, 0);
     if (delay > 0) {
         QPointer<QTcpSocket> guarded(socket);
-        QTimer::singleShot(delay, this, [guarded, response] {
+        QTimer::singleShot(delay, this, [this, guarded, response] {
             if (guarded)
-                guarded->write(response);
+                reply(guarded, response);
         });
         return;
     }
+    reply(socket, response);
+}
+
+void FakeKumoServer::reply(QTcpSocket *socket, const QByteArray &response)
+{
     socket->write(response);
+    if (m_closeAfterReply)
+        socket->disconnectFromHost();
 }
 
 QByteArray FakeKumoServer::answer(const QString &target, QString *id)

@@ -62,6 +62,8 @@ public:
     void setHugeNames(int length) { m_hugeNameLength = length; }
     // Reads of every destination status answer another source each time.
     void setChangingRoutes(bool changing) { m_changingRoutes = changing; }
+    // Every answer is followed by closing the connection, without saying so in the reply.
+    void setCloseAfterReply(bool close) { m_closeAfterReply = close; }
     // Stops listening and drops every client, as a router that was switched off.
     void close();
 
@@ -97,6 +99,7 @@ private:
     QByteArray answer(const QString &target, QString *id);
     void startFlood(QTcpSocket *socket);
     void startTrickle(QTcpSocket *socket, const QByteArray &response, int intervalMs);
+    void reply(QTcpSocket *socket, const QByteArray &response);
 
     QTcpServer *m_server = nullptr;
     QHash<QTcpSocket *, QByteArray> m_buffers;
@@ -112,6 +115,7 @@ private:
     QHash<QString, Redirect> m_redirects;
     int m_hugeNameLength = 0;
     bool m_changingRoutes = false;
+    bool m_closeAfterReply = false;
     quint64 m_routeTurn = 0;
     qint64 m_floodedBytes = 0;
     int m_floodsHungUp = 0;
