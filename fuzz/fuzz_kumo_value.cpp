@@ -1,5 +1,7 @@
-// KUMO parameter replies are web replies: the "value" of any JSON body must read as a
-// number only when it is one, and labels sent back in a set request must be encoded safely.
+// KUMO parameter replies are web replies: the body of a read gives a "value" only when it
+// is a JSON object holding one, any JSON text at all (a bare scalar included) reads without
+// an error, the value reads as a number or a name only when it is one, and labels sent back
+// in a set request are encoded safely.
 
 #include "Drivers/KumoDriver.h"
 #include "FuzzSupport.h"
@@ -21,9 +23,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    const KumoDriver::Value read = KumoDriver::replyValue(bytes);
+    if (!document.isNull())
+        FUZZ_CHECK(read.has_value());
     std::optional<QJsonValue> value;
-    if (document.isObject() && document.object().contains(QStringLiteral("value")))
-        value = document.object().value(QStringLiteral("value"));
+    if (read) {
+        value = *read;
+        const bool held
+            = document.isObject() && document.object().contains(QStringLiteral("value"));
+        FUZZ_CHECK(value.has_value() == held);
+        if (held)
+            FUZZ_CHECK(*value == document.object().value(QStringLiteral("value")));
+    } else {
+        FUZZ_CHECK(document.isNull());
+        FUZZ_CHECK(!read.error().localizedDescription().isEmpty());
+    }
+
+    const QString name = KumoDriver::nameValue(value);
+    if (!name.isEmpty()) {
+        FUZZ_CHECK(value->isString() || value->isDouble());
+        FUZZ_CHECK(name.size() <= maxRouterNameLength);
+        if (value->isString())
+            FUZZ_CHECK(name == boundedRouterName(value->toString()));
+        else
+            FUZZ_CHECK_MSG(name.toLongLong() == qint64(value->toDouble()), name);
+    }
 
     const auto number = KumoDriver::integerValue(value);
     if (number && value->isDouble())
@@ -50,8 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                        && isxdigit(encoded.at(i + 2)));
             continue;
         }
-        FUZZ_CHECK_MSG(QByteArrayView("&=+?/# \r\n").indexOf(c) < 0,
-                       QString::fromLatin1(encoded));
+        FUZZ_CHECK_MSG(QByteArrayView("&=+?/# \r\n").indexOf(c) < 0, QString::fromLatin1(encoded));
     }
     FUZZ_CHECK(QByteArray::fromPercentEncoding(encoded) == label.toUtf8());
     return 0;
