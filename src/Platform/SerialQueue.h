@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QThread;
 
@@ -35,20 +36,30 @@ private:
 
 // A named worker thread with its own event loop that runs submitted work one item at a
 // time, in submission order. Queues are created on first use and shared by everyone who
-// asks for the same label; they live until the application object is destroyed.
+// asks for the same label.
+//
+// Teardown is explicit: shutDownAll() runs everything already submitted (and whatever that
+// submits in turn), drops delayed work that has not come due, and stops every thread. The
+// queue objects themselves stay valid for the rest of the process: afterwards async() and
+// schedule() drop their work at once and sync() runs inline, since no other thread is left
+// to race with. The application entry calls it before the application object goes; a post
+// routine of the application object does it for processes that do not.
 //
 // Objects that must live on the queue's thread (sockets, timers) are created from work
-// running on it, or parented to context().
+// running on it.
 class SerialQueue final
 {
 public:
-    // The queue with this label, created on first use. Call with an application object.
+    // The queue with this label, created (or started again after shutDownAll()) on first
+    // use. Call with an application object.
     static SerialQueue &named(const QString &label);
+    // Drains and stops every queue; see above. Call on the UI thread, never from a queue.
+    static void shutDownAll();
 
     QString label() const { return m_label; }
-    // An object living on the queue's thread, for connections and QTimer contexts.
-    QObject *context() const { return m_context; }
     bool isCurrent() const;
+    // False once the queue has been shut down.
+    bool isRunning() const { return !m_stopped.load(); }
 
     // Runs `fn` later on the queue.
     void async(std::function<void()> fn);
@@ -69,10 +80,18 @@ public:
 
 private:
     explicit SerialQueue(const QString &label);
-    ~SerialQueue();
-    static void shutDownAll();
+    ~SerialQueue() = delete; // queues live as long as the process
+    void start();
+    void shutDown();
+    // Runs `fn` on the queue with the queue's context object, or drops it once stopped.
+    void post(std::function<void(QObject *context)> fn);
 
-    QString m_label;
-    QThread *m_thread = nullptr;
-    QObject *m_context = nullptr;
+    const QString m_label;
+    // Orders submissions against the stop: nothing is posted to a context being deleted.
+    mutable std::mutex m_mutex;
+    std::atomic<QThread *> m_thread { nullptr };
+    std::atomic<QObject *> m_context { nullptr };
+    std::atomic_bool m_stopped { true };
+    // Submitted work that has neither run nor been dropped yet.
+    std::atomic_int m_pending { 0 };
 };

@@ -15,6 +15,7 @@ private slots:
     void syncOnTheQueueRunsInline();
     void cancelledWorkNeverRuns();
     void delayedWorkWaitsItsTurn();
+    void shutDownRunsWhatIsQueuedThenDrops();
 };
 
 void TestSerialQueue::sameLabelIsSameQueue()
@@ -101,6 +102,48 @@ void TestSerialQueue::delayedWorkWaitsItsTurn()
     QVERIFY(firedAt.load() >= 75);
     std::lock_guard lock(mutex);
     QCOMPARE(seen, (QList<int> { 1, 2 }));
+}
+
+// At quit, work left on a queue used to be destroyed after the queue itself, with whatever
+// driver it held.
+void TestSerialQueue::shutDownRunsWhatIsQueuedThenDrops()
+{
+    SerialQueue &a = SerialQueue::named(QStringLiteral("test.stop.a"));
+    SerialQueue &b = SerialQueue::named(QStringLiteral("test.stop.b"));
+    std::atomic_int ran { 0 };
+    std::atomic<QThread *> releasedOn { nullptr };
+    auto held = std::shared_ptr<int>(new int(0), [&](int *p) {
+        releasedOn = QThread::currentThread();
+        delete p;
+    });
+    // Queued work runs, and so does what it queues in turn on another queue.
+    a.async([&] {
+        QThread::msleep(20);
+        b.async([&] { ran += 1; });
+    });
+    // Delayed work not yet due is dropped where it lives, releasing what it holds.
+    DelayedWork late = a.schedule(std::chrono::hours(1), [&, held] { ran += 100; });
+    QThread *aThread = a.sync<QThread *>([] { return QThread::currentThread(); });
+    held.reset();
+
+    SerialQueue::shutDownAll();
+    QCOMPARE(ran.load(), 1);
+    QCOMPARE(releasedOn.load(), aThread);
+    QVERIFY(!a.isRunning() && !b.isRunning());
+
+    // Stopped: nothing runs later, sync runs inline, delayed work is never pending.
+    a.async([&] { ran += 10; });
+    QVERIFY(!a.schedule(std::chrono::milliseconds(0), [&] { ran += 10; }).isPending());
+    bool ranInline = false;
+    a.sync([&] { ranInline = QThread::currentThread() == QCoreApplication::instance()->thread(); });
+    QVERIFY(ranInline);
+    QTest::qWait(20);
+    QCOMPARE(ran.load(), 1);
+
+    // Asked for again, a queue starts afresh.
+    QCOMPARE(&SerialQueue::named(QStringLiteral("test.stop.a")), &a);
+    QVERIFY(a.isRunning());
+    QVERIFY(a.sync<bool>([&] { return a.isCurrent(); }));
 }
 
 QTEST_GUILESS_MAIN(TestSerialQueue)
