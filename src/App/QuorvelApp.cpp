@@ -64,8 +64,17 @@ QuorvelApp::QuorvelApp(Options options, QObject *parent)
 
 QuorvelApp::~QuorvelApp()
 {
+    shutDown();
+}
+
+void QuorvelApp::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
     delete m_aboutWindow;
     delete m_mainWindow;
+    m_store->shutDown();
 }
 
 MainWindow *QuorvelApp::showMainWindow()
@@ -77,6 +86,15 @@ MainWindow *QuorvelApp::showMainWindow()
     }
     m_mainWindow->show();
     return m_mainWindow;
+}
+
+void QuorvelApp::raiseMainWindow()
+{
+    MainWindow *window = showMainWindow();
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
 }
 
 QWidget *QuorvelApp::showAbout()

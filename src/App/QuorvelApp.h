@@ -55,7 +55,8 @@ private:
 
 // The application: the one store of routers, the updater and the usage analytics, the main
 // window and the single About window. Everything lives on the UI thread for the life of
-// the process.
+// the process; shutDown() (also run on destruction) ends it in order once the event loop
+// has returned.
 class QuorvelApp final : public QObject
 {
     Q_OBJECT
@@ -75,6 +76,14 @@ public:
     // Builds (once) and shows the main window.
     MainWindow *showMainWindow();
     MainWindow *mainWindow() const { return m_mainWindow; }
+    // Shows the main window, brought back from the dock and in front of other windows (a
+    // later launch asks for this).
+    void raiseMainWindow();
+
+    // The application's teardown, once the event loop has returned: the windows go first
+    // (their views hold controllers), then every router's driver is ended at once. The
+    // serial queues are stopped after this, by the entry.
+    void shutDown();
 
     // Shows the About window, building it when none is open; there is never a second one.
     QWidget *showAbout();
@@ -91,4 +100,5 @@ private:
     std::unique_ptr<Updater> m_updaterController;
     QPointer<MainWindow> m_mainWindow;
     QPointer<QWidget> m_aboutWindow;
+    bool m_shutDown = false;
 };

@@ -64,7 +64,14 @@ ConnectionStore::ConnectionStore(Options options, QObject *parent)
 
 ConnectionStore::~ConnectionStore()
 {
+    shutDown();
+}
+
+void ConnectionStore::shutDown()
+{
     cancelAutoSelect();
+    for (const ControllerPtr &controller : std::as_const(m_controllerCache))
+        controller->shutDown();
 }
 
 QString ConnectionStore::defaultStoreURL()

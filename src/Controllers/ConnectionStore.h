@@ -97,6 +97,11 @@ public:
     // Later calls do nothing.
     void autoConnectOnLaunch();
 
+    // For the application's teardown: stops the launch auto-select and ends the driver of
+    // every cached controller at once (RouterController::shutDown()). Also run on
+    // destruction.
+    void shutDown();
+
 signals:
     void connectionsChanged();
     void selectedConnectionIDChanged();

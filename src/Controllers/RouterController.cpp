@@ -54,8 +54,9 @@ RouterController::RouterController(const RouterConnection &connection, LabelStor
 RouterController::~RouterController()
 {
     // Nothing may keep delivering into a destroyed controller, and a driver left connected
-    // would hold its link open for the rest of the run.
-    teardown();
+    // would hold its link open for the rest of the run. Nothing is posted from here: a task
+    // left behind may be destroyed unrun with the event loop, taking the driver with it.
+    teardown(DriverEnd::now);
 }
 
 // --- Connection ----------------------------------------------------------------------------
@@ -63,6 +64,7 @@ RouterController::~RouterController()
 void RouterController::connect()
 {
     teardown();
+    clearPending();
 
     RouterDriverPtr driver = m_driverMaker(m_connection);
     if (!driver) {
@@ -88,31 +90,50 @@ void RouterController::connect()
         });
     }
 
-    // Nothing follows the driver's connect and nothing cancels it.
-    Platform::postToUi([driver] { driver->connect(); });
+    // Nothing follows the driver's connect, and only ending the driver at once cancels it:
+    // a queued disconnect runs after it anyway.
+    auto cancelled = std::make_shared<bool>(false);
+    m_connectCancelled = cancelled;
+    Platform::postToUi([driver, cancelled] {
+        if (!*cancelled)
+            driver->connect();
+    });
 }
 
 void RouterController::disconnect()
 {
     teardown();
+    clearPending();
     setStatus(ConnectionStatus::disconnected);
     setStatusMessage(QString());
 }
 
-void RouterController::teardown()
+void RouterController::shutDown()
+{
+    teardown(DriverEnd::now);
+    clearPending();
+    setStatus(ConnectionStatus::disconnected);
+    setStatusMessage(QString());
+}
+
+void RouterController::teardown(DriverEnd end)
 {
     if (m_eventStream) {
         m_eventStream->cancelReader();
         m_eventStream.reset();
     }
-    if (m_driver) {
-        // Not awaited: teardown returns at once, the driver finishes on its own.
-        RouterDriverPtr driver = std::move(m_driver);
-        Platform::postToUi([driver] { driver->disconnect(); });
+    const std::shared_ptr<bool> connectCancelled = std::exchange(m_connectCancelled, nullptr);
+    if (RouterDriverPtr driver = std::exchange(m_driver, nullptr)) {
+        if (end == DriverEnd::now) {
+            if (connectCancelled)
+                *connectCancelled = true;
+            driver->disconnect();
+        } else {
+            // Not awaited: teardown returns at once, the driver finishes on its own.
+            Platform::postToUi([driver] { driver->disconnect(); });
+        }
     }
-    m_driver.reset();
     ++m_driverGeneration;
-    clearPending();
 }
 
 void RouterController::setStatus(const ConnectionStatus &status)

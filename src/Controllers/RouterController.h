@@ -34,7 +34,8 @@ class SalvoStore;
 // default the shared analytics, which sends a connect event over the network: tests pass
 // their own hooks, e.g. `RouterController::UsageHooks{}`). Creating a controller connects nothing;
 // connect() makes a fresh driver every time and disconnect() drops it. Destroying a controller
-// tears its driver down.
+// ends its driver there and then (the driver's disconnect() has run when the destructor
+// returns), as does shutDown().
 //
 // Everything runs on the UI thread. Observed members have a getter, a setter where views
 // write them, and a `<name>Changed` signal; assignments notify only on a real change, edits
@@ -133,6 +134,10 @@ public:
     // Tears down the driver (asked to disconnect without waiting), clears the staging, and
     // leaves status disconnected with an empty statusMessage.
     void disconnect();
+    // For the application's teardown: like disconnect(), but the driver's disconnect() runs
+    // before this returns, and a connect still waiting to start never does, so nothing of
+    // this router is left for an event loop that is about to go.
+    void shutDown();
     // True between connect() and the next teardown.
     bool hasDriver() const { return bool(m_driver); }
 
@@ -293,7 +298,10 @@ private:
         std::optional<int> previous;
     };
 
-    void teardown();
+    // How teardown hands the driver its disconnect(): from a task on the UI thread, or at
+    // once (destructor, application teardown).
+    enum class DriverEnd { queued, now };
+    void teardown(DriverEnd end = DriverEnd::queued);
     void apply(const RouterDriverEvent &event);
     void applyNewState(const RouterState &newState);
     void captureBaseLabels(const RouterState &from);
@@ -349,6 +357,8 @@ private:
     RoutingDirection m_routingDirection = RoutingDirection::destinationLed;
 
     RouterDriverPtr m_driver;
+    // Set when the driver is ended before the task that starts its connect() has run.
+    std::shared_ptr<bool> m_connectCancelled;
     std::shared_ptr<RouterEventStream> m_eventStream; // the event task: its reader
     quint64 m_driverGeneration = 0; // tells events of a torn-down driver from the current
 

@@ -368,12 +368,32 @@ void TestControllerCore::destroyedControllerTearsDriverDown()
 
     driver.setFailure(Command::takeAll, DriverError::transportError(QStringLiteral("x")));
     rig.controller.reset();
+    // At once: a task posted from the destructor could be destroyed unrun with the event loop
+    // at quit, releasing the driver after its queue had gone.
+    QCOMPARE(driver.count(Command::disconnect), 1);
     ControllerRig::settle();
     QCOMPARE(driver.count(Command::disconnect), 1);
     // Completions arriving after the controller is gone touch nothing.
     QCOMPARE(driver.releaseCompletions(), 2);
     driver.emitEvent(RouterDriverEvent::makeRouteChanged(0, 0, 0));
     ControllerRig::settle();
+
+    // Ended before its connect() task ran (shutDown() at quit, or destruction): the driver is
+    // never connected after its disconnect.
+    for (const bool destroy : { false, true }) {
+        rig.make();
+        rig.controller->connect();
+        auto pending = rig.drivers.last();
+        if (destroy)
+            rig.controller.reset();
+        else
+            rig.controller->shutDown();
+        QCOMPARE(pending->count(Command::disconnect), 1);
+        ControllerRig::settle();
+        QCOMPARE(pending->count(Command::connect), 0);
+        if (!destroy)
+            QCOMPARE(rig.controller->status(), ConnectionStatus(ConnectionStatus::disconnected));
+    }
 }
 
 void TestControllerCore::visiblePortsFollowActivePanel()
