@@ -50,6 +50,8 @@ ContentView::ContentView(ConnectionStore &store, RouterEditor::Options editorOpt
     connect(&m_store, &ConnectionStore::selectedConnectionIDChanged, this,
             &ContentView::showSelectedRouter);
     connect(&m_store, &ConnectionStore::connectionsChanged, this, &ContentView::showSelectedRouter);
+    // An unchanged Save replaces the controller without changing the list.
+    connect(&m_store, &ConnectionStore::controllerDropped, this, &ContentView::showSelectedRouter);
     showSelectedRouter();
 }
 

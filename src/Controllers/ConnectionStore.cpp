@@ -175,11 +175,12 @@ ConnectionStore::ControllerPtr ConnectionStore::controller(const RouterConnectio
     return made;
 }
 
-void ConnectionStore::dropController(const QUuid &id)
+bool ConnectionStore::dropController(const QUuid &id)
 {
     const ControllerPtr controller = m_controllerCache.take(id);
     if (controller)
         controller->disconnect();
+    return bool(controller);
 }
 
 void ConnectionStore::add(const RouterConnection &connection, bool persist)
@@ -204,16 +205,20 @@ void ConnectionStore::update(const RouterConnection &connection)
     QList<RouterConnection> list = m_connections;
     list[it - m_connections.cbegin()] = connection;
     // Dropped first, so that whoever hears of the new list asks for the fresh controller.
-    dropController(connection.id);
+    // Save replaces the router even when nothing changed, and an equal list notifies no
+    // one: the views hear of the dropped controller separately.
+    const bool dropped = dropController(connection.id);
     setConnections(list);
     save();
+    if (dropped)
+        emit controllerDropped(connection.id);
 }
 
 void ConnectionStore::remove(const RouterConnection &connection)
 {
     const QUuid id = connection.id;
     cancelAutoSelect();
-    dropController(id);
+    const bool dropped = dropController(id);
     m_labels.removeAll(id);
     m_salvoStore.removeAll(id);
     m_panelStore.removeAll(id);
@@ -227,6 +232,8 @@ void ConnectionStore::remove(const RouterConnection &connection)
                                                         : std::optional(m_connections.first().id));
     }
     save();
+    if (dropped)
+        emit controllerDropped(id);
 }
 
 void ConnectionStore::autoConnectOnLaunch()

@@ -44,8 +44,10 @@ struct ConnectionStoreOptions
 // at once; a failed write is printed and the list in memory stays as it is.
 //
 // Controllers are shared: a view may keep the one it was handed after the store has
-// dropped it (edit, removal); a dropped controller is disconnected first and stays usable.
-// The store must outlive every controller it handed out, since they use its three stores.
+// dropped it (edit, removal); a dropped controller is disconnected first and stays usable,
+// but every view that shows the router must ask for its controller again when it hears
+// controllerDropped(), or a second link to the same router can be opened. The store must
+// outlive every controller it handed out, since they use its three stores.
 //
 // Lives on the UI thread; every member is called there.
 class ConnectionStore final : public QObject
@@ -105,6 +107,10 @@ public:
 signals:
     void connectionsChanged();
     void selectedConnectionIDChanged();
+    // The cached controller of `id` was disconnected and dropped by update() or remove(),
+    // after the list changed (or, for an unchanged Save, stayed equal); the next
+    // controller() request for the router builds a fresh one.
+    void controllerDropped(const QUuid &id);
 
 private:
     struct Loaded
@@ -116,7 +122,7 @@ private:
     std::optional<Loaded> load();
     void save();
     void setConnections(const QList<RouterConnection> &connections);
-    void dropController(const QUuid &id);
+    bool dropController(const QUuid &id); // true when a controller was cached
     void cancelAutoSelect();
     void pollLaunch();
 

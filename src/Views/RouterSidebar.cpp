@@ -57,6 +57,8 @@ public:
         });
     }
 
+    const ConnectionStore::ControllerPtr &controller() const { return m_controller; }
+
 private:
     ConnectionStore::ControllerPtr m_controller;
     StatusDot *m_dot = nullptr;
@@ -131,6 +133,20 @@ RouterSidebar::RouterSidebar(ConnectionStore &store, QWidget *parent)
     connect(&m_store, &ConnectionStore::connectionsChanged, this, &RouterSidebar::rebuildRows);
     connect(&m_store, &ConnectionStore::selectedConnectionIDChanged, this,
             &RouterSidebar::showSelection);
+    // An unchanged Save keeps the list equal but replaces the controller: a row left on the
+    // dropped one would show that one's status instead of the live controller's.
+    connect(&m_store, &ConnectionStore::controllerDropped, this, [this](const QUuid &id) {
+        for (int i = 0; i < m_list->count(); ++i) {
+            if (m_list->item(i)->data(Qt::UserRole).toUuid() != id)
+                continue;
+            const auto *row = static_cast<RouterRow *>(m_list->itemWidget(m_list->item(i)));
+            if (row && i < m_store.connections().size()
+                && row->controller() != m_store.controller(m_store.connections().at(i))) {
+                rebuildRows();
+            }
+            return;
+        }
+    });
     rebuildRows();
 }
 

@@ -2,6 +2,7 @@
 
 #include "Model/RouterModels.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -10,7 +11,6 @@
 class ConnectionStore;
 class QListWidget;
 class QMenu;
-#include <QMessageBox>
 class QToolButton;
 
 // The main window's left column: the saved routers of the store, one row each with its icon,

@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -143,6 +144,7 @@ private slots:
     void deleteWaitsForConfirmation();
     void deletingTheSelectedRouterSelectsTheFirstLeft();
     void addAfterEditOpensANewRouter();
+    void unchangedSaveLeavesOneLinkPerRouter();
     void launchConnectRunsWhenTheWindowIsShown();
     void launchEventGoesOutBeforeAnyWindow();
     void aboutTwiceShowsOneWindow();
@@ -476,6 +478,51 @@ void TestShell::addAfterEditOpensANewRouter()
     QVERIFY(!view.editing());
     QCOMPARE(view.editor()->model().title(), QStringLiteral("Add Router"));
     view.editor()->reject();
+}
+
+// An unchanged Save dropped the controller but the equal list notified no one: the workspace
+// and the row kept the orphan, and Connect plus reselecting opened two links to one router.
+void TestShell::unchangedSaveLeavesOneLinkPerRouter()
+{
+    Rig rig;
+    // Simulators, which the launch connect leaves alone: only the views connect here.
+    const RouterConnection r = router(QStringLiteral("R"), RouterVendor::simulator);
+    const RouterConnection b = router(QStringLiteral("B"), RouterVendor::simulator);
+    ConnectionStore store(rig.options({ r, b }));
+    ContentView view(store, quietEditor());
+    view.show();
+    QTRY_COMPARE(rig.drivers.made().size(), qsizetype(1)); // R, by its workspace alone
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeConnected(RouterState {}));
+    QTRY_VERIFY(store.controller(r)->status().isConnected());
+
+    view.presentEditor(r);
+    QVERIFY(view.editor());
+    auto *save = view.editor()->findChild<QPushButton *>(QStringLiteral("saveButton"));
+    QVERIFY(save);
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTRY_VERIFY(!view.showingEditor());
+
+    // The views follow the fresh controller, which the workspace connects.
+    QCOMPARE(view.workspace()->controller(), store.controller(r));
+    QTRY_COMPARE(rig.drivers.made().size(), qsizetype(2));
+    QTRY_COMPARE(rig.drivers.made().first()->count(FakeRouterDriver::Command::disconnect), 1);
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeConnected(RouterState {}));
+    QTRY_VERIFY(store.controller(r)->status().isConnected());
+    QWidget *row = view.sidebar()->list()->itemWidget(view.sidebar()->list()->item(0));
+    QTRY_COMPARE(row->findChild<StatusDot *>()->status().kind(), ConnectionStatus::connected);
+    std::unique_ptr<QMenu> menu(view.sidebar()->contextMenu(r, view.sidebar()));
+    QVERIFY(actionTexts(menu.get()).contains(QStringLiteral("Disconnect")));
+
+    // Away and back: no new link for R.
+    view.sidebar()->list()->setCurrentRow(1);
+    QTRY_COMPARE(rig.drivers.made().size(), qsizetype(3)); // B
+    view.sidebar()->list()->setCurrentRow(0);
+    QTest::qWait(20);
+    QCOMPARE(rig.drivers.made().size(), qsizetype(3));
+    int live = 0;
+    for (const auto &driver : rig.drivers.made())
+        live += driver->count(FakeRouterDriver::Command::disconnect) == 0 ? 1 : 0;
+    QCOMPARE(live, 2); // one for R, one for B
 }
 
 void TestShell::launchConnectRunsWhenTheWindowIsShown()
