@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -125,6 +126,7 @@ RouterSidebar::RouterSidebar(ConnectionStore &store, QWidget *parent)
                        "QListWidget::item:hover:!selected { background: %2; }")
             .arg(selected.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
     m_list->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
     column->addWidget(m_list, 1);
 
     connect(m_list, &QListWidget::currentRowChanged, this, &RouterSidebar::selectRow);
@@ -233,6 +235,21 @@ bool RouterSidebar::eventFilter(QObject *watched, QEvent *event)
                     confirmDelete(m_store.connections().at(row));
             }
             return true;
+        }
+    }
+    // A right click only opens the row's menu, which has no selection effect: the list
+    // would otherwise make the row current, and the workspace switch, before the menu shows.
+    // The context menu event comes separately, so it still arrives.
+    if (watched == m_list->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent *>(event)->button() == Qt::RightButton)
+                return true;
+            break;
+        default:
+            break;
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -145,6 +145,7 @@ private slots:
     void deletingTheSelectedRouterSelectsTheFirstLeft();
     void addAfterEditOpensANewRouter();
     void unchangedSaveLeavesOneLinkPerRouter();
+    void rightClickOpensTheMenuWithoutSelecting();
     void launchConnectRunsWhenTheWindowIsShown();
     void launchEventGoesOutBeforeAnyWindow();
     void aboutTwiceShowsOneWindow();
@@ -523,6 +524,48 @@ void TestShell::unchangedSaveLeavesOneLinkPerRouter()
     for (const auto &driver : rig.drivers.made())
         live += driver->count(FakeRouterDriver::Command::disconnect) == 0 ? 1 : 0;
     QCOMPARE(live, 2); // one for R, one for B
+}
+
+// A right click made the row current, switching the workspace, before the menu opened.
+void TestShell::rightClickOpensTheMenuWithoutSelecting()
+{
+    Rig rig;
+    const RouterConnection a = router(QStringLiteral("A"));
+    const RouterConnection b = router(QStringLiteral("B"));
+    ConnectionStore store(rig.options({ a, b }));
+    ContentView view(store, quietEditor());
+    view.resize(900, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QPointer<QuorvelView> workspace = view.workspace();
+    QListWidget *list = view.sidebar()->list();
+    const QPoint onB = list->visualItemRect(list->item(1)).center();
+
+    // Through the window, as the platform delivers it: the context menu event is made there.
+    QTest::mouseClick(view.windowHandle(), Qt::RightButton, {},
+                      list->viewport()->mapTo(&view, onB));
+    QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QCOMPARE(actionTexts(menu),
+             (QStringList { QStringLiteral("Edit…"), QStringLiteral("Delete…") }));
+    QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(a.id));
+    QCOMPARE(list->currentRow(), 0);
+    QCOMPARE(view.workspace(), workspace.data());
+
+    // The menu acts on the row clicked: "Edit…" edits B.
+    QSignalSpy editor(view.sidebar(), &RouterSidebar::editorRequested);
+    QTest::mouseClick(menu, Qt::LeftButton, {},
+                      menu->actionGeometry(menu->actions().first()).center());
+    QTRY_COMPARE(editor.size(), 1);
+    QCOMPARE(editor.first().first().value<std::optional<RouterConnection>>()->id, b.id);
+    QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(a.id));
+    QVERIFY(view.editor());
+    view.editor()->reject();
+    QTRY_VERIFY(!view.showingEditor());
+
+    // A left click still selects.
+    QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, list->viewport()->mapTo(&view, onB));
+    QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(b.id));
 }
 
 void TestShell::launchConnectRunsWhenTheWindowIsShown()
