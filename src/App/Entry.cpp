@@ -1,11 +1,15 @@
 #include "App/Entry.h"
 
+#include "App/SingleInstance.h"
 #include "Platform/Gui/Symbols.h"
 #include "Platform/InfoDictionary.h"
 #include "Platform/SerialQueue.h"
 #include "Theme/Theme.h"
 
 #include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
 
 namespace {
 
@@ -30,12 +34,28 @@ int runQuorvel(int &argc, char **argv, QuorvelAppOptions options)
     QApplication::setApplicationVersion(InfoDictionary::shortVersion());
     QApplication::setDesktopFileName(QStringLiteral("quorvel"));
 
+    // Before anything reads or writes a store: a second process would undo the first's
+    // changes with its own copy of every file.
+    const QString storePath = options.store.connectionsPath.isEmpty()
+        ? ConnectionStore::defaultStoreURL()
+        : options.store.connectionsPath;
+    SingleInstance instance(QFileInfo(storePath).absolutePath());
+    if (instance.claim() == SingleInstance::Role::secondary) {
+        if (const auto shown = instance.askToShow(); !shown) {
+            std::fprintf(stderr, "%s\n", shown.error().toLocal8Bit().constData());
+            return 1;
+        }
+        return 0;
+    }
+
     QApplication::setWindowIcon(Symbols::applicationIcon());
     Theme::installApplicationLook();
 
     int status = 0;
     {
         QuorvelApp quorvel(std::move(options));
+        QObject::connect(&instance, &SingleInstance::showRequested, &quorvel,
+                         &QuorvelApp::raiseMainWindow);
         quorvel.showMainWindow();
         status = application.exec();
         quorvel.shutDown();

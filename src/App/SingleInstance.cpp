@@ -1,0 +1,118 @@
+#include "App/SingleInstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray showRequest = QByteArrayLiteral("show\n");
+const QByteArray shownReply = QByteArrayLiteral("shown\n");
+
+void warn(const QString &line)
+{
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString &folder, QObject *parent)
+    : QObject(parent)
+    , m_folder(QDir(folder).absolutePath())
+    , m_lock(QDir(m_folder).filePath(QStringLiteral("instance.lock")))
+{
+    // Only a live process keeps the lock: a crashed one's is taken over however new it is.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::serverName(const QString &folder)
+{
+    // The folder's path is hashed to keep the socket path short; the user id keeps users of
+    // one machine apart even where they share a temporary folder.
+    const QByteArray path = QDir(folder).absolutePath().toUtf8();
+    const QByteArray hash = QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex();
+    return QStringLiteral("quorvel-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash.left(20)));
+}
+
+SingleInstance::Role SingleInstance::claim()
+{
+    QDir().mkpath(m_folder);
+    if (m_lock.tryLock(0)) {
+        listen();
+        return Role::primary;
+    }
+    if (m_lock.error() == QLockFile::LockFailedError)
+        return Role::secondary;
+    warn(QStringLiteral("Quorvel: can't create %1; another instance could run at the same time.")
+             .arg(QDir::toNativeSeparators(m_lock.fileName())));
+    return Role::primary;
+}
+
+void SingleInstance::listen()
+{
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    const QString name = serverName(m_folder);
+    // We hold the lock, so a socket left under this name belongs to a process that is gone.
+    QLocalServer::removeServer(name);
+    if (!m_server->listen(name)) {
+        warn(QStringLiteral("Quorvel: can't listen for later launches (%1).")
+                 .arg(m_server->errorString()));
+        return;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::answer);
+}
+
+void SingleInstance::answer()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            // Only the one short request is understood; anything longer is cut off.
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > showRequest.size())
+                    socket->abort();
+                return;
+            }
+            if (socket->readLine(showRequest.size() + 1) == showRequest) {
+                emit showRequested();
+                socket->write(shownReply);
+                socket->flush();
+            }
+            socket->disconnectFromServer();
+        });
+    }
+}
+
+std::expected<void, QString> SingleInstance::askToShow(std::chrono::milliseconds timeout)
+{
+    const auto failure = [](const QString &why) {
+        return std::unexpected(
+            QStringLiteral("Quorvel is already running, but it could not be reached (%1).")
+                .arg(why));
+    };
+    QLocalSocket socket;
+    socket.connectToServer(serverName(m_folder));
+    if (!socket.waitForConnected(int(timeout.count())))
+        return failure(socket.errorString());
+    socket.write(showRequest);
+    if (!socket.waitForBytesWritten(int(timeout.count())))
+        return failure(socket.errorString());
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(int(timeout.count())))
+            return failure(socket.state() == QLocalSocket::ConnectedState
+                               ? QStringLiteral("it did not answer")
+                               : socket.errorString());
+    }
+    if (socket.readLine(shownReply.size() + 1) != shownReply)
+        return failure(QStringLiteral("it answered something else"));
+    return {};
+}

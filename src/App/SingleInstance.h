@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <expected>
+
+class QLocalServer;
+
+// One running instance per user and data folder, so that two processes never rewrite the
+// same store files. The first launch holds a lock file in the data folder (taking over the
+// stale lock of a crashed process) and listens on a local socket named after the user and
+// the folder; a later launch finds the lock held and asks the running instance, through that
+// socket, to show its main window. Nothing here writes a store file.
+class SingleInstance final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Role {
+        primary, // this process holds the lock (or could not make one; see claim())
+        secondary, // another live process holds it
+    };
+
+    // `folder` is the data folder the stores write into.
+    explicit SingleInstance(const QString &folder, QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // Takes the lock and starts listening, or finds another instance holding it. When the
+    // lock cannot be made at all (a folder that cannot be written), the process runs as the
+    // primary with a warning on standard error: its stores cannot write there either.
+    Role claim();
+
+    // From a secondary: asks the running instance to show and raise its main window, and
+    // waits for its answer. The error is an operator-facing sentence.
+    std::expected<void, QString> askToShow(std::chrono::milliseconds timeout
+                                           = std::chrono::seconds(5));
+
+    // The local socket's name: per user and per data folder.
+    static QString serverName(const QString &folder);
+    QString lockPath() const { return m_lock.fileName(); }
+
+signals:
+    // A later launch asked for the main window.
+    void showRequested();
+
+private:
+    void listen();
+    void answer();
+
+    QString m_folder;
+    QLockFile m_lock;
+    QLocalServer *m_server = nullptr;
+};
