@@ -29,6 +29,7 @@ public:
                          QWidget *parent = nullptr);
     ~ContentView() override;
 
+    ConnectionStore &store() const { return m_store; }
     RouterSidebar *sidebar() const { return m_sidebar; }
     // The workspace of the selected router; null while the empty state shows.
     QuorvelView *workspace() const { return m_workspace; }
