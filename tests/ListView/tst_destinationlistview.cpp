@@ -1,5 +1,6 @@
 #include "ControllerRig.h"
 #include "PopupMenus.h"
+#include "SteppedAnimations.h"
 #include "Theme/Controls.h"
 #include "Views/DestinationListView.h"
 
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QtTest>
@@ -19,6 +21,22 @@ using Role = DestinationListView::RowRole;
 using Badge = DestinationListView::RowBadge;
 constexpr PortKind Src = PortKind::source;
 constexpr PortKind Dst = PortKind::destination;
+
+// Remembers what a viewport repainted.
+class PaintRecorder final : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget *viewport) { viewport->installEventFilter(this); }
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
 
 // A list view over a connected controller, shown offscreen.
 struct ListRig
@@ -567,6 +585,48 @@ private slots:
         t.press("Multiple");
         t.press("Select All"); // nothing to gang: stays offered
         QCOMPARE(t.buttons(), (QStringList { "Select All", "Done" }));
+    }
+
+    void marksMoveOnTheSpringAndRepaintOnlyTheirRows()
+    {
+        SteppedAnimations clock;
+        ListRig t(makeState(12, 12));
+        t.clearSelection();
+        ControllerRig::settle();
+        clock.settle();
+        QListView *destinations = t.list(Dst);
+        PaintRecorder recorder(destinations->viewport());
+        const auto rowRect = [&](int r) {
+            return destinations->visualRect(destinations->model()->index(r, 0));
+        };
+        const auto badge = [&](int r) {
+            const QRect row = rowRect(r);
+            return destinations->viewport()->grab(row).toImage().pixelColor(22, row.height() / 2);
+        };
+        const QColor resting = badge(5);
+
+        t.tap(Dst, 5); // becomes current: its fill and badge spring in
+        recorder.painted = QRegion();
+        clock.step(48);
+        QVERIFY(!recorder.painted.isEmpty());
+        QVERIFY((recorder.painted - rowRect(5)).isEmpty());
+        const QColor partway = badge(5);
+        clock.settle();
+        const QColor current = badge(5);
+        QVERIFY(partway != resting && partway != current);
+        recorder.painted = QRegion();
+        clock.step(200);
+        QVERIFY(recorder.painted.isEmpty()); // at rest
+
+        // A panel change fades the rows of the new panel in.
+        const SubPanel panel = makePanel(QStringLiteral("Half"), { 0, 1 }, { 5, 6 });
+        t.controller().savePanel(panel);
+        t.controller().setActivePanelID(panel.id);
+        ControllerRig::settle();
+        clock.step(32);
+        QVERIFY(badge(0) != current);
+        clock.settle();
+        QCOMPARE(badge(0), current); // port 6, still current, fully shown
     }
 };
 
