@@ -171,7 +171,7 @@ void Transitions::start(quint64 key, double from, double target, const Timing &t
     track.now = from;
     track.elapsed = std::chrono::milliseconds(0);
     track.timing = timing;
-    setMoving(track, from != target && timing.duration.count() > 0);
+    setMoving(key, track, from != target && timing.duration.count() > 0);
     if (!track.moving)
         track.now = target;
 }
@@ -191,41 +191,40 @@ bool Transitions::isMoving(quint64 key) const
 void Transitions::clear()
 {
     m_tracks.clear();
-    m_moving = 0;
+    m_moving.clear();
     m_clock->stop();
 }
 
-void Transitions::setMoving(Track &track, bool moving)
+void Transitions::setMoving(quint64 key, Track &track, bool moving)
 {
     if (track.moving == moving)
         return;
     track.moving = moving;
-    m_moving += moving ? 1 : -1;
-    if (m_moving > 0 && m_clock->state() != QAbstractAnimation::Running)
+    if (moving)
+        m_moving.insert(key);
+    else
+        m_moving.remove(key);
+    if (!m_moving.isEmpty() && m_clock->state() != QAbstractAnimation::Running)
         m_clock->start();
-    else if (m_moving == 0)
+    else if (m_moving.isEmpty())
         m_clock->stop();
 }
 
 void Transitions::tick(std::chrono::milliseconds delta)
 {
-    QList<quint64> moved;
-    moved.reserve(m_moving);
-    for (auto it = m_tracks.begin(); it != m_tracks.end(); ++it) {
-        Track &track = *it;
-        if (!track.moving)
-            continue;
+    // Receivers repaint, and painting may start new moves: walk a copy.
+    const QList<quint64> moved = m_moving.values();
+    for (const quint64 key : moved) {
+        Track &track = m_tracks[key];
         track.elapsed += delta;
         const double progress = track.timing.progress(track.elapsed);
         track.now = track.from + (track.to - track.from) * progress;
         if (track.elapsed >= track.timing.duration) {
             track.now = track.to;
-            setMoving(track, false);
+            setMoving(key, track, false);
         }
-        moved.append(it.key());
     }
-    // Receivers repaint, and painting may start new moves: the table is not walked meanwhile.
-    for (const quint64 key : std::as_const(moved))
+    for (const quint64 key : moved)
         emit frame(key);
 }
 

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QEasingCurve>
 #include <QHash>
+#include <QSet>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -110,7 +111,7 @@ public:
     // The value of `key` now, or `otherwise` for a key never read or started.
     double current(quint64 key, double otherwise) const;
     bool isMoving(quint64 key) const;
-    bool isMoving() const { return m_moving > 0; }
+    bool isMoving() const { return !m_moving.isEmpty(); }
 
     // Forget every key: each stands at its target when next read.
     void clear();
@@ -131,10 +132,10 @@ private:
     class Clock;
 
     void tick(std::chrono::milliseconds delta);
-    void setMoving(Track &track, bool moving);
+    void setMoving(quint64 key, Track &track, bool moving);
 
     QHash<quint64, Track> m_tracks;
-    int m_moving = 0;
+    QSet<quint64> m_moving; // a tick walks only these, however many keys have been seen
     Clock *m_clock = nullptr;
 };
 
