@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Controllers/ConnectionStore.h"
-#include "Platform/Gui/Updater.h"
+#include "Support/Gui/Updater.h"
 #include "Views/RouterEditor.h"
 
 #include <QMainWindow>

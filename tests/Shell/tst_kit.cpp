@@ -1,7 +1,7 @@
 #include "FeedServer.h"
 
 #include "Platform/Gui/Symbols.h"
-#include "Platform/Gui/Updater.h"
+#include "Support/Gui/Updater.h"
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
 #include "Theme/Theme.h"

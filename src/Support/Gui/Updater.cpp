@@ -1,4 +1,4 @@
-#include "Platform/Gui/Updater.h"
+#include "Support/Gui/Updater.h"
 
 #include "Platform/Gui/Symbols.h"
 #include "Platform/InfoDictionary.h"
