@@ -173,9 +173,37 @@ std::optional<LevelKind> levelKindFromRawValue(const QString &raw)
 
 // MARK: Port, RouterLevel, Route
 
-QString Port::id() const
+namespace {
+// Hashes an absent value apart from every present one.
+template<typename T> size_t hashOptional(const std::optional<T> &value)
+{
+    return value ? qHash(*value) + 1 : 0;
+}
+} // namespace
+
+QString PortRef::id() const
 {
     return rawValue(kind) + QLatin1Char('-') + QString::number(index);
+}
+
+QString Port::id() const
+{
+    return PortRef { kind, index }.id();
+}
+
+size_t qHash(const Port &port, size_t seed)
+{
+    return qHashMulti(seed, port.index, int(port.kind), port.label);
+}
+
+size_t qHash(const RouterLevel &level, size_t seed)
+{
+    return qHashMulti(seed, level.index, level.name, int(level.kind));
+}
+
+size_t qHash(const InputSignalStatus &status, size_t seed)
+{
+    return qHashMulti(seed, status.present, hashOptional(status.format));
 }
 
 QJsonObject Port::toJson() const
@@ -338,7 +366,27 @@ Json::Decoded<RouterConnection> RouterConnection::fromJson(const QJsonObject &ob
     return connection;
 }
 
+size_t qHash(const RouterConnection &connection, size_t seed)
+{
+    return qHashMulti(seed, connection.id, connection.name,
+                      int(RouterVendor::Value(connection.vendor)), connection.host, connection.port,
+                      connection.simSourceCount, connection.simDestinationCount,
+                      hashOptional(connection.accentHue), hashOptional(connection.bonjourName),
+                      hashOptional(connection.bonjourType), hashOptional(connection.bonjourDomain));
+}
+
 // MARK: Salvo, SubPanel
+
+size_t qHash(const Salvo &salvo, size_t seed)
+{
+    return qHashMulti(seed, salvo.id, salvo.name, salvo.routes, hashOptional(salvo.savedAt),
+                      hashOptional(salvo.panelID));
+}
+
+size_t qHash(const SubPanel &panel, size_t seed)
+{
+    return qHashMulti(seed, panel.id, panel.name, panel.sourceIndices, panel.destinationIndices);
+}
 
 QJsonObject Salvo::toJson() const
 {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <array>
 #include <optional>
 
 // The value types every part of the system shares. Indices of ports and levels are
@@ -58,6 +59,21 @@ enum class TakeMode { immediate, confirm };
 enum class RouteViewMode { matrix, list };
 enum class RoutingDirection { destinationLed, sourceLed };
 
+// The cases of a workspace mode in the order its picker offers them: allCases<TakeMode>().
+template<typename Enum> constexpr auto allCases();
+template<> constexpr auto allCases<TakeMode>()
+{
+    return std::array { TakeMode::immediate, TakeMode::confirm };
+}
+template<> constexpr auto allCases<RouteViewMode>()
+{
+    return std::array { RouteViewMode::matrix, RouteViewMode::list };
+}
+template<> constexpr auto allCases<RoutingDirection>()
+{
+    return std::array { RoutingDirection::destinationLed, RoutingDirection::sourceLed };
+}
+
 QString rawValue(PortKind kind);
 QString rawValue(LevelKind kind);
 QString rawValue(TakeMode mode);
@@ -80,6 +96,8 @@ struct Port
     static Json::Decoded<Port> fromJson(const QJsonObject &object);
 };
 
+size_t qHash(const Port &port, size_t seed = 0);
+
 struct RouterLevel
 {
     int index = 0;
@@ -92,6 +110,8 @@ struct RouterLevel
     QJsonObject toJson() const;
     static Json::Decoded<RouterLevel> fromJson(const QJsonObject &object);
 };
+
+size_t qHash(const RouterLevel &level, size_t seed = 0);
 
 struct Route
 {
@@ -117,6 +137,8 @@ struct InputSignalStatus
 
     bool operator==(const InputSignalStatus &) const = default;
 };
+
+size_t qHash(const InputSignalStatus &status, size_t seed = 0);
 
 // Destination index to source index, for one level.
 using LevelRouting = QHash<int, int>;
@@ -196,6 +218,8 @@ struct RouterConnection
     static Json::Decoded<RouterConnection> fromJson(const QJsonObject &object);
 };
 
+size_t qHash(const RouterConnection &connection, size_t seed = 0);
+
 struct Salvo
 {
     QUuid id = QUuid::createUuid();
@@ -210,6 +234,8 @@ struct Salvo
     static Json::Decoded<Salvo> fromJson(const QJsonObject &object);
 };
 
+size_t qHash(const Salvo &salvo, size_t seed = 0);
+
 struct SubPanel
 {
     QUuid id = QUuid::createUuid();
@@ -223,12 +249,16 @@ struct SubPanel
     static Json::Decoded<SubPanel> fromJson(const QJsonObject &object);
 };
 
+size_t qHash(const SubPanel &panel, size_t seed = 0);
+
 // A port named by kind and index: rename targets and label keys.
 struct PortRef
 {
     PortKind kind = PortKind::source;
     int index = 0;
 
+    // Formed like Port::id(): "source-3".
+    QString id() const;
     bool operator==(const PortRef &) const = default;
 };
 

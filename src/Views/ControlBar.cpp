@@ -440,15 +440,27 @@ QWidget *makeZoomControl(QWidget *parent)
 
 QList<SegmentedPicker::Segment> takeModeSegments()
 {
-    return { { int(TakeMode::immediate), QStringLiteral("Direct"), QStringLiteral("bolt.fill") },
-             { int(TakeMode::confirm), QStringLiteral("Take"),
-               QStringLiteral("checkmark.circle") } };
+    QList<SegmentedPicker::Segment> segments;
+    for (const TakeMode mode : allCases<TakeMode>()) {
+        const bool immediate = mode == TakeMode::immediate;
+        segments.append(
+            { int(mode), immediate ? QStringLiteral("Direct") : QStringLiteral("Take"),
+              immediate ? QStringLiteral("bolt.fill") : QStringLiteral("checkmark.circle") });
+    }
+    return segments;
 }
 
 QList<SegmentedPicker::Segment> directionSegments()
 {
-    return { { int(RoutingDirection::destinationLed), QStringLiteral("X-Y"), QString() },
-             { int(RoutingDirection::sourceLed), QStringLiteral("1 \u2192 Many"), QString() } };
+    QList<SegmentedPicker::Segment> segments;
+    for (const RoutingDirection direction : allCases<RoutingDirection>()) {
+        segments.append({ int(direction),
+                          direction == RoutingDirection::destinationLed
+                              ? QStringLiteral("X-Y")
+                              : QStringLiteral("1 \u2192 Many"),
+                          QString() });
+    }
+    return segments;
 }
 
 } // namespace

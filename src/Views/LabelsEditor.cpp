@@ -654,7 +654,7 @@ void LabelsEditor::fillSide(Side &side)
     for (int i = 0; i < side.rows.size(); ++i) {
         const Editable &item = side.rows.at(i);
         auto *row = new EditRow(i > 0);
-        row->setObjectName(rawValue(item.kind) + u'-' + QString::number(item.index));
+        row->setObjectName(PortRef { item.kind, item.index }.id());
         auto *layout = new QHBoxLayout(row);
         layout->setContentsMargins(rowInset, 3, 8, 3);
         layout->setSpacing(rowSpacing);

@@ -206,11 +206,9 @@ QWidget *QuorvelView::buildToolbar()
     segments->setContentsMargins(0, 0, 0, 0);
     segments->setSpacing(0);
     m_viewModes = new QButtonGroup(picker);
-    const std::pair<RouteViewMode, QString> modes[]
-        = { { RouteViewMode::matrix, tr("Crosspoint") }, { RouteViewMode::list, tr("Dropdown") } };
-    for (const auto &[mode, title] : modes) {
+    for (const RouteViewMode mode : allCases<RouteViewMode>()) {
         auto *segment = new QToolButton;
-        segment->setText(title);
+        segment->setText(mode == RouteViewMode::matrix ? tr("Crosspoint") : tr("Dropdown"));
         segment->setCheckable(true);
         segment->setAutoRaise(true);
         segment->setObjectName(mode == RouteViewMode::matrix ? QStringLiteral("matrixMode")

@@ -24,6 +24,7 @@ private slots:
     void salvoEncodingAndRequiredKeys();
     void datesRoundTrip();
     void portIdentityAndEquality();
+    void valuesKeyHashedContainers();
     void routingLookupIsPerLevel();
     void subPanelRejectsNonIntegerIndices();
     void endpointDescription_data();
@@ -164,11 +165,36 @@ void TestRouterModels::portIdentityAndEquality()
     QCOMPARE(a.id(), b.id());
     QVERIFY(a != b);
     QCOMPARE((Port{12, PortKind::destination, {}}.id()), QStringLiteral("destination-12"));
+    QCOMPARE((PortRef{PortKind::destination, 12}.id()), QStringLiteral("destination-12"));
     QCOMPARE(Port::fromJson(a.toJson()).value(), a);
     QVERIFY(!Port::fromJson(QJsonObject{{"index", 1}, {"kind", "Source"}, {"label", ""}}));
     const RouterLevel level{2, QStringLiteral("Audio 2"), LevelKind::audio};
     QCOMPARE(RouterLevel::fromJson(level.toJson()).value(), level);
     QVERIFY(!RouterLevel::fromJson(QJsonObject{{"index", 1}, {"kind", "sound"}, {"name", ""}}));
+}
+
+void TestRouterModels::valuesKeyHashedContainers()
+{
+    // Equal values must land in one bucket, whatever fields they were copied through.
+    const Port port{3, PortKind::source, QStringLiteral("CAM 4")};
+    QSet<Port> ports{port, Port{3, PortKind::source, QStringLiteral("Renamed")}, port};
+    QCOMPARE(ports.size(), 2);
+
+    RouterConnection connection;
+    connection.accentHue = 0.5;
+    connection.bonjourName = QStringLiteral("Hub");
+    RouterConnection absent = connection;
+    absent.bonjourName.reset();
+    const RouterConnection copy = RouterConnection::fromJson(connection.toJson()).value();
+    QCOMPARE(qHash(copy), qHash(connection));
+    QCOMPARE((QSet<RouterConnection>{connection, copy, absent}.size()), 2);
+
+    Salvo salvo;
+    salvo.routes = {{0, 1, 2}, {1, 1, 3}};
+    QCOMPARE(qHash(Salvo::fromJson(salvo.toJson()).value()), qHash(salvo));
+    SubPanel panel{QUuid::createUuid(), QStringLiteral("A"), {1, 2}, {3}};
+    QCOMPARE(qHash(SubPanel::fromJson(panel.toJson()).value()), qHash(panel));
+    QCOMPARE((QSet<InputSignalStatus>{{true, {}}, {true, QString()}, {true, {}}}.size()), 2);
 }
 
 void TestRouterModels::routingLookupIsPerLevel()
