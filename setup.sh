@@ -16,10 +16,11 @@ test | run) ;;
 esac
 
 packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libgl-dev
-    libavahi-client-dev libbenchmark-dev)
+    libavahi-client-dev)
 if [ "$mode" = test ]; then
-    # Test-only tools: a private Avahi/D-Bus pair for the discovery round trip.
-    packages+=(avahi-daemon avahi-utils dbus iproute2)
+    # Test-only tools: the benchmark library, and a private Avahi/D-Bus pair for the
+    # discovery round trip.
+    packages+=(libbenchmark-dev avahi-daemon avahi-utils dbus iproute2)
 fi
 
 missing=()
@@ -36,17 +37,23 @@ if [ ${#missing[@]} -gt 0 ]; then
         --no-install-recommends "${missing[@]}"
 fi
 
-build_dir=${QUORVEL_BUILD_DIR:-build}
 jobs=$(nproc 2>/dev/null || echo 4)
 if [ "$mode" = run ]; then
-    # The application as shipped talks to the product's own hosts.
-    hosts=(-DQUORVEL_WEB_HOST=https://quorvel.app -DQUORVEL_ANALYTICS_HOST=https://collect.quorvel.app)
+    # The application as shipped talks to the product's own hosts. It builds in a folder of
+    # its own and only the app, so switching between run and test never rebuilds the other.
+    build_dir=${QUORVEL_BUILD_DIR:-build-app}
+    configure=(-DQUORVEL_WEB_HOST=https://quorvel.app
+        -DQUORVEL_ANALYTICS_HOST=https://collect.quorvel.app
+        -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF)
+    targets=(--target quorvel)
 else
     # Tests never reach outside hosts: usage events and the feed point at a closed local port.
-    hosts=(-DQUORVEL_WEB_HOST=http://127.0.0.1:9 -DQUORVEL_ANALYTICS_HOST=http://127.0.0.1:9)
+    build_dir=${QUORVEL_BUILD_DIR:-build}
+    configure=(-DQUORVEL_WEB_HOST=http://127.0.0.1:9 -DQUORVEL_ANALYTICS_HOST=http://127.0.0.1:9)
+    targets=()
 fi
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${hosts[@]}" ${QUORVEL_CMAKE_ARGS:-}
-cmake --build "$build_dir" -j"$jobs"
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" ${QUORVEL_CMAKE_ARGS:-}
+cmake --build "$build_dir" -j"$jobs" "${targets[@]}"
 
 if [ "$mode" = test ]; then
     ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"
