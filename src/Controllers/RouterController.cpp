@@ -53,6 +53,9 @@ RouterController::RouterController(const RouterConnection &connection, LabelStor
 
 RouterController::~RouterController()
 {
+    // Nobody is told of a change from a controller that is going.
+    m_inDriverBurst = false;
+    m_batchDepth = 0;
     // Nothing may keep delivering into a destroyed controller, and a driver left connected
     // would hold its link open for the rest of the run. Nothing is posted from here: a task
     // left behind may be destroyed unrun with the event loop, taking the driver with it.
@@ -82,12 +85,25 @@ void RouterController::connect()
 
     if (m_eventStream) {
         QPointer<RouterController> self(this);
-        m_eventStream->read(this, [self, generation](const RouterDriverEvent &event) {
-            // Delivery is bound to this controller as context, so `self` is only a second
-            // guard; the generation drops anything a torn-down driver still had in flight.
-            if (self && self->m_driverGeneration == generation && self->m_driver)
+        m_eventStream->read(
+            this,
+            [self, generation](const RouterDriverEvent &event) {
+                // Delivery is bound to this controller as context, so `self` is only a second
+                // guard; the generation drops anything a torn-down driver still had in flight.
+                if (!self || self->m_driverGeneration != generation || !self->m_driver)
+                    return;
+                // A burst of events reaches the views as one change of state.
+                if (!self->m_inDriverBurst) {
+                    self->m_inDriverBurst = true;
+                    self->openBatch();
+                }
                 self->apply(event);
-        });
+            },
+            {},
+            [self] {
+                if (self)
+                    self->endDriverBurst();
+            });
     }
 
     // Nothing follows the driver's connect, and only ending the driver at once cancels it:
@@ -118,6 +134,8 @@ void RouterController::shutDown()
 
 void RouterController::teardown(DriverEnd end)
 {
+    // A reader cancelled in mid-burst is never told that the burst ended.
+    endDriverBurst();
     if (m_eventStream) {
         m_eventStream->cancelReader();
         m_eventStream.reset();
@@ -151,7 +169,60 @@ void RouterController::setLastError(const std::optional<QString> &error)
     Observed::assign(m_lastError, error, [this] { emit lastErrorChanged(); });
 }
 
+// --- Notification batches ------------------------------------------------------------------
+
+RouterController::NotifyBatch::NotifyBatch(RouterController &controller)
+    : m_controller(controller)
+{
+    m_controller.openBatch();
+}
+
+RouterController::NotifyBatch::~NotifyBatch()
+{
+    m_controller.closeBatch();
+}
+
+void RouterController::openBatch()
+{
+    ++m_batchDepth;
+}
+
+void RouterController::closeBatch()
+{
+    if (m_batchDepth == 0 || --m_batchDepth > 0)
+        return;
+    if (std::exchange(m_batchedStateChange, false))
+        emit stateChanged();
+}
+
+void RouterController::notifyStateChanged()
+{
+    if (m_batchDepth > 0)
+        m_batchedStateChange = true;
+    else
+        emit stateChanged();
+}
+
+void RouterController::endDriverBurst()
+{
+    if (std::exchange(m_inDriverBurst, false))
+        closeBatch();
+}
+
 // --- Events --------------------------------------------------------------------------------
+
+namespace {
+
+// The highest port, level or input index kept from a driver: what every protocol's port
+// counts are capped to, so a router cannot grow the maps without bound.
+constexpr int maxDriverIndex = 4095;
+
+bool bounded(int index)
+{
+    return index >= 0 && index <= maxDriverIndex;
+}
+
+} // namespace
 
 void RouterController::apply(const RouterDriverEvent &event)
 {
@@ -164,6 +235,9 @@ void RouterController::apply(const RouterDriverEvent &event)
         applyNewState(event.state);
         break;
     case RouterDriverEvent::routeChanged:
+        if (!bounded(event.level) || !bounded(event.destination)
+            || (event.source && !bounded(*event.source)))
+            break;
         if (event.source) {
             writeRoute(event.level, event.destination, event.source);
         } else {
@@ -179,7 +253,7 @@ void RouterController::apply(const RouterDriverEvent &event)
             = event.kind == PortKind::source ? m_state.sources : m_state.destinations;
         const bool known = std::any_of(ports.cbegin(), ports.cend(),
                                        [&](const Port &p) { return p.index == event.index; });
-        if (!known)
+        if (!known || !bounded(event.index))
             break;
         if (event.kind == PortKind::destination)
             m_baseDestinationLabels.insert(event.index, event.label);
@@ -189,15 +263,19 @@ void RouterController::apply(const RouterDriverEvent &event)
         break;
     }
     case RouterDriverEvent::lockChanged:
+        if (!bounded(event.destination))
+            break;
         writeLock(event.destination, event.locked);
         break;
     case RouterDriverEvent::inputStatusChanged:
+        if (!bounded(event.index))
+            break;
         if (event.inputStatus)
             m_state.inputStatus.insert(event.index, *event.inputStatus);
         else
             m_state.inputStatus.remove(event.index);
         emit inputStatusChanged(event.index);
-        emit stateChanged();
+        notifyStateChanged();
         break;
     case RouterDriverEvent::disconnected:
         // A watchdog or receive failure ends with a bare disconnection; the operator must
@@ -219,12 +297,75 @@ void RouterController::apply(const RouterDriverEvent &event)
     }
 }
 
-void RouterController::applyNewState(const RouterState &newState)
+namespace {
+
+// `state` without the routes, locks and input statuses whose numbers are out of bounds.
+RouterState withinBounds(const RouterState &state)
 {
+    RouterState kept = state;
+    for (auto level = kept.routing.begin(); level != kept.routing.end();) {
+        if (!bounded(level.key())) {
+            level = kept.routing.erase(level);
+            continue;
+        }
+        for (auto route = level->begin(); route != level->end();) {
+            if (!bounded(route.key()) || !bounded(route.value()))
+                route = level->erase(route);
+            else
+                ++route;
+        }
+        ++level;
+    }
+    for (auto it = kept.lockedDestinations.begin(); it != kept.lockedDestinations.end();) {
+        if (!bounded(*it))
+            it = kept.lockedDestinations.erase(it);
+        else
+            ++it;
+    }
+    for (auto it = kept.inputStatus.begin(); it != kept.inputStatus.end();) {
+        if (!bounded(it.key()))
+            it = kept.inputStatus.erase(it);
+        else
+            ++it;
+    }
+    return kept;
+}
+
+bool isWithinBounds(const RouterState &state)
+{
+    for (auto level = state.routing.cbegin(); level != state.routing.cend(); ++level) {
+        if (!bounded(level.key()))
+            return false;
+        for (auto route = level->cbegin(); route != level->cend(); ++route) {
+            if (!bounded(route.key()) || !bounded(route.value()))
+                return false;
+        }
+    }
+    for (int destination : state.lockedDestinations) {
+        if (!bounded(destination))
+            return false;
+    }
+    for (auto it = state.inputStatus.cbegin(); it != state.inputStatus.cend(); ++it) {
+        if (!bounded(it.key()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void RouterController::applyNewState(const RouterState &reported)
+{
+    const NotifyBatch batch(*this);
+    // Only a state that breaks the bounds pays for a copy.
+    std::optional<RouterState> trimmed;
+    if (!isWithinBounds(reported))
+        trimmed = withinBounds(reported);
+    const RouterState &newState = trimmed ? *trimmed : reported;
     if (!(m_state == newState)) {
         m_state = newState;
         invalidateVisiblePorts();
-        emit stateChanged();
+        notifyStateChanged();
     }
 
     if (m_status.kind() != ConnectionStatus::connected) {
@@ -306,7 +447,7 @@ void RouterController::applyLabelOverrides()
     if (changed)
         invalidateVisiblePorts();
     emit portLabelsChanged();
-    emit stateChanged();
+    notifyStateChanged();
 }
 
 void RouterController::writeRoute(int level, int destination, std::optional<int> source)
@@ -319,7 +460,7 @@ void RouterController::writeRoute(int level, int destination, std::optional<int>
             entry->remove(destination);
     }
     emit routeChanged(level, destination);
-    emit stateChanged();
+    notifyStateChanged();
 }
 
 void RouterController::writeLock(int destination, bool locked)
@@ -329,11 +470,12 @@ void RouterController::writeLock(int destination, bool locked)
     else
         m_state.lockedDestinations.remove(destination);
     emit lockChanged(destination);
-    emit stateChanged();
+    notifyStateChanged();
 }
 
 void RouterController::revert(const QList<RouteUndo> &undo)
 {
+    const NotifyBatch batch(*this);
     // Newest write first, so that a list touching one entry twice still ends on the value
     // from before the first write.
     for (auto it = undo.crbegin(); it != undo.crend(); ++it)

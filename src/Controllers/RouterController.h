@@ -40,8 +40,9 @@ class SalvoStore;
 // Everything runs on the UI thread. Observed members have a getter, a setter where views
 // write them, and a `<name>Changed` signal; assignments notify only on a real change, edits
 // made inside `state` always notify (stateChanged, plus a fine-grained signal that names what
-// changed). Operations return at once; router commands complete later, and their failures
-// come back through `lastError`.
+// changed). The fine-grained signals come at once; stateChanged comes once per operation and
+// once per burst of driver events, however many routes they wrote. Operations return at once;
+// router commands complete later, and their failures come back through `lastError`.
 class RouterController final : public QObject
 {
     Q_OBJECT
@@ -290,6 +291,23 @@ signals:
     void renameDraftChanged();
 
 private:
+    // Holds stateChanged while alive, then sends it once if anything changed.
+    class NotifyBatch
+    {
+    public:
+        explicit NotifyBatch(RouterController &controller);
+        ~NotifyBatch();
+        NotifyBatch(const NotifyBatch &) = delete;
+        NotifyBatch &operator=(const NotifyBatch &) = delete;
+
+    private:
+        RouterController &m_controller;
+    };
+    void openBatch();
+    void closeBatch();
+    void notifyStateChanged();
+    void endDriverBurst();
+
     // A remembered routing entry for undoing an optimistic write.
     struct RouteUndo
     {
@@ -361,6 +379,9 @@ private:
     std::shared_ptr<bool> m_connectCancelled;
     std::shared_ptr<RouterEventStream> m_eventStream; // the event task: its reader
     quint64 m_driverGeneration = 0; // tells events of a torn-down driver from the current
+    int m_batchDepth = 0;
+    bool m_batchedStateChange = false;
+    bool m_inDriverBurst = false;
 
     QList<Salvo> m_salvos;
     QList<SubPanel> m_panels;

@@ -98,8 +98,11 @@ void RouterController::take(int source, int destination)
         undo.append({ level, destination, m_state.source(destination, level) });
         routes.append(Route { level, destination, source });
     }
-    for (int level : levels)
-        writeRoute(level, destination, source);
+    {
+        const NotifyBatch batch(*this);
+        for (int level : levels)
+            writeRoute(level, destination, source);
+    }
 
     RouterDriverPtr driver = m_driver;
     runTask([this, driver, routes, undo] {
@@ -119,6 +122,7 @@ void RouterController::confirmTake()
     const std::optional<PendingTake> staged = pendingTake();
     if (!staged)
         return;
+    const NotifyBatch batch(*this);
     for (int destination : staged->destinations)
         take(staged->source, destination);
     clearPending();
@@ -202,6 +206,7 @@ void RouterController::chooseSource(int source)
     if (targets.isEmpty())
         return;
     if (m_takeMode == TakeMode::immediate) {
+        const NotifyBatch batch(*this);
         for (int destination : targets)
             take(source, destination);
     } else {

@@ -261,6 +261,7 @@ void RouterController::fireSalvo(const Salvo &salvo)
 
     QList<RouteUndo> undo;
     undo.reserve(routes.size());
+    const NotifyBatch batch(*this);
     for (const Route &route : routes) {
         undo.append(
             { route.level, route.destination, m_state.source(route.destination, route.level) });

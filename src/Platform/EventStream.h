@@ -26,13 +26,14 @@
 //
 // The reader is handed values for at most one delivery slice per event-loop turn; the rest
 // waits for the next turn, so a flood of values never keeps the reader's thread from painting
-// and handling input.
-template<typename T>
-class EventStream final : public std::enable_shared_from_this<EventStream<T>>
+// and handling input. A reader that wants to act once per batch of values (repaint once, say)
+// passes `onBurstEnd`: it runs after the last value of each delivery slice.
+template<typename T> class EventStream final : public std::enable_shared_from_this<EventStream<T>>
 {
 public:
     using ValueHandler = std::function<void(const T &)>;
     using EndHandler = std::function<void()>;
+    using BurstEndHandler = std::function<void()>;
 
     static constexpr std::size_t defaultCapacity = 8192;
     static constexpr std::chrono::milliseconds deliverySlice { 4 };
@@ -77,12 +78,14 @@ public:
 
     // Attaches the one reader. Delivery happens on `context`'s thread and stops for good
     // when the context is destroyed or cancelReader() is called.
-    void read(QObject *context, ValueHandler onValue, EndHandler onEnd = {})
+    void read(QObject *context, ValueHandler onValue, EndHandler onEnd = {},
+              BurstEndHandler onBurstEnd = {})
     {
         std::lock_guard lock(m_mutex);
         m_context = context;
         m_onValue = std::move(onValue);
         m_onEnd = std::move(onEnd);
+        m_onBurstEnd = std::move(onBurstEnd);
         m_cancelled = false;
         scheduleLocked();
     }
@@ -95,6 +98,7 @@ public:
             m_cancelled = true;
             m_onValue = {};
             m_onEnd = {};
+            m_onBurstEnd = {};
             m_buffer.clear();
             waiting.swap(m_roomWaiters);
         }
@@ -169,6 +173,28 @@ private:
 
     void drain()
     {
+        bool delivered = false;
+        const EndHandler onEnd = deliverSlice(delivered);
+        if (delivered) {
+            BurstEndHandler onBurstEnd;
+            {
+                std::lock_guard lock(m_mutex);
+                if (!m_cancelled && m_context)
+                    onBurstEnd = m_onBurstEnd;
+                if (m_endDelivered)
+                    m_onBurstEnd = {};
+            }
+            if (onBurstEnd)
+                onBurstEnd();
+        }
+        if (onEnd)
+            onEnd();
+    }
+
+    // Hands the reader at most one slice of values, setting `delivered` when it handed any.
+    // Returns the end handler when the stream's end is due now.
+    EndHandler deliverSlice(bool &delivered)
+    {
         constexpr qint64 sliceNanoseconds
             = std::chrono::duration_cast<std::chrono::nanoseconds>(deliverySlice).count();
         QElapsedTimer slice;
@@ -182,13 +208,13 @@ private:
                 std::lock_guard lock(m_mutex);
                 if (m_cancelled || !m_context) {
                     m_scheduled = false;
-                    return;
+                    return {};
                 }
                 if (!m_buffer.empty() && slice.nsecsElapsed() >= sliceNanoseconds) {
                     // The rest waits for the next turn of the event loop.
                     m_scheduled = false;
                     scheduleLocked();
-                    return;
+                    return {};
                 }
                 if (!m_buffer.empty()) {
                     value = std::move(m_buffer.front());
@@ -206,13 +232,10 @@ private:
             }
             for (auto &fn : waiting)
                 fn();
-            if (onValue) {
-                onValue(value);
-                continue;
-            }
-            if (onEnd)
-                onEnd();
-            return;
+            if (!onValue)
+                return onEnd;
+            onValue(value);
+            delivered = true;
         }
     }
 
@@ -222,6 +245,7 @@ private:
     QPointer<QObject> m_context;
     ValueHandler m_onValue;
     EndHandler m_onEnd;
+    BurstEndHandler m_onBurstEnd;
     std::vector<std::function<void()>> m_roomWaiters;
     bool m_finished = false;
     bool m_endDelivered = false;

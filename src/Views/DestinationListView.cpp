@@ -1213,11 +1213,15 @@ void DestinationListView::bind()
                 if (m_controller.selectedDestination() == destination)
                     sources.refreshAll();
                 if (m_controller.routingDirection() == RoutingDirection::sourceLed)
-                    refreshHeaders();
+                    m_headersStale = true;
             });
     connect(c, &RouterController::lockChanged, this, [this, &destinations](int destination) {
         destinations.refreshPort(destination);
-        refreshHeaders();
+        m_headersStale = true;
+    });
+    connect(c, &RouterController::stateChanged, this, [this] {
+        if (std::exchange(m_headersStale, false))
+            refreshHeaders();
     });
 
     const auto everything = [this, &sources, &destinations] {

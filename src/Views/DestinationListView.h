@@ -56,6 +56,8 @@ private:
 
     RouterController &m_controller;
     int m_clearance;
+    // Routes and locks mark the headers; they are redrawn once when the state change ends.
+    bool m_headersStale = false;
     DestinationList::Pane *m_sources = nullptr;
     DestinationList::Pane *m_destinations = nullptr;
 };

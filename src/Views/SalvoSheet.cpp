@@ -31,6 +31,11 @@ using Theme::TextStyle;
 
 namespace {
 
+quint64 crosspointKey(int level, int destination)
+{
+    return (quint64(quint32(level)) << 32) | quint32(destination);
+}
+
 const QString openQuote = QStringLiteral("\u201C");
 const QString closeQuote = QStringLiteral("\u201D");
 
@@ -1038,7 +1043,23 @@ SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     connect(&controller, &RouterController::salvosChanged, this, &SalvoStrip::rebuild);
     connect(&controller, &RouterController::panelsChanged, this, &SalvoStrip::rebuild);
     connect(&controller, &RouterController::activePanelIDChanged, this, &SalvoStrip::rebuild);
-    connect(&controller, &RouterController::stateChanged, this, &SalvoStrip::restyle);
+    // Routes and locks are noted as they come and the chips restyled once per change of
+    // state, which the controller sends once per command or burst of router events.
+    connect(&controller, &RouterController::routeChanged, this, [this](int level, int destination) {
+        m_sawDetail = true;
+        m_changedCrosspoints.insert(crosspointKey(level, destination));
+    });
+    connect(&controller, &RouterController::lockChanged, this, [this](int destination) {
+        m_sawDetail = true;
+        m_changedLocks.insert(destination);
+    });
+    connect(&controller, &RouterController::inputStatusChanged, this,
+            [this] { m_sawDetail = true; });
+    connect(&controller, &RouterController::portLabelsChanged, this,
+            [this] { m_sawDetail = true; });
+    connect(&controller, &RouterController::visiblePortsChanged, this,
+            [this] { m_sawPortsChange = true; });
+    connect(&controller, &RouterController::stateChanged, this, &SalvoStrip::stateChanged);
     connect(&controller, &RouterController::statusChanged, this, &SalvoStrip::restyle);
     rebuild();
 }
@@ -1074,10 +1095,18 @@ void SalvoStrip::rebuild()
         chip->deleteLater();
     }
     m_chips.clear();
+    m_reach.clear();
 
     const QList<Salvo> salvos = m_controller.visibleSalvos();
     for (int i = 0; i < salvos.size(); ++i) {
         const Salvo salvo = salvos.at(i);
+        ChipReach reach;
+        reach.crosspoints.reserve(salvo.routes.size());
+        for (const Route &route : salvo.routes) {
+            reach.crosspoints.insert(crosspointKey(route.level, route.destination));
+            reach.destinations.insert(route.destination);
+        }
+        m_reach.append(std::move(reach));
         auto *chip = new PillButton(PillButton::Look::bordered, false);
         chip->setObjectName(QStringLiteral("salvoChip"));
         chip->setLabel(salvo.name);
@@ -1100,24 +1129,46 @@ void SalvoStrip::rebuild()
     restyle();
 }
 
+void SalvoStrip::stateChanged()
+{
+    const QSet<quint64> crosspoints = std::exchange(m_changedCrosspoints, {});
+    const QSet<int> locks = std::exchange(m_changedLocks, {});
+    // A change without details (a new state, new ports) may touch any chip.
+    const bool everything
+        = std::exchange(m_sawPortsChange, false) || !std::exchange(m_sawDetail, false);
+    if (everything) {
+        restyle();
+        return;
+    }
+    for (int i = 0; i < m_chips.size(); ++i) {
+        const ChipReach &reach = m_reach.at(i);
+        if (reach.crosspoints.intersects(crosspoints) || reach.destinations.intersects(locks))
+            restyleChip(i);
+    }
+}
+
 void SalvoStrip::restyle()
 {
+    for (int i = 0; i < m_chips.size(); ++i)
+        restyleChip(i);
+}
+
+void SalvoStrip::restyleChip(int position)
+{
     const QList<Salvo> &all = m_controller.salvos();
-    for (QPushButton *button : std::as_const(m_chips)) {
-        auto *chip = static_cast<PillButton *>(button);
-        const QUuid id = chip->property("salvoID").toUuid();
-        const auto it
-            = std::find_if(all.cbegin(), all.cend(), [&id](const Salvo &s) { return s.id == id; });
-        if (it == all.cend())
-            continue;
-        const RouterController::SalvoDiff diff = m_controller.diff(*it);
-        const bool active = SalvoViews::isActive(diff);
-        chip->setSymbol(active ? QStringLiteral("checkmark") : QStringLiteral("play.fill"));
-        chip->setLook(active ? PillButton::Look::prominent : PillButton::Look::bordered);
-        chip->setTint(active ? Theme::green() : m_controller.connection().tint());
-        chip->setProperty("active", active);
-        chip->setEnabled(SalvoViews::canFire(m_controller, diff));
-    }
+    auto *chip = static_cast<PillButton *>(m_chips.at(position));
+    const QUuid id = chip->property("salvoID").toUuid();
+    const auto it
+        = std::find_if(all.cbegin(), all.cend(), [&id](const Salvo &s) { return s.id == id; });
+    if (it == all.cend())
+        return;
+    const RouterController::SalvoDiff diff = m_controller.diff(*it);
+    const bool active = SalvoViews::isActive(diff);
+    chip->setSymbol(active ? QStringLiteral("checkmark") : QStringLiteral("play.fill"));
+    chip->setLook(active ? PillButton::Look::prominent : PillButton::Look::bordered);
+    chip->setTint(active ? Theme::green() : m_controller.connection().tint());
+    chip->setProperty("active", active);
+    chip->setEnabled(SalvoViews::canFire(m_controller, diff));
 }
 
 void SalvoStrip::fire(const Salvo &salvo)

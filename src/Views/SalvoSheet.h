@@ -169,13 +169,29 @@ protected:
 private:
     void rebuild();
     void restyle();
+    void restyleChip(int position);
+    void stateChanged();
     void beginNew();
     void fire(const Salvo &salvo);
     void confirmDelete(const Salvo &salvo);
     void confirmUpdate(const Salvo &salvo);
     void chipMenu(const Salvo &salvo, const QPoint &globalPos);
 
+    // What a chip's salvo touches, so that a route or lock restyles only the chips it
+    // concerns.
+    struct ChipReach
+    {
+        QSet<quint64> crosspoints; // level and destination
+        QSet<int> destinations;
+    };
+
     RouterController &m_controller;
+    QList<ChipReach> m_reach; // one per chip
+    // Changes seen since the last stateChanged.
+    QSet<quint64> m_changedCrosspoints;
+    QSet<int> m_changedLocks;
+    bool m_sawDetail = false;
+    bool m_sawPortsChange = false;
     QScrollArea *m_scroll = nullptr;
     QHBoxLayout *m_row = nullptr;
     QList<QPushButton *> m_chips;

@@ -184,9 +184,15 @@ void TestControllerCore::eventsPatchState()
     driver.emitEvent(RouterDriverEvent::makeRouteChanged(1, 2, 3));
     driver.emitEvent(RouterDriverEvent::makeRouteChanged(1, 3, 0));
     driver.emitEvent(RouterDriverEvent::makeRouteChanged(1, 3, std::nullopt));
-    // Indices the router does not have are kept under their numbers, never used to size.
+    // Indices the router does not have are kept under their numbers, never used to size,
+    // up to the cap of every protocol's counts; beyond it they are ignored.
+    driver.emitEvent(RouterDriverEvent::makeRouteChanged(0, 4095, 5));
     driver.emitEvent(RouterDriverEvent::makeRouteChanged(0, 2000000000, 5));
+    driver.emitEvent(RouterDriverEvent::makeRouteChanged(0, 1, 4096));
+    driver.emitEvent(RouterDriverEvent::makeRouteChanged(4096, 1, 2));
     driver.emitEvent(RouterDriverEvent::makeLockChanged(-3, true));
+    driver.emitEvent(RouterDriverEvent::makeLockChanged(4095, true));
+    driver.emitEvent(RouterDriverEvent::makeInputStatusChanged(4096, InputSignalStatus {}));
     driver.emitEvent(RouterDriverEvent::makeLockChanged(2, true));
     driver.emitEvent(RouterDriverEvent::makeLockChanged(2, false));
     driver.emitEvent(RouterDriverEvent::makeLockChanged(1, true));
@@ -200,13 +206,27 @@ void TestControllerCore::eventsPatchState()
     QVERIFY(!s.routing.contains(7));
     QCOMPARE(s.source(2, 1), std::optional<int>(3));
     QVERIFY(s.routing.contains(1) && !s.routing[1].contains(3));
-    QCOMPARE(s.source(2000000000, 0), std::optional<int>(5));
-    QCOMPARE(s.lockedDestinations, (QSet<int> { -3, 1 }));
+    QCOMPARE(s.source(4095, 0), std::optional<int>(5));
+    QCOMPARE(s.routing.value(0).size(), 1);
+    QVERIFY(!s.routing.contains(4096));
+    QCOMPARE(s.lockedDestinations, (QSet<int> { 4095, 1 }));
     QCOMPARE(s.inputStatus.value(3).format, std::optional<QString>(QStringLiteral("HD")));
-    QVERIFY(!s.inputStatus.contains(1));
+    QVERIFY(!s.inputStatus.contains(1) && !s.inputStatus.contains(4096));
     QCOMPARE(routes.size(), 4);
     QCOMPARE(routes.first(), (QList<QVariant> { 1, 2 }));
     QCOMPARE(locks.size(), 4);
+
+    // A whole state is held to the same bounds.
+    RouterState next = makeState(4, 4, 2);
+    next.routing[0] = { { 1, 2 }, { 5000, 1 }, { 2, 9000 } };
+    next.routing[7000] = { { 1, 1 } };
+    next.lockedDestinations = { 3, 4096 };
+    next.inputStatus.insert(70000, InputSignalStatus {});
+    driver.emitEvent(RouterDriverEvent::makeStateReplaced(next));
+    ControllerRig::settle();
+    QCOMPARE(c.state().routing, (QHash<int, LevelRouting> { { 0, { { 1, 2 } } } }));
+    QCOMPARE(c.state().lockedDestinations, QSet<int> { 3 });
+    QVERIFY(c.state().inputStatus.isEmpty());
 }
 
 void TestControllerCore::connectionEventsSetStatus_data()

@@ -490,6 +490,26 @@ private slots:
         QCOMPARE(t.detail(Dst, 700), QStringLiteral("S3"));
     }
 
+    void takeToManyShowsEveryRoute()
+    {
+        // One confirmed take to every destination on two levels reaches the views as one
+        // change of state, and every row shows its new route.
+        ListRig t(makeState(8, 300, 2));
+        RouterController &c = t.controller();
+        c.setDirection(RoutingDirection::sourceLed);
+        t.tap(Src, 5);
+        t.press("Select All");
+        QSignalSpy states(&c, &RouterController::stateChanged);
+        QSignalSpy routes(&c, &RouterController::routeChanged);
+        c.confirmTake();
+        QCOMPARE(states.count(), 1);
+        QCOMPARE(routes.count(), 600);
+        for (int d = 0; d < 300; ++d)
+            QCOMPARE(t.detail(Dst, d), QStringLiteral("S6"));
+        QCOMPARE(t.subtitle(Dst), QStringLiteral("300 fed"));
+        QCOMPARE(c.state().source(299, 1), std::optional<int>(5));
+    }
+
     void sourceDetailsShowSignalState()
     {
         RouterState state = makeState(4, 2);

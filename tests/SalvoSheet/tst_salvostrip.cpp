@@ -57,6 +57,7 @@ private slots:
     void emptyPanelScope();
     void activeChipFollowsRouting();
     void chipsDisabledWhenNothingWouldFire();
+    void chipsFollowABurstOfRouterEvents();
     void chipAsksBeforeFiring();
     void newSalvoProposalAndSave();
     void newSalvoInPanelScope();
@@ -138,6 +139,38 @@ void TestSalvoStrip::chipsDisabledWhenNothingWouldFire()
     QVERIFY(!chip(strip, QStringLiteral("Fine"))->isEnabled());
     QVERIFY(named(&strip, "newSalvoButton")->isEnabled());
     QVERIFY(named(&strip, "manageSalvosButton")->isEnabled());
+}
+
+void TestSalvoStrip::chipsFollowABurstOfRouterEvents()
+{
+    SalvoRig s;
+    RouterController &c = s.start({ makeSalvo("Now", { { 0, 0, 0 }, { 0, 1, 1 } }),
+                                    makeSalvo("Next", { { 0, 1, 4 }, { 0, 2, 5 } }),
+                                    makeSalvo("Four", { { 0, 4, 4 } }) });
+    SalvoStrip strip(c);
+    const auto active = [&](const char *name) {
+        return chip(strip, QString::fromLatin1(name))->property("active").toBool();
+    };
+    QVERIFY(active("Now") && !active("Next") && !active("Four"));
+
+    // One burst: each chip ends on what its last event left.
+    s.driver().emitEvent(RouterDriverEvent::makeRouteChanged(0, 1, 4));
+    s.driver().emitEvent(RouterDriverEvent::makeRouteChanged(0, 2, 5));
+    s.driver().emitEvent(RouterDriverEvent::makeRouteChanged(0, 4, 4));
+    s.driver().emitEvent(RouterDriverEvent::makeLockChanged(4, true));
+    ControllerRig::settle();
+    QVERIFY(!active("Now") && active("Next") && !active("Four"));
+    QVERIFY(!chip(strip, QStringLiteral("Four"))->isEnabled());
+
+    // A lock alone restyles the chip that names its destination.
+    s.driver().emitEvent(RouterDriverEvent::makeLockChanged(4, false));
+    ControllerRig::settle();
+    QVERIFY(active("Four") && chip(strip, QStringLiteral("Four"))->isEnabled());
+
+    // A new state touches every chip.
+    s.driver().emitEvent(RouterDriverEvent::makeStateReplaced(routedState()));
+    ControllerRig::settle();
+    QVERIFY(active("Now") && !active("Next") && !active("Four"));
 }
 
 void TestSalvoStrip::chipAsksBeforeFiring()
