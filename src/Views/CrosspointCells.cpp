@@ -204,6 +204,7 @@ void Painter::reset()
     m_cornerLabel = systemFont(9, QFont::Bold);
     m_symbols.clear();
     m_sprites.clear();
+    m_headers.clear();
 }
 
 void Painter::drawSprite(QPainter &p, const QRectF &rect, quint32 look, const QColor &tint,
@@ -231,6 +232,41 @@ void Painter::drawSprite(QPainter &p, const QRectF &rect, quint32 look, const QC
         draw(painter, QRectF(QPointF(margin, margin), rect.size()));
         painter.end();
         found = m_sprites.insert(key, sprite);
+    }
+    p.drawPixmap(rect.topLeft() - QPointF(margin, margin), *found);
+}
+
+void Painter::drawCached(QPainter &p, const QRectF &rect, const QString &content,
+                         const QColor &tint,
+                         const std::function<void(QPainter &, const QRectF &)> &draw)
+{
+    // Room for the sprite's margin behind the header.
+    constexpr double margin = 2;
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    if (ratio != m_headerRatio) {
+        m_headers.clear();
+        m_headerRatio = ratio;
+    }
+    const QString key = content + QLatin1Char('|') + QString::number(tint.rgba()) + QLatin1Char('|')
+        + QString::number(std::lround(rect.width() * 100)) + QLatin1Char('x')
+        + QString::number(std::lround(rect.height() * 100));
+    const QPixmap *found = m_headers.object(key);
+    if (!found) {
+        const QSizeF logical(rect.width() + 2 * margin, rect.height() + 2 * margin);
+        auto *header = new QPixmap((logical * ratio).toSize() + QSize(1, 1));
+        header->setDevicePixelRatio(ratio);
+        header->fill(Qt::transparent);
+        QPainter painter(header);
+        painter.setRenderHint(QPainter::Antialiasing);
+        draw(painter, QRectF(QPointF(margin, margin), rect.size()));
+        painter.end();
+        const qsizetype kilobytes
+            = std::max<qsizetype>(1, qsizetype(header->width()) * header->height() * 4 / 1024);
+        if (!m_headers.insert(key, header, kilobytes))
+            return; // larger than the whole budget: drawn once, never kept
+        found = m_headers.object(key);
+        if (!found)
+            return;
     }
     p.drawPixmap(rect.topLeft() - QPointF(margin, margin), *found);
 }
@@ -352,6 +388,20 @@ void Painter::canvasCell(QPainter &p, const QRectF &cell, bool routedHere, bool 
 
 void Painter::rowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint)
 {
+    // The label's length keeps the two texts apart whatever they hold.
+    const QString key = QStringLiteral("r%1|%2|%3|")
+                            .arg(row.dest.index)
+                            .arg(quint32(row.locked) | quint32(row.isPendingDest) << 1
+                                 | quint32(row.offPanelFeed) << 2)
+                            .arg(row.dest.label.size())
+        + row.dest.label + row.routedLabel;
+    drawCached(p, rect, key, tint, [this, &row, &tint](QPainter &painter, const QRectF &at) {
+        drawRowHeader(painter, at, row, tint);
+    });
+}
+
+void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint)
+{
     const bool pending = row.isPendingDest;
     drawSprite(p, rect, quint32(pending) | 3u << 8, tint,
                [pending, tint](QPainter &p, const QRectF &shape) {
@@ -418,6 +468,18 @@ void Painter::rowHeader(QPainter &p, const QRectF &rect, const RowData &row, con
 
 void Painter::columnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
                            const std::optional<InputSignalStatus> &signal, const QColor &tint)
+{
+    const int mark = !signal ? 0 : signal->present ? 1 : 2;
+    const QString key
+        = QStringLiteral("c%1|%2|").arg(source.index).arg(quint32(armed) | quint32(mark) << 1)
+        + source.label;
+    drawCached(p, rect, key, tint, [&](QPainter &painter, const QRectF &at) {
+        drawColumnHeader(painter, at, source, armed, signal, tint);
+    });
+}
+
+void Painter::drawColumnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
+                               const std::optional<InputSignalStatus> &signal, const QColor &tint)
 {
     drawSprite(p, rect, quint32(armed) | 4u << 8, tint,
                [armed, tint](QPainter &p, const QRectF &shape) {

@@ -6,6 +6,7 @@
 
 #include "Model/RouterModels.h"
 
+#include <QCache>
 #include <QColor>
 #include <QFont>
 #include <QHash>
@@ -144,6 +145,14 @@ private:
     void drawSprite(QPainter &p, const QRectF &rect, quint32 look, const QColor &tint,
                     const std::function<void(QPainter &, const QRectF &)> &draw);
 
+    // Headers drawn whole once per content, tint and size, then copied: their text is most
+    // of a frame, and a scroll step brings only a row and a column of new ones.
+    void drawCached(QPainter &p, const QRectF &rect, const QString &content, const QColor &tint,
+                    const std::function<void(QPainter &, const QRectF &)> &draw);
+    void drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint);
+    void drawColumnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
+                          const std::optional<InputSignalStatus> &signal, const QColor &tint);
+
     void drawCell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint);
     QPixmap symbol(QPainter &p, const QString &name, int size, const QColor &color);
 
@@ -156,6 +165,9 @@ private:
     QHash<QString, QPixmap> m_symbols;
     QHash<SpriteKey, QPixmap> m_sprites;
     qreal m_spriteRatio = 0;
+    // Kilobytes: some screens of headers at any zoom.
+    QCache<QString, QPixmap> m_headers { 16 * 1024 };
+    qreal m_headerRatio = 0;
 };
 
 } // namespace Crosspoint
