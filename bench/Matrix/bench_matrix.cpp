@@ -6,7 +6,7 @@
 // On a busy machine read the instruction counts (-callgrind) rather than the wall times.
 #include "ControllerRig.h"
 #include "SteppedAnimations.h"
-#include "Views/CrosspointMatrixView.h"
+#include "Views/Matrix/CrosspointMatrixView.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -2,8 +2,8 @@
 // them on screen. Goal for each: under a frame (16 ms) of UI-thread time per command and per
 // burst of the router's echo. On a busy machine read the instruction counts (-callgrind).
 #include "ControllerRig.h"
-#include "Views/QuorvelView.h"
-#include "Views/SalvoSheet.h"
+#include "Views/Salvos/SalvoSheet.h"
+#include "Views/Workspace/QuorvelView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

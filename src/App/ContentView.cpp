@@ -3,8 +3,8 @@
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Theme.h"
-#include "Views/QuorvelView.h"
-#include "Views/RouterSidebar.h"
+#include "Views/Shell/RouterSidebar.h"
+#include "Views/Workspace/QuorvelView.h"
 
 #include <QLabel>
 #include <QShowEvent>

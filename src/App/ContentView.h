@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Model/RouterModels.h"
-#include "Views/RouterEditor.h"
+#include "Views/Shell/RouterEditor.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -3,7 +3,7 @@
 #include "App/ContentView.h"
 #include "Support/Analytics.h"
 #include "Support/LiveFeedChecker.h"
-#include "Views/AboutView.h"
+#include "Views/Shell/AboutView.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "Controllers/ConnectionStore.h"
 #include "Support/Gui/Updater.h"
-#include "Views/RouterEditor.h"
+#include "Views/Shell/RouterEditor.h"
 
 #include <QMainWindow>
 #include <QObject>

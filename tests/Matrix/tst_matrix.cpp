@@ -4,8 +4,8 @@
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
-#include "Views/CrosspointCells.h"
-#include "Views/CrosspointMatrixView.h"
+#include "Views/Matrix/CrosspointCells.h"
+#include "Views/Matrix/CrosspointMatrixView.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>

@@ -2,8 +2,8 @@
 
 #include "Platform/InfoDictionary.h"
 #include "Support/Analytics.h"
-#include "Views/AboutView.h"
 #include "Theme/Controls.h"
+#include "Views/Shell/AboutView.h"
 
 #include <QLabel>
 #include <QPushButton>

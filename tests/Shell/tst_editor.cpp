@@ -1,8 +1,8 @@
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
 #include "FakeServiceBrowser.h"
-#include "Views/AccentSwatches.h"
-#include "Views/RouterEditor.h"
+#include "Views/Shell/AccentSwatches.h"
+#include "Views/Shell/RouterEditor.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "Views/RouterEditorModel.h"
+#include "Views/Shell/RouterEditorModel.h"
 
 #include <QSignalSpy>
 #include <QtTest>

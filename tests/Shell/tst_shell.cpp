@@ -8,9 +8,9 @@
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
 #include "Theme/VendorTile.h"
-#include "Views/AboutView.h"
-#include "Views/QuorvelView.h"
-#include "Views/RouterSidebar.h"
+#include "Views/Shell/AboutView.h"
+#include "Views/Shell/RouterSidebar.h"
+#include "Views/Workspace/QuorvelView.h"
 
 #include <QAbstractButton>
 #include <QAction>

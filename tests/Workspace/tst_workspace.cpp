@@ -1,7 +1,7 @@
 #include "ControllerRig.h"
 #include "Theme/StatusDot.h"
-#include "Views/ControlBar.h"
-#include "Views/QuorvelView.h"
+#include "Views/Workspace/ControlBar.h"
+#include "Views/Workspace/QuorvelView.h"
 
 #include <QAbstractButton>
 #include <QDialog>

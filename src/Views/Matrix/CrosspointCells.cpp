@@ -1,0 +1,551 @@
+#include "Views/Matrix/CrosspointCells.h"
+
+#include "Controllers/RouterController.h"
+#include "Platform/Gui/Symbols.h"
+#include "Theme/Theme.h"
+
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Crosspoint {
+
+namespace {
+
+const QString noRoute = QStringLiteral("\u2014");
+
+double widestLabel(const QList<Port> &ports, const QFont &font)
+{
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (const Port &port : ports)
+        widest = std::max(widest, std::ceil(metrics.horizontalAdvance(port.label)));
+    return widest;
+}
+
+// Symbols are sized like text of the given point size.
+int symbolPixels(double points)
+{
+    return int(std::lround(points + 1));
+}
+
+void fillRounded(QPainter &p, const QRectF &rect, double radius, const QBrush &brush)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(brush);
+    p.drawRoundedRect(rect, radius, radius);
+}
+
+// A border that stays inside the shape, as an inner stroke does.
+void strokeInside(QPainter &p, const QRectF &rect, double radius, const QColor &color, double width)
+{
+    const double half = width / 2;
+    p.setPen(QPen(color, width));
+    p.setBrush(Qt::NoBrush);
+    const double inner = std::max(0.0, radius - half);
+    p.drawRoundedRect(rect.adjusted(half, half, -half, -half), inner, inner);
+}
+
+double radiusFor(const QRectF &rect, double wanted)
+{
+    return std::min(wanted, std::min(rect.width(), rect.height()) / 2);
+}
+
+} // namespace
+
+double drawableCellSize(double size)
+{
+    if (!std::isfinite(size))
+        return 44;
+    return std::clamp(size, smallestDrawableCell, largestDrawableCell);
+}
+
+double drawableGap(double gap)
+{
+    if (!std::isfinite(gap))
+        return 0;
+    return std::clamp(gap, 0.0, largestDrawableCell);
+}
+
+QFont systemFont(double points, QFont::Weight weight)
+{
+    QFont font = Theme::font(Theme::TextStyle::body, weight);
+    font.setPixelSize(std::max(1, int(std::lround(points + 1))));
+    font.setWeight(weight);
+    return font;
+}
+
+double destinationColumnWidth(const QList<Port> &destinations)
+{
+    const double widest = widestLabel(destinations, systemFont(12.5, QFont::DemiBold));
+    return std::clamp(widest + 72, 138.0, 260.0);
+}
+
+double headerRowHeight(const QList<Port> &sources)
+{
+    const double widest = widestLabel(sources, systemFont(11, QFont::Medium));
+    return std::clamp(widest + 44, 104.0, 230.0);
+}
+
+// --- Geometry ------------------------------------------------------------------------------
+
+QSizeF Geometry::fieldSize() const
+{
+    return { std::max(0.0, pitch() * columns - gap), std::max(0.0, pitch() * rows - gap) };
+}
+
+QSizeF Geometry::contentSize() const
+{
+    const QSizeF field = fieldSize();
+    const double width = destWidth + (columns > 0 ? gap + field.width() : 0) + 24;
+    const double height = headerHeight + (rows > 0 ? gap + field.height() : 0) + clearance;
+    return { width, height };
+}
+
+QRectF Geometry::cellRect(int column, int row) const
+{
+    return { pitch() * column, pitch() * row, cell, cell };
+}
+
+std::optional<int> Geometry::columnAt(double fieldX) const
+{
+    if (!(fieldX >= 0))
+        return std::nullopt;
+    const double column = std::trunc(fieldX / pitch());
+    if (column >= columns || fieldX - pitch() * column > cell)
+        return std::nullopt;
+    return int(column);
+}
+
+std::optional<int> Geometry::rowAt(double fieldY) const
+{
+    if (!(fieldY >= 0))
+        return std::nullopt;
+    const double row = std::trunc(fieldY / pitch());
+    if (row >= rows || fieldY - pitch() * row > cell)
+        return std::nullopt;
+    return int(row);
+}
+
+std::optional<QPoint> Geometry::hit(QPointF fieldPoint) const
+{
+    const std::optional<int> column = columnAt(fieldPoint.x());
+    const std::optional<int> row = rowAt(fieldPoint.y());
+    if (!column || !row)
+        return std::nullopt;
+    return QPoint(*column, *row);
+}
+
+// --- Data and actions ----------------------------------------------------------------------
+
+RowData rowData(const RouterController &controller, const Port &destination, bool panelActive)
+{
+    const RouterState &state = controller.state();
+    RowData row;
+    row.dest = destination;
+    row.routed = state.source(destination.index, controller.primaryLevel());
+    row.routedLabel = noRoute;
+    if (row.routed && *row.routed >= 0 && *row.routed < state.sources.size())
+        row.routedLabel = state.sources.at(*row.routed).label;
+    row.offPanelFeed
+        = panelActive && row.routed && !controller.visibleSourceRow(*row.routed).has_value();
+    row.locked = state.isLocked(destination.index);
+    row.isPendingDest = controller.pendingDestination() == destination.index;
+    return row;
+}
+
+std::optional<int> armedSource(const RouterController &controller)
+{
+    return controller.pendingDestination() ? controller.pendingSource() : std::nullopt;
+}
+
+void crosspointAction(RouterController &controller, int source, int destination)
+{
+    if (controller.takeMode() == TakeMode::confirm) {
+        controller.setPendingDestinations({});
+        controller.setPendingDestination(destination);
+        controller.setPendingSource(source);
+        return;
+    }
+    controller.take(source, destination);
+}
+
+QString signalHelp(const RouterState &state, const Port &source)
+{
+    const auto status = state.inputStatus.constFind(source.index);
+    if (status == state.inputStatus.cend())
+        return QStringLiteral("Double-click to rename");
+    if (!status->present)
+        return QStringLiteral("No signal");
+    if (!status->format)
+        return QStringLiteral("Signal present");
+    return QStringLiteral("Signal: ") + *status->format;
+}
+
+// --- Painter -------------------------------------------------------------------------------
+
+Painter::Painter()
+{
+    reset();
+}
+
+void Painter::reset()
+{
+    m_destLabel = systemFont(12.5, QFont::DemiBold);
+    m_routedLabel = systemFont(10, QFont::Normal);
+    m_destNumber = systemFont(10, QFont::Bold);
+    m_sourceLabel = systemFont(11, QFont::Medium);
+    m_sourceNumber = systemFont(11, QFont::Bold);
+    m_cornerLabel = systemFont(9, QFont::Bold);
+    m_symbols.clear();
+    m_sprites.clear();
+    m_headers.clear();
+}
+
+void Painter::drawSprite(QPainter &p, const QRectF &rect, quint32 look, const QColor &tint,
+                         const std::function<void(QPainter &, const QRectF &)> &draw)
+{
+    // Room for strokes centred on the shape's edge.
+    constexpr double margin = 2;
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    if (ratio != m_spriteRatio || m_sprites.size() > 512) {
+        // A new screen, or the sizes a zoom animation went through: start afresh.
+        m_sprites.clear();
+        m_spriteRatio = ratio;
+    }
+    const SpriteKey key { look, tint.rgba(),
+                          QSize(int(std::lround(rect.width() * 100)),
+                                int(std::lround(rect.height() * 100))) };
+    auto found = m_sprites.constFind(key);
+    if (found == m_sprites.cend()) {
+        const QSizeF logical(rect.width() + 2 * margin, rect.height() + 2 * margin);
+        QPixmap sprite((logical * ratio).toSize() + QSize(1, 1));
+        sprite.setDevicePixelRatio(ratio);
+        sprite.fill(Qt::transparent);
+        QPainter painter(&sprite);
+        painter.setRenderHint(QPainter::Antialiasing);
+        draw(painter, QRectF(QPointF(margin, margin), rect.size()));
+        painter.end();
+        found = m_sprites.insert(key, sprite);
+    }
+    p.drawPixmap(rect.topLeft() - QPointF(margin, margin), *found);
+}
+
+void Painter::drawCached(QPainter &p, const QRectF &rect, const QString &content,
+                         const QColor &tint,
+                         const std::function<void(QPainter &, const QRectF &)> &draw)
+{
+    // Room for the sprite's margin behind the header.
+    constexpr double margin = 2;
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    if (ratio != m_headerRatio) {
+        m_headers.clear();
+        m_headerRatio = ratio;
+    }
+    const QString key = content + QLatin1Char('|') + QString::number(tint.rgba()) + QLatin1Char('|')
+        + QString::number(std::lround(rect.width() * 100)) + QLatin1Char('x')
+        + QString::number(std::lround(rect.height() * 100));
+    const QPixmap *found = m_headers.object(key);
+    if (!found) {
+        const QSizeF logical(rect.width() + 2 * margin, rect.height() + 2 * margin);
+        auto *header = new QPixmap((logical * ratio).toSize() + QSize(1, 1));
+        header->setDevicePixelRatio(ratio);
+        header->fill(Qt::transparent);
+        QPainter painter(header);
+        painter.setRenderHint(QPainter::Antialiasing);
+        draw(painter, QRectF(QPointF(margin, margin), rect.size()));
+        painter.end();
+        const qsizetype kilobytes
+            = std::max<qsizetype>(1, qsizetype(header->width()) * header->height() * 4 / 1024);
+        if (!m_headers.insert(key, header, kilobytes))
+            return; // larger than the whole budget: drawn once, never kept
+        found = m_headers.object(key);
+        if (!found)
+            return;
+    }
+    p.drawPixmap(rect.topLeft() - QPointF(margin, margin), *found);
+}
+
+QPixmap Painter::symbol(QPainter &p, const QString &name, int size, const QColor &color)
+{
+    const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QString key
+        = QStringLiteral("%1:%2:%3:%4").arg(name).arg(size).arg(color.rgba()).arg(dpr);
+    auto found = m_symbols.constFind(key);
+    if (found != m_symbols.cend())
+        return *found;
+    const QPixmap pixmap = Symbols::pixmap(name, size, color, dpr);
+    m_symbols.insert(key, pixmap);
+    return pixmap;
+}
+
+void Painter::cell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint)
+{
+    if (look.connection && *look.connection > 0 && *look.connection < 1) {
+        // Mid-move: the unconnected look fades out as the connected one fades in.
+        const double amount = *look.connection;
+        const qreal opacity = p.opacity();
+        CellLook resting = look;
+        resting.connection.reset();
+        resting.connected = false;
+        p.setOpacity(opacity * (1 - amount));
+        cell(p, rect, resting, tint);
+        resting.connected = true;
+        p.setOpacity(opacity * amount);
+        cell(p, rect, resting, tint);
+        p.setOpacity(opacity);
+        return;
+    }
+    if (look.hover > 0) {
+        drawCell(p, rect, look, tint);
+        return;
+    }
+    const quint32 bits = quint32(look.connected) | quint32(look.pending) << 1
+        | quint32(look.highlighted) << 2 | quint32(look.locked) << 3 | 1u << 8;
+    drawSprite(p, rect, bits, tint, [this, look, tint](QPainter &sprite, const QRectF &at) {
+        drawCell(sprite, at, look, tint);
+    });
+}
+
+void Painter::drawCell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint)
+{
+    QRectF shape = rect;
+    if (look.hover > 0 && !look.connected) {
+        const double grow = 0.07 * look.hover;
+        shape.adjust(-rect.width() * grow / 2, -rect.height() * grow / 2, rect.width() * grow / 2,
+                     rect.height() * grow / 2);
+    }
+    const double radius = radiusFor(shape, 10);
+
+    if (look.connected) {
+        QLinearGradient gradient(shape.topLeft(), shape.bottomLeft());
+        gradient.setColorAt(0, tint.lighter(122));
+        gradient.setColorAt(1, tint);
+        fillRounded(p, shape, radius, gradient);
+    } else if (look.highlighted) {
+        fillRounded(p, shape, radius, Theme::withAlpha(tint, 0.16));
+    } else {
+        fillRounded(p, shape, radius,
+                    Theme::withAlpha(Theme::quaternaryFill(), 0.45 + 0.45 * look.hover));
+    }
+
+    if (look.pending)
+        strokeInside(p, shape, radius, tint, 2.5);
+    else if (look.connected)
+        strokeInside(p, shape, radius, Theme::withAlpha(Qt::white, 0.25), 1);
+    else
+        strokeInside(p, shape, radius, Theme::withAlpha(Theme::separator(), 0.4), 1);
+
+    if (look.connected) {
+        const double diameter = shape.width() * 0.22;
+        QRectF dot(0, 0, diameter, diameter);
+        dot.moveCenter(shape.center());
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 40));
+        p.drawEllipse(dot.translated(0, 0.5).adjusted(-1, -1, 1, 1));
+        p.setBrush(Qt::white);
+        p.drawEllipse(dot);
+    } else if (look.locked) {
+        const QPixmap lock = symbol(p, QStringLiteral("lock.fill"), symbolPixels(9),
+                                    Theme::withAlpha(Theme::orange(), 0.6));
+        const QSizeF size = QSizeF(lock.size()) / lock.devicePixelRatio();
+        p.drawPixmap(
+            QPointF(shape.center().x() - size.width() / 2, shape.center().y() - size.height() / 2),
+            lock);
+    }
+}
+
+void Painter::canvasCell(QPainter &p, const QRectF &cell, bool routedHere, bool washed,
+                         bool pending, bool rowLocked, const QColor &tint)
+{
+    const quint32 bits = quint32(routedHere) | quint32(washed) << 1 | quint32(pending) << 2
+        | quint32(rowLocked) << 3 | 2u << 8;
+    drawSprite(p, cell, bits, tint, [=](QPainter &p, const QRectF &rect) {
+        const double radius = radiusFor(rect, 10);
+        if (routedHere) {
+            fillRounded(p, rect, radius, tint);
+            const double r = rect.width() * 0.11;
+            p.setBrush(Qt::white);
+            p.drawEllipse(rect.center(), r, r);
+        } else if (washed) {
+            fillRounded(p, rect, radius, Theme::withAlpha(tint, 0.16));
+        } else {
+            fillRounded(p, rect, radius,
+                        Theme::withAlpha(Theme::label(), rowLocked ? 0.035 : 0.07));
+        }
+        if (pending) {
+            p.setPen(QPen(tint, 2.5));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(rect, radius, radius);
+        }
+    });
+}
+
+void Painter::rowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint)
+{
+    // The label's length keeps the two texts apart whatever they hold.
+    const QString key = QStringLiteral("r%1|%2|%3|")
+                            .arg(row.dest.index)
+                            .arg(quint32(row.locked) | quint32(row.isPendingDest) << 1
+                                 | quint32(row.offPanelFeed) << 2)
+                            .arg(row.dest.label.size())
+        + row.dest.label + row.routedLabel;
+    drawCached(p, rect, key, tint, [this, &row, &tint](QPainter &painter, const QRectF &at) {
+        drawRowHeader(painter, at, row, tint);
+    });
+}
+
+void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint)
+{
+    const bool pending = row.isPendingDest;
+    drawSprite(p, rect, quint32(pending) | 3u << 8, tint,
+               [pending, tint](QPainter &p, const QRectF &shape) {
+                   const double radius = radiusFor(shape, 9);
+                   fillRounded(p, shape, radius, Theme::withAlpha(Theme::windowBackground(), 0.96));
+                   fillRounded(p, shape, radius,
+                               pending ? Theme::withAlpha(tint, 0.22)
+                                       : Theme::withAlpha(Theme::orange(), 0.08));
+                   if (pending)
+                       strokeInside(p, shape, radius, tint, 1.5);
+                   else
+                       strokeInside(p, shape, radius, Theme::withAlpha(Theme::separator(), 0.5), 1);
+               });
+
+    const QFontMetricsF labelMetrics(m_destLabel);
+    const QFontMetricsF routedMetrics(m_routedLabel);
+    const double stackHeight = labelMetrics.height() + 1 + routedMetrics.height();
+    const bool clip = stackHeight > rect.height();
+    if (clip) {
+        p.save();
+        p.setClipRect(rect);
+    }
+
+    const QRectF number(rect.left() + 10, rect.top(), 22, rect.height());
+    p.setFont(m_destNumber);
+    p.setPen(Theme::orange());
+    p.drawText(number, Qt::AlignRight | Qt::AlignVCenter, QString::number(row.dest.index + 1));
+
+    double right = rect.right() - 10;
+    if (row.locked) {
+        const QPixmap lock
+            = symbol(p, QStringLiteral("lock.fill"), symbolPixels(9), Theme::orange());
+        const QSizeF size = QSizeF(lock.size()) / lock.devicePixelRatio();
+        right -= size.width();
+        p.drawPixmap(QPointF(right, rect.center().y() - size.height() / 2), lock);
+        right -= 8;
+    }
+
+    const double left = number.right() + 8;
+    const double width = std::max(0.0, right - left);
+    const double top = rect.center().y() - stackHeight / 2;
+    p.setFont(m_destLabel);
+    p.setPen(Theme::label());
+    p.drawText(QRectF(left, top, width, labelMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+               labelMetrics.elidedText(row.dest.label, Qt::ElideRight, width));
+
+    const double routedTop = top + labelMetrics.height() + 1;
+    const int markSize = symbolPixels(7);
+    const double routedWidth = row.offPanelFeed ? std::max(0.0, width - markSize - 3) : width;
+    const QString routed = routedMetrics.elidedText(row.routedLabel, Qt::ElideRight, routedWidth);
+    p.setFont(m_routedLabel);
+    p.setPen(Theme::secondaryLabel());
+    p.drawText(QRectF(left, routedTop, routedWidth, routedMetrics.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, routed);
+    if (row.offPanelFeed) {
+        const QPixmap mark
+            = symbol(p, QStringLiteral("arrow.up.forward"), markSize, Theme::secondaryLabel());
+        const double x = left + routedMetrics.horizontalAdvance(routed) + 3;
+        p.drawPixmap(QPointF(x, routedTop + (routedMetrics.height() - markSize) / 2), mark);
+    }
+    if (clip)
+        p.restore();
+}
+
+void Painter::columnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
+                           const std::optional<InputSignalStatus> &signal, const QColor &tint)
+{
+    const int mark = !signal ? 0 : signal->present ? 1 : 2;
+    const QString key
+        = QStringLiteral("c%1|%2|").arg(source.index).arg(quint32(armed) | quint32(mark) << 1)
+        + source.label;
+    drawCached(p, rect, key, tint, [&](QPainter &painter, const QRectF &at) {
+        drawColumnHeader(painter, at, source, armed, signal, tint);
+    });
+}
+
+void Painter::drawColumnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
+                               const std::optional<InputSignalStatus> &signal, const QColor &tint)
+{
+    drawSprite(p, rect, quint32(armed) | 4u << 8, tint,
+               [armed, tint](QPainter &p, const QRectF &shape) {
+                   fillRounded(p, shape, radiusFor(shape, 8),
+                               armed ? Theme::withAlpha(tint, 0.16)
+                                     : Theme::withAlpha(Theme::green(), 0.06));
+               });
+
+    const double height = rect.height();
+    const double top = rect.top() + 3.5; // the stack (label, 5, number row) is centred
+    const double labelLength = std::max(0.0, height - 36);
+    const QPointF labelCentre(rect.center().x(), top + (height - 30) / 2);
+
+    const QFontMetricsF labelMetrics(m_sourceLabel);
+    p.save();
+    p.translate(labelCentre);
+    p.rotate(-90);
+    p.setFont(m_sourceLabel);
+    p.setPen(Theme::label());
+    p.drawText(QRectF(-labelLength / 2, -rect.width() / 2, labelLength, rect.width()),
+               Qt::AlignCenter, labelMetrics.elidedText(source.label, Qt::ElideRight, labelLength));
+    p.restore();
+
+    const QRectF numberRow(rect.left(), top + (height - 30) + 5, rect.width(), 18);
+    const QString number = QString::number(source.index + 1);
+    const QFontMetricsF numberMetrics(m_sourceNumber);
+    const double numberWidth = numberMetrics.horizontalAdvance(number);
+    const double rowWidth = numberWidth + (signal ? 3 + 5 : 0);
+    const double x = numberRow.center().x() - rowWidth / 2;
+    p.setFont(m_sourceNumber);
+    p.setPen(armed ? tint : Theme::green());
+    p.drawText(QRectF(x, numberRow.top(), numberWidth + 1, numberRow.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, number);
+    if (signal) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(signal->present ? Theme::green() : Theme::tertiaryLabel());
+        p.drawEllipse(QRectF(x + numberWidth + 3, numberRow.center().y() - 2.5, 5, 5));
+    }
+}
+
+void Painter::corner(QPainter &p, const QRectF &rect)
+{
+    headerBand(p, rect);
+    p.fillRect(QRectF(rect.right() - 1, rect.top(), 1, rect.height()), Theme::separator());
+
+    const QFontMetricsF metrics(m_cornerLabel);
+    const QRectF inner = rect.adjusted(12, 12, -12, -12);
+    const int iconSize = symbolPixels(9);
+    const auto line = [&](double y, const QString &icon, const QString &text, QColor color) {
+        const QPixmap pixmap = symbol(p, icon, iconSize, color);
+        p.drawPixmap(QPointF(inner.left(), y + (metrics.height() - iconSize) / 2), pixmap);
+        p.setFont(m_cornerLabel);
+        p.setPen(color);
+        const double textLeft = inner.left() + iconSize + 4;
+        p.drawText(QRectF(textLeft, y, std::max(0.0, inner.right() - textLeft), metrics.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, text);
+    };
+    line(inner.top(), QStringLiteral("arrow.right"), QStringLiteral("SOURCES"), Theme::green());
+    line(inner.bottom() - metrics.height(), QStringLiteral("arrow.down"),
+         QStringLiteral("DESTINATIONS"), Theme::orange());
+}
+
+void Painter::headerBand(QPainter &p, const QRectF &rect)
+{
+    // Opaque: a plain fill is far cheaper than blending a band this size.
+    p.fillRect(rect, Theme::windowBackground());
+}
+
+} // namespace Crosspoint
