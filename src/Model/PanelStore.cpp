@@ -41,10 +41,11 @@ Json::Decoded<PanelStore::File> decode(const QJsonDocument &document)
     PanelStore::File file;
     file.panels = std::move(*lists);
     for (auto it = (*active)->constBegin(); it != (*active)->constEnd(); ++it) {
-        const QUuid id = it.value().isString() ? Json::parseUuid(it.value().toString()) : QUuid();
-        if (id.isNull())
-            return std::unexpected(QStringLiteral("“%1” is not a UUID").arg(it.key()));
-        file.active.insert(it.key(), id);
+        // Read as every stored id is read, so the nil UUID is an id like any other.
+        auto id = Json::reqUuid(QJsonObject { { it.key(), it.value() } }, it.key());
+        if (!id)
+            return std::unexpected(id.error());
+        file.active.insert(it.key(), *id);
     }
     return file;
 }

@@ -492,6 +492,14 @@ void TestStores::panelRemovalAndActive()
     QCOMPARE(readAll(file), QByteArray(R"({"active":{},"panels":{}})"));
     PanelStore reread(file);
     QVERIFY(reread.panels(kRouter).isEmpty());
+
+    // The nil UUID is an id like any other: the file stays, sub-panels and all.
+    store.upsert(a, kRouter);
+    store.setActivePanelID(QUuid(), kRouter);
+    PanelStore nilActive(file);
+    QCOMPARE(nilActive.panels(kRouter), QList<SubPanel> { a });
+    QCOMPARE(nilActive.activePanelID(kRouter), std::optional<QUuid>(QUuid()));
+    QVERIFY(!QFileInfo::exists(file + QStringLiteral(".corrupt")));
 }
 
 void TestStores::panelMove_data()
