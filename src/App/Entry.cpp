@@ -4,6 +4,7 @@
 #include "Platform/Gui/Symbols.h"
 #include "Platform/InfoDictionary.h"
 #include "Platform/SerialQueue.h"
+#include "Theme/FocusedWheel.h"
 #include "Theme/Theme.h"
 
 #include <QApplication>
@@ -50,6 +51,7 @@ int runQuorvel(int &argc, char **argv, QuorvelAppOptions options)
 
     QApplication::setWindowIcon(Symbols::applicationIcon());
     Theme::installApplicationLook();
+    installFocusedWheel();
 
     int status = 0;
     {

@@ -1,6 +1,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
 #include "FakeServiceBrowser.h"
+#include "Theme/FocusedWheel.h"
 #include "Views/Shell/AccentSwatches.h"
 #include "Views/Shell/RouterEditor.h"
 
@@ -12,8 +13,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 
 using namespace std::chrono_literals;
@@ -130,6 +133,7 @@ private slots:
     void vendorPickMovesOnlyADefaultPort();
     void sectionsFollowTheVendor();
     void steppersKeepAStoredCountUntilStepped();
+    void wheelEditsOnlyAFocusedField();
     void swatchesChooseTheHue();
     void searchingThenDevicesThenBrowseError();
     void choosingADeviceFillsTheForm_data();
@@ -338,6 +342,40 @@ void TestEditor::steppersKeepAStoredCountUntilStepped()
     QCOMPARE(editor.model().draft().simSourceCount, 64);
     QCOMPARE(sources->text(), QStringLiteral("Sources: 64"));
     QCOMPARE(sources->maximum(), 64);
+}
+
+void TestEditor::wheelEditsOnlyAFocusedField()
+{
+    installFocusedWheel();
+    auto store = makeStore();
+    RouterEditor editor(*store, std::nullopt, m_network.options());
+    editor.resize(440, 300);
+    editor.show();
+    editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    auto *combo = child<QComboBox>(&editor, "vendorCombo");
+    QScrollBar *bar = child<QScrollArea>(&editor, "editorScroll")->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    // As the window system delivers it: spontaneous, so it may focus and propagate.
+    const auto wheelDown = [combo] {
+        const QPointF at = QRectF(combo->rect()).center();
+        QWheelEvent wheel(at, combo->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, {},
+                          Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        qApp->notify(combo, &wheel);
+    };
+    const QString vendor = combo->currentText();
+
+    wheelDown();
+    QCOMPARE(combo->currentText(), vendor);
+    QVERIFY(!combo->hasFocus());
+    QVERIFY(bar->value() > 0);
+
+    combo->setFocus();
+    const int scrolled = bar->value();
+    wheelDown();
+    QCOMPARE_NE(combo->currentText(), vendor);
+    QCOMPARE(bar->value(), scrolled);
 }
 
 void TestEditor::swatchesChooseTheHue()
