@@ -1,6 +1,8 @@
 #include "ControllerRig.h"
+#include "PopupMenus.h"
 #include "Theme/StatusDot.h"
 #include "Views/Workspace/ControlBar.h"
+#include "Views/Workspace/PanelTabStrip.h"
 #include "Views/Workspace/QuorvelView.h"
 
 #include <QAbstractButton>
@@ -288,10 +290,18 @@ void TestWorkspace::deletePanelAsksFirst()
     QVERIFY(!view.deletingPanel());
     QCOMPARE(controller.panels().size(), qsizetype(1));
 
-    view.confirmDeletePanel(panel);
+    // From the tab's own menu, as the operator asks: deleting rebuilds the tabs, the panel
+    // shortcuts and the toolbar under that menu.
+    rig.connectWith(makeState(4, 4));
+    auto *strip = view.findChild<PanelTabStrip *>();
+    QAbstractButton *tab = strip->tab(panel.id);
+    QVERIFY(tab && tab->isVisible());
+    QMenu *menu = PopupMenus::rightClick(tab, tab->rect().center());
+    QVERIFY(PopupMenus::choose(menu, QStringLiteral("Delete…"), strip));
     buttonIn(view.deletePanelAlert(), QStringLiteral("Delete"))->click();
     QTRY_VERIFY(!view.deletePanelAlert());
     QVERIFY(controller.panels().isEmpty());
+    QVERIFY(!strip->isVisible());
 }
 
 QTEST_MAIN(TestWorkspace)
