@@ -266,6 +266,25 @@ ParsedLabels LabelImport::parseDelimited(const QString &text, DelimitedTarget ta
     return parsed;
 }
 
+qsizetype LabelImport::bound(ParsedLabels &labels)
+{
+    qsizetype dropped = 0;
+    for (QMap<qint64, QString> *side : { &labels.sources, &labels.destinations }) {
+        // Keys are 0-based: port number maxPortNumber is the key maxPortNumber - 1.
+        for (auto it = side->lowerBound(maxPortNumber); it != side->end(); ++dropped)
+            it = side->erase(it);
+        for (QString &label : *side) {
+            if (label.size() <= maxLabelLength)
+                continue;
+            qsizetype length = maxLabelLength;
+            if (label.at(length - 1).isHighSurrogate())
+                --length;
+            label.truncate(length);
+        }
+    }
+    return dropped;
+}
+
 std::expected<QByteArray, QString> LabelImport::readFile(const QString &path, qint64 maxSize)
 {
     const auto bytes = StoreFile(path, maxSize).read();

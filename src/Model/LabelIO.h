@@ -38,6 +38,10 @@ namespace LabelImport {
 
 // Files larger than this are refused before they are read.
 constexpr qint64 maxFileSize = 16 * 1024 * 1024;
+// The highest port number any router protocol addresses.
+constexpr qint64 maxPortNumber = 65535;
+// Longer imported labels are cut to this many characters.
+constexpr qsizetype maxLabelLength = 1024;
 
 // Rows of tab- (when the row has a tab) or comma-separated cells; see the row rules in the
 // implementation. Unusable rows are skipped.
@@ -46,6 +50,10 @@ ParsedLabels parseDelimited(const QString &text, DelimitedTarget target);
 QStringList splitCells(const QString &line);
 // The whole text is an optional sign and ASCII digits that fit 64 bits.
 std::optional<qint64> number(const QString &text);
+
+// Drops the labels of ports numbered past maxPortNumber and cuts labels longer than
+// maxLabelLength (never inside a surrogate pair). Returns how many labels were dropped.
+qsizetype bound(ParsedLabels &labels);
 
 // Reads a label file whole after checking its size; the error text is for the operator.
 std::expected<QByteArray, QString> readFile(const QString &path, qint64 maxSize = maxFileSize);

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QToolButton>
 #include <QtTest>
 
@@ -51,15 +52,59 @@ struct EditorRig
     }
 
     RouterController &controller() { return *router.controller; }
-    QWidget *row(const QString &id) { return editor->findChild<QWidget *>(id); }
-    QLineEdit *field(const QString &id) { return row(id)->findChild<QLineEdit *>("nameField"); }
-    QToolButton *revert(const QString &id) { return row(id)->findChild<QToolButton *>(); }
-    // Rows built while the sheet is up are shown by the next event loop pass; the button's
-    // own flag is what the row decides.
-    bool showsRevert(const QString &id) { return !revert(id)->isHidden(); }
+    QTableView *view(PortKind kind)
+    {
+        return editor->findChild<QTableView *>(kind == PortKind::source ? "sourcesList"
+                                                                        : "destinationsList");
+    }
+    // "source-2" names the row of source index 2.
+    QModelIndex row(const QString &id)
+    {
+        const auto kind = portKindFromRawValue(id.section(u'-', 0, 0));
+        const int port = id.section(u'-', 1).toInt();
+        const QAbstractItemModel *model = view(*kind)->model();
+        for (int r = 0; r < model->rowCount(); ++r) {
+            if (model->index(r, 0).data(LabelRowsModel::portIndexRole).toInt() == port)
+                return model->index(r, 0);
+        }
+        return {};
+    }
+    QString name(const QString &id) { return row(id).data().toString(); }
+    // The row paints its revert button, and takes clicks on it, exactly while this is set.
+    bool showsRevert(const QString &id)
+    {
+        return row(id).data(LabelRowsModel::changedRole).toBool();
+    }
+    QTableView *listOf(const QModelIndex &index)
+    {
+        for (QTableView *list : editor->findChildren<QTableView *>()) {
+            if (list->model() == index.model())
+                return list;
+        }
+        return nullptr;
+    }
+    void clickRevert(const QString &id)
+    {
+        const QModelIndex index = row(id);
+        QTableView *list = listOf(index);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          LabelRowDelegate::revertRect(list->visualRect(index)).center());
+    }
+    // The name field open in the sheet, if any.
+    QLineEdit *openField()
+    {
+        auto *field = qobject_cast<QLineEdit *>(editor->focusWidget());
+        return field && field->objectName() == QLatin1String("nameField") ? field : nullptr;
+    }
+    // Clicks the row's name, then replaces it by typing.
     void type(const QString &id, const QString &text)
     {
-        QLineEdit *edit = field(id);
+        const QModelIndex index = row(id);
+        QTableView *list = listOf(index);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          LabelRowDelegate::nameRect(list->visualRect(index)).center());
+        QLineEdit *edit = openField();
+        QVERIFY2(edit, qPrintable(id));
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, text);
@@ -121,7 +166,8 @@ private slots:
         EditorRig rig(std::nullopt);
         QCOMPARE(rig.editor->findChild<QLabel *>("sourcesCount")->text(), QStringLiteral("0"));
         QCOMPARE(rig.editor->findChild<QLabel *>("destinationsCount")->text(), QStringLiteral("0"));
-        QVERIFY(rig.editor->findChildren<QLineEdit *>().isEmpty());
+        QCOMPARE(rig.view(PortKind::source)->model()->rowCount(), 0);
+        QCOMPARE(rig.view(PortKind::destination)->model()->rowCount(), 0);
         QVERIFY(rig.banner().isEmpty());
 
         rig.click("copyXmlButton");
@@ -135,13 +181,13 @@ private slots:
     void revertFollowsTheTypedName()
     {
         EditorRig rig;
-        QCOMPARE(rig.field("source-2")->text(), QStringLiteral("S3"));
+        QCOMPARE(rig.name("source-2"), QStringLiteral("S3"));
         rig.type("source-2", QStringLiteral("Camera 3"));
         QVERIFY(rig.showsRevert("source-2"));
         QVERIFY(!rig.showsRevert("source-1"));
 
-        QTest::mouseClick(rig.revert("source-2"), Qt::LeftButton);
-        QCOMPARE(rig.field("source-2")->text(), QStringLiteral("S3"));
+        rig.clickRevert("source-2");
+        QCOMPARE(rig.name("source-2"), QStringLiteral("S3"));
         QVERIFY(!rig.showsRevert("source-2"));
 
         rig.type("source-2", QStringLiteral("s3"));
@@ -184,7 +230,7 @@ private slots:
                               router.controller->id());
             router.controller->applyLabelOverrides();
         });
-        QCOMPARE(rig.field("destination-1")->text(), QStringLiteral("Desk"));
+        QCOMPARE(rig.name("destination-1"), QStringLiteral("Desk"));
         rig.type("destination-1", QString());
         rig.click("doneButton");
         ControllerRig::settle();
@@ -211,10 +257,10 @@ private slots:
         rig.paste(QStringLiteral("Alpha\nBeta\n"));
 
         QCOMPARE(rig.banner(), QStringLiteral("Imported 2 names from spreadsheet."));
-        QCOMPARE(rig.field("source-1")->text(), QStringLiteral("Beta"));
+        QCOMPARE(rig.name("source-1"), QStringLiteral("Beta"));
         QVERIFY(!rig.showsRevert("source-0"));
         QVERIFY(!rig.showsRevert("source-1"));
-        QCOMPARE(rig.field("source-4")->text(), QStringLiteral("Typed 5"));
+        QCOMPARE(rig.name("source-4"), QStringLiteral("Typed 5"));
         QVERIFY(rig.showsRevert("source-4"));
         QCOMPARE(rig.labels(PortKind::source).mid(0, 2), QStringList({ "Alpha", "Beta" }));
         QCOMPARE(rig.overrides().sources.value("1"), QStringLiteral("Beta"));
@@ -226,6 +272,66 @@ private slots:
         ControllerRig::settle();
         QCOMPARE(rig.driver->count(Command::setLabel), 1);
         QCOMPARE(rig.driver->calls(Command::setLabel).first().index, 4);
+    }
+
+    void importWhileEditingKeepsTheOpenFieldInStep()
+    {
+        EditorRig rig;
+        rig.chosenFile = rig.writeFile(QStringLiteral("two.txt"), "Imported A\nImported B\n");
+        rig.type("source-2", QStringLiteral("Kept"));
+        rig.type("source-1", QStringLiteral("Lost"));
+        // From the toolbar menu the field keeps the focus through the import.
+        auto *menu = rig.editor->findChild<QMenu *>("importExportMenu");
+        menu->actions().at(1)->trigger();
+
+        QCOMPARE(rig.name("source-1"), QStringLiteral("Imported B"));
+        QVERIFY(!rig.showsRevert("source-1"));
+        QCOMPARE(rig.name("source-2"), QStringLiteral("Kept"));
+        QVERIFY(rig.showsRevert("source-2"));
+        QLineEdit *field = rig.openField();
+        QVERIFY(field);
+        QCOMPARE(field->text(), QStringLiteral("Imported B"));
+        QTest::keyClicks(field, QStringLiteral("!"));
+        QCOMPARE(rig.name("source-1"), QStringLiteral("Imported B!"));
+    }
+
+    void tabMovesFromNameToNameAcrossBothSides()
+    {
+        EditorRig rig;
+        rig.type("source-4", QStringLiteral("Five"));
+        QTest::keyClick(rig.openField(), Qt::Key_Tab);
+        QTRY_VERIFY(rig.openField()
+                    && rig.openField()->parentWidget() == rig.view(PortKind::source)->viewport());
+        QCOMPARE(rig.view(PortKind::source)->currentIndex().row(), 5);
+        QTest::keyClick(rig.openField(), Qt::Key_Tab);
+        QTRY_VERIFY(rig.openField()
+                    && rig.openField()->parentWidget()
+                        == rig.view(PortKind::destination)->viewport());
+        QCOMPARE(rig.view(PortKind::destination)->currentIndex().row(), 0);
+        // Arriving by Tab selects the name, as in any field.
+        QTest::keyClicks(rig.openField(), QStringLiteral("X"));
+        QCOMPARE(rig.name("destination-0"), QStringLiteral("X"));
+        QTest::keyClick(rig.openField(), Qt::Key_Backtab);
+        QTRY_COMPARE(rig.view(PortKind::source)->currentIndex().row(), 5);
+        QCOMPARE(rig.name("source-4"), QStringLiteral("Five"));
+    }
+
+    void importSkipsPortsPastTheLastAndCutsLongLabels()
+    {
+        EditorRig rig;
+        // The cut falls inside the emoji's surrogate pair, which goes whole.
+        const QString longName = QString(LabelImport::maxLabelLength - 1, u'x')
+            + QStringLiteral("\U0001F600 and more");
+        rig.chosenFile = rig.writeFile(QStringLiteral("big.tsv"),
+                                       "1\tCam\t" + longName.toUtf8()
+                                           + "\n65535\tLast\tEnd\n65536\tGone\tGone too\n");
+        rig.click("importButton");
+        QCOMPARE(rig.banner(),
+                 QStringLiteral("Imported 4 names from big.tsv; skipped 2 beyond port 65535."));
+        QCOMPARE(rig.overrides().destinations.value("0"),
+                 longName.left(LabelImport::maxLabelLength - 1));
+        QCOMPARE(rig.overrides().sources.value("65534"), QStringLiteral("Last"));
+        QVERIFY(!rig.overrides().sources.contains("65535"));
     }
 
     void pasteCountsEveryParsedName_data()
@@ -283,7 +389,7 @@ private slots:
         QCOMPARE(rig.labels(PortKind::source).at(1), QStringLiteral("Cam B"));
         QCOMPARE(rig.labels(PortKind::destination).mid(0, 2),
                  QStringList({ "Mon A", xml ? "D2" : "Mon B" }));
-        QCOMPARE(rig.field("source-1")->text(), QStringLiteral("Cam B"));
+        QCOMPARE(rig.name("source-1"), QStringLiteral("Cam B"));
         QVERIFY(!rig.showsRevert("source-1"));
     }
 
@@ -306,7 +412,7 @@ private slots:
         rig.click("importButton");
         QCOMPARE(rig.banner(), QStringLiteral("Couldn't read missing.csv."));
         QVERIFY(rig.overrides().isEmpty());
-        QCOMPARE(rig.field("source-0")->text(), QStringLiteral("Typed"));
+        QCOMPARE(rig.name("source-0"), QStringLiteral("Typed"));
 
         rig.chosenFile.clear();
         rig.click("copyTsvButton");
@@ -334,7 +440,7 @@ private slots:
             router.labels.set(QStringLiteral("Theirs"), PortKind::source, 0, other);
             router.controller->applyLabelOverrides();
         });
-        QCOMPARE(rig.field("source-0")->text(), QStringLiteral("Mine"));
+        QCOMPARE(rig.name("source-0"), QStringLiteral("Mine"));
         rig.type("destination-2", QStringLiteral("Typed"));
 
         rig.click("resetButton");
@@ -342,8 +448,8 @@ private slots:
         QVERIFY(rig.overrides().isEmpty());
         QCOMPARE(rig.router.labels.labels(other).sources.value("0"), QStringLiteral("Theirs"));
         QCOMPARE(rig.labels(PortKind::source).first(), QStringLiteral("S1"));
-        QCOMPARE(rig.field("source-0")->text(), QStringLiteral("S1"));
-        QCOMPARE(rig.field("destination-2")->text(), QStringLiteral("Typed"));
+        QCOMPARE(rig.name("source-0"), QStringLiteral("S1"));
+        QCOMPARE(rig.name("destination-2"), QStringLiteral("Typed"));
         QVERIFY(rig.showsRevert("destination-2"));
         // Written to disk at once.
         QCOMPARE(LabelStore::load(rig.router.labels.url())->size(), 1);

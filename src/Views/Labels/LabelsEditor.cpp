@@ -13,18 +13,27 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTableView>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
+
+// Imported labels are bounded like names from a router.
+static_assert(LabelImport::maxLabelLength == maxRouterNameLength);
 
 namespace {
 
@@ -280,11 +289,16 @@ bool isMark(QChar c)
         || category == QChar::Mark_Enclosing;
 }
 
-QString importedBanner(qsizetype count, const QString &from)
+QString importedBanner(qsizetype count, qsizetype skipped, const QString &from)
 {
-    return QStringLiteral("Imported %1 name%2 from %3.")
-        .arg(count)
-        .arg(count == 1 ? QString() : QStringLiteral("s"), from);
+    QString banner = QStringLiteral("Imported %1 name%2 from %3")
+                         .arg(count)
+                         .arg(count == 1 ? QString() : QStringLiteral("s"), from);
+    if (skipped > 0)
+        banner += QStringLiteral("; skipped %1 beyond port %2")
+                      .arg(skipped)
+                      .arg(LabelImport::maxPortNumber);
+    return banner + u'.';
 }
 
 } // namespace
@@ -439,6 +453,424 @@ void PasteLabelsSheet::syncText()
     m_applyButton->setEnabled(!text.trimmed().isEmpty());
 }
 
+// MARK: Rows
+
+LabelRowsModel::LabelRowsModel(QList<Editable> rows, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_rows(std::move(rows))
+{ }
+
+QList<LabelRowsModel::Editable> LabelRowsModel::rowsFor(const QList<Port> &ports)
+{
+    QList<Editable> rows;
+    rows.reserve(ports.size());
+    for (const Port &port : ports)
+        rows.append({ port.kind, port.index, port.label, port.label });
+    return rows;
+}
+
+void LabelRowsModel::replaceRows(QList<Editable> rows)
+{
+    const auto samePorts = [&] {
+        if (rows.size() != m_rows.size())
+            return false;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            if (rows.at(i).kind != m_rows.at(i).kind || rows.at(i).index != m_rows.at(i).index)
+                return false;
+        }
+        return true;
+    };
+    if (!samePorts()) {
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
+        return;
+    }
+    qsizetype first = -1;
+    qsizetype last = -1;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (rows.at(i) == m_rows.at(i))
+            continue;
+        if (first < 0)
+            first = i;
+        last = i;
+    }
+    m_rows = std::move(rows);
+    if (first >= 0)
+        emit dataChanged(index(int(first)), index(int(last)));
+}
+
+void LabelRowsModel::revert(int row)
+{
+    if (row >= 0 && row < m_rows.size())
+        setData(index(row), m_rows.at(row).original, Qt::EditRole);
+}
+
+int LabelRowsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+QVariant LabelRowsModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Editable &row = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return row.name;
+    case originalRole:
+        return row.original;
+    case portIndexRole:
+        return row.index;
+    case changedRole:
+        return row.changed();
+    default:
+        return {};
+    }
+}
+
+bool LabelRowsModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole
+        || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return false;
+    QString &name = m_rows[index.row()].name;
+    const QString text = value.toString();
+    if (name == text)
+        return true;
+    name = text;
+    emit dataChanged(index, index);
+    return true;
+}
+
+Qt::ItemFlags LabelRowsModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemNeverHasChildren;
+}
+
+namespace {
+
+constexpr int revertSize = 24;
+constexpr int rowTrailing = 8;
+// QLineEdit's own horizontal text margin, so painted names sit where the editor draws them.
+constexpr int editorTextMargin = 2;
+
+// A side's rows: sized to all of them inside the sheet's scroll area, so it never scrolls by
+// itself and paints only the rows the scroll area shows. Clicking a name edits it at once;
+// Tab past the last row (or Shift+Tab before the first) moves on to the next field.
+class LabelRowsView final : public QTableView
+{
+public:
+    explicit LabelRowsView(QWidget *parent = nullptr)
+        : QTableView(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        horizontalHeader()->hide();
+        horizontalHeader()->setStretchLastSection(true);
+        verticalHeader()->hide();
+        verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        verticalHeader()->setMinimumSectionSize(1);
+        setShowGrid(false);
+        setSelectionMode(QAbstractItemView::NoSelection);
+        setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::EditKeyPressed
+                        | QAbstractItemView::AnyKeyPressed);
+        setTabKeyNavigation(false);
+        setAutoScroll(false);
+        setMouseTracking(true);
+        setAutoFillBackground(false);
+        viewport()->setAutoFillBackground(false);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+    void setRowHeight(int height)
+    {
+        verticalHeader()->setDefaultSectionSize(height);
+        fitRows();
+    }
+
+    // The whole list's height; called whenever the row count changes.
+    void fitRows()
+    {
+        const int rows = model() ? model()->rowCount() : 0;
+        setFixedHeight(rows * verticalHeader()->defaultSectionSize());
+    }
+
+protected:
+    void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override
+    {
+        const int row = currentIndex().row();
+        const bool pastEnd
+            = hint == QAbstractItemDelegate::EditNextItem && row == model()->rowCount() - 1;
+        const bool beforeStart = hint == QAbstractItemDelegate::EditPreviousItem && row == 0;
+        if (!pastEnd && !beforeStart) {
+            QTableView::closeEditor(editor, hint);
+            return;
+        }
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+        QWidget::focusNextPrevChild(pastEnd);
+    }
+
+    // Tab into the list edits its first name, Shift+Tab its last.
+    void focusInEvent(QFocusEvent *event) override
+    {
+        const int rows = model() ? model()->rowCount() : 0;
+        const bool tabbed
+            = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+        if (tabbed && rows > 0 && state() != EditingState) {
+            const QModelIndex target
+                = model()->index(event->reason() == Qt::TabFocusReason ? 0 : rows - 1, 0);
+            if (target == currentIndex())
+                edit(target);
+            else
+                setCurrentIndex(target);
+        }
+        QTableView::focusInEvent(event);
+    }
+
+    // Return in a name field is "Done", as in any other field of the sheet.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            event->ignore();
+            return;
+        }
+        QTableView::keyPressEvent(event);
+    }
+
+    // The revert button of a changed row: a press and a release on it put the original back.
+    QModelIndex revertAt(const QPoint &pos) const
+    {
+        const QModelIndex index = indexAt(pos);
+        if (!index.isValid() || !index.data(LabelRowsModel::changedRole).toBool()
+            || !LabelRowDelegate::revertRect(visualRect(index)).contains(pos))
+            return {};
+        return index;
+    }
+
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        const QPoint pos = event->position().toPoint();
+        if (event->button() == Qt::LeftButton) {
+            m_pressedRevert = revertAt(pos);
+            if (m_pressedRevert.isValid())
+                return;
+        }
+        const QModelIndex before = currentIndex();
+        QTableView::mousePressEvent(event);
+        const QModelIndex index = indexAt(pos);
+        if (event->button() == Qt::LeftButton && index.isValid() && index == before
+            && state() != EditingState
+            && LabelRowDelegate::nameRect(visualRect(index)).contains(pos))
+            edit(index);
+    }
+
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (m_pressedRevert.isValid()) {
+            const QModelIndex pressed = m_pressedRevert;
+            m_pressedRevert = QPersistentModelIndex();
+            if (event->button() == Qt::LeftButton
+                && revertAt(event->position().toPoint()) == pressed)
+                static_cast<LabelRowsModel *>(model())->revert(pressed.row());
+            return;
+        }
+        QTableView::mouseReleaseEvent(event);
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent *event) override
+    {
+        if (!revertAt(event->position().toPoint()).isValid())
+            QTableView::mouseDoubleClickEvent(event);
+    }
+
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        QTableView::mouseMoveEvent(event);
+        const QPoint pos = event->position().toPoint();
+        const QModelIndex index = indexAt(pos);
+        const QRect row = visualRect(index);
+        viewport()->setCursor(index.isValid() && LabelRowDelegate::nameRect(row).contains(pos)
+                                  ? Qt::IBeamCursor
+                                  : Qt::ArrowCursor);
+        // The revert button's hover look belongs to a part of the row.
+        const bool overRevert = index.isValid() && LabelRowDelegate::revertRect(row).contains(pos);
+        if (overRevert != m_overRevert || index != m_hovered) {
+            viewport()->update(visualRect(m_hovered));
+            viewport()->update(row);
+            m_overRevert = overRevert;
+            m_hovered = index;
+        }
+    }
+
+    void leaveEvent(QEvent *event) override
+    {
+        QTableView::leaveEvent(event);
+        viewport()->update(visualRect(m_hovered));
+        m_hovered = QPersistentModelIndex();
+        m_overRevert = false;
+    }
+
+    // The sheet's scroll area scrolls, not the list.
+    void wheelEvent(QWheelEvent *event) override { event->ignore(); }
+
+private:
+    QPersistentModelIndex m_hovered;
+    QPersistentModelIndex m_pressedRevert;
+    bool m_overRevert = false;
+};
+
+} // namespace
+
+LabelRowDelegate::LabelRowDelegate(QObject *parent)
+    : QStyledItemDelegate(parent)
+    , m_numberFont(Theme::monospacedDigits(Theme::font(Theme::TextStyle::footnote, QFont::Bold)))
+    , m_revertIcon(Symbols::pixmap(QStringLiteral("arrow.uturn.backward"), symbolSize,
+                                   Theme::secondaryLabel(), qGuiApp->devicePixelRatio()))
+{
+    // As tall as a name field beside a small tool button, with the row's own margins.
+    QLineEdit probe;
+    probe.setFrame(false);
+    m_rowHeight = qMax(probe.sizeHint().height(), revertSize) + 6;
+}
+
+QRect LabelRowDelegate::nameRect(const QRect &row)
+{
+    const int left = row.left() + rowInset + numberWidth + rowSpacing;
+    const int right = row.right() - rowTrailing - revertSize - rowSpacing;
+    return QRect(QPoint(left, row.top() + 3), QPoint(right, row.bottom() - 3));
+}
+
+QRect LabelRowDelegate::revertRect(const QRect &row)
+{
+    return QRect(row.right() - rowTrailing - revertSize + 1,
+                 row.top() + (row.height() - revertSize) / 2, revertSize, revertSize);
+}
+
+void LabelRowDelegate::refreshEditor()
+{
+    if (m_editor && m_editorIndex.isValid())
+        setEditorData(m_editor, m_editorIndex);
+}
+
+void LabelRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    const QRect row = option.rect;
+    painter->save();
+    if (index.row() > 0)
+        painter->fillRect(QRect(row.left() + rowInset, row.top(), row.width() - rowInset, 1),
+                          Theme::separator());
+
+    painter->setFont(m_numberFont);
+    painter->setPen(Theme::secondaryLabel());
+    painter->drawText(
+        QRect(row.left() + rowInset, row.top(), numberWidth, row.height()),
+        Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+        QString::number(qint64(index.data(LabelRowsModel::portIndexRole).toInt()) + 1));
+
+    const QWidget *widget = option.widget;
+    const QFont font = widget ? widget->font() : option.font;
+    painter->setFont(font);
+    const QString name = index.data(Qt::DisplayRole).toString();
+    const QRect text = nameRect(row).adjusted(editorTextMargin, 0, -editorTextMargin, 0);
+    if (name.isEmpty()) {
+        painter->setPen(option.palette.color(QPalette::PlaceholderText));
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          QStringLiteral("Name"));
+    } else {
+        painter->setPen(option.palette.color(QPalette::Text));
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          QFontMetrics(font).elidedText(name, Qt::ElideRight, text.width()));
+    }
+
+    if (index.data(LabelRowsModel::changedRole).toBool()) {
+        const QRect button = revertRect(row);
+        if ((option.state & QStyle::State_MouseOver) && widget) {
+            const QPoint cursor = widget->mapFromGlobal(QCursor::pos());
+            if (button.contains(cursor)) {
+                painter->setRenderHint(QPainter::Antialiasing);
+                QPainterPath path;
+                path.addRoundedRect(QRectF(button).adjusted(1, 1, -1, -1), 4, 4);
+                painter->fillPath(path, Theme::quaternaryFill());
+            }
+        }
+        const QSize icon = m_revertIcon.deviceIndependentSize().toSize();
+        painter->drawPixmap(button.left() + (button.width() - icon.width()) / 2,
+                            button.top() + (button.height() - icon.height()) / 2, m_revertIcon);
+    }
+    painter->restore();
+}
+
+QSize LabelRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
+{
+    return { rowInset + numberWidth + rowSpacing + 120 + rowSpacing + revertSize + rowTrailing,
+             m_rowHeight };
+}
+
+QWidget *LabelRowDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &,
+                                        const QModelIndex &index) const
+{
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(QStringLiteral("nameField"));
+    field->setPlaceholderText(QStringLiteral("Name"));
+    field->setFrame(false);
+    field->setAutoFillBackground(false);
+    // Every keystroke reaches the model, as the sheet's row buffers hold what is typed.
+    connect(field, &QLineEdit::textEdited, this,
+            [this, field] { emit const_cast<LabelRowDelegate *>(this)->commitData(field); });
+    m_editor = field;
+    m_editorIndex = index;
+    return field;
+}
+
+void LabelRowDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    auto *field = static_cast<QLineEdit *>(editor);
+    const QString name = index.data(Qt::EditRole).toString();
+    // The model echoes each keystroke back; leave the cursor where it is.
+    if (field->text() != name)
+        field->setText(name);
+}
+
+void LabelRowDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
+                                    const QModelIndex &index) const
+{
+    model->setData(index, static_cast<QLineEdit *>(editor)->text(), Qt::EditRole);
+}
+
+void LabelRowDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                                            const QModelIndex &) const
+{
+    editor->setGeometry(nameRect(option.rect));
+}
+
+bool LabelRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                                 const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (event->type() == QEvent::ToolTip && index.data(LabelRowsModel::changedRole).toBool()
+        && revertRect(option.rect).contains(event->pos())) {
+        QToolTip::showText(event->globalPos(), QStringLiteral("Revert"), view->viewport(),
+                           revertRect(option.rect));
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
+bool LabelRowDelegate::eventFilter(QObject *object, QEvent *event)
+{
+    // Esc in a name field cancels the sheet, as it does everywhere else in it.
+    if (event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+        return false;
+    return QStyledItemDelegate::eventFilter(object, event);
+}
+
 // MARK: Labels editor
 
 LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidget *parent)
@@ -451,9 +883,6 @@ LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidge
     QPalette pal = palette();
     pal.setColor(QPalette::Highlight, m_controller.connection().tint());
     setPalette(pal);
-
-    m_sources.rows = rowsFor(m_controller.state().sources);
-    m_dests.rows = rowsFor(m_controller.state().destinations);
 
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -469,26 +898,28 @@ LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidge
     root->addLayout(top);
     root->addWidget(hairline());
 
-    auto *form = new QWidget;
-    form->setObjectName(QStringLiteral("labelsForm"));
-    auto *sections = new QVBoxLayout(form);
+    m_form = new QWidget;
+    m_form->setObjectName(QStringLiteral("labelsForm"));
+    auto *sections = new QVBoxLayout(m_form);
     sections->setContentsMargins(20, 16, 20, 20);
     sections->setSpacing(18);
     sections->addWidget(buildImportExportSection());
     sections->addWidget(buildBanner());
-    sections->addWidget(
-        buildSide(m_sources, QStringLiteral("Sources"), QStringLiteral("arrow.right.circle.fill")));
-    sections->addWidget(buildSide(m_dests, QStringLiteral("Destinations"),
+    sections->addWidget(buildSide(m_sources, m_controller.state().sources,
+                                  QStringLiteral("Sources"),
+                                  QStringLiteral("arrow.right.circle.fill")));
+    sections->addWidget(buildSide(m_dests, m_controller.state().destinations,
+                                  QStringLiteral("Destinations"),
                                   QStringLiteral("arrow.down.right.circle.fill")));
     sections->addStretch();
 
-    auto *scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("labelsScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(form);
-    root->addWidget(scroll, 1);
+    m_scroll = new QScrollArea;
+    m_scroll->setObjectName(QStringLiteral("labelsScroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setWidget(m_form);
+    root->addWidget(m_scroll, 1);
 
     auto *cancel = new QPushButton(QStringLiteral("Cancel"));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -496,18 +927,6 @@ LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidge
     done->setObjectName(QStringLiteral("doneButton"));
     connect(done, &QPushButton::clicked, this, &LabelsEditor::applyAll);
     root->addLayout(buttonBar(cancel, done));
-
-    fillSide(m_sources);
-    fillSide(m_dests);
-}
-
-QList<LabelsEditor::Editable> LabelsEditor::rowsFor(const QList<Port> &ports)
-{
-    QList<Editable> rows;
-    rows.reserve(ports.size());
-    for (const Port &port : ports)
-        rows.append({ port.kind, port.index, port.label, port.label });
-    return rows;
 }
 
 QWidget *LabelsEditor::buildImportExportSection()
@@ -533,7 +952,6 @@ QWidget *LabelsEditor::buildImportExportSection()
         { QStringLiteral("Reset to Device Names"), QStringLiteral("arrow.uturn.backward"),
           QStringLiteral("resetButton"), Theme::red(), &LabelsEditor::resetToDeviceNames },
     };
-
     auto *block = new QWidget;
     auto *layout = new QVBoxLayout(block);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -612,7 +1030,8 @@ QWidget *LabelsEditor::buildBanner()
     return m_banner;
 }
 
-QWidget *LabelsEditor::buildSide(Side &side, const QString &title, const QString &symbol)
+QWidget *LabelsEditor::buildSide(Side &side, const QList<Port> &ports, const QString &title,
+                                 const QString &symbol)
 {
     auto *block = new QWidget;
     block->setObjectName(title.toLower() + QStringLiteral("Section"));
@@ -634,75 +1053,38 @@ QWidget *LabelsEditor::buildSide(Side &side, const QString &title, const QString
     layout->addLayout(header);
 
     side.panel = new GroupPanel;
-    side.panelRows = new QVBoxLayout(side.panel);
-    side.panelRows->setContentsMargins(0, 0, 0, 0);
-    side.panelRows->setSpacing(0);
+    auto *panelLayout = new QVBoxLayout(side.panel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
+    side.model = new LabelRowsModel(LabelRowsModel::rowsFor(ports), this);
+    side.delegate = new LabelRowDelegate(this);
+    auto *view = new LabelRowsView;
+    view->setObjectName(title.toLower() + QStringLiteral("List"));
+    view->setItemDelegate(side.delegate);
+    view->setModel(side.model);
+    view->setRowHeight(side.delegate->rowHeight());
+    side.view = view;
+    panelLayout->addWidget(view);
     layout->addWidget(side.panel);
+
+    // Keyboard moves through the rows inside the sheet's scroll area, so follow them there.
+    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this, view](const QModelIndex &current) {
+                if (!current.isValid())
+                    return;
+                const QRect row = view->visualRect(current);
+                const QPoint centre = view->viewport()->mapTo(m_form, row.center());
+                m_scroll->ensureVisible(centre.x(), centre.y(), 0, row.height());
+            });
+    syncSide(side);
     return block;
 }
 
-void LabelsEditor::fillSide(Side &side)
+void LabelsEditor::syncSide(Side &side)
 {
-    while (QLayoutItem *item = side.panelRows->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    side.reverts.clear();
-
-    const QFont numberFont
-        = Theme::monospacedDigits(Theme::font(Theme::TextStyle::footnote, QFont::Bold));
-    for (int i = 0; i < side.rows.size(); ++i) {
-        const Editable &item = side.rows.at(i);
-        auto *row = new EditRow(i > 0);
-        row->setObjectName(PortRef { item.kind, item.index }.id());
-        auto *layout = new QHBoxLayout(row);
-        layout->setContentsMargins(rowInset, 3, 8, 3);
-        layout->setSpacing(rowSpacing);
-
-        auto *number = plainLabel(QString::number(qint64(item.index) + 1));
-        number->setObjectName(QStringLiteral("number"));
-        number->setFont(numberFont);
-        setForeground(number, Theme::secondaryLabel());
-        number->setFixedWidth(numberWidth);
-        number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        layout->addWidget(number);
-
-        auto *field = new QLineEdit(item.name);
-        field->setObjectName(QStringLiteral("nameField"));
-        field->setPlaceholderText(QStringLiteral("Name"));
-        field->setFrame(false);
-        layout->addWidget(field, 1);
-
-        auto *revert = new QToolButton;
-        revert->setObjectName(QStringLiteral("revertButton"));
-        revert->setIcon(
-            Symbols::icon(QStringLiteral("arrow.uturn.backward"), Theme::secondaryLabel()));
-        revert->setAutoRaise(true);
-        revert->setToolTip(QStringLiteral("Revert"));
-        revert->setFocusPolicy(Qt::TabFocus);
-        QSizePolicy policy = revert->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        revert->setSizePolicy(policy);
-        layout->addWidget(revert);
-
-        connect(field, &QLineEdit::textChanged, this, [this, &side, i](const QString &text) {
-            side.rows[i].name = text;
-            syncRevert(side, i);
-        });
-        connect(revert, &QToolButton::clicked, this,
-                [field, &side, i] { field->setText(side.rows.at(i).original); });
-
-        side.reverts.append(revert);
-        side.panelRows->addWidget(row);
-        syncRevert(side, i);
-    }
-    side.count->setText(QString::number(side.rows.size()));
-    side.panel->setVisible(!side.rows.isEmpty());
-}
-
-void LabelsEditor::syncRevert(Side &side, int row)
-{
-    side.reverts.at(row)->setVisible(side.rows.at(row).changed());
+    static_cast<LabelRowsView *>(side.view)->fitRows();
+    side.count->setText(QString::number(side.model->rowCount()));
+    side.panel->setVisible(side.model->rowCount() > 0);
 }
 
 void LabelsEditor::showPasteSheet()
@@ -753,14 +1135,15 @@ void LabelsEditor::importFile(const QString &path)
     mergeImported(parsed, fileName);
 }
 
-void LabelsEditor::mergeImported(const ParsedLabels &labels, const QString &from)
+void LabelsEditor::mergeImported(ParsedLabels labels, const QString &from)
 {
+    // Counted before the store drops blank names, as the operator pasted them.
+    const qsizetype skipped = LabelImport::bound(labels);
     m_controller.labelStore().merge(labels, m_controller.id());
     m_controller.applyLabelOverrides();
-    // Counted before the store drops blank names, as the operator pasted them.
     const qsizetype count = labels.sources.size() + labels.destinations.size();
     reloadBuffers(labels);
-    setBanner(importedBanner(count, from));
+    setBanner(importedBanner(count, skipped, from));
 }
 
 void LabelsEditor::copyAsXml()
@@ -786,7 +1169,7 @@ void LabelsEditor::resetToDeviceNames()
 void LabelsEditor::applyAll()
 {
     for (const Side *side : { &m_sources, &m_dests }) {
-        for (const Editable &row : side->rows) {
+        for (const Editable &row : side->model->rows()) {
             if (row.changed())
                 m_controller.rename(row.kind, row.index, row.name);
         }
@@ -799,18 +1182,22 @@ void LabelsEditor::reloadBuffers(const std::optional<ParsedLabels> &imported)
     const auto rebuild = [this](Side &side, const QList<Port> &ports,
                                 const QMap<qint64, QString> *importedIndices) {
         QHash<int, QString> edits;
-        for (const Editable &row : std::as_const(side.rows)) {
+        for (const Editable &row : side.model->rows()) {
             if (row.changed())
                 edits.insert(row.index, row.name);
         }
-        side.rows = rowsFor(ports);
-        for (Editable &row : side.rows) {
-            const auto edit = edits.constFind(row.index);
-            if (edit != edits.constEnd()
-                && !(importedIndices && importedIndices->contains(row.index)))
-                row.name = *edit;
+        QList<Editable> rows = LabelRowsModel::rowsFor(ports);
+        if (!edits.isEmpty()) {
+            for (Editable &row : rows) {
+                const auto edit = edits.constFind(row.index);
+                if (edit != edits.constEnd()
+                    && !(importedIndices && importedIndices->contains(row.index)))
+                    row.name = *edit;
+            }
         }
-        fillSide(side);
+        side.model->replaceRows(std::move(rows));
+        side.delegate->refreshEditor();
+        syncSide(side);
     };
     rebuild(m_sources, m_controller.state().sources, imported ? &imported->sources : nullptr);
     rebuild(m_dests, m_controller.state().destinations,

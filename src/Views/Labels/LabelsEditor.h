@@ -3,19 +3,26 @@
 #include "Model/LabelIO.h"
 #include "Model/RouterModels.h"
 
+#include <QAbstractListModel>
 #include <QDialog>
 #include <QList>
+#include <QPersistentModelIndex>
+#include <QPixmap>
+#include <QPointer>
 #include <QString>
+#include <QStyledItemDelegate>
 
 #include <functional>
 #include <optional>
 
 class QAbstractButton;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
+class QTableView;
 class QToolButton;
-class QVBoxLayout;
 class RouterController;
 
 // The "Paste Labels" sheet: the operator pastes rows copied from a spreadsheet, says which
@@ -54,6 +61,94 @@ private:
     QPushButton *m_applyButton = nullptr;
 };
 
+// The rows of one side of the labels editor, in the router's port order: each port's index,
+// its live label when the rows were built (`original`) and the name being typed (`name`).
+// Display and edit roles are the name.
+class LabelRowsModel final : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role {
+        originalRole = Qt::UserRole + 1,
+        portIndexRole,
+        // True while the typed name differs from the original (exact text comparison).
+        changedRole,
+    };
+
+    struct Editable
+    {
+        PortKind kind = PortKind::source;
+        int index = 0;
+        QString original;
+        QString name;
+
+        bool changed() const { return name != original; }
+        bool operator==(const Editable &) const = default;
+    };
+
+    explicit LabelRowsModel(QList<Editable> rows = {}, QObject *parent = nullptr);
+
+    static QList<Editable> rowsFor(const QList<Port> &ports);
+
+    const QList<Editable> &rows() const { return m_rows; }
+    // Takes the new rows. When they name the same ports in the same order this is one
+    // dataChanged over the rows that differ, so open editors and the current row stay;
+    // otherwise a model reset.
+    void replaceRows(QList<Editable> rows);
+    void revert(int row);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    QList<Editable> m_rows;
+};
+
+// Paints one row of a LabelRowsModel (number, name, and the revert button while the name is
+// changed, with a hairline over every row but the first) and edits the name in a borderless
+// line edit that hands every keystroke to the model, so the model always holds what was typed.
+class LabelRowDelegate final : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit LabelRowDelegate(QObject *parent = nullptr);
+
+    int rowHeight() const { return m_rowHeight; }
+    // Parts of a row's rectangle.
+    static QRect nameRect(const QRect &row);
+    static QRect revertRect(const QRect &row);
+
+    // Shows the model's current name in the open editor, if any, after rows were replaced.
+    void refreshEditor();
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    void setModelData(QWidget *editor, QAbstractItemModel *model,
+                      const QModelIndex &index) const override;
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override;
+
+private:
+    QFont m_numberFont;
+    QPixmap m_revertIcon;
+    int m_rowHeight = 0;
+    mutable QPointer<QLineEdit> m_editor;
+    mutable QPersistentModelIndex m_editorIndex;
+};
+
 // The "Edit Labels" sheet of one router: every source and destination as an editable name,
 // plus the label exchange tools (paste from a spreadsheet, file import, copy as XML or as
 // tab-separated text, reset to the router's own names).
@@ -69,6 +164,10 @@ private:
 // overrides and the live labels, send nothing to the router, and are not undone by "Cancel".
 // The rows are built once, from the labels at construction; only a paste, an import or a
 // reset rebuilds them, keeping typed names of ports they did not touch.
+//
+// Each side is a list view over a LabelRowsModel ("sourcesList", "destinationsList"), so
+// only the rows on screen are painted and a rebuild is one model update, whatever the port
+// count. Tab moves from name to name, across both sides.
 //
 // `controller` must outlive the sheet. The sheet reports nothing to its creator beyond
 // QDialog's own accepted()/rejected().
@@ -88,34 +187,24 @@ public:
                           QWidget *parent = nullptr);
 
 private:
-    // One editable row; `original` is the live label when the row was built.
-    struct Editable
-    {
-        PortKind kind = PortKind::source;
-        int index = 0;
-        QString original;
-        QString name;
+    using Editable = LabelRowsModel::Editable;
 
-        bool changed() const { return name != original; }
-        bool operator==(const Editable &) const = default;
-    };
-
-    // One side's rows and widgets: its count, its rows' panel and each row's revert button.
+    // One side's rows, their view and the header's count.
     struct Side
     {
-        QList<Editable> rows;
+        LabelRowsModel *model = nullptr;
+        QTableView *view = nullptr;
+        LabelRowDelegate *delegate = nullptr;
         QLabel *count = nullptr;
         QWidget *panel = nullptr;
-        QVBoxLayout *panelRows = nullptr;
-        QList<QToolButton *> reverts;
     };
 
     QWidget *buildImportExportSection();
     QWidget *buildBanner();
-    QWidget *buildSide(Side &side, const QString &title, const QString &symbol);
+    QWidget *buildSide(Side &side, const QList<Port> &ports, const QString &title,
+                       const QString &symbol);
     QToolButton *buildImportExportMenu();
-    void fillSide(Side &side);
-    void syncRevert(Side &side, int row);
+    void syncSide(Side &side);
 
     void showPasteSheet();
     void chooseImportFile();
@@ -125,16 +214,16 @@ private:
     void resetToDeviceNames();
     void applyAll();
     // Stores imported names, shows them and reports "Imported N names from <from>.".
-    void mergeImported(const ParsedLabels &labels, const QString &from);
+    void mergeImported(ParsedLabels labels, const QString &from);
     void reloadBuffers(const std::optional<ParsedLabels> &imported);
     void setBanner(const QString &text);
-
-    static QList<Editable> rowsFor(const QList<Port> &ports);
 
     RouterController &m_controller;
     Options m_options;
     Side m_sources;
     Side m_dests;
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_form = nullptr;
     QWidget *m_banner = nullptr;
     QLabel *m_bannerText = nullptr;
 };
