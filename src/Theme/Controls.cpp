@@ -2,6 +2,7 @@
 
 #include "Theme/Theme.h"
 
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QPainter>
@@ -198,6 +199,21 @@ void ElidedLabel::paintEvent(QPaintEvent *)
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      fontMetrics().elidedText(line, Qt::ElideRight, width()));
+}
+
+QLayout *centredWrapped(QLabel *label, int maximumWidth)
+{
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter);
+    label->setMaximumWidth(maximumWidth);
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    // The label takes the width first; the sides share what is left past its cap.
+    row->addStretch(1);
+    row->addWidget(label, 1000);
+    row->addStretch(1);
+    return row;
 }
 
 QWidget *hairline(QWidget *parent)

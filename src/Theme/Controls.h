@@ -76,6 +76,11 @@ private:
 // files must never be read as markup.
 QLabel *plainLabel(const QString &text = {}, QWidget *parent = nullptr);
 
+// A row that centres a word-wrapped `label`, at most `maximumWidth` wide. A label added to a
+// box layout with a centring alignment is measured at the layout's full width but drawn
+// narrower, so it gets too few lines; this row asks its height at the width it really gets.
+QLayout *centredWrapped(QLabel *label, int maximumWidth);
+
 // Escapes "&" so that a name shown on a button or a menu item is not read as a mnemonic.
 QString escapedMnemonic(QString text);
 

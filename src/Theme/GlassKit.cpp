@@ -84,8 +84,9 @@ void MatrixCellSize::setValue(double value)
 
 QColor floatingPanelFill()
 {
-    // Light enough over the backdrop's wash to read as frosted glass in both themes.
-    return Theme::withAlpha(Theme::controlBackground(), 0.82);
+    // Strong enough that cells and list text scrolling under a floating bar never compete
+    // with its labels, with a trace of the wash left so it still reads as glass.
+    return Theme::withAlpha(Theme::controlBackground(), 0.95);
 }
 
 void paintFloatingPanel(QPainter &painter, const QRectF &bounds, std::optional<qreal> cornerRadius)

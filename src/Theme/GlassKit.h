@@ -61,13 +61,13 @@ private:
 
 // --- Floating panels ---------------------------------------------------------------------
 // The one look of the workspace's floating panels (device header, control bar, zoom
-// capsule): a translucent fill standing in for the regular material, with a 1-point outline
+// capsule): a nearly opaque fill standing in for the regular material, with a 1-point outline
 // inside the edge in the separator colour at 0.6 opacity.
 
 // Insets between a floating panel's edge and its content.
 inline constexpr QMargins floatingPanelInsets { 16, 9, 16, 9 };
 
-// The translucent fill of a floating panel, from the current palette.
+// The fill of a floating panel, from the current palette.
 QColor floatingPanelFill();
 
 // Paints a floating panel filling `bounds`: a capsule without `cornerRadius`, else a rounded

@@ -362,7 +362,8 @@ public:
         const qreal marked = std::max(current, pending);
         painter->setPen(Qt::NoPen);
         if (hovering * (1 - marked) > 0.01) {
-            painter->setBrush(Theme::withAlpha(Theme::quaternaryFill(), hovering * (1 - marked)));
+            painter->setBrush(
+                Theme::withAlpha(Theme::quaternaryFill(), 0.6 * hovering * (1 - marked)));
             painter->drawRoundedRect(row, 11, 11);
         }
         const qreal tintAlpha = 0.18 * pending + 0.12 * current * (1 - pending);

@@ -515,7 +515,7 @@ void Painter::drawColumnHeader(QPainter &p, const QRectF &rect, const Port &sour
                Qt::AlignLeft | Qt::AlignVCenter, number);
     if (signal) {
         p.setPen(Qt::NoPen);
-        p.setBrush(signal->present ? Theme::green() : Theme::tertiaryLabel());
+        p.setBrush(signal->present ? Theme::green() : Theme::quaternaryFill());
         p.drawEllipse(QRectF(x + numberWidth + 3, numberRow.center().y() - 2.5, 5, 5));
     }
 }

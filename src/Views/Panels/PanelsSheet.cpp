@@ -192,6 +192,23 @@ public:
         return { 200, portRowHeight };
     }
 
+    // Widens the number column to fit `number`, so "1024" shows whole; both lists of an axis
+    // get the same width, so their labels line up.
+    void setWidestNumber(int number)
+    {
+        m_numberWidth = std::max(
+            20, QFontMetrics(numberFont()).horizontalAdvance(QString::number(number)) + 1);
+    }
+    int numberWidth() const { return m_numberWidth; }
+
+    static QFont numberFont()
+    {
+        QFont number = QApplication::font();
+        number.setPointSizeF(10);
+        number.setBold(true);
+        return number;
+    }
+
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
@@ -207,12 +224,9 @@ public:
         const QRect r = option.rect.adjusted(12, 0, -12, 0);
         const qreal dpr = painter->device()->devicePixelRatioF();
 
-        QFont number = QApplication::font();
-        number.setPointSizeF(10);
-        number.setBold(true);
-        painter->setFont(number);
+        painter->setFont(numberFont());
         painter->setPen(m_color);
-        const QRect numberRect(r.left(), r.top(), 20, r.height());
+        const QRect numberRect(r.left(), r.top(), m_numberWidth, r.height());
         painter->drawText(numberRect, Qt::AlignRight | Qt::AlignVCenter,
                           QString::number(index.data(IndexRole).toInt() + 1));
 
@@ -250,6 +264,7 @@ public:
 private:
     QColor m_color;
     bool m_chosen;
+    int m_numberWidth = 20;
 };
 
 // A list that is exactly as tall as its rows; the axis column scrolls around it. A tap, or
@@ -270,7 +285,8 @@ public:
     {
         setObjectName(name);
         setModel(m_model);
-        setItemDelegate(new PortRowDelegate(kind, chosen, this));
+        m_delegate = new PortRowDelegate(kind, chosen, this);
+        setItemDelegate(m_delegate);
         setUniformItemSizes(true);
         setSelectionMode(NoSelection);
         setMouseTracking(true);
@@ -302,6 +318,14 @@ public:
             setFixedHeight(m_toHeight);
             viewport()->update();
         });
+    }
+
+    void setWidestNumber(int number)
+    {
+        const int before = m_delegate->numberWidth();
+        m_delegate->setWidestNumber(number);
+        if (m_delegate->numberWidth() != before)
+            viewport()->update();
     }
 
     void setRows(QList<PortRow> rows, bool animated)
@@ -462,6 +486,7 @@ private:
     }
 
     PortRowsModel *m_model;
+    PortRowDelegate *m_delegate = nullptr;
     const bool m_chosen;
     Motion::SpringAnimation *m_motion;
     qreal m_progress = 1;
@@ -712,7 +737,29 @@ public:
 
     using QListView::QListView;
 
+    // Exactly as tall as its rows, however few: the scroll area's own minimum would leave
+    // empty room under a single row. It shrinks to two rows and scrolls when the sheet is full.
+    QSize sizeHint() const override
+    {
+        return { QListView::sizeHint().width(), rowsHeight(rowCount()) };
+    }
+    QSize minimumSizeHint() const override { return { 0, rowsHeight(std::min(rowCount(), 2)) }; }
+
+    void setModel(QAbstractItemModel *model) override
+    {
+        QListView::setModel(model);
+        const auto remeasure = [this] {
+            updateGeometry();
+        };
+        connect(model, &QAbstractItemModel::rowsInserted, this, remeasure);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, remeasure);
+        connect(model, &QAbstractItemModel::modelReset, this, remeasure);
+    }
+
 protected:
+    int rowCount() const { return model() ? model()->rowCount() : 0; }
+    int rowsHeight(int rows) const { return rows * panelRowHeight + 2 * frameWidth(); }
+
     void keyPressEvent(QKeyEvent *event) override
     {
         if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace)
@@ -776,7 +823,6 @@ PanelManagerSheet::PanelManagerSheet(RouterController &controller, QWidget *pare
     m_list->setMouseTracking(true);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     makeTransparent(m_list);
     m_list->onDelete = [this](int row) {
         if (const std::optional<SubPanel> panel = panelAt(row))
@@ -1045,6 +1091,11 @@ public:
             QStringLiteral("Available (%1 of %2)").arg(available.size()).arg(total));
         m_allButton->setVisible(!available.isEmpty());
         m_noneButton->setVisible(canClear);
+        int widest = total;
+        for (const PortRow &row : std::as_const(chosen))
+            widest = std::max(widest, row.index + 1); // a saved port beyond the router's
+        m_chosen->setWidestNumber(widest);
+        m_available->setWidestNumber(widest);
         m_chosen->setRows(std::move(chosen), animated);
         m_available->setRows(std::move(available), animated);
     }

@@ -1038,7 +1038,7 @@ SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     m_row->addStretch();
     m_scroll->setWidget(content);
     m_scroll->widget()->setAutoFillBackground(false);
-    setFixedHeight(28);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     connect(&controller, &RouterController::salvosChanged, this, &SalvoStrip::rebuild);
     connect(&controller, &RouterController::panelsChanged, this, &SalvoStrip::rebuild);
@@ -1062,6 +1062,14 @@ SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     connect(&controller, &RouterController::stateChanged, this, &SalvoStrip::stateChanged);
     connect(&controller, &RouterController::statusChanged, this, &SalvoStrip::restyle);
     rebuild();
+}
+
+QSize SalvoStrip::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    const QSize row = m_scroll->widget()->sizeHint();
+    return { row.width() + margins.left() + margins.right(),
+             row.height() + margins.top() + margins.bottom() };
 }
 
 bool SalvoStrip::eventFilter(QObject *watched, QEvent *event)
@@ -1478,9 +1486,7 @@ QWidget *SalvoSheet::emptyState()
     QLabel *description = wrappedLabel(
         QStringLiteral("Save the current routing as a snapshot you can fire anytime."),
         Theme::font(TextStyle::callout), Theme::secondaryLabel());
-    description->setAlignment(Qt::AlignHCenter);
-    description->setFixedWidth(300);
-    column->addWidget(description, 0, Qt::AlignHCenter);
+    column->addLayout(centredWrapped(description, 300));
     column->addSpacing(4);
     auto *save = new PillButton(PillButton::Look::prominent, false, PillButton::Size::regular);
     save->setObjectName(QStringLiteral("saveCurrentRoutingButton"));

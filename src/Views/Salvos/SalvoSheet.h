@@ -159,6 +159,11 @@ class SalvoStrip final : public QWidget
 public:
     explicit SalvoStrip(RouterController &controller, QWidget *parent = nullptr);
 
+    // As tall as its row of chips and buttons with the margins around it, so none is cut;
+    // any width, as the row scrolls.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return { 0, sizeHint().height() }; }
+
 signals:
     // The "Manage salvos" button was pressed.
     void openManager();

@@ -680,8 +680,9 @@ void ControlBar::bind()
 void ControlBar::onPrimaryLevelChanged()
 {
     // A breakaway follows the level the operator picks; Follow stays Follow.
-    const bool pickerShown
-        = hasContent(m_controller, false) && m_controller.state().levels.size() >= 2;
+    // Only while the picker is on screen: a reset elsewhere leaves the breakaway alone.
+    const bool pickerShown = m_levelPicker->isVisible() && hasContent(m_controller, false)
+        && m_controller.state().levels.size() >= 2;
     if (pickerShown && !m_controller.breakawayLevels().isEmpty())
         m_controller.setBreakawayLevels({ m_controller.primaryLevel() });
 }
@@ -936,8 +937,17 @@ void ControlBar::setPaintedRect(const QRectF &rect)
     m_paintedRect = rect;
     // Clicks beside the bar reach the routing content underneath.
     const QRect covered = rect.toAlignedRect().united(m_barRect);
-    setMask(covered.isEmpty() ? QRegion(0, 0, 1, 1) : QRegion(covered));
+    const QRegion next = covered.isEmpty() ? QRegion(0, 0, 1, 1) : QRegion(covered);
+    const QRegion previous = mask();
+    setMask(next);
     update();
+    // What the old shape covered and the new one does not is the parent's to paint again;
+    // a mask that shrinks repaints nothing by itself and leaves the old frame behind.
+    if (QWidget *parent = parentWidget(); parent && isVisible() && !previous.isEmpty()) {
+        const QRegion uncovered = previous.subtracted(next);
+        if (!uncovered.isEmpty())
+            parent->update(uncovered.translated(pos()));
+    }
 }
 
 void ControlBar::reportHeight()

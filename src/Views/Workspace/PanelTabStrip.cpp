@@ -56,7 +56,10 @@ public:
 
     void setActive(bool active, bool animated)
     {
-        setChecked(active);
+        if (active != isChecked()) {
+            setChecked(active);
+            updateGeometry(); // the label's weight, and so its width, changes
+        }
         const qreal target = active ? 1.0 : 0.0;
         m_fade->stop();
         if (!animated || !isVisible()) {
@@ -71,8 +74,8 @@ public:
 
     QSize sizeHint() const override
     {
-        // Measured in the strong weight, so a tab keeps its width when it becomes active.
-        const QFontMetrics metrics(labelFont(true));
+        // At the width of its label in the weight it shows, so the gaps between tabs are even.
+        const QFontMetrics metrics(labelFont(isChecked()));
         return { metrics.horizontalAdvance(text()) + 1, metrics.height() + 2 * tabVerticalPadding };
     }
     QSize minimumSizeHint() const override { return sizeHint(); }

@@ -27,6 +27,8 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QStackedWidget>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -46,6 +48,29 @@ void makeProminent(QPushButton *button, const QColor &tint)
             .arg(tint.name(), tint.lighter(110).name(), tint.darker(115).name()));
 }
 
+// The placeholder's other buttons: the same rounded shape as the prominent one, in a light
+// wash of the label colour.
+void makeBordered(QPushButton *button)
+{
+    button->setCursor(Qt::PointingHandCursor);
+    button->setMinimumHeight(30);
+    const auto rgba = [](const QColor &c) {
+        return QStringLiteral("rgba(%1, %2, %3, %4)")
+            .arg(c.red())
+            .arg(c.green())
+            .arg(c.blue())
+            .arg(c.alphaF());
+    };
+    const QColor wash = Theme::quaternaryFill();
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: none;"
+                       " border-radius: 8px; padding: 5px 16px; font-weight: 600; }"
+                       "QPushButton:hover { background: %3; }"
+                       "QPushButton:pressed { background: %4; }")
+            .arg(rgba(Theme::withAlpha(wash, 1.5)), Theme::label().name(),
+                 rgba(Theme::withAlpha(wash, 2)), rgba(Theme::withAlpha(wash, 3))));
+}
+
 // A segment of the view-mode picker, or a toolbar button with a symbol and a title.
 QToolButton *toolbarButton(const QString &symbol, const QString &title)
 {
@@ -57,6 +82,43 @@ QToolButton *toolbarButton(const QString &symbol, const QString &title)
     button->setIconSize(QSize(16, 16));
     return button;
 }
+
+// A toolbar pull-down: the style's arrow is a few pixels in a corner, so it is left out and a
+// chevron is drawn after the label instead, centred on it.
+class PullDownButton final : public QToolButton
+{
+public:
+    QSize sizeHint() const override
+    {
+        const QSize hint = QToolButton::sizeHint();
+        return { hint.width() + chevronGap + chevronSize, hint.height() };
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        option.features &= ~QStyleOptionToolButton::HasMenu;
+        QStyleOptionToolButton bevel = option;
+        bevel.text.clear();
+        bevel.icon = QIcon();
+        painter.drawComplexControl(QStyle::CC_ToolButton, bevel);
+        QStyleOptionToolButton label = option;
+        label.rect = rect().adjusted(0, 0, -(chevronGap + chevronSize), 0);
+        painter.drawControl(QStyle::CE_ToolButtonLabel, label);
+        const QColor ink = isEnabled() ? Theme::secondaryLabel() : Theme::tertiaryLabel();
+        const QPixmap chevron = Symbols::pixmap(QStringLiteral("chevron.down"), chevronSize, ink,
+                                                devicePixelRatioF());
+        const int x = label.rect.right() + 1 + chevronGap / 2 - chevronSize / 2;
+        painter.drawPixmap(QPoint(x, (height() - chevronSize) / 2), chevron);
+    }
+
+private:
+    static constexpr int chevronSize = 9;
+    static constexpr int chevronGap = 8;
+};
 
 QString counted(int count, const QString &singular, const QString &plural)
 {
@@ -186,7 +248,12 @@ QWidget *QuorvelView::buildToolbar()
     items->setContentsMargins(0, 0, 0, 0);
     items->setSpacing(6);
 
-    m_panelMenuButton = toolbarButton(QStringLiteral("rectangle.grid.3x2"), tr("Full Router"));
+    m_panelMenuButton = new PullDownButton;
+    m_panelMenuButton->setIcon(Symbols::icon(QStringLiteral("rectangle.grid.3x2")));
+    m_panelMenuButton->setText(tr("Full Router"));
+    m_panelMenuButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_panelMenuButton->setAutoRaise(true);
+    m_panelMenuButton->setIconSize(QSize(16, 16));
     m_panelMenuButton->setObjectName(QStringLiteral("panelMenu"));
     m_panelMenuButton->setToolTip(tr("Switch panel"));
     m_panelMenuButton->setPopupMode(QToolButton::InstantPopup);
@@ -268,10 +335,12 @@ QWidget *QuorvelView::buildConnectPrompt()
     QPalette red = m_promptFailure->palette();
     red.setColor(QPalette::WindowText, Theme::red());
     m_promptFailure->setPalette(red);
-    m_promptFailure->setAlignment(Qt::AlignHCenter);
-    m_promptFailure->setWordWrap(true);
-    m_promptFailure->setMaximumWidth(460);
-    column->addWidget(m_promptFailure, 0, Qt::AlignHCenter);
+    // Its line is kept while hidden, so the prompt stays put as the status changes.
+    QSizePolicy keep = m_promptFailure->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_promptFailure->setSizePolicy(keep);
+    m_promptFailure->setMinimumHeight(m_promptFailure->fontMetrics().lineSpacing());
+    column->addLayout(centredWrapped(m_promptFailure, 460));
 
     column->addSpacing(6);
     m_promptButton = new QPushButton;
@@ -366,6 +435,7 @@ QWidget *QuorvelView::buildMismatchPlaceholder()
     });
     auto *full = new QPushButton(tr("Show Full Router"));
     full->setObjectName(QStringLiteral("showFullRouter"));
+    makeBordered(full);
     connect(full, &QPushButton::clicked, this, [this] { m_controller->setActivePanelID({}); });
     buttons->addWidget(edit);
     buttons->addWidget(full);
@@ -573,10 +643,10 @@ void QuorvelView::layoutOverlays()
         m_controlBar->raise();
     }
     if (!m_banner->isHidden()) {
-        const QSize hint = m_banner->sizeHint();
-        const int width = qMin(hint.width(), body.width() - 32);
+        // Narrowed to the body, the message may wrap: its height is the one for that width.
+        const int width = qMin(m_banner->sizeHint().width(), body.width() - 32);
         m_banner->setGeometry(body.left() + (body.width() - width) / 2, body.top() + 8, width,
-                              hint.height());
+                              m_banner->heightForWidth(width));
         m_banner->raise();
     }
 }
