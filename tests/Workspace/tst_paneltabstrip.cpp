@@ -221,6 +221,7 @@ void TestPanelTabStrip::activePanelSetElsewhereScrollsIntoTheMiddle()
 
     const SubPanel middle = m_controller->panels().at(8);
     m_controller->setActivePanelID(middle.id); // as a shortcut or the toolbar menu would
+    QCoreApplication::processEvents(); // the active tab takes its width in the strong weight
     const int middleOfRow = strip.tab(middle.id)->geometry().center().x()
         - strip.scrollArea()->viewport()->width() / 2;
     QVERIFY(middleOfRow > 0 && middleOfRow < bar->maximum());

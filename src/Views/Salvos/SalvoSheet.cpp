@@ -1395,7 +1395,7 @@ void SalvoSheet::rebuild()
 
     if (m_controller.salvos().isEmpty() && !active) {
         sections->addStretch(1);
-        sections->addWidget(emptyState(), 0, Qt::AlignHCenter);
+        sections->addWidget(emptyState()); // it centres its own parts
         sections->addStretch(2);
     } else {
         sections->addStretch();

@@ -941,12 +941,26 @@ void ControlBar::setPaintedRect(const QRectF &rect)
     const QRegion previous = mask();
     setMask(next);
     update();
-    // What the old shape covered and the new one does not is the parent's to paint again;
-    // a mask that shrinks repaints nothing by itself and leaves the old frame behind.
-    if (QWidget *parent = parentWidget(); parent && isVisible() && !previous.isEmpty()) {
-        const QRegion uncovered = previous.subtracted(next);
-        if (!uncovered.isEmpty())
-            parent->update(uncovered.translated(pos()));
+    // What the old shape covered and the new one does not must be painted again by the
+    // content under it. Updating the parent alone does not reach into the routing views
+    // there, which left the old frames behind as trails, so each widget underneath is asked.
+    QWidget *parent = parentWidget();
+    if (!parent || !isVisible() || previous.isEmpty())
+        return;
+    const QRegion uncovered = previous.subtracted(next).translated(pos());
+    if (uncovered.isEmpty())
+        return;
+    const QRect bounds = uncovered.boundingRect();
+    parent->update(uncovered);
+    for (QWidget *under : parent->findChildren<QWidget *>()) {
+        if (under == this || isAncestorOf(under) || !under->isVisible())
+            continue;
+        const QPoint origin = under->mapTo(parent, QPoint());
+        if (!QRect(origin, under->size()).intersects(bounds))
+            continue;
+        const QRegion local = uncovered.translated(-origin).intersected(under->rect());
+        if (!local.isEmpty())
+            under->update(local);
     }
 }
 

@@ -630,6 +630,16 @@ void QuorvelView::resizeEvent(QResizeEvent *event)
     layoutOverlays();
 }
 
+bool QuorvelView::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // The overlays are in no layout: a bar or banner that asks for a new size through
+    // updateGeometry() (take cluster shown, message changed) is measured again here.
+    if (event->type() == QEvent::LayoutRequest)
+        layoutOverlays();
+    return handled;
+}
+
 void QuorvelView::layoutOverlays()
 {
     if (!m_body)
