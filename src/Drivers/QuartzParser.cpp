@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcQuartz, "quorvel.quartz", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcQuartzRaw, "quorvel.quartz.raw", QtWarningMsg)
@@ -153,7 +154,11 @@ void QuartzParser::ingest(const QByteArray &bytes)
         const bool lineEnded = end < bytes.size();
         if (!m_discardingLine) {
             if (m_buffer.size() + piece.size() > maxLineLength) {
-                qCWarning(lcQuartz) << "dropping a line longer than" << maxLineLength << "bytes";
+                if (!std::exchange(m_overlongWarned, true))
+                    qCWarning(lcQuartz)
+                        << "dropping a line longer than" << maxLineLength << "bytes";
+                else
+                    qCDebug(lcQuartz) << "dropping a line longer than" << maxLineLength << "bytes";
                 m_buffer.clear();
                 m_discardingLine = true;
             } else {

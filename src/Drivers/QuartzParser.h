@@ -89,6 +89,7 @@ private:
 
     QByteArray m_buffer;
     bool m_discardingLine = false; // the current line outgrew maxLineLength
+    bool m_overlongWarned = false; // a flood of noise gets one warning, not one per line
     LevelRouting m_routing;
     // Destinations whose next answer is reported even when it repeats what we hold, because
     // a refused route left the controller showing its optimistic source.

@@ -221,7 +221,10 @@ void SWP08Parser::appendFrameByte(char byte)
     }
     // Longer than any legal frame: the tail was lost or this is not SW-P-08. Refuse it and
     // skip to the next frame head rather than let the router grow our buffer.
-    qCWarning(lcSwp08) << "dropping a frame longer than" << maxFrameLength << "bytes";
+    if (!std::exchange(m_overlongWarned, true))
+        qCWarning(lcSwp08) << "dropping a frame longer than" << maxFrameLength << "bytes";
+    else
+        qCDebug(lcSwp08) << "dropping a frame longer than" << maxFrameLength << "bytes";
     m_inFrame = false;
     m_frameBytes.clear();
     send(nakBytes());

@@ -113,6 +113,7 @@ private:
     bool m_inFrame = false;
     bool m_lastWasDLE = false;
     QByteArray m_frameBytes;
+    bool m_overlongWarned = false; // a flood of noise gets one warning, not one per frame
 
     QHash<int, LevelRouting> m_routing; // level to destination to source
     // Crosspoints whose next tally is reported even when it repeats what we hold, because a

@@ -1,6 +1,7 @@
 // Every TCP driver against a router that floods it: noise, valid changes, absurd indices, a
-// line that never ends, and a crash mid-session. The link must end with a clear error or the
-// input must be ignored, and what the driver holds must stay under its caps meanwhile.
+// line that never ends, refusals of what was never asked, and a crash mid-session. The link must
+// end with a clear error or the input must be ignored, and what the driver holds must stay under
+// its caps meanwhile.
 
 #include "Drivers/LW3Parser.h"
 #include "Drivers/LightwareDriver.h"
@@ -26,7 +27,7 @@ using Type = RouterDriverEvent::Type;
 namespace {
 
 enum class Protocol { videohub, swp08, quartz, lw3 };
-enum class Attack { randomBytes, validEvents, absurdIndices, endlessLine, reset };
+enum class Attack { randomBytes, validEvents, absurdIndices, endlessLine, refusals, reset };
 
 // One protocol: a fake router, a driver connected to it and what the driver may hold.
 struct Subject
@@ -189,6 +190,7 @@ void TestHostileRouters::attack_data()
         row("valid events") << p.protocol << Attack::validEvents << QString();
         row("absurd indices") << p.protocol << Attack::absurdIndices << QString();
         row("endless line") << p.protocol << Attack::endlessLine << p.endless;
+        row("refusals") << p.protocol << Attack::refusals << QString();
         row("reset by peer") << p.protocol << Attack::reset << closed;
     }
 }

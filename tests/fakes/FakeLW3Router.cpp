@@ -213,6 +213,8 @@ QByteArray FakeLW3Router::floodChunk(FloodMode mode, quint64 sequence) const
         return chunk;
     case FloodMode::endlessLine:
         return QByteArray(16 * 1024, 'a');
+    case FloodMode::refusals:
+        return QByteArray("pE /MEDIA/XP/VIDEO %E001:Syntax error\r\n").repeated(512);
     }
     return chunk;
 }

@@ -107,6 +107,8 @@ QByteArray FakeQuartzRouter::floodChunk(FloodMode mode, quint64 sequence) const
         return chunk;
     case FloodMode::endlessLine:
         return QByteArray(16 * 1024, 'a');
+    case FloodMode::refusals:
+        return ("?" + lineEnd).repeated(perChunk);
     }
     return chunk;
 }

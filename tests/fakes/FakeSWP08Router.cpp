@@ -184,6 +184,8 @@ QByteArray FakeSWP08Router::floodChunk(FloodMode mode, quint64 sequence) const
         if (sequence == 0)
             chunk.prepend(QByteArray::fromHex("1002"));
         return chunk;
+    case FloodMode::refusals:
+        return QByteArray::fromHex("1015").repeated(8 * 1024);
     }
     return chunk;
 }

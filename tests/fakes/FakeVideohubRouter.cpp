@@ -265,6 +265,8 @@ QByteArray FakeVideohubRouter::floodChunk(FloodMode mode, quint64 sequence) cons
     }
     case FloodMode::endlessLine:
         return (QByteArray(255, 'a') + '\n').repeated(64);
+    case FloodMode::refusals:
+        return QByteArray("NAK\n\n").repeated(perChunk);
     }
     return chunk;
 }

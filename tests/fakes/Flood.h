@@ -13,6 +13,7 @@ enum class FloodMode {
     validEvents, // well-formed changes at full speed
     absurdIndices, // well-formed items for ports no router has, all distinct
     endlessLine, // one line (or block, or frame) that never ends
+    refusals, // the protocol's "refused" answer at full speed, though nothing was asked
 };
 
 namespace FloodBytes {
