@@ -15,6 +15,7 @@
 #include "Model/LabelStore.h"
 #include "Model/PanelStore.h"
 #include "Model/SalvoStore.h"
+#include "Platform/Memory.h"
 
 #include "FakeKumoServer.h"
 
@@ -98,6 +99,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    Platform::tuneAllocator(); // as the application does
     TimedApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

@@ -1,11 +1,13 @@
 // Soak of each TCP driver under the worst flood a router can send, through the real driver and
 // a real RouterController on the UI thread, with the flooding router on a thread of its own.
 // Reports the peak growth of the resident set over the level once connected, the longest
-// single event the UI thread handled (the stall our code causes) and the longest gap between
-// two ticks of a 2 ms UI-thread timer (which also counts the machine's scheduling). Goals:
-// growth < 64 MB, stall < 50 ms.
+// single event the UI thread handled (the stall our code causes: judged by its CPU time, with
+// its wall time and what it was beside it) and the longest gap between two ticks of a 2 ms
+// UI-thread timer (which also counts the machine's scheduling). Goals: growth < 64 MB,
+// stall < 50 ms.
 //
-//   bench_soak [--seconds N] [--mode valid|random|absurd|endless] [videohub swp08 quartz lw3]
+//   bench_soak [--seconds N] [--mode valid|random|absurd|endless|refusals]
+//              [videohub swp08 quartz lw3]
 //
 // The duration also comes from QUORVEL_SOAK_SECONDS (default 60). Not part of CTest.
 
@@ -21,6 +23,7 @@
 #include "Model/LabelStore.h"
 #include "Model/PanelStore.h"
 #include "Model/SalvoStore.h"
+#include "Platform/Memory.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -55,20 +58,29 @@ public:
             --m_depth;
             return handled;
         }
+        const int type = int(event->type());
+        const char *className = receiver->metaObject()->className();
         QElapsedTimer timer;
         timer.start();
         const qint64 cpuBefore = threadCpuNs();
         const bool handled = QCoreApplication::notify(receiver, event);
         m_longest = std::max(m_longest, timer.nsecsElapsed());
-        m_longestCpu = std::max(m_longestCpu, threadCpuNs() - cpuBefore);
+        const qint64 cpu = threadCpuNs() - cpuBefore;
+        if (cpu > m_longestCpu) {
+            m_longestCpu = cpu;
+            m_longestWhat = QStringLiteral("%1 to %2").arg(type).arg(QLatin1String(className));
+        }
         --m_depth;
         return handled;
     }
     // Wall time, and the CPU time the thread spent (what a loaded machine does not inflate).
     std::pair<qint64, qint64> takeLongestNs()
     {
+        m_longestWhat.clear();
         return { std::exchange(m_longest, 0), std::exchange(m_longestCpu, 0) };
     }
+    // The event that took the longest CPU time: its type and receiver.
+    QString longestWhat() const { return m_longestWhat; }
 
 private:
     static qint64 threadCpuNs()
@@ -81,6 +93,7 @@ private:
     thread_local static inline int m_depth = 0;
     qint64 m_longest = 0;
     qint64 m_longestCpu = 0;
+    QString m_longestWhat;
 };
 
 qint64 residentBytes()
@@ -193,6 +206,7 @@ struct Result
     double longestEventCpuMs = 0;
     qint64 longestGapMs = 0;
     QString status;
+    QString longestWhat;
 };
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
@@ -251,6 +265,7 @@ Result soak(const Protocol &protocol, FloodMode mode, int seconds)
     waitUntil([] { return false; }, seconds * 1000);
     ticker.stop();
     sampler.stop();
+    result.longestWhat = timed->longestWhat();
     const auto [wall, cpu] = timed->takeLongestNs();
     result.longestEventMs = double(wall) / 1e6;
     result.longestEventCpuMs = double(cpu) / 1e6;
@@ -272,6 +287,7 @@ Result soak(const Protocol &protocol, FloodMode mode, int seconds)
 
 int main(int argc, char **argv)
 {
+    Platform::tuneAllocator(); // as the application does
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
@@ -290,10 +306,11 @@ int main(int argc, char **argv)
             seconds = args[++i].toInt();
         } else if (args[i] == QLatin1String("--mode") && i + 1 < args.size()) {
             const QString name = args[++i];
-            mode = name == QLatin1String("random") ? FloodMode::randomBytes
-                : name == QLatin1String("absurd")  ? FloodMode::absurdIndices
-                : name == QLatin1String("endless") ? FloodMode::endlessLine
-                                                   : FloodMode::validEvents;
+            mode = name == QLatin1String("random")  ? FloodMode::randomBytes
+                : name == QLatin1String("absurd")   ? FloodMode::absurdIndices
+                : name == QLatin1String("endless")  ? FloodMode::endlessLine
+                : name == QLatin1String("refusals") ? FloodMode::refusals
+                                                    : FloodMode::validEvents;
         } else {
             chosen.append(args[i]);
         }
@@ -311,11 +328,14 @@ int main(int argc, char **argv)
             met = false;
             continue;
         }
-        std::printf("%-9s %7d %8.1f MB %11.1f ms %9.1f ms %9lld ms  %s\n", protocol.name, seconds,
-                    double(r.growth) / (1024.0 * 1024.0), r.longestEventMs, r.longestEventCpuMs,
-                    r.longestGapMs, qPrintable(r.status));
+        std::printf("%-9s %7d %8.1f MB %11.1f ms %9.1f ms %9lld ms  %s (longest: event %s)\n",
+                    protocol.name, seconds, double(r.growth) / (1024.0 * 1024.0), r.longestEventMs,
+                    r.longestEventCpuMs, r.longestGapMs, qPrintable(r.status),
+                    qPrintable(r.longestWhat));
         std::fflush(stdout);
-        met = met && r.growth < 64ll * 1024 * 1024 && r.longestEventMs < 50;
+        // The stall is judged by CPU time: on a loaded machine the wall time also holds the
+        // time the scheduler gave to other processes.
+        met = met && r.growth < 64ll * 1024 * 1024 && r.longestEventCpuMs < 50;
     }
     return met ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "App/SingleInstance.h"
 #include "Platform/Gui/Symbols.h"
 #include "Platform/InfoDictionary.h"
+#include "Platform/Memory.h"
 #include "Platform/SerialQueue.h"
 #include "Theme/FocusedWheel.h"
 #include "Theme/Theme.h"
@@ -29,6 +30,7 @@ void runQueuedUiWork()
 
 int runQuorvel(int &argc, char **argv, QuorvelAppOptions options)
 {
+    Platform::tuneAllocator();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
