@@ -3,6 +3,7 @@
 #include "Theme/Theme.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QPainter>
@@ -162,27 +163,53 @@ QString escapedMnemonic(QString text)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+QString shownName(const QString &name)
+{
+    QString shown = name.left(maxShownNameLength);
+    if (shown.size() < name.size()) {
+        if (shown.back().isHighSurrogate())
+            shown.chop(1);
+        shown.append(QChar(0x2026));
+    }
+    shown.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    shown.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return shown;
+}
+
+QString elidedName(const QString &name, const QFont &font, int width)
+{
+    return QFontMetrics(font).elidedText(shownName(name), Qt::ElideRight, std::max(width, 0));
+}
+
 ElidedLabel::ElidedLabel(const QString &text, QWidget *parent)
     : QWidget(parent)
-    , m_text(text)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setText(text);
 }
 
 void ElidedLabel::setText(const QString &text)
 {
-    if (text == m_text)
+    if (text == m_text && !text.isEmpty())
         return;
     m_text = text;
-    setToolTip(text.size() > 24 ? text : QString());
+    m_shown = shownName(text);
+    refreshToolTip();
     updateGeometry();
+    update();
+}
+
+void ElidedLabel::setAlignment(Qt::Alignment alignment)
+{
+    m_alignment = alignment & Qt::AlignHorizontal_Mask;
     update();
 }
 
 QSize ElidedLabel::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return { metrics.horizontalAdvance(m_text), metrics.height() };
+    return { metrics.horizontalAdvance(m_shown), metrics.height() };
 }
 
 QSize ElidedLabel::minimumSizeHint() const
@@ -190,15 +217,35 @@ QSize ElidedLabel::minimumSizeHint() const
     return { 0, QFontMetrics(font()).height() };
 }
 
+void ElidedLabel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    refreshToolTip();
+}
+
+void ElidedLabel::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        refreshToolTip();
+}
+
+void ElidedLabel::refreshToolTip()
+{
+    const bool cut
+        = m_text.size() > maxShownNameLength || fontMetrics().horizontalAdvance(m_shown) > width();
+    // Escaped inside rich text: a name must not be read as markup, and a long one wraps.
+    setToolTip(cut && !m_text.isEmpty()
+                   ? QStringLiteral("<qt>") + m_shown.toHtmlEscaped() + QStringLiteral("</qt>")
+                   : QString());
+}
+
 void ElidedLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    // One line only: a line break in a router's name must not open a second one.
-    QString line = m_text;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                     fontMetrics().elidedText(line, Qt::ElideRight, width()));
+    painter.drawText(rect(), m_alignment | Qt::AlignVCenter | Qt::TextSingleLine,
+                     fontMetrics().elidedText(m_shown, Qt::ElideRight, width()));
 }
 
 QLayout *centredWrapped(QLabel *label, int maximumWidth)

@@ -84,7 +84,20 @@ QLayout *centredWrapped(QLabel *label, int maximumWidth);
 // Escapes "&" so that a name shown on a button or a menu item is not read as a mnemonic.
 QString escapedMnemonic(QString text);
 
+// Names from files can be of any length, and a view lays out all it is given. A name is shown
+// on one line and at most this many characters of it, so that a huge one costs no more than a
+// long one; the stored name is never changed.
+constexpr qsizetype maxShownNameLength = 1024;
+
+// `name` as a view shows it: line breaks read as spaces, and cut after maxShownNameLength
+// characters with a trailing "…".
+QString shownName(const QString &name);
+
+// shownName(name) ending in "…" where it is wider than `width` in `font`.
+QString elidedName(const QString &name, const QFont &font, int width);
+
 // One line of plain text that ends in "…" when it does not fit, instead of widening its row.
+// An elided text shows whole in its tooltip.
 class ElidedLabel final : public QWidget
 {
     Q_OBJECT
@@ -94,6 +107,8 @@ public:
 
     QString text() const { return m_text; }
     void setText(const QString &text);
+    // Qt::AlignLeft (the default), Qt::AlignHCenter or Qt::AlignRight.
+    void setAlignment(Qt::Alignment alignment);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -101,8 +116,16 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
+    void refreshToolTip();
+
     QString m_text;
+    QString m_shown;
+    Qt::Alignment m_alignment = Qt::AlignLeft;
 };
 
 // A full-width one-point line in the separator colour.

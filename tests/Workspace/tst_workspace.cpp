@@ -1,5 +1,6 @@
 #include "ControllerRig.h"
 #include "PopupMenus.h"
+#include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
 #include "Views/Workspace/ControlBar.h"
 #include "Views/Workspace/PanelTabStrip.h"
@@ -24,6 +25,8 @@ std::shared_ptr<RouterController> shared(RouterController &controller)
 
 QString labelText(QWidget *root, const char *name)
 {
+    if (auto *elided = root->findChild<ElidedLabel *>(QString::fromLatin1(name)))
+        return elided->text();
     auto *label = root->findChild<QLabel *>(QString::fromLatin1(name));
     return label ? label->text() : QString();
 }
@@ -58,6 +61,7 @@ private slots:
     void clearanceFollowsTheControlBar();
     void renameAlertSavesOrLeavesThePort();
     void deletePanelAsksFirst();
+    void hugeNamesKeepTheWindowUsable();
 };
 
 void TestWorkspace::subtitleJoinsModelAndProgress()
@@ -305,4 +309,38 @@ void TestWorkspace::deletePanelAsksFirst()
 }
 
 QTEST_MAIN(TestWorkspace)
+void TestWorkspace::hugeNamesKeepTheWindowUsable()
+{
+    // Files keep names whole, however long; every view shows one line of them.
+    const QString huge = QStringLiteral("Name ").repeated(200000);
+    ControllerRig rig;
+    rig.connection.name = huge;
+    const SubPanel panel = makePanel(huge, { 0, 1 }, { 0, 1 });
+    rig.panels.upsert(panel, rig.connection.id);
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.resize(1000, 700);
+    view.show();
+    RouterState state = makeState(4, 4);
+    state.model = huge.left(maxShownNameLength); // as long as a router may send
+    state.routing[0].insert(0, 1);
+    rig.connectWith(state);
+    controller.setActivePanelID(panel.id);
+    controller.saveSalvo(huge, panel.id);
+    ControllerRig::settle();
+
+    QVERIFY(view.minimumSizeHint().width() <= 1000);
+    QVERIFY(!view.grab().isNull()); // every view paints its names once
+    auto *title = view.findChild<ElidedLabel *>(QStringLiteral("windowTitle"));
+    QCOMPARE(title->text(), huge);
+    QVERIFY(title->width() < 1000);
+    QVERIFY(title->toolTip().contains(QStringLiteral("Name Name")));
+    QVERIFY(title->toolTip().size() < 2 * maxShownNameLength);
+    const auto *chip = view.findChild<QPushButton *>(QStringLiteral("salvoChip"));
+    QVERIFY(chip);
+    QVERIFY(chip->sizeHint().width() < 400);
+    for (const auto *tab : view.findChildren<QAbstractButton *>())
+        QVERIFY(tab->sizeHint().width() < 1000);
+}
+
 #include "tst_workspace.moc"

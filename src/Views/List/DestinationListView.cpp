@@ -55,12 +55,10 @@ QRect badgeRect(const QRect &item)
     return { row.left() + 10, row.center().y() - kBadgeHeight / 2 + 1, kBadgeWidth, kBadgeHeight };
 }
 
-// One line: a line break in a router's label must not open a second one.
-QString oneLine(QString text)
+// One line, and no more of a huge label than a view can show.
+QString oneLine(const QString &text)
 {
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    return text;
+    return shownName(text);
 }
 
 QLinearGradient tintGradient(const QRectF &rect, const QColor &tint)

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Controls.h"
 #include "Theme/Theme.h"
 
 #include <QFontMetricsF>
@@ -446,12 +447,13 @@ void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row,
     p.setFont(m_destLabel);
     p.setPen(Theme::label());
     p.drawText(QRectF(left, top, width, labelMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-               labelMetrics.elidedText(row.dest.label, Qt::ElideRight, width));
+               labelMetrics.elidedText(shownName(row.dest.label), Qt::ElideRight, width));
 
     const double routedTop = top + labelMetrics.height() + 1;
     const int markSize = symbolPixels(7);
     const double routedWidth = row.offPanelFeed ? std::max(0.0, width - markSize - 3) : width;
-    const QString routed = routedMetrics.elidedText(row.routedLabel, Qt::ElideRight, routedWidth);
+    const QString routed
+        = routedMetrics.elidedText(shownName(row.routedLabel), Qt::ElideRight, routedWidth);
     p.setFont(m_routedLabel);
     p.setPen(Theme::secondaryLabel());
     p.drawText(QRectF(left, routedTop, routedWidth, routedMetrics.height()),
@@ -500,7 +502,8 @@ void Painter::drawColumnHeader(QPainter &p, const QRectF &rect, const Port &sour
     p.setFont(m_sourceLabel);
     p.setPen(Theme::label());
     p.drawText(QRectF(-labelLength / 2, -rect.width() / 2, labelLength, rect.width()),
-               Qt::AlignCenter, labelMetrics.elidedText(source.label, Qt::ElideRight, labelLength));
+               Qt::AlignCenter,
+               labelMetrics.elidedText(shownName(source.label), Qt::ElideRight, labelLength));
     p.restore();
 
     const QRectF numberRow(rect.left(), top + (height - 30) + 5, rect.width(), 18);

@@ -257,7 +257,7 @@ public:
         const QRect textRect(x, r.top(), std::max(0, textRight - x), r.height());
         painter->drawText(
             textRect, Qt::AlignLeft | Qt::AlignVCenter,
-            painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
+            painter->fontMetrics().elidedText(shownName(text), Qt::ElideRight, textRect.width()));
         painter->restore();
     }
 
@@ -559,8 +559,9 @@ public:
         const int top = r.center().y() - block / 2 + 1;
         painter->setFont(nameFont);
         painter->setPen(Theme::label());
-        painter->drawText(QRect(x, top, width, nameMetrics.height()), Qt::AlignLeft,
-                          nameMetrics.elidedText(index.data().toString(), Qt::ElideRight, width));
+        painter->drawText(
+            QRect(x, top, width, nameMetrics.height()), Qt::AlignLeft,
+            nameMetrics.elidedText(shownName(index.data().toString()), Qt::ElideRight, width));
         painter->setFont(countsFont);
         painter->setPen(Theme::secondaryLabel());
         painter->drawText(QRect(x, top + nameMetrics.height() + 2, width, countsMetrics.height()),

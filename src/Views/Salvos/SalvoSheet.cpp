@@ -153,7 +153,7 @@ public:
     // Drawn literally; the button's own text (for accessibility and menus) is escaped.
     void setLabel(const QString &label)
     {
-        m_label = label;
+        m_label = shownName(label);
         setText(escapedMnemonic(label));
         updateGeometry();
         update();
@@ -164,8 +164,7 @@ public:
     {
         if (m_circular)
             return { m_height + 2, m_height + 2 };
-        const QFontMetrics metrics(font());
-        int width = 2 * padding() + metrics.horizontalAdvance(m_label);
+        int width = 2 * padding() + labelWidth();
         if (!m_symbol.isEmpty())
             width += iconSize() + (m_label.isEmpty() ? 0 : 5);
         return { width, m_height };
@@ -197,8 +196,7 @@ protected:
 
         const QColor ink = m_look == Look::prominent ? QColor(Qt::white) : tint.darker(112);
         const int icon = iconSize();
-        const QFontMetrics metrics(font());
-        const int textWidth = metrics.horizontalAdvance(m_label);
+        const int textWidth = labelWidth();
         const int content = (m_symbol.isEmpty() ? 0 : icon) + textWidth
             + (!m_symbol.isEmpty() && !m_label.isEmpty() ? 5 : 0);
         int x = (width() - content) / 2;
@@ -212,12 +210,20 @@ protected:
             painter.setPen(ink);
             painter.setFont(font());
             painter.drawText(QRect(x, 0, textWidth + 1, height()),
-                             Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, m_label);
+                             Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                             fontMetrics().elidedText(m_label, Qt::ElideRight, textWidth));
         }
     }
 
 private:
+    // A salvo's name can be of any length; past this width it ends in "…".
+    static constexpr int maximumLabelWidth = 320;
+
     int padding() const { return m_height == 22 ? 10 : 14; }
+    int labelWidth() const
+    {
+        return std::min(fontMetrics().horizontalAdvance(m_label), maximumLabelWidth);
+    }
     int iconSize() const { return m_circular ? m_height - 9 : QFontMetrics(font()).ascent(); }
 
     Look m_look;
@@ -575,6 +581,9 @@ QStringList shownTexts(const QWidget *widget)
     QStringList texts;
     if (auto *label = qobject_cast<const QLabel *>(widget); label && !label->text().isEmpty())
         texts.append(label->text());
+    else if (auto *elided = qobject_cast<const ElidedLabel *>(widget);
+             elided && !elided->text().isEmpty())
+        texts.append(shownName(elided->text()));
     for (const QObject *child : widget->children()) {
         if (auto *w = qobject_cast<const QWidget *>(child); w && !w->isHidden())
             texts.append(shownTexts(w));
@@ -682,7 +691,8 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    QLabel *name = textLabel(salvo.name, Theme::font(TextStyle::body, QFont::Medium));
+    auto *name = new ElidedLabel(salvo.name);
+    name->setFont(Theme::font(TextStyle::body, QFont::Medium));
     name->setObjectName(QStringLiteral("salvoName"));
     texts->addWidget(name);
     auto *status = new QWidget;
@@ -1119,7 +1129,7 @@ void SalvoStrip::rebuild()
         chip->setObjectName(QStringLiteral("salvoChip"));
         chip->setLabel(salvo.name);
         chip->setProperty("salvoID", salvo.id);
-        chip->setToolTip(QStringLiteral("Fire ") + quoted(salvo.name));
+        chip->setToolTip(QStringLiteral("Fire ") + quoted(shownName(salvo.name)));
         // A disabled button gets no context menu of its own; the filter opens it anyway.
         chip->installEventFilter(this);
         connect(chip, &QPushButton::clicked, this, [this, salvo] { fire(salvo); });
@@ -1128,10 +1138,12 @@ void SalvoStrip::rebuild()
     }
 
     const auto active = m_controller.activePanel();
-    m_emptyText->setText(QStringLiteral("No salvos for ")
-                         + quoted(active ? active->name : QString()) + QStringLiteral(" yet"));
+    m_emptyText->setText(
+        QStringLiteral("No salvos for ")
+        + quoted(active ? elidedName(active->name, m_emptyText->font(), 240) : QString())
+        + QStringLiteral(" yet"));
     m_emptyText->setVisible(salvos.isEmpty() && active);
-    m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + active->name
+    m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + shownName(active->name)
                                     : QStringLiteral("New salvo"));
     m_new->setToolTip(m_new->accessibleName());
     restyle();
@@ -1350,11 +1362,14 @@ void SalvoSheet::rebuild()
 
     const auto active = m_controller.activePanel();
     const QList<Salvo> visible = m_controller.visibleSalvos();
-    const QString scopeHeader
-        = active ? active->name + QStringLiteral(" Salvos") : QStringLiteral("Full Router Salvos");
+    // A panel's name can be of any length: the header stays one line of the sheet.
+    const QString scopeHeader = active
+        ? elidedName(active->name, Theme::font(TextStyle::subheadline, QFont::DemiBold), 360)
+            + QStringLiteral(" Salvos")
+        : QStringLiteral("Full Router Salvos");
     if (visible.isEmpty() && active) {
         QWidget *scope = section(scopeHeader, {}, QString());
-        scope->layout()->addWidget(emptyScope(active->name));
+        scope->layout()->addWidget(emptyScope(shownName(active->name)));
         sections->addWidget(scope);
     } else {
         QString footer;

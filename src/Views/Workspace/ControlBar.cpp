@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
@@ -82,8 +83,8 @@ public:
     QString text() const { return m_text; }
     void setText(QString text)
     {
-        // Names come from routers: a line break must not open a second line.
-        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        // Names come from routers and files: one line, and no more than a view can show.
+        text = shownName(text);
         if (text == m_text)
             return;
         m_text = text;

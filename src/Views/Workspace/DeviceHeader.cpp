@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/StatusDot.h"
 #include "Theme/Theme.h"
@@ -84,7 +85,8 @@ void DeviceHeader::setAccessibilityTextSize(bool on)
 QString DeviceHeader::title() const
 {
     const QString &deviceName = m_controller.state().deviceName;
-    return deviceName.isEmpty() ? m_controller.connection().vendor.displayName() : deviceName;
+    return deviceName.isEmpty() ? m_controller.connection().vendor.displayName()
+                                : shownName(deviceName);
 }
 
 QString DeviceHeader::specs() const
@@ -101,7 +103,7 @@ QString DeviceHeader::specs() const
             .arg(level);
     }
     return QStringLiteral("%1 \u00b7 %2 of %3 in \u00d7 %4 of %5 out \u00b7 %6")
-        .arg(panel->name)
+        .arg(shownName(panel->name))
         .arg(m_controller.visibleSources().size())
         .arg(sources)
         .arg(m_controller.visibleDestinations().size())

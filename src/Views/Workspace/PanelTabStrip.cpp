@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Controls.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
@@ -24,6 +25,8 @@ namespace {
 
 constexpr int tabVerticalPadding = 3;
 constexpr int underlineHeight = 2;
+// A tab's name can be of any length; past this width it ends in "…".
+constexpr int maximumLabelWidth = 320;
 
 // One tab: its label in the callout font, strong and underlined in the router colour while
 // active. Checked mirrors the controller's active panel; a click never toggles it by itself.
@@ -36,7 +39,7 @@ public:
         , m_tint(tint)
         , m_fade(new Motion::SpringAnimation(Motion::standardSpring, this))
     {
-        setText(label);
+        setText(shownName(label));
         setCheckable(true);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -75,8 +78,8 @@ public:
     QSize sizeHint() const override
     {
         // At the width of its label in the weight it shows, so the gaps between tabs are even.
-        const QFontMetrics metrics(labelFont(isChecked()));
-        return { metrics.horizontalAdvance(text()) + 1, metrics.height() + 2 * tabVerticalPadding };
+        return { labelWidth(isChecked()) + 1,
+                 QFontMetrics(labelFont(isChecked())).height() + 2 * tabVerticalPadding };
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -90,7 +93,7 @@ protected:
         const bool active = isChecked();
         const QFont font = labelFont(active);
         const QFontMetrics metrics(font);
-        const int textWidth = metrics.horizontalAdvance(text());
+        const int textWidth = labelWidth(active);
         const int left = (width() - textWidth) / 2;
 
         QColor color = Motion::blend(Theme::secondaryLabel(), Theme::label(), m_underline);
@@ -98,7 +101,8 @@ protected:
             color = Theme::withAlpha(Theme::label(), 0.8);
         painter.setFont(font);
         painter.setPen(color);
-        painter.drawText(QPoint(left, tabVerticalPadding + metrics.ascent()), text());
+        painter.drawText(QPoint(left, tabVerticalPadding + metrics.ascent()),
+                         metrics.elidedText(text(), Qt::ElideRight, maximumLabelWidth));
 
         if (m_underline > 0) {
             const QRectF bar(left, height() - underlineHeight, textWidth, underlineHeight);
@@ -125,6 +129,11 @@ private:
     static QFont labelFont(bool strong)
     {
         return Theme::font(Theme::TextStyle::callout, strong ? QFont::DemiBold : QFont::Normal);
+    }
+    int labelWidth(bool strong) const
+    {
+        const QFontMetrics metrics(labelFont(strong));
+        return std::min(metrics.horizontalAdvance(text()), maximumLabelWidth);
     }
 
     std::optional<SubPanel> m_panel;
@@ -284,7 +293,7 @@ void PanelTabStrip::rebuildTabs()
     int position = 0;
     for (const SubPanel &panel : m_controller.panels()) {
         auto *tab = new PanelTab(panel, panel.name, tint, content);
-        tab->setAccessibleName(panel.name);
+        tab->setAccessibleName(shownName(panel.name));
         tab->setAccessibleDescription(tr("Shows only this panel's ports"));
         tab->setToolTip(helpText(panel)); // digits and fixed words only: safe as tool tip
         tab->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -233,10 +233,10 @@ QWidget *QuorvelView::buildToolbar()
 
     auto *titles = new QVBoxLayout;
     titles->setSpacing(0);
-    m_title = plainLabel();
+    m_title = new ElidedLabel;
     m_title->setObjectName(QStringLiteral("windowTitle"));
     Theme::apply(m_title, Theme::TextStyle::headline);
-    m_subtitle = plainLabel();
+    m_subtitle = new ElidedLabel;
     m_subtitle->setObjectName(QStringLiteral("windowSubtitle"));
     Theme::applySecondary(m_subtitle, Theme::TextStyle::caption);
     titles->addWidget(m_title);
@@ -313,7 +313,7 @@ QWidget *QuorvelView::buildConnectPrompt()
     column->addWidget(m_promptIcon);
     column->addSpacing(4);
 
-    m_promptTitle = plainLabel();
+    m_promptTitle = new ElidedLabel;
     m_promptTitle->setObjectName(QStringLiteral("promptTitle"));
     Theme::apply(m_promptTitle, Theme::TextStyle::title2, QFont::DemiBold);
     m_promptTitle->setAlignment(Qt::AlignHCenter);
@@ -552,7 +552,10 @@ void QuorvelView::refreshToolbar()
     const std::optional<SubPanel> active = m_controller->activePanel();
     m_panelMenuButton->setIcon(Symbols::icon(active ? QStringLiteral("rectangle.grid.1x2")
                                                     : QStringLiteral("rectangle.grid.3x2")));
-    m_panelMenuButton->setText(active ? escapedMnemonic(active->name) : tr("Full Router"));
+    // A panel's name can be of any length; the button stays a button's width.
+    m_panelMenuButton->setText(
+        active ? escapedMnemonic(elidedName(active->name, m_panelMenuButton->font(), 240))
+               : tr("Full Router"));
 }
 
 void QuorvelView::refreshPanelTabs()

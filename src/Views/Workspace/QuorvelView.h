@@ -18,6 +18,7 @@ class ErrorBanner;
 class PanelTabStrip;
 class QButtonGroup;
 class QDialog;
+class ElidedLabel;
 class QLabel;
 class QMessageBox;
 class QPushButton;
@@ -107,8 +108,8 @@ private:
     std::optional<SubPanel> m_deletingPanel;
 
     // Toolbar.
-    QLabel *m_title = nullptr;
-    QLabel *m_subtitle = nullptr;
+    ElidedLabel *m_title = nullptr;
+    ElidedLabel *m_subtitle = nullptr;
     QWidget *m_toolbarItems = nullptr;
     QToolButton *m_panelMenuButton = nullptr;
     QButtonGroup *m_viewModes = nullptr;
@@ -117,7 +118,7 @@ private:
     // Connect prompt.
     QWidget *m_prompt = nullptr;
     QLabel *m_promptIcon = nullptr;
-    QLabel *m_promptTitle = nullptr;
+    ElidedLabel *m_promptTitle = nullptr;
     QLabel *m_promptDescription = nullptr;
     StatusPill *m_promptPill = nullptr;
     QLabel *m_promptFailure = nullptr;
