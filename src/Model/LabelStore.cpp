@@ -148,8 +148,19 @@ void LabelStore::commit(const QString &key, const PortLabels &labels)
 
 void LabelStore::save()
 {
-    const QJsonObject root = RouterMap::write(
-        m_byConnection, [](const PortLabels &labels) { return labels.toJson(); });
-    if (const auto failure = m_file.write(QJsonDocument(root)))
+    // The text PortLabels::toJson() gives, with its members in the writer's key order.
+    const auto equal = [](const auto &kept, const auto &value) {
+        return kept == value;
+    };
+    const auto label = [](const QString &text, char &) {
+        return EncodedJson::text(text);
+    };
+    const auto router = [&](const PortLabels &labels, LabelTexts &texts) {
+        return '{' + EncodedJson::keyText(kDestinations)
+            + texts.destinations.encode(labels.destinations, label, equal) + ','
+            + EncodedJson::keyText(kSources) + texts.sources.encode(labels.sources, label, equal)
+            + '}';
+    };
+    if (const auto failure = m_file.write(m_encoded.encode(m_byConnection, router, equal)))
         StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Model/EncodedJson.h"
 #include "Model/RouterModels.h"
 #include "Model/StoreFile.h"
 
@@ -77,6 +78,14 @@ private:
     static std::optional<Map> load(StoreFile &file);
     void commit(const QString &key, const PortLabels &labels);
 
+    // labels.json as last written, kept per router and per label.
+    struct LabelTexts
+    {
+        EncodedJson::Object<QString> sources;
+        EncodedJson::Object<QString> destinations;
+    };
+
     StoreFile m_file;
     Map m_byConnection;
+    EncodedJson::Object<PortLabels, LabelTexts> m_encoded;
 };

@@ -179,9 +179,18 @@ void PanelStore::changed()
 
 void PanelStore::save()
 {
-    const QJsonObject panels = RouterMap::write(m_content.panels, RouterMap::writeList<SubPanel>);
+    // The root's members in the writer's key order, "active" before "panels". The active
+    // choices are small and written afresh.
     const QJsonObject active = RouterMap::write(m_content.active, Json::uuidText);
-    const QJsonObject root { { kPanels, panels }, { kActive, active } };
-    if (const auto failure = m_file.write(QJsonDocument(root)))
+    const auto router = [](const QList<SubPanel> &list, char &) {
+        return EncodedJson::text(RouterMap::writeList(list));
+    };
+    const auto equal = [](const QList<SubPanel> &kept, const QList<SubPanel> &list) {
+        return kept == list;
+    };
+    const QByteArray bytes = '{' + EncodedJson::keyText(kActive) + EncodedJson::text(active) + ','
+        + EncodedJson::keyText(kPanels) + m_encodedPanels.encode(m_content.panels, router, equal)
+        + '}';
+    if (const auto failure = m_file.write(bytes))
         StoreFile::printLine(QStringLiteral("PanelStore: save failed — ") + *failure);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Model/EncodedJson.h"
 #include "Model/RouterModels.h"
 #include "Model/StoreFile.h"
 
@@ -65,4 +66,5 @@ private:
 
     StoreFile m_file;
     File m_content;
+    EncodedJson::Object<QList<SubPanel>> m_encodedPanels; // the "panels" member, per router
 };

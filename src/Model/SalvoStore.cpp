@@ -128,7 +128,18 @@ void SalvoStore::removeAll(const QUuid &connection)
 
 void SalvoStore::save()
 {
-    const QJsonObject root = RouterMap::write(m_byConnection, RouterMap::writeList<Salvo>);
-    if (const auto failure = m_file.write(QJsonDocument(root)))
+    const auto sameSalvo = [](const Salvo &kept, const Salvo &salvo) {
+        return kept == salvo;
+    };
+    const auto sameList = [](const QList<Salvo> &kept, const QList<Salvo> &list) {
+        return kept == list;
+    };
+    const auto salvoText = [](const Salvo &salvo) {
+        return EncodedJson::text(salvo.toJson());
+    };
+    const auto router = [&](const QList<Salvo> &list, EncodedJson::Array<Salvo> &texts) {
+        return texts.encode(list, salvoText, sameSalvo);
+    };
+    if (const auto failure = m_file.write(m_encoded.encode(m_byConnection, router, sameList)))
         StoreFile::printLine(QStringLiteral("SalvoStore: save failed — ") + *failure);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Model/EncodedJson.h"
 #include "Model/RouterModels.h"
 #include "Model/StoreFile.h"
 
@@ -61,4 +62,6 @@ private:
 
     StoreFile m_file;
     Map m_byConnection;
+    // salvos.json as last written, kept per router and per salvo.
+    EncodedJson::Object<QList<Salvo>, EncodedJson::Array<Salvo>> m_encoded;
 };

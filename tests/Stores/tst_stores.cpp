@@ -1,6 +1,7 @@
 #include "ConsoleCapture.h"
 #include "Model/LabelStore.h"
 #include "Model/PanelStore.h"
+#include "Model/RouterMap.h"
 #include "Model/SalvoStore.h"
 
 #include <QDir>
@@ -76,6 +77,7 @@ private slots:
     void blockedAsideNameKeepsTheOnlyCopy();
     void failedSaveKeepsTheChange();
     void oversizedFileIsUnreadable();
+    void keptEncodingWritesWhatAFullEncodeWrites();
 
     void salvoAddMatchesNameAndPanel();
     void salvoUpdateAndRenameNeedAKnownId();
@@ -336,6 +338,93 @@ void TestStores::oversizedFileIsUnreadable()
     QVERIFY(!bytes.error().isEmpty());
     StoreFile large(file, 4096);
     QVERIFY(large.read().has_value());
+}
+
+void TestStores::keptEncodingWritesWhatAFullEncodeWrites()
+{
+    // Keys the writer orders by UTF-16 unit where code-point order differs (U+E000 against
+    // U+10000), escapes, control characters and line separators, routers read from the file
+    // and routers changed since.
+    const QStringList odd { QStringLiteral("Quote \" back \\ slash / tab \t"),
+                            QStringLiteral("\u0001\u001F new\nline \u2028 \u007F"),
+                            QStringLiteral("é ß 漢字 \U0001F3AC \uE000 \uFFFD"), QString() };
+    const QStringList keys { QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e"),
+                             QStringLiteral("\uE000"), QStringLiteral("\U00010000"),
+                             QStringLiteral("é"), QStringLiteral("\"\n") };
+    QList<QUuid> routers;
+    for (int r = 0; r < 30; ++r)
+        routers.append(QUuid::createUuid());
+
+    QJsonObject labelRoot;
+    QJsonObject salvoRoot;
+    QJsonObject panelLists;
+    for (const QString &key : keys) {
+        labelRoot.insert(key, PortLabels { { { QStringLiteral("0"), odd[0] } }, {} }.toJson());
+        salvoRoot.insert(key, QJsonArray { makeSalvo(odd[1], std::nullopt, 2, 0.1).toJson() });
+        panelLists.insert(key, QJsonArray { makePanel(odd[2], { 3, 1 }).toJson() });
+    }
+    writeFile(path(QStringLiteral("labels.json")), QJsonDocument(labelRoot).toJson());
+    writeFile(path(QStringLiteral("salvos.json")), QJsonDocument(salvoRoot).toJson());
+    writeFile(path(QStringLiteral("panels.json")),
+              QJsonDocument(QJsonObject { { "panels", panelLists }, { "active", QJsonObject() } })
+                  .toJson());
+    LabelStore labels(path(QStringLiteral("labels.json")));
+    SalvoStore salvos(path(QStringLiteral("salvos.json")));
+    PanelStore panels(path(QStringLiteral("panels.json")));
+    QCOMPARE(labels.byConnection().size(), keys.size());
+
+    const auto compact = [](const QJsonObject &root) {
+        return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    };
+    const auto check = [&] {
+        QCOMPARE(readAll(labels.url()),
+                 compact(RouterMap::write(labels.byConnection(),
+                                          [](const PortLabels &l) { return l.toJson(); })));
+        QCOMPARE(readAll(salvos.url()),
+                 compact(RouterMap::write(salvos.byConnection(), RouterMap::writeList<Salvo>)));
+        // The panel store's stored form is its file read back: the file must be the full
+        // encode of that, and hand out what the live store hands out.
+        const auto file = PanelStore::load(panels.url());
+        QVERIFY(file);
+        QCOMPARE(
+            readAll(panels.url()),
+            compact({ { "panels", RouterMap::write(file->panels, RouterMap::writeList<SubPanel>) },
+                      { "active", RouterMap::write(file->active, Json::uuidText) } }));
+        PanelStore reread(panels.url());
+        for (const QUuid &router : routers) {
+            QCOMPARE(reread.panels(router), panels.panels(router));
+            QCOMPARE(reread.activePanelID(router), panels.activePanelID(router));
+        }
+        QCOMPARE(*LabelStore::load(labels.url()), labels.byConnection());
+        QCOMPARE(*SalvoStore::load(salvos.url()), salvos.byConnection());
+    };
+
+    for (int step = 0; step < 4 * routers.size(); ++step) {
+        const QUuid &router = routers[step % routers.size()];
+        const QString &text = odd[step % odd.size()];
+        labels.set(text + QString::number(step), PortKind(step % 2), step, router);
+        Salvo salvo = makeSalvo(text, step % 3 ? std::optional(router) : std::nullopt, step,
+                                step * 0.37 - 5);
+        salvos.add(salvo, router);
+        SubPanel panel = makePanel(text, { step, 2, step }, { 1 });
+        panels.upsert(panel, router);
+        if (step % 5 == 0)
+            panels.setActivePanelID(panel.id, router);
+        if (step % 4 == 1) {
+            // Changed in place: the salvos after it keep their text.
+            const Salvo first = salvos.salvos(router).first();
+            salvos.rename(first.id, odd[2], router);
+            salvos.update(first.id, first.routes, step * 1.5, router);
+        }
+        if (step % 7 == 0) {
+            labels.removeAll(routers[(step + 1) % routers.size()]);
+            salvos.remove(salvos.salvos(router).first().id, router);
+            panels.remove(panel.id, router);
+        }
+        check();
+        if (QTest::currentTestFailed())
+            return;
+    }
 }
 
 void TestStores::salvoAddMatchesNameAndPanel()

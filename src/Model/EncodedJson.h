@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QVarLengthArray>
+
+#include <utility>
+
+// Compact JSON text of the stores' documents, which are written whole on every save but change
+// one router at a time. Each member (or element) keeps the value it was encoded from and its
+// text; a save encodes again only what differs from the kept value, so there is nothing to
+// invalidate by hand. The pieces are the writer's own (QJsonDocument::toJson, Compact) and are
+// joined as it joins them, so the result is byte for byte a full encode of the same content.
+//
+// `same(kept, value)` must hold only when both write the same text (operator== of the stored
+// records does: the only equal doubles of different bits, 0 and -0, are both written "0").
+// Unchanged Qt containers compare in constant time, as they still share their data.
+namespace EncodedJson {
+
+// The texts between `open` and `close`, separated by commas; `size` is the total to reserve.
+template<typename Texts> QByteArray join(const Texts &texts, qsizetype size, char open, char close)
+{
+    QByteArray bytes;
+    bytes.reserve(size);
+    bytes += open;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (i > 0)
+            bytes += ',';
+        bytes += *texts[i];
+    }
+    bytes += close;
+    return bytes;
+}
+
+// Compact text of a JSON value of one of the writer's own types.
+QByteArray text(const QJsonValue &value);
+// `"key":` as the writer puts it inside an object.
+QByteArray keyText(const QString &key);
+
+// An object keyed like a QMap<QString, T> (QJsonObject keeps its keys in the same order).
+// Each kept member may carry `Nested` state for encoding its value piecewise.
+template<typename T, typename Nested = char> class Object final
+{
+public:
+    // `write(value, nested)` gives the value's text.
+    template<typename Write, typename Same>
+    QByteArray encode(const QMap<QString, T> &map, Write &&write, Same &&same)
+    {
+        QVarLengthArray<const QByteArray *, 64> texts;
+        texts.reserve(map.size());
+        qsizetype size = 2 + map.size();
+        auto kept = m_members.begin();
+        for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+            while (kept != m_members.end() && kept.key() < it.key())
+                kept = m_members.erase(kept);
+            if (kept == m_members.end() || kept.key() != it.key()) {
+                kept = m_members.insert(kept, it.key(), Member { it.value(), {}, {} });
+                kept->text = keyText(it.key()) + write(it.value(), kept->nested);
+            } else if (!same(kept->value, it.value())) {
+                kept->value = it.value();
+                kept->text = keyText(it.key()) + write(it.value(), kept->nested);
+            }
+            texts.append(&kept->text);
+            size += kept->text.size();
+            ++kept;
+        }
+        while (kept != m_members.end())
+            kept = m_members.erase(kept);
+        return join(texts, size, '{', '}');
+    }
+
+private:
+    struct Member
+    {
+        T value;
+        QByteArray text; // `"key":value`
+        Nested nested;
+    };
+    QMap<QString, Member> m_members;
+};
+
+// An array of T. Elements are matched to kept ones in order, so appending, replacing and
+// removing elements re-encodes only the new ones.
+template<typename T> class Array final
+{
+public:
+    // `write(value)` gives the element's text.
+    template<typename Write, typename Same>
+    QByteArray encode(const QList<T> &list, Write &&write, Same &&same)
+    {
+        QList<Element> elements;
+        elements.reserve(list.size());
+        qsizetype size = 2 + list.size();
+        qsizetype next = 0;
+        for (const T &value : list) {
+            qsizetype found = next;
+            while (found < m_elements.size() && !same(m_elements[found].value, value))
+                ++found;
+            if (found < m_elements.size()) {
+                elements.append(m_elements[found]);
+                next = found + 1;
+            } else {
+                elements.append(Element { value, write(value) });
+            }
+            size += elements.last().text.size();
+        }
+        m_elements = std::move(elements);
+        QVarLengthArray<const QByteArray *, 64> texts;
+        texts.reserve(m_elements.size());
+        for (const Element &element : std::as_const(m_elements))
+            texts.append(&element.text);
+        return join(texts, size, '[', ']');
+    }
+
+private:
+    struct Element
+    {
+        T value;
+        QByteArray text;
+    };
+    QList<Element> m_elements;
+};
+
+} // namespace EncodedJson
