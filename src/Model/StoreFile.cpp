@@ -80,6 +80,13 @@ std::optional<QString> StoreFile::write(const QByteArray &bytes)
                                   "kept in place.")
                 .arg(fileName());
     }
+    // What read() would refuse is never written: the next launch would move the file aside
+    // and lose everything in it. The file keeps its last readable content.
+    if (bytes.size() > m_maxSize)
+        return QStringLiteral("The content (%1 bytes) is larger than the %2 bytes a store file "
+                              "may hold.")
+            .arg(bytes.size())
+            .arg(m_maxSize);
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("Couldn't create the folder “%1”.").arg(folder);

@@ -338,6 +338,14 @@ void TestStores::oversizedFileIsUnreadable()
     QVERIFY(!bytes.error().isEmpty());
     StoreFile large(file, 4096);
     QVERIFY(large.read().has_value());
+
+    // Nor is such a file ever written: the last readable content stays.
+    writeFile(file, "{}");
+    QVERIFY(small.write(QByteArray(1025, ' ')).has_value());
+    QVERIFY(!small.write(QByteArray(1024, ' ')).has_value());
+    QCOMPARE(small.read()->value_or(QByteArray()), QByteArray(1024, ' '));
+    QVERIFY(small.write(QByteArray(4096, ' ')).has_value());
+    QCOMPARE(small.read()->value_or(QByteArray()).size(), 1024);
 }
 
 void TestStores::keptEncodingWritesWhatAFullEncodeWrites()
