@@ -3,6 +3,7 @@
 // burst of the router's echo. On a busy machine read the instruction counts (-callgrind).
 #include "ControllerRig.h"
 #include "Views/Salvos/SalvoSheet.h"
+#include "Views/Salvos/SalvoStrip.h"
 #include "Views/Workspace/QuorvelView.h"
 
 #include <QApplication>

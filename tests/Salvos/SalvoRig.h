@@ -3,7 +3,11 @@
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "Theme/Controls.h"
+#include "Views/Salvos/SalvoFireConfirmation.h"
+#include "Views/Salvos/SalvoRow.h"
 #include "Views/Salvos/SalvoSheet.h"
+#include "Views/Salvos/SalvoStrip.h"
+#include "Views/Salvos/SalvoViews.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -11,6 +11,7 @@
 #include "Views/Matrix/CrosspointMatrixView.h"
 #include "Views/Panels/PanelsSheet.h"
 #include "Views/Salvos/SalvoSheet.h"
+#include "Views/Salvos/SalvoStrip.h"
 #include "Views/Workspace/ControlBar.h"
 #include "Views/Workspace/DeviceHeader.h"
 #include "Views/Workspace/PanelTabStrip.h"

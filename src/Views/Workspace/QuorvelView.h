@@ -2,6 +2,7 @@
 
 #include "Model/RouterModels.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -20,7 +21,6 @@ class QButtonGroup;
 class QDialog;
 class ElidedLabel;
 class QLabel;
-class QMessageBox;
 class QPushButton;
 class QShortcut;
 class QStackedWidget;

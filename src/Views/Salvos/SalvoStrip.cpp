@@ -1,0 +1,295 @@
+#include "Views/Salvos/SalvoStrip.h"
+
+#include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
+#include "Theme/Controls.h"
+#include "Theme/Theme.h"
+#include "Views/Salvos/NamePrompt.h"
+#include "Views/Salvos/PillButton.h"
+#include "Views/Salvos/SalvoFireConfirmation.h"
+#include "Views/Salvos/SalvoViews.h"
+
+#include <QAccessible>
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSet>
+
+#include <algorithm>
+#include <utility>
+
+using Theme::TextStyle;
+using namespace SalvoViews;
+
+namespace {
+
+quint64 crosspointKey(int level, int destination)
+{
+    return (quint64(quint32(level)) << 32) | quint32(destination);
+}
+
+} // namespace
+
+SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
+    : QWidget(parent)
+    , m_controller(controller)
+{
+    setObjectName(QStringLiteral("salvoStrip"));
+    auto *outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+
+    m_scroll = new QScrollArea;
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_scroll->viewport()->installEventFilter(this);
+    outer->addWidget(m_scroll);
+
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    m_row = new QHBoxLayout(content);
+    m_row->setContentsMargins(16, 2, 16, 2);
+    m_row->setSpacing(8);
+
+    m_emptyText = textLabel(QString(), Theme::font(TextStyle::caption), Theme::secondaryLabel());
+    m_emptyText->setObjectName(QStringLiteral("noSalvosText"));
+    m_row->addWidget(m_emptyText);
+
+    auto *add = new PillButton(PillButton::Look::bordered, true);
+    add->setObjectName(QStringLiteral("newSalvoButton"));
+    add->setSymbol(QStringLiteral("plus"));
+    add->setTint(Theme::secondaryLabel());
+    connect(add, &QPushButton::clicked, this, &SalvoStrip::beginNew);
+    m_new = add;
+    m_row->addWidget(add);
+
+    auto *manage = new PillButton(PillButton::Look::bordered, true);
+    manage->setObjectName(QStringLiteral("manageSalvosButton"));
+    manage->setSymbol(QStringLiteral("slider.horizontal.3"));
+    manage->setTint(Theme::secondaryLabel());
+    manage->setAccessibleName(QStringLiteral("Manage salvos"));
+    manage->setToolTip(QStringLiteral("Manage salvos"));
+    connect(manage, &QPushButton::clicked, this, &SalvoStrip::openManager);
+    m_manage = manage;
+    m_row->addWidget(manage);
+    m_row->addStretch();
+    m_scroll->setWidget(content);
+    m_scroll->widget()->setAutoFillBackground(false);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    connect(&controller, &RouterController::salvosChanged, this, &SalvoStrip::rebuild);
+    connect(&controller, &RouterController::panelsChanged, this, &SalvoStrip::rebuild);
+    connect(&controller, &RouterController::activePanelIDChanged, this, &SalvoStrip::rebuild);
+    // Routes and locks are noted as they come and the chips restyled once per change of
+    // state, which the controller sends once per command or burst of router events.
+    connect(&controller, &RouterController::routeChanged, this, [this](int level, int destination) {
+        m_sawDetail = true;
+        m_changedCrosspoints.insert(crosspointKey(level, destination));
+    });
+    connect(&controller, &RouterController::lockChanged, this, [this](int destination) {
+        m_sawDetail = true;
+        m_changedLocks.insert(destination);
+    });
+    connect(&controller, &RouterController::inputStatusChanged, this,
+            [this] { m_sawDetail = true; });
+    connect(&controller, &RouterController::portLabelsChanged, this,
+            [this] { m_sawDetail = true; });
+    connect(&controller, &RouterController::visiblePortsChanged, this,
+            [this] { m_sawPortsChange = true; });
+    connect(&controller, &RouterController::stateChanged, this, &SalvoStrip::stateChanged);
+    connect(&controller, &RouterController::statusChanged, this, &SalvoStrip::restyle);
+    rebuild();
+}
+
+QSize SalvoStrip::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    const QSize row = m_scroll->widget()->sizeHint();
+    return { row.width() + margins.left() + margins.right(),
+             row.height() + margins.top() + margins.bottom() };
+}
+
+bool SalvoStrip::eventFilter(QObject *watched, QEvent *event)
+{
+    // A vertical wheel scrolls the one-line strip sideways.
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Wheel) {
+        const auto *wheel = static_cast<QWheelEvent *>(event);
+        const QPoint delta = wheel->angleDelta();
+        QScrollBar *bar = m_scroll->horizontalScrollBar();
+        bar->setValue(bar->value() - (delta.x() != 0 ? delta.x() : delta.y()) / 2);
+        return true;
+    }
+    if (event->type() == QEvent::ContextMenu) {
+        if (auto *chip = qobject_cast<QPushButton *>(watched); chip && m_chips.contains(chip)) {
+            const QUuid id = chip->property("salvoID").toUuid();
+            for (const Salvo &salvo : m_controller.salvos()) {
+                if (salvo.id == id)
+                    chipMenu(salvo, static_cast<QContextMenuEvent *>(event)->globalPos());
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SalvoStrip::rebuild()
+{
+    for (QPushButton *chip : std::as_const(m_chips)) {
+        m_row->removeWidget(chip);
+        chip->hide();
+        chip->deleteLater();
+    }
+    m_chips.clear();
+    m_reach.clear();
+
+    const QList<Salvo> salvos = m_controller.visibleSalvos();
+    for (int i = 0; i < salvos.size(); ++i) {
+        const Salvo salvo = salvos.at(i);
+        ChipReach reach;
+        reach.crosspoints.reserve(salvo.routes.size());
+        for (const Route &route : salvo.routes) {
+            reach.crosspoints.insert(crosspointKey(route.level, route.destination));
+            reach.destinations.insert(route.destination);
+        }
+        m_reach.append(std::move(reach));
+        auto *chip = new PillButton(PillButton::Look::bordered, false);
+        chip->setObjectName(QStringLiteral("salvoChip"));
+        chip->setLabel(salvo.name);
+        chip->setProperty("salvoID", salvo.id);
+        chip->setToolTip(QStringLiteral("Fire ") + quoted(shownName(salvo.name)));
+        // A disabled button gets no context menu of its own; the filter opens it anyway.
+        chip->installEventFilter(this);
+        connect(chip, &QPushButton::clicked, this, [this, salvo] { fire(salvo); });
+        m_row->insertWidget(i, chip);
+        m_chips.append(chip);
+    }
+
+    const auto active = m_controller.activePanel();
+    m_emptyText->setText(
+        QStringLiteral("No salvos for ")
+        + quoted(active ? elidedName(active->name, m_emptyText->font(), 240) : QString())
+        + QStringLiteral(" yet"));
+    m_emptyText->setVisible(salvos.isEmpty() && active);
+    m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + shownName(active->name)
+                                    : QStringLiteral("New salvo"));
+    m_new->setToolTip(m_new->accessibleName());
+    restyle();
+}
+
+void SalvoStrip::stateChanged()
+{
+    const QSet<quint64> crosspoints = std::exchange(m_changedCrosspoints, {});
+    const QSet<int> locks = std::exchange(m_changedLocks, {});
+    // A change without details (a new state, new ports) may touch any chip.
+    const bool everything
+        = std::exchange(m_sawPortsChange, false) || !std::exchange(m_sawDetail, false);
+    if (everything) {
+        restyle();
+        return;
+    }
+    for (int i = 0; i < m_chips.size(); ++i) {
+        const ChipReach &reach = m_reach.at(i);
+        if (reach.crosspoints.intersects(crosspoints) || reach.destinations.intersects(locks))
+            restyleChip(i);
+    }
+}
+
+void SalvoStrip::restyle()
+{
+    for (int i = 0; i < m_chips.size(); ++i)
+        restyleChip(i);
+}
+
+void SalvoStrip::restyleChip(int position)
+{
+    const QList<Salvo> &all = m_controller.salvos();
+    auto *chip = static_cast<PillButton *>(m_chips.at(position));
+    const QUuid id = chip->property("salvoID").toUuid();
+    const auto it
+        = std::find_if(all.cbegin(), all.cend(), [&id](const Salvo &s) { return s.id == id; });
+    if (it == all.cend())
+        return;
+    const RouterController::SalvoDiff diff = m_controller.diff(*it);
+    const bool active = SalvoViews::isActive(diff);
+    chip->setSymbol(active ? QStringLiteral("checkmark") : QStringLiteral("play.fill"));
+    chip->setLook(active ? PillButton::Look::prominent : PillButton::Look::bordered);
+    chip->setTint(active ? Theme::green() : m_controller.connection().tint());
+    chip->setProperty("active", active);
+    chip->setEnabled(SalvoViews::canFire(m_controller, diff));
+}
+
+void SalvoStrip::fire(const Salvo &salvo)
+{
+    if (m_open)
+        return;
+    auto *confirmation = new SalvoFireConfirmation(m_controller, salvo, window());
+    present(this, m_open, confirmation);
+    confirmation->open();
+}
+
+void SalvoStrip::chipMenu(const Salvo &salvo, const QPoint &globalPos)
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("salvoChipMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(Symbols::icon(QStringLiteral("camera.viewfinder")),
+                    QStringLiteral("Update from Current Routing\u2026"), this,
+                    [this, salvo] { confirmUpdate(salvo); });
+    menu->addSeparator();
+    menu->addAction(Symbols::icon(QStringLiteral("trash"), Theme::red()),
+                    QStringLiteral("Delete Salvo\u2026"), this,
+                    [this, salvo] { confirmDelete(salvo); });
+    menu->popup(globalPos);
+}
+
+void SalvoStrip::confirmDelete(const Salvo &salvo)
+{
+    if (m_open)
+        return;
+    QMessageBox *box = Alerts::destructiveConfirmation(
+        QStringLiteral("deleteConfirmation"), deleteTitle(salvo), deleteMessage,
+        QStringLiteral("Delete"), window(), this,
+        [controller = &m_controller, salvo] { controller->deleteSalvo(salvo); });
+    present(this, m_open, box);
+    box->open();
+}
+
+void SalvoStrip::confirmUpdate(const Salvo &salvo)
+{
+    if (m_open)
+        return;
+    QMessageBox *box = Alerts::destructiveConfirmation(
+        QStringLiteral("updateConfirmation"), updateTitle(salvo), updateMessage,
+        QStringLiteral("Update"), window(), this,
+        [controller = &m_controller, salvo] { controller->updateSalvo(salvo); });
+    present(this, m_open, box);
+    box->open();
+}
+
+void SalvoStrip::beginNew()
+{
+    if (m_open)
+        return;
+    const std::optional<QUuid> scope = m_controller.activePanelID();
+    const QString name = SalvoViews::proposedName(m_controller.visibleSalvos());
+    QString message = fullRouterNewMessage;
+    if (const auto panel = panelWithId(m_controller, scope)) {
+        message = QStringLiteral("Captures the current source for each of ") + quoted(panel->name)
+            + QStringLiteral("'s destinations. Firing changes only those destinations. "
+                             "Saving with a name already used on this panel updates that "
+                             "salvo.");
+    }
+    auto *prompt = new NamePrompt(QStringLiteral("New Salvo"), message, name, window());
+    prompt->setObjectName(QStringLiteral("newSalvoPrompt"));
+    present(this, m_open, prompt);
+    connect(prompt, &QDialog::accepted, this, [this, prompt, scope] {
+        SalvoViews::saveTypedName(m_controller, prompt->text(), scope);
+    });
+    prompt->open();
+}

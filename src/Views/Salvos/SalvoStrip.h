@@ -1,0 +1,76 @@
+#pragma once
+
+#include "Controllers/RouterController.h"
+#include "Model/RouterModels.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QSet>
+#include <QWidget>
+
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+
+// The workspace's one-line strip of the current scope's salvos. A chip offers to fire its
+// salvo (through SalvoFireConfirmation) and its context menu updates or deletes it after
+// confirmation; a "+" button saves a new salvo from the current routing and a second one asks
+// for the salvo manager. The workspace shows it while RouterController::showsSalvoStrip().
+//
+//     auto *strip = new SalvoStrip(controller);
+//     connect(strip, &SalvoStrip::openManager, this, &Workspace::showSalvos);
+class SalvoStrip final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SalvoStrip(RouterController &controller, QWidget *parent = nullptr);
+
+    // As tall as its row of chips and buttons with the margins around it, so none is cut;
+    // any width, as the row scrolls.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return { 0, sizeHint().height() }; }
+
+signals:
+    // The "Manage salvos" button was pressed.
+    void openManager();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void rebuild();
+    void restyle();
+    void restyleChip(int position);
+    void stateChanged();
+    void beginNew();
+    void fire(const Salvo &salvo);
+    void confirmDelete(const Salvo &salvo);
+    void confirmUpdate(const Salvo &salvo);
+    void chipMenu(const Salvo &salvo, const QPoint &globalPos);
+
+    // What a chip's salvo touches, so that a route or lock restyles only the chips it
+    // concerns.
+    struct ChipReach
+    {
+        QSet<quint64> crosspoints; // level and destination
+        QSet<int> destinations;
+    };
+
+    RouterController &m_controller;
+    QList<ChipReach> m_reach; // one per chip
+    // Changes seen since the last stateChanged.
+    QSet<quint64> m_changedCrosspoints;
+    QSet<int> m_changedLocks;
+    bool m_sawDetail = false;
+    bool m_sawPortsChange = false;
+    QScrollArea *m_scroll = nullptr;
+    QHBoxLayout *m_row = nullptr;
+    QList<QPushButton *> m_chips;
+    QLabel *m_emptyText = nullptr;
+    QPushButton *m_new = nullptr;
+    QPushButton *m_manage = nullptr;
+    // At most one confirmation or prompt is up at a time; each is window-modal.
+    QPointer<QDialog> m_open;
+};
