@@ -1,6 +1,7 @@
 #include "ControllerRig.h"
 #include "Theme/GlassKit.h"
 #include "Views/Workspace/ControlBar.h"
+#include "Views/Workspace/RoutingModeCluster.h"
 
 #include <QAbstractButton>
 #include <QApplication>

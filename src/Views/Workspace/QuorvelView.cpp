@@ -15,6 +15,7 @@
 #include "Views/Workspace/ControlBar.h"
 #include "Views/Workspace/DeviceHeader.h"
 #include "Views/Workspace/PanelTabStrip.h"
+#include "Views/Workspace/RoutingModeCluster.h"
 
 #include <QButtonGroup>
 #include <QDialog>
