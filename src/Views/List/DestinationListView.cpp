@@ -178,10 +178,12 @@ public:
     // The row that lists a port, if any.
     std::optional<int> rowOfPort(int portIndex) const
     {
-        const std::optional<int> row = m_kind == PortKind::source
-            ? m_controller.visibleSourceRow(portIndex)
-            : m_controller.visibleDestinationRow(portIndex);
-        if (row && *row >= 0 && *row < m_indices.size())
+        // value_or, so that no branch ever reads the payload of an empty optional (the
+        // optimiser may test both halves of `row && *row >= 0` at once).
+        const int row = (m_kind == PortKind::source ? m_controller.visibleSourceRow(portIndex)
+                                                    : m_controller.visibleDestinationRow(portIndex))
+                            .value_or(-1);
+        if (row >= 0 && row < m_indices.size())
             return row;
         return std::nullopt;
     }
