@@ -1,6 +1,5 @@
 #include "Views/Salvos/SalvoViews.h"
 
-#include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
 
 #include <QDialog>
@@ -68,14 +67,6 @@ QLabel *wrappedLabel(const QString &text, const QFont &font, const QColor &color
 {
     QLabel *label = textLabel(text, font, color);
     label->setWordWrap(true);
-    return label;
-}
-
-QLabel *symbolLabel(const QString &symbol, int size, const QColor &color)
-{
-    auto *label = new QLabel;
-    label->setPixmap(Symbols::pixmap(symbol, size, color, label->devicePixelRatioF()));
-    label->setFixedSize(size, size);
     return label;
 }
 

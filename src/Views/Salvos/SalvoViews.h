@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Model/RouterModels.h"
+#include "Theme/SectionCard.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -58,7 +59,6 @@ void colorize(QWidget *widget, const QColor &color);
 // Plain-text labels in `font`, in `color` when it is valid.
 QLabel *textLabel(const QString &text, const QFont &font, const QColor &color = {});
 QLabel *wrappedLabel(const QString &text, const QFont &font, const QColor &color = {});
-QLabel *symbolLabel(const QString &symbol, int size, const QColor &color);
 // A symbol followed by a text, both in one colour: "lock.fill 2", "checkmark Active".
 QWidget *symbolText(const QString &symbol, const QString &text, const QFont &font,
                     const QColor &color);

@@ -3,6 +3,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
 #include "Views/Shell/AccentSwatches.h"
 
@@ -25,56 +26,7 @@ namespace {
 constexpr int sheetWidth = 440;
 constexpr int sheetHeight = 460;
 constexpr int rowTitleWidth = 128;
-constexpr int iconSize = 16;
-
-// The rounded, lightly bordered panel that groups a section's rows.
-class GroupPanel final : public QWidget
-{
-public:
-    explicit GroupPanel(QWidget *parent = nullptr)
-        : QWidget(parent)
-        , m_rows(new QVBoxLayout(this))
-    {
-        m_rows->setContentsMargins(0, 0, 0, 0);
-        m_rows->setSpacing(0);
-    }
-
-    QVBoxLayout *rows() const { return m_rows; }
-
-    // Appends a row, with a hairline between it and the row above.
-    void addRow(QWidget *row)
-    {
-        if (m_rows->count() > 0)
-            m_rows->addWidget(separator(12));
-        m_rows->addWidget(row);
-    }
-
-    // A hairline, `indent` points in from the leading edge.
-    static QWidget *separator(int indent)
-    {
-        QWidget *line = hairline();
-        auto *holder = new QWidget;
-        auto *layout = new QHBoxLayout(holder);
-        layout->setContentsMargins(indent, 0, 0, 0);
-        layout->addWidget(line);
-        return holder;
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-        painter.fillPath(path, Theme::controlBackground());
-        painter.setPen(QPen(Theme::separator(), 1));
-        painter.drawPath(path);
-    }
-
-private:
-    QVBoxLayout *m_rows;
-};
+constexpr int symbolSize = 16;
 
 // A row's padding inside its panel.
 QWidget *paddedRow(QLayout *content)
@@ -100,21 +52,14 @@ QWidget *formRow(const QString &title, QWidget *control)
 }
 
 // A section: its header in small capitals, the grouped panel, and an optional footer.
-QWidget *section(const QString &header, GroupPanel *panel, const QString &footer = {},
+QWidget *section(const QString &header, SectionCard *panel, const QString &footer = {},
                  QLabel **headerLabel = nullptr)
 {
     auto *block = new QWidget;
     auto *layout = new QVBoxLayout(block);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(5);
-    auto *title = plainLabel(header);
-    QFont font = Theme::font(Theme::TextStyle::caption, QFont::DemiBold);
-    font.setCapitalization(QFont::AllUppercase);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.4);
-    title->setFont(font);
-    QPalette pal = title->palette();
-    pal.setColor(QPalette::WindowText, Theme::secondaryLabel());
-    title->setPalette(pal);
+    auto *title = sectionTitle(header);
     title->setContentsMargins(12, 0, 12, 0);
     layout->addWidget(title);
     layout->addWidget(panel);
@@ -128,14 +73,6 @@ QWidget *section(const QString &header, GroupPanel *panel, const QString &footer
     if (headerLabel)
         *headerLabel = title;
     return block;
-}
-
-QLabel *symbolLabel(const QString &name, const QColor &color, const QWidget *forScreen)
-{
-    auto *label = new QLabel;
-    label->setPixmap(Symbols::pixmap(name, iconSize, color, forScreen->devicePixelRatioF()));
-    label->setFixedSize(iconSize, iconSize);
-    return label;
 }
 
 QLocale portLocale()
@@ -189,7 +126,7 @@ public:
         auto *row = new QHBoxLayout(this);
         row->setContentsMargins(12, 8, 12, 8);
         row->setSpacing(10);
-        row->addWidget(symbolLabel(QStringLiteral("antenna.radiowaves.left.and.right"),
+        row->addWidget(symbolLabel(QStringLiteral("antenna.radiowaves.left.and.right"), symbolSize,
                                    Theme::accent(), this));
         auto *name = plainLabel(device.serviceName);
         name->setObjectName(QStringLiteral("deviceName"));
@@ -199,7 +136,8 @@ public:
         m_spinner->setObjectName(QStringLiteral("deviceSpinner"));
         m_spinner->hide();
         row->addWidget(m_spinner);
-        m_glyph = symbolLabel(QStringLiteral("arrow.down.doc.fill"), Theme::accent(), this);
+        m_glyph
+            = symbolLabel(QStringLiteral("arrow.down.doc.fill"), symbolSize, Theme::accent(), this);
         m_glyph->setObjectName(QStringLiteral("deviceGlyph"));
         row->addWidget(m_glyph);
         for (QWidget *child : findChildren<QWidget *>())
@@ -286,7 +224,7 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
     scroll->setWidget(form);
     column->addWidget(scroll, 1);
 
-    column->addWidget(GroupPanel::separator(0));
+    column->addWidget(SectionCard::separator(0));
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(20, 10, 20, 12);
     buttons->setSpacing(8);
@@ -328,7 +266,7 @@ RouterEditor::~RouterEditor()
 
 QWidget *RouterEditor::buildDiscoverySection()
 {
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     panel->setObjectName(QStringLiteral("discoveryPanel"));
     m_discoveryLayout = panel->rows();
     auto *block = section(QStringLiteral("Found on your network"), panel,
@@ -340,7 +278,7 @@ QWidget *RouterEditor::buildDiscoverySection()
 
 QWidget *RouterEditor::buildNameSection()
 {
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     m_nameField = new QLineEdit;
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_nameField->setPlaceholderText(QStringLiteral("Display name"));
@@ -351,10 +289,10 @@ QWidget *RouterEditor::buildNameSection()
 
 QWidget *RouterEditor::buildTypeSection()
 {
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     m_vendorCombo = new QComboBox;
     m_vendorCombo->setObjectName(QStringLiteral("vendorCombo"));
-    m_vendorCombo->setIconSize({ iconSize, iconSize });
+    m_vendorCombo->setIconSize({ symbolSize, symbolSize });
     for (const RouterVendor vendor : RouterVendor::allCases()) {
         m_vendorCombo->addItem(Symbols::icon(vendor.systemImage(), vendor.tint()),
                                vendor.displayName(), int(RouterVendor::Value(vendor)));
@@ -377,7 +315,7 @@ QWidget *RouterEditor::buildTypeSection()
 
 QWidget *RouterEditor::buildColorSection()
 {
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     m_swatches = new AccentSwatches;
     m_swatches->setObjectName(QStringLiteral("accentSwatches"));
     connect(m_swatches, &AccentSwatches::selectionEdited, m_model,
@@ -392,7 +330,7 @@ QWidget *RouterEditor::buildColorSection()
 
 QWidget *RouterEditor::buildSizeSection()
 {
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     m_sourceStepper = countStepper(QStringLiteral("Sources: "), QStringLiteral("sourceStepper"));
     m_destinationStepper
         = countStepper(QStringLiteral("Destinations: "), QStringLiteral("destinationStepper"));
@@ -418,7 +356,7 @@ QWidget *RouterEditor::buildSizeSection()
 
 QWidget *RouterEditor::buildNetworkSection()
 {
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     m_hostField = new QLineEdit;
     m_hostField->setObjectName(QStringLiteral("hostField"));
     m_hostField->setPlaceholderText(QStringLiteral("Host or IP address"));
@@ -491,13 +429,14 @@ void RouterEditor::rebuildDevices()
         delete item;
     }
     m_deviceButtons.clear();
-    auto *panel = static_cast<GroupPanel *>(m_discoveryLayout->parentWidget());
+    auto *panel = static_cast<SectionCard *>(m_discoveryLayout->parentWidget());
 
     if (const std::optional<QString> error = m_discovery->browseError()) {
         auto *row = new QHBoxLayout;
         row->setSpacing(8);
-        row->addWidget(symbolLabel(QStringLiteral("wifi.exclamationmark"), Theme::orange(), this),
-                       0, Qt::AlignTop);
+        row->addWidget(
+            symbolLabel(QStringLiteral("wifi.exclamationmark"), symbolSize, Theme::orange(), this),
+            0, Qt::AlignTop);
         auto *text = plainLabel(*error);
         text->setObjectName(QStringLiteral("browseError"));
         text->setWordWrap(true);
