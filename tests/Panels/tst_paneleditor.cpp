@@ -1,6 +1,6 @@
 #include "PanelsRig.h"
 #include "SteppedAnimations.h"
-#include "Views/Panels/PanelsSheet.h"
+#include "Views/Panels/PanelEditor.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "PanelsRig.h"
 #include "PopupMenus.h"
-#include "Views/Panels/PanelsSheet.h"
+#include "Views/Panels/PanelEditor.h"
+#include "Views/Panels/PanelManagerSheet.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "PanelsRig.h"
-#include "Views/Panels/PanelsSheet.h"
+#include "Views/Panels/PanelMenu.h"
 
 #include <QActionGroup>
 #include <QApplication>

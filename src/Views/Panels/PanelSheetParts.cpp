@@ -1,0 +1,73 @@
+#include "Views/Panels/PanelSheetParts.h"
+
+#include "Theme/Controls.h"
+#include "Theme/Theme.h"
+
+#include <QAbstractScrollArea>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStyleOptionViewItem>
+#include <QVBoxLayout>
+
+namespace PanelSheet {
+
+QColor axisColor(PortKind kind)
+{
+    return kind == PortKind::source ? Theme::green() : Theme::orange();
+}
+
+QString counted(int n, const QString &singular, const QString &plural)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? singular : plural);
+}
+
+QPushButton *headerButton(const QString &title, const QString &name)
+{
+    auto *button = new QPushButton(title);
+    button->setObjectName(name);
+    button->setFlat(true);
+    button->setAutoDefault(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFont(Theme::font(Theme::TextStyle::caption, QFont::DemiBold));
+    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 1px 4px; }"));
+    setForeground(button, Theme::accent());
+    return button;
+}
+
+QVBoxLayout *buttonRow(QVBoxLayout *column, const QList<QPushButton *> &buttons)
+{
+    column->addWidget(hairline());
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(20, 10, 20, 12);
+    row->setSpacing(8);
+    row->addStretch();
+    for (QPushButton *button : buttons) {
+        button->setMinimumWidth(84);
+        row->addWidget(button);
+    }
+    column->addLayout(row);
+    return column;
+}
+
+void makeTransparent(QAbstractScrollArea *area)
+{
+    area->setFrameShape(QFrame::NoFrame);
+    area->viewport()->setAutoFillBackground(false);
+    area->setAutoFillBackground(false);
+    area->setStyleSheet(QStringLiteral("background: transparent;"));
+}
+
+void paintHover(QPainter *painter, const QStyleOptionViewItem &option)
+{
+    const bool hovered = option.state & QStyle::State_MouseOver;
+    const bool selected = option.state & QStyle::State_Selected;
+    if (!hovered && !selected)
+        return;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(option.rect).adjusted(4, 1, -4, -1), 6, 6);
+    painter->fillPath(path, Theme::withAlpha(Theme::label(), selected ? 0.08 : 0.05));
+}
+
+} // namespace PanelSheet
