@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
@@ -420,27 +421,11 @@ void PanelManagerSheet::confirmDelete(const SubPanel &panel)
               .arg(counted(salvos, QStringLiteral("salvo"), QStringLiteral("salvos")))
         : QStringLiteral("Routing is not affected \u2014 only this saved panel layout is removed.");
 
-    auto *alert = new QMessageBox(this);
-    alert->setObjectName(QStringLiteral("deletePanelAlert"));
-    alert->setIcon(QMessageBox::Warning);
+    QMessageBox *alert = Alerts::destructiveConfirmation(
+        QStringLiteral("deletePanelAlert"), title, message, QStringLiteral("Delete"), this, this,
+        [this, panel] { m_controller.deletePanel(panel); });
     alert->setWindowTitle(title);
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(title);
-    alert->setInformativeText(message);
-    QPushButton *remove = alert->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    remove->setObjectName(QStringLiteral("deleteButton"));
-    QPushButton *cancel = alert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    alert->setDefaultButton(cancel);
-    alert->setEscapeButton(cancel);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
     m_deleteAlert = alert;
-    connect(alert, &QMessageBox::finished, this, [this, alert, remove, panel] {
-        m_deleteAlert = nullptr;
-        if (alert->clickedButton() == remove)
-            m_controller.deletePanel(panel);
-    });
     alert->open();
 }
 

@@ -3,6 +3,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "Model/Json.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
 #include "Theme/Theme.h"
@@ -198,25 +199,18 @@ void RouterSidebar::confirmDelete(const RouterConnection &connection)
         return; // one confirmation at a time; the open one is window-modal anyway
     m_deleting = connection;
 
-    auto *alert = new QMessageBox(window());
-    alert->setObjectName(QStringLiteral("deleteAlert"));
-    alert->setIcon(QMessageBox::Warning);
+    QMessageBox *alert = Alerts::destructiveConfirmation(
+        QStringLiteral("deleteAlert"), deleteTitle(connection), deleteMessage(connection),
+        tr("Delete"), window(), this, [this] {
+            if (const std::optional<RouterConnection> target
+                = std::exchange(m_deleting, std::nullopt))
+                m_store.remove(*target);
+        });
     alert->setWindowTitle(tr("Delete Router"));
-    alert->setTextFormat(Qt::PlainText); // the title carries the router's name
-    alert->setText(deleteTitle(connection));
-    alert->setInformativeText(deleteMessage(connection));
-    QPushButton *remove = alert->addButton(tr("Delete"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = alert->addButton(tr("Cancel"), QMessageBox::RejectRole);
-    alert->setDefaultButton(cancel);
-    alert->setEscapeButton(cancel);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    // Every way the alert closes ends here; only "Delete" deletes.
-    connect(alert, &QMessageBox::finished, this, [this, alert, remove] {
+    // Every way the alert closes ends here; only "Delete" deleted, just before.
+    connect(alert, &QMessageBox::finished, this, [this] {
         m_deleteAlert = nullptr;
-        const std::optional<RouterConnection> target = std::exchange(m_deleting, std::nullopt);
-        if (alert->clickedButton() == remove && target)
-            m_store.remove(*target);
+        m_deleting.reset();
     });
     m_deleteAlert = alert;
     alert->open();

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/StatusDot.h"
@@ -766,24 +767,16 @@ void QuorvelView::confirmDeletePanel(const SubPanel &panel)
     if (m_deletePanelAlert)
         return;
     m_deletingPanel = panel;
-    auto *alert = new QMessageBox(window());
-    alert->setObjectName(QStringLiteral("deletePanelAlert"));
-    alert->setIcon(QMessageBox::Warning);
+    QMessageBox *alert = Alerts::destructiveConfirmation(
+        QStringLiteral("deletePanelAlert"), deletePanelTitle(panel),
+        deletePanelMessage(m_controller->salvoCount(panel)), tr("Delete"), window(), this, [this] {
+            if (const std::optional<SubPanel> target = std::exchange(m_deletingPanel, std::nullopt))
+                m_controller->deletePanel(*target);
+        });
     alert->setWindowTitle(tr("Delete Panel"));
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(deletePanelTitle(panel));
-    alert->setInformativeText(deletePanelMessage(m_controller->salvoCount(panel)));
-    QPushButton *remove = alert->addButton(tr("Delete"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = alert->addButton(tr("Cancel"), QMessageBox::RejectRole);
-    alert->setDefaultButton(cancel);
-    alert->setEscapeButton(cancel);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(alert, &QMessageBox::finished, this, [this, alert, remove] {
+    connect(alert, &QMessageBox::finished, this, [this] {
         m_deletePanelAlert = nullptr;
-        const std::optional<SubPanel> target = std::exchange(m_deletingPanel, std::nullopt);
-        if (alert->clickedButton() == remove && target)
-            m_controller->deletePanel(*target);
+        m_deletingPanel.reset();
     });
     m_deletePanelAlert = alert;
     alert->open();
