@@ -1,0 +1,161 @@
+#include "Views/List/PortListView.h"
+
+#include "Theme/Theme.h"
+#include "Views/List/ListMetrics.h"
+#include "Views/List/RowDelegate.h"
+
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyleHints>
+
+#include <utility>
+
+namespace DestinationList {
+
+PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers, QWidget *parent)
+    : QListView(parent)
+    , m_model(model)
+    , m_handlers(std::move(handlers))
+{
+    setModel(model);
+    setItemDelegate(new RowDelegate(tint, m_animator, this));
+    setUniformItemSizes(true);
+    setSelectionMode(NoSelection);
+    setEditTriggers(NoEditTriggers);
+    setVerticalScrollMode(ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFrameShape(QFrame::NoFrame);
+    // Return belongs to the control bar's Take; the list is driven by the pointer.
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_Hover);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    setViewportMargins(0, kListInset - kRowGap / 2, 0, 0);
+    // A slim indicator in place of the style's trough, as the cards are small.
+    const QColor handle = Theme::withAlpha(Theme::label(), 0.22);
+    verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px;"
+                       " margin: 4px 2px 4px 0; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px;"
+                       " min-height: 28px; margin: 0 1px; }"
+                       "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+                       "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+            .arg(handle.name(QColor::HexArgb)));
+
+    m_tapTimer.setSingleShot(true);
+    QObject::connect(&m_tapTimer, &QTimer::timeout, this, [this] {
+        if (m_pendingTap && m_handlers.tap)
+            m_handlers.tap(*m_pendingTap);
+        m_pendingTap.reset();
+    });
+}
+
+void PortListView::setBottomClearance(int clearance)
+{
+    m_clearance = std::max(0, clearance);
+    updateGeometries();
+}
+
+void PortListView::appear()
+{
+    if (isVisible())
+        m_animator.appear();
+}
+
+void PortListView::updateGeometries()
+{
+    QListView::updateGeometries();
+    // Room below the last row, inside the scrolled content, so the floating control bar
+    // can be scrolled clear of it.
+    const int content = contentsSize().height() + kListInset - kRowGap / 2 + m_clearance;
+    verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+    verticalScrollBar()->setPageStep(viewport()->height());
+}
+
+void PortListView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QListView::mousePressEvent(event);
+        return;
+    }
+    m_pressed = hit(event->position().toPoint());
+    event->accept();
+}
+
+void PortListView::mouseMoveEvent(QMouseEvent *event)
+{
+    // Hover tracking only; a drag never selects.
+    if (!(event->buttons() & Qt::LeftButton))
+        QListView::mouseMoveEvent(event);
+}
+
+void PortListView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QListView::mouseReleaseEvent(event);
+        return;
+    }
+    const Hit released = hit(event->position().toPoint());
+    const Hit pressed = std::exchange(m_pressed, {});
+    event->accept();
+    if (!released.port || released.port != pressed.port)
+        return;
+    if (released.onBadge) {
+        if (m_handlers.badgeTap)
+            m_handlers.badgeTap(*released.port);
+        return;
+    }
+    // A single tap waits for a possible second one, so a rename never routes first.
+    m_pendingTap = released.port;
+    m_tapTimer.start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+}
+
+void PortListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QListView::mouseDoubleClickEvent(event);
+        return;
+    }
+    event->accept();
+    const Hit target = hit(event->position().toPoint());
+    m_pressed = target;
+    if (!target.port)
+        return;
+    if (target.onBadge) {
+        // The badge has no double tap: the second press is a press like any other.
+        return;
+    }
+    m_tapTimer.stop();
+    m_pendingTap.reset();
+    m_pressed = {};
+    if (m_handlers.doubleTap)
+        m_handlers.doubleTap(*target.port);
+}
+
+void PortListView::contextMenuEvent(QContextMenuEvent *event)
+{
+    const Hit target = hit(event->pos());
+    if (target.port && m_handlers.contextMenu)
+        m_handlers.contextMenu(this, *target.port, event->globalPos());
+    event->accept();
+}
+
+PortListView::Hit PortListView::hit(const QPoint &pos) const
+{
+    const QModelIndex index = indexAt(pos);
+    if (!index.isValid())
+        return {};
+    const QRect item = visualRect(index);
+    if (!rowRect(item).contains(pos))
+        return {};
+    Hit result;
+    result.port = index.data(Role::PortIndexRole).toInt();
+    result.onBadge = badgeRect(item).adjusted(-2, -6, 6, 2).contains(pos)
+        && m_model->badgeIsTappable(index.row());
+    return result;
+}
+
+} // namespace DestinationList

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Theme/GlassKit.h"
+#include "Views/List/PortRowsModel.h"
+#include "Views/List/RowAnimator.h"
+
+#include <QListView>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+namespace DestinationList {
+
+// The scrolling rows of a pane. Taps are reported by port index; the list selection and
+// current index are not used, since selection lives in the controller.
+class PortListView final : public QListView
+{
+public:
+    struct Handlers
+    {
+        std::function<void(int port)> tap;
+        std::function<void(int port)> doubleTap;
+        std::function<void(int port)> badgeTap; // only where the model offers it
+        std::function<void(QWidget *owner, int port, QPoint globalPos)> contextMenu;
+    };
+
+    PortListView(PortRowsModel *model, QColor tint, Handlers handlers, QWidget *parent);
+
+    void setBottomClearance(int clearance);
+
+    // Fades the rows in, as after a panel change.
+    void appear();
+
+protected:
+    void updateGeometries() override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    struct Hit
+    {
+        std::optional<int> port;
+        bool onBadge = false;
+    };
+
+    Hit hit(const QPoint &pos) const;
+
+    PortRowsModel *m_model;
+    RowAnimator m_animator { viewport(), [this](int port) {
+                                const std::optional<int> row = m_model->rowOfPort(port);
+                                return row ? visualRect(m_model->index(*row)) : QRect();
+                            } };
+    Handlers m_handlers;
+    int m_clearance = GlassKit::defaultControlBarClearance;
+    Hit m_pressed;
+    std::optional<int> m_pendingTap;
+    QTimer m_tapTimer;
+};
+
+} // namespace DestinationList
