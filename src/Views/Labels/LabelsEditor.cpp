@@ -4,6 +4,7 @@
 #include "Model/LabelStore.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
 
 #include <QButtonGroup>
@@ -45,47 +46,6 @@ constexpr int symbolSize = 16;
 constexpr int numberWidth = 32;
 constexpr int rowSpacing = 12;
 constexpr int rowInset = 12;
-
-// The rounded, lightly bordered panel that groups a section's rows.
-class GroupPanel final : public QWidget
-{
-public:
-    explicit GroupPanel(QWidget *parent = nullptr)
-        : QWidget(parent)
-    { }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-        painter.fillPath(path, Theme::controlBackground());
-        painter.setPen(QPen(Theme::separator(), 1));
-        painter.drawPath(path);
-    }
-};
-
-QLabel *symbolLabel(const QString &symbol, const QColor &color, int size = symbolSize)
-{
-    auto *label = new QLabel;
-    label->setPixmap(Symbols::pixmap(symbol, size, color, label->devicePixelRatioF()));
-    label->setFixedSize(size, size);
-    return label;
-}
-
-// A section title in small capitals, as the other forms draw them.
-QLabel *sectionTitle(const QString &text)
-{
-    auto *title = plainLabel(text);
-    QFont font = Theme::font(Theme::TextStyle::caption, QFont::DemiBold);
-    font.setCapitalization(QFont::AllUppercase);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.4);
-    title->setFont(font);
-    setForeground(title, Theme::secondaryLabel());
-    return title;
-}
 
 // A form action: symbol and title on the leading side, in one colour, filling its row.
 class FormButton final : public QAbstractButton
@@ -959,7 +919,7 @@ QWidget *LabelsEditor::buildImportExportSection()
     auto *title = sectionTitle(QStringLiteral("Import / Export"));
     title->setContentsMargins(rowInset, 0, rowInset, 0);
     layout->addWidget(title);
-    auto *panel = new GroupPanel;
+    auto *panel = new SectionCard;
     auto *rows = new QVBoxLayout(panel);
     rows->setContentsMargins(0, 2, 0, 2);
     rows->setSpacing(0);
@@ -1012,13 +972,13 @@ QToolButton *LabelsEditor::buildImportExportMenu()
 
 QWidget *LabelsEditor::buildBanner()
 {
-    m_banner = new GroupPanel;
+    m_banner = new SectionCard;
     m_banner->setObjectName(QStringLiteral("banner"));
     auto *layout = new QHBoxLayout(m_banner);
     layout->setContentsMargins(rowInset, 9, rowInset, 9);
     layout->setSpacing(8);
     const int size = qRound(Theme::pointSize(Theme::TextStyle::callout) * 1.25);
-    layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"), Theme::green(), size), 0,
+    layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"), size, Theme::green()), 0,
                       Qt::AlignTop);
     m_bannerText = plainLabel();
     m_bannerText->setObjectName(QStringLiteral("bannerText"));
@@ -1042,7 +1002,7 @@ QWidget *LabelsEditor::buildSide(Side &side, const QList<Port> &ports, const QSt
     auto *header = new QHBoxLayout;
     header->setContentsMargins(rowInset, 0, rowInset, 0);
     header->setSpacing(6);
-    header->addWidget(symbolLabel(symbol, Theme::secondaryLabel(), 13));
+    header->addWidget(symbolLabel(symbol, 13, Theme::secondaryLabel()));
     header->addWidget(sectionTitle(title));
     header->addStretch();
     side.count = plainLabel();
@@ -1052,7 +1012,7 @@ QWidget *LabelsEditor::buildSide(Side &side, const QList<Port> &ports, const QSt
     header->addWidget(side.count);
     layout->addLayout(header);
 
-    side.panel = new GroupPanel;
+    side.panel = new SectionCard;
     auto *panelLayout = new QVBoxLayout(side.panel);
     panelLayout->setContentsMargins(0, 0, 0, 0);
     panelLayout->setSpacing(0);
