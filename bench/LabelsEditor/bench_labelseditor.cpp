@@ -5,6 +5,7 @@
 // Each figure is the median of a few runs; the open also reports the heap the sheet holds.
 #include "ControllerRig.h"
 #include "Views/Labels/LabelsEditor.h"
+#include "Views/Labels/PasteLabelsSheet.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

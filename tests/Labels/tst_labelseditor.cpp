@@ -1,6 +1,8 @@
 #include "ControllerRig.h"
 #include "Model/LabelIO.h"
+#include "Views/Labels/LabelRowDelegate.h"
 #include "Views/Labels/LabelsEditor.h"
+#include "Views/Labels/PasteLabelsSheet.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "Views/Labels/LabelsEditor.h"
+#include "Views/Labels/PasteLabelsSheet.h"
 
 #include <QAbstractButton>
 #include <QApplication>
