@@ -274,6 +274,20 @@ QWidget *hairline(QWidget *parent)
     return line;
 }
 
+void addSheetButtons(QVBoxLayout *column, const QList<QPushButton *> &buttons)
+{
+    column->addWidget(hairline());
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(20, 10, 20, 12);
+    row->setSpacing(8);
+    row->addStretch();
+    for (QPushButton *button : buttons) {
+        button->setMinimumWidth(84);
+        row->addWidget(button);
+    }
+    column->addLayout(row);
+}
+
 void setForeground(QWidget *widget, const QColor &color)
 {
     QPalette pal = widget->palette();

@@ -8,6 +8,7 @@
 class QLabel;
 class QLayout;
 class QTimer;
+class QVBoxLayout;
 
 // A small indeterminate progress spinner (the "small" control size: 14 points).
 class BusyIndicator final : public QWidget
@@ -130,6 +131,9 @@ private:
 
 // A full-width one-point line in the separator colour.
 QWidget *hairline(QWidget *parent = nullptr);
+
+// Ends a sheet's column: a hairline, then `buttons` at the trailing side, in order.
+void addSheetButtons(QVBoxLayout *column, const QList<QPushButton *> &buttons);
 
 // Sets the text colour of a label, field or button.
 void setForeground(QWidget *widget, const QColor &color);

@@ -17,11 +17,13 @@ public:
     QVBoxLayout *rows();
     // Appends a row, with a hairline 12 points in between it and the row above.
     void addRow(QWidget *row);
-    // A hairline, `indent` points in from the leading edge.
-    static QWidget *separator(int indent);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    // A hairline, `indent` points in from the leading edge.
+    static QWidget *separator(int indent);
 };
 
 // A section title in small capitals and the secondary colour.

@@ -272,7 +272,10 @@ LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidge
     auto *done = new QPushButton(QStringLiteral("Done"));
     done->setObjectName(QStringLiteral("doneButton"));
     connect(done, &QPushButton::clicked, this, &LabelsEditor::applyAll);
-    root->addLayout(buttonBar(cancel, done));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    done->setDefault(true);
+    addSheetButtons(root, { cancel, done });
 }
 
 QWidget *LabelsEditor::buildImportExportSection()

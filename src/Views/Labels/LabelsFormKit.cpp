@@ -4,11 +4,8 @@
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
 
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 namespace LabelsFormKit {
 
@@ -135,27 +132,6 @@ void TextWell::paintEvent(QPaintEvent *)
     border.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 11.5, 11.5);
     painter.setPen(QPen(Theme::withAlpha(Theme::separator(), 0.5), 1));
     painter.drawPath(border);
-}
-
-QLayout *buttonBar(QPushButton *cancel, QPushButton *commit)
-{
-    auto *column = new QVBoxLayout;
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(hairline());
-    auto *buttons = new QHBoxLayout;
-    buttons->setContentsMargins(20, 10, 20, 12);
-    buttons->setSpacing(8);
-    buttons->addStretch();
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setAutoDefault(false);
-    cancel->setMinimumWidth(84);
-    buttons->addWidget(cancel);
-    commit->setDefault(true);
-    commit->setMinimumWidth(84);
-    buttons->addWidget(commit);
-    column->addLayout(buttons);
-    return column;
 }
 
 } // namespace LabelsFormKit

@@ -5,9 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-class QLayout;
 class QPainterPath;
-class QPushButton;
 
 // The small form pieces the labels editor, its rows and its paste sheet are drawn from.
 namespace LabelsFormKit {
@@ -79,8 +77,5 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override;
 };
-
-// The sheet's bottom bar: a hairline, then "Cancel" and the committing button on the right.
-QLayout *buttonBar(QPushButton *cancel, QPushButton *commit);
 
 } // namespace LabelsFormKit

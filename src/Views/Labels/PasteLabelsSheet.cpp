@@ -128,7 +128,10 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     m_applyButton = new QPushButton(QStringLiteral("Apply"));
     m_applyButton->setObjectName(QStringLiteral("applyButton"));
     connect(m_applyButton, &QPushButton::clicked, this, &PasteLabelsSheet::apply);
-    root->addLayout(buttonBar(cancel, m_applyButton));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    m_applyButton->setDefault(true);
+    addSheetButtons(root, { cancel, m_applyButton });
 
     connect(m_editor, &QPlainTextEdit::textChanged, this, &PasteLabelsSheet::syncText);
     m_segments.first()->setChecked(true);

@@ -5,7 +5,7 @@
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
-#include "Views/Panels/PanelSheetParts.h"
+#include "Views/Panels/PanelSheetKit.h"
 #include "Views/Panels/PortRowsView.h"
 
 #include <QHBoxLayout>
@@ -225,7 +225,7 @@ PanelEditor::PanelEditor(RouterController &controller, const SubPanel &panel, bo
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setDefault(true);
     connect(m_saveButton, &QPushButton::clicked, this, &PanelEditor::commit);
-    buttonRow(column, { cancel, m_saveButton });
+    addSheetButtons(column, { cancel, m_saveButton });
 
     connect(m_nameField, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_panel.name = text;

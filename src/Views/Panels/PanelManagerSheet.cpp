@@ -7,7 +7,7 @@
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
 #include "Views/Panels/PanelEditor.h"
-#include "Views/Panels/PanelSheetParts.h"
+#include "Views/Panels/PanelSheetKit.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -367,7 +367,7 @@ PanelManagerSheet::PanelManagerSheet(RouterController &controller, QWidget *pare
     done->setObjectName(QStringLiteral("doneButton"));
     done->setDefault(true);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    buttonRow(column, { done });
+    addSheetButtons(column, { done });
 
     connect(&controller, &RouterController::panelsChanged, this,
             &PanelManagerSheet::syncEmptyState);

@@ -4,16 +4,16 @@
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
-#include "Views/Panels/PanelSheetParts.h"
+#include "Views/Panels/PanelSheetKit.h"
 
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QWheelEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QSet>
 #include <QStyledItemDelegate>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>

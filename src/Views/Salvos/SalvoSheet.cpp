@@ -55,17 +55,11 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     column->addWidget(m_scroll, 1);
 
-    column->addWidget(hairline());
-    auto *bottom = new QHBoxLayout;
-    bottom->setContentsMargins(20, 10, 20, 12);
-    bottom->addStretch();
     auto *done = new QPushButton(QStringLiteral("Done"));
     done->setObjectName(QStringLiteral("doneButton"));
     done->setDefault(true);
-    done->setMinimumWidth(84);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    bottom->addWidget(done);
-    column->addLayout(bottom);
+    addSheetButtons(column, { done });
 
     connect(&controller, &RouterController::salvosChanged, this, &SalvoSheet::rebuild);
     connect(&controller, &RouterController::panelsChanged, this, &SalvoSheet::rebuild);

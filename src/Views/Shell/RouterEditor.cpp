@@ -224,24 +224,15 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
     scroll->setWidget(form);
     column->addWidget(scroll, 1);
 
-    column->addWidget(SectionCard::separator(0));
-    auto *buttons = new QHBoxLayout;
-    buttons->setContentsMargins(20, 10, 20, 12);
-    buttons->setSpacing(8);
-    buttons->addStretch();
     auto *cancel = new QPushButton(QStringLiteral("Cancel"));
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAutoDefault(false);
-    cancel->setMinimumWidth(84);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    buttons->addWidget(cancel);
     m_saveButton = new QPushButton(QStringLiteral("Save"));
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setDefault(true);
-    m_saveButton->setMinimumWidth(84);
     connect(m_saveButton, &QPushButton::clicked, this, &RouterEditor::save);
-    buttons->addWidget(m_saveButton);
-    column->addLayout(buttons);
+    addSheetButtons(column, { cancel, m_saveButton });
 
     connect(m_model, &RouterEditorModel::draftChanged, this, &RouterEditor::syncFields);
     connect(m_model, &RouterEditorModel::vendorChanged, this, &RouterEditor::syncVendor);

@@ -1,15 +1,13 @@
-#include "Views/Panels/PanelSheetParts.h"
+#include "Views/Panels/PanelSheetKit.h"
 
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractScrollArea>
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QStyleOptionViewItem>
-#include <QVBoxLayout>
 
 namespace PanelSheet {
 
@@ -34,21 +32,6 @@ QPushButton *headerButton(const QString &title, const QString &name)
     button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 1px 4px; }"));
     setForeground(button, Theme::accent());
     return button;
-}
-
-QVBoxLayout *buttonRow(QVBoxLayout *column, const QList<QPushButton *> &buttons)
-{
-    column->addWidget(hairline());
-    auto *row = new QHBoxLayout;
-    row->setContentsMargins(20, 10, 20, 12);
-    row->setSpacing(8);
-    row->addStretch();
-    for (QPushButton *button : buttons) {
-        button->setMinimumWidth(84);
-        row->addWidget(button);
-    }
-    column->addLayout(row);
-    return column;
 }
 
 void makeTransparent(QAbstractScrollArea *area)

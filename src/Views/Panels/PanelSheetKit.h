@@ -3,14 +3,12 @@
 #include "Model/RouterModels.h"
 
 #include <QColor>
-#include <QList>
 #include <QString>
 
 class QAbstractScrollArea;
 class QPainter;
 class QPushButton;
 class QStyleOptionViewItem;
-class QVBoxLayout;
 
 // Pieces the panel manager and the panel editor share.
 namespace PanelSheet {
@@ -21,8 +19,6 @@ QColor axisColor(PortKind kind);
 QString counted(int n, const QString &singular, const QString &plural);
 // A small borderless button in caption type, for section headers.
 QPushButton *headerButton(const QString &title, const QString &name);
-// The standard bottom row of a sheet: a hairline, then the buttons at the trailing side.
-QVBoxLayout *buttonRow(QVBoxLayout *column, const QList<QPushButton *> &buttons);
 // A list drawn straight onto the card or sheet behind it.
 void makeTransparent(QAbstractScrollArea *area);
 // The rounded highlight of a hovered or selected row.
