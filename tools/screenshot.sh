@@ -3,6 +3,10 @@
 #   tools/screenshot.sh OUT-PREFIX ["xdotool steps;shot;..."]
 # Every "shot" step writes OUT-PREFIX<n>.png; other steps are xdotool arguments
 # ("mousemove 257 42 click 1", "key Escape"). Without steps it takes one shot.
+# QUORVEL_CONNECTIONS names a connections.json to use instead of the default routers (keep it to
+# the simulator and 127.0.0.1); QUORVEL_SCREEN sets the screen size (default 1400x900). The
+# window has no manager to size it: "search --onlyvisible --class quorvel windowsize %@ 860 582"
+# gives it a content area of 860x560 below the menu bar.
 #
 # The folder holds only the simulator and 127.0.0.1 routers, usage statistics are off, and the
 # binary is the test build (feed and analytics on a closed loopback port), so nothing leaves
@@ -20,7 +24,10 @@ trap 'rm -rf "$root"' EXIT
 export HOME=$root XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_CACHE_HOME=$root/cache
 mkdir -p "$XDG_DATA_HOME/Quorvel" "$XDG_CONFIG_HOME/Quorvel"
 printf '[General]\nanalyticsOptOut=true\n' >"$XDG_CONFIG_HOME/Quorvel/Quorvel.conf"
-cat >"$XDG_DATA_HOME/Quorvel/connections.json" <<'JSON'
+if [ -n "${QUORVEL_CONNECTIONS:-}" ]; then
+    cp "$QUORVEL_CONNECTIONS" "$XDG_DATA_HOME/Quorvel/connections.json"
+else
+    cat >"$XDG_DATA_HOME/Quorvel/connections.json" <<'JSON'
 [{"id":"6F1C2B0E-3D44-4E7B-9C1A-000000000001","name":"Demo Router","vendor":"simulator",
   "host":"","port":0,"simSourceCount":16,"simDestinationCount":16},
  {"id":"6F1C2B0E-3D44-4E7B-9C1A-000000000002","name":"Studio Videohub",
@@ -29,6 +36,7 @@ cat >"$XDG_DATA_HOME/Quorvel/connections.json" <<'JSON'
  {"id":"6F1C2B0E-3D44-4E7B-9C1A-000000000003","name":"Ultrix Main","vendor":"rossUltrix",
   "host":"127.0.0.1","port":2000,"simSourceCount":64,"simDestinationCount":64,"accentHue":0.78}]
 JSON
+fi
 
 cat >"$root/drive.sh" <<'DRIVE'
 "$BIN" & pid=$!
@@ -47,4 +55,4 @@ for step in "${steps[@]}"; do
 done
 kill "$pid"
 DRIVE
-BIN=$bin PREFIX=$prefix STEPS=$steps xvfb-run -a -s "-screen 0 1400x900x24" bash "$root/drive.sh"
+BIN=$bin PREFIX=$prefix STEPS=$steps xvfb-run -a -s "-screen 0 ${QUORVEL_SCREEN:-1400x900}x24" bash "$root/drive.sh"
