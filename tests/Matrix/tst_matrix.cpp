@@ -4,6 +4,7 @@
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
+#include "Theme/PaintedText.h"
 #include "Views/Matrix/CrosspointCells.h"
 #include "Views/Matrix/CrosspointMatrixView.h"
 
@@ -110,6 +111,7 @@ private slots:
     void routeToPendingDestination();
     void headerSizes();
     void rowData();
+    void canvasAndCellsAgree();
     void signalHelp();
     void cellSizes();
     void clearanceAndPinning();
@@ -117,6 +119,7 @@ private slots:
     void motionMovesOnlyWhatChangesAndComesToRest();
     void screenReaderSeesHeadersAndCrosspoints();
     void screenReaderRoutesTheDrawnField();
+    void paintedNumbersFit();
 };
 
 void TestMatrix::crosspointClick_data()
@@ -448,6 +451,53 @@ void TestMatrix::rowData()
     QCOMPARE(Crosspoint::armedSource(c), std::nullopt);
 }
 
+void TestMatrix::canvasAndCellsAgree()
+{
+    // Destination 2 has no route: the drawn field used to light its crosspoint with source 1.
+    RouterState state = makeState(4, 4, 2);
+    state.routing[0] = { { 0, 2 }, { 1, 9 }, { 3, 0 } }; // 9: beyond the router's sources
+    state.lockedDestinations = { 3 };
+    ControllerRig rig;
+    rig.connectWith(state);
+    RouterController &c = *rig.controller;
+    c.setTakeMode(TakeMode::confirm);
+    c.setPendingDestination(1);
+    c.setPendingSource(2);
+
+    using State = Crosspoint::CrosspointState;
+    const auto at = [&c](int source, int destination) {
+        return Crosspoint::crosspointState(c, source, destination);
+    };
+    QCOMPARE(at(2, 0), (State { true, false, true, false })); // connected, in the armed column
+    QCOMPARE(at(0, 2), State {});
+    QCOMPARE(at(1, 2), State {});
+    QCOMPARE(at(2, 1), (State { false, true, true, false })); // the staged crosspoint
+    QCOMPARE(at(0, 1), (State { false, false, true, false })); // on the staged row
+    QCOMPARE(at(0, 3), (State { true, false, false, true }));
+    QCOMPARE(at(1, 3), (State { false, false, false, true }));
+
+    // Both forms paint from that function, on a level with routes and on one without.
+    CrosspointMatrixView cells(c, kCell, kGap, kHoverLimit);
+    CrosspointMatrixView field(c, kCell, kGap, 0);
+    for (const int level : { 0, 1 }) {
+        c.setPrimaryLevel(level);
+        for (CrosspointMatrixView *view : { &cells, &field }) {
+            view->resize(600, 500);
+            view->grab();
+            const Crosspoint::PaintedCrosspoints &painted = view->paintedCrosspoints();
+            QCOMPARE(painted.block, QRect(0, 0, 4, 4));
+            for (int d = 0; d < 4; ++d) {
+                for (int s = 0; s < 4; ++s) {
+                    const State expected = at(s, d);
+                    QCOMPARE(expected.connected, level == 0 && state.source(d, 0) == s);
+                    QCOMPARE(painted.at(s, d), std::optional<State>(expected));
+                }
+            }
+        }
+    }
+    QVERIFY(cells.usesCells() && !field.usesCells());
+}
+
 void TestMatrix::signalHelp()
 {
     RouterState state = makeState(4, 1);
@@ -723,6 +773,40 @@ void TestMatrix::screenReaderRoutesTheDrawnField()
     actions->doAction(QStringLiteral("Route to Selected Destination"));
     ControllerRig::settle();
     QCOMPARE(c.state().source(6, 0), std::optional<int>(9)); // taken at once
+}
+
+void TestMatrix::paintedNumbersFit()
+{
+    // Four-digit numbers used to lose digits in the row headers' 22-point frame ("088").
+    RouterState state = makeState(4096, 4096);
+    for (int s = 4080; s < 4096; ++s)
+        state.inputStatus.insert(s, InputSignalStatus { s % 2 == 0, std::nullopt });
+    const QString tooLong = QStringLiteral("A destination label far too long for its header");
+    state.destinations[4087].label = tooLong;
+    ControllerRig rig;
+    rig.connectWith(state);
+    const auto isFixed = [](const QString &text) {
+        bool number = false;
+        text.toInt(&number);
+        return number || text == QStringLiteral("SOURCES") || text == QStringLiteral("DESTINATIONS")
+            || text == QStringLiteral("\u2014");
+    };
+    for (const double cell : { 30.0, kCell }) {
+        for (const QSize size : { QSize(860, 560), QSize(1400, 900) }) {
+            PaintedText::resetElided();
+            CrosspointMatrixView view(*rig.controller, cell, kGap, kHoverLimit);
+            view.resize(size);
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+            view.verticalScrollBar()->setValue(int((cell + kGap) * 4087)); // 4088 on top
+            view.grab();
+            const QStringList cut = PaintedText::elidedTexts();
+            QVERIFY2(cut.contains(tooLong), "the row header's cuts are not recorded");
+            for (const QString &text : cut)
+                QVERIFY2(!isFixed(text), qPrintable(text));
+        }
+    }
 }
 
 QTEST_MAIN(TestMatrix)

@@ -99,8 +99,8 @@ public:
         case QAccessible::Value:
             if (m_element.kind == Element::crosspoint) {
                 const bool connected
-                    = controller.state().source(m_element.destination, controller.primaryLevel())
-                    == m_element.source;
+                    = crosspointState(controller, m_element.source, m_element.destination)
+                          .connected;
                 return connected ? QStringLiteral("Connected") : QStringLiteral("Not connected");
             }
             if (m_element.kind == Element::sourceHeader

@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/PaintedText.h"
 #include "Theme/Theme.h"
 
 #include <QFontMetricsF>
@@ -87,6 +88,17 @@ double destinationColumnWidth(const QList<Port> &destinations)
     return std::clamp(widest + 72, 138.0, 260.0);
 }
 
+double destinationNumberWidth(int widestNumber)
+{
+    // Every number of as many digits fits: digits need not share one width in every face.
+    const QFontMetricsF metrics(systemFont(10, QFont::Bold));
+    double digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)));
+    const qsizetype digits = QString::number(std::max(1, widestNumber)).size();
+    return std::max(22.0, std::ceil(digit * double(digits)));
+}
+
 double headerRowHeight(const QList<Port> &sources)
 {
     const double widest = widestLabel(sources, systemFont(11, QFont::Medium));
@@ -144,19 +156,36 @@ std::optional<QPoint> Geometry::hit(QPointF fieldPoint) const
 
 // --- Data and actions ----------------------------------------------------------------------
 
+CrosspointRow crosspointRow(const RouterController &controller, int destination)
+{
+    const RouterState &state = controller.state();
+    CrosspointRow row;
+    row.routed = state.source(destination, controller.primaryLevel());
+    row.locked = state.isLocked(destination);
+    row.pendingRow = controller.pendingDestination() == destination;
+    row.armed = armedSource(controller);
+    return row;
+}
+
+CrosspointState crosspointState(const RouterController &controller, int source, int destination)
+{
+    return crosspointState(crosspointRow(controller, destination), source);
+}
+
 RowData rowData(const RouterController &controller, const Port &destination, bool panelActive)
 {
     const RouterState &state = controller.state();
+    const CrosspointRow crosspoints = crosspointRow(controller, destination.index);
     RowData row;
     row.dest = destination;
-    row.routed = state.source(destination.index, controller.primaryLevel());
+    row.routed = crosspoints.routed;
     row.routedLabel = noRoute;
     if (row.routed && *row.routed >= 0 && *row.routed < state.sources.size())
         row.routedLabel = state.sources.at(*row.routed).label;
     row.offPanelFeed
         = panelActive && row.routed && !controller.visibleSourceRow(*row.routed).has_value();
-    row.locked = state.isLocked(destination.index);
-    row.isPendingDest = controller.pendingDestination() == destination.index;
+    row.locked = crosspoints.locked;
+    row.isPendingDest = crosspoints.pendingRow;
     return row;
 }
 
@@ -293,10 +322,10 @@ void Painter::cell(QPainter &p, const QRectF &rect, const CellLook &look, const 
         const qreal opacity = p.opacity();
         CellLook resting = look;
         resting.connection.reset();
-        resting.connected = false;
+        resting.state.connected = false;
         p.setOpacity(opacity * (1 - amount));
         cell(p, rect, resting, tint);
-        resting.connected = true;
+        resting.state.connected = true;
         p.setOpacity(opacity * amount);
         cell(p, rect, resting, tint);
         p.setOpacity(opacity);
@@ -306,8 +335,9 @@ void Painter::cell(QPainter &p, const QRectF &rect, const CellLook &look, const 
         drawCell(p, rect, look, tint);
         return;
     }
-    const quint32 bits = quint32(look.connected) | quint32(look.pending) << 1
-        | quint32(look.highlighted) << 2 | quint32(look.locked) << 3 | 1u << 8;
+    const CrosspointState &state = look.state;
+    const quint32 bits = quint32(state.connected) | quint32(state.pending) << 1
+        | quint32(state.highlighted) << 2 | quint32(state.locked) << 3 | 1u << 8;
     drawSprite(p, rect, bits, tint, [this, look, tint](QPainter &sprite, const QRectF &at) {
         drawCell(sprite, at, look, tint);
     });
@@ -315,34 +345,35 @@ void Painter::cell(QPainter &p, const QRectF &rect, const CellLook &look, const 
 
 void Painter::drawCell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint)
 {
+    const CrosspointState &state = look.state;
     QRectF shape = rect;
-    if (look.hover > 0 && !look.connected) {
+    if (look.hover > 0 && !state.connected) {
         const double grow = 0.07 * look.hover;
         shape.adjust(-rect.width() * grow / 2, -rect.height() * grow / 2, rect.width() * grow / 2,
                      rect.height() * grow / 2);
     }
     const double radius = radiusFor(shape, 10);
 
-    if (look.connected) {
+    if (state.connected) {
         QLinearGradient gradient(shape.topLeft(), shape.bottomLeft());
         gradient.setColorAt(0, tint.lighter(122));
         gradient.setColorAt(1, tint);
         fillRounded(p, shape, radius, gradient);
-    } else if (look.highlighted) {
+    } else if (state.highlighted) {
         fillRounded(p, shape, radius, Theme::withAlpha(tint, 0.16));
     } else {
         fillRounded(p, shape, radius,
                     Theme::withAlpha(Theme::quaternaryFill(), 0.45 + 0.45 * look.hover));
     }
 
-    if (look.pending)
+    if (state.pending)
         strokeInside(p, shape, radius, tint, 2.5);
-    else if (look.connected)
+    else if (state.connected)
         strokeInside(p, shape, radius, Theme::withAlpha(Qt::white, 0.25), 1);
     else
         strokeInside(p, shape, radius, Theme::withAlpha(Theme::separator(), 0.4), 1);
 
-    if (look.connected) {
+    if (state.connected) {
         const double diameter = shape.width() * 0.22;
         QRectF dot(0, 0, diameter, diameter);
         dot.moveCenter(shape.center());
@@ -351,7 +382,7 @@ void Painter::drawCell(QPainter &p, const QRectF &rect, const CellLook &look, co
         p.drawEllipse(dot.translated(0, 0.5).adjusted(-1, -1, 1, 1));
         p.setBrush(Qt::white);
         p.drawEllipse(dot);
-    } else if (look.locked) {
+    } else if (state.locked) {
         const QPixmap lock = symbol(p, QStringLiteral("lock.fill"), symbolPixels(9),
                                     Theme::withAlpha(Theme::orange(), 0.6));
         const QSizeF size = QSizeF(lock.size()) / lock.devicePixelRatio();
@@ -361,14 +392,20 @@ void Painter::drawCell(QPainter &p, const QRectF &rect, const CellLook &look, co
     }
 }
 
-void Painter::canvasCell(QPainter &p, const QRectF &cell, bool routedHere, bool washed,
-                         bool pending, bool rowLocked, const QColor &tint)
+void Painter::canvasCell(QPainter &p, const QRectF &cell, const CrosspointState &state,
+                         const QColor &tint)
 {
-    const quint32 bits = quint32(routedHere) | quint32(washed) << 1 | quint32(pending) << 2
+    // The field's plainer look: no gradient, border, shadow or lock mark; a locked row only
+    // shows fainter.
+    const bool connected = state.connected;
+    const bool washed = state.highlighted;
+    const bool pending = state.pending;
+    const bool rowLocked = state.locked;
+    const quint32 bits = quint32(connected) | quint32(washed) << 1 | quint32(pending) << 2
         | quint32(rowLocked) << 3 | 2u << 8;
     drawSprite(p, cell, bits, tint, [=](QPainter &p, const QRectF &rect) {
         const double radius = radiusFor(rect, 10);
-        if (routedHere) {
+        if (connected) {
             fillRounded(p, rect, radius, tint);
             const double r = rect.width() * 0.11;
             p.setBrush(Qt::white);
@@ -387,21 +424,25 @@ void Painter::canvasCell(QPainter &p, const QRectF &cell, bool routedHere, bool 
     });
 }
 
-void Painter::rowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint)
+void Painter::rowHeader(QPainter &p, const QRectF &rect, const RowData &row, double numberWidth,
+                        const QColor &tint)
 {
     // The label's length keeps the two texts apart whatever they hold.
-    const QString key = QStringLiteral("r%1|%2|%3|")
+    const QString key = QStringLiteral("r%1|%2|%3|%4|")
                             .arg(row.dest.index)
                             .arg(quint32(row.locked) | quint32(row.isPendingDest) << 1
                                  | quint32(row.offPanelFeed) << 2)
+                            .arg(numberWidth)
                             .arg(row.dest.label.size())
         + row.dest.label + row.routedLabel;
-    drawCached(p, rect, key, tint, [this, &row, &tint](QPainter &painter, const QRectF &at) {
-        drawRowHeader(painter, at, row, tint);
-    });
+    drawCached(p, rect, key, tint,
+               [this, &row, numberWidth, &tint](QPainter &painter, const QRectF &at) {
+                   drawRowHeader(painter, at, row, numberWidth, tint);
+               });
 }
 
-void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint)
+void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, double numberWidth,
+                            const QColor &tint)
 {
     const bool pending = row.isPendingDest;
     drawSprite(p, rect, quint32(pending) | 3u << 8, tint,
@@ -426,10 +467,11 @@ void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row,
         p.setClipRect(rect);
     }
 
-    const QRectF number(rect.left() + 10, rect.top(), 22, rect.height());
+    const QRectF number(rect.left() + 10, rect.top(), numberWidth, rect.height());
     p.setFont(m_destNumber);
     p.setPen(Theme::orange());
-    p.drawText(number, Qt::AlignRight | Qt::AlignVCenter, QString::number(row.dest.index + 1));
+    PaintedText::draw(p, number, Qt::AlignRight | Qt::AlignVCenter,
+                      QString::number(row.dest.index + 1));
 
     double right = rect.right() - 10;
     if (row.locked) {
@@ -446,18 +488,18 @@ void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row,
     const double top = rect.center().y() - stackHeight / 2;
     p.setFont(m_destLabel);
     p.setPen(Theme::label());
-    p.drawText(QRectF(left, top, width, labelMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-               labelMetrics.elidedText(shownName(row.dest.label), Qt::ElideRight, width));
+    PaintedText::draw(p, QRectF(left, top, width, labelMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, shownName(row.dest.label));
 
     const double routedTop = top + labelMetrics.height() + 1;
     const int markSize = symbolPixels(7);
     const double routedWidth = row.offPanelFeed ? std::max(0.0, width - markSize - 3) : width;
-    const QString routed
-        = routedMetrics.elidedText(shownName(row.routedLabel), Qt::ElideRight, routedWidth);
     p.setFont(m_routedLabel);
     p.setPen(Theme::secondaryLabel());
+    const QString routed = PaintedText::elided(p.fontMetrics(), shownName(row.routedLabel),
+                                               Qt::ElideRight, int(routedWidth));
     p.drawText(QRectF(left, routedTop, routedWidth, routedMetrics.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, routed);
+               Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, routed);
     if (row.offPanelFeed) {
         const QPixmap mark
             = symbol(p, QStringLiteral("arrow.up.forward"), markSize, Theme::secondaryLabel());
@@ -495,31 +537,35 @@ void Painter::drawColumnHeader(QPainter &p, const QRectF &rect, const Port &sour
     const double labelLength = std::max(0.0, height - 36);
     const QPointF labelCentre(rect.center().x(), top + (height - 30) / 2);
 
-    const QFontMetricsF labelMetrics(m_sourceLabel);
     p.save();
     p.translate(labelCentre);
     p.rotate(-90);
     p.setFont(m_sourceLabel);
     p.setPen(Theme::label());
-    p.drawText(QRectF(-labelLength / 2, -rect.width() / 2, labelLength, rect.width()),
-               Qt::AlignCenter,
-               labelMetrics.elidedText(shownName(source.label), Qt::ElideRight, labelLength));
+    PaintedText::draw(p, QRectF(-labelLength / 2, -rect.width() / 2, labelLength, rect.width()),
+                      Qt::AlignCenter, shownName(source.label));
     p.restore();
 
+    // The number may use the column's share of the gaps beside it (the header is drawn with
+    // that much margin), so four digits stay whole at the smallest cells.
+    const double room = rect.width() + 4;
     const QRectF numberRow(rect.left(), top + (height - 30) + 5, rect.width(), 18);
     const QString number = QString::number(source.index + 1);
     const QFontMetricsF numberMetrics(m_sourceNumber);
-    const double numberWidth = numberMetrics.horizontalAdvance(number);
-    const double rowWidth = numberWidth + (signal ? 3 + 5 : 0);
+    const double numberWidth = std::min(std::ceil(numberMetrics.horizontalAdvance(number)), room);
+    // The signal dot follows the number, or sits just above it where the row has no room.
+    const bool dotBeside = signal && numberWidth + 3 + 5 <= room;
+    const double rowWidth = numberWidth + (dotBeside ? 3 + 5 : 0);
     const double x = numberRow.center().x() - rowWidth / 2;
     p.setFont(m_sourceNumber);
     p.setPen(armed ? tint : Theme::green());
-    p.drawText(QRectF(x, numberRow.top(), numberWidth + 1, numberRow.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, number);
+    PaintedText::draw(p, QRectF(x, numberRow.top(), numberWidth + 1, numberRow.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, number);
     if (signal) {
         p.setPen(Qt::NoPen);
         p.setBrush(signal->present ? Theme::green() : Theme::quaternaryFill());
-        p.drawEllipse(QRectF(x + numberWidth + 3, numberRow.center().y() - 2.5, 5, 5));
+        p.drawEllipse(dotBeside ? QRectF(x + numberWidth + 3, numberRow.center().y() - 2.5, 5, 5)
+                                : QRectF(numberRow.center().x() - 2.5, numberRow.top() - 5, 5, 5));
     }
 }
 
@@ -537,8 +583,9 @@ void Painter::corner(QPainter &p, const QRectF &rect)
         p.setFont(m_cornerLabel);
         p.setPen(color);
         const double textLeft = inner.left() + iconSize + 4;
-        p.drawText(QRectF(textLeft, y, std::max(0.0, inner.right() - textLeft), metrics.height()),
-                   Qt::AlignLeft | Qt::AlignVCenter, text);
+        PaintedText::draw(
+            p, QRectF(textLeft, y, std::max(0.0, inner.right() - textLeft), metrics.height()),
+            Qt::AlignLeft | Qt::AlignVCenter, text);
     };
     line(inner.top(), QStringLiteral("arrow.right"), QStringLiteral("SOURCES"), Theme::green());
     line(inner.bottom() - metrics.height(), QStringLiteral("arrow.down"),

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QPixmap>
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QSizeF>
 
@@ -37,6 +38,9 @@ QFont systemFont(double points, QFont::Weight weight);
 // Width of the destination header column from the labels it shows: widest label at the row
 // header's font, rounded up, plus 72, within 138…260.
 double destinationColumnWidth(const QList<Port> &destinations);
+// Width of a destination row header's number frame: 22, or more where the widest number of
+// the router needs it ("4088" whole).
+double destinationNumberWidth(int widestNumber);
 // Height of the header row from the source labels at the column header's font, rounded up,
 // plus 44, within 104…230.
 double headerRowHeight(const QList<Port> &sources);
@@ -48,6 +52,7 @@ struct Geometry
     double gap = 5;
     double destWidth = 138;
     double headerHeight = 104;
+    double numberWidth = 22; // a destination row header's number frame
     double clearance = 96;
     int columns = 0; // visible sources
     int rows = 0; // visible destinations
@@ -68,6 +73,52 @@ struct Geometry
     // The column or row whose band (cell wide, gaps excluded) holds a field coordinate.
     std::optional<int> columnAt(double fieldX) const;
     std::optional<int> rowAt(double fieldY) const;
+};
+
+// What one crosspoint shows, whichever form draws it. The per-cell form, the drawn field and
+// screen readers all read it from crosspointState(), so none of them can show a route, a
+// staging or a lock the others do not.
+struct CrosspointState
+{
+    bool connected = false; // the source feeds the destination on the primary level
+    bool pending = false; // the staged crosspoint: pending destination and armed source
+    bool highlighted = false; // on the staged row or in the armed column
+    bool locked = false; // the destination is locked
+
+    bool operator==(const CrosspointState &) const = default;
+};
+
+// What the crosspoints of one destination row share, read from the controller once a row.
+struct CrosspointRow
+{
+    std::optional<int> routed; // none when the primary level has no route for it
+    bool locked = false;
+    bool pendingRow = false; // the destination is the pending one
+    std::optional<int> armed; // the source armed for the pending destination
+};
+CrosspointRow crosspointRow(const RouterController &controller, int destination);
+
+inline CrosspointState crosspointState(const CrosspointRow &row, int source)
+{
+    const bool armedColumn = row.armed == source;
+    return { row.routed == source, row.pendingRow && armedColumn, row.pendingRow || armedColumn,
+             row.locked };
+}
+CrosspointState crosspointState(const RouterController &controller, int source, int destination);
+
+// The crosspoints one paint drew: a block of visible (column, row) positions, row by row,
+// and what each showed.
+struct PaintedCrosspoints
+{
+    QRect block;
+    QList<CrosspointState> states;
+
+    std::optional<CrosspointState> at(int column, int row) const
+    {
+        if (!block.contains(column, row))
+            return std::nullopt;
+        return states.value((row - block.top()) * block.width() + column - block.left());
+    }
 };
 
 // What one destination row shows.
@@ -96,13 +147,11 @@ QString signalHelp(const RouterState &state, const Port &source);
 // Makes the matrix's headers and crosspoints known to screen readers; once is enough.
 void installAccessibility();
 
-// How one crosspoint looks in the per-cell form.
+// How one crosspoint looks in the per-cell form: its state, and the hover and motion only
+// this form has.
 struct CellLook
 {
-    bool connected = false;
-    bool pending = false;
-    bool highlighted = false;
-    bool locked = false;
+    CrosspointState state;
     double hover = 0; // 0 resting … 1 hovered
     // While a route change moves it: how connected the crosspoint looks, 0 … 1.
     std::optional<double> connection;
@@ -119,9 +168,11 @@ public:
 
     void cell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint);
     // One crosspoint of the drawn field, as the field form draws it.
-    void canvasCell(QPainter &p, const QRectF &rect, bool routedHere, bool washed, bool pending,
-                    bool rowLocked, const QColor &tint);
-    void rowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint);
+    void canvasCell(QPainter &p, const QRectF &rect, const CrosspointState &state,
+                    const QColor &tint);
+    // `numberWidth`: the width of the number frame, the same in every row.
+    void rowHeader(QPainter &p, const QRectF &rect, const RowData &row, double numberWidth,
+                   const QColor &tint);
     void columnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
                       const std::optional<InputSignalStatus> &signal, const QColor &tint);
     void corner(QPainter &p, const QRectF &rect);
@@ -149,7 +200,8 @@ private:
     // of a frame, and a scroll step brings only a row and a column of new ones.
     void drawCached(QPainter &p, const QRectF &rect, const QString &content, const QColor &tint,
                     const std::function<void(QPainter &, const QRectF &)> &draw);
-    void drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, const QColor &tint);
+    void drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row, double numberWidth,
+                       const QColor &tint);
     void drawColumnHeader(QPainter &p, const QRectF &rect, const Port &source, bool armed,
                           const std::optional<InputSignalStatus> &signal, const QColor &tint);
 

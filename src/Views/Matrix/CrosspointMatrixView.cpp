@@ -45,6 +45,7 @@ CrosspointMatrixView::CrosspointMatrixView(RouterController &controller, double 
     , m_clearance(GlassKit::defaultControlBarClearance)
     , m_geometry(std::make_unique<Crosspoint::Geometry>())
     , m_painter(std::make_unique<Crosspoint::Painter>())
+    , m_painted(std::make_unique<Crosspoint::PaintedCrosspoints>())
 {
     Crosspoint::installAccessibility();
     setFrameShape(QFrame::NoFrame);
@@ -237,6 +238,11 @@ std::optional<QPoint> CrosspointMatrixView::hoveredCell() const
     return m_hovered;
 }
 
+const Crosspoint::PaintedCrosspoints &CrosspointMatrixView::paintedCrosspoints() const
+{
+    return *m_painted;
+}
+
 // --- Layout --------------------------------------------------------------------------------
 
 void CrosspointMatrixView::invalidateLayout()
@@ -264,6 +270,10 @@ void CrosspointMatrixView::ensureLayout() const
     g.columns = int(sources.size());
     g.rows = int(destinations.size());
     g.destWidth = Crosspoint::destinationColumnWidth(destinations);
+    int widestNumber = int(m_controller.state().destinations.size());
+    for (const Port &destination : destinations)
+        widestNumber = std::max(widestNumber, destination.index + 1);
+    g.numberWidth = Crosspoint::destinationNumberWidth(widestNumber);
     g.headerHeight = Crosspoint::headerRowHeight(sources);
 
     auto *self = const_cast<CrosspointMatrixView *>(this);
@@ -545,37 +555,40 @@ void CrosspointMatrixView::paintCells(QPainter &p, const QRect &exposed) const
     const auto [firstRow, lastRow] = span(origin.y(), g.pitch(), g.rows, exposed.top() - hoverSpill,
                                           exposed.bottom() + hoverSpill);
     const bool connecting = m_connections->isMoving();
-    const RouterState &state = m_controller.state();
     const QList<Port> &sources = m_controller.visibleSources();
     const QList<Port> &destinations = m_controller.visibleDestinations();
-    const QColor tint = GlassKit::levelTint(state, m_controller.primaryLevel());
-    const std::optional<int> armed = Crosspoint::armedSource(m_controller);
-    const std::optional<int> pending = m_controller.pendingDestination();
-    const int level = m_controller.primaryLevel();
+    const QColor tint = GlassKit::levelTint(m_controller.state(), m_controller.primaryLevel());
+    startPainting(firstColumn, lastColumn, firstRow, lastRow);
 
     for (int row = firstRow; row <= lastRow; ++row) {
         const int destination = destinations.at(row).index;
-        const std::optional<int> routed = state.source(destination, level);
-        const bool locked = state.isLocked(destination);
-        const bool pendingRow = pending == destination;
+        const Crosspoint::CrosspointRow crosspoints
+            = Crosspoint::crosspointRow(m_controller, destination);
         // What the row showed last, so that a route change can move from it.
-        m_paintedRoutes.insert(destination, routed);
+        m_paintedRoutes.insert(destination, crosspoints.routed);
         for (int column = firstColumn; column <= lastColumn; ++column) {
             const int source = sources.at(column).index;
             Crosspoint::CellLook look;
-            look.connected = routed == source;
+            look.state = Crosspoint::crosspointState(crosspoints, source);
+            m_painted->states.append(look.state);
             if (connecting) {
                 const quint64 key = connectionKey(destination, source);
                 if (m_connections->isMoving(key))
-                    look.connection = m_connections->current(key, look.connected ? 1 : 0);
+                    look.connection = m_connections->current(key, look.state.connected ? 1 : 0);
             }
-            look.pending = pendingRow && armed == source;
-            look.highlighted = pendingRow || armed == source;
-            look.locked = locked;
             look.hover = hoverAmount(QPoint(column, row));
             m_painter->cell(p, g.cellRect(column, row).translated(origin), look, tint);
         }
     }
+}
+
+void CrosspointMatrixView::startPainting(int firstColumn, int lastColumn, int firstRow,
+                                         int lastRow) const
+{
+    m_painted->block = QRect(QPoint(firstColumn, firstRow), QPoint(lastColumn, lastRow));
+    m_painted->states.clear();
+    if (!m_painted->block.isEmpty())
+        m_painted->states.reserve(qsizetype(m_painted->block.width()) * m_painted->block.height());
 }
 
 void CrosspointMatrixView::paintField(QPainter &p, const QRect &exposed) const
@@ -586,29 +599,19 @@ void CrosspointMatrixView::paintField(QPainter &p, const QRect &exposed) const
         = span(origin.x(), g.pitch(), g.columns, exposed.left(), exposed.right() + 1);
     const auto [firstRow, lastRow]
         = span(origin.y(), g.pitch(), g.rows, exposed.top(), exposed.bottom() + 1);
-    const RouterState &state = m_controller.state();
     const QList<Port> &sources = m_controller.visibleSources();
     const QList<Port> &destinations = m_controller.visibleDestinations();
-    const QColor tint = GlassKit::levelTint(state, m_controller.primaryLevel());
-    const std::optional<int> armed = Crosspoint::armedSource(m_controller);
-    const std::optional<int> pending = m_controller.pendingDestination();
-    static const LevelRouting none;
-    const auto levelRouting = state.routing.constFind(m_controller.primaryLevel());
-    const LevelRouting &routing = levelRouting == state.routing.cend() ? none : *levelRouting;
+    const QColor tint = GlassKit::levelTint(m_controller.state(), m_controller.primaryLevel());
+    startPainting(firstColumn, lastColumn, firstRow, lastRow);
 
     for (int row = firstRow; row <= lastRow; ++row) {
-        const int destination = destinations.at(row).index;
-        const auto routedEntry = routing.constFind(destination);
-        const bool hasRoute = routedEntry != routing.cend();
-        const int routed = hasRoute ? *routedEntry : 0;
-        const bool rowLocked = state.isLocked(destination);
-        const bool pendingRow = pending == destination;
+        const Crosspoint::CrosspointRow crosspoints
+            = Crosspoint::crosspointRow(m_controller, destinations.at(row).index);
         for (int column = firstColumn; column <= lastColumn; ++column) {
-            const int source = sources.at(column).index;
-            const bool armedColumn = armed == source;
-            m_painter->canvasCell(p, g.cellRect(column, row).translated(origin), routed == source,
-                                  pendingRow || armedColumn, pendingRow && armedColumn, rowLocked,
-                                  tint);
+            const Crosspoint::CrosspointState state
+                = Crosspoint::crosspointState(crosspoints, sources.at(column).index);
+            m_painted->states.append(state);
+            m_painter->canvasCell(p, g.cellRect(column, row).translated(origin), state, tint);
         }
     }
 }
@@ -639,7 +642,7 @@ void CrosspointMatrixView::paintRowHeaders(QPainter &p, const QRect &exposed) co
         const Crosspoint::RowData data
             = Crosspoint::rowData(m_controller, destinations.at(row), panelActive);
         m_painter->rowHeader(p, QRectF(0, originY + g.pitch() * row, g.destWidth, g.cell), data,
-                             tint);
+                             g.numberWidth, tint);
     }
 }
 

@@ -21,6 +21,7 @@ class Transitions;
 namespace Crosspoint {
 class Painter;
 struct Geometry;
+struct PaintedCrosspoints;
 } // namespace Crosspoint
 
 // The matrix presentation of the routing workspace: the visible sources (of the active
@@ -98,6 +99,9 @@ public:
     // The crosspoint under the pointer in the per-cell form, as (column, row) positions in
     // the visible lists; none in the drawn form.
     std::optional<QPoint> hoveredCell() const;
+    // What the latest paint drew of the crosspoints, in either form: the block of (column,
+    // row) positions it covered and the state each one showed.
+    const Crosspoint::PaintedCrosspoints &paintedCrosspoints() const;
 
     // Where things are drawn now, in viewport coordinates (scrolling and pinning applied);
     // empty for positions outside the visible lists.
@@ -158,6 +162,7 @@ private:
     void forgetConnections();
     void setHovered(const std::optional<QPoint> &cell);
 
+    void startPainting(int firstColumn, int lastColumn, int firstRow, int lastRow) const;
     void paintCells(QPainter &p, const QRect &exposed) const;
     void paintField(QPainter &p, const QRect &exposed) const;
     void paintRowHeaders(QPainter &p, const QRect &exposed) const;
@@ -181,6 +186,7 @@ private:
     mutable bool m_layoutDirty = false;
     mutable std::unique_ptr<Crosspoint::Geometry> m_geometry;
     std::unique_ptr<Crosspoint::Painter> m_painter;
+    std::unique_ptr<Crosspoint::PaintedCrosspoints> m_painted;
 
     // The staging last drawn, so that a change repaints only the rows and columns it touches.
     std::optional<int> m_shownPendingDestination;
