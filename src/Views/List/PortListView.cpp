@@ -26,6 +26,7 @@ PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers,
     setEditTriggers(NoEditTriggers);
     setVerticalScrollMode(ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // updateGeometries() decides
     setFrameShape(QFrame::NoFrame);
     // Return belongs to the control bar's Take; the list is driven by the pointer.
     setFocusPolicy(Qt::NoFocus);
@@ -71,7 +72,16 @@ void PortListView::updateGeometries()
     // Room below the last row, inside the scrolled content, so the floating control bar
     // can be scrolled clear of it.
     const int content = contentsSize().height() + kListInset - kRowGap / 2 + m_clearance;
-    verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+    const int range = std::max(0, content - viewport()->height());
+    // The base class has just set a range without the clearance. Left to show itself as
+    // needed, the scroll bar would follow that range and then this one, and each change of
+    // the viewport's width would start over: rows that fit only without the clearance kept
+    // it appearing and disappearing for ever. So the bar is shown by this range alone; the
+    // viewport's height, and so the range, does not depend on it.
+    const Qt::ScrollBarPolicy policy = range > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (verticalScrollBarPolicy() != policy)
+        setVerticalScrollBarPolicy(policy);
+    verticalScrollBar()->setRange(0, range);
     verticalScrollBar()->setPageStep(viewport()->height());
 }
 
