@@ -475,6 +475,13 @@ void ControlBar::reportHeight()
 bool ControlBar::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
+    // The parts are placed by hand, so a part that asks for another size (a picker that got
+    // its levels, a new staged label) is placed again here; a new height goes to the owner.
+    if (event->type() == QEvent::LayoutRequest) {
+        relayout();
+        if (heightForWidth(width()) != height())
+            updateGeometry();
+    }
     // A new parent drops the hidden state: an absent bar must stay hidden.
     if (event->type() == QEvent::ParentChange && !hasContent(m_controller, false)) {
         m_hiddenByBar = false;

@@ -355,6 +355,9 @@ public:
                     m_chosen(value);
             });
             m_row->addWidget(button);
+            // Shown now, not when the picker next is: a hidden segment counts for nothing in
+            // the size the picker asks for, and it is laid out by that size.
+            button->show();
             m_buttons.append(button);
         }
         updateGeometry();
