@@ -5,6 +5,8 @@
 #include "Views/Labels/PasteLabelsSheet.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -196,6 +198,31 @@ private slots:
         QVERIFY(rig.showsRevert("source-2")); // case counts
         rig.type("source-2", QStringLiteral("S3"));
         QVERIFY(!rig.showsRevert("source-2"));
+    }
+
+    void revertReachesTheKeyboardAndScreenReaders()
+    {
+        EditorRig rig;
+        rig.type("source-2", QStringLiteral("Camera 3"));
+        // The open field names its port and tells how to revert; the key does it.
+        QLineEdit *field = rig.openField();
+        QCOMPARE(field->accessibleName(), QStringLiteral("Source 3"));
+        QVERIFY(field->accessibleDescription().contains(QStringLiteral("\u201cS3\u201d")));
+        QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(rig.name("source-2"), QStringLiteral("S3"));
+        QCOMPARE(field->text(), QStringLiteral("S3"));
+        QVERIFY(field->accessibleDescription().isEmpty());
+
+        // Rows read with their port numbers; a changed one offers Revert.
+        rig.type("destination-1", QStringLiteral("Wall"));
+        QAccessibleInterface *rows
+            = QAccessible::queryAccessibleInterface(rig.view(PortKind::destination));
+        QCOMPARE(rows->child(0)->text(QAccessible::Name), QStringLiteral("1 D1"));
+        QAccessibleInterface *changed = rows->child(1);
+        QCOMPARE(changed->text(QAccessible::Name), QStringLiteral("2 Wall"));
+        QVERIFY(!rows->child(0)->actionInterface()->actionNames().contains("Revert"));
+        changed->actionInterface()->doAction(QStringLiteral("Revert"));
+        QCOMPARE(rig.name("destination-1"), QStringLiteral("D2"));
     }
 
     void doneRenamesChangedRowsSourcesFirst()

@@ -5,6 +5,8 @@
 #include "Views/List/DestinationListView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -348,6 +350,31 @@ private slots:
         QCOMPARE(t.buttons(), QStringList { "Multiple" });
         QCOMPARE(t.badge(0), Badge::none);
         QCOMPARE(t.rig.usage->takes, 0);
+    }
+
+    void screenReadersHearTheRouteAndGangByTheBadge()
+    {
+        ListRig t(makeState(4, 5));
+        RouterController &c = t.controller();
+        t.clearSelection();
+        t.route(0, 1, 2);
+        QAccessibleInterface *rows = QAccessible::queryAccessibleInterface(t.list(Dst));
+        QCOMPARE(rows->childCount(), 5);
+        QCOMPARE(rows->child(1)->text(QAccessible::Name), QStringLiteral("2 D2, from S3"));
+        QCOMPARE(rows->child(0)->text(QAccessible::Name), QStringLiteral("1 D1, no source"));
+        QCOMPARE(rows->child(3)->childCount(), 0); // the badge is no target of its own yet
+
+        t.press("Multiple");
+        QAccessibleInterface *badge = rows->child(3)->child(0);
+        QVERIFY(badge);
+        QCOMPARE(badge->role(), QAccessible::CheckBox);
+        QCOMPARE(badge->text(QAccessible::Name), QStringLiteral("Toggle D4 in selection"));
+        QVERIFY(!badge->state().checked);
+        rows->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        badge->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        ControllerRig::settle();
+        QCOMPARE(c.selectedDestinations(), (QSet<int> { 0, 3 }));
+        QVERIFY(badge->state().checked);
     }
 
     void gangSelectAllSkipsLockedAndFlipsToDeselect()

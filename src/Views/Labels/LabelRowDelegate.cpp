@@ -137,6 +137,14 @@ void LabelRowDelegate::setEditorData(QWidget *editor, const QModelIndex &index) 
     // The model echoes each keystroke back; leave the cursor where it is.
     if (field->text() != name)
         field->setText(name);
+    // The field is what a screen reader meets: the port it names, and how to revert it.
+    if (const auto *rows = qobject_cast<const LabelRowsModel *>(index.model())) {
+        const bool source = rows->rows().at(index.row()).kind == PortKind::source;
+        field->setAccessibleName(
+            (source ? QStringLiteral("Source %1") : QStringLiteral("Destination %1"))
+                .arg(qint64(index.data(LabelRowsModel::portIndexRole).toInt()) + 1));
+    }
+    field->setAccessibleDescription(index.data(Qt::AccessibleDescriptionRole).toString());
 }
 
 void LabelRowDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
@@ -169,5 +177,13 @@ bool LabelRowDelegate::eventFilter(QObject *object, QEvent *event)
     if (event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
         return false;
+    if (event->type() == QEvent::KeyPress && object == m_editor && m_editorIndex.isValid()
+        && static_cast<QKeyEvent *>(event)->keyCombination() == LabelRowsModel::revertKey) {
+        // The model's change comes back into the field through setEditorData().
+        if (auto *rows = qobject_cast<LabelRowsModel *>(
+                const_cast<QAbstractItemModel *>(m_editorIndex.model())))
+            rows->revert(m_editorIndex.row());
+        return true;
+    }
     return QStyledItemDelegate::eventFilter(object, event);
 }

@@ -1,5 +1,7 @@
 #include "Views/Labels/LabelRowsModel.h"
 
+#include <QKeySequence>
+
 LabelRowsModel::LabelRowsModel(QList<Editable> rows, QObject *parent)
     : QAbstractListModel(parent)
     , m_rows(std::move(rows))
@@ -65,6 +67,15 @@ QVariant LabelRowsModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole:
         return row.name;
+    case Qt::AccessibleTextRole:
+        return row.name.isEmpty()
+            ? QString::number(qint64(row.index) + 1)
+            : QStringLiteral("%1 %2").arg(qint64(row.index) + 1).arg(row.name);
+    case Qt::AccessibleDescriptionRole:
+        if (!row.changed())
+            return QString();
+        return QStringLiteral("Changed from \u201c%1\u201d. %2 reverts it.")
+            .arg(row.original, QKeySequence(revertKey).toString(QKeySequence::NativeText));
     case originalRole:
         return row.original;
     case portIndexRole:

@@ -3,12 +3,14 @@
 #include "Model/RouterModels.h"
 
 #include <QAbstractListModel>
+#include <QKeyCombination>
 #include <QList>
 #include <QString>
 
 // The rows of one side of the labels editor, in the router's port order: each port's index,
 // its live label when the rows were built (`original`) and the name being typed (`name`).
-// Display and edit roles are the name.
+// Display and edit roles are the name; screen readers get the port number with it and, on a
+// changed row, how to revert it.
 class LabelRowsModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -31,6 +33,10 @@ public:
         bool changed() const { return name != original; }
         bool operator==(const Editable &) const = default;
     };
+
+    // Puts a changed row's original name back, from the row's name field or the row itself.
+    static constexpr QKeyCombination revertKey { Qt::ControlModifier | Qt::ShiftModifier,
+                                                 Qt::Key_Backspace };
 
     explicit LabelRowsModel(QList<Editable> rows = {}, QObject *parent = nullptr);
 

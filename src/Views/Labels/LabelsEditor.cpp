@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Model/LabelStore.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/AccessibleRows.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
@@ -10,6 +11,7 @@
 #include "Views/Labels/LabelsFormKit.h"
 #include "Views/Labels/PasteLabelsSheet.h"
 
+#include <QAccessibleActionInterface>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -53,13 +55,15 @@ QString importedBanner(qsizetype count, qsizetype skipped, const QString &from)
 
 // A side's rows: sized to all of them inside the sheet's scroll area, so it never scrolls by
 // itself and paints only the rows the scroll area shows. Clicking a name edits it at once;
-// Tab past the last row (or Shift+Tab before the first) moves on to the next field.
-class LabelRowsView final : public QTableView
+// Tab past the last row (or Shift+Tab before the first) moves on to the next field. Screen
+// readers get each row with its port number, and Revert as an action of a changed row.
+class LabelRowsView final : public QTableView, public AccessibleRows
 {
 public:
     explicit LabelRowsView(QWidget *parent = nullptr)
         : QTableView(parent)
     {
+        AccessibleRows::install();
         setFrameShape(QFrame::NoFrame);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -91,6 +95,35 @@ public:
     {
         const int rows = model() ? model()->rowCount() : 0;
         setFixedHeight(rows * verticalHeader()->defaultSectionSize());
+    }
+
+    static inline const QString revertAction = QStringLiteral("Revert");
+
+    QStringList rowActions(const QModelIndex &row) const override
+    {
+        if (row.data(LabelRowsModel::changedRole).toBool())
+            return { QAccessibleActionInterface::pressAction(), revertAction };
+        return { QAccessibleActionInterface::pressAction() };
+    }
+
+    void doRowAction(const QModelIndex &row, const QString &action) override
+    {
+        if (action == revertAction) {
+            static_cast<LabelRowsModel *>(model())->revert(row.row());
+        } else if (action == QAccessibleActionInterface::pressAction()) {
+            setFocus(Qt::OtherFocusReason);
+            if (row == currentIndex())
+                edit(row);
+            else
+                setCurrentIndex(row);
+        }
+    }
+
+    QAccessible::State rowState(const QModelIndex &) const override
+    {
+        QAccessible::State state;
+        state.editable = true;
+        return state;
     }
 
 protected:
@@ -130,6 +163,10 @@ protected:
     {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             event->ignore();
+            return;
+        }
+        if (event->keyCombination() == LabelRowsModel::revertKey && currentIndex().isValid()) {
+            static_cast<LabelRowsModel *>(model())->revert(currentIndex().row());
             return;
         }
         QTableView::keyPressEvent(event);

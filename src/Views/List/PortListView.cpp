@@ -4,6 +4,7 @@
 #include "Views/List/ListMetrics.h"
 #include "Views/List/RowDelegate.h"
 
+#include <QAccessibleActionInterface>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -19,6 +20,7 @@ PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers,
     , m_model(model)
     , m_handlers(std::move(handlers))
 {
+    AccessibleRows::install();
     setModel(model);
     setItemDelegate(new RowDelegate(tint, m_animator, this));
     setUniformItemSizes(true);
@@ -151,6 +153,52 @@ void PortListView::contextMenuEvent(QContextMenuEvent *event)
     if (target.port && m_handlers.contextMenu)
         m_handlers.contextMenu(this, *target.port, event->globalPos());
     event->accept();
+}
+
+const QString PortListView::renameAction = QStringLiteral("Rename");
+
+QStringList PortListView::rowActions(const QModelIndex &) const
+{
+    QStringList actions { QAccessibleActionInterface::pressAction(), renameAction };
+    if (m_handlers.contextMenu)
+        actions.append(QAccessibleActionInterface::showMenuAction());
+    return actions;
+}
+
+void PortListView::doRowAction(const QModelIndex &row, const QString &action)
+{
+    const int port = row.data(Role::PortIndexRole).toInt();
+    if (action == QAccessibleActionInterface::pressAction() && m_handlers.tap) {
+        m_handlers.tap(port);
+    } else if (action == renameAction && m_handlers.doubleTap) {
+        m_handlers.doubleTap(port);
+    } else if (action == QAccessibleActionInterface::showMenuAction() && m_handlers.contextMenu) {
+        const QRect item = rowRect(visualRect(row));
+        m_handlers.contextMenu(this, port, viewport()->mapToGlobal(item.center()));
+    }
+}
+
+QAccessible::State PortListView::rowState(const QModelIndex &row) const
+{
+    QAccessible::State state;
+    state.selectable = true;
+    state.selected = row.data(Role::CurrentRole).toBool();
+    return state;
+}
+
+std::optional<AccessibleRows::Part> PortListView::rowPart(const QModelIndex &row) const
+{
+    if (!m_model->badgeIsTappable(row.row()))
+        return std::nullopt;
+    return Part { QStringLiteral("Toggle %1 in selection").arg(row.data().toString()),
+                  QAccessible::CheckBox, row.data(Role::BadgeRole).toInt() == int(Badge::remove),
+                  badgeRect(visualRect(row)) };
+}
+
+void PortListView::pressRowPart(const QModelIndex &row)
+{
+    if (m_handlers.badgeTap && m_model->badgeIsTappable(row.row()))
+        m_handlers.badgeTap(row.data(Role::PortIndexRole).toInt());
 }
 
 PortListView::Hit PortListView::hit(const QPoint &pos) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Theme/AccessibleRows.h"
 #include "Theme/GlassKit.h"
 #include "Views/List/PortRowsModel.h"
 #include "Views/List/RowAnimator.h"
@@ -13,8 +14,9 @@
 namespace DestinationList {
 
 // The scrolling rows of a pane. Taps are reported by port index; the list selection and
-// current index are not used, since selection lives in the controller.
-class PortListView final : public QListView
+// current index are not used, since selection lives in the controller. Screen readers get
+// each row's tap, rename and menu as actions, and a tappable badge as a check box of its own.
+class PortListView final : public QListView, public AccessibleRows
 {
 public:
     struct Handlers
@@ -31,6 +33,14 @@ public:
 
     // Fades the rows in, as after a panel change.
     void appear();
+
+    static const QString renameAction;
+
+    QStringList rowActions(const QModelIndex &row) const override;
+    void doRowAction(const QModelIndex &row, const QString &action) override;
+    QAccessible::State rowState(const QModelIndex &row) const override;
+    std::optional<Part> rowPart(const QModelIndex &row) const override;
+    void pressRowPart(const QModelIndex &row) override;
 
 protected:
     void updateGeometries() override;

@@ -53,7 +53,11 @@ QVariant PortRowsModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         return port.label.size() > 24 ? port.label : QVariant();
     case Qt::AccessibleTextRole:
-        return QStringLiteral("%1 %2").arg(port.index + 1).arg(port.label);
+        return accessibleText(port);
+    case Qt::AccessibleDescriptionRole:
+        return m_kind == PortKind::destination && m_controller.state().isLocked(port.index)
+            ? QStringLiteral("Locked")
+            : QString();
     case Role::PortIndexRole:
         return port.index;
     case Role::NumberRole:
@@ -74,6 +78,22 @@ QVariant PortRowsModel::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
+}
+
+// The number and label, then what the row's second line shows: the routed source of a
+// destination, the signal of a source.
+QString PortRowsModel::accessibleText(const Port &port) const
+{
+    const QString text = QStringLiteral("%1 %2").arg(port.index + 1).arg(port.label);
+    if (m_kind == PortKind::source) {
+        const QString signal = signalDetail(m_controller.state(), port.index);
+        return signal.isEmpty() ? text : text + QStringLiteral(", ") + signal;
+    }
+    const RouterState &state = m_controller.state();
+    const std::optional<int> routed = state.source(port.index, m_controller.primaryLevel());
+    if (routed && *routed >= 0 && *routed < state.sources.size())
+        return text + QStringLiteral(", from ") + state.sources.at(*routed).label;
+    return text + QStringLiteral(", no source");
 }
 
 bool PortRowsModel::badgeIsTappable(int row) const

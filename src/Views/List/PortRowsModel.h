@@ -34,6 +34,7 @@ public:
 
 private:
     const QList<Port> &visible() const;
+    QString accessibleText(const Port &port) const;
     QList<int> currentIndices() const;
     bool sourceLed() const;
     QVariant sourceDetail(int index) const;
