@@ -2,6 +2,8 @@
 
 #include "Theme/Theme.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBoxLayout>
 #include <QEvent>
 #include <QLabel>
@@ -182,9 +184,49 @@ QString elidedName(const QString &name, const QFont &font, int width)
     return QFontMetrics(font).elidedText(shownName(name), Qt::ElideRight, std::max(width, 0));
 }
 
+namespace {
+
+// The label reads as its whole text. Its tooltip is rich text for the eye, so it is not
+// offered as the description that screen readers would otherwise fall back to.
+class ElidedLabelAccessible final : public QAccessibleWidget
+{
+public:
+    explicit ElidedLabelAccessible(ElidedLabel *label)
+        : QAccessibleWidget(label, QAccessible::StaticText)
+    { }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name:
+            return widget()->accessibleName().isEmpty()
+                ? shownName(static_cast<ElidedLabel *>(widget())->text())
+                : widget()->accessibleName();
+        case QAccessible::Description:
+            return widget()->accessibleDescription();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+};
+
+QAccessibleInterface *elidedLabelAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("ElidedLabel") && object && object->isWidgetType())
+        return new ElidedLabelAccessible(static_cast<ElidedLabel *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 ElidedLabel::ElidedLabel(const QString &text, QWidget *parent)
     : QWidget(parent)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(elidedLabelAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setText(text);
 }

@@ -357,15 +357,14 @@ MatrixZoomControl::MatrixZoomControl(bool embedded, MatrixCellSize &cellSize, do
     row->setContentsMargins(embedded ? QMargins() : floatingPanelInsets);
 
     m_smaller = new PlainSymbolButton(QStringLiteral("minus"), tr("Smaller cells"), this);
-    auto *grid = new QLabel(this);
+    // The grid symbol is painted into a gap of the row: a widget would be read aloud.
     const int gridSize = int(Theme::pointSize(Theme::TextStyle::caption));
-    grid->setPixmap(Symbols::pixmap(QStringLiteral("square.grid.3x3"), gridSize,
-                                    Theme::secondaryLabel(), devicePixelRatioF()));
-    grid->setAccessibleName(QString());
-    grid->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // A spacer gets no layout spacing of its own: the gaps beside it are part of it.
+    m_grid = new QSpacerItem(gridSize + 2 * row->spacing(), gridSize, QSizePolicy::Fixed,
+                             QSizePolicy::Fixed);
     m_larger = new PlainSymbolButton(QStringLiteral("plus"), tr("Larger cells"), this);
     row->addWidget(m_smaller, 0, Qt::AlignVCenter);
-    row->addWidget(grid, 0, Qt::AlignVCenter);
+    row->addItem(m_grid);
     row->addWidget(m_larger, 0, Qt::AlignVCenter);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
@@ -392,10 +391,14 @@ void MatrixZoomControl::updateButtons()
 
 void MatrixZoomControl::paintEvent(QPaintEvent *)
 {
-    if (m_embedded)
-        return;
     QPainter painter(this);
-    paintFloatingPanel(painter, QRectF(rect()));
+    if (!m_embedded)
+        paintFloatingPanel(painter, QRectF(rect()));
+    const QRect gap = m_grid->geometry();
+    const int size = std::min(gap.width(), gap.height());
+    painter.drawPixmap(gap.left() + (gap.width() - size) / 2, gap.top() + (gap.height() - size) / 2,
+                       Symbols::pixmap(QStringLiteral("square.grid.3x3"), size,
+                                       Theme::secondaryLabel(), devicePixelRatioF()));
 }
 
 // --- RouterBackdrop ------------------------------------------------------------------------

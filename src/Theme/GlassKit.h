@@ -12,6 +12,7 @@
 
 class QAbstractButton;
 class QPainter;
+class QSpacerItem;
 class QTimer;
 
 // Small pieces of look and behaviour that the routing workspace's views share.
@@ -165,6 +166,7 @@ private:
     double m_maxCell;
     QAbstractButton *m_smaller = nullptr;
     QAbstractButton *m_larger = nullptr;
+    QSpacerItem *m_grid = nullptr;
 };
 
 // --- RouterBackdrop ------------------------------------------------------------------------

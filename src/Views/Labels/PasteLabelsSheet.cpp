@@ -94,6 +94,7 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     wellLayout->setContentsMargins(8, 8, 8, 8);
     m_editor = new QPlainTextEdit;
     m_editor->setObjectName(QStringLiteral("pasteText"));
+    m_editor->setAccessibleName(QStringLiteral("Pasted labels"));
     m_editor->setFrameShape(QFrame::NoFrame);
     m_editor->setTabChangesFocus(false);
     QFont mono = Theme::font(Theme::TextStyle::body);

@@ -11,9 +11,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSet>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -24,6 +26,34 @@ namespace {
 
 constexpr int editorWidth = 640;
 constexpr int editorHeight = 640;
+
+// A field with a magnifier drawn at its leading edge. Drawn, not an icon action: that would be
+// a nameless button to a screen reader.
+class SearchField final : public QLineEdit
+{
+public:
+    SearchField()
+    {
+        setTextMargins(glyph + 4, 0, 0, 0);
+        setClearButtonEnabled(true);
+        // Qt's clear button has no name of its own.
+        for (auto *button : findChildren<QToolButton *>())
+            button->setAccessibleName(QStringLiteral("Clear"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QLineEdit::paintEvent(event);
+        QPainter painter(this);
+        painter.drawPixmap(6, (height() - glyph) / 2,
+                           Symbols::pixmap(QStringLiteral("magnifyingglass"), glyph,
+                                           Theme::secondaryLabel(), devicePixelRatioF()));
+    }
+
+private:
+    static constexpr int glyph = 14;
+};
 
 } // namespace
 
@@ -162,13 +192,10 @@ PanelEditor::PanelEditor(RouterController &controller, const SubPanel &panel, bo
     Theme::apply(heading, Theme::TextStyle::title3, QFont::DemiBold);
     bar->addWidget(heading);
     bar->addStretch();
-    m_searchField = new QLineEdit;
+    m_searchField = new SearchField;
     m_searchField->setObjectName(QStringLiteral("searchField"));
     m_searchField->setPlaceholderText(QStringLiteral("Filter ports"));
-    m_searchField->setClearButtonEnabled(true);
-    m_searchField->addAction(
-        Symbols::icon(QStringLiteral("magnifyingglass"), Theme::secondaryLabel()),
-        QLineEdit::LeadingPosition);
+    m_searchField->setAccessibleName(QStringLiteral("Filter ports"));
     m_searchField->setFixedWidth(220);
     bar->addWidget(m_searchField);
     column->addLayout(bar);

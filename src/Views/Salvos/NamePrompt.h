@@ -36,6 +36,7 @@ public:
         m_field = new QLineEdit(name);
         m_field->setObjectName(QStringLiteral("nameField"));
         m_field->setPlaceholderText(QStringLiteral("Name"));
+        m_field->setAccessibleName(QStringLiteral("Name"));
         m_field->selectAll();
         column->addWidget(m_field);
 

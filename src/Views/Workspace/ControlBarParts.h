@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QBoxLayout>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -227,6 +228,10 @@ public:
         , m_symbol(symbol)
     {
         setAccessibleName(text);
+        // Checkable and exclusive, so that screen readers hear a radio button and its state;
+        // the picker's owner sets the check from its model, never a click.
+        setCheckable(true);
+        setAutoExclusive(true);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setAttribute(Qt::WA_Hover);
@@ -239,7 +244,10 @@ public:
         if (selected == m_selected)
             return;
         m_selected = selected;
-        setAccessibleDescription(selected ? QStringLiteral("selected") : QString());
+        // An exclusive button refuses to be the last one unchecked; no value chosen is allowed.
+        setAutoExclusive(selected);
+        setChecked(selected);
+        setAutoExclusive(true);
         update();
     }
     void setTint(const QColor &tint)
@@ -256,6 +264,15 @@ public:
     }
 
 protected:
+    void nextCheckState() override { }
+    // Arrows would click along an exclusive row; they move the focus as on a plain button.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        setAutoExclusive(false);
+        QAbstractButton::keyPressEvent(event);
+        setAutoExclusive(true);
+    }
+
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);

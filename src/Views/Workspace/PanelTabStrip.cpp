@@ -4,13 +4,13 @@
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
+#include "Theme/PaintedText.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -164,6 +164,25 @@ PanelTab *asTab(QAbstractButton *button)
 
 } // namespace
 
+namespace {
+
+constexpr int captionSymbolSize = 9;
+constexpr int captionSpacing = 4;
+
+QFont captionFont()
+{
+    QFont font = Theme::font(Theme::TextStyle::caption, QFont::Bold);
+    font.setPixelSize(9);
+    return font;
+}
+
+QString captionText()
+{
+    return PanelTabStrip::tr("PANELS");
+}
+
+} // namespace
+
 PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
@@ -175,24 +194,15 @@ PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
     row->setContentsMargins(16, 0, 16, 0);
     row->setSpacing(10);
 
-    // "PANELS" with its symbol: a caption for the eye only.
-    auto *caption = new QWidget(this);
-    auto *captionRow = new QHBoxLayout(caption);
-    captionRow->setContentsMargins(0, 0, 0, 0);
-    captionRow->setSpacing(4);
-    QFont captionFont = Theme::font(Theme::TextStyle::caption, QFont::Bold);
-    captionFont.setPixelSize(9);
-    auto *captionIcon = new QLabel(caption);
-    captionIcon->setPixmap(Symbols::pixmap(QStringLiteral("rectangle.grid.1x2"), 9,
-                                           Theme::secondaryLabel(), devicePixelRatioF()));
-    auto *captionText = new QLabel(tr("PANELS"), caption);
-    captionText->setFont(captionFont);
-    QPalette captionPalette = captionText->palette();
-    captionPalette.setColor(QPalette::WindowText, Theme::secondaryLabel());
-    captionText->setPalette(captionPalette);
-    captionRow->addWidget(captionIcon);
-    captionRow->addWidget(captionText);
-    row->addWidget(caption, 0, Qt::AlignVCenter);
+    // "PANELS" with its symbol: a caption for the eye only, so painted into a gap of the row
+    // rather than shown by widgets that a screen reader would read.
+    const QSize caption(captionSymbolSize + captionSpacing
+                            + QFontMetrics(captionFont()).horizontalAdvance(captionText()) + 1,
+                        QFontMetrics(captionFont()).height());
+    // A spacer gets no layout spacing of its own: the gap to "All" is part of it.
+    m_caption = new QSpacerItem(caption.width() + row->spacing(), caption.height(),
+                                QSizePolicy::Fixed, QSizePolicy::Fixed);
+    row->addItem(m_caption);
 
     const QColor tint = controller.connection().tint();
     m_allTab = new PanelTab(std::nullopt, tr("All"), tint, this);
@@ -345,6 +355,23 @@ void PanelTabStrip::scrollToActive(bool animated)
         m_scrolling->setEndValue(target);
         m_scrolling->start();
     });
+}
+
+void PanelTabStrip::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect gap = m_caption->geometry();
+    const QFont font = captionFont();
+    const int textHeight = QFontMetrics(font).height();
+    const int top = gap.top() + (gap.height() - textHeight) / 2;
+    painter.drawPixmap(gap.left(), gap.top() + (gap.height() - captionSymbolSize) / 2,
+                       Symbols::pixmap(QStringLiteral("rectangle.grid.1x2"), captionSymbolSize,
+                                       Theme::secondaryLabel(), devicePixelRatioF()));
+    painter.setFont(font);
+    painter.setPen(Theme::secondaryLabel());
+    const int textLeft = gap.left() + captionSymbolSize + captionSpacing;
+    PaintedText::draw(painter, QRectF(textLeft, top, gap.right() + 1 - textLeft, textHeight),
+                      Qt::AlignLeft | Qt::AlignVCenter, captionText());
 }
 
 void PanelTabStrip::showEvent(QShowEvent *event)

@@ -12,6 +12,7 @@ class QAbstractButton;
 class QHBoxLayout;
 class QMenu;
 class QScrollArea;
+class QSpacerItem;
 class QToolButton;
 class QVariantAnimation;
 class RouterController;
@@ -59,6 +60,7 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void rebuildTabs();
@@ -66,6 +68,7 @@ private:
     void scrollToActive(bool animated);
 
     RouterController &m_controller;
+    QSpacerItem *m_caption = nullptr;
     QAbstractButton *m_allTab = nullptr;
     QScrollArea *m_scroll = nullptr;
     QHBoxLayout *m_tabRow = nullptr;

@@ -691,6 +691,7 @@ void QuorvelView::showRenameAlert()
     auto *field = new QLineEdit(m_controller->renameDraft());
     field->setObjectName(QStringLiteral("renameField"));
     field->setPlaceholderText(tr("Name"));
+    field->setAccessibleName(tr("Name"));
     field->setMinimumWidth(260);
     field->selectAll();
     connect(field, &QLineEdit::textEdited, this,
