@@ -1,0 +1,346 @@
+// The application as a screen reader meets it: the accessibility tree of the main window
+// (a simulator router connected, in matrix and in list mode) and of every sheet. Each control
+// has a name and a role, the actions a sighted operator has by pointer are there, nothing
+// drawn for the eye alone is read, no state is spoken as text and no text carries markup.
+#include "App/ContentView.h"
+#include "App/QuorvelApp.h"
+#include "Controllers/ConnectionStore.h"
+#include "Drivers/SimulatorDriver.h"
+#include "FakeServiceBrowser.h"
+#include "SteppedAnimations.h"
+#include "Support/Gui/Updater.h"
+#include "Support/LiveFeedChecker.h"
+#include "Theme/GlassKit.h"
+#include "Views/Labels/PasteLabelsSheet.h"
+#include "Views/Salvos/SalvoFireConfirmation.h"
+#include "Views/Shell/AboutView.h"
+#include "Views/Workspace/PanelTabStrip.h"
+#include "Views/Workspace/QuorvelView.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QSet<QAccessible::Role> controlRoles {
+    QAccessible::Button,       QAccessible::CheckBox,       QAccessible::RadioButton,
+    QAccessible::ComboBox,     QAccessible::EditableText,   QAccessible::SpinBox,
+    QAccessible::Slider,       QAccessible::PageTab,        QAccessible::ListItem,
+    QAccessible::Cell,         QAccessible::MenuItem,       QAccessible::Link,
+    QAccessible::ButtonMenu,   QAccessible::ButtonDropDown, QAccessible::RowHeader,
+    QAccessible::ColumnHeader,
+};
+// Roles of controls that do something when activated.
+const QSet<QAccessible::Role> pressRoles {
+    QAccessible::Button,  QAccessible::CheckBox, QAccessible::RadioButton,
+    QAccessible::PageTab, QAccessible::Link,     QAccessible::ButtonMenu,
+};
+// Words a picture of state would be spoken as, where a state flag belongs.
+const QStringList stateWords { QStringLiteral("selected"), QStringLiteral("checked"),
+                               QStringLiteral("on"), QStringLiteral("off") };
+
+struct Element
+{
+    QAccessibleInterface *iface = nullptr;
+    QString path;
+};
+
+// Every element a screen reader can reach under `root`, hidden subtrees left out.
+QList<Element> walk(QAccessibleInterface *root)
+{
+    QList<Element> found;
+    QList<Element> queue { { root, root->text(QAccessible::Name) } };
+    while (!queue.isEmpty()) {
+        const Element next = queue.takeFirst();
+        if (next.iface->state().invisible)
+            continue;
+        found.append(next);
+        // Long lists are read the same row after row: the first rows stand for the rest.
+        const int children = std::min(next.iface->childCount(), 64);
+        for (int i = 0; i < children; ++i) {
+            if (QAccessibleInterface *child = next.iface->child(i))
+                queue.append({ child,
+                               next.path + u'/' + QString::number(child->role(), 16) + u':'
+                                   + child->text(QAccessible::Name) });
+        }
+    }
+    return found;
+}
+
+QStringList problems(const QList<Element> &elements)
+{
+    static const QRegularExpression markup(
+        QStringLiteral("<\\s*/?\\s*[A-Za-z!][^>]*>|&(lt|gt|amp|#\\d+);"));
+    QStringList found;
+    for (const Element &e : elements) {
+        const QAccessible::Role role = e.iface->role();
+        const QString name = e.iface->text(QAccessible::Name).trimmed();
+        const bool control = controlRoles.contains(role);
+        if (control && name.isEmpty())
+            found << e.path + QStringLiteral(": a control without a name");
+        // A leaf that takes focus is a control, and must say which.
+        if (e.iface->state().focusable && e.iface->childCount() == 0 && !control
+            && role != QAccessible::StaticText && role != QAccessible::List)
+            found << e.path
+                    + QStringLiteral(": takes focus without a control's role (%1)")
+                          .arg(role, 0, 16);
+        if (pressRoles.contains(role) && !e.iface->state().disabled
+            && (!e.iface->actionInterface() || e.iface->actionInterface()->actionNames().isEmpty()))
+            found << e.path + QStringLiteral(": a control without an action");
+        if (role == QAccessible::StaticText && name.isEmpty())
+            found << e.path + QStringLiteral(": an empty text is read");
+        for (const QAccessible::Text t : { QAccessible::Name, QAccessible::Description,
+                                           QAccessible::Help, QAccessible::Value }) {
+            const QString text = e.iface->text(t);
+            if (markup.match(text).hasMatch())
+                found << e.path + QStringLiteral(": markup in \"%1\"").arg(text);
+            if (t != QAccessible::Name && stateWords.contains(text.trimmed(), Qt::CaseInsensitive))
+                found << e.path + QStringLiteral(": a state spoken as text (\"%1\")").arg(text);
+        }
+    }
+    return found;
+}
+
+// The first element named `name`, or null.
+QAccessibleInterface *named(const QList<Element> &elements, const QString &name)
+{
+    for (const Element &e : elements)
+        if (e.iface->text(QAccessible::Name) == name)
+            return e.iface;
+    return nullptr;
+}
+
+QDialog *openDialog(QWidget *window)
+{
+    for (QDialog *dialog : window->findChildren<QDialog *>())
+        if (dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+RouterEditor::Options quietEditor()
+{
+    static FakeServiceBrowsers browsers;
+    RouterEditor::Options options;
+    options.browserFactory = browsers.factory();
+    options.resolver = [](const RouterDiscovery::Device &, double, QObject *,
+                          RouterDiscovery::ResolveCompletion) {
+    };
+    return options;
+}
+
+} // namespace
+
+class TestAccessibilitySweep : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void mainWindowInBothModes();
+    void everySheet();
+
+private:
+    // Sweeps `root`, failing with every problem found.
+    void sweep(QWidget *root, const QString &scene, const QStringList &expectedActions = {})
+    {
+        m_clock.settle();
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(root);
+        QVERIFY2(iface, qPrintable(scene));
+        const QList<Element> elements = walk(iface);
+        QStringList found = problems(elements);
+        // name=action: an element so named offers that action.
+        for (const QString &expected : expectedActions) {
+            const QString name = expected.section(u'=', 0, 0);
+            const QString action = expected.section(u'=', 1);
+            QAccessibleInterface *element = named(elements, name);
+            if (!element || !element->actionInterface()
+                || !element->actionInterface()->actionNames().contains(action))
+                found << QStringLiteral("no \"%1\" offering \"%2\"").arg(name, action);
+        }
+        // Captions and symbols drawn for the eye alone: the panel strip's caption, the zoom
+        // control's grid.
+        for (QWidget *part :
+             { static_cast<QWidget *>(root->findChild<PanelTabStrip *>()),
+               static_cast<QWidget *>(root->findChild<GlassKit::MatrixZoomControl *>()) }) {
+            if (!part || !part->isVisible())
+                continue;
+            for (const Element &e : walk(QAccessible::queryAccessibleInterface(part))) {
+                if (e.iface->role() == QAccessible::StaticText
+                    || e.iface->role() == QAccessible::Graphic)
+                    found << e.path + QStringLiteral(": drawn for the eye, yet read");
+            }
+        }
+        if (!found.isEmpty())
+            QFAIL(qPrintable(scene + QStringLiteral(":\n  ") + found.join(QStringLiteral("\n  "))));
+    }
+
+    // Sweeps the sheet `open` brings up over `window`, then closes it.
+    void sweepSheet(QWidget *window, const std::function<void()> &open, const QString &scene,
+                    const std::function<QStringList(QDialog *)> &prepare = {})
+    {
+        open();
+        m_clock.settle();
+        QDialog *dialog = openDialog(window);
+        QVERIFY2(dialog, qPrintable(scene));
+        const QStringList expected = prepare ? prepare(dialog) : QStringList();
+        sweep(dialog, scene, expected);
+        QPointer<QDialog> closing(dialog);
+        dialog->reject();
+        m_clock.settle();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    SteppedAnimations m_clock;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ConnectionStore> m_store;
+    std::unique_ptr<GentleUpdaterDelegate> m_delegate;
+    std::unique_ptr<Updater> m_updater;
+    std::unique_ptr<MainWindow> m_window;
+    RouterController *m_controller = nullptr;
+};
+
+void TestAccessibilitySweep::init()
+{
+    QAccessible::setActive(true);
+    m_dir = std::make_unique<QTemporaryDir>();
+    ConnectionStore::Options options;
+    options.connectionsPath = m_dir->filePath(QStringLiteral("connections.json"));
+    options.labelsPath = m_dir->filePath(QStringLiteral("labels.json"));
+    options.salvosPath = m_dir->filePath(QStringLiteral("salvos.json"));
+    options.panelsPath = m_dir->filePath(QStringLiteral("panels.json"));
+    options.driverMaker = [](const RouterConnection &connection) -> RouterDriverPtr {
+        return std::make_shared<SimulatorDriver>(connection, SimulatorDriver::Timing { {}, {} });
+    };
+    options.usage = RouterController::UsageHooks {};
+    RouterConnection demo;
+    demo.name = QStringLiteral("Demo");
+    demo.vendor = RouterVendor::simulator;
+    demo.simSourceCount = 8;
+    demo.simDestinationCount = 8;
+    QFile file(options.connectionsPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(QJsonArray { demo.toJson() }).toJson());
+    file.close();
+    m_store = std::make_unique<ConnectionStore>(options);
+    m_delegate = std::make_unique<GentleUpdaterDelegate>();
+    Updater::Options updater;
+    updater.feedUrl = QUrl(QStringLiteral("http://127.0.0.1:9/appcast.xml"));
+    m_updater = std::make_unique<Updater>(false, m_delegate.get(), updater);
+    m_window = std::make_unique<MainWindow>(*m_store, *m_updater, quietEditor());
+    m_window->resize(1180, 760);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QTRY_VERIFY(m_window->content()->workspace());
+    m_controller = m_store->controller(m_store->connections().constFirst()).get();
+    QTRY_COMPARE(m_controller->status().kind(), ConnectionStatus::connected);
+
+    // Enough to show every part: panel tabs, a salvo, a long label that the subtitles cut.
+    m_controller->rename(PortKind::destination, 0,
+                         QStringLiteral("Programme Monitor Wall Left Upper Quadrant Feed"));
+    SubPanel cams;
+    cams.name = QStringLiteral("Cams");
+    cams.sourceIndices = { 0, 1 };
+    cams.destinationIndices = { 0, 1 };
+    m_controller->savePanel(cams);
+    m_controller->setActivePanelID(std::nullopt);
+    m_controller->saveSalvo(QStringLiteral("Morning"), std::nullopt);
+    m_controller->take(2, 3);
+    m_clock.settle();
+}
+
+void TestAccessibilitySweep::cleanup()
+{
+    m_window.reset();
+    m_updater.reset();
+    m_delegate.reset();
+    m_store.reset();
+    m_dir.reset();
+}
+
+void TestAccessibilitySweep::mainWindowInBothModes()
+{
+    RouterController &c = *m_controller;
+    c.setViewMode(RouteViewMode::matrix);
+    c.setTakeMode(TakeMode::confirm);
+    c.setPendingDestination(1);
+    c.setPendingSource(2);
+    sweep(m_window.get(), QStringLiteral("matrix, confirm mode"));
+
+    c.setViewMode(RouteViewMode::list);
+    c.setTakeMode(TakeMode::immediate);
+    m_window->resize(860, 560); // narrow: the subtitles are cut
+    c.setSelectedDestination(0);
+    sweep(m_window.get(), QStringLiteral("list"));
+
+    c.setMultiSelectMode(true);
+    c.toggleDestinationInGang(1);
+    const QString first = c.visibleDestinations().at(1).label;
+    sweep(m_window.get(), QStringLiteral("list, gang"),
+          { QStringLiteral("Toggle %1 in selection=%2")
+                .arg(first, QAccessibleActionInterface::toggleAction()) });
+}
+
+void TestAccessibilitySweep::everySheet()
+{
+    QuorvelView *view = m_window->content()->workspace();
+    RouterController &c = *m_controller;
+    const SubPanel panel = c.panels().constFirst();
+    sweepSheet(
+        m_window.get(), [&] { view->showSalvos(); }, QStringLiteral("salvos"));
+    sweepSheet(
+        m_window.get(), [&] { view->showPanels(); }, QStringLiteral("panels"));
+    sweepSheet(
+        m_window.get(), [&] { view->showLabels(); }, QStringLiteral("labels"),
+        [](QDialog *dialog) {
+            // A typed name: its row offers Revert.
+            auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("nameField"));
+            if (!field) {
+                auto *list = dialog->findChild<QAbstractItemView *>(QStringLiteral("sourcesList"));
+                list->setFocus();
+                list->setCurrentIndex(list->model()->index(0, 0));
+                field = dialog->findChild<QLineEdit *>(QStringLiteral("nameField"));
+            }
+            field->selectAll();
+            QTest::keyClicks(field, QStringLiteral("Renamed"));
+            return QStringList { QStringLiteral("1 Renamed=Revert") };
+        });
+    sweepSheet(
+        m_window.get(), [&] { view->editPanel(panel); }, QStringLiteral("panel editor"));
+    sweepSheet(
+        m_window.get(), [&] { view->editPanel(c.newPanelDraft()); }, QStringLiteral("new panel"));
+    sweepSheet(
+        m_window.get(), [&] { view->confirmDeletePanel(panel); }, QStringLiteral("delete panel"));
+    sweepSheet(
+        m_window.get(), [&] { c.beginRename(PortKind::source, 1); }, QStringLiteral("rename"));
+    sweepSheet(
+        m_window.get(), [&] { m_window->content()->presentEditor(std::nullopt); },
+        QStringLiteral("router editor"));
+
+    // These close themselves for good.
+    sweepSheet(
+        m_window.get(),
+        [&] { (new SalvoFireConfirmation(c, c.salvos().constFirst(), m_window.get()))->open(); },
+        QStringLiteral("fire confirmation"));
+    sweepSheet(
+        m_window.get(),
+        [&] { (new PasteLabelsSheet([](const ParsedLabels &) {}, m_window.get()))->open(); },
+        QStringLiteral("paste labels"));
+
+    AboutView about({}, new LiveFeedChecker(QUrl(), 1000), nullptr);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    sweep(&about, QStringLiteral("about"));
+}
+
+QTEST_MAIN(TestAccessibilitySweep)
+#include "tst_accessibilitysweep.moc"
