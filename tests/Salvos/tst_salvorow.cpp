@@ -1,4 +1,5 @@
 #include "SalvoRig.h"
+#include "Theme/PaintedText.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -49,6 +50,7 @@ private slots:
     void statusLine_data();
     void statusLine();
     void activeRowButtons();
+    void fireIsDrawnWhole();
     void offlineRowCountsRoutesAndKeepsFireDisabled();
     void previewListsAtMostTwelveChanges();
     void previewLines();
@@ -304,6 +306,25 @@ void TestSalvoRow::activeRowButtons()
     QVERIFY(update->isEnabled());
     QCOMPARE(update->toolTip(), QStringLiteral("Update from current routing"));
     QCOMPARE(update->accessibleName(), QStringLiteral("Update A from current routing"));
+}
+
+// "Fire" read "F…": the button was as wide as the word's advance rounded to the nearest point,
+// a fraction short of the word. Also run at a device pixel ratio of 2 (see CMakeLists.txt).
+void TestSalvoRow::fireIsDrawnWhole()
+{
+    SalvoRig s;
+    RouterController &c = s.start({});
+    for (const int width : { 860, 1400 }) {
+        SalvoRow row(c, makeSalvo(QString(60, QLatin1Char('W')), { { 0, 4, 1 } }), false);
+        row.resize(width, row.sizeHint().height());
+        row.show();
+        PaintedText::resetElided();
+        row.grab();
+        QVERIFY(!PaintedText::elidedTexts().contains(QStringLiteral("Fire")));
+        auto *fire = named<QPushButton>(&row, "fireButton");
+        const qreal word = QFontMetricsF(fire->font()).horizontalAdvance(QStringLiteral("Fire"));
+        QVERIFY2(fire->width() - 2 * 10 >= word, "the label's room, inside 10-point insets");
+    }
 }
 
 void TestSalvoRow::offlineRowCountsRoutesAndKeepsFireDisabled()

@@ -2,11 +2,14 @@
 
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/PaintedText.h"
 #include "Theme/Theme.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+
+#include <cmath>
 
 // A button drawn in the system's capsule and circle shapes: "prominent" is filled with the
 // tint, "bordered" a light wash of it with the tint as text colour.
@@ -55,6 +58,8 @@ public:
     }
     QString label() const { return m_label; }
 
+    // As wide as the whole label, within maximumWidth(): a creator that bounds the width gets
+    // the label cut with "…" to fit.
     QSize sizeHint() const override
     {
         if (m_circular)
@@ -62,7 +67,7 @@ public:
         int width = 2 * padding() + labelWidth();
         if (!m_symbol.isEmpty())
             width += iconSize() + (m_label.isEmpty() ? 0 : 5);
-        return { width, m_height };
+        return { std::min(width, maximumWidth()), m_height };
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -91,9 +96,10 @@ protected:
 
         const QColor ink = m_look == Look::prominent ? QColor(Qt::white) : tint.darker(112);
         const int icon = iconSize();
-        const int textWidth = labelWidth();
-        const int content = (m_symbol.isEmpty() ? 0 : icon) + textWidth
-            + (!m_symbol.isEmpty() && !m_label.isEmpty() ? 5 : 0);
+        const int symbolWidth = m_symbol.isEmpty() ? 0 : icon + (m_label.isEmpty() ? 0 : 5);
+        const int textWidth
+            = std::max(0, std::min(labelWidth(), width() - 2 * padding() - symbolWidth));
+        const int content = symbolWidth + textWidth;
         int x = (width() - content) / 2;
         if (!m_symbol.isEmpty()) {
             const QPixmap pixmap
@@ -104,20 +110,18 @@ protected:
         if (!m_label.isEmpty()) {
             painter.setPen(ink);
             painter.setFont(font());
-            painter.drawText(QRect(x, 0, textWidth + 1, height()),
-                             Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-                             fontMetrics().elidedText(m_label, Qt::ElideRight, textWidth));
+            PaintedText::draw(painter, QRectF(x, 0, textWidth, height()),
+                              Qt::AlignVCenter | Qt::AlignLeft, m_label);
         }
     }
 
 private:
-    // A salvo's name can be of any length; past this width it ends in "…".
-    static constexpr int maximumLabelWidth = 320;
-
     int padding() const { return m_height == 22 ? 10 : 14; }
     int labelWidth() const
     {
-        return std::min(fontMetrics().horizontalAdvance(m_label), maximumLabelWidth);
+        // Rounded up from the exact advance: a width rounded to the nearest point can be a
+        // fraction short, and the label would lose its last letters to "…".
+        return int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_label)));
     }
     int iconSize() const { return m_circular ? m_height - 9 : QFontMetrics(font()).ascent(); }
 
