@@ -243,6 +243,11 @@ void ErrorBanner::paintEvent(QPaintEvent *)
     const qreal radius = bounds.height() / 2;
     QPainterPath capsule;
     capsule.addRoundedRect(bounds, radius, radius);
+    // The banner floats over the header and its controls: the window colour under the red
+    // wash keeps whatever lies behind from showing through the message.
+    QColor backing = Theme::windowBackground();
+    backing.setAlpha(255);
+    painter.fillPath(capsule, backing);
     painter.fillPath(capsule, Theme::withAlpha(red, 0.15));
     painter.setPen(QPen(Theme::withAlpha(red, 0.4), 1));
     const QRectF outline = bounds.adjusted(0.5, 0.5, -0.5, -0.5);

@@ -83,7 +83,8 @@ QStringList wrappedLines(const QString &text, const QFont &font, qreal width, in
 
 // --- ErrorBanner ---------------------------------------------------------------------------
 // The capsule that states an operation's failure: a warning triangle and the message, in red,
-// at most two lines. A click anywhere on it, or `dismissDelay` after the message arrived,
+// at most two lines, on an opaque capsule (the window colour under a red wash) so it reads
+// over anything it floats on. A click anywhere on it, or `dismissDelay` after the message arrived,
 // emits dismissRequested(); the creator then clears the error and removes the banner.
 //
 //     auto *banner = new ErrorBanner(*controller.lastError(), parent);

@@ -32,6 +32,16 @@ QList<double> press(QAbstractButton *button, MatrixCellSize &size, int times)
     return seen;
 }
 
+// A plain colour behind whatever is laid on it.
+class Ground final : public QWidget
+{
+public:
+    QColor color;
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), color); }
+};
+
 } // namespace
 
 class TestGlassKit : public QObject
@@ -51,6 +61,7 @@ private slots:
     void wrappedLinesLimitAndElide();
 
     void bannerShowsTheMessageVerbatim();
+    void bannerHidesWhatLiesBehindIt();
     void bannerDismissesOnClickOnce();
     void bannerWaitRunsOnlyWhileShown();
     void bannerWaitRestartsOnlyForANewText();
@@ -207,6 +218,24 @@ void TestGlassKit::bannerShowsTheMessageVerbatim()
     banner.resize(300, banner.heightForWidth(300));
     QCOMPARE(banner.lines().size(), 2);
     QVERIFY(banner.heightForWidth(300) > ErrorBanner(QStringLiteral("Short.")).heightForWidth(300));
+}
+
+// The banner was a 15 % wash only: over the device header, its texts and controls showed
+// through and ran into the message.
+void TestGlassKit::bannerHidesWhatLiesBehindIt()
+{
+    Ground ground;
+    ground.resize(420, 80);
+    auto *banner = new ErrorBanner(QStringLiteral("Dest 3 is locked."), &ground);
+    banner->setGeometry(10, 10, 400, banner->heightForWidth(400));
+    const QPoint inside = banner->geometry().center() + QPoint(120, 0); // right of the text
+    ground.color = Qt::black;
+    const QColor overBlack = ground.grab().toImage().pixelColor(inside);
+    ground.color = Qt::white;
+    const QColor overWhite = ground.grab().toImage().pixelColor(inside);
+    QCOMPARE(overBlack, overWhite);
+    // Still the red wash over the window colour.
+    QVERIFY(overWhite.red() > overWhite.green());
 }
 
 void TestGlassKit::bannerDismissesOnClickOnce()
