@@ -1,7 +1,9 @@
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "Theme/Controls.h"
+#include "Theme/PaintedText.h"
 #include "Theme/StatusDot.h"
+#include "Theme/Theme.h"
 #include "Views/Workspace/ControlBar.h"
 #include "Views/Workspace/PanelTabStrip.h"
 #include "Views/Workspace/QuorvelView.h"
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -61,6 +64,7 @@ private slots:
     void clearanceFollowsTheControlBar();
     void renameAlertSavesOrLeavesThePort();
     void deletePanelAsksFirst();
+    void ordinaryLongNamesAreShownWhole();
     void hugeNamesKeepTheWindowUsable();
 };
 
@@ -309,6 +313,33 @@ void TestWorkspace::deletePanelAsksFirst()
 }
 
 QTEST_MAIN(TestWorkspace)
+// Panel tabs and salvo chips stopped at 320 points, cutting names of ordinary length.
+void TestWorkspace::ordinaryLongNamesAreShownWhole()
+{
+    const QString name = QStringLiteral("MAIN STUDIO WIDE SHOT CAMERA LEFT MONITOR OUT"); // 45
+    ControllerRig rig;
+    const SubPanel panel = makePanel(name, { 0, 1 }, { 0, 1 });
+    rig.panels.upsert(panel, rig.connection.id);
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.resize(860 - 240, 560); // the smallest window less the sidebar
+    view.show();
+    RouterState state = makeState(4, 4);
+    state.routing[0].insert(0, 1);
+    rig.connectWith(state);
+    controller.saveSalvo(name, std::nullopt);
+    ControllerRig::settle();
+
+    PaintedText::resetElided();
+    view.grab();
+    QVERIFY(!PaintedText::elidedTexts().contains(name));
+    const QFont tabFont = Theme::font(Theme::TextStyle::callout);
+    QVERIFY(view.findChild<PanelTabStrip *>()->tab(panel.id)->width()
+            >= QFontMetricsF(tabFont).horizontalAdvance(name));
+    const auto *chip = view.findChild<QPushButton *>(QStringLiteral("salvoChip"));
+    QVERIFY(chip->width() - 2 * 10 >= QFontMetricsF(chip->font()).horizontalAdvance(name));
+}
+
 void TestWorkspace::hugeNamesKeepTheWindowUsable()
 {
     // Files keep names whole, however long; every view shows one line of them.
@@ -338,7 +369,8 @@ void TestWorkspace::hugeNamesKeepTheWindowUsable()
     QVERIFY(title->toolTip().size() < 2 * maxShownNameLength);
     const auto *chip = view.findChild<QPushButton *>(QStringLiteral("salvoChip"));
     QVERIFY(chip);
-    QVERIFY(chip->sizeHint().width() < 400);
+    const auto *chips = view.findChild<QWidget *>(QStringLiteral("salvoStrip"));
+    QVERIFY(chip->sizeHint().width() < chips->findChild<QScrollArea *>()->viewport()->width());
     for (const auto *tab : view.findChildren<QAbstractButton *>())
         QVERIFY(tab->sizeHint().width() < 1000);
 }

@@ -115,8 +115,24 @@ QSize SalvoStrip::sizeHint() const
              row.height() + margins.top() + margins.bottom() };
 }
 
+void SalvoStrip::boundChips()
+{
+    // However long its salvo's name, a chip is never wider than the visible strip less its two
+    // buttons, so the chip and the buttons can be seen together. The bound follows the
+    // viewport's width only, which the chips' widths never change: no layout asks for another.
+    const QMargins margins = m_row->contentsMargins();
+    const int room = m_scroll->viewport()->width() - margins.left() - margins.right()
+        - m_new->sizeHint().width() - m_manage->sizeHint().width() - 2 * m_row->spacing();
+    for (QPushButton *chip : std::as_const(m_chips)) {
+        if (chip->maximumWidth() != std::max(room, 1))
+            chip->setMaximumWidth(std::max(room, 1));
+    }
+}
+
 bool SalvoStrip::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize)
+        boundChips();
     // A vertical wheel scrolls the one-line strip sideways.
     if (watched == m_scroll->viewport() && event->type() == QEvent::Wheel) {
         const auto *wheel = static_cast<QWheelEvent *>(event);
@@ -179,6 +195,7 @@ void SalvoStrip::rebuild()
     m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + shownName(active->name)
                                     : QStringLiteral("New salvo"));
     m_new->setToolTip(m_new->accessibleName());
+    boundChips();
     restyle();
 }
 

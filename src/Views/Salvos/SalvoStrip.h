@@ -41,6 +41,7 @@ protected:
 
 private:
     void rebuild();
+    void boundChips();
     void restyle();
     void restyleChip(int position);
     void stateChanged();

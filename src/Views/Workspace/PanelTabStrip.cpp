@@ -21,12 +21,12 @@
 #include <QVariantAnimation>
 #include <QWheelEvent>
 
+#include <cmath>
+
 namespace {
 
 constexpr int tabVerticalPadding = 3;
 constexpr int underlineHeight = 2;
-// A tab's name can be of any length; past this width it ends in "…".
-constexpr int maximumLabelWidth = 320;
 
 // One tab: its label in the callout font, strong and underlined in the router colour while
 // active. Checked mirrors the controller's active panel; a click never toggles it by itself.
@@ -77,8 +77,9 @@ public:
 
     QSize sizeHint() const override
     {
-        // At the width of its label in the weight it shows, so the gaps between tabs are even.
-        return { labelWidth(isChecked()) + 1,
+        // At the width of its label in the weight it shows, so the gaps between tabs are even;
+        // within maximumWidth(), the room the strip gives it, past which the label is cut.
+        return { std::min(labelWidth(isChecked()) + 1, maximumWidth()),
                  QFontMetrics(labelFont(isChecked())).height() + 2 * tabVerticalPadding };
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -93,7 +94,7 @@ protected:
         const bool active = isChecked();
         const QFont font = labelFont(active);
         const QFontMetrics metrics(font);
-        const int textWidth = labelWidth(active);
+        const int textWidth = std::min(labelWidth(active), width());
         const int left = (width() - textWidth) / 2;
 
         QColor color = Motion::blend(Theme::secondaryLabel(), Theme::label(), m_underline);
@@ -101,8 +102,9 @@ protected:
             color = Theme::withAlpha(Theme::label(), 0.8);
         painter.setFont(font);
         painter.setPen(color);
-        painter.drawText(QPoint(left, tabVerticalPadding + metrics.ascent()),
-                         metrics.elidedText(text(), Qt::ElideRight, maximumLabelWidth));
+        PaintedText::draw(painter,
+                          QRectF(left, tabVerticalPadding, width() - left, metrics.height()),
+                          Qt::AlignLeft | Qt::AlignTop, text());
 
         if (m_underline > 0) {
             const QRectF bar(left, height() - underlineHeight, textWidth, underlineHeight);
@@ -132,8 +134,8 @@ private:
     }
     int labelWidth(bool strong) const
     {
-        const QFontMetrics metrics(labelFont(strong));
-        return std::min(metrics.horizontalAdvance(text()), maximumLabelWidth);
+        // Rounded up: a width a fraction short of the text would cut its last letter.
+        return int(std::ceil(QFontMetricsF(labelFont(strong)).horizontalAdvance(text())));
     }
 
     std::optional<SubPanel> m_panel;
@@ -320,9 +322,24 @@ void PanelTabStrip::rebuildTabs()
         m_tabRow->insertWidget(position++, tab, 0, Qt::AlignVCenter);
         m_panelTabs.append(tab);
     }
+    boundTabs();
     content->adjustSize();
     m_scroll->setFixedHeight(content->sizeHint().height());
     showActive();
+}
+
+void PanelTabStrip::boundTabs()
+{
+    // However long its name, a tab is never wider than the visible part of the scrolling row
+    // less "+", so an absurd name still leaves room to see where it ends. The bound follows
+    // the viewport's width only, which the tabs' widths never change: no layout asks for
+    // another.
+    const int room = std::max(
+        m_scroll->viewport()->width() - m_newButton->sizeHint().width() - m_tabRow->spacing(), 1);
+    for (QAbstractButton *tab : std::as_const(m_panelTabs)) {
+        if (tab->maximumWidth() != room)
+            tab->setMaximumWidth(room);
+    }
 }
 
 void PanelTabStrip::showActive()
@@ -383,6 +400,8 @@ void PanelTabStrip::showEvent(QShowEvent *event)
 
 bool PanelTabStrip::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize)
+        boundTabs();
     // A plain mouse wheel scrolls the tabs sideways; there is nothing to scroll vertically.
     if (watched == m_scroll->viewport() && event->type() == QEvent::Wheel) {
         auto *wheel = static_cast<QWheelEvent *>(event);

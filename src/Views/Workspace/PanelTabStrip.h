@@ -64,6 +64,7 @@ protected:
 
 private:
     void rebuildTabs();
+    void boundTabs();
     void showActive();
     void scrollToActive(bool animated);
 
