@@ -566,6 +566,27 @@ void TestShell::rightClickOpensTheMenuWithoutSelecting()
     // A left click still selects.
     QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, list->viewport()->mapTo(&view, onB));
     QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(b.id));
+
+    // The menu's grab hides from the list that the pointer went from A to where the menu
+    // was left, outside the list.
+    QWidget *away = view.workspace();
+    QTest::mouseMove(view.windowHandle(), away->mapTo(&view, away->rect().center()));
+    const QRect rowA = list->visualItemRect(list->item(0));
+    const QPoint besideA(rowA.center().x(), rowA.bottom() - 3); // only the background there
+    const auto fillOfA = [list, besideA] {
+        return list->viewport()->grab().toImage().pixelColor(besideA);
+    };
+    const QColor idle = fillOfA();
+    QHoverEvent hover(QEvent::HoverEnter, rowA.center(), rowA.center(), QPointF(-1, -1));
+    QApplication::sendEvent(list->viewport(), &hover);
+    QVERIFY(fillOfA() != idle);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, rowA.center(),
+                              list->viewport()->mapToGlobal(rowA.center()));
+    QApplication::sendEvent(list->viewport(), &request);
+    QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    // The row used to keep its hover fill after the menu, until the pointer passed again.
+    QCOMPARE(fillOfA(), idle);
 }
 
 void TestShell::launchConnectRunsWhenTheWindowIsShown()

@@ -9,6 +9,7 @@
 #include "Theme/Theme.h"
 #include "Theme/VendorTile.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -300,5 +301,13 @@ void RouterSidebar::showContextMenu(const QPoint &position)
         return;
     QMenu *menu = contextMenu(m_store.connections().at(row), this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The menu takes the pointer away without the list seeing it leave: its row would keep
+    // the hover fill until the pointer passed again. The next move over a row brings it back.
+    const auto clearHover = [this] {
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(m_list->viewport(), &leave);
+    };
+    clearHover();
+    connect(menu, &QMenu::aboutToHide, this, clearHover);
     menu->popup(m_list->viewport()->mapToGlobal(position));
 }
