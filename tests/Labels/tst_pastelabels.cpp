@@ -49,6 +49,9 @@ private slots:
     void opensEmptyOnSources()
     {
         SheetRig rig;
+        auto *title = rig.sheet.findChild<QLabel *>("sheetTitle");
+        QVERIFY(title);
+        QCOMPARE(title->text(), QStringLiteral("Paste Labels"));
         QVERIFY(rig.segment("sourcesSegment")->isChecked());
         QVERIFY(!rig.segment("destinationsSegment")->isChecked());
         QVERIFY(!rig.segment("bothSegment")->isChecked());

@@ -198,6 +198,8 @@ void TestEditor::titlesAndFieldsForNewAndExisting()
     auto store = makeStore();
     RouterEditor fresh(*store, std::nullopt, m_network.options());
     QCOMPARE(fresh.windowTitle(), QStringLiteral("Add Router"));
+    QVERIFY(child<QLabel>(&fresh, "sheetTitle"));
+    QCOMPARE(child<QLabel>(&fresh, "sheetTitle")->text(), QStringLiteral("Add Router"));
     QCOMPARE(fresh.size(), QSize(440, 460));
     QCOMPARE(child<QLineEdit>(&fresh, "nameField")->text(), QStringLiteral("New Router"));
     QCOMPARE(child<QComboBox>(&fresh, "vendorCombo")->currentText(),
@@ -219,6 +221,7 @@ void TestEditor::titlesAndFieldsForNewAndExisting()
     saved.accentHue = 0.33;
     RouterEditor editing(*store, saved, m_network.options());
     QCOMPARE(editing.windowTitle(), QStringLiteral("Edit Router"));
+    QCOMPARE(child<QLabel>(&editing, "sheetTitle")->text(), QStringLiteral("Edit Router"));
     QCOMPARE(child<QLineEdit>(&editing, "nameField")->text(), saved.name);
     QCOMPARE(child<QComboBox>(&editing, "vendorCombo")->currentText(),
              RouterVendor(RouterVendor::lightware).displayName());
@@ -342,6 +345,12 @@ void TestEditor::steppersKeepAStoredCountUntilStepped()
     QCOMPARE(editor.model().draft().simSourceCount, 64);
     QCOMPARE(sources->text(), QStringLiteral("Sources: 64"));
     QCOMPARE(sources->maximum(), 64);
+
+    // Typing 70 used to refuse the "0" and leave 7; past the end the count stops there.
+    sources->selectAll();
+    QTest::keyClicks(sources, QStringLiteral("70"));
+    QCOMPARE(sources->text(), QStringLiteral("Sources: 64"));
+    QCOMPARE(editor.model().draft().simSourceCount, 64);
 }
 
 void TestEditor::wheelEditsOnlyAFocusedField()

@@ -82,10 +82,38 @@ QLocale portLocale()
     return locale;
 }
 
+// A spin box that takes a typed number past its end as that end, shown at once: a plain one
+// refuses the keystroke, so typing 70 against a maximum of 64 silently left 7.
+class ClampingSpinBox final : public QSpinBox
+{
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString &input, int &pos) const override
+    {
+        const QValidator::State state = QSpinBox::validate(input, pos);
+        if (state != QValidator::Invalid)
+            return state;
+        QString number = input;
+        if (number.startsWith(prefix()))
+            number.remove(0, prefix().size());
+        if (number.endsWith(suffix()))
+            number.chop(suffix().size());
+        bool ok = false;
+        const qlonglong typed = locale().toLongLong(number.trimmed(), &ok);
+        if (!ok || typed <= maximum())
+            return state;
+        input = prefix() + textFromValue(maximum()) + suffix();
+        pos = int(input.size() - suffix().size());
+        return QSpinBox::validate(input, pos);
+    }
+};
+
 // A matrix-size stepper titled "<prefix><count>".
 QSpinBox *countStepper(const QString &prefix, const QString &name)
 {
-    auto *box = new QSpinBox;
+    auto *box = new ClampingSpinBox;
     box->setObjectName(name);
     box->setPrefix(prefix);
     box->setSingleStep(1);
@@ -202,6 +230,12 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    auto *title = plainLabel(windowTitle());
+    title->setObjectName(QStringLiteral("sheetTitle"));
+    title->setContentsMargins(20, 12, 20, 10);
+    Theme::apply(title, Theme::TextStyle::headline, QFont::DemiBold);
+    column->addWidget(title);
+    column->addWidget(hairline());
 
     auto *form = new QWidget;
     form->setObjectName(QStringLiteral("editorForm"));
