@@ -5,6 +5,15 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#if defined(Q_OS_LINUX)
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::mutex &resolverMutex()
@@ -20,6 +29,54 @@ ServiceResolver &defaultResolver()
 }
 
 const QString kNotOpen = QStringLiteral("The connection is not open.");
+
+// Qt reports a reset peer as RemoteHostClosedError, like an orderly close, and closes its
+// descriptor before saying so. A second descriptor of the same socket outlives that close;
+// the kernel's state of the socket then tells the two apart: an orderly close leaves it
+// waiting for our own close, a reset has closed it.
+int watchDescriptor(qintptr descriptor)
+{
+#if defined(Q_OS_LINUX)
+    return descriptor >= 0 ? ::dup(int(descriptor)) : -1;
+#else
+    Q_UNUSED(descriptor)
+    return -1;
+#endif
+}
+
+bool wasReset(int watched)
+{
+#if defined(Q_OS_LINUX)
+    if (watched < 0)
+        return false;
+    tcp_info info {};
+    socklen_t size = sizeof info;
+    if (::getsockopt(watched, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return false;
+    return info.tcpi_state == TCP_CLOSE;
+#else
+    Q_UNUSED(watched)
+    return false;
+#endif
+}
+
+QString resetText()
+{
+#if defined(Q_OS_LINUX)
+    return QString::fromLocal8Bit(std::strerror(ECONNRESET));
+#else
+    return QStringLiteral("Connection reset by peer");
+#endif
+}
+
+void closeWatched(int &watched)
+{
+#if defined(Q_OS_LINUX)
+    if (watched >= 0)
+        ::close(watched);
+#endif
+    watched = -1;
+}
 
 } // namespace
 
@@ -164,6 +221,7 @@ void TcpConnection::connectTo(const HostPort &address)
                 self->onBytesWritten(count);
         });
     }
+    closeWatched(m_watched);
     m_socket->abort();
     m_socket->connectToHost(address.host, address.port);
 }
@@ -184,6 +242,8 @@ void TcpConnection::wait(const QString &error)
 
 void TcpConnection::onConnected()
 {
+    closeWatched(m_watched);
+    m_watched = watchDescriptor(m_socket->socketDescriptor());
     {
         std::lock_guard lock(m_remoteMutex);
         m_remote = HostPort { m_socket->peerAddress().toString(), m_socket->peerPort() };
@@ -214,19 +274,20 @@ void TcpConnection::onSocketError()
     }
     // What the socket still holds (at most maxBufferedBytes) is delivered before the end.
     m_inbound.append(m_socket->readAll());
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError && !wasReset(m_watched)) {
         m_endOfStream = true;
         failSends(description);
         deliver();
         return;
     }
-    m_receiveError = description;
-    failSends(description);
+    m_receiveError
+        = m_socket->error() == QAbstractSocket::RemoteHostClosedError ? resetText() : description;
+    failSends(*m_receiveError);
     // The receive hears of it first, so a reader that cancels on a receive error is not
     // also told that the connection failed.
     deliver();
     if (m_state.load() == State::ready)
-        setState(State::failed, description);
+        setState(State::failed, *m_receiveError);
 }
 
 void TcpConnection::receive(int minimum, int maximum, ReceiveHandler handler)
@@ -375,6 +436,7 @@ void TcpConnection::cancel()
 
 void TcpConnection::tearDownSocket()
 {
+    closeWatched(m_watched);
     QTcpSocket *socket = std::exchange(m_socket, nullptr);
     if (!socket)
         return;

@@ -42,7 +42,7 @@ using ServiceResolver = std::function<void(
 // QTcpSocket reports a refused or unreachable peer as a plain error; here that becomes the
 // waiting state (with the error's text) and a new attempt after `waitingRetry`, for as long
 // as nobody cancels. After the link was ready, an error other than the peer closing the
-// stream fails the connection.
+// stream fails the connection; a reset by the peer is such an error, not a close.
 //
 // Every handler runs on the queue given to start(). cancel() drops a pending receive and
 // the completions of unfinished sends without calling them, then reports `cancelled`.
@@ -141,6 +141,7 @@ private:
 
     // Queue-only from here on.
     QTcpSocket *m_socket = nullptr;
+    int m_watched = -1; // a second descriptor of the socket, to tell a reset from a close
     std::optional<HostPort> m_resolved;
     DelayedWork m_retry;
     QByteArray m_inbound;
