@@ -137,7 +137,8 @@ void KumoDriver::get(const QString &path, std::function<void(Body)> done)
 {
     auto failLater = [this, &done](DriverError error) {
         QMetaObject::invokeMethod(
-            m_guard.get(), [done = std::move(done), error] { done(std::unexpected(error)); },
+            m_guard.get(),
+            [done = std::move(done), error] { done(std::unexpected(Failure { error })); },
             Qt::QueuedConnection);
     };
     // A disconnected driver issues nothing more, whatever was still queued up.
@@ -157,19 +158,24 @@ void KumoDriver::get(const QString &path, std::function<void(Body)> done)
         if (!reply) {
             switch (reply.error().kind) {
             case KumoHttpClient::Failure::tooLarge:
-                result = std::unexpected(DriverError::otherError(tooLargeText(path)));
+                result = std::unexpected(
+                    Failure { DriverError::otherError(tooLargeText(path)), true });
                 break;
             case KumoHttpClient::Failure::timedOut:
             case KumoHttpClient::Failure::network:
-                result = std::unexpected(DriverError::otherError(reply.error().text));
+                result = std::unexpected(Failure { DriverError::otherError(reply.error().text) });
                 break;
             }
         } else if (reply->status >= 300 && reply->status < 400) {
-            result = std::unexpected(DriverError::transportError(
-                QStringLiteral("HTTP %1 (redirects aren't followed)").arg(reply->status)));
+            result = std::unexpected(Failure {
+                DriverError::transportError(
+                    QStringLiteral("HTTP %1 (redirects aren't followed)").arg(reply->status)),
+                true });
         } else if (reply->status != 200) {
-            result = std::unexpected(DriverError::transportError(QStringLiteral("HTTP ")
-                                                                 + QString::number(reply->status)));
+            result = std::unexpected(
+                Failure { DriverError::transportError(QStringLiteral("HTTP ")
+                                                      + QString::number(reply->status)),
+                          true });
         } else {
             result = std::move(reply->body);
         }
@@ -205,14 +211,18 @@ KumoDriver::Value KumoDriver::replyValue(const QByteArray &body)
         QStringLiteral("The reply isn't valid JSON (%1).").arg(error.errorString())));
 }
 
-void KumoDriver::paramValue(const QString &id, std::function<void(Value)> done)
+void KumoDriver::paramValue(const QString &id, std::function<void(Read)> done)
 {
     get(getPath(id), [done = std::move(done)](Body body) {
         if (!body) {
             done(std::unexpected(body.error()));
             return;
         }
-        done(replyValue(*body));
+        Value value = replyValue(*body);
+        if (value)
+            done(std::move(*value));
+        else
+            done(std::unexpected(Failure { value.error(), true }));
     });
 }
 
@@ -265,7 +275,7 @@ std::optional<qint64> KumoDriver::integerValue(const std::optional<QJsonValue> &
 
 void KumoDriver::intParam(const QString &id, std::function<void(Integer)> done)
 {
-    paramValue(id, [id, done = std::move(done)](Value value) {
+    paramValue(id, [id, done = std::move(done)](Read value) {
         if (!value) {
             done(std::unexpected(value.error()));
             return;
@@ -273,8 +283,8 @@ void KumoDriver::intParam(const QString &id, std::function<void(Integer)> done)
         if (const auto number = integerValue(*value))
             done(*number);
         else
-            done(
-                std::unexpected(DriverError::protocol(id + QStringLiteral(" returned no number"))));
+            done(std::unexpected(Failure {
+                DriverError::protocol(id + QStringLiteral(" returned no number")), true }));
     });
 }
 
@@ -358,7 +368,7 @@ void KumoDriver::readLabel(PortKind kind, int number)
             readStatus(1);
         return;
     }
-    paramValue(labelId(kind, number), [this, kind, number](Value value) {
+    paramValue(labelId(kind, number), [this, kind, number](Read value) {
         QString label = value ? nameValue(*value) : QString();
         if (label.isEmpty())
             label = (kind == PortKind::source ? QStringLiteral("In ") : QStringLiteral("Out "))
@@ -428,8 +438,10 @@ void KumoDriver::pollRouting(int destination)
 {
     if (!m_connected)
         return;
-    if (destination == 0)
+    if (destination == 0) {
         m_passAnswered = false;
+        m_passRouterError = false;
+    }
     if (destination >= m_destinationCount) {
         endPass();
         return;
@@ -458,10 +470,21 @@ void KumoDriver::pollRouting(int destination)
 
 bool KumoDriver::notePollResult(const Integer &result)
 {
-    if (result) {
+    if (result || result.error().routerAnswered) {
         m_passAnswered = true;
         m_failedPasses = 0;
         m_lastAnswer.start();
+    }
+    if (result)
+        return true;
+    if (result.error().routerAnswered) {
+        // The router is there and says something is wrong: that is what the operator reads,
+        // once until a whole pass goes by without such an answer.
+        m_passRouterError = true;
+        if (!std::exchange(m_pollErrorReported, true))
+            emitEvent(RouterDriverEvent::makeCommandRefused(
+                QStringLiteral("KUMO answered the routing poll with an error: ")
+                + result.error().localizedDescription()));
         return true;
     }
     m_lastFailure = result.error().localizedDescription();
@@ -474,6 +497,8 @@ bool KumoDriver::notePollResult(const Integer &result)
 
 void KumoDriver::endPass()
 {
+    if (!m_passRouterError)
+        m_pollErrorReported = false;
     if (!m_passAnswered && ++m_failedPasses >= std::max(1, m_timing.failedPassesBeforeOffline)) {
         goOffline();
         return;
@@ -510,7 +535,7 @@ void KumoDriver::take(int source, int destination, int, DriverCompletion done)
     auto driver = self();
     get(path, [driver, id, source, destination, done = std::move(done)](Body body) mutable {
         if (!body) {
-            done(std::unexpected(body.error()));
+            done(std::unexpected(body.error().error));
             return;
         }
         driver->intParam(
@@ -588,7 +613,7 @@ void KumoDriver::setLabel(const QString &label, int index, PortKind kind, Driver
     auto driver = self();
     get(path, [driver, label, index, kind, done = std::move(done)](Body body) {
         if (!body) {
-            done(std::unexpected(body.error()));
+            done(std::unexpected(body.error().error));
             return;
         }
         driver->emitEvent(RouterDriverEvent::makeLabelChanged(kind, index, label));

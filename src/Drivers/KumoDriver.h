@@ -73,8 +73,19 @@ public:
     static QString nameValue(const std::optional<QJsonValue> &value);
 
 private:
-    using Body = std::expected<QByteArray, DriverError>;
-    using Integer = std::expected<qint64, DriverError>;
+    // Why a request gave no usable value, and whether the router itself answered (an HTTP
+    // error, a body over the limit, no JSON, no number) rather than the exchange failing
+    // (refused, reset, timed out).
+    struct Failure
+    {
+        DriverError error;
+        bool routerAnswered = false;
+
+        QString localizedDescription() const { return error.localizedDescription(); }
+    };
+    using Body = std::expected<QByteArray, Failure>;
+    using Read = std::expected<std::optional<QJsonValue>, Failure>;
+    using Integer = std::expected<qint64, Failure>;
 
     std::shared_ptr<KumoDriver> self();
 
@@ -82,7 +93,7 @@ private:
     // host and port do not make a valid one.
     std::expected<QUrl, DriverError> urlFor(const QString &path) const;
     void get(const QString &path, std::function<void(Body)> done);
-    void paramValue(const QString &id, std::function<void(Value)> done);
+    void paramValue(const QString &id, std::function<void(Read)> done);
     void intParam(const QString &id, std::function<void(Integer)> done);
 
     // The connect sequence, one step per reply.
@@ -94,7 +105,8 @@ private:
 
     void startPolling();
     void pollRouting(int destination);
-    // One poll request's outcome for the dead-router check; false once the link has ended.
+    // One poll request's outcome for the dead-router check, which counts only exchanges that
+    // failed; false once the link has ended.
     bool notePollResult(const Integer &result);
     void endPass();
     void goOffline();
@@ -111,8 +123,12 @@ private:
     QTimer *m_pollTimer = nullptr;
     KumoHttpClient *m_http = nullptr;
     // Dead-router check: whether the running pass had an answer, the passes in a row that
-    // had none, when a poll request last succeeded, and the last failure's description.
+    // had none, when the router last answered a poll request, and the last failure's
+    // description; and whether the running pass met an error answer of the router's own, and
+    // whether one has been reported since a pass went by without any.
     bool m_passAnswered = false;
+    bool m_passRouterError = false;
+    bool m_pollErrorReported = false;
     int m_failedPasses = 0;
     QElapsedTimer m_lastAnswer;
     QString m_lastFailure;

@@ -593,12 +593,21 @@ void TestKumoDriver::deadRouterEndsTheLink_data()
     QTest::addColumn<int>("failedPasses");
     QTest::addColumn<int>("offlineAfterMs");
     QTest::addColumn<QString>("error");
-    QTest::newRow("every request fails for three passes")
-        << "status" << 0 << 3 << 60000 << "KUMO stopped answering: Connection error: HTTP 500";
-    QTest::newRow("one destination still answers") << "status" << 2 << 3 << 60000 << QString();
+    // What a router that answers with errors of its own is reported with, once.
+    QTest::addColumn<QString>("refusal");
+    const QString answered = QStringLiteral("KUMO answered the routing poll with an error: ");
+    // An answering router used to be dropped as "stopped answering" after three passes.
+    QTest::newRow("every request answers HTTP 503")
+        << "503" << 0 << 3 << 60000 << QString() << answered + "Connection error: HTTP 503";
+    QTest::newRow("every value is no number")
+        << "text" << 0 << 3 << 60000 << QString()
+        << answered + "Protocol error: eParamID_XPT_Destination1_Status returned no number";
+    QTest::newRow("one destination still answers")
+        << "503" << 2 << 3 << 60000 << QString() << answered + "Connection error: HTTP 503";
     // Each pass takes a time-out per destination; the time bound ends the link sooner.
     QTest::newRow("requests only time out")
-        << "hold" << 0 << 1000 << 250 << "KUMO stopped answering: The request timed out.";
+        << "hold" << 0 << 1000 << 250 << "KUMO stopped answering: The request timed out."
+        << QString();
 }
 
 void TestKumoDriver::deadRouterEndsTheLink()
@@ -608,6 +617,7 @@ void TestKumoDriver::deadRouterEndsTheLink()
     QFETCH(int, failedPasses);
     QFETCH(int, offlineAfterMs);
     QFETCH(QString, error);
+    QFETCH(QString, refusal);
 
     KumoDriver::Timing timing = withTimeout(100ms);
     timing.pollInterval = 10ms;
@@ -620,8 +630,10 @@ void TestKumoDriver::deadRouterEndsTheLink()
             continue;
         if (failure == QLatin1String("hold"))
             rig.server.hold(statusId(n));
+        else if (failure == QLatin1String("text"))
+            rig.server.setValue(statusId(n), QStringLiteral("none"));
         else
-            rig.server.setStatus(statusId(n), 500);
+            rig.server.setStatus(statusId(n), 503);
     }
     rig.connect(); // the status reads of the connect fail alike, which it tolerates
     QVERIFY(rig.waitConnected());
@@ -632,8 +644,11 @@ void TestKumoDriver::deadRouterEndsTheLink()
 
     if (error.isEmpty()) {
         QTRY_VERIFY(statusReads() >= 3 + 3 * 8);
-        QCOMPARE(rig.recorder.events.size(), connectEvents);
-        QVERIFY(run([&](DriverCompletion d) { rig.driver->take(0, 1, 0, d); }));
+        QCOMPARE(rig.recorder.events.mid(connectEvents),
+                 QList { RouterDriverEvent::makeCommandRefused(refusal) });
+        // Still connected: a take reaches the router (which may refuse it in its own words).
+        const DriverResult took = run([&](DriverCompletion d) { rig.driver->take(0, 1, 0, d); });
+        QVERIFY(took || took.error() != DriverError::notConnectedError());
         rig.driver->disconnect();
         return;
     }
@@ -642,8 +657,7 @@ void TestKumoDriver::deadRouterEndsTheLink()
              (QList<RouterDriverEvent> { RouterDriverEvent::makeError(error),
                                          RouterDriverEvent::makeDisconnected(
                                              QStringLiteral("The router stopped answering.")) }));
-    if (failure == QLatin1String("status"))
-        QCOMPARE(statusReads(), 3 + 3 * 3); // the connect, three whole passes, no more polls
+
     const qsizetype requests = rig.server.log().size();
     QCOMPARE(run([&](DriverCompletion d) { rig.driver->take(0, 1, 0, d); }),
              DriverResult(std::unexpected(DriverError::notConnectedError())));
