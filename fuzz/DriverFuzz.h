@@ -27,9 +27,8 @@ inline void checkPorts(const QList<Port> &ports, PortKind kind)
 {
     for (int i = 0; i < ports.size(); ++i) {
         FUZZ_CHECK(ports.at(i).kind == kind);
-        FUZZ_CHECK_MSG(ports.at(i).index == i, QStringLiteral("port %1 at position %2")
-                                                   .arg(ports.at(i).index)
-                                                   .arg(i));
+        FUZZ_CHECK_MSG(ports.at(i).index == i,
+                       QStringLiteral("port %1 at position %2").arg(ports.at(i).index).arg(i));
     }
 }
 
@@ -88,7 +87,9 @@ struct EventLog
 
     std::function<void(const RouterDriverEvent &)> reporter()
     {
-        return [this](const RouterDriverEvent &event) { events.append(event); };
+        return [this](const RouterDriverEvent &event) {
+            events.append(event);
+        };
     }
 
     // Checks the events that arrived since the last call.
@@ -117,7 +118,7 @@ struct EventLog
                 FUZZ_CHECK_MSG(bounds.anyPortIndex
                                    || inRange(event.index,
                                               event.kind == PortKind::source ? bounds.sources
-                                                                      : bounds.destinations),
+                                                                             : bounds.destinations),
                                describe(event));
                 break;
             case RouterDriverEvent::lockChanged:
@@ -140,6 +141,14 @@ struct EventLog
                 break;
             }
         }
+    }
+
+    // The expansion budget: whatever arrives, a parser reports at most one event per
+    // `bytesPerEvent` bytes it was fed, plus `extra` once-only events (the state, errors).
+    void checkBudget(qsizetype bytesFed, qsizetype bytesPerEvent, qsizetype extra) const
+    {
+        FUZZ_CHECK_MSG(events.size() <= bytesFed / bytesPerEvent + extra,
+                       QStringLiteral("%1 events from %2 bytes").arg(events.size()).arg(bytesFed));
     }
 
     qsizetype countSince(qsizetype from, RouterDriverEvent::Type type) const

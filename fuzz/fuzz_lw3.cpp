@@ -38,16 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         log.checkNew();
     };
 
+    qsizetype fed = 0;
     input.forEachChunk([&](const QByteArray &chunk, int number) {
         if (ended)
             return;
+        fed += chunk.size();
         if (!parser.ingest(chunk)) {
             ended = true;
             return;
         }
         if (number % 4 == 3) {
-            static const QString kinds[] = { QStringLiteral("Route"), QStringLiteral("Lock"),
-                                             QStringLiteral("Rename") };
+            static const QString kinds[]
+                = { QStringLiteral("Route"), QStringLiteral("Lock"), QStringLiteral("Rename") };
             const QString signature = parser.registerCommand(kinds[number % 3]);
             FUZZ_CHECK(signature.size() == 4);
         }
@@ -56,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (quietBetweenChunks)
             fireTimers();
         log.checkNew();
+        // A list token is at least one byte (";") and a line yields one event per port at
+        // most; the state comes once.
+        log.checkBudget(fed, 1, 1);
     });
     if (ended)
         return 0; // the link is closed; a new one gets a new parser

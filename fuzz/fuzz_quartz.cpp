@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(destinationCount >= 2 && destinationCount <= QuartzParser::maxPortCount);
     parser.beginInterrogation();
 
+    qsizetype fed = 0;
     input.forEachChunk([&](const QByteArray &chunk, int number) {
+        fed += chunk.size();
         parser.ingest(chunk);
         const int a = quint8(chunk.at(0));
         const int b = quint8(chunk.at(chunk.size() - 1));
@@ -52,13 +54,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int source = a % parser.sourceCount();
             const int destination = b % destinationCount;
             const QByteArray line = parser.lineForConnect(source, destination);
-            FUZZ_CHECK(line == ".SV" + QByteArray::number(destination + 1) + ','
-                                   + QByteArray::number(source + 1));
+            FUZZ_CHECK(line
+                       == ".SV" + QByteArray::number(destination + 1) + ','
+                           + QByteArray::number(source + 1));
         } else if (number % 5 == 4) {
             parser.reinterrogate(b % destinationCount);
         }
         timers.afterChunk(parser);
         log.checkNew();
+        // A refusal is two bytes at least and a route answer more; once only: the state, the
+        // range warning and the no-answer error.
+        log.checkBudget(fed, 2, 3);
         if (number % 32 == 31) {
             FUZZ_CHECK(parser.pendingConnects().size() <= QuartzParser::maxPendingConnects);
             DriverFuzz::checkRouting(parser.routing(), log.bounds);
@@ -67,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(parser.pendingConnects().size() <= QuartzParser::maxPendingConnects);
     DriverFuzz::checkState(parser.state(), log.bounds);
     timers.atEnd(parser);
+    (void)parser.readLimitReached();
     log.checkNew();
+    log.checkBudget(fed, 2, 3);
 
     // After whatever came before (an endless line included), a well-formed answer is read.
     const int destination = destinationCount - 1;

@@ -81,7 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                && parser.destinationCount() <= SWP08Parser::maxPortCount);
     parser.beginInterrogation();
 
+    qsizetype fed = 0;
     input.forEachChunk([&](const QByteArray &chunk, int number) {
+        fed += chunk.size();
         parser.ingest(chunk);
         // Commands the operator issues between receptions, with values from the chunk.
         const int a = quint8(chunk.at(0));
@@ -97,6 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         timers.afterChunk(parser);
         log.checkNew();
+        // A refusal is two bytes at least and a route answer more; once only: the state, the
+        // range warning and the no-answer error.
+        log.checkBudget(fed, 2, 3);
         // The whole tables now and then: walking them after every byte would be quadratic.
         if (number % 32 == 31) {
             FUZZ_CHECK(parser.pendingCommands().size() <= SWP08Parser::maxPendingCommands);
@@ -106,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(parser.pendingCommands().size() <= SWP08Parser::maxPendingCommands);
     DriverFuzz::checkState(parser.state(), log.bounds);
     timers.atEnd(parser);
+    (void)parser.readLimitReached();
     log.checkNew();
+    log.checkBudget(fed, 2, 3);
 
     // After whatever came before, one well-formed tally is acknowledged and applied. The
     // leading byte ends a dangling DLE.

@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     log.bounds = { limits.maxPortCount, limits.maxPortCount, 1 };
     bool finalizeArmed = false;
     bool ended = false;
+    qsizetype fed = 0;
     const bool quietBetweenChunks = (input.options & 1) != 0;
 
     const auto take = [&](VideohubParser::Output out) {
@@ -35,12 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (out.resyncNeeded)
             (void)parser.resyncQuery(std::chrono::steady_clock::now());
         log.checkNew();
+        // An item is at least two bytes ("7" and its line end) and a block yields one event
+        // per port; beyond that only the state and one error per absurd count.
+        log.checkBudget(fed, 2, 3);
+    };
+    const auto ingest = [&](QByteArrayView bytes) {
+        fed += bytes.size();
+        take(parser.ingest(bytes));
     };
 
     input.forEachChunk([&](const QByteArray &chunk, int) {
         if (ended)
             return;
-        take(parser.ingest(chunk));
+        ingest(chunk);
         FUZZ_CHECK_MSG(parser.bufferedBytes() <= limits.maxBufferedBytes,
                        QString::number(parser.bufferedBytes()));
         if (quietBetweenChunks && finalizeArmed)
@@ -52,13 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         take(parser.finalizePrelude());
 
     // Whatever came before, an empty line ends it and a complete prelude is read.
-    take(parser.ingest("\n\nVIDEOHUB DEVICE:\nVideo inputs: 4\nVideo outputs: 4\n\n"
+    ingest("\n\nVIDEOHUB DEVICE:\nVideo inputs: 4\nVideo outputs: 4\n\n"
                        "VIDEO OUTPUT ROUTING:\n1 2\n\nEND PRELUDE:\n\n"));
     FUZZ_CHECK(!ended);
     FUZZ_CHECK(parser.preludeDone());
     FUZZ_CHECK(log.connectedCount == 1);
     const qsizetype before = log.events.size();
-    take(parser.ingest("VIDEO OUTPUT ROUTING:\n2 3\n\n"));
+    ingest("VIDEO OUTPUT ROUTING:\n2 3\n\n");
     FUZZ_CHECK(log.events.size() == before + 1
                && log.events.last() == RouterDriverEvent::makeRouteChanged(0, 2, 3));
     return 0;

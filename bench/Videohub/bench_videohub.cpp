@@ -7,9 +7,40 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <QFile>
+
 #include <algorithm>
 
 namespace {
+
+// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 where there is none.
+qint64 statusBytes(const QByteArray &key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Peak resident memory from here on: the kernel's high-water mark is reset to what is
+// resident now.
+struct PeakResident
+{
+    qint64 base = -1;
+
+    PeakResident()
+    {
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5");
+        base = statusBytes("VmRSS");
+    }
+    qint64 growth() const { return statusBytes("VmHWM") - base; }
+};
 
 FakeVideohubRouter::Model bigModel()
 {
@@ -46,6 +77,7 @@ class BenchVideohub : public QObject
 
 private slots:
     void parsePrelude1024();
+    void largestBlockPeakMemory();
     void connectToConnected1024();
     void takeOnTheWire();
 };
@@ -73,6 +105,40 @@ void BenchVideohub::parsePrelude1024()
         if (connected != 1)
             qFatal("prelude did not finalize");
     }
+}
+
+// The largest block a router may send in one piece (just under the 4 MiB limit of an
+// unfinished block), a routing block of half a million items after the prelude, fed in 64 KiB
+// receive chunks: the peak resident memory it adds must stay under 64 MB.
+void BenchVideohub::largestBlockPeakMemory()
+{
+    const VideohubParser::Limits limits;
+    QByteArray block = "VIDEO OUTPUT ROUTING:\n";
+    for (int i = 0; block.size() < limits.maxBufferedBytes - 64; ++i)
+        block += QByteArray::number(i % limits.maxPortCount) + ' ' + QByteArray::number(i % 977)
+            + '\n';
+    block += '\n';
+    QList<double> megabytes;
+    qsizetype events = 0;
+    for (int run = 0; run < 5; ++run) {
+        VideohubParser parser(QStringLiteral("Bench"));
+        parser.ingest(FakeVideohubRouter::preludeFor(bigModel()));
+        if (!parser.preludeDone())
+            qFatal("prelude did not finalize");
+        const PeakResident peak;
+        events = 0;
+        for (qsizetype at = 0; at < block.size(); at += 65536)
+            events += parser
+                          .ingest(QByteArrayView(block).sliced(
+                              at, std::min<qsizetype>(65536, block.size() - at)))
+                          .events.size();
+        megabytes.append(double(peak.growth()) / (1024.0 * 1024.0));
+    }
+    std::sort(megabytes.begin(), megabytes.end());
+    qInfo("%lld-byte routing block: %lld events, peak resident growth median %.1f MB, max %.1f MB",
+          qlonglong(block.size()), qlonglong(events), megabytes.at(megabytes.size() / 2),
+          megabytes.last());
+    QVERIFY2(megabytes.last() < 64.0, "a 4 MiB block must stay under 64 MB");
 }
 
 // From connect() to `connected` on the UI thread, against the fake on loopback.

@@ -17,6 +17,9 @@ struct InterrogationTiming
     std::chrono::milliseconds debounce { 1000 };
     // Time after the link is ready within which some answer must have arrived.
     std::chrono::milliseconds noAnswer { 5000 };
+    // Longest the first read may take once the link is ready: a router whose answers never
+    // go quiet is then reported as it stands.
+    std::chrono::milliseconds readLimit { 10000 };
 };
 
 // The link side of a driver whose router has no "dump everything" command: once the TcpLink
@@ -26,9 +29,9 @@ struct InterrogationTiming
 // forwards its operations; what is protocol-specific it passes in as Commands.
 //
 // Parser needs: a (RouterConnection, Interrogation::Hooks) constructor, ingest(),
-// beginInterrogation(), finalize(), checkAnswered() and stop().
-template<typename Parser>
-class InterrogatingLink final
+// beginInterrogation(), finalize(), checkAnswered() and readLimitReached() (false: end the
+// link, the parser has said why) and stop().
+template<typename Parser> class InterrogatingLink final
 {
 public:
     struct Commands
@@ -105,9 +108,29 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
         } else {
             l->schedule(timing.noAnswer, [weak] {
                 if (auto self = weak.lock())
-                    self->parser.checkAnswered();
+                    self->endUnless(self->parser.checkAnswered());
             });
         }
+    }
+
+    // Bounds the first read; the timer ends with the link.
+    void armReadLimit()
+    {
+        if (auto l = link.lock()) {
+            l->schedule(timing.readLimit, [weak = this->weak_from_this()] {
+                if (auto self = weak.lock())
+                    self->endUnless(self->parser.readLimitReached());
+            });
+        }
+    }
+
+    void endUnless(bool goOn)
+    {
+        if (goOn)
+            return;
+        // A router that is not understood is not read any further.
+        if (auto l = link.lock())
+            l->close();
     }
 
     void armFinalize(const TcpLink &l, std::chrono::milliseconds delay)
@@ -147,8 +170,7 @@ InterrogatingLink<Parser>::InterrogatingLink(const RouterConnection &connection,
     m_session->link = m_link;
 }
 
-template<typename Parser>
-void InterrogatingLink<Parser>::connect(std::function<void()> done)
+template<typename Parser> void InterrogatingLink<Parser>::connect(std::function<void()> done)
 {
     const std::shared_ptr<Session> session = m_session;
     TcpLink::Protocol protocol;
@@ -157,6 +179,7 @@ void InterrogatingLink<Parser>::connect(std::function<void()> done)
     };
     protocol.ready = [session] {
         session->parser.beginInterrogation();
+        session->armReadLimit();
     };
     protocol.ended = [session] {
         session->parser.stop();
@@ -166,15 +189,13 @@ void InterrogatingLink<Parser>::connect(std::function<void()> done)
     Platform::complete(std::move(done));
 }
 
-template<typename Parser>
-void InterrogatingLink<Parser>::disconnect(std::function<void()> done)
+template<typename Parser> void InterrogatingLink<Parser>::disconnect(std::function<void()> done)
 {
     m_link->disconnect();
     Platform::complete(std::move(done));
 }
 
-template<typename Parser>
-DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
+template<typename Parser> DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
 {
     if (m_commands.refuse) {
         if (auto error = m_commands.refuse(take))

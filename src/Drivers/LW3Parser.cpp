@@ -23,6 +23,29 @@ std::optional<int> portNumber(QStringView text)
     return n;
 }
 
+// A name, format or message as it is kept and shown: cut like a router name.
+QString boundedName(QStringView text)
+{
+    return boundedRouterName(
+        text.first(std::min<qsizetype>(text.size(), 2 * maxRouterNameLength)).toString());
+}
+
+// The text after an error line's last "%" that has something after it; the whole line when
+// there is none. Searched from the end, so a line of millions of "%" builds no list.
+QStringView refusalMessage(QStringView line)
+{
+    QStringView rest = line;
+    while (!rest.isEmpty()) {
+        const qsizetype percent = rest.lastIndexOf(QLatin1Char('%'));
+        if (percent < 0)
+            return rest;
+        if (percent + 1 < rest.size())
+            return rest.sliced(percent + 1);
+        rest.truncate(percent);
+    }
+    return line;
+}
+
 QStringView trimSpacesAndTabs(QStringView text)
 {
     auto isBlank = [](QChar c) {
@@ -128,32 +151,30 @@ void LW3Parser::handleLine(const QString &line)
     }
 
     if (line.startsWith(QLatin1String("pr ")) || line.startsWith(QLatin1String("pw "))) {
-        handleProperty(line.mid(3));
+        handleProperty(QStringView(line).sliced(3));
     } else if (line.startsWith(QLatin1String("CHG "))) {
-        handleProperty(line.mid(4));
+        handleProperty(QStringView(line).sliced(4));
     } else if (line.startsWith(QLatin1String("pE ")) || line.startsWith(QLatin1String("mE "))
                || line.startsWith(QLatin1String("mF "))) {
         if (!kind)
             return;
-        const QStringList pieces = line.split(QLatin1Char('%'), Qt::SkipEmptyParts);
-        const QString message = pieces.isEmpty() ? line : pieces.last();
-        report(
-            RouterDriverEvent::makeCommandRefused(*kind + QStringLiteral(" refused: ") + message));
+        report(RouterDriverEvent::makeCommandRefused(*kind + QStringLiteral(" refused: ")
+                                                     + boundedName(refusalMessage(line))));
         resyncFromSendFailure();
     }
 }
 
-void LW3Parser::handleProperty(const QString &text)
+void LW3Parser::handleProperty(QStringView text)
 {
     const qsizetype equals = text.indexOf(QLatin1Char('='));
     if (equals < 0)
         return;
-    const QString path = text.left(equals);
-    const QString value = text.mid(equals + 1);
+    const QStringView path = text.first(equals);
+    const QStringView value = text.sliced(equals + 1);
     if (path == QLatin1String("/.ProductName"))
-        m_productName = boundedRouterName(value);
+        m_productName = boundedRouterName(value.toString());
     else if (path.startsWith(kNamesPath))
-        handleName(path.mid(kNamesPath.size()), value);
+        handleName(path.sliced(kNamesPath.size()).toString(), value);
     else if (path == QLatin1String("/MEDIA/XP/VIDEO.DestinationConnectionStatus"))
         handleRoutingList(value);
     else if (path == QLatin1String("/MEDIA/XP/VIDEO.DestinationPortStatus"))
@@ -163,7 +184,7 @@ void LW3Parser::handleProperty(const QString &text)
     scheduleFinalizeIfReady();
 }
 
-void LW3Parser::handleName(const QString &key, const QString &value)
+void LW3Parser::handleName(const QString &key, QStringView value)
 {
     const bool input = key.startsWith(QLatin1Char('I'));
     const bool output = key.startsWith(QLatin1Char('O'));
@@ -175,34 +196,37 @@ void LW3Parser::handleName(const QString &key, const QString &value)
         scheduleStatusQueries();
         return;
     }
-    QString label = value;
+    QStringView label = value;
     const qsizetype semicolon = value.indexOf(QLatin1Char(';'));
     if (semicolon >= 0) {
-        m_namePrefixes.insert(key, boundedRouterName(value.left(semicolon)));
-        label = value.mid(semicolon + 1);
+        m_namePrefixes.insert(key, boundedName(value.first(semicolon)));
+        label = value.sliced(semicolon + 1);
     }
-    label = boundedRouterName(label);
+    const QString bounded = boundedName(label);
     const int index = *n - 1;
     int &count = input ? m_inputCount : m_outputCount;
     QHash<int, QString> &labels = input ? m_inputLabels : m_outputLabels;
     count = std::max(count, *n);
     const auto known = labels.constFind(index);
-    if (known == labels.cend() || *known != label) {
-        labels.insert(index, label);
+    if (known == labels.cend() || *known != bounded) {
+        labels.insert(index, bounded);
         if (m_connectedEmitted)
             report(RouterDriverEvent::makeLabelChanged(
-                input ? PortKind::source : PortKind::destination, index, label));
+                input ? PortKind::source : PortKind::destination, index, bounded));
     }
     scheduleStatusQueries();
 }
 
-void LW3Parser::handleRoutingList(const QString &value)
+void LW3Parser::handleRoutingList(QStringView value)
 {
     m_routingReceived = true;
-    const QStringList tokens = value.split(QLatin1Char(';'));
-    const int count = int(std::min<qsizetype>(tokens.size(), maxPortNumber));
-    for (int d = 0; d < count; ++d) {
-        const QStringView token = trimSpacesAndTabs(tokens[d]);
+    // Token by token and no further than the last port: a line of millions of ";" costs no
+    // more than one of 4096.
+    int d = 0;
+    for (const QStringView raw : value.tokenize(u';')) {
+        if (d == maxPortNumber)
+            break;
+        const QStringView token = trimSpacesAndTabs(raw);
         std::optional<int> source;
         if (token.startsWith(QLatin1Char('I'))) {
             if (const auto n = portNumber(token.mid(1)))
@@ -210,16 +234,17 @@ void LW3Parser::handleRoutingList(const QString &value)
         }
         const auto known = m_routing.constFind(d);
         if (source) {
-            if (known != m_routing.cend() && *known == *source && !m_resyncForceEmit)
-                continue;
-            m_routing.insert(d, *source);
-            if (m_connectedEmitted)
-                report(RouterDriverEvent::makeRouteChanged(0, d, *source));
+            if (known == m_routing.cend() || *known != *source || m_resyncForceEmit) {
+                m_routing.insert(d, *source);
+                if (m_connectedEmitted)
+                    report(RouterDriverEvent::makeRouteChanged(0, d, *source));
+            }
         } else if (known != m_routing.cend() || m_resyncForceEmit) {
             m_routing.remove(d);
             if (m_connectedEmitted)
                 report(RouterDriverEvent::makeRouteChanged(0, d, std::nullopt));
         }
+        ++d;
     }
     if (m_resyncForceEmit) {
         m_resyncRoutingDone = true;
@@ -228,21 +253,23 @@ void LW3Parser::handleRoutingList(const QString &value)
     }
 }
 
-void LW3Parser::handleLockList(const QString &value)
+void LW3Parser::handleLockList(QStringView value)
 {
-    const QStringList tokens = value.split(QLatin1Char(';'));
-    const int count = int(std::min<qsizetype>(tokens.size(), maxPortNumber));
-    for (int d = 0; d < count; ++d) {
-        if (tokens[d].startsWith(QLatin1Char('L'))) {
-            if (m_locked.contains(d) && !m_resyncForceEmit)
-                continue;
-            m_locked.insert(d);
-            if (m_connectedEmitted)
-                report(RouterDriverEvent::makeLockChanged(d, true));
+    int d = 0;
+    for (const QStringView token : value.tokenize(u';')) {
+        if (d == maxPortNumber)
+            break;
+        if (token.startsWith(QLatin1Char('L'))) {
+            if (!m_locked.contains(d) || m_resyncForceEmit) {
+                m_locked.insert(d);
+                if (m_connectedEmitted)
+                    report(RouterDriverEvent::makeLockChanged(d, true));
+            }
         } else if (m_locked.remove(d) || m_resyncForceEmit) {
             if (m_connectedEmitted)
                 report(RouterDriverEvent::makeLockChanged(d, false));
         }
+        ++d;
     }
     if (m_resyncForceEmit) {
         m_resyncLocksDone = true;
@@ -251,27 +278,28 @@ void LW3Parser::handleLockList(const QString &value)
     }
 }
 
-void LW3Parser::handleInputStatus(const QString &path, const QString &value)
+void LW3Parser::handleInputStatus(QStringView path, QStringView value)
 {
     const qsizetype marker = path.indexOf(QLatin1String("/STATUS."));
     if (marker < 0)
         return;
-    const auto n
-        = portNumber(QStringView(path).mid(kInputsPath.size(), marker - kInputsPath.size()));
+    const auto n = portNumber(path.mid(kInputsPath.size(), marker - kInputsPath.size()));
     if (!n)
         return;
     const int input = *n - 1;
-    const QString property = path.mid(marker + 8);
+    const QStringView property = path.sliced(marker + 8);
     const InputSignalStatus previous = m_inputStatus.value(input, InputSignalStatus {});
     InputSignalStatus status;
     if (property == QLatin1String("SignalPresent")) {
-        if (value.toLower() == QLatin1String("true"))
+        if (value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
             status = InputSignalStatus { true, previous.format };
         else
             status = InputSignalStatus { false, std::nullopt };
     } else if (property == QLatin1String("ActiveResolution")) {
+        // Kept for every input, so cut like a name.
         status = InputSignalStatus { previous.present,
-                                     value.isEmpty() ? std::nullopt : std::optional(value) };
+                                     value.isEmpty() ? std::nullopt
+                                                     : std::optional(boundedName(value)) };
     } else {
         return;
     }
@@ -323,6 +351,21 @@ void LW3Parser::timerFired(Timer timer)
         issueStatusQueries();
     else
         finalize();
+}
+
+bool LW3Parser::readLimitReached(std::chrono::milliseconds limit)
+{
+    if (m_stopped || m_connectedEmitted)
+        return true;
+    if (m_inputCount >= 1 && m_outputCount >= 1 && m_routingReceived) {
+        issueStatusQueries();
+        finalize();
+        return true;
+    }
+    report(RouterDriverEvent::makeError(
+        QStringLiteral("The router didn't report its ports and crosspoints within %1 seconds.")
+            .arg(QString::number(double(limit.count()) / 1000.0))));
+    return false;
 }
 
 void LW3Parser::finalize()

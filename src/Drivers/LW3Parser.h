@@ -73,6 +73,10 @@ public:
     // input cannot be framed any more and the link should end.
     [[nodiscard]] bool ingest(const QByteArray &bytes);
     void timerFired(Timer timer);
+    // The time allowed for the first read has passed: reports the state as it stands (after
+    // the status queries, if they are still due). When the router named no ports or sent no
+    // crosspoint list, reports why and returns false: the link should end.
+    bool readLimitReached(std::chrono::milliseconds limit);
     // Re-reads crosspoints and locks and reports both lists in full; only once connected.
     void resyncFromSendFailure();
     // The link ended: pending timers are void and nothing more is reported.
@@ -85,11 +89,11 @@ public:
 
 private:
     void handleLine(const QString &line);
-    void handleProperty(const QString &text);
-    void handleName(const QString &key, const QString &value);
-    void handleRoutingList(const QString &value);
-    void handleLockList(const QString &value);
-    void handleInputStatus(const QString &path, const QString &value);
+    void handleProperty(QStringView text);
+    void handleName(const QString &key, QStringView value);
+    void handleRoutingList(QStringView value);
+    void handleLockList(QStringView value);
+    void handleInputStatus(QStringView path, QStringView value);
     void scheduleStatusQueries();
     void issueStatusQueries();
     void scheduleFinalizeIfReady();

@@ -27,8 +27,9 @@ QByteArray asLine(const QString &text)
 struct LightwareDriver::Session : std::enable_shared_from_this<Session>
 {
     Session(const RouterConnection &connection, std::shared_ptr<RouterEventStream> events,
-            LW3Parser::Timing timing)
+            LW3Parser::Timing timing, std::chrono::milliseconds readLimit)
         : parser(connection.name, hooks(std::move(events)), timing)
+        , readLimit(readLimit)
     { }
 
     LW3Parser::Hooks hooks(std::shared_ptr<RouterEventStream> events)
@@ -57,7 +58,23 @@ struct LightwareDriver::Session : std::enable_shared_from_this<Session>
         });
     }
 
+    // Bounds the first read; the timer ends with the link.
+    void armReadLimit()
+    {
+        auto l = link.lock();
+        if (!l)
+            return;
+        l->schedule(readLimit, [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self || self->parser.readLimitReached(self->readLimit))
+                return;
+            if (auto link = self->link.lock())
+                link->close();
+        });
+    }
+
     LW3Parser parser;
+    std::chrono::milliseconds readLimit;
     std::weak_ptr<TcpLink> link;
     DelayedWork finalizeWork;
     DelayedWork namesWork;
@@ -70,7 +87,7 @@ LightwareDriver::LightwareDriver(const RouterConnection &connection)
 LightwareDriver::LightwareDriver(const RouterConnection &connection, Timing timing)
     : m_connection(connection)
     , m_link(std::make_shared<TcpLink>(connection, lightwareProfile(), m_events, timing.link))
-    , m_session(std::make_shared<Session>(connection, m_events, timing.parser))
+    , m_session(std::make_shared<Session>(connection, m_events, timing.parser, timing.readLimit))
 {
     m_session->link = m_link;
 }
@@ -91,6 +108,7 @@ void LightwareDriver::connect(std::function<void()> done)
     };
     protocol.ready = [session] {
         session->parser.beginInitialQueries();
+        session->armReadLimit();
     };
     protocol.ended = [session] {
         session->parser.stop();

@@ -17,6 +17,9 @@ public:
     {
         TcpLinkOptions link;
         LW3Parser::Timing parser;
+        // Longest the first read may take once the link is ready: a router that never goes
+        // quiet is then reported as it stands, one that never describes itself is given up on.
+        std::chrono::milliseconds readLimit { 10000 };
     };
 
     explicit LightwareDriver(const RouterConnection &connection);

@@ -240,13 +240,30 @@ void QuartzParser::finalize()
     emitEvent(RouterDriverEvent::makeConnected(state()));
 }
 
-void QuartzParser::checkAnswered()
+bool QuartzParser::checkAnswered()
 {
     if (m_stopped || m_connectedEmitted || m_answerReceived)
-        return;
+        return true;
     emitEvent(RouterDriverEvent::makeError(
         QStringLiteral("The device answered TCP but spoke no Quartz — check the port and matrix "
                        "size.")));
+    return false;
+}
+
+bool QuartzParser::readLimitReached()
+{
+    if (m_stopped || m_connectedEmitted)
+        return true;
+    if (!m_routing.isEmpty()) {
+        finalize();
+        return true;
+    }
+    if (!m_answerReceived)
+        return checkAnswered();
+    // Every answer named a port beyond the saved size, or another level than video.
+    emitEvent(RouterDriverEvent::makeError(
+        Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
+    return false;
 }
 
 RouterState QuartzParser::state() const

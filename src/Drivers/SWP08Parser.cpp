@@ -322,13 +322,30 @@ void SWP08Parser::finalize()
         it = it.key() == 0 ? std::next(it) : m_routing.erase(it);
 }
 
-void SWP08Parser::checkAnswered()
+bool SWP08Parser::checkAnswered()
 {
     if (m_stopped || m_connectedEmitted || m_tallyReceived)
-        return;
+        return true;
     emitEvent(RouterDriverEvent::makeError(
         QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port and "
                        "matrix size.")));
+    return false;
+}
+
+bool SWP08Parser::readLimitReached()
+{
+    if (m_stopped || m_connectedEmitted)
+        return true;
+    if (!m_routing.isEmpty()) {
+        finalize();
+        return true;
+    }
+    if (!m_tallyReceived)
+        return checkAnswered();
+    // Every tally named a port beyond the saved size.
+    emitEvent(RouterDriverEvent::makeError(
+        Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
+    return false;
 }
 
 RouterState SWP08Parser::state() const

@@ -85,8 +85,12 @@ public:
 
     // The quiet period after the last tally has passed: reports the state once.
     void finalize();
-    // The no-answer period has passed: reports a router that never sent a tally.
-    void checkAnswered();
+    // The no-answer period has passed: reports a router that never sent a tally and
+    // returns false, as the link should then end.
+    bool checkAnswered();
+    // The time allowed for the first read has passed: reports the state as it stands once
+    // some crosspoint is known; otherwise reports why not and returns false (end the link).
+    bool readLimitReached();
     // The link has ended: timers that still fall due do nothing.
     void stop() { m_stopped = true; }
 

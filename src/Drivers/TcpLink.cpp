@@ -339,6 +339,13 @@ void TcpLink::fail(const QString &text) const
     if (m_core->ended.load())
         return;
     m_core->emitEvent(RouterDriverEvent::makeError(text));
+    close();
+}
+
+void TcpLink::close() const
+{
+    if (m_core->ended.load())
+        return;
     m_core->end();
     if (auto connection = m_core->connection.lock())
         connection->cancel();

@@ -44,6 +44,7 @@
 //                     the handle and cancelled for good when the link ends;
 //   - fail(text)      ends the link with `error(text)` (then `disconnected` without a reason),
 //                     for input the protocol cannot go on with;
+//   - close()         ends the link the same way once the protocol has emitted its error;
 //   - isEnded()       whether the link has ended.
 // From the UI thread the driver calls connect() once, disconnect() once, and sendCommand()
 // for each command (see there). queue().sync() reads parser values from the UI thread.
@@ -119,6 +120,7 @@ public:
     void write(const QByteArray &bytes) const;
     DelayedWork schedule(std::chrono::milliseconds delay, std::function<void()> fn) const;
     void fail(const QString &text) const;
+    void close() const;
     bool isEnded() const;
     // Received bytes the connection holds for the protocol (diagnostics). On the queue.
     qint64 bufferedBytes() const;

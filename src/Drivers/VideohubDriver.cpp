@@ -30,11 +30,13 @@ struct VideohubDriver::Session
     VideohubParser parser;
     std::weak_ptr<TcpLink> link;
     std::chrono::milliseconds debounce;
+    std::chrono::milliseconds readLimit;
     DelayedWork finalizeTimer;
 
     Session(const QString &name, const VideohubTiming &timing)
         : parser(name, limits(timing))
         , debounce(timing.preludeDebounce)
+        , readLimit(timing.readLimit)
     { }
 
     static VideohubParser::Limits limits(const VideohubTiming &timing)
@@ -70,6 +72,19 @@ struct VideohubDriver::Session
             resync(*link);
     }
 
+    // Bounds the opening dump; the timer ends with the link.
+    void armReadLimit(const std::shared_ptr<Session> &self)
+    {
+        auto link = this->link.lock();
+        if (!link)
+            return;
+        std::weak_ptr<Session> weak = self;
+        link->schedule(readLimit, [weak] {
+            if (auto session = weak.lock())
+                session->apply(session->parser.readLimitReached(session->readLimit), session);
+        });
+    }
+
     void resync(const TcpLink &link)
     {
         if (auto query = parser.resyncQuery(std::chrono::steady_clock::now())) {
@@ -100,6 +115,9 @@ void VideohubDriver::connect(std::function<void()> done)
         session->apply(session->parser.ingest(bytes), session);
     };
     // The router starts its dump by itself: nothing to send on ready.
+    protocol.ready = [session] {
+        session->armReadLimit(session);
+    };
     protocol.ended = [session] {
         session->finalizeTimer.cancel();
     };

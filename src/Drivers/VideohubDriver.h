@@ -19,6 +19,9 @@ struct VideohubTiming
     std::chrono::milliseconds preludeDebounce { 1200 };
     // At most one resynchronisation query per interval.
     std::chrono::milliseconds resyncInterval { 2000 };
+    // Longest the opening dump may take once the link is ready: a router that never goes
+    // quiet is then reported as it stands, one that never describes itself is given up on.
+    std::chrono::milliseconds readLimit { 10000 };
 };
 
 // Blackmagic Videohub routers: text blocks over TCP. The router sends its whole state on

@@ -1,6 +1,8 @@
 #include "Drivers/VideohubParser.h"
 
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -37,6 +39,41 @@ Item splitItem(QStringView line)
         return { line, std::nullopt };
     return { line.left(space), line.mid(space + 1) };
 }
+
+// Digits with an optional plus sign, of any length.
+bool isUnsignedNumber(QStringView text)
+{
+    if (text.startsWith(u'+'))
+        text = text.sliced(1);
+    return !text.isEmpty()
+        && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// The events of one block after the prelude, one per port: a later item for the same port
+// replaces the earlier one's event in place. A block of any size costs at most one event per
+// port the parser keeps.
+class LastPerPort final
+{
+public:
+    explicit LastPerPort(QList<RouterDriverEvent> &events)
+        : m_events(events)
+    { }
+
+    void put(int index, RouterDriverEvent event)
+    {
+        const auto at = m_positions.constFind(index);
+        if (at != m_positions.cend()) {
+            m_events[*at] = std::move(event);
+            return;
+        }
+        m_positions.insert(index, m_events.size());
+        m_events.append(std::move(event));
+    }
+
+private:
+    QList<RouterDriverEvent> &m_events;
+    QHash<int, qsizetype> m_positions;
+};
 
 QByteArray oneLine(const QString &text)
 {
@@ -120,10 +157,17 @@ VideohubParser::Output VideohubParser::ingest(QByteArrayView bytes)
 void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
 {
     const QString text = QString::fromUtf8(bytes);
-    QStringList items = text.split(u'\n', Qt::SkipEmptyParts);
-    if (items.isEmpty())
+    // Lines are read in place: a block of a million items must not become a million strings.
+    QStringView items(text);
+    QStringView headerLine;
+    while (headerLine.isEmpty() && !items.isEmpty()) {
+        const qsizetype end = items.indexOf(u'\n');
+        headerLine = end < 0 ? items : items.first(end);
+        items = end < 0 ? QStringView() : items.sliced(end + 1);
+    }
+    if (headerLine.isEmpty())
         return;
-    const QString header = trimSpacesAndTabs(items.takeFirst()).toString().toUpper();
+    const QString header = trimSpacesAndTabs(headerLine).toString().toUpper();
 
     if (header == u"ACK")
         return;
@@ -152,14 +196,18 @@ void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
         out.rearmFinalize = true;
 }
 
-int VideohubParser::boundedCount(const QString &key, const QString &value, Output &out) const
+int VideohubParser::boundedCount(const QString &key, const QString &value, bool &warned,
+                                 Output &out) const
 {
-    const int count = parseInteger(value).value_or(0);
-    if (count <= m_limits.maxPortCount)
+    const auto parsed = parseInteger(value);
+    // Digits beyond int's range are an absurd count too, not a missing one.
+    const bool huge = !parsed && isUnsignedNumber(value);
+    const int count = parsed.value_or(0);
+    if (!huge && count <= m_limits.maxPortCount)
         return count;
     // Once the state is out, a device block changes no port list and reports nothing: an
-    // error then would turn a working router "failed".
-    if (!m_preludeDone)
+    // error then would turn a working router "failed". Each count is reported once.
+    if (!m_preludeDone && !std::exchange(warned, true))
         out.events.append(RouterDriverEvent::makeError(
             QStringLiteral("The router announced %1 %2; only the first %3 are used.")
                 .arg(value, key)
@@ -172,37 +220,33 @@ bool VideohubParser::isKeptIndex(int index) const
     return index >= 0 && index < m_limits.maxPortCount;
 }
 
-void VideohubParser::handleDevice(const QStringList &items, Output &out)
+void VideohubParser::handleDevice(QStringView items, Output &out)
 {
-    for (const QString &item : items) {
+    for (const QStringView item : items.tokenize(u'\n', Qt::SkipEmptyParts)) {
         const qsizetype colon = item.indexOf(u':');
-        QList<QStringView> pieces;
-        if (colon < 0) {
-            pieces.append(item);
-        } else {
-            pieces.append(QStringView(item).left(colon));
-            pieces.append(QStringView(item).mid(colon + 1));
-        }
-        pieces.removeIf([](QStringView piece) { return piece.isEmpty(); });
-        if (pieces.size() != 2)
+        // Both pieces around the first colon must be there (empty pieces are dropped).
+        if (colon <= 0 || colon == item.size() - 1)
             continue;
-        const QString key = trimSpacesAndTabs(pieces[0]).toString().toLower();
-        const QString value = trimSpacesAndTabs(pieces[1]).toString();
+        const QString key = trimSpacesAndTabs(item.first(colon)).toString().toLower();
         if (key == u"model name")
-            m_model = boundedRouterName(value);
+            m_model = boundedRouterName(trimSpacesAndTabs(item.sliced(colon + 1)).toString());
         else if (key == u"friendly name")
-            m_friendlyName = boundedRouterName(value);
+            m_friendlyName
+                = boundedRouterName(trimSpacesAndTabs(item.sliced(colon + 1)).toString());
         else if (key == u"video inputs")
-            m_inputCount = boundedCount(key, value, out);
+            m_inputCount = boundedCount(key, trimSpacesAndTabs(item.sliced(colon + 1)).toString(),
+                                        m_inputsWarned, out);
         else if (key == u"video outputs")
-            m_outputCount = boundedCount(key, value, out);
+            m_outputCount = boundedCount(key, trimSpacesAndTabs(item.sliced(colon + 1)).toString(),
+                                         m_outputsWarned, out);
     }
 }
 
-void VideohubParser::handleLabels(const QStringList &items, PortKind kind, Output &out)
+void VideohubParser::handleLabels(QStringView items, PortKind kind, Output &out)
 {
     QHash<int, QString> &labels = kind == PortKind::source ? m_inputLabels : m_outputLabels;
-    for (const QString &line : items) {
+    LastPerPort changes(out.events);
+    for (const QStringView line : items.tokenize(u'\n', Qt::SkipEmptyParts)) {
         const Item item = splitItem(line);
         const auto index = parseInteger(item.first);
         if (!index || !isKeptIndex(*index))
@@ -210,13 +254,14 @@ void VideohubParser::handleLabels(const QStringList &items, PortKind kind, Outpu
         const QString label = item.rest ? boundedRouterName(item.rest->toString()) : QString();
         labels.insert(*index, label);
         if (m_preludeDone)
-            out.events.append(RouterDriverEvent::makeLabelChanged(kind, *index, label));
+            changes.put(*index, RouterDriverEvent::makeLabelChanged(kind, *index, label));
     }
 }
 
-void VideohubParser::handleRouting(const QStringList &items, Output &out)
+void VideohubParser::handleRouting(QStringView items, Output &out)
 {
-    for (const QString &line : items) {
+    LastPerPort changes(out.events);
+    for (const QStringView line : items.tokenize(u'\n', Qt::SkipEmptyParts)) {
         const Item item = splitItem(line);
         const auto destination = parseInteger(item.first);
         if (!destination || !item.rest)
@@ -226,14 +271,16 @@ void VideohubParser::handleRouting(const QStringList &items, Output &out)
             continue;
         m_routing.insert(*destination, *source);
         if (m_preludeDone)
-            out.events.append(RouterDriverEvent::makeRouteChanged(0, *destination, *source));
+            changes.put(*destination,
+                        RouterDriverEvent::makeRouteChanged(0, *destination, *source));
     }
 }
 
-void VideohubParser::handleLocks(const QStringList &items, Output &out)
+void VideohubParser::handleLocks(QStringView items, Output &out)
 {
     m_locksSeen = true;
-    for (const QString &line : items) {
+    LastPerPort changes(out.events);
+    for (const QStringView line : items.tokenize(u'\n', Qt::SkipEmptyParts)) {
         const Item item = splitItem(line);
         const auto destination = parseInteger(item.first);
         if (!destination || !isKeptIndex(*destination))
@@ -241,7 +288,8 @@ void VideohubParser::handleLocks(const QStringList &items, Output &out)
         const QChar lock = item.rest && !item.rest->isEmpty() ? item.rest->front() : QChar(u'U');
         m_locks.insert(*destination, lock);
         if (m_preludeDone)
-            out.events.append(RouterDriverEvent::makeLockChanged(*destination, lock != u'U'));
+            changes.put(*destination,
+                        RouterDriverEvent::makeLockChanged(*destination, lock != u'U'));
     }
 }
 
@@ -249,6 +297,26 @@ VideohubParser::Output VideohubParser::finalizePrelude()
 {
     Output out;
     finalize(out);
+    return out;
+}
+
+VideohubParser::Output VideohubParser::readLimitReached(std::chrono::milliseconds limit)
+{
+    Output out;
+    if (m_failed || m_preludeDone)
+        return out;
+    finalize(out);
+    if (m_preludeDone)
+        return out;
+    const QString seconds = QString::number(double(limit.count()) / 1000.0);
+    m_failed = true;
+    if (m_inputCount <= 0 || m_outputCount <= 0)
+        out.fatal = QStringLiteral("The router didn't announce its inputs and outputs within %1 "
+                                   "seconds.")
+                        .arg(seconds);
+    else
+        out.fatal
+            = QStringLiteral("The router didn't send its routing within %1 seconds.").arg(seconds);
     return out;
 }
 

@@ -15,9 +15,10 @@
 // The Videohub text protocol, bytes in and events out. It cuts the received text into
 // blocks (lines up to an empty line), keeps the router's tables while the opening dump
 // arrives and reports them once as `connected`; afterwards every block becomes change
-// events. It owns no socket and no timer: what it needs from its driver (re-arming the
-// quiet-time finalize, a resynchronisation query, giving up on the input) comes back in
-// each Output. Used on one thread at a time.
+// events, at most one per port and block (the last item for a port wins). It owns no socket
+// and no timer: what it needs from its driver (re-arming the quiet-time finalize, a
+// resynchronisation query, giving up on the input) comes back in each Output. Used on one
+// thread at a time.
 class VideohubParser final
 {
 public:
@@ -47,6 +48,9 @@ public:
     Output ingest(QByteArrayView bytes);
     // Reports the state once the router has announced both counts and sent routing.
     Output finalizePrelude();
+    // The time allowed for the opening dump has passed: reports the state as it stands, or,
+    // when there is none to report, gives up with the reason.
+    Output readLimitReached(std::chrono::milliseconds limit);
     // The query that makes the router resend its tables, at most once per interval.
     std::optional<QByteArray> resyncQuery(std::chrono::steady_clock::time_point now);
 
@@ -69,11 +73,11 @@ public:
 
 private:
     void handleBlock(QByteArrayView bytes, Output &out);
-    void handleDevice(const QStringList &items, Output &out);
-    void handleLabels(const QStringList &items, PortKind kind, Output &out);
-    void handleRouting(const QStringList &items, Output &out);
-    void handleLocks(const QStringList &items, Output &out);
-    int boundedCount(const QString &key, const QString &value, Output &out) const;
+    void handleDevice(QStringView items, Output &out);
+    void handleLabels(QStringView items, PortKind kind, Output &out);
+    void handleRouting(QStringView items, Output &out);
+    void handleLocks(QStringView items, Output &out);
+    int boundedCount(const QString &key, const QString &value, bool &warned, Output &out) const;
     bool isKeptIndex(int index) const;
     void finalize(Output &out);
 
@@ -87,6 +91,8 @@ private:
     QString m_friendlyName;
     int m_inputCount = 0;
     int m_outputCount = 0;
+    bool m_inputsWarned = false; // an absurd count is reported once
+    bool m_outputsWarned = false;
     QHash<int, QString> m_inputLabels;
     QHash<int, QString> m_outputLabels;
     QHash<int, int> m_routing;

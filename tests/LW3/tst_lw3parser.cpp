@@ -4,7 +4,23 @@
 
 #include <QtTest>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
+
+// Bytes the C heap holds for the program right now (0 where that can't be read, as under a
+// sanitizer's allocator).
+qint64 heapInUse()
+{
+#if defined(__GLIBC__)
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#else
+    return 0;
+#endif
+}
 
 // Drives a parser without a socket or a clock: sent lines, events and armed timers are
 // recorded, and the test fires the timers itself.
@@ -69,6 +85,7 @@ private slots:
     void resyncReportsListsInFull();
     void changesAfterConnectedAreIncremental();
     void hostileInputIsBounded();
+    void longestLinesCostOnePassOverThePorts();
     void stoppedParserReportsNothing();
 };
 
@@ -335,6 +352,47 @@ void TestLW3Parser::hostileInputIsBounded()
     for (int i = 0; i < 80 && accepted; ++i)
         accepted = g.parser.ingest(chunk);
     QVERIFY(!accepted);
+}
+
+void TestLW3Parser::longestLinesCostOnePassOverThePorts()
+{
+    // A list line as long as a line may be was split whole before the port cap applied:
+    // three lines of ";" held 151 MB at once.
+    QList<RouterDriverEvent> events;
+    qint64 base = 0;
+    qint64 peak = 0;
+    // Events are reported while a line is being read: the heap is measured then.
+    LW3Parser parser(QStringLiteral("Matrix"),
+                     { [&](const RouterDriverEvent &e) {
+                          events.append(e);
+                          peak = std::max(peak, heapInUse() - base);
+                      },
+                       {},
+                       {} });
+    QVERIFY(parser.ingest("pr /MEDIA/NAMES/VIDEO.I1=1;A\npr /MEDIA/NAMES/VIDEO.I2=1;B\n"
+                          "pr /MEDIA/NAMES/VIDEO.O1=1;C\npr /MEDIA/NAMES/VIDEO.O2=1;D\n"
+                          "pr /MEDIA/XP/VIDEO.DestinationConnectionStatus=I2;I1\n"
+                          "pr /MEDIA/XP/VIDEO.DestinationPortStatus=T;L\n"));
+    parser.timerFired(LW3Parser::Timer::finalize);
+    QVERIFY(parser.hasReportedConnected());
+    const QByteArray signature = parser.registerCommand("Lock").toUtf8();
+    const qsizetype length = LW3Parser::maxLineLength - 128;
+    const QList<QByteArray> lines {
+        "CHG /MEDIA/XP/VIDEO.DestinationConnectionStatus=" + QByteArray(length, ';') + '\n',
+        "CHG /MEDIA/XP/VIDEO.DestinationPortStatus=" + QByteArray(length, ';') + '\n',
+        '{' + signature + "\nmE " + QByteArray(length, '%') + "Locked\n}\n",
+    };
+    for (const QByteArray &line : lines) {
+        events.clear();
+        peak = 0;
+        base = heapInUse();
+        QVERIFY(parser.ingest(line));
+        // At most one event per port, and the heap within a few times the line.
+        QVERIFY(!events.isEmpty());
+        QVERIFY(events.size() <= LW3Parser::maxPortNumber);
+        QVERIFY2(peak <= 6 * line.size(), QByteArray::number(peak));
+    }
+    QCOMPARE(events, QList { RouterDriverEvent::makeCommandRefused("Lock refused: Locked") });
 }
 
 void TestLW3Parser::stoppedParserReportsNothing()

@@ -265,6 +265,8 @@ void TestSWP08Driver::silentRouterReportsOnce()
     QCOMPARE(rig.count(Type::error), 1);
     QCOMPARE(rig.last(Type::error)->text, noSwp08);
     QCOMPARE(rig.count(Type::connected), 0);
+    // The link ends: what such a device sends is not read on for ever.
+    QCOMPARE(rig.count(Type::disconnected), 1);
 }
 
 void TestSWP08Driver::linkEndCancelsTimers_data()

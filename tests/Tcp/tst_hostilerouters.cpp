@@ -1,7 +1,8 @@
 // Every TCP driver against a router that floods it: noise, valid changes, absurd indices, a
-// line that never ends, refusals of what was never asked, and a crash mid-session. The link must
-// end with a clear error or the input must be ignored, and what the driver holds must stay under
-// its caps meanwhile.
+// line that never ends, refusals of what was never asked, and a crash mid-session; and floods
+// that start with the link, before the router's state is read. The link must end with a clear
+// error or the input must be ignored, and what the driver holds must stay under its caps
+// meanwhile.
 
 #include "Drivers/LW3Parser.h"
 #include "Drivers/LightwareDriver.h"
@@ -35,6 +36,8 @@ struct Subject
     std::unique_ptr<QObject> fake;
     RouterDriverPtr driver;
     std::function<void(FloodMode)> flood;
+    std::function<void(FloodMode)> floodOnConnect; // from the moment a client connects
+    std::function<void()> silence; // the fake no longer answers or describes itself
     std::function<void()> stopFlood;
     std::function<void()> reset;
     std::function<qint64()> buffered;
@@ -46,11 +49,27 @@ RouterConnection at(RouterVendor vendor, quint16 port)
     return TestSupport::loopbackRouter(QStringLiteral("Hostile"), vendor, port, 16, 16);
 }
 
+// How long a driver waits for quiet, for all of the first read and for any answer.
+struct Pace
+{
+    std::chrono::milliseconds quiet;
+    std::chrono::milliseconds readLimit;
+    std::chrono::milliseconds noAnswer;
+};
+const Pace kBrisk { 50ms, 10000ms, 5000ms };
+// Quiet as long as in production and the first read bounded far sooner, so only the bound
+// can bring the state while a flood goes on.
+const Pace kBounded { 1000ms, 300ms, 200ms };
+
 template<typename Fake> void wire(Subject &subject, Fake *fake)
 {
     subject.fake.reset(fake);
     subject.flood = [fake](FloodMode mode) {
         fake->startFlood(mode);
+    };
+    subject.floodOnConnect = [fake](FloodMode mode) {
+        QObject::connect(fake, &Fake::clientConnected, fake,
+                         [fake, mode] { fake->startFlood(mode); });
     };
     subject.stopFlood = [fake] {
         fake->stopFlood();
@@ -68,20 +87,25 @@ template<typename Driver> void drive(Subject &subject, std::shared_ptr<Driver> d
     };
 }
 
-Subject subjectFor(Protocol protocol)
+Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
 {
     Subject subject;
     const TcpLinkOptions link { 5000ms, 50ms };
-    const InterrogationTiming interrogation { link, 50ms, 5000ms };
+    const InterrogationTiming interrogation { link, pace.quiet, pace.noAnswer, pace.readLimit };
     switch (protocol) {
     case Protocol::videohub: {
         FakeVideohubModel model;
         model.inputs = model.outputs = 16;
+        model.sendEndPrelude = pace.quiet == kBrisk.quiet; // else only quiet ends the dump
         auto *fake = new FakeVideohubRouter(model);
         wire(subject, fake);
+        subject.silence = [fake] {
+            fake->setPreludeOverride({});
+        };
         VideohubTiming timing;
         timing.link = link;
-        timing.preludeDebounce = 50ms;
+        timing.preludeDebounce = pace.quiet;
+        timing.readLimit = pace.readLimit;
         drive(subject,
               std::make_shared<VideohubDriver>(at(RouterVendor::blackmagicVideohub, fake->port()),
                                                timing));
@@ -91,6 +115,9 @@ Subject subjectFor(Protocol protocol)
     case Protocol::swp08: {
         auto *fake = new FakeSWP08Router(16, 16);
         wire(subject, fake);
+        subject.silence = [fake] {
+            fake->answerInterrogations = false;
+        };
         drive(subject,
               std::make_shared<SWP08Driver>(at(RouterVendor::genericSWP08, fake->port()),
                                             interrogation));
@@ -100,6 +127,9 @@ Subject subjectFor(Protocol protocol)
     case Protocol::quartz: {
         auto *fake = new FakeQuartzRouter(16, 16);
         wire(subject, fake);
+        subject.silence = [fake] {
+            fake->answerInterrogations = false;
+        };
         drive(subject,
               std::make_shared<QuartzDriver>(at(RouterVendor::evertzQuartz, fake->port()),
                                              interrogation));
@@ -110,9 +140,13 @@ Subject subjectFor(Protocol protocol)
         auto *fake = new FakeLW3Router(16, 16);
         fake->listen();
         wire(subject, fake);
+        subject.silence = [fake] {
+            fake->silent = true;
+        };
         LightwareDriver::Timing timing;
         timing.link = link;
-        timing.parser = { 20ms, 40ms };
+        timing.parser = { 20ms, pace.quiet == kBrisk.quiet ? 40ms : pace.quiet };
+        timing.readLimit = pace.readLimit;
         drive(subject,
               std::make_shared<LightwareDriver>(at(RouterVendor::lightware, fake->port()), timing));
         subject.parserCap = LW3Parser::maxLineLength;
@@ -152,6 +186,7 @@ struct SlowReader
 
 Q_DECLARE_METATYPE(Protocol)
 Q_DECLARE_METATYPE(Attack)
+Q_DECLARE_METATYPE(FloodMode)
 
 class TestHostileRouters : public QObject
 {
@@ -160,6 +195,8 @@ class TestHostileRouters : public QObject
 private slots:
     void attack_data();
     void attack();
+    void floodBeforeTheState_data();
+    void floodBeforeTheState();
 };
 
 void TestHostileRouters::attack_data()
@@ -169,7 +206,8 @@ void TestHostileRouters::attack_data()
     // An empty ending: the input is ignored and the link stays up.
     QTest::addColumn<QString>("ending");
 
-    const QString closed = QStringLiteral("The router closed the connection.");
+    // A crash resets the connection; that used to read "The router closed the connection.".
+    const QString reset = QStringLiteral("Receive failed: Connection reset by peer");
     const struct
     {
         const char *name;
@@ -191,7 +229,7 @@ void TestHostileRouters::attack_data()
         row("absurd indices") << p.protocol << Attack::absurdIndices << QString();
         row("endless line") << p.protocol << Attack::endlessLine << p.endless;
         row("refusals") << p.protocol << Attack::refusals << QString();
-        row("reset by peer") << p.protocol << Attack::reset << closed;
+        row("reset by peer") << p.protocol << Attack::reset << reset;
     }
 }
 
@@ -259,6 +297,71 @@ void TestHostileRouters::attack()
         QVERIFY(TestSupport::run([&](DriverCompletion done) {
             subject.driver->takeAll({ Route { 0, 1, 2 } }, std::move(done));
         }));
+    }
+    subject.driver->disconnect();
+}
+
+void TestHostileRouters::floodBeforeTheState_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<FloodMode>("mode");
+    // Empty: the state is reported as it stands once the first read's time is over.
+    QTest::addColumn<QString>("ending");
+    const struct
+    {
+        const char *name;
+        Protocol protocol;
+        QString noise; // how a router that only sends noise is given up on
+    } protocols[] = {
+        { "Videohub", Protocol::videohub,
+          QStringLiteral("The router didn't announce its inputs and outputs within 0.3 seconds.") },
+        { "SW-P-08", Protocol::swp08,
+          QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port and "
+                         "matrix size.") },
+        { "Quartz", Protocol::quartz,
+          QStringLiteral("The device answered TCP but spoke no Quartz — check the port and "
+                         "matrix size.") },
+        { "LW3", Protocol::lw3,
+          QStringLiteral("The router didn't report its ports and crosspoints within 0.3 "
+                         "seconds.") },
+    };
+    for (const auto &p : protocols) {
+        QTest::addRow("%s, updates that never go quiet", p.name)
+            << p.protocol << FloodMode::validEvents << QString();
+        QTest::addRow("%s, noise only", p.name) << p.protocol << FloodMode::randomBytes << p.noise;
+    }
+}
+
+void TestHostileRouters::floodBeforeTheState()
+{
+    // Updates from the first moment kept pushing the state back for good ("Connecting…" at
+    // full CPU); a device sending noise was read for ever, with or without a word.
+    QFETCH(Protocol, protocol);
+    QFETCH(FloodMode, mode);
+    QFETCH(QString, ending);
+
+    Subject subject = subjectFor(protocol, kBounded);
+    if (mode == FloodMode::randomBytes)
+        subject.silence();
+    subject.floodOnConnect(mode);
+    SlowReader reader;
+    reader.attach(subject.driver);
+    subject.driver->connect();
+
+    if (ending.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(reader.counts.value(Type::connected) == 1, 5000);
+        subject.stopFlood();
+        QVERIFY2(reader.endings.isEmpty(), qPrintable(describe(reader.endings.value(0))));
+        QVERIFY(TestSupport::run([&](DriverCompletion done) {
+            subject.driver->takeAll({ Route { 0, 1, 2 } }, std::move(done));
+        }));
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!reader.endings.isEmpty(), 5000);
+        QCOMPARE(reader.endings.first(), RouterDriverEvent::makeError(ending));
+        // The link ends, rather than reading the flood on.
+        QTRY_COMPARE(reader.endings.last(), RouterDriverEvent::makeDisconnected());
+        QCOMPARE(reader.counts.value(Type::connected), 0);
+        subject.stopFlood();
     }
     subject.driver->disconnect();
 }

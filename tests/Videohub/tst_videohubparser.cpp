@@ -73,6 +73,8 @@ private slots:
     void lockCharacterToSend();
     void unterminatedFloodIsRefused();
     void absurdCountsAreCapped();
+    void largestBlockCostsOneEventPerPort_data();
+    void largestBlockCostsOneEventPerPort();
     void overlongNamesAreCut();
     void garbageIsSurvived();
 };
@@ -188,29 +190,42 @@ void TestVideohubParser::finalizeNeedsCountsAndRouting_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("finalizes");
+    // Why the read is given up once its time is over, when it can't be reported.
+    QTest::addColumn<QString>("giveUp");
     const QByteArray device = "VIDEOHUB DEVICE:\nVideo inputs: 2\nVideo outputs: 3\n\n";
     const QByteArray routing = "VIDEO OUTPUT ROUTING:\n0 1\n\n";
-    QTest::newRow("complete") << device + routing << true;
-    QTest::newRow("no routing") << device << false;
-    QTest::newRow("no counts") << routing << false;
+    const QString noCounts
+        = QStringLiteral("The router didn't announce its inputs and outputs within 10 seconds.");
+    const QString noRouting
+        = QStringLiteral("The router didn't send its routing within 10 seconds.");
+    QTest::newRow("complete") << device + routing << true << QString();
+    QTest::newRow("no routing") << device << false << noRouting;
+    QTest::newRow("no counts") << routing << false << noCounts;
     QTest::newRow("zero inputs") << "VIDEOHUB DEVICE:\nVideo inputs: 0\nVideo outputs: 3\n\n"
-            + routing << false;
+            + routing << false << noCounts;
     QTest::newRow("count not a number")
-        << "VIDEOHUB DEVICE:\nVideo inputs: 12x\nVideo outputs: 3\n\n" + routing << false;
-    QTest::newRow("keys in any case")
-        << "VIDEOHUB DEVICE:\n\tVIDEO INPUTS : 2\nvideo outputs:3\n\n" + routing << true;
-    QTest::newRow("empty routing block") << device + "VIDEO OUTPUT ROUTING:\n\n" << false;
+        << "VIDEOHUB DEVICE:\nVideo inputs: 12x\nVideo outputs: 3\n\n" + routing << false
+        << noCounts;
+    QTest::newRow("keys in any case") << "VIDEOHUB DEVICE:\n\tVIDEO INPUTS : 2\nvideo outputs:3\n\n"
+            + routing << true << QString();
+    QTest::newRow("empty routing block") << device + "VIDEO OUTPUT ROUTING:\n\n"
+                                         << false << noRouting;
 }
 
 void TestVideohubParser::finalizeNeedsCountsAndRouting()
 {
     QFETCH(QByteArray, text);
     QFETCH(bool, finalizes);
+    QFETCH(QString, giveUp);
     VideohubParser parser(QStringLiteral("Hub"));
     parser.ingest(text);
     const Output out = parser.finalizePrelude();
     QCOMPARE(parser.preludeDone(), finalizes);
     QCOMPARE(out.events.size(), finalizes ? 1 : 0);
+    // Used to stay on "Reading router state…" for good, saying nothing.
+    const Output late = parser.readLimitReached(10s);
+    QVERIFY(late.events.isEmpty());
+    QCOMPARE(late.fatal.value_or(QString()), giveUp);
     if (finalizes) {
         const RouterState &state = out.events.first().state;
         QCOMPARE(state.sources.size(), 2);
@@ -390,16 +405,68 @@ void TestVideohubParser::unterminatedFloodIsRefused()
 void TestVideohubParser::absurdCountsAreCapped()
 {
     VideohubParser parser(QStringLiteral("Hub"));
+    // A count beyond int's range used to read as no count: the router was never reported.
     Output out = parser.ingest("VIDEOHUB DEVICE:\nVideo inputs: 100000\nVideo outputs: "
-                               "999999999999999999999999999999\n\n");
+                               "2147483648\n\n");
     QCOMPARE(out.events,
-             (QList<Event> { Event::makeError(QStringLiteral(
-                 "The router announced 100000 video inputs; only the first 4096 are used.")) }));
-    parser.ingest("VIDEOHUB DEVICE:\nVideo outputs: 5000\n\nVIDEO OUTPUT ROUTING:\n0 0\n\n");
+             (QList<Event> {
+                 Event::makeError(QStringLiteral(
+                     "The router announced 100000 video inputs; only the first 4096 are used.")),
+                 Event::makeError(QStringLiteral("The router announced 2147483648 video outputs; "
+                                                 "only the first 4096 are used.")) }));
+    // Each absurd count is reported once.
+    QVERIFY(parser.ingest("VIDEOHUB DEVICE:\nVideo outputs: 5000\n\nVIDEO OUTPUT ROUTING:\n0 0\n\n")
+                .events.isEmpty());
     out = parser.ingest("END PRELUDE:\n\n");
     QCOMPARE(out.events.size(), 1);
     QCOMPARE(out.events.first().state.sources.size(), 4096);
     QCOMPARE(out.events.first().state.destinations.size(), 4096);
+}
+
+void TestVideohubParser::largestBlockCostsOneEventPerPort_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("type");
+    QTest::newRow("routing") << QByteArray("VIDEO OUTPUT ROUTING:") << int(Event::routeChanged);
+    QTest::newRow("labels") << QByteArray("OUTPUT LABELS:") << int(Event::labelChanged);
+    QTest::newRow("locks") << QByteArray("VIDEO OUTPUT LOCKS:") << int(Event::lockChanged);
+}
+
+void TestVideohubParser::largestBlockCostsOneEventPerPort()
+{
+    // A 4 MiB routing block after the prelude used to become a million routeChanged events.
+    QFETCH(QByteArray, header);
+    QFETCH(int, type);
+    const VideohubParser::Limits limits;
+    VideohubParser parser = online();
+    // Items go round every port the parser keeps, with a new value each round; the block is
+    // as large as an unfinished block may grow, and arrives in receive-sized chunks.
+    QByteArray block = header + '\n';
+    int items = 0;
+    while (block.size() < limits.maxBufferedBytes - 64) {
+        const int port = items % limits.maxPortCount;
+        block += QByteArray::number(port) + ' ' + QByteArray::number(items / limits.maxPortCount)
+            + '\n';
+        ++items;
+    }
+    block += '\n';
+    QVERIFY(items > 100 * limits.maxPortCount);
+    QList<Event> events;
+    for (qsizetype at = 0; at < block.size(); at += 65536) {
+        const Output out = parser.ingest(
+            QByteArrayView(block).sliced(at, std::min<qsizetype>(65536, block.size() - at)));
+        QVERIFY(!out.fatal);
+        events += out.events;
+    }
+    // At most one event per port, carrying the port's last item.
+    QCOMPARE(events.size(), limits.maxPortCount);
+    const int lastRound = (items - 1) / limits.maxPortCount;
+    for (const Event &event : std::as_const(events)) {
+        QCOMPARE(int(event.type), type);
+        if (type == Event::routeChanged)
+            QCOMPARE(*event.source,
+                     event.destination < items % limits.maxPortCount ? lastRound : lastRound - 1);
+    }
 }
 
 void TestVideohubParser::overlongNamesAreCut()

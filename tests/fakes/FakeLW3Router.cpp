@@ -37,6 +37,7 @@ FakeLW3Router::FakeLW3Router(int inputs, int outputs, QObject *parent)
                 m_clients.removeAll(socket);
                 socket->deleteLater();
             });
+            emit clientConnected();
         }
     });
 }

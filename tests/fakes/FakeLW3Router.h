@@ -53,6 +53,7 @@ public:
 
 signals:
     void lineReceived(const QString &line);
+    void clientConnected();
 
 private:
     void handle(QTcpSocket *socket, const QString &line);

@@ -102,6 +102,7 @@ void FakeVideohubRouter::accept()
         });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         sendPrelude(socket, m_hasOverride ? m_override : prelude());
+        emit clientConnected();
     }
 }
 

@@ -87,6 +87,8 @@ public:
 
 signals:
     void blockReceived(const QByteArray &block);
+    // A client connected and has been sent the prelude.
+    void clientConnected();
 
 private:
     void accept();
