@@ -53,6 +53,7 @@ private slots:
     void refusalsAndPendingRoutes();
     void refusedRouteIsReportedAgainEvenWhenUnchanged();
     void outOfRangeAnswerReportedOnceAndNeverConnects();
+    void readLimitAndExpansionBudget();
     void noAnswerCheck();
     void stoppedParserIgnoresTimers();
     void interrogationIsOneWrite();
@@ -246,8 +247,40 @@ void TestQuartzParser::outOfRangeAnswerReportedOnceAndNeverConnects()
                                 "the matrix size in this router's settings.")) });
     QVERIFY(h.armed.isEmpty());
     QVERIFY(h.parser.routing().isEmpty());
-    h.parser.checkAnswered();
+    QVERIFY(h.parser.checkAnswered());
     QCOMPARE(h.events.size(), 1);
+    // Once the first read's time is over the link ends with the reason; it used to stay on
+    // "Interrogating crosspoints…" for good.
+    QVERIFY(!h.parser.readLimitReached());
+    QCOMPARE(h.events.last(), RouterDriverEvent::makeError(h.events.first().text));
+}
+
+void TestQuartzParser::readLimitAndExpansionBudget()
+{
+    // Updates that never went quiet held the state back for good: at the limit it is
+    // reported as it stands.
+    Harness h;
+    h.parser.ingest(".UV4,5\r");
+    QVERIFY(h.parser.readLimitReached());
+    QCOMPARE(h.events.size(), 1);
+    QCOMPARE(h.events.first().state.routing.value(0), (LevelRouting { { 3, 4 } }));
+    QVERIFY(h.parser.readLimitReached()); // once
+    QCOMPARE(h.events.size(), 1);
+
+    // The most one receive can bring: a change per answer (seven bytes at least), a refusal
+    // per "?" line (two bytes), nothing from the longest line kept.
+    h.clear();
+    QByteArray answers;
+    for (int i = 0; answers.size() < 65536 - 16; ++i)
+        answers += ".AV" + QByteArray::number(i % 16 + 1) + ','
+            + QByteArray::number((i / 16 + i) % 16 + 1) + '\r';
+    h.parser.ingest(answers);
+    QVERIFY(h.events.size() <= answers.size() / 7);
+    h.clear();
+    h.parser.ingest(".AV1," + QByteArray(QuartzParser::maxLineLength - 6, '1') + "\r");
+    QVERIFY(h.events.isEmpty());
+    h.parser.ingest(QByteArray("?\r").repeated(65536 / 2));
+    QCOMPARE(h.events.size(), 65536 / 2);
 }
 
 void TestQuartzParser::noAnswerCheck()

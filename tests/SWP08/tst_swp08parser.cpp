@@ -76,6 +76,7 @@ private slots:
     void changesAfterConnected();
     void levelsKeepTheirOwnRouting();
     void outOfRangeTallyReportedOnceAndNeverConnects();
+    void readLimitAndExpansionBudget();
     void noAnswerCheck();
     void stoppedParserIgnoresTimers();
     void savedSizesAreBounded_data();
@@ -340,8 +341,37 @@ void TestSWP08Parser::outOfRangeTallyReportedOnceAndNeverConnects()
     QVERIFY(h.armed.isEmpty()); // no finalize: never connects on these alone
     QVERIFY(h.parser.routing().isEmpty());
     QVERIFY(h.parser.tallyReceived());
-    h.parser.checkAnswered(); // the router does speak SW-P-08: no "no answer" error
+    QVERIFY(h.parser.checkAnswered()); // the router does speak SW-P-08: no "no answer" error
     QCOMPARE(h.events.size(), 1);
+    // Once the first read's time is over the link ends with the reason; it used to stay on
+    // "Interrogating crosspoints…" for good.
+    QVERIFY(!h.parser.readLimitReached());
+    QCOMPARE(h.events.last(), RouterDriverEvent::makeError(h.events.first().text));
+}
+
+void TestSWP08Parser::readLimitAndExpansionBudget()
+{
+    // Tallies that never went quiet held the state back for good: at the limit it is
+    // reported as it stands.
+    Harness h;
+    h.parser.ingest(tally(0, 3, 4));
+    QVERIFY(h.parser.readLimitReached());
+    QCOMPARE(h.events.size(), 1);
+    QCOMPARE(h.events.first().state.routing.value(0), (LevelRouting { { 3, 4 } }));
+    QVERIFY(h.parser.readLimitReached()); // once
+    QCOMPARE(h.events.size(), 1);
+
+    // The most one receive can bring: a change per tally (eleven bytes at least), a refusal
+    // per DLE NAK (two bytes).
+    h.clear();
+    QByteArray tallies;
+    for (int i = 0; tallies.size() < 65536 - 16; ++i)
+        tallies += tally(0, i % 16, (i / 16 + i) % 16);
+    h.parser.ingest(tallies);
+    QVERIFY(h.events.size() <= tallies.size() / 11);
+    h.clear();
+    h.parser.ingest(nak.repeated(65536 / 2));
+    QCOMPARE(h.events.size(), 65536 / 2);
 }
 
 void TestSWP08Parser::noAnswerCheck()
@@ -349,7 +379,7 @@ void TestSWP08Parser::noAnswerCheck()
     Harness silent;
     silent.parser.beginInterrogation();
     QCOMPARE(silent.armed, QList { Timer::noAnswer });
-    silent.parser.checkAnswered();
+    QVERIFY(!silent.parser.checkAnswered()); // the link ends
     QCOMPARE(silent.events,
              QList { RouterDriverEvent::makeError(
                  QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port "
