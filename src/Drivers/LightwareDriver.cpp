@@ -44,17 +44,43 @@ struct LightwareDriver::Session : std::enable_shared_from_this<Session>
                  } };
     }
 
+    // Every property line re-arms a timer; rather than a new one per line, one runs and,
+    // when it falls due early, waits out the rest.
+    struct Quiet
+    {
+        DelayedWork work;
+        std::chrono::steady_clock::time_point due;
+    };
+
+    Quiet &quiet(LW3Parser::Timer timer)
+    {
+        return timer == LW3Parser::Timer::finalize ? finalizeQuiet : namesQuiet;
+    }
+
     void arm(LW3Parser::Timer timer, std::chrono::milliseconds delay)
+    {
+        Quiet &q = quiet(timer);
+        q.due = std::chrono::steady_clock::now() + delay;
+        if (!q.work.isPending())
+            schedule(timer, delay);
+    }
+
+    void schedule(LW3Parser::Timer timer, std::chrono::milliseconds delay)
     {
         auto l = link.lock();
         if (!l)
             return;
-        DelayedWork &work = timer == LW3Parser::Timer::finalize ? finalizeWork : namesWork;
-        work.cancel();
-        const std::weak_ptr<Session> weak = weak_from_this();
-        work = l->schedule(delay, [weak, timer] {
-            if (auto self = weak.lock())
-                self->parser.timerFired(timer);
+        quiet(timer).work = l->schedule(delay, [weak = weak_from_this(), timer] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            const auto now = std::chrono::steady_clock::now();
+            const auto due = self->quiet(timer).due;
+            if (now < due) {
+                self->schedule(timer, std::chrono::ceil<std::chrono::milliseconds>(due - now));
+                return;
+            }
+            self->parser.timerFired(timer);
         });
     }
 
@@ -76,8 +102,8 @@ struct LightwareDriver::Session : std::enable_shared_from_this<Session>
     LW3Parser parser;
     std::chrono::milliseconds readLimit;
     std::weak_ptr<TcpLink> link;
-    DelayedWork finalizeWork;
-    DelayedWork namesWork;
+    Quiet finalizeQuiet;
+    Quiet namesQuiet;
 };
 
 LightwareDriver::LightwareDriver(const RouterConnection &connection)
@@ -112,8 +138,8 @@ void LightwareDriver::connect(std::function<void()> done)
     };
     protocol.ended = [session] {
         session->parser.stop();
-        session->finalizeWork.cancel();
-        session->namesWork.cancel();
+        session->finalizeQuiet.work.cancel();
+        session->namesQuiet.work.cancel();
     };
     m_link->connect(std::move(protocol));
     Platform::complete(std::move(done));
