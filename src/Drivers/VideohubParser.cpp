@@ -196,7 +196,7 @@ void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
         out.rearmFinalize = true;
 }
 
-int VideohubParser::boundedCount(const QString &key, const QString &value, bool &warned,
+int VideohubParser::boundedCount(const QString &key, QStringView value, bool &warned,
                                  Output &out) const
 {
     const auto parsed = parseInteger(value);
@@ -207,11 +207,14 @@ int VideohubParser::boundedCount(const QString &key, const QString &value, bool 
         return count;
     // Once the state is out, a device block changes no port list and reports nothing: an
     // error then would turn a working router "failed". Each count is reported once.
-    if (!m_preludeDone && !std::exchange(warned, true))
+    if (!m_preludeDone && !std::exchange(warned, true)) {
+        const QString shown
+            = value.size() > 24 ? value.first(24).toString() + u'…' : value.toString();
         out.events.append(RouterDriverEvent::makeError(
             QStringLiteral("The router announced %1 %2; only the first %3 are used.")
-                .arg(value, key)
+                .arg(shown, key)
                 .arg(m_limits.maxPortCount)));
+    }
     return m_limits.maxPortCount;
 }
 
@@ -228,17 +231,15 @@ void VideohubParser::handleDevice(QStringView items, Output &out)
         if (colon <= 0 || colon == item.size() - 1)
             continue;
         const QString key = trimSpacesAndTabs(item.first(colon)).toString().toLower();
+        const QStringView value = trimSpacesAndTabs(item.sliced(colon + 1));
         if (key == u"model name")
-            m_model = boundedRouterName(trimSpacesAndTabs(item.sliced(colon + 1)).toString());
+            m_model = boundedRouterName(value.toString());
         else if (key == u"friendly name")
-            m_friendlyName
-                = boundedRouterName(trimSpacesAndTabs(item.sliced(colon + 1)).toString());
+            m_friendlyName = boundedRouterName(value.toString());
         else if (key == u"video inputs")
-            m_inputCount = boundedCount(key, trimSpacesAndTabs(item.sliced(colon + 1)).toString(),
-                                        m_inputsWarned, out);
+            m_inputCount = boundedCount(key, value, m_inputsWarned, out);
         else if (key == u"video outputs")
-            m_outputCount = boundedCount(key, trimSpacesAndTabs(item.sliced(colon + 1)).toString(),
-                                         m_outputsWarned, out);
+            m_outputCount = boundedCount(key, value, m_outputsWarned, out);
     }
 }
 

@@ -77,7 +77,7 @@ private:
     void handleLabels(QStringView items, PortKind kind, Output &out);
     void handleRouting(QStringView items, Output &out);
     void handleLocks(QStringView items, Output &out);
-    int boundedCount(const QString &key, const QString &value, bool &warned, Output &out) const;
+    int boundedCount(const QString &key, QStringView value, bool &warned, Output &out) const;
     bool isKeptIndex(int index) const;
     void finalize(Output &out);
 
