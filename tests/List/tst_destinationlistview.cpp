@@ -2,6 +2,7 @@
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
 #include "Theme/Controls.h"
+#include "Theme/PaintedText.h"
 #include "Views/List/DestinationListView.h"
 
 #include <QAbstractButton>
@@ -632,6 +633,21 @@ private slots:
         t.press("Multiple");
         t.press("Select All"); // nothing to gang: stays offered
         QCOMPARE(t.buttons(), (QStringList { "Select All", "Done" }));
+    }
+
+    void numbersFrom1000DrawWhole()
+    {
+        // Four-digit numbers used to spill out of a badge sized for three.
+        ListRig t(makeState(4, 4096));
+        QListView *destinations = t.list(Dst);
+        destinations->scrollToBottom();
+        PaintedText::resetElided();
+        destinations->viewport()->grab();
+        QVERIFY(destinations->indexAt(QPoint(40, destinations->viewport()->height() - 140))
+                    .data(Role::NumberRole)
+                    .toInt()
+                > 4000);
+        QCOMPARE(PaintedText::elidedTexts(), QStringList());
     }
 
     void marksMoveOnTheSpringAndRepaintOnlyTheirRows()

@@ -22,7 +22,7 @@ PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers,
 {
     AccessibleRows::install();
     setModel(model);
-    setItemDelegate(new RowDelegate(tint, m_animator, this));
+    setItemDelegate(new RowDelegate(*model, tint, m_animator, this));
     setUniformItemSizes(true);
     setSelectionMode(NoSelection);
     setEditTriggers(NoEditTriggers);
@@ -192,7 +192,7 @@ std::optional<AccessibleRows::Part> PortListView::rowPart(const QModelIndex &row
         return std::nullopt;
     return Part { QStringLiteral("Toggle %1 in selection").arg(row.data().toString()),
                   QAccessible::CheckBox, row.data(Role::BadgeRole).toInt() == int(Badge::remove),
-                  badgeRect(visualRect(row)) };
+                  badgeRect(visualRect(row), badgeWidth(m_model->widestNumber())) };
 }
 
 void PortListView::pressRowPart(const QModelIndex &row)
@@ -211,7 +211,8 @@ PortListView::Hit PortListView::hit(const QPoint &pos) const
         return {};
     Hit result;
     result.port = index.data(Role::PortIndexRole).toInt();
-    result.onBadge = badgeRect(item).adjusted(-2, -6, 6, 2).contains(pos)
+    result.onBadge
+        = badgeRect(item, badgeWidth(m_model->widestNumber())).adjusted(-2, -6, 6, 2).contains(pos)
         && m_model->badgeIsTappable(index.row());
     return result;
 }

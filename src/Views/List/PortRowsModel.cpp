@@ -101,6 +101,13 @@ bool PortRowsModel::badgeIsTappable(int row) const
     return data(index(row), Role::BadgeRole).toInt() != int(Badge::none);
 }
 
+int PortRowsModel::widestNumber() const
+{
+    const RouterState &state = m_controller.state();
+    const QList<Port> &ports = m_kind == PortKind::source ? state.sources : state.destinations;
+    return ports.isEmpty() ? 0 : std::max(int(ports.size()), ports.constLast().index + 1);
+}
+
 void PortRowsModel::portsChanged()
 {
     const QList<int> indices = currentIndices();

@@ -23,6 +23,8 @@ public:
 
     // Whether a badge tap toggles this port in the gang right now.
     bool badgeIsTappable(int row) const;
+    // The largest port number of the router on this side, which sizes every badge.
+    int widestNumber() const;
 
     // The port list changed: a reset when other ports are listed, else a redraw of all.
     void portsChanged();

@@ -3,8 +3,10 @@
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
+#include "Theme/PaintedText.h"
 #include "Theme/Theme.h"
 #include "Views/List/ListMetrics.h"
+#include "Views/List/PortRowsModel.h"
 #include "Views/List/RowAnimator.h"
 
 #include <QPainter>
@@ -23,8 +25,10 @@ QString oneLine(const QString &text)
 
 } // namespace
 
-RowDelegate::RowDelegate(QColor tint, RowAnimator &animator, QObject *parent)
+RowDelegate::RowDelegate(const PortRowsModel &model, QColor tint, RowAnimator &animator,
+                         QObject *parent)
     : QStyledItemDelegate(parent)
+    , m_model(model)
     , m_tint(tint)
     , m_animator(animator)
 { }
@@ -77,7 +81,7 @@ void RowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     }
 
     // Number badge.
-    const QRectF badgeBox = badgeRect(option.rect);
+    const QRectF badgeBox = badgeRect(option.rect, badgeWidth(m_model.widestNumber()));
     painter->setPen(Qt::NoPen);
     painter->setBrush(Theme::quaternaryFill());
     painter->setOpacity(shown * (1 - current));
@@ -88,7 +92,7 @@ void RowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     painter->setOpacity(shown);
     painter->setFont(badgeFont());
     painter->setPen(Motion::blend(Theme::secondaryLabel(), Qt::white, current));
-    painter->drawText(badgeBox, Qt::AlignCenter,
+    PaintedText::draw(*painter, badgeBox, Qt::AlignCenter,
                       QString::number(index.data(Role::NumberRole).toInt()));
     if (badge != Badge::none) {
         const QRectF mark(badgeBox.right() - 8 + 5, badgeBox.top() - 5 - 1, 13, 13);
@@ -132,15 +136,15 @@ void RowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     painter->setPen(option.palette.color(QPalette::WindowText));
     painter->drawText(QRectF(left, top, width, titleMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                      titleMetrics.elidedText(title, Qt::ElideRight, int(width)));
+                      PaintedText::elided(titleMetrics, title, Qt::ElideRight, int(width)));
     if (!detail.isNull()) {
         top += titleMetrics.height() + 1;
         painter->setFont(detailFont());
         painter->setPen(Theme::secondaryLabel());
-        painter->drawText(
-            QRectF(left, top, width, detailMetrics.height()),
-            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-            detailMetrics.elidedText(oneLine(detail.toString()), Qt::ElideRight, int(width)));
+        painter->drawText(QRectF(left, top, width, detailMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          PaintedText::elided(detailMetrics, oneLine(detail.toString()),
+                                              Qt::ElideRight, int(width)));
     }
     painter->restore();
 }
@@ -153,13 +157,6 @@ QFont RowDelegate::titleFont()
 QFont RowDelegate::detailFont()
 {
     return Theme::font(Theme::TextStyle::caption);
-}
-
-QFont RowDelegate::badgeFont()
-{
-    QFont font = Theme::font(Theme::TextStyle::body, QFont::Bold);
-    font.setPixelSize(12);
-    return font;
 }
 
 void RowDelegate::drawSymbol(QPainter *painter, const QString &name, const QRectF &rect,
