@@ -206,6 +206,13 @@ int PaneHeader::widthNeeded(Form form) const
 
 void PaneHeader::relayout()
 {
+    placeParts();
+    // New texts or buttons change the width the header asks for.
+    updateGeometry();
+}
+
+void PaneHeader::placeParts()
+{
     Form form = Form::compact;
     for (Form candidate : { Form::full, Form::withoutCount }) {
         if (widthNeeded(candidate) <= width()) {
@@ -248,7 +255,6 @@ void PaneHeader::relayout()
         place(m_subtitle, left,
               { std::max(0, std::min(subtitleFullWidth(), right - left)), hint.height() });
     }
-    updateGeometry();
     update();
 }
 

@@ -60,7 +60,8 @@ public:
     QSize minimumSizeHint() const override { return { 0, heightNeeded() }; }
 
 protected:
-    void resizeEvent(QResizeEvent *) override { relayout(); }
+    // Only places the parts: what the header asks for does not depend on the size it got.
+    void resizeEvent(QResizeEvent *) override { placeParts(); }
 
     void paintEvent(QPaintEvent *) override;
 
@@ -79,6 +80,7 @@ private:
     int subtitleWidth(Form form) const;
     int widthNeeded(Form form) const;
     void relayout();
+    void placeParts();
 
     QColor m_tint;
     bool m_subtitleIsPriority;
