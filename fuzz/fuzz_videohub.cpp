@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Whatever came before, an empty line ends it and a complete prelude is read.
     ingest("\n\nVIDEOHUB DEVICE:\nVideo inputs: 4\nVideo outputs: 4\n\n"
-                       "VIDEO OUTPUT ROUTING:\n1 2\n\nEND PRELUDE:\n\n"));
+           "VIDEO OUTPUT ROUTING:\n1 2\n\nEND PRELUDE:\n\n");
     FUZZ_CHECK(!ended);
     FUZZ_CHECK(parser.preludeDone());
     FUZZ_CHECK(log.connectedCount == 1);
