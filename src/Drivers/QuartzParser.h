@@ -20,8 +20,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcQuartzRaw)
 // reports the router's state once it is read.
 //
 // A pure object: bytes in, lines and events out. It owns no socket and no clock; the driver
-// runs the debounce and the no-answer check and calls finalize() and checkAnswered() when
-// they fall due. All calls happen on the driver's queue.
+// runs the debounce, the no-answer check and the limit of the first read, and calls
+// finalize(), checkAnswered() and readLimitReached() when they fall due. All calls happen on
+// the driver's queue.
 class QuartzParser final
 {
 public:

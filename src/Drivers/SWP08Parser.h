@@ -20,8 +20,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcSwp08Raw)
 // commands sent, keeps the routing per level and reports the router's state once it is read.
 //
 // A pure object: bytes in, bytes and events out. It owns no socket and no clock; the driver
-// runs the debounce and the no-answer check and calls finalize() and checkAnswered() when
-// they fall due. All calls happen on the driver's queue.
+// runs the debounce, the no-answer check and the limit of the first read, and calls
+// finalize(), checkAnswered() and readLimitReached() when they fall due. All calls happen on
+// the driver's queue.
 class SWP08Parser final
 {
 public:

@@ -93,7 +93,8 @@ QByteArray FakeQuartzRouter::floodChunk(FloodMode mode, quint64 sequence) const
     case FloodMode::validEvents:
         for (int i = 0; i < perChunk; ++i) {
             const quint64 n = sequence * perChunk + quint64(i);
-            chunk += ".AV" + QByteArray::number(n % quint64(m_destinations) + 1) + ','
+            // Updates the router sends unasked.
+            chunk += ".UV" + QByteArray::number(n % quint64(m_destinations) + 1) + ','
                 + QByteArray::number((n / quint64(m_destinations) + n) % quint64(m_sources) + 1)
                 + lineEnd;
         }

@@ -39,7 +39,7 @@ public:
     void resetClients() { m_server.resetClients(); }
 
     // Hostile traffic to every connected client until stopFlood(). Valid events are route
-    // answers within the size; absurd indices name ports no router has; the endless line
+    // updates within the size; absurd indices name ports no router has; the endless line
     // never ends.
     void startFlood(FloodMode mode);
     void stopFlood() { m_server.stopFlood(); }
