@@ -2,6 +2,7 @@
 
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/FocusOrder.h"
 #include "Theme/Theme.h"
 #include "Views/Shell/RouterSidebar.h"
 #include "Views/Workspace/QuorvelView.h"
@@ -53,6 +54,8 @@ ContentView::ContentView(ConnectionStore &store, RouterEditor::Options editorOpt
     // An unchanged Save replaces the controller without changing the list.
     connect(&m_store, &ConnectionStore::controllerDropped, this, &ContentView::showSelectedRouter);
     showSelectedRouter();
+    // Sidebar, then the workspace top to bottom, however its parts are rebuilt.
+    FocusOrder::keep(this);
 }
 
 ContentView::~ContentView() = default;

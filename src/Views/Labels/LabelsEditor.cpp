@@ -298,6 +298,7 @@ LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidge
 
     m_scroll = new QScrollArea;
     m_scroll->setObjectName(QStringLiteral("labelsScroll"));
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the fields take the focus; the form follows it
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

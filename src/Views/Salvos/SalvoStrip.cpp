@@ -43,6 +43,7 @@ SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     outer->setContentsMargins(0, 0, 0, 0);
 
     m_scroll = new QScrollArea;
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the chips take the focus, not their track
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -3,6 +3,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Controls.h"
+#include "Theme/FocusOrder.h"
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
 #include "Views/Shell/AccentSwatches.h"
@@ -252,6 +253,7 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
 
     auto *scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("editorScroll"));
+    scroll->setFocusPolicy(Qt::NoFocus); // the fields take the focus; the form follows it
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -279,6 +281,8 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
     syncVendor();
     syncFields();
     rebuildDevices();
+    // Found routers come and go as the form is open; they keep their place for Tab.
+    FocusOrder::keep(this);
     m_nameField->setFocus();
 }
 

@@ -215,6 +215,7 @@ PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
     row->addWidget(new Divider(this), 0, Qt::AlignVCenter);
 
     m_scroll = new QScrollArea(this);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the tabs take the focus, not their track
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

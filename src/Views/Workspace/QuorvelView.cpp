@@ -396,6 +396,7 @@ QWidget *QuorvelView::buildConnectedLayout()
     m_matrix = new CrosspointMatrixView(*m_controller, GlassKit::MatrixCellSize::shared().value(),
                                         5, 1600);
     m_matrix->followCellSize();
+    m_matrix->setObjectName(QStringLiteral("crosspointMatrix"));
     m_list = new DestinationListView(*m_controller);
     m_mismatch = buildMismatchPlaceholder();
     m_routingArea->addWidget(m_matrix);
