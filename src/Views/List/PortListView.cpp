@@ -7,6 +7,7 @@
 #include <QAccessibleActionInterface>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyleHints>
@@ -30,8 +31,9 @@ PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers,
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // updateGeometries() decides
     setFrameShape(QFrame::NoFrame);
-    // Return belongs to the control bar's Take; the list is driven by the pointer.
-    setFocusPolicy(Qt::NoFocus);
+    // A click or Tab brings the keyboard here, so arrows move among these rows and never
+    // reach the router list. Space taps the current row; Return stays the control bar's Take.
+    setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     viewport()->setAttribute(Qt::WA_Hover);
     viewport()->setAutoFillBackground(false);
@@ -115,6 +117,9 @@ void PortListView::mouseReleaseEvent(QMouseEvent *event)
     event->accept();
     if (!released.port || released.port != pressed.port)
         return;
+    // The keyboard carries on from the row that was clicked.
+    selectionModel()->setCurrentIndex(indexAt(event->position().toPoint()),
+                                      QItemSelectionModel::NoUpdate);
     if (released.onBadge) {
         if (m_handlers.badgeTap)
             m_handlers.badgeTap(*released.port);
@@ -147,8 +152,32 @@ void PortListView::mouseDoubleClickEvent(QMouseEvent *event)
         m_handlers.doubleTap(*target.port);
 }
 
+void PortListView::keyPressEvent(QKeyEvent *event)
+{
+    const QModelIndex current = currentIndex();
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier
+        && current.isValid()) {
+        if (m_handlers.tap)
+            m_handlers.tap(current.data(Role::PortIndexRole).toInt());
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
 void PortListView::contextMenuEvent(QContextMenuEvent *event)
 {
+    // From the keyboard, the menu is the current row's.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && m_handlers.contextMenu) {
+            const QRect row = rowRect(visualRect(current));
+            m_handlers.contextMenu(this, current.data(Role::PortIndexRole).toInt(),
+                                   viewport()->mapToGlobal(row.center()));
+        }
+        event->accept();
+        return;
+    }
     const Hit target = hit(event->pos());
     if (target.port && m_handlers.contextMenu)
         m_handlers.contextMenu(this, *target.port, event->globalPos());

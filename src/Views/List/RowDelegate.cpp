@@ -80,6 +80,14 @@ void RowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
         painter->drawRoundedRect(row.adjusted(1, 1, -1, -1), 10, 10);
     }
 
+    // The keyboard's row, while the list has the focus.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(row.adjusted(-1, -1, 1, 1), 12, 12);
+        painter->setPen(Qt::NoPen);
+    }
+
     // Number badge.
     const QRectF badgeBox = badgeRect(option.rect, badgeWidth(m_model.widestNumber()));
     painter->setPen(Qt::NoPen);
