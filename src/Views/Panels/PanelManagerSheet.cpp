@@ -205,11 +205,12 @@ private:
     RouterController &m_controller;
 };
 
-// Delete (or Backspace) asks to delete the current row.
+// Delete (or Backspace) asks to delete the current row; Return or Space opens it.
 class PanelManagerSheet::PanelList final : public QListView
 {
 public:
     std::function<void(int)> onDelete;
+    std::function<void(int)> onOpen;
 
     using QListView::QListView;
 
@@ -242,6 +243,16 @@ protected:
             && currentIndex().isValid()) {
             if (onDelete)
                 onDelete(currentIndex().row());
+            return;
+        }
+        // Accepted here, so the sheet's default "Done" never sees it.
+        const bool open = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter
+            || event->key() == Qt::Key_Space;
+        if (open && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
+            && currentIndex().isValid()) {
+            if (onOpen)
+                onOpen(currentIndex().row());
+            event->accept();
             return;
         }
         QListView::keyPressEvent(event);
@@ -304,10 +315,12 @@ PanelManagerSheet::PanelManagerSheet(RouterController &controller, QWidget *pare
         if (const std::optional<SubPanel> panel = panelAt(row))
             confirmDelete(*panel);
     };
-    connect(m_list, &QListView::clicked, this, [this](const QModelIndex &index) {
-        if (const std::optional<SubPanel> panel = panelAt(index.row()))
+    m_list->onOpen = [this](int row) {
+        if (const std::optional<SubPanel> panel = panelAt(row))
             edit(*panel);
-    });
+    };
+    connect(m_list, &QListView::clicked, this,
+            [this](const QModelIndex &index) { m_list->onOpen(index.row()); });
     connect(m_list, &QWidget::customContextMenuRequested, this,
             &PanelManagerSheet::showContextMenu);
     rowsLayout->addWidget(m_list);
