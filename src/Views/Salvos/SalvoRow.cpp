@@ -145,10 +145,10 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto *name = new ElidedLabel(salvo.name);
-    name->setFont(Theme::font(TextStyle::body, QFont::Medium));
-    name->setObjectName(QStringLiteral("salvoName"));
-    texts->addWidget(name);
+    m_name = new ElidedLabel(salvo.name);
+    m_name->setFont(Theme::font(TextStyle::body, QFont::Medium));
+    m_name->setObjectName(QStringLiteral("salvoName"));
+    texts->addWidget(m_name);
     auto *status = new QWidget;
     status->setObjectName(QStringLiteral("statusLine"));
     m_status = new QHBoxLayout(status);
@@ -205,6 +205,20 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
     connect(&controller, &RouterController::panelsChanged, this, later);
     refresh();
     m_reveal->setRevealed(m_expanded, false);
+}
+
+void SalvoRow::setSalvo(const Salvo &salvo)
+{
+    if (salvo == m_salvo)
+        return;
+    m_salvo = salvo;
+    m_name->setText(salvo.name);
+    m_update->setAccessibleName(QStringLiteral("Update ") + salvo.name
+                                + QStringLiteral(" from current routing"));
+    m_fire->setAccessibleName(QStringLiteral("Fire ") + salvo.name);
+    refresh();
+    if (isVisible() && m_salvo.savedAt)
+        m_clock->start();
 }
 
 void SalvoRow::setExpanded(bool expanded, bool animated)

@@ -5,6 +5,7 @@
 
 #include <QFrame>
 
+class ElidedLabel;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
@@ -28,6 +29,8 @@ public:
              QWidget *parent = nullptr);
 
     const Salvo &salvo() const { return m_salvo; }
+    // Shows the salvo as it is now stored (renamed, recaptured); the row stays the same widget.
+    void setSalvo(const Salvo &salvo);
     // What a screen reader says for the row: the name and the status line; the preview's
     // lines while it is open.
     QString spokenSummary() const;
@@ -60,10 +63,11 @@ private:
     QWidget *changeLine(const Route &route);
 
     RouterController &m_controller;
-    const Salvo m_salvo;
+    Salvo m_salvo;
     bool m_expanded = false;
     QWidget *m_header = nullptr;
     QLabel *m_icon = nullptr;
+    ElidedLabel *m_name = nullptr;
     QHBoxLayout *m_status = nullptr;
     QPushButton *m_update = nullptr;
     QPushButton *m_fire = nullptr;

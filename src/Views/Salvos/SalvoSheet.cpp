@@ -3,6 +3,7 @@
 #include "Platform/Gui/Symbols.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
+#include "Theme/FocusOrder.h"
 #include "Theme/Theme.h"
 #include "Views/Salvos/NamePrompt.h"
 #include "Views/Salvos/PillButton.h"
@@ -13,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayoutItem>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -53,7 +55,59 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The rows take the focus; the list scrolls to the focused one.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     column->addWidget(m_scroll, 1);
+
+    auto *content = new QWidget;
+    content->setObjectName(QStringLiteral("salvoListContent"));
+    auto *sections = new QVBoxLayout(content);
+    sections->setContentsMargins(20, 14, 20, 16);
+    sections->setSpacing(16);
+
+    m_offline = new QFrame;
+    m_offline->setObjectName(QStringLiteral("offlineBanner"));
+    auto *line = new QHBoxLayout(m_offline);
+    line->setContentsMargins(12, 8, 12, 8);
+    line->addWidget(symbolText(QStringLiteral("bolt.slash.fill"),
+                               QStringLiteral("Offline \u2014 salvos can be edited but not fired"),
+                               Theme::font(TextStyle::callout), Theme::orange()));
+    line->addStretch();
+    m_offline->setStyleSheet(
+        QStringLiteral("QFrame#offlineBanner { background: %1; "
+                       "border-radius: 8px; }")
+            .arg(Theme::withAlpha(Theme::orange(), 0.1).name(QColor::HexArgb)));
+    sections->addWidget(m_offline);
+
+    m_scope = makeSection();
+    m_emptyScope = emptyScope();
+    m_scope.box->layout()->addWidget(m_emptyScope);
+    sections->addWidget(m_scope.box);
+    m_fullRouter = makeSection();
+    m_fullRouter.header->setText(QStringLiteral("Full Router"));
+    m_fullRouter.footer->setText(
+        QStringLiteral("These fire the whole router, not just this panel."));
+    sections->addWidget(m_fullRouter.box);
+
+    m_again = new QPushButton(
+        Symbols::icon(QStringLiteral("plus.circle.fill"), m_controller.connection().tint()),
+        QStringLiteral("New Salvo\u2026"));
+    m_again->setObjectName(QStringLiteral("newSalvoRowButton"));
+    m_again->setFlat(true);
+    m_again->setAutoDefault(false);
+    m_again->setCursor(Qt::PointingHandCursor);
+    colorize(m_again, m_controller.connection().tint());
+    QPalette pal = m_again->palette();
+    pal.setColor(QPalette::ButtonText, m_controller.connection().tint());
+    m_again->setPalette(pal);
+    connect(m_again, &QPushButton::clicked, this, &SalvoSheet::beginNew);
+    sections->addWidget(m_again, 0, Qt::AlignLeft);
+
+    sections->addStretch(1);
+    m_emptyState = emptyState(); // it centres its own parts
+    sections->addWidget(m_emptyState);
+    sections->addStretch(2);
+    m_scroll->setWidget(content);
 
     auto *done = new QPushButton(QStringLiteral("Done"));
     done->setObjectName(QStringLiteral("doneButton"));
@@ -61,11 +115,12 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     addSheetButtons(column, { done });
 
-    connect(&controller, &RouterController::salvosChanged, this, &SalvoSheet::rebuild);
-    connect(&controller, &RouterController::panelsChanged, this, &SalvoSheet::rebuild);
-    connect(&controller, &RouterController::activePanelIDChanged, this, &SalvoSheet::rebuild);
-    connect(&controller, &RouterController::statusChanged, this, &SalvoSheet::rebuild);
-    rebuild();
+    for (const auto signal :
+         { &RouterController::salvosChanged, &RouterController::panelsChanged,
+           &RouterController::activePanelIDChanged, &RouterController::statusChanged })
+        connect(&controller, signal, this, &SalvoSheet::refresh);
+    refresh();
+    FocusOrder::keep(this);
 }
 
 bool SalvoSheet::eventFilter(QObject *watched, QEvent *event)
@@ -82,155 +137,135 @@ bool SalvoSheet::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void SalvoSheet::rebuild()
+SalvoSheet::Section SalvoSheet::makeSection()
 {
-    const int scrolled = m_scroll->verticalScrollBar()->value();
-    if (QWidget *old = m_scroll->takeWidget()) {
-        old->hide();
-        old->setParent(nullptr);
-        old->deleteLater();
-    }
+    Section section;
+    section.box = new QWidget;
+    section.box->setObjectName(QStringLiteral("salvoSection"));
+    auto *column = new QVBoxLayout(section.box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    section.header = textLabel(QString(), Theme::font(TextStyle::subheadline, QFont::DemiBold),
+                               Theme::secondaryLabel());
+    section.header->setObjectName(QStringLiteral("sectionHeader"));
+    column->addWidget(section.header);
 
-    auto *content = new QWidget;
-    content->setObjectName(QStringLiteral("salvoListContent"));
-    auto *sections = new QVBoxLayout(content);
-    sections->setContentsMargins(20, 14, 20, 16);
-    sections->setSpacing(16);
+    section.group = new QFrame;
+    section.group->setObjectName(QStringLiteral("salvoGroup"));
+    section.group->setStyleSheet(QStringLiteral("QFrame#salvoGroup { background: palette(base); "
+                                                "border: 1px solid %1; border-radius: 8px; }")
+                                     .arg(Theme::separator().name(QColor::HexArgb)));
+    section.rows = new QVBoxLayout(section.group);
+    section.rows->setContentsMargins(1, 1, 1, 1);
+    section.rows->setSpacing(0);
+    column->addWidget(section.group);
 
-    if (!m_controller.status().isConnected()) {
-        auto *banner = new QFrame;
-        banner->setObjectName(QStringLiteral("offlineBanner"));
-        auto *line = new QHBoxLayout(banner);
-        line->setContentsMargins(12, 8, 12, 8);
-        line->addWidget(symbolText(QStringLiteral("bolt.slash.fill"),
-                                   QStringLiteral("Offline \u2014 salvos can be edited but not "
-                                                  "fired"),
-                                   Theme::font(TextStyle::callout), Theme::orange()));
-        line->addStretch();
-        banner->setStyleSheet(
-            QStringLiteral("QFrame#offlineBanner { background: %1; "
-                           "border-radius: 8px; }")
-                .arg(Theme::withAlpha(Theme::orange(), 0.1).name(QColor::HexArgb)));
-        sections->addWidget(banner);
-    }
+    section.footer
+        = wrappedLabel(QString(), Theme::font(TextStyle::caption), Theme::secondaryLabel());
+    section.footer->setObjectName(QStringLiteral("sectionFooter"));
+    column->addWidget(section.footer);
+    return section;
+}
+
+void SalvoSheet::refresh()
+{
+    const bool online = m_controller.status().isConnected();
+    m_offline->setVisible(!online);
 
     const auto active = m_controller.activePanel();
     const QList<Salvo> visible = m_controller.visibleSalvos();
     // A panel's name can be of any length: the header stays one line of the sheet.
-    const QString scopeHeader = active
-        ? elidedName(active->name, Theme::font(TextStyle::subheadline, QFont::DemiBold), 360)
-            + QStringLiteral(" Salvos")
-        : QStringLiteral("Full Router Salvos");
-    if (visible.isEmpty() && active) {
-        QWidget *scope = section(scopeHeader, {}, QString());
-        scope->layout()->addWidget(emptyScope(shownName(active->name)));
-        sections->addWidget(scope);
-    } else {
-        QString footer;
-        if (!visible.isEmpty()) {
-            footer = active ? QStringLiteral("Salvos here capture only this panel's destinations. "
-                                             "Tap one to preview what firing it would change.")
-                            : QStringLiteral("Tap a salvo to preview exactly what firing it "
-                                             "would change.");
+    m_scope.header->setText(
+        active ? elidedName(active->name, Theme::font(TextStyle::subheadline, QFont::DemiBold), 360)
+                + QStringLiteral(" Salvos")
+               : QStringLiteral("Full Router Salvos"));
+    const bool emptyScope = visible.isEmpty() && active;
+    if (emptyScope) {
+        m_emptyScopeText->setText(QStringLiteral("No salvos for ") + quoted(shownName(active->name))
+                                  + QStringLiteral(" yet"));
+    }
+    m_emptyScope->setVisible(emptyScope);
+    m_scope.footer->setText(active ? QStringLiteral("Salvos here capture only this panel's "
+                                                    "destinations. Tap one to preview what "
+                                                    "firing it would change.")
+                                   : QStringLiteral("Tap a salvo to preview exactly what firing "
+                                                    "it would change."));
+    m_scope.footer->setVisible(!visible.isEmpty());
+    showRows(m_scope, visible);
+
+    const QList<Salvo> fullRouter = active ? m_controller.fullRouterSalvos() : QList<Salvo>();
+    m_fullRouter.box->setVisible(!fullRouter.isEmpty());
+    showRows(m_fullRouter, fullRouter);
+
+    // Rows of salvos that are gone; a row may be the sender of what led here.
+    QSet<QUuid> shown;
+    for (const QList<Salvo> *list : { &visible, &fullRouter })
+        for (const Salvo &salvo : *list)
+            shown.insert(salvo.id);
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (shown.contains(it.key())) {
+            ++it;
+            continue;
         }
-        sections->addWidget(section(scopeHeader, visible, footer));
+        it.value()->hide();
+        it.value()->deleteLater();
+        it = m_rows.erase(it);
     }
 
-    const QList<Salvo> fullRouter = m_controller.fullRouterSalvos();
-    if (active && !fullRouter.isEmpty()) {
-        sections->addWidget(section(QStringLiteral("Full Router"), fullRouter,
-                                    QStringLiteral("These fire the whole router, not just this "
-                                                   "panel.")));
-    }
-
-    if (!m_controller.salvos().isEmpty()) {
-        auto *again = new QPushButton(
-            Symbols::icon(QStringLiteral("plus.circle.fill"), m_controller.connection().tint()),
-            QStringLiteral("New Salvo\u2026"));
-        again->setObjectName(QStringLiteral("newSalvoRowButton"));
-        again->setFlat(true);
-        again->setAutoDefault(false);
-        again->setCursor(Qt::PointingHandCursor);
-        colorize(again, m_controller.connection().tint());
-        QPalette pal = again->palette();
-        pal.setColor(QPalette::ButtonText, m_controller.connection().tint());
-        again->setPalette(pal);
-        connect(again, &QPushButton::clicked, this, &SalvoSheet::beginNew);
-        auto *row = new QHBoxLayout;
-        row->addWidget(again);
-        row->addStretch();
-        sections->addLayout(row);
-    }
-
-    if (m_controller.salvos().isEmpty() && !active) {
-        sections->addStretch(1);
-        sections->addWidget(emptyState()); // it centres its own parts
-        sections->addStretch(2);
-    } else {
-        sections->addStretch();
-    }
-
-    m_scroll->setWidget(content);
-    m_scroll->verticalScrollBar()->setValue(scrolled);
+    m_again->setVisible(!m_controller.salvos().isEmpty());
+    m_emptyState->setVisible(m_controller.salvos().isEmpty() && !active);
+    FocusOrder::refresh(this);
 }
 
-QWidget *SalvoSheet::section(const QString &header, const QList<Salvo> &salvos,
-                             const QString &footer)
+void SalvoSheet::showRows(const Section &section, const QList<Salvo> &salvos)
 {
-    auto *box = new QWidget;
-    box->setObjectName(QStringLiteral("salvoSection"));
-    auto *column = new QVBoxLayout(box);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(6);
-    QLabel *title = textLabel(header, Theme::font(TextStyle::subheadline, QFont::DemiBold),
-                              Theme::secondaryLabel());
-    title->setObjectName(QStringLiteral("sectionHeader"));
-    column->addWidget(title);
-
-    if (!salvos.isEmpty()) {
-        auto *group = new QFrame;
-        group->setObjectName(QStringLiteral("salvoGroup"));
-        group->setStyleSheet(QStringLiteral("QFrame#salvoGroup { background: palette(base); "
-                                            "border: 1px solid %1; border-radius: 8px; }")
-                                 .arg(Theme::separator().name(QColor::HexArgb)));
-        auto *rows = new QVBoxLayout(group);
-        rows->setContentsMargins(1, 1, 1, 1);
-        rows->setSpacing(0);
-        for (int i = 0; i < salvos.size(); ++i) {
-            const Salvo salvo = salvos.at(i);
-            if (i > 0)
-                rows->addWidget(hairline());
-            auto *row = new SalvoRow(m_controller, salvo, m_expandedID == salvo.id);
-            row->installEventFilter(this);
-            connect(row, &SalvoRow::toggleRequested, this,
-                    [this, salvo] { toggleExpansion(salvo); });
-            connect(row, &SalvoRow::fireRequested, this, [this, salvo] { fire(salvo); });
-            connect(row, &SalvoRow::updateRequested, this, [this, salvo] { confirmUpdate(salvo); });
-            connect(row, &QWidget::customContextMenuRequested, this,
-                    [this, row](const QPoint &pos) { rowMenu(row, row->mapToGlobal(pos)); });
-            rows->addWidget(row);
-        }
-        column->addWidget(group);
+    // The separators are laid anew; the rows themselves stay.
+    while (QLayoutItem *item = section.rows->takeAt(0)) {
+        if (QWidget *widget = item->widget(); widget && !qobject_cast<SalvoRow *>(widget))
+            widget->deleteLater();
+        delete item;
     }
-    if (!footer.isEmpty()) {
-        QLabel *note
-            = wrappedLabel(footer, Theme::font(TextStyle::caption), Theme::secondaryLabel());
-        note->setObjectName(QStringLiteral("sectionFooter"));
-        column->addWidget(note);
+    for (int i = 0; i < salvos.size(); ++i) {
+        if (i > 0)
+            section.rows->addWidget(hairline());
+        SalvoRow *row = rowFor(salvos.at(i));
+        section.rows->addWidget(row);
+        row->show();
     }
-    return box;
+    section.group->setVisible(!salvos.isEmpty());
 }
 
-QWidget *SalvoSheet::emptyScope(const QString &panelName)
+SalvoRow *SalvoSheet::rowFor(const Salvo &salvo)
+{
+    if (SalvoRow *row = m_rows.value(salvo.id)) {
+        row->setSalvo(salvo);
+        return row;
+    }
+    auto *row = new SalvoRow(m_controller, salvo, m_expandedID == salvo.id);
+    row->installEventFilter(this);
+    const QUuid id = salvo.id;
+    const auto current = [row] {
+        return row->salvo();
+    };
+    connect(row, &SalvoRow::toggleRequested, this, [this, current] { toggleExpansion(current()); });
+    connect(row, &SalvoRow::fireRequested, this, [this, current] { fire(current()); });
+    connect(row, &SalvoRow::updateRequested, this, [this, current] { confirmUpdate(current()); });
+    connect(row, &QWidget::customContextMenuRequested, this,
+            [this, row](const QPoint &pos) { rowMenu(row, row->mapToGlobal(pos)); });
+    m_rows.insert(id, row);
+    return row;
+}
+
+QWidget *SalvoSheet::emptyScope()
 {
     auto *box = new QWidget;
     box->setObjectName(QStringLiteral("emptyScope"));
     auto *column = new QVBoxLayout(box);
     column->setContentsMargins(0, 4, 0, 4);
     column->setSpacing(8);
-    column->addWidget(
-        textLabel(QStringLiteral("No salvos for ") + quoted(panelName) + QStringLiteral(" yet"),
-                  Theme::font(TextStyle::callout), Theme::secondaryLabel()));
+    m_emptyScopeText
+        = textLabel(QString(), Theme::font(TextStyle::callout), Theme::secondaryLabel());
+    column->addWidget(m_emptyScopeText);
     auto *save = new PillButton(PillButton::Look::prominent, false, PillButton::Size::regular);
     save->setObjectName(QStringLiteral("saveCurrentRoutingButton"));
     save->setLabel(QStringLiteral("Save Current Routing"));
@@ -272,7 +307,7 @@ void SalvoSheet::toggleExpansion(const Salvo &salvo)
         m_expandedID.reset();
     else
         m_expandedID = salvo.id;
-    for (SalvoRow *row : m_scroll->widget()->findChildren<SalvoRow *>())
+    for (SalvoRow *row : std::as_const(m_rows))
         row->setExpanded(m_expandedID == row->salvo().id, true);
 }
 

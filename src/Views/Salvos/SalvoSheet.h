@@ -8,7 +8,11 @@
 
 #include <optional>
 
+class QFrame;
+class QLabel;
+class QPushButton;
 class QScrollArea;
+class QVBoxLayout;
 class SalvoRow;
 
 // The "Salvos" manager, a window-modal sheet of 520 × 560 points: the current scope's salvos
@@ -31,9 +35,23 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void rebuild();
-    QWidget *section(const QString &header, const QList<Salvo> &salvos, const QString &footer);
-    QWidget *emptyScope(const QString &panelName);
+    // A titled group of rows with its footer.
+    struct Section
+    {
+        QWidget *box = nullptr;
+        QLabel *header = nullptr;
+        QFrame *group = nullptr;
+        QVBoxLayout *rows = nullptr;
+        QLabel *footer = nullptr;
+    };
+
+    // Brings the list up to date in place: rows are kept by salvo id, so the focused row and
+    // its buttons stay where they are while salvos, panels or the status change.
+    void refresh();
+    Section makeSection();
+    void showRows(const Section &section, const QList<Salvo> &salvos);
+    SalvoRow *rowFor(const Salvo &salvo);
+    QWidget *emptyScope();
     QWidget *emptyState();
     void toggleExpansion(const Salvo &salvo);
     void rowMenu(SalvoRow *row, const QPoint &globalPos);
@@ -49,6 +67,14 @@ private:
 
     RouterController &m_controller;
     QScrollArea *m_scroll = nullptr;
+    QFrame *m_offline = nullptr;
+    Section m_scope;
+    Section m_fullRouter;
+    QWidget *m_emptyScope = nullptr;
+    QLabel *m_emptyScopeText = nullptr;
+    QPushButton *m_again = nullptr;
+    QWidget *m_emptyState = nullptr;
+    QHash<QUuid, SalvoRow *> m_rows;
     std::optional<QUuid> m_expandedID;
     std::optional<QUuid> m_draftScope;
     QPointer<QDialog> m_open;
