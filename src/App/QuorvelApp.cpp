@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(ConnectionStore &store, Updater &updater,
@@ -113,6 +114,15 @@ QWidget *QuorvelApp::showAbout()
         auto *feed = new LiveFeedChecker(m_options.updater.feedUrl, m_options.updater.timeoutMs);
         layout->addWidget(new AboutView([this] { checkForUpdates(); }, feed, m_analytics));
         window->adjustSize();
+        // Like every other window: Esc and the platform's close key (Ctrl+W) close it.
+        QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
+        for (const QKeySequence &keys :
+             { QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape) }) {
+            if (!closeKeys.contains(keys))
+                closeKeys.append(keys);
+        }
+        for (const QKeySequence &keys : std::as_const(closeKeys))
+            connect(new QShortcut(keys, window), &QShortcut::activated, window, &QWidget::close);
         if (const QScreen *screen = QGuiApplication::primaryScreen()) {
             QRect frame = window->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());

@@ -654,6 +654,15 @@ void TestShell::aboutTwiceShowsOneWindow()
     QTRY_VERIFY(!about);
     window->aboutAction()->trigger();
     QVERIFY(app.aboutWindow());
+
+    // Esc and Ctrl+W close it, like any other window.
+    for (const QKeySequence &keys :
+         { QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W) }) {
+        about = app.showAbout();
+        QVERIFY(QTest::qWaitForWindowActive(about));
+        QTest::keySequence(about, keys);
+        QTRY_VERIFY(!about);
+    }
 }
 
 void TestShell::checkForUpdatesFollowsTheUpdater()
