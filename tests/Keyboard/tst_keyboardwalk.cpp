@@ -1,0 +1,391 @@
+#include "App/ContentView.h"
+#include "ControllerRig.h"
+#include "Controllers/ConnectionStore.h"
+#include "FakeRouterDriver.h"
+#include "FakeServiceBrowser.h"
+#include "Theme/FocusOrder.h"
+#include "Views/Matrix/CrosspointMatrixView.h"
+#include "Views/Panels/PanelEditor.h"
+#include "Views/Salvos/SalvoRow.h"
+#include "Views/Shell/RouterSidebar.h"
+#include "Views/Workspace/QuorvelView.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDialog>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// How a focused widget is named in the walks: its object name, else what it says.
+QString nameOf(const QWidget *widget)
+{
+    if (!widget)
+        return QStringLiteral("<none>");
+    if (!widget->objectName().isEmpty())
+        return widget->objectName();
+    if (!widget->accessibleName().isEmpty())
+        return widget->accessibleName();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+        return button->text();
+    return QString::fromLatin1(widget->metaObject()->className());
+}
+
+// Every control of `window` that Tab may land on now.
+QSet<QWidget *> reachable(QWidget *window)
+{
+    QSet<QWidget *> set;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && w->isVisible()
+            && w->isEnabled() && w->window() == window)
+            set.insert(w);
+    }
+    return set;
+}
+
+// The stops of a walk: the controls Tab landed on (or whose child, such as an item view's
+// editor, took the focus), a control once however many of its children took it in a row.
+struct Walk
+{
+    QList<QPointer<QWidget>> stops;
+    QStringList names;
+    bool leftWindow = false;
+};
+
+// Presses Tab (Shift+Tab backwards) from `start` until the focus comes back to it.
+Walk walk(QWidget *start, bool forward = true, int limit = 300)
+{
+    const QSet<QWidget *> controls = reachable(start->window());
+    Walk result;
+    start->setFocus(Qt::OtherFocusReason);
+    for (int i = 0; i < limit; ++i) {
+        QWidget *focused = QApplication::focusWidget();
+        if (!focused || focused->window() != start->window()) {
+            result.leftWindow = true;
+            break;
+        }
+        QWidget *control = focused;
+        while (control && !controls.contains(control))
+            control = control->parentWidget();
+        if (i > 0 && control == start)
+            break;
+        if (control && (result.stops.isEmpty() || result.stops.last() != control)) {
+            result.stops.append(control);
+            result.names.append(nameOf(control));
+        }
+        // Shift+Tab arrives as Backtab, as from a real keyboard.
+        QTest::keyClick(focused, forward ? Qt::Key_Tab : Qt::Key_Backtab,
+                        forward ? Qt::NoModifier : Qt::ShiftModifier);
+    }
+    return result;
+}
+
+// A forward walk from `start` stays in its window and reaches every control once; the
+// backward walk reaches them in the opposite order.
+void checkRoundTrip(QWidget *start, const Walk &forward)
+{
+    QVERIFY(!forward.leftWindow);
+    const QSet<QWidget *> visited(forward.stops.cbegin(), forward.stops.cend());
+    QCOMPARE(visited.size(), forward.stops.size());
+    QCOMPARE(visited, reachable(start->window()));
+    Walk backward = walk(start, false);
+    QVERIFY(!backward.leftWindow);
+    std::reverse(backward.names.begin() + 1, backward.names.end());
+    QCOMPARE(backward.names, forward.names);
+}
+
+struct StoreRig
+{
+    QTemporaryDir dir;
+    FakeDriverMaker drivers;
+    std::unique_ptr<ConnectionStore> store;
+    FakeServiceBrowsers m_browsers;
+
+    StoreRig()
+    {
+        ConnectionStore::Options o;
+        o.connectionsPath = dir.filePath(QStringLiteral("connections.json"));
+        o.labelsPath = dir.filePath(QStringLiteral("labels.json"));
+        o.salvosPath = dir.filePath(QStringLiteral("salvos.json"));
+        o.panelsPath = dir.filePath(QStringLiteral("panels.json"));
+        o.driverMaker = drivers.maker();
+        o.usage = {};
+        o.launchPollInterval = 1ms;
+        QJsonArray array;
+        for (int i = 0; i < 2; ++i) {
+            RouterConnection c;
+            c.name = QStringLiteral("Router %1").arg(i + 1);
+            c.vendor = RouterVendor::blackmagicVideohub;
+            c.host = QStringLiteral("127.0.0.1");
+            c.port = 9990;
+            array.append(c.toJson());
+        }
+        QFile file(o.connectionsPath);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QJsonDocument(array).toJson());
+        file.close();
+        store = std::make_unique<ConnectionStore>(o);
+    }
+
+    // The main window's content on the first router, online with two levels, a panel and
+    // a salvo, so every part of the workspace shows.
+    std::unique_ptr<ContentView> showOnline()
+    {
+        // The router editor browses nothing real.
+        RouterEditor::Options editor;
+        editor.browserFactory = m_browsers.factory();
+        editor.resolver = [](const RouterDiscovery::Device &, double, QObject *,
+                             RouterDiscovery::ResolveCompletion) {
+        };
+        auto view = std::make_unique<ContentView>(*store, editor);
+        view->resize(1180, 760);
+        view->show();
+        view->activateWindow();
+        if (!QTest::qWaitForWindowActive(view.get()))
+            qWarning("not active");
+        RouterController &controller = *view->workspace()->controller();
+        if (!QTest::qWaitFor(
+                [&] { return controller.status().kind() == ConnectionStatus::connecting; }))
+            qWarning("not connecting");
+        // The launch connect dials every saved router.
+        RouterState state = makeState(4, 4, 2);
+        state.routing[0] = { { 0, 1 }, { 1, 0 } };
+        for (const auto &driver : drivers.made())
+            driver->emitEvent(RouterDriverEvent::makeConnected(state));
+        if (!QTest::qWaitFor([&] { return controller.status().isConnected(); }))
+            return nullptr;
+        controller.savePanel(makePanel(QStringLiteral("Cams"), { 0, 1 }, { 0, 1 }));
+        controller.setActivePanelID({});
+        controller.saveSalvo(QStringLiteral("Opening"), std::nullopt);
+        ControllerRig::settle();
+        return view;
+    }
+};
+
+// The part of the main window a control belongs to, in reading order.
+int partOf(const QWidget *widget)
+{
+    static const char *const parts[]
+        = { "RouterSidebar", "workspaceToolbar",    "RoutingModeCluster", "PanelTabStrip",
+            "SalvoStrip",    "DestinationListView", "ControlBar" };
+    for (const QWidget *w = widget; w; w = w->parentWidget()) {
+        if (w->inherits("DeviceHeader"))
+            return 2;
+        if (w->inherits("CrosspointMatrixView"))
+            return 5;
+        for (int part = 0; part < int(std::size(parts)); ++part) {
+            if (w->inherits(parts[part]) || w->objectName() == QLatin1String(parts[part]))
+                return part;
+        }
+    }
+    return -1;
+}
+
+// The main window's walk from its first control: every part in reading order, each once.
+void checkMainWindow(ContentView &view)
+{
+    QWidget *add = view.sidebar()->findChild<QWidget *>(QStringLiteral("addRouter"));
+    const Walk forward = walk(add);
+    QList<int> parts;
+    for (const QWidget *w : forward.stops) {
+        if (parts.isEmpty() || parts.last() != partOf(w))
+            parts.append(partOf(w));
+    }
+    QCOMPARE(parts, QList<int>({ 0, 1, 2, 3, 4, 5, 6 }));
+    checkRoundTrip(add, forward);
+}
+
+QWidget *openSheet()
+{
+    ControllerRig::settle();
+    QWidget *sheet = QApplication::activeModalWidget();
+    if (sheet && !QTest::qWaitForWindowActive(sheet))
+        return nullptr;
+    ControllerRig::settle();
+    return sheet;
+}
+
+// A sheet's walk from its first control; stays in it and reaches each control once.
+QStringList checkSheet(QWidget *sheet)
+{
+    const QList<QWidget *> chain = FocusOrder::readingOrder(sheet);
+    const auto first = std::find_if(chain.cbegin(), chain.cend(),
+                                    [](QWidget *w) { return w->isVisible() && w->isEnabled(); });
+    if (first == chain.cend())
+        return {};
+    const Walk forward = walk(*first);
+    checkRoundTrip(*first, forward);
+    return forward.names;
+}
+
+void clickRow(QAbstractItemView *list, int row)
+{
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(row, 0)).center());
+}
+
+} // namespace
+
+class TestKeyboardWalk : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mainWindowReadsInOrder();
+    void arrowsStayInTheClickedRoutingView();
+    void sheetsKeepTheKeyboardInside();
+    void returnOpensTheFocusedPanel();
+    void salvoManagerKeepsTheFocusedRow();
+};
+
+void TestKeyboardWalk::mainWindowReadsInOrder()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    checkMainWindow(*view);
+
+    // Rebuilt parts keep their place: another view mode, panel and router.
+    RouterController &controller = *view->workspace()->controller();
+    controller.setViewMode(RouteViewMode::list);
+    ControllerRig::settle();
+    checkMainWindow(*view);
+    controller.setActivePanelID(controller.panels().first().id);
+    controller.savePanel(makePanel(QStringLiteral("Desk"), { 2 }, { 2 }));
+    ControllerRig::settle();
+    checkMainWindow(*view);
+
+    rig.store->setSelectedConnectionID(rig.store->connections().at(1).id);
+    RouterController &second = *view->workspace()->controller();
+    QTRY_VERIFY(second.status().isConnected());
+    second.savePanel(makePanel(QStringLiteral("Floor"), { 0 }, { 0 }));
+    second.saveSalvo(QStringLiteral("Close"), std::nullopt);
+    ControllerRig::settle();
+    checkMainWindow(*view);
+}
+
+void TestKeyboardWalk::arrowsStayInTheClickedRoutingView()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    RouterController &controller = *view->workspace()->controller();
+    QListWidget *routers = view->sidebar()->list();
+    const auto router = rig.store->selectedConnectionID();
+
+    auto *matrix = view->findChild<CrosspointMatrixView *>();
+    routers->setFocus();
+    QTest::mouseClick(matrix->viewport(), Qt::LeftButton, {}, matrix->cellRect(1, 1).center());
+    QCOMPARE(QApplication::focusWidget(), matrix);
+    QTest::keyClick(matrix, Qt::Key_Down);
+    QCOMPARE(rig.store->selectedConnectionID(), router);
+
+    controller.setViewMode(RouteViewMode::list);
+    ControllerRig::settle();
+    for (const char *pane : { "sources", "destinations" }) {
+        auto *list = view->findChild<QAbstractItemView *>(QLatin1String(pane));
+        routers->setFocus();
+        clickRow(list, 0);
+        QCOMPARE(QApplication::focusWidget(), list);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(rig.store->selectedConnectionID(), router);
+        QCOMPARE(list->currentIndex().row(), 1);
+    }
+    // Space taps the keyboard's row.
+    QTRY_COMPARE(controller.selectedDestination(), std::optional<int>(0));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(controller.selectedDestination(), std::optional<int>(1));
+}
+
+void TestKeyboardWalk::sheetsKeepTheKeyboardInside()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    QuorvelView &workspace = *view->workspace();
+    RouterController &controller = *workspace.controller();
+    const auto walkAndClose = [](QWidget *sheet) {
+        QVERIFY(sheet);
+        QVERIFY(!checkSheet(sheet).isEmpty());
+        sheet->close();
+        ControllerRig::settle();
+    };
+
+    workspace.showSalvos();
+    QWidget *salvos = openSheet();
+    // The salvo matches the routing, so it has nothing to update.
+    QCOMPARE(checkSheet(salvos),
+             QStringList({ "newSalvoToolbarButton", "salvoRow", "fireButton", "newSalvoRowButton",
+                           "doneButton" }));
+    walkAndClose(salvos);
+    workspace.showPanels();
+    walkAndClose(openSheet());
+    workspace.editPanel(controller.panels().first());
+    walkAndClose(openSheet());
+    workspace.showLabels();
+    walkAndClose(openSheet());
+    view->presentEditor(rig.store->connections().first());
+    walkAndClose(openSheet());
+}
+
+void TestKeyboardWalk::returnOpensTheFocusedPanel()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    RouterController &controller = *view->workspace()->controller();
+    controller.savePanel(makePanel(QStringLiteral("Desk"), { 2 }, { 2 }));
+    view->workspace()->showPanels();
+    QWidget *sheet = openSheet();
+    QVERIFY(sheet);
+    auto *list = sheet->findChild<QAbstractItemView *>(QStringLiteral("panelList"));
+    for (const Qt::Key key : { Qt::Key_Return, Qt::Key_Space }) {
+        list->setFocus(Qt::TabFocusReason);
+        list->setCurrentIndex(list->model()->index(1, 0));
+        QTest::keyClick(list, key);
+        ControllerRig::settle();
+        QVERIFY(sheet->isVisible());
+        auto *editor = qobject_cast<PanelEditor *>(QApplication::activeModalWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->panel().name, QStringLiteral("Desk"));
+        editor->reject();
+        ControllerRig::settle();
+    }
+}
+
+void TestKeyboardWalk::salvoManagerKeepsTheFocusedRow()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    RouterController &controller = *view->workspace()->controller();
+    controller.saveSalvo(QStringLiteral("Close"), std::nullopt);
+    view->workspace()->showSalvos();
+    QWidget *sheet = openSheet();
+    QVERIFY(sheet);
+    QPointer<QWidget> row = sheet->findChildren<SalvoRow *>().at(1);
+    row->setFocus(Qt::TabFocusReason);
+
+    // A new salvo, a rename, a panel and the router dropping leave the keyboard where it was.
+    controller.saveSalvo(QStringLiteral("Break"), std::nullopt);
+    controller.renameSalvo(controller.salvos().first(), QStringLiteral("Open"));
+    controller.savePanel(makePanel(QStringLiteral("Desk"), { 2 }, { 2 }));
+    controller.disconnect();
+    ControllerRig::settle();
+    QVERIFY(row);
+    QCOMPARE(QApplication::focusWidget(), row.data());
+    // And the new row is reached where it is shown.
+    QStringList rows;
+    for (const QWidget *w : walk(sheet->findChild<QWidget *>(QStringLiteral("doneButton"))).stops)
+        if (const auto *row = qobject_cast<const SalvoRow *>(w))
+            rows.append(row->salvo().name);
+    QCOMPARE(rows, QStringList({ "Open", "Close", "Break" }));
+}
+
+QTEST_MAIN(TestKeyboardWalk)
+#include "tst_keyboardwalk.moc"
