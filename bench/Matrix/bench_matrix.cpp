@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QtTest>
 
+#include <functional>
+
 namespace {
 
 constexpr int kSize = 1024;
@@ -57,9 +59,16 @@ protected:
 
 struct Bench
 {
-    Bench(int size, double cell)
+    Bench(int size, double cell, const std::function<QString(const Port &)> &name = {})
     {
-        driver = &rig.connectWith(routedState(size));
+        RouterState state = routedState(size);
+        if (name) {
+            for (QList<Port> *ports : { &state.sources, &state.destinations }) {
+                for (Port &port : *ports)
+                    port.label = name(port);
+            }
+        }
+        driver = &rig.connectWith(state);
         view = std::make_unique<CrosspointMatrixView>(*rig.controller, cell, 5, 1600);
         view->resize(1400, 900);
         view->show();
@@ -90,6 +99,9 @@ private slots:
     void zoomFrame();
     void panelFadeFrame();
     void screenReaderReadsEveryHeader();
+    void renameEveryInput();
+    void longNamesFrame_data();
+    void longNamesFrame();
 };
 
 void BenchMatrix::fullViewport_data()
@@ -219,6 +231,71 @@ void BenchMatrix::screenReaderReadsEveryHeader()
         }
     }
     QVERIFY(read > 0);
+}
+
+void BenchMatrix::renameEveryInput()
+{
+    // 4096 label changes in one burst, as one block of a router brings them: applied by the
+    // controller, the headers measured again and the viewport drawn. Two sets of names take
+    // turns, so every round changes every label.
+    constexpr int size = 4096;
+    Bench bench(size, 44);
+    RouterController &controller = *bench.rig.controller;
+    QWidget *viewport = bench.view->viewport();
+    QList<RouterDriverEvent> renames[2];
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < size; ++i) {
+            renames[round].append(RouterDriverEvent::makeLabelChanged(
+                PortKind::source, i, QStringLiteral("Input %1 take %2").arg(i + 1).arg(round)));
+        }
+    }
+    int round = 0;
+    QBENCHMARK
+    {
+        const QList<RouterDriverEvent> &events = renames[++round % 2];
+        for (const RouterDriverEvent &event : events)
+            bench.driver->emitEvent(event);
+        while (controller.state().sources.last().label != events.last().label)
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents(); // the relayout the labels asked for
+        viewport->repaint();
+    }
+}
+
+void BenchMatrix::longNamesFrame_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("short names") << 0;
+    QTest::newRow("names of 1024 characters") << 1024;
+}
+
+void BenchMatrix::longNamesFrame()
+{
+    // One frame of a route flood on 4096×4096: a route repaints its row, and the layout is
+    // asked again, as after any state change.
+    QFETCH(int, length);
+    constexpr int size = 4096;
+    Bench bench(size, 44, [length](const Port &port) {
+        const QString name = QStringLiteral("%1 %2 ")
+                                 .arg(port.kind == PortKind::source ? QStringLiteral("Camera")
+                                                                    : QStringLiteral("Monitor"))
+                                 .arg(port.index + 1);
+        return length == 0 ? name.trimmed() : name.repeated(length / name.size() + 1).left(length);
+    });
+    QWidget *viewport = bench.view->viewport();
+    const int firstRow = bench.view->verticalScrollBar()->value() / 49 + 2;
+    int round = 0;
+    QBENCHMARK
+    {
+        const int destination = firstRow + round % 10;
+        bench.driver->emitEvent(
+            RouterDriverEvent::makeRouteChanged(0, destination, (destination + ++round) % size));
+        bench.driver->emitEvent(RouterDriverEvent::makeLabelChanged(
+            PortKind::destination, destination, QStringLiteral("Monitor %1").arg(round)));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        viewport->repaint();
+    }
 }
 
 QTEST_MAIN(BenchMatrix)

@@ -205,8 +205,10 @@ void RouterController::notifyStateChanged()
 
 void RouterController::endDriverBurst()
 {
-    if (std::exchange(m_inDriverBurst, false))
-        closeBatch();
+    if (!std::exchange(m_inDriverBurst, false))
+        return;
+    overlayChangedLabels();
+    closeBatch();
 }
 
 // --- Events --------------------------------------------------------------------------------
@@ -247,19 +249,20 @@ void RouterController::apply(const RouterDriverEvent &event)
         }
         break;
     case RouterDriverEvent::labelChanged: {
-        // A label for a port the state lacks could never show (the next state brings its
-        // own labels), so it is not kept: a router cannot grow the map without bound.
-        const QList<Port> &ports
-            = event.kind == PortKind::source ? m_state.sources : m_state.destinations;
-        const bool known = std::any_of(ports.cbegin(), ports.cend(),
-                                       [&](const Port &p) { return p.index == event.index; });
-        if (!known || !bounded(event.index))
+        // Only ports of the state have a base label, so a label for a port the state lacks is
+        // not kept: it could never show, and a router cannot grow the map without bound.
+        QHash<int, QString> &base
+            = event.kind == PortKind::destination ? m_baseDestinationLabels : m_baseSourceLabels;
+        const auto known = base.find(event.index);
+        if (known == base.end() || !bounded(event.index))
             break;
-        if (event.kind == PortKind::destination)
-            m_baseDestinationLabels.insert(event.index, event.label);
-        else
-            m_baseSourceLabels.insert(event.index, event.label);
-        applyLabelOverrides();
+        *known = event.label;
+        // Laid over the ports once, when the burst ends: a router may rename every port in
+        // one block, and each overlay and the views' relayout cost as much as the port count.
+        (event.kind == PortKind::destination ? m_changedDestinationLabels : m_changedSourceLabels)
+            .insert(event.index);
+        if (!m_inDriverBurst)
+            overlayChangedLabels();
         break;
     }
     case RouterDriverEvent::lockChanged:
@@ -418,6 +421,21 @@ void RouterController::captureBaseLabels(const RouterState &from)
         m_baseDestinationLabels.insert(port.index, port.label);
 }
 
+namespace {
+
+// What a port shows: the user's override, else the router's own label, else what it has.
+const QString &overlaidLabel(const Port &port, const QMap<QString, QString> &user,
+                             const QHash<int, QString> &base)
+{
+    const auto custom = user.constFind(QString::number(port.index));
+    if (custom != user.cend())
+        return *custom;
+    const auto own = base.constFind(port.index);
+    return own != base.cend() ? *own : port.label;
+}
+
+} // namespace
+
 void RouterController::applyLabelOverrides()
 {
     const PortLabels overrides = m_labelStore.labels(m_connection.id);
@@ -425,15 +443,7 @@ void RouterController::applyLabelOverrides()
     const auto overlay = [&](QList<Port> &ports, const QMap<QString, QString> &user,
                              const QHash<int, QString> &base) {
         for (Port &port : ports) {
-            QString label = port.label;
-            const auto custom = user.constFind(QString::number(port.index));
-            if (custom != user.cend()) {
-                label = *custom;
-            } else {
-                const auto own = base.constFind(port.index);
-                if (own != base.cend())
-                    label = *own;
-            }
+            const QString &label = overlaidLabel(port, user, base);
             if (label != port.label) {
                 port.label = label;
                 changed = true;
@@ -442,10 +452,53 @@ void RouterController::applyLabelOverrides()
     };
     overlay(m_state.sources, overrides.sources, m_baseSourceLabels);
     overlay(m_state.destinations, overrides.destinations, m_baseDestinationLabels);
+    // Every port is overlaid: nothing of a burst is left to do.
+    m_changedSourceLabels.clear();
+    m_changedDestinationLabels.clear();
     // Labels written in place always notify, so the labels editor's reset redraws even when
     // nothing differs.
     if (changed)
         invalidateVisiblePorts();
+    emit portLabelsChanged();
+    notifyStateChanged();
+}
+
+void RouterController::overlayChangedLabels()
+{
+    if (m_changedSourceLabels.isEmpty() && m_changedDestinationLabels.isEmpty())
+        return;
+    const PortLabels overrides = m_labelStore.labels(m_connection.id);
+    bool changed = false;
+    const auto overlay = [&](QList<Port> &ports, QSet<int> &indices,
+                             const QMap<QString, QString> &user, const QHash<int, QString> &base) {
+        // Drivers list ports in index order; a state that does not is looked up once.
+        QHash<int, qsizetype> positions;
+        for (const int index : std::as_const(indices)) {
+            qsizetype at = index;
+            if (at >= ports.size() || ports.at(at).index != index) {
+                if (positions.isEmpty()) {
+                    for (qsizetype i = ports.size() - 1; i >= 0; --i)
+                        positions.insert(ports.at(i).index, i); // the first port wins
+                }
+                const auto found = positions.constFind(index);
+                if (found == positions.cend())
+                    continue;
+                at = *found;
+            }
+            const QString &label = overlaidLabel(ports.at(at), user, base);
+            if (label != ports.at(at).label) {
+                ports[at].label = label;
+                changed = true;
+            }
+        }
+        indices.clear();
+    };
+    overlay(m_state.sources, m_changedSourceLabels, overrides.sources, m_baseSourceLabels);
+    overlay(m_state.destinations, m_changedDestinationLabels, overrides.destinations,
+            m_baseDestinationLabels);
+    if (!changed)
+        return;
+    invalidateVisiblePorts();
     emit portLabelsChanged();
     notifyStateChanged();
 }

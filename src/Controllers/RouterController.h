@@ -323,6 +323,8 @@ private:
     void apply(const RouterDriverEvent &event);
     void applyNewState(const RouterState &newState);
     void captureBaseLabels(const RouterState &from);
+    // Lays the overrides over the ports whose router label changed in this burst.
+    void overlayChangedLabels();
     void pruneSelectionsToVisible();
     void invalidateVisiblePorts();
     void rebuildVisiblePorts() const;
@@ -388,6 +390,9 @@ private:
     std::optional<QUuid> m_activePanelID;
     QHash<int, QString> m_baseSourceLabels;
     QHash<int, QString> m_baseDestinationLabels;
+    // Ports whose router label changed in the current burst, not yet overlaid.
+    QSet<int> m_changedSourceLabels;
+    QSet<int> m_changedDestinationLabels;
     std::optional<PortRef> m_renameTarget;
     QString m_renameDraft;
 

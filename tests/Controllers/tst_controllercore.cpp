@@ -318,7 +318,10 @@ void TestControllerCore::labelOverlay()
     QCOMPARE(c.state().sources[0].label, QStringLiteral("Camera One"));
     QCOMPARE(c.state().sources[1].label, QStringLiteral("S2"));
 
-    // The router renames an overridden port: the override keeps showing.
+    // The router renames an overridden port: the override keeps showing. Labels of one burst
+    // are laid over the ports once, so the views relayout once however many came.
+    QSignalSpy burstLabels(&c, &RouterController::portLabelsChanged);
+    QSignalSpy burstPorts(&c, &RouterController::visiblePortsChanged);
     driver.emitEvent(
         RouterDriverEvent::makeLabelChanged(PortKind::source, 0, QStringLiteral("CAM A")));
     driver.emitEvent(
@@ -330,6 +333,8 @@ void TestControllerCore::labelOverlay()
     QCOMPARE(c.state().sources[0].label, QStringLiteral("Camera One"));
     QCOMPARE(c.state().destinations[1].label, QStringLiteral("MON"));
     QCOMPARE(c.state().destinations.size(), 2);
+    QCOMPARE(burstLabels.size(), 1);
+    QCOMPARE(burstPorts.size(), 1);
 
     // Removing the override brings the router's latest label back at the next overlay.
     rig.labels.set(std::nullopt, PortKind::source, 0, rig.connection.id);
@@ -338,6 +343,16 @@ void TestControllerCore::labelOverlay()
     QCOMPARE(c.state().sources[0].label, QStringLiteral("CAM A"));
     QCOMPARE(c.visibleSources().first().label, QStringLiteral("CAM A"));
     QCOMPARE(labels.size(), 1);
+
+    // Ports listed out of index order are renamed by their index, not their position.
+    RouterState shuffled = makeState(0, 2);
+    std::swap(shuffled.destinations[0], shuffled.destinations[1]);
+    driver.emitEvent(RouterDriverEvent::makeConnected(shuffled));
+    driver.emitEvent(
+        RouterDriverEvent::makeLabelChanged(PortKind::destination, 0, QStringLiteral("PGM")));
+    ControllerRig::settle();
+    QCOMPARE(c.state().destinations[0].label, QStringLiteral("D2"));
+    QCOMPARE(c.state().destinations[1].label, QStringLiteral("PGM"));
 }
 
 void TestControllerCore::eventsOfTornDownDriverIgnored()

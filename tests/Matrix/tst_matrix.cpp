@@ -1,6 +1,7 @@
 // The crosspoint matrix driven as an operator would: clicks, double clicks, context menus and
 // hovering on the drawn matrix, checked by what reaches the controller.
 #include "ControllerRig.h"
+#include "EventFlood.h"
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
@@ -17,7 +18,9 @@
 #include <QScrollBar>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -26,18 +29,23 @@ constexpr double kCell = 44;
 constexpr double kGap = 5;
 constexpr int kHoverLimit = 1600;
 
-// Remembers what the viewport repainted.
+// Remembers what the viewport repainted, and tells `onPaint` of each paint before it is drawn.
 class PaintRecorder final : public QObject
 {
 public:
     explicit PaintRecorder(QWidget *viewport) { viewport->installEventFilter(this); }
     QRegion painted;
+    std::function<void(const QRegion &)> onPaint;
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
+        if (event->type() == QEvent::Paint) {
+            const QRegion &region = static_cast<QPaintEvent *>(event)->region();
+            painted += region;
+            if (onPaint)
+                onPaint(region);
+        }
         return false;
     }
 };
@@ -116,6 +124,7 @@ private slots:
     void cellSizes();
     void clearanceAndPinning();
     void routeChangeRepaintsOneRow();
+    void routeShownDuringLabelFlood();
     void motionMovesOnlyWhatChangesAndComesToRest();
     void screenReaderSeesHeadersAndCrosspoints();
     void screenReaderRoutesTheDrawnField();
@@ -613,6 +622,61 @@ void TestMatrix::routeChangeRepaintsOneRow()
         + QRegion(column.left() - 3, 0, column.width() + 6, m.viewport()->height());
     QVERIFY(!recorder.painted.isEmpty());
     QVERIFY((recorder.painted - expected).isEmpty());
+}
+
+// A router renaming its ports without pause: each label change relaid the whole matrix out,
+// so a route change waited behind thousands of them and reached the screen after 50 s.
+// Staleness is counted in delivery slices (4 ms of events each, then the window's turn), so
+// the check barely depends on the machine's speed: the route is applied within 25 slices of
+// reaching the app (100 ms of events) and drawn before a second slice follows.
+void TestMatrix::routeShownDuringLabelFlood()
+{
+    constexpr int size = 4096;
+    constexpr int markerDestination = 2;
+    constexpr int markerSource = size - 1;
+    // The last change a full stream takes: every other waits ahead of it.
+    constexpr quint64 markerAt = RouterEventStream::defaultCapacity - 1;
+    MatrixRig m(size, size);
+    const auto stream = m.driver->events();
+
+    std::atomic_bool arrived = false;
+    EventFlood flood(stream, [&](quint64 n) -> std::optional<RouterDriverEvent> {
+        if (n == markerAt) {
+            arrived = true;
+            return RouterDriverEvent::makeRouteChanged(0, markerDestination, markerSource);
+        }
+        const int port = int(n / 4 % size);
+        if (n % 4 == 3) // routes everywhere but on the marked destination
+            return RouterDriverEvent::makeRouteChanged(0, std::max(port, markerDestination + 1),
+                                                       port);
+        return RouterDriverEvent::makeLabelChanged(n % 2 ? PortKind::source : PortKind::destination,
+                                                   port, QStringLiteral("Name %1").arg(n));
+    });
+
+    // Slices are counted by the controller's one state change per burst.
+    int slices = 0;
+    std::optional<int> applied;
+    std::optional<int> painted;
+    connect(&m.controller(), &RouterController::stateChanged, this, [&] {
+        if (arrived)
+            ++slices;
+        if (!applied && m.controller().state().source(markerDestination, 0) == markerSource)
+            applied = slices;
+    });
+    PaintRecorder recorder(m.viewport());
+    recorder.onPaint = [&](const QRegion &region) {
+        if (applied && !painted
+            && region.intersects(m.view->destinationHeaderRect(markerDestination)))
+            painted = slices;
+    };
+    while (!painted && slices <= 100)
+        QCoreApplication::processEvents();
+    flood.stop();
+    QVERIFY2(applied && *applied <= 25,
+             qPrintable(QStringLiteral("applied after %1 slices").arg(applied.value_or(-1))));
+    QVERIFY2(painted && *painted <= *applied + 1,
+             qPrintable(QStringLiteral("drawn after %1 slices").arg(painted.value_or(-1))));
+    QVERIFY(stream->pendingCount() <= RouterEventStream::defaultCapacity); // it kept flooding
 }
 
 void TestMatrix::motionMovesOnlyWhatChangesAndComesToRest()

@@ -21,15 +21,6 @@ namespace {
 
 const QString noRoute = QStringLiteral("\u2014");
 
-double widestLabel(const QList<Port> &ports, const QFont &font)
-{
-    const QFontMetricsF metrics(font);
-    double widest = 0;
-    for (const Port &port : ports)
-        widest = std::max(widest, std::ceil(metrics.horizontalAdvance(port.label)));
-    return widest;
-}
-
 // Symbols are sized like text of the given point size.
 int symbolPixels(double points)
 {
@@ -82,12 +73,6 @@ QFont systemFont(double points, QFont::Weight weight)
     return font;
 }
 
-double destinationColumnWidth(const QList<Port> &destinations)
-{
-    const double widest = widestLabel(destinations, systemFont(12.5, QFont::DemiBold));
-    return std::clamp(widest + 72, 138.0, 260.0);
-}
-
 double destinationNumberWidth(int widestNumber)
 {
     // Every number of as many digits fits: digits need not share one width in every face.
@@ -97,12 +82,6 @@ double destinationNumberWidth(int widestNumber)
         digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)));
     const qsizetype digits = QString::number(std::max(1, widestNumber)).size();
     return std::max(22.0, std::ceil(digit * double(digits)));
-}
-
-double headerRowHeight(const QList<Port> &sources)
-{
-    const double widest = widestLabel(sources, systemFont(11, QFont::Medium));
-    return std::clamp(widest + 44, 104.0, 230.0);
 }
 
 // --- Geometry ------------------------------------------------------------------------------

@@ -35,15 +35,9 @@ double drawableGap(double gap);
 // plus one, as in Theme).
 QFont systemFont(double points, QFont::Weight weight);
 
-// Width of the destination header column from the labels it shows: widest label at the row
-// header's font, rounded up, plus 72, within 138…260.
-double destinationColumnWidth(const QList<Port> &destinations);
 // Width of a destination row header's number frame: 22, or more where the widest number of
 // the router needs it ("4088" whole).
 double destinationNumberWidth(int widestNumber);
-// Height of the header row from the source labels at the column header's font, rounded up,
-// plus 44, within 104…230.
-double headerRowHeight(const QList<Port> &sources);
 
 // Where everything sits, in content coordinates (before scrolling).
 struct Geometry

@@ -6,6 +6,7 @@
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
 #include "Views/Matrix/CrosspointCells.h"
+#include "Views/Matrix/HeaderMeasure.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -44,6 +45,7 @@ CrosspointMatrixView::CrosspointMatrixView(RouterController &controller, double 
     , m_hoverCellLimit(hoverCellLimit)
     , m_clearance(GlassKit::defaultControlBarClearance)
     , m_geometry(std::make_unique<Crosspoint::Geometry>())
+    , m_headerSizes(std::make_unique<Crosspoint::HeaderSizes>())
     , m_painter(std::make_unique<Crosspoint::Painter>())
     , m_painted(std::make_unique<Crosspoint::PaintedCrosspoints>())
 {
@@ -269,12 +271,12 @@ void CrosspointMatrixView::ensureLayout() const
     g.clearance = m_clearance;
     g.columns = int(sources.size());
     g.rows = int(destinations.size());
-    g.destWidth = Crosspoint::destinationColumnWidth(destinations);
+    g.destWidth = m_headerSizes->destinationColumnWidth(destinations);
     int widestNumber = int(m_controller.state().destinations.size());
     for (const Port &destination : destinations)
         widestNumber = std::max(widestNumber, destination.index + 1);
     g.numberWidth = Crosspoint::destinationNumberWidth(widestNumber);
-    g.headerHeight = Crosspoint::headerRowHeight(sources);
+    g.headerHeight = m_headerSizes->headerRowHeight(sources);
 
     auto *self = const_cast<CrosspointMatrixView *>(this);
     self->setAccessibleName(
@@ -341,6 +343,7 @@ void CrosspointMatrixView::changeEvent(QEvent *event)
     case QEvent::FontChange:
     case QEvent::StyleChange:
         m_painter->reset();
+        m_headerSizes->clear();
         invalidateLayout();
         break;
     default:

@@ -19,6 +19,7 @@ class Transitions;
 }
 
 namespace Crosspoint {
+class HeaderSizes;
 class Painter;
 struct Geometry;
 struct PaintedCrosspoints;
@@ -185,6 +186,8 @@ private:
 
     mutable bool m_layoutDirty = false;
     mutable std::unique_ptr<Crosspoint::Geometry> m_geometry;
+    // Each label's measured width, kept from one layout to the next.
+    mutable std::unique_ptr<Crosspoint::HeaderSizes> m_headerSizes;
     std::unique_ptr<Crosspoint::Painter> m_painter;
     std::unique_ptr<Crosspoint::PaintedCrosspoints> m_painted;
 
