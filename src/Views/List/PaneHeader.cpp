@@ -57,6 +57,13 @@ void HeaderButton::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     painter.setBrush(Theme::withAlpha(m_tint, alpha));
     painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+    if (hasFocus()) { // only Tab gives it the focus
+        painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
+        painter.setBrush(Qt::NoBrush);
+        const QRectF ring = box.adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.drawRoundedRect(ring, ring.height() / 2, ring.height() / 2);
+        painter.setPen(Qt::NoPen);
+    }
 
     const QColor ink = m_tint.darker(112);
     const qreal dpr = devicePixelRatioF();
@@ -121,6 +128,12 @@ void PaneHeader::setActions(const QList<HeaderAction> &actions)
     if (labels == m_labels)
         return;
     m_labels = labels;
+    // A pressed button is usually replaced by its own action: the keyboard stays in the row.
+    qsizetype focused = -1;
+    for (qsizetype i = 0; i < m_buttons.size(); ++i) {
+        if (m_buttons.at(i)->hasFocus())
+            focused = i;
+    }
     for (HeaderButton *button : std::as_const(m_buttons)) {
         // The button may be the one whose click got us here.
         button->hide();
@@ -141,6 +154,8 @@ void PaneHeader::setActions(const QList<HeaderAction> &actions)
         m_buttons.append(button);
     }
     relayout();
+    if (focused >= 0 && !m_buttons.isEmpty())
+        m_buttons.at(std::min(focused, m_buttons.size() - 1))->setFocus(Qt::TabFocusReason);
 }
 
 void PaneHeader::paintEvent(QPaintEvent *)
