@@ -284,6 +284,10 @@ void TestKeyboardWalk::arrowsStayInTheClickedRoutingView()
     QCOMPARE(QApplication::focusWidget(), matrix);
     QTest::keyClick(matrix, Qt::Key_Down);
     QCOMPARE(rig.store->selectedConnectionID(), router);
+    // The arrows walk the crosspoints; Space routes the one they are on.
+    QCOMPARE(matrix->keyboardCell(), std::optional<QPoint>(QPoint(1, 2)));
+    QTest::keyClick(matrix, Qt::Key_Space);
+    QCOMPARE(controller.state().source(2, 0), std::optional<int>(1));
 
     controller.setViewMode(RouteViewMode::list);
     ControllerRig::settle();
@@ -300,6 +304,16 @@ void TestKeyboardWalk::arrowsStayInTheClickedRoutingView()
     QTRY_COMPARE(controller.selectedDestination(), std::optional<int>(0));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     QCOMPARE(controller.selectedDestination(), std::optional<int>(1));
+
+    // A header button replaced by its own action hands the keyboard to its successor.
+    QAbstractButton *multiple = nullptr;
+    for (QAbstractButton *button : view->findChildren<QAbstractButton *>())
+        multiple = button->text() == QLatin1String("Multiple") ? button : multiple;
+    QVERIFY(multiple);
+    multiple->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(multiple, Qt::Key_Space);
+    QVERIFY(controller.multiSelectMode());
+    QCOMPARE(nameOf(QApplication::focusWidget()), QStringLiteral("Select All"));
 }
 
 void TestKeyboardWalk::sheetsKeepTheKeyboardInside()

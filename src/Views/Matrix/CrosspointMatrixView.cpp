@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -521,6 +522,13 @@ void CrosspointMatrixView::paintEvent(QPaintEvent *event)
         paintCells(p, exposed);
     else
         paintField(p, exposed);
+    if (hasFocus() && keyboardCell()) {
+        p.setOpacity(1);
+        p.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(keyboardRing()).adjusted(1.5, 1.5, -1.5, -1.5), 11, 11);
+        p.setOpacity(m_appearance);
+    }
     paintRowHeaders(p, exposed);
     paintHeaderRow(p, exposed);
 }
@@ -711,6 +719,7 @@ void CrosspointMatrixView::mouseReleaseEvent(QMouseEvent *event)
         return;
     switch (target.kind) {
     case Target::crosspoint:
+        setKeyboardCell(QPoint(target.column, target.row), false);
         Crosspoint::crosspointAction(m_controller,
                                      m_controller.visibleSources().at(target.column).index,
                                      m_controller.visibleDestinations().at(target.row).index);
@@ -842,6 +851,122 @@ QMenu *CrosspointMatrixView::contextMenu(const QPoint &position)
         return menu;
     }
     return nullptr;
+}
+
+std::optional<QPoint> CrosspointMatrixView::keyboardCell() const
+{
+    ensureLayout();
+    const Crosspoint::Geometry &g = *m_geometry;
+    if (!m_keyboardCell || g.columns == 0 || g.rows == 0)
+        return std::nullopt;
+    // Ports may have gone since: stay on the nearest crosspoint.
+    return QPoint(std::clamp(m_keyboardCell->x(), 0, g.columns - 1),
+                  std::clamp(m_keyboardCell->y(), 0, g.rows - 1));
+}
+
+QRect CrosspointMatrixView::keyboardRing() const
+{
+    const std::optional<QPoint> cell = keyboardCell();
+    return cell ? cellRect(cell->x(), cell->y()).adjusted(-3, -3, 3, 3) : QRect();
+}
+
+void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
+{
+    ensureLayout();
+    const Crosspoint::Geometry &g = *m_geometry;
+    if (g.columns == 0 || g.rows == 0)
+        return;
+    viewport()->update(keyboardRing());
+    m_keyboardCell
+        = QPoint(std::clamp(cell.x(), 0, g.columns - 1), std::clamp(cell.y(), 0, g.rows - 1));
+    if (reveal) {
+        // Clear of the pinned headers, and of the control bar floating over the bottom.
+        const QRect shown = cellRect(m_keyboardCell->x(), m_keyboardCell->y());
+        const int left = int(std::ceil(g.destWidth + g.gap));
+        const int top = int(std::ceil(g.headerHeight + g.gap));
+        const int right = viewport()->width() - 4;
+        const int bottom = std::max(top + shown.height(), viewport()->height() - m_clearance);
+        QScrollBar *h = horizontalScrollBar();
+        QScrollBar *v = verticalScrollBar();
+        if (shown.left() < left)
+            h->setValue(h->value() - (left - shown.left()));
+        else if (shown.right() > right)
+            h->setValue(h->value() + std::min(shown.right() - right, shown.left() - left));
+        if (shown.top() < top)
+            v->setValue(v->value() - (top - shown.top()));
+        else if (shown.bottom() > bottom)
+            v->setValue(v->value() + std::min(shown.bottom() - bottom, shown.top() - top));
+    }
+    viewport()->update(keyboardRing());
+}
+
+void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
+{
+    std::optional<QPoint> cell = keyboardCell();
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const auto key = event->key();
+    const bool moves = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up
+        || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
+    if (!cell && moves && m_geometry->columns > 0 && m_geometry->rows > 0) {
+        // The first arrow press shows where the keyboard starts.
+        setKeyboardCell(QPoint(0, 0), true);
+        event->accept();
+        return;
+    }
+    if (!cell) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    switch (key) {
+    case Qt::Key_Left:
+        setKeyboardCell(*cell - QPoint(1, 0), true);
+        break;
+    case Qt::Key_Right:
+        setKeyboardCell(*cell + QPoint(1, 0), true);
+        break;
+    case Qt::Key_Up:
+        setKeyboardCell(*cell - QPoint(0, 1), true);
+        break;
+    case Qt::Key_Down:
+        setKeyboardCell(*cell + QPoint(0, 1), true);
+        break;
+    case Qt::Key_Home:
+        setKeyboardCell(QPoint(0, cell->y()), true);
+        break;
+    case Qt::Key_End:
+        setKeyboardCell(QPoint(m_geometry->columns - 1, cell->y()), true);
+        break;
+    case Qt::Key_Space:
+        Crosspoint::crosspointAction(m_controller,
+                                     m_controller.visibleSources().at(cell->x()).index,
+                                     m_controller.visibleDestinations().at(cell->y()).index);
+        break;
+    default:
+        // Return is the control bar's Take; page keys scroll.
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CrosspointMatrixView::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    // A click puts the keyboard on the crosspoint it lands on; Tab starts at the first.
+    const bool tabbed
+        = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    if (!m_keyboardCell && tabbed)
+        setKeyboardCell(QPoint(0, 0), false);
+    viewport()->update(keyboardRing());
+}
+
+void CrosspointMatrixView::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update(keyboardRing());
 }
 
 void CrosspointMatrixView::contextMenuEvent(QContextMenuEvent *event)

@@ -118,6 +118,11 @@ public:
     // source and the pending destination; nothing without one.
     void routeToPendingDestination(int sourceIndex);
 
+    // The crosspoint the keyboard is on, as (column, row) positions in the visible lists:
+    // the one clicked last, or the first after Tab or a first arrow press; the arrow keys
+    // move it (Home and End to the row's ends) and Space runs its crosspoint action.
+    std::optional<QPoint> keyboardCell() const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -130,6 +135,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
 
@@ -162,6 +170,9 @@ private:
     void animateConnection(int destination);
     void forgetConnections();
     void setHovered(const std::optional<QPoint> &cell);
+    // Moves the keyboard's crosspoint (clamped to the grid) and scrolls it into view.
+    void setKeyboardCell(QPoint cell, bool reveal);
+    QRect keyboardRing() const;
 
     void startPainting(int firstColumn, int lastColumn, int firstRow, int lastRow) const;
     void paintCells(QPainter &p, const QRect &exposed) const;
@@ -200,6 +211,7 @@ private:
 
     Target m_pressed;
     bool m_swallowRelease = false;
+    std::optional<QPoint> m_keyboardCell;
     std::optional<QPoint> m_hovered;
     double m_hoverIn = 0;
     std::optional<QPoint> m_unhovered;
