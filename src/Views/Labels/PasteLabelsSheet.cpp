@@ -102,7 +102,9 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     m_editor->setObjectName(QStringLiteral("pasteText"));
     m_editor->setAccessibleName(QStringLiteral("Pasted labels"));
     m_editor->setFrameShape(QFrame::NoFrame);
-    m_editor->setTabChangesFocus(false);
+    // Tab moves on, so the keyboard is never caught here; pasted text keeps its tabs, and a
+    // hand-typed list can separate its columns with commas.
+    m_editor->setTabChangesFocus(true);
     QFont mono = Theme::font(Theme::TextStyle::body);
     mono.setFamilies(QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
     mono.setStyleHint(QFont::Monospace);
