@@ -253,6 +253,9 @@ void TestKeyboardWalk::mainWindowReadsInOrder()
     // Rebuilt parts keep their place: another view mode, panel and router.
     RouterController &controller = *view->workspace()->controller();
     controller.setViewMode(RouteViewMode::list);
+    controller.setTakeMode(TakeMode::confirm); // with Clear and Take in the control bar
+    controller.focusDestination(1);
+    controller.chooseSource(2);
     ControllerRig::settle();
     checkMainWindow(*view);
     controller.setActivePanelID(controller.panels().first().id);
@@ -332,6 +335,13 @@ void TestKeyboardWalk::sheetsKeepTheKeyboardInside()
 
     workspace.showSalvos();
     QWidget *salvos = openSheet();
+    // The sheets it opens in turn: the name of a new salvo and the fire confirmation.
+    for (const char *button : { "newSalvoToolbarButton", "fireButton" }) {
+        salvos->findChild<QAbstractButton *>(QLatin1String(button))->click();
+        walkAndClose(openSheet());
+        salvos->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(salvos));
+    }
     // The salvo matches the routing, so it has nothing to update.
     QCOMPARE(checkSheet(salvos),
              QStringList({ "newSalvoToolbarButton", "salvoRow", "fireButton", "newSalvoRowButton",
@@ -342,7 +352,13 @@ void TestKeyboardWalk::sheetsKeepTheKeyboardInside()
     workspace.editPanel(controller.panels().first());
     walkAndClose(openSheet());
     workspace.showLabels();
+    QWidget *labels = openSheet();
+    QVERIFY(labels);
+    labels->findChild<QAbstractButton *>(QStringLiteral("pasteButton"))->click();
     walkAndClose(openSheet());
+    labels->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(labels));
+    walkAndClose(labels);
     view->presentEditor(rig.store->connections().first());
     walkAndClose(openSheet());
 }
