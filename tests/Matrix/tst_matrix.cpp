@@ -637,10 +637,9 @@ void TestMatrix::routeShownDuringLabelFlood()
     // The last change a full stream takes: every other waits ahead of it.
     constexpr quint64 markerAt = RouterEventStream::defaultCapacity - 1;
     MatrixRig m(size, size);
-    const auto stream = m.driver->events();
 
     std::atomic_bool arrived = false;
-    EventFlood flood(stream, [&](quint64 n) -> std::optional<RouterDriverEvent> {
+    EventFlood flood(m.driver->events(), [&](quint64 n) -> std::optional<RouterDriverEvent> {
         if (n == markerAt) {
             arrived = true;
             return RouterDriverEvent::makeRouteChanged(0, markerDestination, markerSource);
@@ -657,7 +656,8 @@ void TestMatrix::routeShownDuringLabelFlood()
     int slices = 0;
     std::optional<int> applied;
     std::optional<int> painted;
-    connect(&m.controller(), &RouterController::stateChanged, this, [&] {
+    QObject watcher; // goes before what its handler counts
+    connect(&m.controller(), &RouterController::stateChanged, &watcher, [&] {
         if (arrived)
             ++slices;
         if (!applied && m.controller().state().source(markerDestination, 0) == markerSource)
@@ -676,7 +676,6 @@ void TestMatrix::routeShownDuringLabelFlood()
              qPrintable(QStringLiteral("applied after %1 slices").arg(applied.value_or(-1))));
     QVERIFY2(painted && *painted <= *applied + 1,
              qPrintable(QStringLiteral("drawn after %1 slices").arg(painted.value_or(-1))));
-    QVERIFY(stream->pendingCount() <= RouterEventStream::defaultCapacity); // it kept flooding
 }
 
 void TestMatrix::motionMovesOnlyWhatChangesAndComesToRest()
