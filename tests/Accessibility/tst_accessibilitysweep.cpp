@@ -223,7 +223,6 @@ private:
 
 void TestAccessibilitySweep::init()
 {
-    QAccessible::setActive(true);
     m_dir = std::make_unique<QTemporaryDir>();
     ConnectionStore::Options options;
     options.connectionsPath = m_dir->filePath(QStringLiteral("connections.json"));

@@ -223,6 +223,11 @@ private slots:
         QVERIFY(!rows->child(0)->actionInterface()->actionNames().contains("Revert"));
         changed->actionInterface()->doAction(QStringLiteral("Revert"));
         QCOMPARE(rig.name("destination-1"), QStringLiteral("D2"));
+
+        // Pressing a row opens its name field.
+        rows->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(rig.openField());
+        QCOMPARE(rig.openField()->accessibleName(), QStringLiteral("Destination 4"));
     }
 
     void doneRenamesChangedRowsSourcesFirst()

@@ -127,6 +127,18 @@ public:
     }
 
 protected:
+    // A table would announce the focus by cell, counting its hidden headers; a screen reader
+    // knows these rows by row alone.
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override
+    {
+        if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+            QAccessibleEvent event(this, QAccessible::Focus);
+            event.setChild(current.row());
+            QAccessible::updateAccessibility(&event);
+        }
+        QAbstractItemView::currentChanged(current, previous);
+    }
+
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override
     {
         const int row = currentIndex().row();
