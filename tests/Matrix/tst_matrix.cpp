@@ -395,6 +395,9 @@ void TestMatrix::headerSizes()
     rig.controller->rename(PortKind::source, 0, longLabel);
     QCOMPARE(view.destWidth(), 260.0);
     QCOMPARE(view.headerHeight(), 230.0);
+    // A name of thousands of characters is measured by its start, with the same result.
+    rig.controller->rename(PortKind::source, 0, QStringLiteral("Camera ").repeated(2000));
+    QCOMPARE(view.headerHeight(), 230.0);
 
     // Between the bounds: the widest label, rounded up, plus 72 (or 44).
     const QString medium = QStringLiteral("Camera 12 ISO");

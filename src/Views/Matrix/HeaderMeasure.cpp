@@ -31,9 +31,12 @@ LabelWidths::LabelWidths(QFont font, double enough)
 double LabelWidths::measure(const QString &label) const
 {
     if (label.size() > measuredStart) {
-        const double start = std::ceil(m_metrics.horizontalAdvance(label.left(measuredStart)));
-        if (start >= m_enough)
-            return start;
+        QString start = label.left(measuredStart);
+        if (start.back().isHighSurrogate()) // never half a character
+            start.chop(1);
+        const double startWidth = std::ceil(m_metrics.horizontalAdvance(start));
+        if (startWidth >= m_enough)
+            return startWidth;
     }
     return std::ceil(m_metrics.horizontalAdvance(label));
 }
