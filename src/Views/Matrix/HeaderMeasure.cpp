@@ -51,6 +51,8 @@ double LabelWidths::widest(const QList<Port> &ports)
         else if (entry->label != port.label)
             *entry = Entry { port.label, measure(port.label) };
         widest = std::max(widest, entry->width);
+        if (widest >= m_enough) // the band is as large as it gets: the rest cannot widen it
+            break;
     }
     return widest;
 }

@@ -20,7 +20,8 @@ public:
     LabelWidths(QFont font, double enough);
 
     // The widest label of `ports`, each rounded up to a whole point; 0 without ports. The
-    // result is exact up to `enough`; anything wider reads as at least `enough`.
+    // result is exact up to `enough`; anything wider reads as at least `enough`, and once a
+    // label reaches it the rest are not measured.
     double widest(const QList<Port> &ports);
     // Forget every width (the font or the screen changed).
     void clear() { m_widths.clear(); }
