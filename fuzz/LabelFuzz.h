@@ -27,7 +27,8 @@ inline void checkParsed(const ParsedLabels &parsed)
 {
     for (const auto *map : { &parsed.sources, &parsed.destinations }) {
         for (auto it = map->constBegin(); it != map->constEnd(); ++it) {
-            FUZZ_CHECK_MSG(it.key() >= 0, QString::number(it.key()));
+            FUZZ_CHECK_MSG(it.key() >= 0 && it.key() < LabelImport::maxPortNumber,
+                           QString::number(it.key()));
             FUZZ_CHECK(!it.value().isEmpty());
         }
     }

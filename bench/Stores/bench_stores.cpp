@@ -1,6 +1,7 @@
 #include "Model/LabelIO.h"
 #include "Model/LabelStore.h"
 #include "Model/SalvoStore.h"
+#include "StoreBench.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +25,8 @@ private slots:
     void salvoAddIn40RoutersOf50SalvosOf64Routes();
     void delimitedImportOf10000Rows();
     void xmlImportOf10000Ports();
+    void largestLabelFileImport_data();
+    void largestLabelFileImport();
 
 private:
     static void changeOrFloor()
@@ -157,6 +160,57 @@ void BenchStores::xmlImportOf10000Ports()
         const ParsedLabels parsed = LabelXMLDelegate::parse(xml);
         QCOMPARE(parsed.destinations.size(), 5000);
     }
+}
+
+// The largest label file an import accepts, read, parsed and merged into the store as the
+// labels editor does. Goal: under 1 s and under 64 MB above the start, whatever it holds.
+void BenchStores::largestLabelFileImport_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    const qsizetype size = LabelImport::maxFileSize;
+    QTest::newRow("one letter a line") << "a.csv" << QByteArray("a\n").repeated(size / 2);
+    QTest::newRow("numbered rows")
+        << "rows.tsv" << LabelExport::tsv(bigState(65535)).toUtf8().leftJustified(size, '\n', true);
+    QTest::newRow("one endless line") << "line.csv" << QByteArray(size, 'x');
+    QTest::newRow("XML ports") << "ports.xml"
+                               << "<inputs>" + QByteArray("<in>a</in>").repeated(size / 10 - 2)
+            + "</inputs>";
+    QTest::newRow("XML text") << "text.xml"
+                              << "<inputs><in>" + QByteArray(size - 30, 'x') + "</in></inputs>";
+}
+
+void BenchStores::largestLabelFileImport()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    content.clear();
+    content.squeeze();
+    LabelStore store(dir.filePath(QStringLiteral("labels.json")));
+    qsizetype kept = 0;
+    const StoreBench::Cost cost = StoreBench::measure([&] {
+        const auto file = LabelImport::openFile(path);
+        if (!file)
+            QFAIL(qPrintable(file.error()));
+        qsizetype skipped = 0;
+        ParsedLabels parsed = name.endsWith(QLatin1String(".xml"))
+            ? LabelXMLDelegate::parse(**file, &skipped)
+            : LabelImport::parseDelimitedUtf8(**file, DelimitedTarget::both, &skipped);
+        LabelImport::cutLongLabels(parsed);
+        kept = parsed.sources.size() + parsed.destinations.size();
+        store.merge(parsed, QUuid::createUuid());
+    });
+    StoreBench::report(qPrintable(QStringLiteral("import of 16 MB, %1 (%2 kept)")
+                                      .arg(QString::fromUtf8(QTest::currentDataTag()))
+                                      .arg(kept)),
+                       cost, 1000, 64);
 }
 
 QTEST_GUILESS_MAIN(BenchStores)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Drivers/RouterDriver.h"
+#include "Model/LabelStore.h"
 #include "Model/RouterModels.h"
 
 #include <QHash>
@@ -15,7 +16,6 @@
 #include <optional>
 #include <utility>
 
-class LabelStore;
 class PanelStore;
 class SalvoStore;
 
@@ -218,6 +218,9 @@ public:
     void commitRename();
     // Stores the user override (blank removes it) and, while connected, tries the router.
     void rename(PortKind kind, int index, const QString &name);
+    // rename() of each edit in order, with one write of the label store, whose failure it
+    // returns. Every edit carries its name as typed.
+    LabelStore::Failure rename(const QList<LabelStore::Edit> &renames);
     // Rebuilds every port label of `state` from the router's labels and the overrides.
     void applyLabelOverrides();
     // The label at that position, or "Src n" / "Dest n" (1-based) beyond the port list.

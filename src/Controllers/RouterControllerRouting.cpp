@@ -339,17 +339,27 @@ void RouterController::commitRename()
 
 void RouterController::rename(PortKind kind, int index, const QString &name)
 {
-    m_labelStore.set(name, kind, index, m_connection.id);
+    rename(QList<LabelStore::Edit> { { kind, index, name } });
+}
+
+LabelStore::Failure RouterController::rename(const QList<LabelStore::Edit> &renames)
+{
+    LabelStore::Failure failure = m_labelStore.set(renames, m_connection.id);
     applyLabelOverrides();
 
-    const QString trimmed = name.trimmed();
-    if (!m_status.isConnected() || trimmed.isEmpty())
-        return;
+    if (!m_status.isConnected())
+        return failure;
     RouterDriverPtr driver = m_driver;
-    runTask([driver, trimmed, index, kind] {
-        if (!driver)
-            return;
-        // The override already stands; a router that refuses or cannot rename is not news.
-        driver->setLabel(trimmed, index, kind, [](DriverResult) {});
-    });
+    for (const LabelStore::Edit &rename : renames) {
+        const QString trimmed = rename.label.value_or(QString()).trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        runTask([driver, trimmed, index = rename.index, kind = rename.kind] {
+            if (!driver)
+                return;
+            // The override already stands; a router that refuses or cannot rename is not news.
+            driver->setLabel(trimmed, index, kind, [](DriverResult) {});
+        });
+    }
+    return failure;
 }

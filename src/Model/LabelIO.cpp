@@ -2,7 +2,13 @@
 
 #include "Model/StoreFile.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <string_view>
 
 #include <limits>
 
@@ -21,7 +27,7 @@ bool isHorizontalSpace(QChar c)
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
 }
 
-QString trimHorizontal(const QString &text)
+QStringView trimHorizontal(QStringView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -29,7 +35,7 @@ QString trimHorizontal(const QString &text)
         ++begin;
     while (end > begin && isHorizontalSpace(text.at(end - 1)))
         --end;
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
 }
 
 bool isLineBreak(QChar c)
@@ -104,10 +110,136 @@ void appendPorts(QStringList &lines, const QList<Port> &ports)
                          .arg(escape(port.label)));
 }
 
-void store(QMap<qint64, QString> &map, qint64 index, const QString &text)
+// Only this much of a delimited line is read: no row of labels comes near it, and a file of
+// one endless line then costs no more than one of short ones.
+constexpr qsizetype maxLineLength = 64 * LabelImport::maxLabelLength;
+// UTF-8 is decoded this many bytes at a time.
+constexpr qsizetype decodeChunk = 256 * 1024;
+
+// Where a reader puts what it finds. Names of ports past the last port number are counted,
+// not kept, so a file of any length yields at most maxPortNumber labels per side.
+struct Collected
 {
-    if (!text.isEmpty())
-        map.insert(index, text);
+    ParsedLabels parsed;
+    qsizetype skipped = 0;
+
+    void store(QMap<qint64, QString> &map, qint64 index, QStringView text)
+    {
+        if (text.isEmpty())
+            return;
+        if (index >= LabelImport::maxPortNumber) // keys are 0-based
+            ++skipped;
+        else
+            map.insert(index, text.toString());
+    }
+
+    ParsedLabels take(qsizetype *skippedOut)
+    {
+        if (skippedOut)
+            *skippedOut = skipped;
+        return std::move(parsed);
+    }
+};
+
+// The cells of one line, handed out one at a time (a line may hold thousands).
+class Cells
+{
+public:
+    explicit Cells(QStringView line)
+        : m_rest(line)
+        , m_separator(line.contains(u'\t') ? u'\t' : u',')
+        , m_split(line.contains(m_separator))
+    { }
+
+    std::optional<QStringView> next()
+    {
+        if (m_done)
+            return std::nullopt;
+        if (!m_split) {
+            m_done = true;
+            return m_rest;
+        }
+        const qsizetype at = m_rest.indexOf(m_separator);
+        const QStringView cell = at < 0 ? m_rest : m_rest.first(at);
+        if (at < 0)
+            m_done = true;
+        else
+            m_rest = m_rest.sliced(at + 1);
+        return trimHorizontal(cell);
+    }
+
+private:
+    QStringView m_rest;
+    QChar m_separator;
+    bool m_split;
+    bool m_done = false;
+};
+
+// Reads delimited text line by line; the row rules are parseDelimited()'s.
+class DelimitedReader
+{
+public:
+    explicit DelimitedReader(DelimitedTarget target)
+        : m_target(target)
+    { }
+
+    void line(QStringView raw);
+    ParsedLabels take(qsizetype *skipped) { return m_out.take(skipped); }
+
+private:
+    DelimitedTarget m_target;
+    Collected m_out;
+    qint64 m_nextSource = 0;
+    qint64 m_nextDest = 0;
+};
+
+void DelimitedReader::line(QStringView raw)
+{
+    const QStringView line = trimHorizontal(raw.first(qMin(raw.size(), maxLineLength)));
+    if (line.isEmpty())
+        return;
+    ParsedLabels &parsed = m_out.parsed;
+    Cells cells(line);
+    const QStringView first = *cells.next();
+    const std::optional<QStringView> second = cells.next();
+
+    if (m_target == DelimitedTarget::both) {
+        const std::optional<QStringView> third = second ? cells.next() : std::nullopt;
+        const std::optional<qint64> numbered = third ? LabelImport::number(first) : std::nullopt;
+        if (!second) {
+            m_out.store(parsed.sources, m_nextSource, first);
+            m_nextSource = successor(m_nextSource);
+        } else if (numbered) {
+            if (*numbered >= 1) {
+                m_out.store(parsed.sources, *numbered - 1, *second);
+                m_out.store(parsed.destinations, *numbered - 1, *third);
+            }
+        } else {
+            m_out.store(parsed.sources, m_nextSource, first);
+            m_out.store(parsed.destinations, m_nextDest, *second);
+            m_nextSource = successor(m_nextSource);
+            m_nextDest = successor(m_nextDest);
+        }
+        return;
+    }
+
+    const bool sources = m_target == DelimitedTarget::sources;
+    QMap<qint64, QString> &map = sources ? parsed.sources : parsed.destinations;
+    qint64 &counter = sources ? m_nextSource : m_nextDest;
+    const std::optional<qint64> numbered = second ? LabelImport::number(first) : std::nullopt;
+    if (numbered) {
+        if (*numbered >= 1) {
+            QString joined = second->toString();
+            while (const std::optional<QStringView> cell = cells.next()) {
+                joined += QLatin1Char(' ');
+                joined += *cell;
+            }
+            m_out.store(map, *numbered - 1, joined);
+        }
+    } else {
+        m_out.store(map, counter, first);
+        counter = successor(counter);
+    }
 }
 
 } // namespace
@@ -174,7 +306,7 @@ QString LabelExport::tsv(const RouterState &state)
 
 // MARK: Delimited import
 
-std::optional<qint64> LabelImport::number(const QString &text)
+std::optional<qint64> LabelImport::number(QStringView text)
 {
     qsizetype i = 0;
     bool negative = false;
@@ -206,73 +338,89 @@ std::optional<qint64> LabelImport::number(const QString &text)
 
 QStringList LabelImport::splitCells(const QString &line)
 {
-    const QChar separator = line.contains(QLatin1Char('\t')) ? QLatin1Char('\t') : QLatin1Char(',');
-    if (!line.contains(separator))
-        return { line };
-    QStringList cells = line.split(separator, Qt::KeepEmptyParts);
-    for (QString &cell : cells)
-        cell = trimHorizontal(cell);
+    QStringList cells;
+    Cells cursor(line);
+    while (const std::optional<QStringView> cell = cursor.next())
+        cells.append(cell->toString());
     return cells;
 }
 
-ParsedLabels LabelImport::parseDelimited(const QString &text, DelimitedTarget target)
+ParsedLabels LabelImport::parseDelimited(QStringView text, DelimitedTarget target,
+                                         qsizetype *skipped)
 {
-    ParsedLabels parsed;
-    qint64 nextSource = 0;
-    qint64 nextDest = 0;
-
+    DelimitedReader reader(target);
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !isLineBreak(text.at(i)))
-            continue;
-        const QString line = trimHorizontal(text.mid(start, i - start));
-        start = i + 1;
-        if (line.isEmpty())
-            continue;
-
-        const QStringList cells = splitCells(line);
-        const std::optional<qint64> numbered
-            = cells.size() >= 2 ? number(cells.first()) : std::nullopt;
-
-        if (target == DelimitedTarget::both) {
-            if (cells.size() == 1) {
-                store(parsed.sources, nextSource, cells.first());
-                nextSource = successor(nextSource);
-            } else if (cells.size() >= 3 && numbered) {
-                if (*numbered >= 1) {
-                    store(parsed.sources, *numbered - 1, cells[1]);
-                    store(parsed.destinations, *numbered - 1, cells[2]);
-                }
-            } else {
-                store(parsed.sources, nextSource, cells[0]);
-                store(parsed.destinations, nextDest, cells[1]);
-                nextSource = successor(nextSource);
-                nextDest = successor(nextDest);
-            }
-            continue;
-        }
-
-        QMap<qint64, QString> &map
-            = target == DelimitedTarget::sources ? parsed.sources : parsed.destinations;
-        qint64 &counter = target == DelimitedTarget::sources ? nextSource : nextDest;
-        if (cells.size() >= 2 && numbered) {
-            if (*numbered >= 1)
-                store(map, *numbered - 1, cells.mid(1).join(QLatin1Char(' ')));
-        } else {
-            store(map, counter, cells.first());
-            counter = successor(counter);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (isLineBreak(text.at(i))) {
+            reader.line(text.sliced(start, i - start));
+            start = i + 1;
         }
     }
-    return parsed;
+    reader.line(text.sliced(start));
+    return reader.take(skipped);
 }
 
-qsizetype LabelImport::bound(ParsedLabels &labels)
+ParsedLabels LabelImport::parseDelimitedUtf8(QByteArrayView utf8, DelimitedTarget target,
+                                             qsizetype *skipped)
 {
-    qsizetype dropped = 0;
+    QBuffer buffer;
+    buffer.setData(QByteArray::fromRawData(utf8.data(), utf8.size()));
+    buffer.open(QIODevice::ReadOnly);
+    return parseDelimitedUtf8(buffer, target, skipped);
+}
+
+ParsedLabels LabelImport::parseDelimitedUtf8(QIODevice &utf8, DelimitedTarget target,
+                                             qsizetype *skipped)
+{
+    DelimitedReader reader(target);
+    QString line; // the unfinished line, at most as long as a line is read
+    const auto extend = [&line](QStringView part) {
+        if (line.size() < maxLineLength)
+            line += part.first(qMin(part.size(), maxLineLength - line.size()));
+    };
+    QByteArray bytes;
+    while (true) {
+        const QByteArray more = utf8.read(decodeChunk);
+        const bool atEnd = more.isEmpty();
+        bytes += more;
+        qsizetype end = bytes.size();
+        // Each piece ends where a character starts, so the pieces decode as the whole would;
+        // the last character, perhaps incomplete, waits for the next piece.
+        if (!atEnd) {
+            for (int back = 1; back <= 4 && back <= bytes.size(); ++back) {
+                if ((uchar(bytes.at(bytes.size() - back)) & 0xC0) != 0x80) {
+                    end = bytes.size() - back;
+                    break;
+                }
+            }
+        }
+        const QString piece = QString::fromUtf8(QByteArrayView(bytes).first(end));
+        bytes.remove(0, end);
+        qsizetype start = 0;
+        for (qsizetype i = 0; i < piece.size(); ++i) {
+            if (!isLineBreak(piece.at(i)))
+                continue;
+            const QStringView part = QStringView(piece).sliced(start, i - start);
+            if (line.isEmpty()) {
+                reader.line(part);
+            } else {
+                extend(part);
+                reader.line(line);
+                line.clear();
+            }
+            start = i + 1;
+        }
+        extend(QStringView(piece).sliced(start));
+        if (atEnd)
+            break;
+    }
+    reader.line(line);
+    return reader.take(skipped);
+}
+
+void LabelImport::cutLongLabels(ParsedLabels &labels)
+{
     for (QMap<qint64, QString> *side : { &labels.sources, &labels.destinations }) {
-        // Keys are 0-based: port number maxPortNumber is the key maxPortNumber - 1.
-        for (auto it = side->lowerBound(maxPortNumber); it != side->end(); ++dropped)
-            it = side->erase(it);
         for (QString &label : *side) {
             if (label.size() <= maxLabelLength)
                 continue;
@@ -282,17 +430,15 @@ qsizetype LabelImport::bound(ParsedLabels &labels)
             label.truncate(length);
         }
     }
-    return dropped;
 }
 
-std::expected<QByteArray, QString> LabelImport::readFile(const QString &path, qint64 maxSize)
+std::expected<std::unique_ptr<QFile>, QString> LabelImport::openFile(const QString &path,
+                                                                     qint64 maxSize)
 {
-    const auto bytes = StoreFile(path, maxSize).read();
-    if (!bytes)
-        return std::unexpected(bytes.error());
-    if (!*bytes)
+    auto file = StoreFile(path, maxSize).open();
+    if (file && !*file)
         return std::unexpected(QStringLiteral("The file doesn't exist."));
-    return **bytes;
+    return file;
 }
 
 // MARK: XML import
@@ -311,6 +457,14 @@ const QStringList LabelXMLDelegate::numberKeys {
 const QStringList LabelXMLDelegate::nameKeys { "name", "label", "title", "text", "value", "alias" };
 
 namespace {
+qsizetype leadingSpace(QStringView text)
+{
+    qsizetype n = 0;
+    while (n < text.size() && text.at(n).isSpace())
+        ++n;
+    return n;
+}
+
 QHash<QString, QString> lowerCased(const QHash<QString, QString> &attributes)
 {
     QHash<QString, QString> lowered;
@@ -341,41 +495,91 @@ std::optional<qint64> LabelXMLDelegate::intValue(const QHash<QString, QString> &
     return LabelImport::number(trimHorizontal(*text));
 }
 
-void LabelXMLDelegate::startElement(const QString &name, const QHash<QString, QString> &attributes)
+LabelXMLDelegate::Role LabelXMLDelegate::roleOf(QStringView name)
 {
-    m_characters.clear();
-    const QString lower = name.toLower();
-    if (sourceContainers.contains(lower)) {
-        m_containerStack.append(PortKind::source);
-        return;
+    // Names are compared lower-cased; an ASCII name is lowered without a copy, since a
+    // document may hold millions of elements.
+    char16_t buffer[16];
+    QString lowered;
+    QStringView lower;
+    bool ascii = name.size() <= qsizetype(std::size(buffer));
+    for (qsizetype i = 0; ascii && i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        ascii = c < 0x80;
+        buffer[i] = c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
     }
-    if (destContainers.contains(lower)) {
-        m_containerStack.append(PortKind::destination);
+    if (ascii) {
+        lower = QStringView(buffer, name.size());
+    } else {
+        lowered = name.toString().toLower();
+        lower = lowered;
+    }
+    // The five lists, as plain views for a fast scan.
+    static const auto roles = [] {
+        QList<std::pair<std::u16string, Role>> all;
+        const std::pair<const QStringList *, Role> lists[] {
+            { &sourceContainers, Role::sourceContainer }, { &destContainers, Role::destContainer },
+            { &sourceElements, Role::sourceElement },     { &destElements, Role::destElement },
+            { &portElements, Role::portElement },
+        };
+        for (const auto &[list, role] : lists) {
+            for (const QString &entry : *list)
+                all.append({ entry.toStdU16String(), role });
+        }
+        return all;
+    }();
+    const std::u16string_view wanted(lower.utf16(), size_t(lower.size()));
+    for (const auto &[entry, role] : roles) {
+        if (entry == wanted)
+            return role;
+    }
+    return Role::other;
+}
+
+void LabelXMLDelegate::startElement(QStringView name, const QHash<QString, QString> &attributes)
+{
+    m_characters.truncate(0); // keeps its room for the next text
+    const Role role = roleOf(name);
+    if (role == Role::sourceContainer || role == Role::destContainer) {
+        m_containerStack.append(role == Role::sourceContainer ? PortKind::source
+                                                              : PortKind::destination);
         return;
     }
     std::optional<PortKind> side;
-    if (sourceElements.contains(lower))
+    if (role == Role::sourceElement)
         side = PortKind::source;
-    else if (destElements.contains(lower))
+    else if (role == Role::destElement)
         side = PortKind::destination;
-    else if (portElements.contains(lower) && !m_containerStack.isEmpty())
+    else if (role == Role::portElement && !m_containerStack.isEmpty())
         side = m_containerStack.last();
     m_pendingKind = side;
     if (!side)
         return;
+    if (attributes.isEmpty()) {
+        m_pendingIndex.reset();
+        m_pendingName.reset();
+        return;
+    }
     m_pendingIndex = intValue(attributes, numberKeys);
     m_pendingName = stringValue(attributes, nameKeys);
 }
 
-void LabelXMLDelegate::characters(const QString &text)
+void LabelXMLDelegate::characters(QStringView text)
 {
-    m_characters += text;
+    // The label is the text trimmed and cut to maxLabelLength, so leading white space and
+    // anything past one character more than that changes nothing; a document of one
+    // endless text then holds no copy of it.
+    if (m_characters.isEmpty())
+        text = text.sliced(leadingSpace(text));
+    const qsizetype room = LabelImport::maxLabelLength + 1 - m_characters.size();
+    if (room > 0)
+        m_characters += text.first(qMin(room, text.size()));
 }
 
-void LabelXMLDelegate::endElement(const QString &name)
+void LabelXMLDelegate::endElement(QStringView name)
 {
-    const QString lower = name.toLower();
-    if (sourceContainers.contains(lower) || destContainers.contains(lower)) {
+    const Role role = roleOf(name);
+    if (role == Role::sourceContainer || role == Role::destContainer) {
         if (!m_containerStack.isEmpty())
             m_containerStack.removeLast();
         return;
@@ -383,8 +587,9 @@ void LabelXMLDelegate::endElement(const QString &name)
     if (!m_pendingKind)
         return;
 
-    const QString fromName = m_pendingName ? m_pendingName->trimmed() : QString();
-    const QString label = fromName.isEmpty() ? m_characters.trimmed() : fromName;
+    const QStringView fromName
+        = m_pendingName ? QStringView(*m_pendingName).trimmed() : QStringView();
+    const QStringView label = fromName.isEmpty() ? QStringView(m_characters).trimmed() : fromName;
     if (!label.isEmpty()) {
         const bool isSource = *m_pendingKind == PortKind::source;
         qint64 &counter = isSource ? m_autoSource : m_autoDest;
@@ -396,40 +601,62 @@ void LabelXMLDelegate::endElement(const QString &name)
             index = counter;
         }
         if (index) {
-            (isSource ? m_sources : m_destinations).insert(*index, label);
+            if (*index < LabelImport::maxPortNumber)
+                (isSource ? m_sources : m_destinations).insert(*index, label.toString());
+            else
+                ++m_skipped;
             counter = qMax(counter, successor(*index));
         }
     }
     m_pendingKind.reset();
     m_pendingIndex.reset();
     m_pendingName.reset();
-    m_characters.clear();
+    m_characters.truncate(0);
 }
 
-ParsedLabels LabelXMLDelegate::parse(const QByteArray &document)
+ParsedLabels LabelXMLDelegate::parse(const QByteArray &document, qsizetype *skipped)
 {
+    QBuffer buffer;
+    buffer.setData(document);
+    buffer.open(QIODevice::ReadOnly);
+    return parse(buffer, skipped);
+}
+
+ParsedLabels LabelXMLDelegate::parse(QIODevice &device, qsizetype *skipped)
+{
+    // Deeper nesting is read as a break in the document: the reader keeps every open element.
+    constexpr int maxDepth = 256;
     LabelXMLDelegate delegate;
-    QXmlStreamReader reader(document);
+    // Read from a device, the reader decodes a piece at a time rather than the whole.
+    QXmlStreamReader reader(&device);
     reader.setNamespaceProcessing(false);
+    int depth = 0;
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement: {
+            if (++depth > maxDepth)
+                return delegate.skippedAndLabels(skipped);
+            // Only the attributes a lookup can find are copied; an element may carry many.
             QHash<QString, QString> attributes;
-            for (const QXmlStreamAttribute &attribute : reader.attributes())
-                attributes.insert(attribute.qualifiedName().toString(),
-                                  attribute.value().toString());
-            delegate.startElement(reader.qualifiedName().toString(), attributes);
+            for (const QXmlStreamAttribute &attribute : reader.attributes()) {
+                const QString name = attribute.qualifiedName().toString();
+                const QString lower = name.toLower();
+                if (numberKeys.contains(lower) || nameKeys.contains(lower))
+                    attributes.insert(name, attribute.value().toString());
+            }
+            delegate.startElement(reader.qualifiedName(), attributes);
             break;
         }
         case QXmlStreamReader::Characters:
-            delegate.characters(reader.text().toString());
+            delegate.characters(reader.text());
             break;
         case QXmlStreamReader::EndElement:
-            delegate.endElement(reader.qualifiedName().toString());
+            --depth;
+            delegate.endElement(reader.qualifiedName());
             break;
         default:
             break;
         }
     }
-    return delegate.labels();
+    return delegate.skippedAndLabels(skipped);
 }

@@ -4,12 +4,17 @@
 #include "Model/RouterModels.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QFile>
 #include <QHash>
+#include <QIODevice>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <expected>
+#include <memory>
 #include <optional>
 
 // Label exchange with other tools: "routerLabels" XML and tab-separated text out, tolerant
@@ -38,25 +43,34 @@ namespace LabelImport {
 
 // Files larger than this are refused before they are read.
 constexpr qint64 maxFileSize = 16 * 1024 * 1024;
-// The highest port number any router protocol addresses.
+// The highest port number any router protocol addresses. Readers keep no label of a port
+// past it: a file of any length yields at most this many labels per side.
 constexpr qint64 maxPortNumber = 65535;
 // Longer imported labels are cut to this many characters.
 constexpr qsizetype maxLabelLength = 1024;
 
 // Rows of tab- (when the row has a tab) or comma-separated cells; see the row rules in the
-// implementation. Unusable rows are skipped.
-ParsedLabels parseDelimited(const QString &text, DelimitedTarget target);
+// implementation. Unusable rows are skipped, and so are names of ports past maxPortNumber,
+// which are counted in `skipped` when given.
+ParsedLabels parseDelimited(QStringView text, DelimitedTarget target, qsizetype *skipped = nullptr);
+// The same over UTF-8 bytes (invalid sequences read as U+FFFD), read and decoded a piece at
+// a time so that the whole text is never held at once.
+ParsedLabels parseDelimitedUtf8(QIODevice &utf8, DelimitedTarget target,
+                                qsizetype *skipped = nullptr);
+ParsedLabels parseDelimitedUtf8(QByteArrayView utf8, DelimitedTarget target,
+                                qsizetype *skipped = nullptr);
 // One line to its cells, each trimmed of horizontal white space.
 QStringList splitCells(const QString &line);
 // The whole text is an optional sign and ASCII digits that fit 64 bits.
-std::optional<qint64> number(const QString &text);
+std::optional<qint64> number(QStringView text);
 
-// Drops the labels of ports numbered past maxPortNumber and cuts labels longer than
-// maxLabelLength (never inside a surrogate pair). Returns how many labels were dropped.
-qsizetype bound(ParsedLabels &labels);
+// Cuts labels longer than maxLabelLength, never inside a surrogate pair.
+void cutLongLabels(ParsedLabels &labels);
 
-// Reads a label file whole after checking its size; the error text is for the operator.
-std::expected<QByteArray, QString> readFile(const QString &path, qint64 maxSize = maxFileSize);
+// Opens a label file for reading after checking its type and size; the error text is a
+// sentence for the operator.
+std::expected<std::unique_ptr<QFile>, QString> openFile(const QString &path,
+                                                        qint64 maxSize = maxFileSize);
 
 } // namespace LabelImport
 
@@ -75,17 +89,21 @@ public:
     static const QStringList nameKeys;
 
     // Parser events; names as written in the document, including any prefix.
-    void startElement(const QString &name, const QHash<QString, QString> &attributes);
-    void characters(const QString &text);
-    void endElement(const QString &name);
+    void startElement(QStringView name, const QHash<QString, QString> &attributes);
+    void characters(QStringView text);
+    void endElement(QStringView name);
 
     QMap<qint64, QString> sources() const { return m_sources; }
     QMap<qint64, QString> destinations() const { return m_destinations; }
     ParsedLabels labels() const { return { m_sources, m_destinations }; }
+    // Named ports past LabelImport::maxPortNumber, which are not kept.
+    qsizetype skipped() const { return m_skipped; }
 
     // Runs the platform's stream reader (namespace processing off) over `document` and keeps
-    // whatever was collected before any error.
-    static ParsedLabels parse(const QByteArray &document);
+    // whatever was collected before any error, or before containers nested deeper than any
+    // label document does.
+    static ParsedLabels parse(const QByteArray &document, qsizetype *skipped = nullptr);
+    static ParsedLabels parse(QIODevice &document, qsizetype *skipped = nullptr);
 
     // Attribute lookups: the first key of `keys` present among the (lower-cased) names.
     static std::optional<qint64> intValue(const QHash<QString, QString> &attributes,
@@ -94,6 +112,23 @@ public:
                                               const QStringList &keys);
 
 private:
+    enum class Role {
+        sourceContainer,
+        destContainer,
+        sourceElement,
+        destElement,
+        portElement,
+        other
+    };
+    static Role roleOf(QStringView name);
+
+    ParsedLabels skippedAndLabels(qsizetype *skipped) const
+    {
+        if (skipped)
+            *skipped = m_skipped;
+        return labels();
+    }
+
     QMap<qint64, QString> m_sources;
     QMap<qint64, QString> m_destinations;
     QList<PortKind> m_containerStack;
@@ -103,4 +138,5 @@ private:
     QString m_characters;
     qint64 m_autoSource = 0;
     qint64 m_autoDest = 0;
+    qsizetype m_skipped = 0;
 };

@@ -96,23 +96,40 @@ PortLabels LabelStore::labels(const QUuid &connection) const
     return m_byConnection.value(Json::uuidText(connection));
 }
 
-void LabelStore::set(const std::optional<QString> &label, PortKind kind, int index,
-                     const QUuid &connection)
+namespace {
+
+void applyEdit(PortLabels &labels, const LabelStore::Edit &edit)
 {
-    if (index < 0)
+    if (edit.index < 0)
         return;
-    const QString key = Json::uuidText(connection);
-    PortLabels labels = m_byConnection.value(key);
-    const QString text = label ? trimmed(*label) : QString();
-    auto &map = kind == PortKind::source ? labels.sources : labels.destinations;
+    const QString text = edit.label ? trimmed(*edit.label) : QString();
+    auto &map = edit.kind == PortKind::source ? labels.sources : labels.destinations;
     if (text.isEmpty())
-        map.remove(QString::number(index));
+        map.remove(QString::number(edit.index));
     else
-        map.insert(QString::number(index), text);
-    commit(key, labels);
+        map.insert(QString::number(edit.index), text);
 }
 
-void LabelStore::merge(const ParsedLabels &parsed, const QUuid &connection)
+} // namespace
+
+LabelStore::Failure LabelStore::set(const std::optional<QString> &label, PortKind kind, int index,
+                                    const QUuid &connection)
+{
+    if (index < 0)
+        return std::nullopt;
+    return set(QList<Edit> { { kind, index, label } }, connection);
+}
+
+LabelStore::Failure LabelStore::set(const QList<Edit> &edits, const QUuid &connection)
+{
+    const QString key = Json::uuidText(connection);
+    PortLabels labels = m_byConnection.value(key);
+    for (const Edit &edit : edits)
+        applyEdit(labels, edit);
+    return commit(key, labels);
+}
+
+LabelStore::Failure LabelStore::merge(const ParsedLabels &parsed, const QUuid &connection)
 {
     const QString key = Json::uuidText(connection);
     PortLabels labels = m_byConnection.value(key);
@@ -126,27 +143,27 @@ void LabelStore::merge(const ParsedLabels &parsed, const QUuid &connection)
     };
     apply(parsed.sources, labels.sources);
     apply(parsed.destinations, labels.destinations);
-    commit(key, labels);
+    return commit(key, labels);
 }
 
-void LabelStore::removeAll(const QUuid &connection)
+LabelStore::Failure LabelStore::removeAll(const QUuid &connection)
 {
     m_byConnection.remove(Json::uuidText(connection));
     emit byConnectionChanged();
-    save();
+    return save();
 }
 
-void LabelStore::commit(const QString &key, const PortLabels &labels)
+LabelStore::Failure LabelStore::commit(const QString &key, const PortLabels &labels)
 {
     if (labels.isEmpty())
         m_byConnection.remove(key);
     else
         m_byConnection.insert(key, labels);
     emit byConnectionChanged();
-    save();
+    return save();
 }
 
-void LabelStore::save()
+LabelStore::Failure LabelStore::save()
 {
     // The text PortLabels::toJson() gives, with its members in the writer's key order.
     const auto equal = [](const auto &kept, const auto &value) {
@@ -161,6 +178,8 @@ void LabelStore::save()
             + EncodedJson::keyText(kSources) + texts.sources.encode(labels.sources, label, equal)
             + '}';
     };
-    if (const auto failure = m_file.write(m_encoded.encode(m_byConnection, router, equal)))
+    Failure failure = m_file.write(m_encoded.encode(m_byConnection, router, equal));
+    if (failure)
         StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
+    return failure;
 }

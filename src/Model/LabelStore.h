@@ -38,7 +38,9 @@ struct ParsedLabels
 
 // The user label overrides of every saved router, kept in labels.json. One instance per
 // application, used on the UI thread only. Every change is written to disk before the
-// operation returns; a failed write is printed and the change stays in memory.
+// operation returns; a failed write is printed and the change stays in memory. Operations
+// that write return the write's failure (std::nullopt when it was written), for callers
+// that tell the operator.
 class LabelStore final : public QObject
 {
     Q_OBJECT
@@ -62,21 +64,33 @@ public:
     // The overrides of one router; two empty maps when it has none.
     PortLabels labels(const QUuid &connection) const;
 
-    // Sets (trimmed, non-empty) or clears one override. A negative index is ignored.
-    void set(const std::optional<QString> &label, PortKind kind, int index,
-             const QUuid &connection);
+    // One override to set (trimmed, non-empty) or to clear (no label, or a blank one).
+    struct Edit
+    {
+        PortKind kind;
+        int index;
+        std::optional<QString> label;
+    };
+
+    using Failure = std::optional<QString>;
+
+    // Sets or clears one override. A negative index is ignored.
+    Failure set(const std::optional<QString> &label, PortKind kind, int index,
+                const QUuid &connection);
+    // Applies the edits in order and writes once: the file is what as many set() calls write.
+    Failure set(const QList<Edit> &edits, const QUuid &connection);
     // Adds or replaces the imported overrides; names empty after trimming are skipped.
-    void merge(const ParsedLabels &parsed, const QUuid &connection);
+    Failure merge(const ParsedLabels &parsed, const QUuid &connection);
     // Drops every override of the router.
-    void removeAll(const QUuid &connection);
-    void save();
+    Failure removeAll(const QUuid &connection);
+    Failure save();
 
 signals:
     void byConnectionChanged();
 
 private:
     static std::optional<Map> load(StoreFile &file);
-    void commit(const QString &key, const PortLabels &labels);
+    Failure commit(const QString &key, const PortLabels &labels);
 
     // labels.json as last written, kept per router and per label.
     struct LabelTexts

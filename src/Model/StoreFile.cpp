@@ -26,24 +26,48 @@ QString StoreFile::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
-std::expected<std::optional<QByteArray>, QString> StoreFile::read() const
+std::expected<std::unique_ptr<QFile>, QString> StoreFile::open() const
 {
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink())
+        return nullptr;
+    // Opening a FIFO waits for a writer that may never come, and a device may never end.
+    if (info.exists() && !info.isFile())
+        return std::unexpected(QStringLiteral("It is not a regular file."));
+    auto file = std::make_unique<QFile>(m_path);
+    if (!file->open(QIODevice::ReadOnly))
+        return std::unexpected(file->errorString());
+    if (file->size() > m_maxSize)
+        return std::unexpected(tooLarge());
+    return file;
+}
+
+std::expected<std::optional<QByteArray>, QString> StoreFile::read() const
+{
+    auto file = open();
+    if (!file)
+        return std::unexpected(file.error());
+    if (!*file)
         return std::optional<QByteArray>();
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::unexpected(file.errorString());
-    // Sequential files (a FIFO, a device) report no size: read at most one byte past the limit.
-    // A regular file is read as it is: asking it for the limit would allocate the whole limit.
-    if (!file.isSequential() && file.size() > m_maxSize)
-        return std::unexpected(QStringLiteral("The file is larger than %1 bytes.").arg(m_maxSize));
-    QByteArray bytes = file.isSequential() ? file.read(m_maxSize + 1) : file.readAll();
-    if (bytes.size() > m_maxSize)
-        return std::unexpected(QStringLiteral("The file is larger than %1 bytes.").arg(m_maxSize));
-    if (file.error() != QFileDevice::NoError)
-        return std::unexpected(file.errorString());
+    // A regular file is read as it is: asking for the limit would allocate the whole limit.
+    QByteArray bytes = (*file)->readAll();
+    if (bytes.size() > m_maxSize) // it grew since
+        return std::unexpected(tooLarge());
+    if ((*file)->error() != QFileDevice::NoError)
+        return std::unexpected((*file)->errorString());
     return std::optional<QByteArray>(std::move(bytes));
+}
+
+QString StoreFile::tooLarge() const
+{
+    return QStringLiteral("The file is larger than %1.").arg(sizeText(m_maxSize));
+}
+
+QString StoreFile::sizeText(qint64 bytes)
+{
+    constexpr qint64 mebibyte = 1024 * 1024;
+    return bytes % mebibyte == 0 ? QStringLiteral("%1 MB").arg(bytes / mebibyte)
+                                 : QStringLiteral("%1 bytes").arg(bytes);
 }
 
 QString StoreFile::moveAside()
@@ -83,10 +107,9 @@ std::optional<QString> StoreFile::write(const QByteArray &bytes)
     // What read() would refuse is never written: the next launch would move the file aside
     // and lose everything in it. The file keeps its last readable content.
     if (bytes.size() > m_maxSize)
-        return QStringLiteral("The content (%1 bytes) is larger than the %2 bytes a store file "
-                              "may hold.")
+        return QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold.")
             .arg(bytes.size())
-            .arg(m_maxSize);
+            .arg(sizeText(m_maxSize));
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("Couldn't create the folder “%1”.").arg(folder);

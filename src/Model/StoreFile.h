@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QJsonDocument>
 #include <QString>
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <type_traits>
 
@@ -42,8 +44,12 @@ public:
     QString fileName() const;
 
     // The whole file; std::nullopt when no file exists; an error text (the platform's
-    // description) when it exists but cannot be read or is larger than the size limit.
+    // description) when it exists but cannot be read, is not a regular file (a FIFO would
+    // block the read forever) or is larger than the size limit.
     std::expected<std::optional<QByteArray>, QString> read() const;
+    // The same checks, and the file opened for reading instead of read (null when no file
+    // exists), for a reader that takes it a piece at a time.
+    std::expected<std::unique_ptr<QFile>, QString> open() const;
 
     // Moves the unreadable file to "<path>.corrupt", replacing an earlier such copy. When that
     // fails it falls back to the first free "<path>.corrupt-N" name, then to a copy under such
@@ -58,6 +64,9 @@ public:
 
     // Decodes JSON text with the error as the parser describes it.
     static std::expected<QJsonDocument, QString> parseJson(const QByteArray &bytes);
+
+    // "16 MB" for whole mebibytes, else "1000 bytes".
+    static QString sizeText(qint64 bytes);
 
     // One diagnostic line on standard output (UTF-8, flushed at once).
     static void printLine(const QString &line);
@@ -88,6 +97,8 @@ public:
     }
 
 private:
+    QString tooLarge() const;
+
     QString m_path;
     qint64 m_maxSize;
     bool m_keepInPlace = false; // the unreadable file is still the only copy

@@ -24,4 +24,14 @@ void tuneAllocator()
 #endif
 }
 
+qint64 heapInUse()
+{
+#if defined(__GLIBC__)
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#else
+    return 0;
+#endif
+}
+
 } // namespace Platform

@@ -9,12 +9,14 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
@@ -124,6 +126,10 @@ struct EditorRig
         if (!editor->findChild<QWidget *>("banner")->isVisibleTo(editor.get()))
             return {};
         return editor->findChild<QLabel *>("bannerText")->text();
+    }
+    bool bannerIsFailure()
+    {
+        return editor->findChild<QWidget *>("banner")->property("failure").toBool();
     }
     QStringList labels(PortKind kind)
     {
@@ -243,8 +249,11 @@ private slots:
         rig.type("destination-1", QStringLiteral("Monitor 2"));
         rig.type("source-4", QStringLiteral("Camera 5 "));
         rig.type("source-0", QStringLiteral("Camera 1"));
+        // One write of labels.json for all of them.
+        QSignalSpy writes(&rig.router.labels, &LabelStore::byConnectionChanged);
         rig.click("doneButton");
         ControllerRig::settle();
+        QCOMPARE(writes.count(), 1);
 
         QList<std::pair<PortKind, int>> sent;
         for (const auto &call : rig.driver->calls(Command::setLabel))
@@ -444,7 +453,9 @@ private slots:
         rig.type("source-0", QStringLiteral("Typed"));
         rig.chosenFile = rig.router.dir.filePath(QStringLiteral("missing.csv"));
         rig.click("importButton");
-        QCOMPARE(rig.banner(), QStringLiteral("Couldn't read missing.csv."));
+        QCOMPARE(rig.banner(),
+                 QStringLiteral("Couldn't read missing.csv. The file doesn't exist."));
+        QVERIFY(rig.bannerIsFailure());
         QVERIFY(rig.overrides().isEmpty());
         QCOMPARE(rig.name("source-0"), QStringLiteral("Typed"));
 
@@ -452,6 +463,46 @@ private slots:
         rig.click("copyTsvButton");
         rig.click("importButton");
         QCOMPARE(rig.banner(), QStringLiteral("Copied TSV to clipboard."));
+    }
+
+    // A refused store write showed "Imported 10 names" while the names were lost at the next
+    // launch, and a file past the size limit read "Couldn't read big.csv." in green.
+    void failuresShowAsFailuresWithTheirReason()
+    {
+        EditorRig rig;
+        rig.chosenFile = rig.writeFile(QStringLiteral("big.csv"),
+                                       QByteArray(LabelImport::maxFileSize + 1, 'a'));
+        rig.click("importButton");
+        QCOMPARE(rig.banner(),
+                 QStringLiteral("Couldn't read big.csv. The file is larger than 16 MB."));
+        QVERIFY(rig.bannerIsFailure());
+
+        // labels.json can no longer be written: a folder stands in its place.
+        const QString store = rig.router.labels.url();
+        QFile::remove(store);
+        QVERIFY(QDir().mkpath(store));
+        const QString notSaved = QStringLiteral(", but the labels file couldn't be written, so the "
+                                                "change is lost when Quorvel quits. ");
+        rig.chosenFile = rig.writeFile(QStringLiteral("in.txt"), "Imported A\n");
+        rig.click("importButton");
+        QVERIFY2(rig.banner().startsWith(QStringLiteral("Imported 1 name from in.txt") + notSaved),
+                 qPrintable(rig.banner()));
+        QVERIFY(rig.bannerIsFailure());
+        QCOMPARE(rig.labels(PortKind::source).first(), QStringLiteral("Imported A"));
+
+        // "Done" stays open to say so, and tries again when pressed again.
+        rig.type("source-1", QStringLiteral("Typed"));
+        rig.click("doneButton");
+        QVERIFY(rig.editor->isVisible());
+        QVERIFY2(rig.banner().startsWith(QStringLiteral("Renamed 1 port") + notSaved),
+                 qPrintable(rig.banner()));
+        QVERIFY(QDir(store).removeRecursively());
+        rig.click("copyTsvButton");
+        QVERIFY(!rig.bannerIsFailure());
+        rig.click("doneButton");
+        QVERIFY(!rig.editor->isVisible());
+        QCOMPARE(LabelStore::load(store)->value(Json::uuidText(rig.controller().id())).sources,
+                 (QMap<QString, QString> { { "0", "Imported A" }, { "1", "Typed" } }));
     }
 
     void cancelAfterImportKeepsTheImportedLabels()

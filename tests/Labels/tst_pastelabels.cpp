@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -22,7 +23,7 @@ const QString longHelp = QStringLiteral(
 struct SheetRig
 {
     QList<ParsedLabels> applied;
-    PasteLabelsSheet sheet { [this](const ParsedLabels &labels) {
+    PasteLabelsSheet sheet { [this](const ParsedLabels &labels, qsizetype) {
         applied.append(labels);
     } };
 
@@ -147,6 +148,42 @@ private slots:
         QTest::mouseClick(paste, Qt::LeftButton);
         QCOMPARE(rig.editor()->toPlainText(), QStringLiteral("One\nTwo"));
         QVERIFY(rig.applied.isEmpty());
+    }
+
+    // Pasted text had no bound at all.
+    void tooLongPasteIsRefusedWithAMessage()
+    {
+        SheetRig rig;
+        rig.editor()->setPlainText(QStringLiteral("typed"));
+        const auto refused = [&rig] {
+            auto *alert = rig.sheet.findChild<QMessageBox *>("pasteTooLongAlert");
+            const bool shown = alert && alert->isVisible();
+            delete alert;
+            return shown;
+        };
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QString(PasteLabelsSheet::maxLines, u'\n'));
+        QTest::mouseClick(rig.sheet.findChild<QPushButton *>("pasteClipboardButton"),
+                          Qt::LeftButton);
+        QVERIFY(refused());
+        QCOMPARE(rig.editor()->toPlainText(), QStringLiteral("typed"));
+        clipboard->setText(QString(PasteLabelsSheet::maxLineLength + 1, u'x'));
+        QTest::mouseClick(rig.sheet.findChild<QPushButton *>("pasteClipboardButton"),
+                          Qt::LeftButton);
+        QVERIFY(refused());
+        // Into the text, the text already there counts too.
+        const QString lines
+            = (QString(31, u'x') + u'\n').repeated(PasteLabelsSheet::maxLength / 32);
+        clipboard->setText(lines);
+        rig.editor()->moveCursor(QTextCursor::End);
+        rig.editor()->paste();
+        QVERIFY(refused());
+        QCOMPARE(rig.editor()->toPlainText(), QStringLiteral("typed"));
+
+        rig.editor()->clear();
+        rig.editor()->paste();
+        QVERIFY(!refused());
+        QCOMPARE(rig.editor()->toPlainText(), lines);
     }
 
     void cancelAndEscapeCallNothing()

@@ -1,4 +1,5 @@
 #include "Model/LabelIO.h"
+#include "Platform/Memory.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -44,7 +45,8 @@ private slots:
     void xmlImport_data();
     void xmlImport();
     void exportImportRoundTrip();
-    void readFileChecksSize();
+    void largestFilesKeepAtMostThePortLimit();
+    void openFileChecksTypeAndSize();
     void targetsByRawValue();
 };
 
@@ -195,8 +197,8 @@ void TestLabelIO::delimitedImport_data()
         << "3\tSrc\t" << B << "s0=3|d0=Src"; // the trimmed line lost its last tab
     QTest::newRow("both empty cells advance counters") << ",Dst\nS," << B << "s1=S|d0=Dst";
     QTest::newRow("both numbered below 1 ignored") << "0,A,B" << B << "";
-    QTest::newRow("huge port number kept 64-bit")
-        << "9223372036854775807, Far" << S << "s9223372036854775806=Far";
+    QTest::newRow("ports past the last skipped")
+        << "9223372036854775807, Far\n65535, Last\n65536, Gone" << S << "s65534=Last";
 }
 
 void TestLabelIO::delimitedImport()
@@ -245,10 +247,11 @@ void TestLabelIO::xmlImport_data()
         << "s0=S|d0=D";
     QTest::newRow("malformed keeps what came before")
         << QByteArray("<inputs><port>A</port><port>B</port><port>C</oops></inputs>") << "s0=A|s1=B";
-    QTest::newRow("largest number saturates the counter")
-        << QByteArray("<inputs><port number=\"9223372036854775807\">Max</port>"
-                      "<port>Next</port></inputs>")
-        << "s9223372036854775806=Max|s9223372036854775807=Next";
+    QTest::newRow("ports past the last skipped, the counter saturating")
+        << QByteArray("<doc><inputs><port number=\"9223372036854775807\">Max</port>"
+                      "<port>Next</port></inputs><outputs><port n=\"65535\">Last</port>"
+                      "</outputs></doc>")
+        << "d65534=Last";
     QTest::newRow("not XML at all") << QByteArray("\x01\x02garbage") << "";
 }
 
@@ -285,7 +288,30 @@ void TestLabelIO::exportImportRoundTrip()
              QString::fromUtf16(u"s0=Cam \"A\" & B Mon|s1=VT\u0007 <1> Rec's|s2=x&lt;y"));
 }
 
-void TestLabelIO::readFileChecksSize()
+// 16 MB of "a\n" held 8 million labels, 1.6 GB; 16 MB of XML ports 372 MB.
+void TestLabelIO::largestFilesKeepAtMostThePortLimit()
+{
+    const qsizetype size = LabelImport::maxFileSize;
+    const QByteArray lines = QByteArray("a\n").repeated(size / 2);
+    const QByteArray ports
+        = "<inputs>" + QByteArray("<in>a</in>").repeated(size / 10 - 2) + "</inputs>";
+    QVERIFY(ports.size() <= size);
+    for (const bool xml : { false, true }) {
+        const qint64 before = Platform::heapInUse();
+        qsizetype skipped = 0;
+        const ParsedLabels parsed = xml
+            ? LabelXMLDelegate::parse(ports, &skipped)
+            : LabelImport::parseDelimitedUtf8(lines, DelimitedTarget::both, &skipped);
+        const qint64 held = Platform::heapInUse() - before;
+        QCOMPARE(parsed.sources.size(), LabelImport::maxPortNumber);
+        QCOMPARE(parsed.sources.lastKey(), LabelImport::maxPortNumber - 1);
+        QCOMPARE(skipped, (xml ? size / 10 - 2 : size / 2) - LabelImport::maxPortNumber);
+        // What is kept is the port limit's worth of short labels, not the file's.
+        QVERIFY2(held < 16 * 1024 * 1024, qPrintable(QString::number(held)));
+    }
+}
+
+void TestLabelIO::openFileChecksTypeAndSize()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("labels.tsv"));
@@ -293,10 +319,16 @@ void TestLabelIO::readFileChecksSize()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(100, 'x'));
     file.close();
-    QCOMPARE(LabelImport::readFile(path).value_or(QByteArray()), QByteArray(100, 'x'));
-    QVERIFY(!LabelImport::readFile(path, 99).has_value());
-    QVERIFY(!LabelImport::readFile(dir.filePath(QStringLiteral("missing"))).has_value());
-    QVERIFY(!LabelImport::readFile(dir.path()).has_value()); // a folder is not a label file
+    const auto opened = LabelImport::openFile(path);
+    QVERIFY(opened && *opened);
+    QCOMPARE((*opened)->readAll(), QByteArray(100, 'x'));
+    QCOMPARE(LabelImport::openFile(path, 99).error(),
+             QStringLiteral("The file is larger than 99 bytes."));
+    QCOMPARE(LabelImport::openFile(dir.filePath(QStringLiteral("missing"))).error(),
+             QStringLiteral("The file doesn't exist."));
+    // A folder is not a label file.
+    QCOMPARE(LabelImport::openFile(dir.path()).error(),
+             QStringLiteral("It is not a regular file."));
 }
 
 void TestLabelIO::targetsByRawValue()

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QUuid kRouter = QUuid::fromString(QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E"));
@@ -71,12 +73,14 @@ private slots:
     void labelMergeSkipsEmptyNames();
     void labelKeysAreCanonicalUpperCase();
     void labelFileRoundTrip();
+    void labelEditsWriteOnceWhatSetsWrite();
     void unreadableFilesMoveAside_data();
     void unreadableFilesMoveAside();
     void laterUnreadableFileReplacesCorruptCopy();
     void blockedAsideNameKeepsTheOnlyCopy();
     void failedSaveKeepsTheChange();
     void oversizedFileIsUnreadable();
+    void fifoIsUnreadableInsteadOfBlocking();
     void keptEncodingWritesWhatAFullEncodeWrites();
 
     void salvoAddMatchesNameAndPanel();
@@ -264,6 +268,30 @@ void TestStores::unreadableFilesMoveAside()
         QCOMPARE(lines.first(), expected + QStringLiteral("the top level is not an object"));
 }
 
+// Nine names edited in the labels editor rewrote a 50 MB labels.json nine times.
+void TestStores::labelEditsWriteOnceWhatSetsWrite()
+{
+    const QList<LabelStore::Edit> edits {
+        { PortKind::source, 3, QStringLiteral("  Camera 4\n") },
+        { PortKind::destination, 3, QStringLiteral("Monitor") },
+        { PortKind::source, 5, QStringLiteral("Gone") },
+        { PortKind::source, 5, std::nullopt },
+        { PortKind::destination, 0, QStringLiteral(" ") },
+        { PortKind::source, -1, QStringLiteral("Ignored") },
+    };
+    LabelStore each(path(QStringLiteral("each.json")));
+    each.set(QStringLiteral("Kept"), PortKind::source, 9, kRouter);
+    for (const LabelStore::Edit &edit : edits)
+        each.set(edit.label, edit.kind, edit.index, kRouter);
+    LabelStore batch(path(QStringLiteral("batch.json")));
+    batch.set(QStringLiteral("Kept"), PortKind::source, 9, kRouter);
+    QSignalSpy changed(&batch, &LabelStore::byConnectionChanged);
+    QVERIFY(!batch.set(edits, kRouter));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(readAll(batch.url()), readAll(each.url()));
+    QCOMPARE(batch.byConnection(), each.byConnection());
+}
+
 void TestStores::laterUnreadableFileReplacesCorruptCopy()
 {
     const QString file = path(QStringLiteral("salvos.json"));
@@ -311,7 +339,7 @@ void TestStores::failedSaveKeepsTheChange()
 
     ConsoleCapture console;
     LabelStore labels(file);
-    labels.set(QStringLiteral("Kept"), PortKind::source, 2, kRouter);
+    const auto failure = labels.set(QStringLiteral("Kept"), PortKind::source, 2, kRouter);
     SalvoStore salvos(path(QStringLiteral("blocked/salvos.json")));
     salvos.add(makeSalvo(QStringLiteral("S"), std::nullopt, 1), kRouter);
     PanelStore panels(path(QStringLiteral("blocked/panels.json")));
@@ -326,6 +354,7 @@ void TestStores::failedSaveKeepsTheChange()
     QVERIFY(lines[1].startsWith(QStringLiteral("SalvoStore: save failed — ")));
     QVERIFY(lines[2].startsWith(QStringLiteral("PanelStore: save failed — ")));
     QVERIFY(lines[0].size() > 26);
+    QCOMPARE(QStringLiteral("LabelStore: save failed — ") + failure.value_or(QString()), lines[0]);
 }
 
 void TestStores::oversizedFileIsUnreadable()
@@ -346,6 +375,22 @@ void TestStores::oversizedFileIsUnreadable()
     QCOMPARE(small.read()->value_or(QByteArray()), QByteArray(1024, ' '));
     QVERIFY(small.write(QByteArray(4096, ' ')).has_value());
     QCOMPARE(small.read()->value_or(QByteArray()).size(), 1024);
+}
+
+// A FIFO as a store file blocked the launch forever in open().
+void TestStores::fifoIsUnreadableInsteadOfBlocking()
+{
+    const QString file = path(QStringLiteral("labels.json"));
+    QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    ConsoleCapture console;
+    LabelStore store(file);
+    QVERIFY(store.byConnection().isEmpty());
+    QCOMPARE(console.lines(),
+             QStringList { "LabelStore: unreadable labels.json moved to labels.json.corrupt — "
+                           "It is not a regular file." });
+    // The FIFO itself was moved, as it was.
+    const QFileInfo aside(file + QStringLiteral(".corrupt"));
+    QVERIFY(aside.exists() && !aside.isFile());
 }
 
 void TestStores::keptEncodingWritesWhatAFullEncodeWrites()

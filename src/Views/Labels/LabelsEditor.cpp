@@ -53,6 +53,23 @@ QString importedBanner(qsizetype count, qsizetype skipped, const QString &from)
     return banner + u'.';
 }
 
+// A reason as a sentence of its own: the platform's texts come without a full stop.
+QString sentence(const QString &reason)
+{
+    const QString text = reason.trimmed();
+    if (text.isEmpty() || text.endsWith(u'.') || text.endsWith(u'!') || text.endsWith(u'?'))
+        return text;
+    return text + u'.';
+}
+
+// What the operator did stands for this session only: labels.json could not be written.
+QString notSaved(const QString &done, const QString &reason)
+{
+    return QStringLiteral("%1, but the labels file couldn't be written, so the change is lost "
+                          "when Quorvel quits. %2")
+        .arg(done, sentence(reason));
+}
+
 // A side's rows: sized to all of them inside the sheet's scroll area, so it never scrolls by
 // itself and paints only the rows the scroll area shows. Clicking a name edits it at once;
 // Tab past the last row (or Shift+Tab before the first) moves on to the next field. Screen
@@ -417,8 +434,9 @@ QWidget *LabelsEditor::buildBanner()
     layout->setContentsMargins(rowInset, 9, rowInset, 9);
     layout->setSpacing(8);
     const int size = qRound(Theme::pointSize(Theme::TextStyle::callout) * 1.25);
-    layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"), size, Theme::green()), 0,
-                      Qt::AlignTop);
+    m_bannerSymbol = symbolLabel(QStringLiteral("checkmark.circle.fill"), size, Theme::green());
+    m_bannerSymbol->setObjectName(QStringLiteral("bannerSymbol"));
+    layout->addWidget(m_bannerSymbol, 0, Qt::AlignTop);
     m_bannerText = plainLabel();
     m_bannerText->setObjectName(QStringLiteral("bannerText"));
     m_bannerText->setWordWrap(true);
@@ -489,9 +507,9 @@ void LabelsEditor::syncSide(Side &side)
 void LabelsEditor::showPasteSheet()
 {
     auto *sheet = new PasteLabelsSheet(
-        [editor = QPointer(this)](const ParsedLabels &labels) {
+        [editor = QPointer(this)](const ParsedLabels &labels, qsizetype skipped) {
             if (editor)
-                editor->mergeImported(labels, QStringLiteral("spreadsheet"));
+                editor->mergeImported(labels, skipped, QStringLiteral("spreadsheet"));
         },
         this);
     sheet->setWindowModality(Qt::WindowModal);
@@ -522,27 +540,34 @@ void LabelsEditor::importFile(const QString &path)
 {
     const QFileInfo info(path);
     const QString fileName = info.fileName();
-    const auto bytes = LabelImport::readFile(path);
-    if (!bytes) {
-        setBanner(QStringLiteral("Couldn't read %1.").arg(fileName));
+    const auto file = LabelImport::openFile(path);
+    if (!file) {
+        setBanner(QStringLiteral("Couldn't read %1. %2").arg(fileName, sentence(file.error())),
+                  true);
         return;
     }
-    // An XML document that breaks off still gives what was read before the break.
+    // Read a piece at a time. An XML document that breaks off still gives what was read
+    // before the break.
+    qsizetype skipped = 0;
     const ParsedLabels parsed = info.suffix().toLower() == QLatin1String("xml")
-        ? LabelXMLDelegate::parse(*bytes)
-        : LabelImport::parseDelimited(QString::fromUtf8(*bytes), DelimitedTarget::both);
-    mergeImported(parsed, fileName);
+        ? LabelXMLDelegate::parse(**file, &skipped)
+        : LabelImport::parseDelimitedUtf8(**file, DelimitedTarget::both, &skipped);
+    mergeImported(parsed, skipped, fileName);
 }
 
-void LabelsEditor::mergeImported(ParsedLabels labels, const QString &from)
+void LabelsEditor::mergeImported(ParsedLabels labels, qsizetype skipped, const QString &from)
 {
-    // Counted before the store drops blank names, as the operator pasted them.
-    const qsizetype skipped = LabelImport::bound(labels);
-    m_controller.labelStore().merge(labels, m_controller.id());
+    LabelImport::cutLongLabels(labels);
+    const auto failure = m_controller.labelStore().merge(labels, m_controller.id());
     m_controller.applyLabelOverrides();
+    // Counted before the store drops blank names, as the operator pasted them.
     const qsizetype count = labels.sources.size() + labels.destinations.size();
     reloadBuffers(labels);
-    setBanner(importedBanner(count, skipped, from));
+    const QString done = importedBanner(count, skipped, from);
+    if (failure)
+        setBanner(notSaved(done.chopped(1), *failure), true);
+    else
+        setBanner(done);
 }
 
 void LabelsEditor::copyAsXml()
@@ -559,19 +584,37 @@ void LabelsEditor::copyAsSpreadsheet()
 
 void LabelsEditor::resetToDeviceNames()
 {
-    m_controller.labelStore().removeAll(m_controller.id());
+    const auto failure = m_controller.labelStore().removeAll(m_controller.id());
     m_controller.applyLabelOverrides();
     reloadBuffers(std::nullopt);
-    setBanner(QStringLiteral("Reset to device names."));
+    if (failure)
+        setBanner(notSaved(QStringLiteral("Reset to device names"), *failure), true);
+    else
+        setBanner(QStringLiteral("Reset to device names."));
 }
 
 void LabelsEditor::applyAll()
 {
+    // One write of the label store for every changed row, sources first.
+    QList<LabelStore::Edit> renames;
     for (const Side *side : { &m_sources, &m_dests }) {
         for (const Editable &row : side->model->rows()) {
             if (row.changed())
-                m_controller.rename(row.kind, row.index, row.name);
+                renames.append({ row.kind, row.index, row.name });
         }
+    }
+    if (renames.isEmpty()) {
+        accept();
+        return;
+    }
+    // A failed write keeps the sheet open to say so; "Done" again tries again.
+    if (const auto failure = m_controller.rename(renames)) {
+        setBanner(notSaved(QStringLiteral("Renamed %1 port%2")
+                               .arg(renames.size())
+                               .arg(renames.size() == 1 ? QString() : QStringLiteral("s")),
+                           *failure),
+                  true);
+        return;
     }
     accept();
 }
@@ -603,8 +646,16 @@ void LabelsEditor::reloadBuffers(const std::optional<ParsedLabels> &imported)
             imported ? &imported->destinations : nullptr);
 }
 
-void LabelsEditor::setBanner(const QString &text)
+void LabelsEditor::setBanner(const QString &text, bool failure)
 {
+    const QColor color = failure ? Theme::red() : Theme::green();
+    const QString symbol = failure ? QStringLiteral("exclamationmark.triangle.fill")
+                                   : QStringLiteral("checkmark.circle.fill");
+    m_bannerSymbol->setPixmap(
+        Symbols::pixmap(symbol, m_bannerSymbol->width(), color, devicePixelRatioF()));
+    m_bannerSymbol->setAccessibleName(failure ? QStringLiteral("Failed") : QString());
     m_bannerText->setText(text);
+    setForeground(m_bannerText, color);
+    m_banner->setProperty("failure", failure);
     m_banner->show();
 }

@@ -82,10 +82,12 @@ private:
     void copyAsSpreadsheet();
     void resetToDeviceNames();
     void applyAll();
-    // Stores imported names, shows them and reports "Imported N names from <from>.".
-    void mergeImported(ParsedLabels labels, const QString &from);
+    // Stores imported names, shows them and reports "Imported N names from <from>.", with
+    // the `skipped` names of ports past the last one and a failure to save them.
+    void mergeImported(ParsedLabels labels, qsizetype skipped, const QString &from);
     void reloadBuffers(const std::optional<ParsedLabels> &imported);
-    void setBanner(const QString &text);
+    // A failure shows in red with a warning sign instead of the green check mark.
+    void setBanner(const QString &text, bool failure = false);
 
     RouterController &m_controller;
     Options m_options;
@@ -94,5 +96,6 @@ private:
     QScrollArea *m_scroll = nullptr;
     QWidget *m_form = nullptr;
     QWidget *m_banner = nullptr;
+    QLabel *m_bannerSymbol = nullptr;
     QLabel *m_bannerText = nullptr;
 };

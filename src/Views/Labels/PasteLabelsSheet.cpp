@@ -1,6 +1,7 @@
 #include "Views/Labels/PasteLabelsSheet.h"
 
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
 #include "Views/Labels/LabelsFormKit.h"
@@ -11,9 +12,11 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 using namespace LabelsFormKit;
@@ -41,6 +44,42 @@ bool isMark(QChar c)
     return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
         || category == QChar::Mark_Enclosing;
 }
+
+// How many lines the text has (an empty text one), and the length of its longest.
+std::pair<qsizetype, qsizetype> measureLines(QStringView text)
+{
+    qsizetype lines = 1;
+    qsizetype longest = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (isNewline(text[i])) {
+            ++lines;
+            longest = qMax(longest, i - start);
+            start = i + 1;
+        }
+    }
+    return { lines, qMax(longest, text.size() - start) };
+}
+
+// The text field, asking before it takes pasted or dropped text.
+class PasteEdit final : public QPlainTextEdit
+{
+public:
+    explicit PasteEdit(std::function<bool(const QString &, qsizetype)> admits)
+        : m_admits(std::move(admits))
+    { }
+
+protected:
+    void insertFromMimeData(const QMimeData *source) override
+    {
+        if (source->hasText() && !m_admits(source->text(), textCursor().selectedText().size()))
+            return;
+        QPlainTextEdit::insertFromMimeData(source);
+    }
+
+private:
+    std::function<bool(const QString &, qsizetype)> m_admits;
+};
 
 } // namespace
 
@@ -98,7 +137,8 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     auto *well = new TextWell;
     auto *wellLayout = new QVBoxLayout(well);
     wellLayout->setContentsMargins(8, 8, 8, 8);
-    m_editor = new QPlainTextEdit;
+    m_editor = new PasteEdit(
+        [this](const QString &inserted, qsizetype replaced) { return admits(inserted, replaced); });
     m_editor->setObjectName(QStringLiteral("pasteText"));
     m_editor->setAccessibleName(QStringLiteral("Pasted labels"));
     m_editor->setFrameShape(QFrame::NoFrame);
@@ -181,8 +221,36 @@ void PasteLabelsSheet::setTarget(DelimitedTarget target)
 void PasteLabelsSheet::pasteFromClipboard()
 {
     const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
-    if (mime && mime->hasText())
-        m_editor->setPlainText(mime->text());
+    if (!mime || !mime->hasText())
+        return;
+    const QString text = mime->text();
+    if (admits(text, m_editor->document()->characterCount()))
+        m_editor->setPlainText(text);
+}
+
+bool PasteLabelsSheet::admits(const QString &inserted, qsizetype replaced)
+{
+    const QString current = m_editor->toPlainText();
+    const bool whole = replaced >= current.size();
+    const auto [insertedLines, insertedLongest] = measureLines(inserted);
+    // Into the text, the inserted lines join the cursor's line and the others stay.
+    const qsizetype length = current.size() - qMin(replaced, current.size()) + inserted.size();
+    const qsizetype lines = (whole ? 0 : measureLines(current).first - 1) + insertedLines;
+    const qsizetype longest
+        = insertedLongest + (whole ? 0 : m_editor->textCursor().block().length());
+    if (length <= maxLength && lines <= maxLines && longest <= maxLineLength)
+        return true;
+    QMessageBox *alert = Alerts::warning(
+        QStringLiteral("pasteTooLongAlert"), QStringLiteral("The text is too long to paste."),
+        QStringLiteral("Paste at most %1 lines and %2 characters at a time, with no line longer "
+                       "than %3 characters. Nothing was pasted.")
+            .arg(maxLines)
+            .arg(maxLength)
+            .arg(maxLineLength),
+        this);
+    alert->addButton(QMessageBox::Ok);
+    alert->open();
+    return false;
 }
 
 void PasteLabelsSheet::apply()
@@ -190,9 +258,10 @@ void PasteLabelsSheet::apply()
     const QString text = m_editor->toPlainText();
     if (text.trimmed().isEmpty())
         return;
-    const ParsedLabels parsed = LabelImport::parseDelimited(text, m_target);
+    qsizetype skipped = 0;
+    const ParsedLabels parsed = LabelImport::parseDelimited(text, m_target, &skipped);
     if (m_onApply)
-        m_onApply(parsed);
+        m_onApply(parsed, skipped);
     accept();
 }
 

@@ -20,13 +20,22 @@ class QPushButton;
 //
 // "Apply" (disabled while the text is blank) parses the whole text with the chosen target,
 // calls `onApply` exactly once and closes the sheet; "Cancel" (Esc) closes it without a call.
-// Every sheet starts empty with the target "Sources".
+// Every sheet starts empty with the target "Sources". A paste that would make the text longer
+// than maxLength characters, maxLines lines or a line longer than maxLineLength is refused
+// with an alert ("pasteTooLongAlert"): the editor would freeze on it, and no router has that
+// many ports.
 class PasteLabelsSheet final : public QDialog
 {
     Q_OBJECT
 
 public:
-    using ApplyAction = std::function<void(const ParsedLabels &)>;
+    // The parsed labels, and how many names of ports past the last port number were left out.
+    using ApplyAction = std::function<void(const ParsedLabels &, qsizetype skipped)>;
+
+    static constexpr qsizetype maxLength = 2 * 1024 * 1024;
+    static constexpr qsizetype maxLines = 2 * LabelImport::maxPortNumber;
+    // The editor lays out one line in time that grows with the square of its length.
+    static constexpr qsizetype maxLineLength = 4 * LabelImport::maxLabelLength;
 
     explicit PasteLabelsSheet(ApplyAction onApply, QWidget *parent = nullptr);
 
@@ -36,6 +45,9 @@ public:
 private:
     void setTarget(DelimitedTarget target);
     void pasteFromClipboard();
+    // False, after telling the operator, when `inserted` in place of `replaced` characters
+    // would make the text too long.
+    bool admits(const QString &inserted, qsizetype replaced);
     void apply();
     void syncText();
 
