@@ -38,7 +38,7 @@ ConnectionStore::ConnectionStore(QObject *parent)
 ConnectionStore::ConnectionStore(Options options, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
-    , m_file(orDefault(m_options.connectionsPath, &ConnectionStore::defaultStoreURL))
+    , m_file(orDefault(m_options.connectionsPath, &ConnectionStore::defaultStoreURL), maxFileSize)
     , m_labels(orDefault(m_options.labelsPath, &LabelStore::defaultURL))
     , m_salvoStore(orDefault(m_options.salvosPath, &SalvoStore::defaultURL))
     , m_panelStore(orDefault(m_options.panelsPath, &PanelStore::defaultURL))
@@ -105,6 +105,11 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
             return std::unexpected(QStringLiteral("the file does not hold a list of routers"));
         Loaded loaded;
         const QJsonArray array = document.array();
+        if (array.size() > maxRouters)
+            return std::unexpected(QStringLiteral("the file lists %1 routers, more than the %2 "
+                                                  "that are read")
+                                       .arg(array.size())
+                                       .arg(maxRouters));
         for (qsizetype i = 0; i < array.size(); ++i) {
             const QJsonValue value = array.at(i);
             if (!value.isObject())
@@ -139,7 +144,13 @@ void ConnectionStore::save()
         if (!m_ephemeralIDs.contains(connection.id))
             array.append(connection.toJson());
     }
-    if (auto failure = m_file.write(QJsonDocument(array)))
+    // A list the next launch would refuse is not written: the file keeps the last one it took.
+    const auto failure = array.size() > maxRouters
+        ? std::optional(QStringLiteral("%1 routers are more than the %2 the file may hold.")
+                            .arg(array.size())
+                            .arg(maxRouters))
+        : m_file.write(QJsonDocument(array));
+    if (failure)
         StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + *failure);
 }
 

@@ -59,6 +59,13 @@ public:
     using Options = ConnectionStoreOptions;
     using ControllerPtr = std::shared_ptr<RouterController>;
 
+    // connections.json is read only within these bounds, far above any real list, so that
+    // whatever it holds opens the window at once: each router costs a sidebar row and a
+    // controller. A larger file is unreadable (moved aside, with its console line), and a
+    // list that grows past the bound is not written, so the file stays readable.
+    static constexpr int maxRouters = 1000;
+    static constexpr qint64 maxFileSize = 4 * 1024 * 1024;
+
     explicit ConnectionStore(QObject *parent = nullptr);
     explicit ConnectionStore(Options options, QObject *parent = nullptr);
     ~ConnectionStore() override;

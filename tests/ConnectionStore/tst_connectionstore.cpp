@@ -86,6 +86,7 @@ private slots:
     void emptyListStaysEmpty();
     void recordsWithoutAnIDKeepTheIDTheyAreGiven();
     void fileKeepsOrderAndRoundTrips();
+    void listPastTheBoundIsNotWritten();
 
     void removingAdjustsTheSelection_data();
     void removingAdjustsTheSelection();
@@ -193,6 +194,11 @@ void tst_ConnectionStore::unreadableFileIsMovedAside_data()
     QTest::newRow("port as text") << QByteArray("[{\"name\":\"A\",\"port\":\"9990\"}]");
     QTest::newRow("unparsable id") << QByteArray("[{\"id\":\"not-a-uuid\"}]");
     QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe garbage", 12);
+    // 47 MB of routers took the app past 4 GB with no window after 25 s.
+    QTest::newRow("more routers than are read")
+        << "[" + QByteArray("{},").repeated(ConnectionStore::maxRouters) + "{}]";
+    QTest::newRow("larger than the file may hold")
+        << QByteArray(ConnectionStore::maxFileSize, ' ') + "[]";
 }
 
 void tst_ConnectionStore::unreadableFileIsMovedAside()
@@ -224,6 +230,22 @@ void tst_ConnectionStore::unreadableFileIsMovedAside()
     // The next save writes a fresh file.
     store->add(router(QStringLiteral("New")));
     QCOMPARE(fileArray().size(), 1);
+}
+
+void tst_ConnectionStore::listPastTheBoundIsNotWritten()
+{
+    writeFile("["
+              + QByteArray("{\"vendor\":\"simulator\"},").repeated(ConnectionStore::maxRouters - 1)
+              + "{}]");
+    ConnectionStore store(options());
+    QCOMPARE(store.connections().size(), ConnectionStore::maxRouters);
+    const QJsonArray before = fileArray();
+    const QString out = captureStdout([&] { store.add(router(QStringLiteral("One more"))); });
+    QCOMPARE(out,
+             QStringLiteral("ConnectionStore: save failed — 1001 routers are more than the 1000 "
+                            "the file may hold.\n"));
+    QCOMPARE(fileArray(), before);
+    QCOMPARE(store.connections().size(), ConnectionStore::maxRouters + 1);
 }
 
 void tst_ConnectionStore::emptyListStaysEmpty()
