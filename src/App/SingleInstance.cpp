@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <cstdio>
 #include <unistd.h>
@@ -22,10 +23,12 @@ void warn(const QString &line)
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString &folder, QObject *parent)
+SingleInstance::SingleInstance(const QString &folder, QObject *parent,
+                               std::chrono::milliseconds requestTimeout)
     : QObject(parent)
     , m_folder(QDir(folder).absolutePath())
     , m_lock(QDir(m_folder).filePath(QStringLiteral("instance.lock")))
+    , m_requestTimeout(requestTimeout)
 {
     // Only a live process keeps the lock: a crashed one's is taken over however new it is.
     m_lock.setStaleLockTime(0);
@@ -74,14 +77,31 @@ void SingleInstance::listen()
 void SingleInstance::answer()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        // Any local process of the user may connect: one that holds connections open must
+        // not pile them up.
+        if (m_connections >= maxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_connections;
+        connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        auto *idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        idle->start(m_requestTimeout);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, idle] {
             // Only the one short request is understood; anything longer is cut off.
             if (!socket->canReadLine()) {
                 if (socket->bytesAvailable() > showRequest.size())
                     socket->abort();
                 return;
             }
+            idle->stop();
             if (socket->readLine(showRequest.size() + 1) == showRequest) {
                 emit showRequested();
                 socket->write(shownReply);

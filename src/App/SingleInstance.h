@@ -24,8 +24,13 @@ public:
         secondary, // another live process holds it
     };
 
-    // `folder` is the data folder the stores write into.
-    explicit SingleInstance(const QString &folder, QObject *parent = nullptr);
+    // At most this many later launches are answered at a time; more are closed at once.
+    static constexpr int maxConnections = 8;
+
+    // `folder` is the data folder the stores write into. A later launch that does not send
+    // its request within `requestTimeout` of connecting is closed.
+    explicit SingleInstance(const QString &folder, QObject *parent = nullptr,
+                            std::chrono::milliseconds requestTimeout = std::chrono::seconds(1));
     ~SingleInstance() override;
 
     // Takes the lock and starts listening, or finds another instance holding it. When the
@@ -52,5 +57,7 @@ private:
 
     QString m_folder;
     QLockFile m_lock;
+    std::chrono::milliseconds m_requestTimeout;
     QLocalServer *m_server = nullptr;
+    int m_connections = 0;
 };

@@ -1,5 +1,6 @@
 #include "App/ContentView.h"
 #include "App/QuorvelApp.h"
+#include "App/SingleInstance.h"
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
 #include "FakeServiceBrowser.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -150,6 +152,7 @@ private slots:
     void launchEventGoesOutBeforeAnyWindow();
     void aboutTwiceShowsOneWindow();
     void checkForUpdatesFollowsTheUpdater();
+    void idleLaterLaunchesAreClosed();
 };
 
 void TestShell::emptyStoreShowsSelectARouter()
@@ -683,6 +686,46 @@ void TestShell::checkForUpdatesFollowsTheUpdater()
     QTRY_VERIFY(check->isEnabled());
     if (QDialog *dialog = app.updater().window())
         dialog->close();
+}
+
+// The single-instance socket kept any number of idle connections open.
+void TestShell::idleLaterLaunchesAreClosed()
+{
+    using Sockets = std::vector<std::unique_ptr<QLocalSocket>>;
+    const auto open = [](const QString &folder, int count) {
+        Sockets sockets;
+        for (int i = 0; i < count; ++i) {
+            sockets.push_back(std::make_unique<QLocalSocket>());
+            sockets.back()->connectToServer(SingleInstance::serverName(folder));
+        }
+        return sockets;
+    };
+    QTemporaryDir quick;
+    SingleInstance idleOut(quick.path(), nullptr, 20ms);
+    QCOMPARE(idleOut.claim(), SingleInstance::Role::primary);
+    for (const auto &socket : open(quick.path(), 3))
+        QTRY_COMPARE(socket->state(), QLocalSocket::UnconnectedState);
+
+    // Past the cap a connection is closed at once; a freed place takes the next launch.
+    QTemporaryDir patient;
+    SingleInstance instance(patient.path(), nullptr, 1h);
+    QCOMPARE(instance.claim(), SingleInstance::Role::primary);
+    Sockets held = open(patient.path(), SingleInstance::maxConnections);
+    for (const auto &socket : held)
+        QTRY_COMPARE(socket->state(), QLocalSocket::ConnectedState);
+    const Sockets extra = open(patient.path(), 1);
+    QTRY_COMPARE(extra.front()->state(), QLocalSocket::UnconnectedState);
+    held.pop_back();
+    QSignalSpy shown(&instance, &SingleInstance::showRequested);
+    // The place is free once the server has seen the close; a launch before that is closed.
+    QTRY_VERIFY([&] {
+        const Sockets asking = open(patient.path(), 1);
+        asking.front()->write("show\n");
+        return QTest::qWaitFor([&] { return asking.front()->canReadLine(); }, 200)
+            && asking.front()->readLine() == "shown\n";
+    }());
+    QVERIFY(shown.count() >= 1);
+    QCOMPARE(held.front()->state(), QLocalSocket::ConnectedState);
 }
 
 QTEST_MAIN(TestShell)
