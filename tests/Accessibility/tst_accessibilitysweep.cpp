@@ -344,7 +344,9 @@ void TestAccessibilitySweep::everySheet()
         QStringLiteral("fire confirmation"));
     sweepSheet(
         m_window.get(),
-        [&] { (new PasteLabelsSheet([](const ParsedLabels &) {}, m_window.get()))->open(); },
+        [&] {
+            (new PasteLabelsSheet([](const ParsedLabels &, qsizetype) {}, m_window.get()))->open();
+        },
         QStringLiteral("paste labels"));
 
     AboutView about({}, new LiveFeedChecker(QUrl(), 1000), nullptr);
