@@ -655,6 +655,13 @@ void LabelsEditor::setBanner(const QString &text, bool failure)
         Symbols::pixmap(symbol, m_bannerSymbol->width(), color, devicePixelRatioF()));
     m_bannerSymbol->setAccessibleName(failure ? QStringLiteral("Failed") : QString());
     m_bannerText->setText(text);
+    // The scroll area sizes the form from size hints, which don't know how many lines a
+    // wrapped text takes at the width it gets: a reason can take three.
+    const QMargins form = m_form->layout()->contentsMargins();
+    const QMargins banner = m_banner->layout()->contentsMargins();
+    const int width = m_form->width() - form.left() - form.right() - banner.left() - banner.right()
+        - m_bannerSymbol->width() - m_banner->layout()->spacing();
+    m_bannerText->setMinimumHeight(width > 0 ? m_bannerText->heightForWidth(width) : 0);
     setForeground(m_bannerText, color);
     m_banner->setProperty("failure", failure);
     m_banner->show();
