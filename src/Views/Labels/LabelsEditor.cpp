@@ -661,6 +661,7 @@ void LabelsEditor::setBanner(const QString &text, bool failure)
     const QMargins banner = m_banner->layout()->contentsMargins();
     const int width = m_form->width() - form.left() - form.right() - banner.left() - banner.right()
         - m_bannerSymbol->width() - m_banner->layout()->spacing();
+    m_bannerText->setMinimumHeight(0); // or the label answers no less than it
     m_bannerText->setMinimumHeight(width > 0 ? m_bannerText->heightForWidth(width) : 0);
     setForeground(m_bannerText, color);
     m_banner->setProperty("failure", failure);
