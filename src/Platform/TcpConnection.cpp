@@ -8,6 +8,7 @@
 #if defined(Q_OS_LINUX)
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -37,7 +38,8 @@ const QString kNotOpen = QStringLiteral("The connection is not open.");
 int watchDescriptor(qintptr descriptor)
 {
 #if defined(Q_OS_LINUX)
-    return descriptor >= 0 ? ::dup(int(descriptor)) : -1;
+    // Close-on-exec, like the descriptor it watches.
+    return descriptor >= 0 ? ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0) : -1;
 #else
     Q_UNUSED(descriptor)
     return -1;
