@@ -316,6 +316,16 @@ QWidget *hairline(QWidget *parent)
     return line;
 }
 
+void addSheetTitle(QVBoxLayout *column, const QString &title)
+{
+    auto *label = plainLabel(title);
+    label->setObjectName(QStringLiteral("sheetTitle"));
+    label->setContentsMargins(20, 12, 20, 10);
+    Theme::apply(label, Theme::TextStyle::headline, QFont::DemiBold);
+    column->addWidget(label);
+    column->addWidget(hairline());
+}
+
 void addSheetButtons(QVBoxLayout *column, const QList<QPushButton *> &buttons)
 {
     column->addWidget(hairline());

@@ -132,6 +132,9 @@ private:
 // A full-width one-point line in the separator colour.
 QWidget *hairline(QWidget *parent = nullptr);
 
+// Starts a sheet's column: its title in the headline style, then a hairline.
+void addSheetTitle(QVBoxLayout *column, const QString &title);
+
 // Ends a sheet's column: a hairline, then `buttons` at the trailing side, in order.
 void addSheetButtons(QVBoxLayout *column, const QList<QPushButton *> &buttons);
 

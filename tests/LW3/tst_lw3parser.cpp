@@ -1,26 +1,14 @@
 #include "Drivers/LW3Parser.h"
+#include "Platform/Memory.h"
 
 #include "TestSupport.h"
 
 #include <QtTest>
 
 #if defined(__GLIBC__)
-#include <malloc.h>
 #endif
 
 namespace {
-
-// Bytes the C heap holds for the program right now (0 where that can't be read, as under a
-// sanitizer's allocator).
-qint64 heapInUse()
-{
-#if defined(__GLIBC__)
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
-#else
-    return 0;
-#endif
-}
 
 // Drives a parser without a socket or a clock: sent lines, events and armed timers are
 // recorded, and the test fires the timers itself.
@@ -365,7 +353,7 @@ void TestLW3Parser::longestLinesCostOnePassOverThePorts()
     LW3Parser parser(QStringLiteral("Matrix"),
                      { [&](const RouterDriverEvent &e) {
                           events.append(e);
-                          peak = std::max(peak, heapInUse() - base);
+                          peak = std::max(peak, Platform::heapInUse() - base);
                       },
                        {},
                        {} });
@@ -385,7 +373,7 @@ void TestLW3Parser::longestLinesCostOnePassOverThePorts()
     for (const QByteArray &line : lines) {
         events.clear();
         peak = 0;
-        base = heapInUse();
+        base = Platform::heapInUse();
         QVERIFY(parser.ingest(line));
         // At most one event per port, and the heap within a few times the line.
         QVERIFY(!events.isEmpty());

@@ -93,12 +93,7 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
-    auto *title = plainLabel(windowTitle());
-    title->setObjectName(QStringLiteral("sheetTitle"));
-    title->setContentsMargins(20, 12, 20, 10);
-    Theme::apply(title, Theme::TextStyle::headline, QFont::DemiBold);
-    root->addWidget(title);
-    root->addWidget(hairline());
+    addSheetTitle(root, windowTitle());
     auto *stack = new QVBoxLayout;
     stack->setContentsMargins(20, 14, 20, 16);
     stack->setSpacing(12);

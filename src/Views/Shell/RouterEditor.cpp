@@ -231,12 +231,7 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    auto *title = plainLabel(windowTitle());
-    title->setObjectName(QStringLiteral("sheetTitle"));
-    title->setContentsMargins(20, 12, 20, 10);
-    Theme::apply(title, Theme::TextStyle::headline, QFont::DemiBold);
-    column->addWidget(title);
-    column->addWidget(hairline());
+    addSheetTitle(column, windowTitle());
 
     auto *form = new QWidget;
     form->setObjectName(QStringLiteral("editorForm"));
