@@ -551,6 +551,15 @@ private slots:
         QVERIFY(!QGuiApplication::clipboard()->text().contains(QStringLiteral("Unsaved")));
         rig.click("copyTsvButton");
         QCOMPARE(QGuiApplication::clipboard()->text(), LabelExport::tsv(rig.controller().state()));
+
+        // Return on a focused action runs it instead of closing the sheet as Done.
+        QGuiApplication::clipboard()->clear();
+        auto *copyXml = rig.editor->findChild<QAbstractButton *>("copyXmlButton");
+        copyXml->setFocus();
+        QTest::keyClick(copyXml, Qt::Key_Return);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(),
+                     LabelExport::xml(rig.controller().state()));
+        QVERIFY(rig.editor->isVisible());
     }
 
     void menuOffersTheSameActions()

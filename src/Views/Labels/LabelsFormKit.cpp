@@ -4,6 +4,7 @@
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -45,6 +46,17 @@ void FormButton::paintEvent(QPaintEvent *)
     const int left = rowInset + symbolSize + 8;
     painter.drawText(QRect(left, 0, width() - left - rowInset, height()),
                      Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text());
+}
+
+void FormButton::keyPressEvent(QKeyEvent *event)
+{
+    // Return on a focused action runs it, as on a push button; it must not reach the sheet's
+    // default button and close the sheet instead.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        animateClick();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 QPainterPath FormButton::rounded(const QRectF &area, qreal radius)

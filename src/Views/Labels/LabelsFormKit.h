@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+class QKeyEvent;
 class QPainterPath;
 
 // The small form pieces the labels editor, its rows and its paste sheet are drawn from.
@@ -24,6 +25,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     static QPainterPath rounded(const QRectF &area, qreal radius);
