@@ -672,10 +672,14 @@ void TestMatrix::routeShownDuringLabelFlood()
             && region.intersects(m.view->destinationHeaderRect(markerDestination)))
             painted = slices;
     };
-    while (!painted && slices <= 100)
+    while (!painted && slices <= 1000)
         QCoreApplication::processEvents();
     flood.stop();
-    QVERIFY2(applied && *applied <= 25,
+    // 25 slices of 4 ms: 100 ms. Under valgrind every slice does a small fraction of the work,
+    // so there the bound only has to stay far below the thousands of slices that applying
+    // labels one at a time needs.
+    const int budget = qEnvironmentVariableIsSet("QUORVEL_UNDER_VALGRIND") ? 400 : 25;
+    QVERIFY2(applied && *applied <= budget,
              qPrintable(QStringLiteral("applied after %1 slices").arg(applied.value_or(-1))));
     QVERIFY2(painted && *painted <= *applied + 1,
              qPrintable(QStringLiteral("drawn after %1 slices").arg(painted.value_or(-1))));
