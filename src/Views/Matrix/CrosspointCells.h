@@ -31,6 +31,9 @@ inline constexpr double largestDrawableCell = 512;
 double drawableCellSize(double size);
 double drawableGap(double gap);
 
+// The hovered cell grows by 7 %: repaint a little beyond its square.
+inline constexpr int hoverSpill = 3;
+
 // The design's point sizes as fonts of the application's family (a point is a pixel here,
 // plus one, as in Theme).
 QFont systemFont(double points, QFont::Weight weight);
