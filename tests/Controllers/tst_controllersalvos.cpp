@@ -1,4 +1,5 @@
 #include "ControllerRig.h"
+#include "Controllers/SalvoMatcher.h"
 #include "TestSupport.h"
 
 #include <QSignalSpy>
@@ -56,6 +57,7 @@ private slots:
     void saveScopes();
     void updateRecapturesScope();
     void diffClassifies();
+    void matcherFollowsDiff();
     void fireSendsApplicableRoutesInOneCall();
     void failedFireRestoresRouting();
     void failedFireOfRepeatedCrosspointRestoresOriginal();
@@ -306,6 +308,59 @@ void TestControllerSalvos::diffClassifies()
     QCOMPARE(diff.outOfRange.first(), (Route { 5, 0, 0 }));
     QCOMPARE(c.applicableRoutes(salvo),
              (QList<Route> { Route { 0, 0, 1 }, Route { 0, 1, 0 }, Route { 1, 3, 2 } }));
+}
+
+void TestControllerSalvos::matcherFollowsDiff()
+{
+    // Router events change routes and locks at random; after each burst the matcher reports
+    // every salvo whose counts moved, and every count is what diff() gives.
+    ControllerRig rig;
+    RouterController &c = rig.make();
+    FakeRouterDriver &driver = rig.connectWith(makeState(5, 5, 2));
+    QRandomGenerator random(7);
+    QList<Salvo> salvos;
+    for (int s = 0; s < 30; ++s) {
+        QList<Route> routes;
+        for (int r = random.bounded(0, 6); r > 0; --r) // out of range and repeated ones too
+            routes.append(
+                Route { random.bounded(-1, 3), random.bounded(-1, 6), random.bounded(-1, 6) });
+        salvos.append(makeSalvo(QString::number(s), routes));
+    }
+    QSet<quint64> crosspoints;
+    QSet<int> locks;
+    connect(&c, &RouterController::routeChanged, this, [&](int level, int destination) {
+        crosspoints.insert(SalvoMatcher::crosspoint(level, destination));
+    });
+    connect(&c, &RouterController::lockChanged, this, [&](int d) { locks.insert(d); });
+    SalvoMatcher matcher;
+    matcher.reset(salvos, c.state());
+    const auto countsOf = [&](int s) {
+        const RouterController::SalvoDiff diff = c.diff(salvos.at(s));
+        return SalvoMatcher::Counts { int(diff.changes.size()), diff.alreadyMatching,
+                                      diff.lockedDiffering };
+    };
+    for (int round = 0; round < 60; ++round) {
+        QList<SalvoMatcher::Counts> before;
+        for (int s = 0; s < salvos.size(); ++s)
+            before.append(countsOf(s));
+        for (int event = random.bounded(1, 4); event > 0; --event) {
+            const int destination = random.bounded(0, 5);
+            if (random.bounded(4) == 0)
+                driver.emitEvent(
+                    RouterDriverEvent::makeLockChanged(destination, random.bounded(2) == 0));
+            else
+                driver.emitEvent(RouterDriverEvent::makeRouteChanged(
+                    random.bounded(0, 2), destination,
+                    random.bounded(3) == 0 ? std::nullopt : std::optional(random.bounded(5))));
+        }
+        ControllerRig::settle();
+        const QList<int> moved
+            = matcher.changed(std::exchange(crosspoints, {}), std::exchange(locks, {}), c.state());
+        for (int s = 0; s < salvos.size(); ++s) {
+            QCOMPARE(matcher.counts(s), countsOf(s));
+            QVERIFY(before.at(s) == countsOf(s) || moved.contains(s));
+        }
+    }
 }
 
 void TestControllerSalvos::fireSendsApplicableRoutesInOneCall()

@@ -25,15 +25,6 @@
 using Theme::TextStyle;
 using namespace SalvoViews;
 
-namespace {
-
-quint64 crosspointKey(int level, int destination)
-{
-    return (quint64(quint32(level)) << 32) | quint32(destination);
-}
-
-} // namespace
-
 SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
@@ -91,7 +82,7 @@ SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     // state, which the controller sends once per command or burst of router events.
     connect(&controller, &RouterController::routeChanged, this, [this](int level, int destination) {
         m_sawDetail = true;
-        m_changedCrosspoints.insert(crosspointKey(level, destination));
+        m_changedCrosspoints.insert(SalvoMatcher::crosspoint(level, destination));
     });
     connect(&controller, &RouterController::lockChanged, this, [this](int destination) {
         m_sawDetail = true;
@@ -143,12 +134,9 @@ bool SalvoStrip::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     if (event->type() == QEvent::ContextMenu) {
-        if (auto *chip = qobject_cast<QPushButton *>(watched); chip && m_chips.contains(chip)) {
-            const QUuid id = chip->property("salvoID").toUuid();
-            for (const Salvo &salvo : m_controller.salvos()) {
-                if (salvo.id == id)
-                    chipMenu(salvo, static_cast<QContextMenuEvent *>(event)->globalPos());
-            }
+        const auto *chip = qobject_cast<QPushButton *>(watched);
+        if (const qsizetype position = chip ? m_chips.indexOf(chip) : -1; position >= 0) {
+            chipMenu(m_shown.at(position), static_cast<QContextMenuEvent *>(event)->globalPos());
             return true;
         }
     }
@@ -163,18 +151,12 @@ void SalvoStrip::rebuild()
         chip->deleteLater();
     }
     m_chips.clear();
-    m_reach.clear();
 
     const QList<Salvo> salvos = m_controller.visibleSalvos();
+    m_shown = salvos;
+    m_matcher.reset(salvos, m_controller.state());
     for (int i = 0; i < salvos.size(); ++i) {
         const Salvo salvo = salvos.at(i);
-        ChipReach reach;
-        reach.crosspoints.reserve(salvo.routes.size());
-        for (const Route &route : salvo.routes) {
-            reach.crosspoints.insert(crosspointKey(route.level, route.destination));
-            reach.destinations.insert(route.destination);
-        }
-        m_reach.append(std::move(reach));
         auto *chip = new PillButton(PillButton::Look::bordered, false);
         chip->setObjectName(QStringLiteral("salvoChip"));
         chip->setLabel(salvo.name);
@@ -208,14 +190,12 @@ void SalvoStrip::stateChanged()
     const bool everything
         = std::exchange(m_sawPortsChange, false) || !std::exchange(m_sawDetail, false);
     if (everything) {
+        m_matcher.recount(m_controller.state());
         restyle();
         return;
     }
-    for (int i = 0; i < m_chips.size(); ++i) {
-        const ChipReach &reach = m_reach.at(i);
-        if (reach.crosspoints.intersects(crosspoints) || reach.destinations.intersects(locks))
-            restyleChip(i);
-    }
+    for (const int position : m_matcher.changed(crosspoints, locks, m_controller.state()))
+        restyleChip(position);
 }
 
 void SalvoStrip::restyle()
@@ -226,20 +206,18 @@ void SalvoStrip::restyle()
 
 void SalvoStrip::restyleChip(int position)
 {
-    const QList<Salvo> &all = m_controller.salvos();
     auto *chip = static_cast<PillButton *>(m_chips.at(position));
-    const QUuid id = chip->property("salvoID").toUuid();
-    const auto it
-        = std::find_if(all.cbegin(), all.cend(), [&id](const Salvo &s) { return s.id == id; });
-    if (it == all.cend())
+    const SalvoMatcher::Counts &counts = m_matcher.counts(position);
+    const bool active = counts.active();
+    chip->setEnabled(m_controller.status().isConnected() && counts.sendsRoutes());
+    // A new symbol lays the row out again: only a chip whose look changed pays for it.
+    const QVariant shown = chip->property("active");
+    if (shown.isValid() && shown.toBool() == active)
         return;
-    const RouterController::SalvoDiff diff = m_controller.diff(*it);
-    const bool active = SalvoViews::isActive(diff);
     chip->setSymbol(active ? QStringLiteral("checkmark") : QStringLiteral("play.fill"));
     chip->setLook(active ? PillButton::Look::prominent : PillButton::Look::bordered);
     chip->setTint(active ? Theme::green() : m_controller.connection().tint());
     chip->setProperty("active", active);
-    chip->setEnabled(SalvoViews::canFire(m_controller, diff));
 }
 
 void SalvoStrip::fire(const Salvo &salvo)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Controllers/RouterController.h"
+#include "Controllers/SalvoMatcher.h"
 #include "Model/RouterModels.h"
 
 #include <QDialog>
@@ -51,16 +52,11 @@ private:
     void confirmUpdate(const Salvo &salvo);
     void chipMenu(const Salvo &salvo, const QPoint &globalPos);
 
-    // What a chip's salvo touches, so that a route or lock restyles only the chips it
-    // concerns.
-    struct ChipReach
-    {
-        QSet<quint64> crosspoints; // level and destination
-        QSet<int> destinations;
-    };
-
     RouterController &m_controller;
-    QList<ChipReach> m_reach; // one per chip
+    QList<Salvo> m_shown; // the chips' salvos, in chip order
+    // How each chip's salvo compares with the live routing, so that a route or lock change
+    // restyles only the chips whose state it changed.
+    SalvoMatcher m_matcher;
     // Changes seen since the last stateChanged.
     QSet<quint64> m_changedCrosspoints;
     QSet<int> m_changedLocks;

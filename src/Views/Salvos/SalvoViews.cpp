@@ -1,5 +1,6 @@
 #include "Views/Salvos/SalvoViews.h"
 
+#include "Controllers/SalvoMatcher.h"
 #include "Theme/Controls.h"
 
 #include <QDialog>
@@ -105,15 +106,24 @@ void present(QObject *host, QPointer<QDialog> &slot, QDialog *dialog)
     QObject::connect(dialog, &QDialog::finished, host, forget);
 }
 
+namespace {
+
+// The strip keeps these counts up to date itself; one rule reads them everywhere.
+SalvoMatcher::Counts countsOf(const RouterController::SalvoDiff &diff)
+{
+    return { int(diff.changes.size()), diff.alreadyMatching, diff.lockedDiffering };
+}
+
+} // namespace
+
 bool isActive(const RouterController::SalvoDiff &diff)
 {
-    return diff.changes.isEmpty() && diff.lockedDiffering == 0 && diff.alreadyMatching >= 1;
+    return countsOf(diff).active();
 }
 
 bool canFire(const RouterController &controller, const RouterController::SalvoDiff &diff)
 {
-    return controller.status().isConnected()
-        && (!diff.changes.isEmpty() || diff.alreadyMatching >= 1);
+    return controller.status().isConnected() && countsOf(diff).sendsRoutes();
 }
 
 QList<int> lockedDestinations(const RouterController::SalvoDiff &diff)

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Model/RouterModels.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+
+// How each salvo of a list compares with the live routing, kept up to date one crosspoint at
+// a time: a route or lock change costs the salvo routes that name it, whatever the number of
+// salvos. The counts are those of RouterController::diff() for the same salvo and state.
+//
+//     SalvoMatcher matcher;
+//     matcher.reset(salvos, state);                      // a new list, or any other change
+//     for (int i : matcher.routesChanged(keys, state))   // after routes were written
+//         show(i, matcher.counts(i));
+class SalvoMatcher final
+{
+public:
+    struct Counts
+    {
+        int changes = 0; // unlocked routes whose live source differs or is missing
+        int alreadyMatching = 0;
+        int lockedDiffering = 0;
+
+        // Nothing left to change and something matches.
+        bool active() const { return changes == 0 && lockedDiffering == 0 && alreadyMatching > 0; }
+        // A fire would send something.
+        bool sendsRoutes() const { return changes > 0 || alreadyMatching > 0; }
+        bool operator==(const Counts &) const = default;
+    };
+
+    static quint64 crosspoint(int level, int destination)
+    {
+        return (quint64(quint32(level)) << 32) | quint32(destination);
+    }
+
+    // Indexes the salvos' routes and counts every salvo against `state`.
+    void reset(const QList<Salvo> &salvos, const RouterState &state);
+    // Counts every salvo again, for a state whose ports, levels or routing changed wholesale.
+    void recount(const RouterState &state);
+    // After the given crosspoints (crosspoint()) and locked destinations changed in `state`:
+    // the positions of the salvos whose counts changed, in no particular order.
+    QList<int> changed(const QSet<quint64> &crosspoints, const QSet<int> &locks,
+                       const RouterState &state);
+
+    qsizetype size() const { return m_counts.size(); }
+    const Counts &counts(int position) const { return m_counts.at(position); }
+
+private:
+    enum class Kind : quint8 { outOfRange, matching, differing, lockedMatching, lockedDiffering };
+
+    struct Entry
+    {
+        int salvo;
+        int source;
+        Kind kind;
+    };
+
+    // One route's kind; `inRange` was checked by the caller.
+    static Kind kindOf(const Entry &entry, int level, int destination, const RouterState &state);
+    void count(const Entry &entry, int by);
+    void update(Entry &entry, int level, int destination, const RouterState &state);
+
+    // Every route of every salvo, grouped by crosspoint in m_ranges.
+    QList<Entry> m_entries;
+    QHash<quint64, std::pair<qsizetype, qsizetype>> m_ranges; // crosspoint to [begin, end)
+    QList<Counts> m_counts;
+    QList<bool> m_marked; // per salvo: counts changed in the current changed() call
+};
