@@ -451,6 +451,20 @@ void TestSalvoRow::clicksReachOwner()
     QCOMPARE(update.size(), 1);
     // Asking is all a row does: nothing was fired.
     QCOMPARE(s.fires(), 0);
+
+    // A press on Fire released over the name used to open the preview; so did a click on a
+    // disabled button, which falls through to the row.
+    auto *fireButton = named<QPushButton>(&row, "fireButton");
+    QWidget *name = named(&row, "salvoName");
+    const QPoint overName = fireButton->mapFromGlobal(name->mapToGlobal(name->rect().center()));
+    QTest::mousePress(fireButton, Qt::LeftButton);
+    QTest::mouseRelease(fireButton, Qt::LeftButton, {}, overName);
+    c.disconnect();
+    ControllerRig::settle();
+    QVERIFY(!fireButton->isEnabled());
+    QTest::mouseClick(fireButton, Qt::LeftButton);
+    QCOMPARE(toggled.size(), 1);
+    QCOMPARE(fire.size(), 1);
 }
 
 void TestSalvoRow::screenReaderSeesOneElementWithItsActions()

@@ -7,6 +7,7 @@
 #include "Views/Salvos/PillButton.h"
 #include "Views/Salvos/SalvoViews.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QFontDatabase>
@@ -230,11 +231,32 @@ void SalvoRow::setExpanded(bool expanded, bool animated)
     m_reveal->setRevealed(expanded, animated);
 }
 
+bool SalvoRow::onHeaderLine(QPoint pos) const
+{
+    if (!m_header->geometry().contains(pos))
+        return false;
+    // A button, even a disabled one whose clicks fall through to the row, is not the line.
+    for (const QWidget *w = childAt(pos); w && w != this; w = w->parentWidget()) {
+        if (qobject_cast<const QAbstractButton *>(w))
+            return false;
+    }
+    return true;
+}
+
+void SalvoRow::mousePressEvent(QMouseEvent *event)
+{
+    // A press on a button never reaches here while the button is enabled; a release off a
+    // pressed button does, so only a press seen here can begin a toggle.
+    m_pressedOnLine
+        = event->button() == Qt::LeftButton && onHeaderLine(event->position().toPoint());
+    QFrame::mousePressEvent(event);
+}
+
 void SalvoRow::mouseReleaseEvent(QMouseEvent *event)
 {
     // The whole header line toggles, except its buttons, which take their own clicks.
-    if (event->button() == Qt::LeftButton
-        && m_header->geometry().contains(event->position().toPoint())) {
+    if (event->button() == Qt::LeftButton && std::exchange(m_pressedOnLine, false)
+        && onHeaderLine(event->position().toPoint())) {
         emit toggleRequested();
         event->accept();
         return;

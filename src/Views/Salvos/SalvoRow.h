@@ -47,6 +47,7 @@ signals:
     void updateRequested();
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     // Space or Return on the focused row opens or closes its preview.
     void keyPressEvent(QKeyEvent *event) override;
@@ -57,6 +58,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    bool onHeaderLine(QPoint pos) const;
     void refresh();
     void rebuildStatus(const RouterController::SalvoDiff &diff, bool active);
     void rebuildPreview(const RouterController::SalvoDiff &diff, bool active);
@@ -76,4 +78,5 @@ private:
     QTimer *m_clock = nullptr; // keeps the saved-time wording current
     bool m_refreshQueued = false;
     bool m_keyboardFocus = false;
+    bool m_pressedOnLine = false; // the left button went down on the line outside its buttons
 };
