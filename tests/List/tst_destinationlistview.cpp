@@ -266,6 +266,52 @@ private slots:
         QCOMPARE(c.state().source(1, 0), std::nullopt);
     }
 
+    // A second tap on another row within the double-click interval used to replace the first.
+    // The interval is long here, so only the next input can run a waiting tap.
+    void quickTapsOnOtherRowsAllCount()
+    {
+        QStyleHints *hints = QGuiApplication::styleHints();
+        hints->setMouseDoubleClickInterval(60000);
+        const auto restore = qScopeGuard([hints] { hints->setMouseDoubleClickInterval(0); });
+        ListRig t;
+        RouterController &c = t.controller();
+        const auto quick = [&t](PortKind kind, int r) {
+            QTest::mouseClick(t.list(kind)->viewport(), Qt::LeftButton, {}, t.centre(kind, r), 150);
+        };
+        const auto nextKey = [&t] {
+            QTest::keyClick(t.list(Src), Qt::Key_Shift);
+        };
+
+        // X-Y: a destination, then two sources; both takes go out.
+        quick(Dst, 0);
+        quick(Src, 1);
+        quick(Src, 2);
+        nextKey();
+        QCOMPARE(t.rig.usage->takes, 2);
+        QCOMPARE(c.state().source(0, 0), 2);
+        c.setTakeMode(TakeMode::confirm);
+        quick(Dst, 1);
+        quick(Src, 3);
+        nextKey();
+        QCOMPARE(c.pendingDestination(), 1);
+        QCOMPARE(c.pendingSource(), 3);
+
+        // 1 → Many: a source, then two destinations; both are staged, or both routed.
+        c.setDirection(RoutingDirection::sourceLed);
+        quick(Src, 1);
+        quick(Dst, 2);
+        quick(Dst, 3);
+        nextKey();
+        QCOMPARE(c.pendingDestinations(), (QSet<int> { 2, 3 }));
+        c.setTakeMode(TakeMode::immediate);
+        quick(Src, 0);
+        quick(Dst, 1);
+        quick(Dst, 3);
+        nextKey();
+        QCOMPARE(c.state().source(1, 0), 0);
+        QCOMPARE(c.state().source(3, 0), 0);
+    }
+
     void sourceLedSelectAllAndLocks()
     {
         ListRig t;

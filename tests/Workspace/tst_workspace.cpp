@@ -12,10 +12,12 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QStyleHints>
 #include <QtTest>
 
 namespace {
@@ -61,6 +63,7 @@ private slots:
     void bannerOnlyWhileOnline();
     void mismatchedPanelShowsThePlaceholder();
     void panelShortcutsAnswerInEveryStatus();
+    void panelShortcutAfterATapKeepsTheTap();
     void clearanceFollowsTheControlBar();
     void renameAlertSavesOrLeavesThePort();
     void deletePanelAsksFirst();
@@ -208,6 +211,35 @@ void TestWorkspace::panelShortcutsAnswerInEveryStatus()
     QCOMPARE(controller.activePanelID(), std::optional<QUuid>(panels.at(8).id));
     QTest::keyClick(&view, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(controller.activePanelID(), std::nullopt);
+}
+
+// A tap waits out the double-click interval; a panel shortcut pressed meanwhile used to prune
+// the selected destination first, so the take went nowhere.
+void TestWorkspace::panelShortcutAfterATapKeepsTheTap()
+{
+    QStyleHints *hints = QGuiApplication::styleHints();
+    const int interval = hints->mouseDoubleClickInterval();
+    hints->setMouseDoubleClickInterval(60000); // only the next input runs the tap
+    const auto restore = qScopeGuard([=] { hints->setMouseDoubleClickInterval(interval); });
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    controller.savePanel(makePanel(QStringLiteral("Desk"), { 0, 1, 2 }, { 1 }));
+    controller.setViewMode(RouteViewMode::list);
+    QuorvelView view(shared(controller));
+    view.resize(1000, 700);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    rig.connectWith(makeState(4, 4, 1));
+    ControllerRig::settle();
+    QCOMPARE(controller.selectedDestination(), std::optional<int>(0));
+
+    auto *sources = view.findChild<QListView *>(QStringLiteral("sources"));
+    QVERIFY(sources);
+    const QPoint third = sources->visualRect(sources->model()->index(2, 0)).center();
+    QTest::mouseClick(sources->viewport(), Qt::LeftButton, {}, third);
+    QTest::keyClick(&view, Qt::Key_1, Qt::ControlModifier);
+    QCOMPARE(controller.activePanelID(), std::optional<QUuid>(controller.panels().first().id));
+    QCOMPARE(controller.state().source(0, 0), std::optional<int>(2));
 }
 
 void TestWorkspace::clearanceFollowsTheControlBar()

@@ -125,23 +125,32 @@ DestinationListView::DestinationListView(RouterController &controller, QWidget *
     const auto sourceLed = [this] {
         return m_controller.routingDirection() == RoutingDirection::sourceLed;
     };
+    // A tap acts in the direction and take mode it was made in. A waiting tap runs before any
+    // further input, so only a change made without the operator (a screen reader's action)
+    // can come between; then the tap is dropped rather than sent where it was not meant.
+    const auto asTapped = [this](std::function<void()> act) -> PortListView::TapWork {
+        const RoutingDirection direction = m_controller.routingDirection();
+        const TakeMode mode = m_controller.takeMode();
+        return [this, direction, mode, act = std::move(act)] {
+            if (m_controller.routingDirection() == direction && m_controller.takeMode() == mode)
+                act();
+        };
+    };
 
     PortListView::Handlers sourceHandlers;
-    sourceHandlers.tap = [this, sourceLed](int index) {
+    sourceHandlers.tap = [this, sourceLed, asTapped](int index) {
         if (sourceLed())
-            m_controller.focusSource(index);
-        else
-            m_controller.chooseSource(index);
+            return asTapped([this, index] { m_controller.focusSource(index); });
+        return asTapped([this, index] { m_controller.chooseSource(index); });
     };
     sourceHandlers.doubleTap = [this](int index) {
         m_controller.beginRename(PortKind::source, index);
     };
     PortListView::Handlers destinationHandlers;
-    destinationHandlers.tap = [this, sourceLed](int index) {
+    destinationHandlers.tap = [this, sourceLed, asTapped](int index) {
         if (sourceLed())
-            m_controller.assignDestination(index);
-        else
-            m_controller.focusDestination(index);
+            return asTapped([this, index] { m_controller.assignDestination(index); });
+        return asTapped([this, index] { m_controller.focusDestination(index); });
     };
     destinationHandlers.doubleTap = [this](int index) {
         m_controller.beginRename(PortKind::destination, index);

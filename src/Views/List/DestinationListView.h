@@ -20,7 +20,8 @@ class PortRowsModel;
 // The controller must outlive the view. The view keeps no routing state: every row is drawn
 // from the controller's observed state, and every tap, menu command and header button calls
 // a controller operation. A single tap on a row waits out the double-click interval, so that
-// a double click (rename) never routes first. Renaming only calls
+// a double click (rename) never routes first; a tap on another row, a key or a click
+// elsewhere runs a waiting tap first, so quick taps all count. Renaming only calls
 // `RouterController::beginRename()`; the workspace shows the rename alert when the
 // controller's `renameTarget` is set. Failed takes are reported by the controller's
 // `lastError`, not here.

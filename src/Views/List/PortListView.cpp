@@ -16,6 +16,26 @@
 
 namespace DestinationList {
 
+namespace {
+
+// Hands every event of the application to a function before its receiver sees it.
+class InputWatch final : public QObject
+{
+public:
+    InputWatch(std::function<bool(QObject *, QEvent *)> watch, QObject *parent)
+        : QObject(parent)
+        , m_watch(std::move(watch))
+    { }
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override { return m_watch(receiver, event); }
+
+private:
+    std::function<bool(QObject *, QEvent *)> m_watch;
+};
+
+} // namespace
+
 PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers, QWidget *parent)
     : QListView(parent)
     , m_model(model)
@@ -51,11 +71,61 @@ PortListView::PortListView(PortRowsModel *model, QColor tint, Handlers handlers,
             .arg(handle.name(QColor::HexArgb)));
 
     m_tapTimer.setSingleShot(true);
-    QObject::connect(&m_tapTimer, &QTimer::timeout, this, [this] {
-        if (m_pendingTap && m_handlers.tap)
-            m_handlers.tap(*m_pendingTap);
-        m_pendingTap.reset();
-    });
+    QObject::connect(&m_tapTimer, &QTimer::timeout, this, [this] { runPendingTap(); });
+    m_inputWatch = new InputWatch(
+        [this](QObject *receiver, QEvent *event) { return inputArrives(receiver, event); }, this);
+}
+
+PortListView::~PortListView()
+{
+    qApp->removeEventFilter(m_inputWatch);
+}
+
+void PortListView::tapNow(int port)
+{
+    runPendingTap();
+    if (m_handlers.tap) {
+        if (const TapWork work = m_handlers.tap(port))
+            work();
+    }
+}
+
+void PortListView::runPendingTap()
+{
+    m_tapTimer.stop();
+    qApp->removeEventFilter(m_inputWatch);
+    if (const std::optional<PendingTap> pending = std::exchange(m_pendingTap, std::nullopt)) {
+        if (pending->work)
+            pending->work();
+    }
+}
+
+// A waiting tap runs before any other input is handled: a tap on another row, a key (a
+// panel shortcut, a picker) or a click elsewhere all come after it, so none can change what
+// it does or drop it. Only a press on the same row may still be the second half of a double tap.
+bool PortListView::inputArrives(QObject *receiver, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        if (receiver == viewport() && m_pendingTap) {
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            const Hit target = hit(mouse->position().toPoint());
+            if (mouse->button() == Qt::LeftButton && target.port == m_pendingTap->port
+                && !target.onBadge)
+                return false;
+        }
+        runPendingTap();
+        return false;
+    }
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+    case QEvent::TouchBegin:
+        runPendingTap();
+        return false;
+    default:
+        return false;
+    }
 }
 
 void PortListView::setBottomClearance(int clearance)
@@ -120,13 +190,20 @@ void PortListView::mouseReleaseEvent(QMouseEvent *event)
     // The keyboard carries on from the row that was clicked.
     selectionModel()->setCurrentIndex(indexAt(event->position().toPoint()),
                                       QItemSelectionModel::NoUpdate);
+    // A second tap on the same row that did not make a double tap is a tap of its own.
+    runPendingTap();
     if (released.onBadge) {
+        m_lastTapPort.reset();
         if (m_handlers.badgeTap)
             m_handlers.badgeTap(*released.port);
         return;
     }
     // A single tap waits for a possible second one, so a rename never routes first.
-    m_pendingTap = released.port;
+    m_lastTapPort = released.port;
+    if (!m_handlers.tap)
+        return;
+    m_pendingTap = PendingTap { *released.port, m_handlers.tap(*released.port) };
+    qApp->installEventFilter(m_inputWatch);
     m_tapTimer.start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
 }
 
@@ -141,11 +218,12 @@ void PortListView::mouseDoubleClickEvent(QMouseEvent *event)
     m_pressed = target;
     if (!target.port)
         return;
-    if (target.onBadge) {
-        // The badge has no double tap: the second press is a press like any other.
+    // The badge has no double tap, and a second press on another row is that row's first
+    // tap: either way the press is a press like any other.
+    if (target.onBadge || target.port != std::exchange(m_lastTapPort, std::nullopt))
         return;
-    }
     m_tapTimer.stop();
+    qApp->removeEventFilter(m_inputWatch);
     m_pendingTap.reset();
     m_pressed = {};
     if (m_handlers.doubleTap)
@@ -157,8 +235,7 @@ void PortListView::keyPressEvent(QKeyEvent *event)
     const QModelIndex current = currentIndex();
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier
         && current.isValid()) {
-        if (m_handlers.tap)
-            m_handlers.tap(current.data(Role::PortIndexRole).toInt());
+        tapNow(current.data(Role::PortIndexRole).toInt());
         event->accept();
         return;
     }
@@ -197,8 +274,8 @@ QStringList PortListView::rowActions(const QModelIndex &) const
 void PortListView::doRowAction(const QModelIndex &row, const QString &action)
 {
     const int port = row.data(Role::PortIndexRole).toInt();
-    if (action == QAccessibleActionInterface::pressAction() && m_handlers.tap) {
-        m_handlers.tap(port);
+    if (action == QAccessibleActionInterface::pressAction()) {
+        tapNow(port);
     } else if (action == renameAction && m_handlers.doubleTap) {
         m_handlers.doubleTap(port);
     } else if (action == QAccessibleActionInterface::showMenuAction() && m_handlers.contextMenu) {

@@ -19,15 +19,22 @@ namespace DestinationList {
 class PortListView final : public QListView, public AccessibleRows
 {
 public:
+    // What a tap does, decided when the tap happens; it may run a moment later.
+    using TapWork = std::function<void()>;
+
     struct Handlers
     {
-        std::function<void(int port)> tap;
+        // Called at the tap, so that the port, direction and take mode it acts on are those
+        // the operator saw; the work it returns runs once the tap is known not to begin a
+        // double tap.
+        std::function<TapWork(int port)> tap;
         std::function<void(int port)> doubleTap;
         std::function<void(int port)> badgeTap; // only where the model offers it
         std::function<void(QWidget *owner, int port, QPoint globalPos)> contextMenu;
     };
 
     PortListView(PortRowsModel *model, QColor tint, Handlers handlers, QWidget *parent);
+    ~PortListView() override;
 
     void setBottomClearance(int clearance);
 
@@ -59,6 +66,15 @@ private:
     };
 
     Hit hit(const QPoint &pos) const;
+    void tapNow(int port);
+    void runPendingTap();
+    bool inputArrives(QObject *receiver, QEvent *event);
+
+    struct PendingTap
+    {
+        int port = 0;
+        TapWork work;
+    };
 
     PortRowsModel *m_model;
     RowAnimator m_animator { viewport(), [this](int port) {
@@ -68,8 +84,10 @@ private:
     Handlers m_handlers;
     int m_clearance = GlassKit::defaultControlBarClearance;
     Hit m_pressed;
-    std::optional<int> m_pendingTap;
+    std::optional<PendingTap> m_pendingTap;
+    std::optional<int> m_lastTapPort; // where the second press of a double tap must land
     QTimer m_tapTimer;
+    QObject *m_inputWatch = nullptr; // watches the application while a tap waits
 };
 
 } // namespace DestinationList
