@@ -238,6 +238,7 @@ class TestKeyboardWalk : public QObject
 private slots:
     void mainWindowReadsInOrder();
     void arrowsStayInTheClickedRoutingView();
+    void arrowsChangeEveryPicker();
     void sheetsKeepTheKeyboardInside();
     void returnOpensTheFocusedPanel();
     void salvoManagerKeepsTheFocusedRow();
@@ -317,6 +318,41 @@ void TestKeyboardWalk::arrowsStayInTheClickedRoutingView()
     QTest::keyClick(multiple, Qt::Key_Space);
     QVERIFY(controller.multiSelectMode());
     QCOMPARE(nameOf(QApplication::focusWidget()), QStringLiteral("Select All"));
+}
+
+// Tab skipped the unchosen segments and the arrows left the picker, so direction and level
+// could not be changed, nor Take turned back to Direct.
+void TestKeyboardWalk::arrowsChangeEveryPicker()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    RouterController &c = *view->workspace()->controller();
+    c.setViewMode(RouteViewMode::list);
+    ControllerRig::settle();
+    const auto check = [&](const char *picker, const std::function<int()> &value) {
+        QWidget *start = view->sidebar()->findChild<QWidget *>(QStringLiteral("addRouter"));
+        start->setFocus(Qt::TabFocusReason);
+        QWidget *inside = nullptr;
+        for (int i = 0; i < 100 && !inside; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *f = QApplication::focusWidget();
+            inside = f && f->parentWidget()->objectName() == QLatin1String(picker) ? f : nullptr;
+        }
+        QVERIFY2(inside, picker);
+        for (const auto &[key, expected] : { std::pair { Qt::Key_Right, 1 },
+                                             { Qt::Key_Right, 1 },
+                                             { Qt::Key_Left, 0 },
+                                             { Qt::Key_Left, 0 } }) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            ControllerRig::settle();
+            QCOMPARE(value(), expected);
+            QCOMPARE(QApplication::focusWidget()->parentWidget()->objectName(), picker);
+        }
+    };
+    check("takeModePicker", [&] { return int(c.takeMode()); });
+    check("directionPicker", [&] { return int(c.routingDirection()); });
+    check("levelPicker", [&] { return c.primaryLevel(); });
 }
 
 void TestKeyboardWalk::sheetsKeepTheKeyboardInside()

@@ -6,6 +6,7 @@
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QEvent>
 #include <QKeyEvent>
@@ -233,10 +234,13 @@ public:
         setCheckable(true);
         setAutoExclusive(true);
         setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::TabFocus);
+        setFocusPolicy(Qt::NoFocus); // the picker gives the tab stop to one segment
         setAttribute(Qt::WA_Hover);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
+
+    // Arrows (and Home and End) move the picker's choice; the picker answers them.
+    std::function<void(SegmentButton *, int key)> stepped;
 
     int value() const { return m_value; }
     void setSelected(bool selected)
@@ -265,12 +269,27 @@ public:
 
 protected:
     void nextCheckState() override { }
-    // Arrows would click along an exclusive row; they move the focus as on a plain button.
+    // As in a radio group, the arrows choose the neighbour and never leave the picker, even
+    // at its ends.
     void keyPressEvent(QKeyEvent *event) override
     {
-        setAutoExclusive(false);
+        switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            if (event->modifiers() & ~Qt::KeypadModifier)
+                break;
+            if (stepped)
+                stepped(this, event->key());
+            event->accept();
+            return;
+        default:
+            break;
+        }
         QAbstractButton::keyPressEvent(event);
-        setAutoExclusive(true);
     }
 
     void paintEvent(QPaintEvent *) override
@@ -293,9 +312,10 @@ protected:
         if (!isEnabled())
             foreground = Theme::withAlpha(foreground, 0.4);
         if (showsFocusRing(this)) {
-            painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.55), 1.5));
+            // On the tinted fill an accent ring would vanish: white inside the fill instead.
+            painter.setPen(QPen(m_selected ? QColor(Qt::white) : Theme::accent(), 1.5));
             painter.setBrush(Qt::NoBrush);
-            painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+            painter.drawRoundedRect(frame.adjusted(2, 2, -2, -2), radius - 2, radius - 2);
         }
 
         const int textWidth = fontMetrics().horizontalAdvance(m_text);
@@ -355,6 +375,7 @@ public:
         if (segments == m_segments)
             return;
         m_segments = segments;
+        const bool hadFocus = hasKeyboard();
         // A segment's own click may bring new segments: the old ones go later.
         for (SegmentButton *old : std::as_const(m_buttons)) {
             m_row->removeWidget(old);
@@ -371,12 +392,16 @@ public:
                 if (m_chosen)
                     m_chosen(value);
             });
+            button->stepped = [this](SegmentButton *from, int key) {
+                step(from, key);
+            };
             m_row->addWidget(button);
             // Shown now, not when the picker next is: a hidden segment counts for nothing in
             // the size the picker asks for, and it is laid out by that size.
             button->show();
             m_buttons.append(button);
         }
+        placeTabStop(hadFocus);
         updateGeometry();
     }
 
@@ -385,6 +410,7 @@ public:
         m_selected = value;
         for (SegmentButton *button : std::as_const(m_buttons))
             button->setSelected(button->value() == value);
+        placeTabStop(hasKeyboard());
     }
 
     void setTint(const QColor &tint)
@@ -414,6 +440,54 @@ protected:
     }
 
 private:
+    bool hasKeyboard() const
+    {
+        const QWidget *focused = QApplication::focusWidget();
+        return focused && focused->parentWidget() == this;
+    }
+
+    // One tab stop, as a radio group has: the chosen segment, else the first. When the choice
+    // moves while the picker has the keyboard, the keyboard moves with it, so that a screen
+    // reader hears the newly chosen segment.
+    void placeTabStop(bool takeFocus)
+    {
+        SegmentButton *stop = m_buttons.isEmpty() ? nullptr : m_buttons.first();
+        for (SegmentButton *button : std::as_const(m_buttons))
+            stop = button->value() == m_selected ? button : stop;
+        for (SegmentButton *button : std::as_const(m_buttons))
+            button->setFocusPolicy(button == stop ? Qt::TabFocus : Qt::NoFocus);
+        if (stop && takeFocus && !stop->hasFocus())
+            stop->setFocus(Qt::TabFocusReason);
+    }
+
+    // The arrows move the choice from the chosen segment (the focused one when none is),
+    // in reading order, stopping at the ends.
+    void step(SegmentButton *from, int key)
+    {
+        if (m_buttons.isEmpty())
+            return;
+        qsizetype at = m_buttons.indexOf(from);
+        for (qsizetype i = 0; i < m_buttons.size(); ++i)
+            at = m_buttons.at(i)->value() == m_selected ? i : at;
+        const bool rtl = layoutDirection() == Qt::RightToLeft;
+        qsizetype to = at;
+        if (key == Qt::Key_Home)
+            to = 0;
+        else if (key == Qt::Key_End)
+            to = m_buttons.size() - 1;
+        else if (key == Qt::Key_Up || key == (rtl ? Qt::Key_Right : Qt::Key_Left))
+            to = std::max<qsizetype>(0, at - 1);
+        else
+            to = std::min<qsizetype>(m_buttons.size() - 1, at + 1);
+        SegmentButton *target = m_buttons.at(to);
+        if (to != at || target->value() != m_selected) {
+            if (m_chosen)
+                m_chosen(target->value());
+        }
+        // The owner may have refused the choice; the keyboard stays with what is chosen.
+        placeTabStop(true);
+    }
+
     std::function<void(int)> m_chosen;
     QHBoxLayout *m_row = nullptr;
     QList<Segment> m_segments;
