@@ -109,6 +109,16 @@ QStringList problems(const QList<Element> &elements)
             found << e.path + QStringLiteral(": a control without an action");
         if (role == QAccessible::StaticText && name.isEmpty())
             found << e.path + QStringLiteral(": an empty text is read");
+        // A list is announced by its name when the reader enters it.
+        bool holdsItems = role == QAccessible::List || role == QAccessible::Table;
+        for (int i = 0; i < e.iface->childCount() && !holdsItems; ++i)
+            holdsItems = e.iface->child(i) && e.iface->child(i)->role() == QAccessible::ListItem;
+        if (holdsItems && name.isEmpty())
+            found << e.path + QStringLiteral(": a list without a name");
+        // A separator the eye needs between two texts is noise to the ear.
+        static const QRegularExpression stray(QStringLiteral("(^|, )[\u00B7\u2022]|[\u00B7,]$"));
+        if (stray.match(name).hasMatch())
+            found << e.path + QStringLiteral(": a stray separator in \"%1\"").arg(name);
         for (const QAccessible::Text t : { QAccessible::Name, QAccessible::Description,
                                            QAccessible::Help, QAccessible::Value }) {
             const QString text = e.iface->text(t);
@@ -266,6 +276,7 @@ void TestAccessibilitySweep::init()
     m_controller->setActivePanelID(std::nullopt);
     m_controller->saveSalvo(QStringLiteral("Morning"), std::nullopt);
     m_controller->take(2, 3);
+    m_controller->saveSalvo(QStringLiteral("Now"), std::nullopt); // matches: active
     m_clock.settle();
 }
 
@@ -286,6 +297,15 @@ void TestAccessibilitySweep::mainWindowInBothModes()
     c.setPendingDestination(1);
     c.setPendingSource(2);
     sweep(m_window.get(), QStringLiteral("matrix, confirm mode"));
+    // What the eye sees beside a name: a router's address and status, a salvo's checkmark.
+    const auto element = [this](const QString &name) {
+        return named(walk(QAccessible::queryAccessibleInterface(m_window.get())), name);
+    };
+    QVERIFY(element(QStringLiteral("Demo, In-memory demo router, Online")));
+    QCOMPARE(element(QStringLiteral("Now"))->text(QAccessible::Description),
+             QStringLiteral("Active \u2014 matches current routing"));
+    QCOMPARE(element(QStringLiteral("Morning"))->text(QAccessible::Description),
+             QStringLiteral("Fire \u201CMorning\u201D"));
 
     c.setViewMode(RouteViewMode::list);
     c.setTakeMode(TakeMode::immediate);
@@ -299,6 +319,11 @@ void TestAccessibilitySweep::mainWindowInBothModes()
     sweep(m_window.get(), QStringLiteral("list, gang"),
           { QStringLiteral("Toggle %1 in selection=%2")
                 .arg(first, QAccessibleActionInterface::toggleAction()) });
+
+    c.disconnect(); // the router's row follows its status
+    m_clock.settle();
+    QVERIFY(named(walk(QAccessible::queryAccessibleInterface(m_window.get())),
+                  QStringLiteral("Demo, In-memory demo router, Offline")));
 }
 
 void TestAccessibilitySweep::everySheet()

@@ -477,6 +477,7 @@ QWidget *LabelsEditor::buildSide(Side &side, const QList<Port> &ports, const QSt
     side.delegate = new LabelRowDelegate(this);
     auto *view = new LabelRowsView;
     view->setObjectName(title.toLower() + QStringLiteral("List"));
+    view->setAccessibleName(title);
     view->setItemDelegate(side.delegate);
     view->setModel(side.model);
     view->setRowHeight(side.delegate->rowHeight());

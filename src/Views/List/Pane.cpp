@@ -47,6 +47,7 @@ Pane::Pane(RouterController &controller, PortKind kind, const QString &title, QC
     m_list = new PortListView(m_model, tint, std::move(handlers), this);
     m_list->setObjectName(kind == PortKind::source ? QStringLiteral("sources")
                                                    : QStringLiteral("destinations"));
+    m_list->setAccessibleName(title);
     column->addWidget(m_list, 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }

@@ -95,6 +95,7 @@ public:
         chosenHeader->addWidget(chosenTitle, 1);
         column->addLayout(chosenHeader);
         m_chosen = new PortRowsView(kind, true, axis + QStringLiteral("Chosen"));
+        m_chosen->setAccessibleName(chosenTitle->text());
         column->addWidget(m_chosen);
 
         column->addSpacing(12);
@@ -112,6 +113,8 @@ public:
         availableHeader->addWidget(m_noneButton);
         column->addLayout(availableHeader);
         m_available = new PortRowsView(kind, false, axis + QStringLiteral("Available"));
+        m_available->setAccessibleName(sources ? QStringLiteral("Available sources")
+                                               : QStringLiteral("Available destinations"));
         column->addWidget(m_available);
         column->addStretch();
         setWidget(content);

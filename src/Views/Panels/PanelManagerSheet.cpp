@@ -299,6 +299,7 @@ PanelManagerSheet::PanelManagerSheet(RouterController &controller, QWidget *pare
     rowsLayout->setContentsMargins(0, 4, 0, 4);
     m_list = new PanelList;
     m_list->setObjectName(QStringLiteral("panelList"));
+    m_list->setAccessibleName(QStringLiteral("Panels"));
     m_list->setModel(m_model);
     m_list->setItemDelegate(new PanelRowDelegate(tint, m_list));
     m_list->setUniformItemSizes(true);

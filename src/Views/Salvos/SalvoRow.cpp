@@ -30,9 +30,12 @@ using namespace SalvoViews;
 
 namespace {
 
-// The texts of the labels shown in `widget`, depth first, as a screen reader reads them.
+// The texts of the labels shown in `widget`, depth first, as a screen reader reads them; a
+// part named for the ear (a count beside a symbol) is read by that name.
 QStringList shownTexts(const QWidget *widget)
 {
+    if (!widget->accessibleName().isEmpty())
+        return { widget->accessibleName() };
     QStringList texts;
     if (auto *label = qobject_cast<const QLabel *>(widget); label && !label->text().isEmpty())
         texts.append(label->text());
@@ -390,6 +393,11 @@ void SalvoRow::rebuildStatus(const RouterController::SalvoDiff &diff, bool activ
                                    QString::number(SalvoViews::lockedDestinations(diff).size()),
                                    caption, Theme::orange());
         lock->setObjectName(QStringLiteral("statusLocks"));
+        const qsizetype locks = SalvoViews::lockedDestinations(diff).size();
+        lock->setAccessibleName(
+            QStringLiteral("%1 locked %2")
+                .arg(locks)
+                .arg(locks == 1 ? QStringLiteral("destination") : QStringLiteral("destinations")));
         m_status->addWidget(lock);
     }
     if (m_salvo.savedAt) {
@@ -398,6 +406,7 @@ void SalvoRow::rebuildStatus(const RouterController::SalvoDiff &diff, bool activ
         QLabel *saved
             = textLabel(QStringLiteral("\u00B7 ") + when, caption, Theme::tertiaryLabel());
         saved->setObjectName(QStringLiteral("statusSaved"));
+        saved->setAccessibleName(when); // the dot only parts it from the status for the eye
         m_status->addWidget(saved);
     }
     m_status->addStretch();

@@ -11,6 +11,7 @@
 #include "Views/Salvos/SalvoRow.h"
 #include "Views/Salvos/SalvoViews.h"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -24,6 +25,19 @@
 
 using Theme::TextStyle;
 using namespace SalvoViews;
+
+namespace {
+
+// A section's card of rows is read as a list, named by the section's header.
+QAccessibleInterface *salvoGroupAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("QFrame") && object
+        && object->objectName() == QLatin1String("salvoGroup"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::List);
+    return nullptr;
+}
+
+} // namespace
 
 SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     : QDialog(parent)
@@ -150,6 +164,11 @@ SalvoSheet::Section SalvoSheet::makeSection()
     section.header->setObjectName(QStringLiteral("sectionHeader"));
     column->addWidget(section.header);
 
+    static const bool accessible = [] {
+        QAccessible::installFactory(salvoGroupAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     section.group = new QFrame;
     section.group->setObjectName(QStringLiteral("salvoGroup"));
     section.group->setStyleSheet(QStringLiteral("QFrame#salvoGroup { background: palette(base); "
@@ -233,6 +252,7 @@ void SalvoSheet::showRows(const Section &section, const QList<Salvo> &salvos)
         row->show();
     }
     section.group->setVisible(!salvos.isEmpty());
+    section.group->setAccessibleName(section.header->text());
 }
 
 SalvoRow *SalvoSheet::rowFor(const Salvo &salvo)

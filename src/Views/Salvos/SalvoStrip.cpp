@@ -215,6 +215,9 @@ void SalvoStrip::restyleChip(int position)
     if (shown.isValid() && shown.toBool() == active)
         return;
     chip->setSymbol(active ? QStringLiteral("checkmark") : QStringLiteral("play.fill"));
+    // The checkmark, for the ear; otherwise the chip's tip ("Fire …") describes it.
+    chip->setAccessibleDescription(active ? QStringLiteral("Active \u2014 matches current routing")
+                                          : QString());
     chip->setLook(active ? PillButton::Look::prominent : PillButton::Look::bordered);
     chip->setTint(active ? Theme::green() : m_controller.connection().tint());
     chip->setProperty("active", active);

@@ -67,6 +67,14 @@ private:
     StatusDot *m_dot = nullptr;
 };
 
+// What a screen reader says for a row: what the eye reads on it, the dot's status included.
+QString spokenRow(const RouterConnection &connection, const ConnectionStatus &status)
+{
+    return QStringList { connection.name, connection.endpointDescription(),
+                         Theme::statusLabel(status) }
+        .join(QStringLiteral(", "));
+}
+
 QString counted(int count, const QString &singular, const QString &plural)
 {
     return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? singular : plural);
@@ -257,8 +265,17 @@ void RouterSidebar::rebuildRows()
     for (const RouterConnection &connection : m_store.connections()) {
         auto *item = new QListWidgetItem(m_list);
         item->setData(Qt::UserRole, connection.id);
-        item->setData(Qt::AccessibleTextRole, connection.name);
         auto *row = new RouterRow(connection, m_store.controller(connection));
+        // Looked up by its widget: a row outlives its item for a moment when the list is cleared.
+        const auto speak = [list = m_list, row, connection] {
+            for (int i = 0; i < list->count(); ++i) {
+                if (list->itemWidget(list->item(i)) == row)
+                    list->item(i)->setData(Qt::AccessibleTextRole,
+                                           spokenRow(connection, row->controller()->status()));
+            }
+        };
+        item->setData(Qt::AccessibleTextRole, spokenRow(connection, row->controller()->status()));
+        connect(row->controller().get(), &RouterController::statusChanged, row, speak);
         // Only the height counts: rows take the list's width, so the dot stays in view.
         item->setSizeHint(QSize(0, row->sizeHint().height()));
         m_list->setItemWidget(item, row);
