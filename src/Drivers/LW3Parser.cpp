@@ -68,6 +68,7 @@ LW3Parser::LW3Parser(const QString &deviceName, Hooks hooks, Timing timing)
     : m_hooks(std::move(hooks))
     , m_timing(timing)
     , m_deviceName(deviceName)
+    , m_buffer("\n", DelimitedBuffer::CarriageReturn::drop)
 { }
 
 void LW3Parser::send(const QString &line)
@@ -102,25 +103,18 @@ bool LW3Parser::ingest(const QByteArray &bytes)
 {
     if (m_stopped)
         return true;
-    if (bytes.contains('\r')) {
-        QByteArray withoutCr = bytes;
-        withoutCr.replace("\r", "");
-        m_buffer.append(withoutCr);
-    } else {
-        m_buffer.append(bytes);
-    }
-    qsizetype start = 0;
-    for (;;) {
-        const qsizetype end = m_buffer.indexOf('\n', start);
-        if (end < 0)
+    m_buffer.append(bytes);
+    while (!m_stopped) {
+        const auto line = m_buffer.next();
+        if (!line)
             break;
-        handleLine(QString::fromUtf8(m_buffer.constData() + start, end - start));
-        start = end + 1;
-        if (m_stopped)
-            break;
+        handleLine(QString::fromUtf8(*line));
     }
-    m_buffer.remove(0, start);
-    if (m_buffer.size() > maxLineLength) {
+    if (m_stopped) {
+        m_buffer.clear();
+        return true;
+    }
+    if (m_buffer.unfinishedSize() > maxLineLength) {
         m_buffer.clear();
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/DelimitedBuffer.h"
 #include "Drivers/RouterDriver.h"
 
 #include <QByteArray>
@@ -85,7 +86,9 @@ public:
     bool hasReportedConnected() const { return m_connectedEmitted; }
     int pendingCommandCount() const { return int(m_pendingCommands.size()); }
     // Bytes of the line being read (diagnostics).
-    qsizetype bufferedBytes() const { return m_buffer.size(); }
+    qsizetype bufferedBytes() const { return m_buffer.unfinishedSize(); }
+    // Bytes examined in search of line ends (diagnostics).
+    qint64 scannedBytes() const { return m_buffer.scannedBytes(); }
 
 private:
     void handleLine(const QString &line);
@@ -104,7 +107,7 @@ private:
     Hooks m_hooks;
     Timing m_timing;
     QString m_deviceName;
-    QByteArray m_buffer;
+    DelimitedBuffer m_buffer;
     quint32 m_signatureCounter = 0;
     std::optional<QString> m_currentBlock;
     QHash<QString, QString> m_pendingCommands;

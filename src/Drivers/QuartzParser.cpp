@@ -66,6 +66,7 @@ QuartzParser::QuartzParser(const RouterConnection &connection, Hooks hooks)
     , m_deviceName(connection.name)
     , m_sourceCount(boundedCount(connection.simSourceCount, "source"))
     , m_destinationCount(boundedCount(connection.simDestinationCount, "destination"))
+    , m_buffer("\n", DelimitedBuffer::CarriageReturn::endsLine)
 { }
 
 std::optional<QuartzParser::Answer> QuartzParser::parseAnswer(QStringView line)
@@ -145,36 +146,31 @@ void QuartzParser::reinterrogate(int destination)
 void QuartzParser::ingest(const QByteArray &bytes)
 {
     qCDebug(lcQuartzRaw) << "recv" << bytes;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = start;
-        while (end < bytes.size() && bytes.at(end) != '\r' && bytes.at(end) != '\n')
-            ++end;
-        const QByteArrayView piece(bytes.constData() + start, end - start);
-        const bool lineEnded = end < bytes.size();
-        if (!m_discardingLine) {
-            if (m_buffer.size() + piece.size() > maxLineLength) {
-                if (!std::exchange(m_overlongWarned, true))
-                    qCWarning(lcQuartz)
-                        << "dropping a line longer than" << maxLineLength << "bytes";
-                else
-                    qCDebug(lcQuartz) << "dropping a line longer than" << maxLineLength << "bytes";
-                m_buffer.clear();
-                m_discardingLine = true;
-            } else {
-                m_buffer.append(piece);
-            }
+    m_buffer.append(bytes);
+    while (const auto line = m_buffer.next()) {
+        if (std::exchange(m_discardingLine, false))
+            continue; // the end of a line already dropped
+        if (line->size() > maxLineLength) {
+            warnOverlong();
+            continue;
         }
-        if (!lineEnded)
-            break;
-        if (!m_discardingLine) {
-            const QString line = QString::fromUtf8(m_buffer);
-            m_buffer.clear();
-            handleLine(trimmed(line));
-        }
-        m_discardingLine = false;
-        start = end + 1;
+        handleLine(trimmed(QString::fromUtf8(*line)));
     }
+    if (m_buffer.unfinishedSize() > maxLineLength) {
+        // Only the end of an overlong line is waited for; nothing of it is kept.
+        if (!m_discardingLine)
+            warnOverlong();
+        m_buffer.clear();
+        m_discardingLine = true;
+    }
+}
+
+void QuartzParser::warnOverlong()
+{
+    if (!std::exchange(m_overlongWarned, true))
+        qCWarning(lcQuartz) << "dropping a line longer than" << maxLineLength << "bytes";
+    else
+        qCDebug(lcQuartz) << "dropping a line longer than" << maxLineLength << "bytes";
 }
 
 void QuartzParser::handleLine(QStringView line)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/DelimitedBuffer.h"
 #include "Drivers/Interrogation.h"
 
 #include <QByteArray>
@@ -59,7 +60,9 @@ public:
     const LevelRouting &routing() const { return m_routing; }
     QList<int> pendingConnects() const;
     // Bytes of the line being read (diagnostics).
-    qsizetype bufferedBytes() const { return m_buffer.size(); }
+    qsizetype bufferedBytes() const { return m_buffer.unfinishedSize(); }
+    // Bytes examined in search of line ends (diagnostics).
+    qint64 scannedBytes() const { return m_buffer.scannedBytes(); }
 
     // Asks for every destination in one write and arms the no-answer check.
     void beginInterrogation();
@@ -86,14 +89,15 @@ private:
     void emitEvent(const RouterDriverEvent &event);
     void send(const QByteArray &bytes);
     void scheduleFinalize();
+    void warnOverlong();
 
     Hooks m_hooks;
     QString m_deviceName;
     int m_sourceCount;
     int m_destinationCount;
 
-    QByteArray m_buffer;
-    bool m_discardingLine = false; // the current line outgrew maxLineLength
+    DelimitedBuffer m_buffer;
+    bool m_discardingLine = false; // the current line outgrew maxLineLength and was dropped
     bool m_overlongWarned = false; // a flood of noise gets one warning, not one per line
     LevelRouting m_routing;
     // Destinations whose next answer is reported even when it repeats what we hold, because

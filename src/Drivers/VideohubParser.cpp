@@ -92,6 +92,7 @@ VideohubParser::VideohubParser(const QString &deviceName)
 VideohubParser::VideohubParser(const QString &deviceName, Limits limits)
     : m_limits(limits)
     , m_deviceName(deviceName)
+    , m_buffer(kSeparator, DelimitedBuffer::CarriageReturn::drop)
 { }
 
 std::optional<int> VideohubParser::parseInteger(QStringView text)
@@ -124,30 +125,12 @@ VideohubParser::Output VideohubParser::ingest(QByteArrayView bytes)
     Output out;
     if (m_failed)
         return out;
-    const qsizetype before = m_buffer.size();
-    m_buffer.reserve(before + bytes.size());
-    for (const char byte : bytes) {
-        if (byte != '\r')
-            m_buffer.append(byte);
-    }
-    // The separator may straddle the previous chunk's last byte.
-    qsizetype pos = 0;
-    qsizetype scan = std::max<qsizetype>(m_scanFrom, 0);
-    for (;;) {
-        const qsizetype end = QByteArrayView(m_buffer).indexOf(kSeparator, scan);
-        if (end < 0)
-            break;
-        handleBlock(QByteArrayView(m_buffer).sliced(pos, end - pos), out);
-        pos = end + kSeparator.size();
-        scan = pos;
-    }
-    if (pos > 0)
-        m_buffer.remove(0, pos);
-    m_scanFrom = std::max<qsizetype>(m_buffer.size() - 1, 0);
-    if (m_buffer.size() > m_limits.maxBufferedBytes) {
+    m_buffer.append(bytes);
+    while (const auto block = m_buffer.next())
+        handleBlock(*block, out);
+    if (m_buffer.unfinishedSize() > m_limits.maxBufferedBytes) {
         m_failed = true;
         m_buffer.clear();
-        m_buffer.squeeze();
         out.fatal = QStringLiteral("The router sent more than %1 MiB without ending a block.")
                         .arg(m_limits.maxBufferedBytes / (1024 * 1024));
     }

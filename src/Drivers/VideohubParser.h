@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/DelimitedBuffer.h"
 #include "Drivers/RouterDriver.h"
 #include "Model/RouterModels.h"
 
@@ -58,7 +59,9 @@ public:
     bool locksSeen() const { return m_locksSeen; }
     // The last lock character received for a destination, 'U' when none was.
     QChar lockCharacter(int destination) const { return m_locks.value(destination, u'U'); }
-    qsizetype bufferedBytes() const { return m_buffer.size(); }
+    qsizetype bufferedBytes() const { return m_buffer.unfinishedSize(); }
+    // Bytes examined in search of block ends (diagnostics).
+    qint64 scannedBytes() const { return m_buffer.scannedBytes(); }
 
     // Command blocks.
     static QByteArray routesBlock(const QList<Route> &routes);
@@ -83,8 +86,7 @@ private:
 
     Limits m_limits;
     QString m_deviceName;
-    QByteArray m_buffer;
-    qsizetype m_scanFrom = 0; // where the search for the next empty line resumes
+    DelimitedBuffer m_buffer;
     bool m_failed = false;
     bool m_preludeDone = false;
     QString m_model;

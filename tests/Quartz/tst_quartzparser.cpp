@@ -47,6 +47,7 @@ private slots:
     void readsLinesWholeSplitAndGlued_data();
     void readsLinesWholeSplitAndGlued();
     void overlongLineIsDropped();
+    void longestLineInSixteenBytePiecesCostsOnePass();
     void debounceAndConnectedState();
     void changesAfterConnected();
     void onlyVideoAnswersMoveVideoRouting();
@@ -140,6 +141,25 @@ void TestQuartzParser::overlongLineIsDropped()
         h.parser.ingest(QByteArray(QuartzParser::maxLineLength / 2, '7'));
     h.parser.ingest("\r.AV2,3\r");
     QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 1, 2) });
+}
+
+void TestQuartzParser::longestLineInSixteenBytePiecesCostsOnePass()
+{
+    // The longest answer kept, then a line that never ends, each in 16-byte pieces: every
+    // byte is looked at about once, however the bytes are cut.
+    Harness h;
+    h.connect();
+    const QByteArray longest = ".AV1,2" + QByteArray(QuartzParser::maxLineLength - 6, ' ') + '\r';
+    const QByteArray endless(4 * 1024 * 1024, '7');
+    qint64 fed = 0;
+    for (const QByteArray &bytes : { longest, endless }) {
+        for (qsizetype at = 0; at < bytes.size(); at += 16)
+            h.parser.ingest(bytes.mid(at, 16));
+        fed += bytes.size();
+        QVERIFY2(h.parser.scannedBytes() <= 2 * fed, QByteArray::number(h.parser.scannedBytes()));
+        QVERIFY(h.parser.bufferedBytes() <= QuartzParser::maxLineLength);
+    }
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeRouteChanged(0, 0, 1) });
 }
 
 void TestQuartzParser::debounceAndConnectedState()

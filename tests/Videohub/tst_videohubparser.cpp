@@ -72,6 +72,7 @@ private slots:
     void encodesCommands();
     void lockCharacterToSend();
     void unterminatedFloodIsRefused();
+    void longestBlockInSixteenBytePiecesCostsOnePass();
     void absurdCountsAreCapped();
     void largestBlockCostsOneEventPerPort_data();
     void largestBlockCostsOneEventPerPort();
@@ -400,6 +401,30 @@ void TestVideohubParser::unterminatedFloodIsRefused()
     VideohubParser big(QStringLiteral("Hub"), limits);
     for (int i = 0; i < 40; ++i)
         QVERIFY(!big.ingest("INPUT LABELS:\n" + line.repeated(800) + '\n').fatal);
+}
+
+void TestVideohubParser::longestBlockInSixteenBytePiecesCostsOnePass()
+{
+    // The longest block kept, in 16-byte pieces with CR LF line ends (a piece may end between
+    // CR and LF): every byte is looked at about once, however the bytes are cut.
+    VideohubParser parser(QStringLiteral("Hub"));
+    parser.ingest(prelude12());
+    const qsizetype limit = VideohubParser::Limits {}.maxBufferedBytes;
+    QByteArray block = "INPUT LABELS:";
+    qsizetype kept = block.size(); // CRs are dropped as they arrive
+    for (; kept < limit - 8; kept += 6)
+        block += "\r\n3 Cam";
+    block += QByteArray(limit - kept, 'x');
+    for (qsizetype at = 0; at < block.size(); at += 16)
+        QVERIFY(!parser
+                     .ingest(QByteArrayView(block).sliced(
+                         at, std::min<qsizetype>(16, block.size() - at)))
+                     .fatal);
+    QCOMPARE(parser.bufferedBytes(), limit);
+    QVERIFY2(parser.scannedBytes() <= 2 * block.size(), QByteArray::number(parser.scannedBytes()));
+    const Output out = parser.ingest("\r\n\r\n");
+    QCOMPARE(out.events.size(), 1);
+    QCOMPARE(out.events.first().label, QStringLiteral("Cam") + QString(limit - kept, u'x'));
 }
 
 void TestVideohubParser::absurdCountsAreCapped()
