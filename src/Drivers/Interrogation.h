@@ -24,7 +24,7 @@ struct Hooks
     std::function<void(Timer)> arm;
 };
 
-// The one-time refusal for an answer naming a port beyond the saved size.
+// The one-time warning for an answer naming a port beyond the saved size.
 QString beyondMatrixText(int sourceCount, int destinationCount);
 
 // The state before any routing: ports "In n"/"Out n" and the video level 0.

@@ -193,17 +193,19 @@ void QuartzParser::handleLine(QStringView line)
     m_answerReceived = true;
 
     if (answer->destination > m_destinationCount || answer->source > m_sourceCount) {
-        if (!m_rangeWarned) {
-            m_rangeWarned = true;
-            emitEvent(RouterDriverEvent::makeCommandRefused(
-                Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
+        if (!std::exchange(m_rangeWarned, true)) {
+            if (auto event = m_warnings.warn(
+                    Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)))
+                emitEvent(*event);
         }
         return;
     }
     // Only the video level is kept; an answer for audio or data levels alone must not move
     // the video crosspoint.
-    if (!answer->levels.contains(u'V'))
+    if (!answer->levels.contains(u'V')) {
+        m_otherLevelAnswered = true;
         return;
+    }
 
     const int destination = answer->destination - 1;
     const int source = answer->source - 1;
@@ -234,6 +236,8 @@ void QuartzParser::finalize()
         return;
     m_connectedEmitted = true;
     emitEvent(RouterDriverEvent::makeConnected(state()));
+    if (auto warnings = m_warnings.stateReported())
+        emitEvent(*warnings);
 }
 
 bool QuartzParser::checkAnswered()
@@ -256,9 +260,12 @@ bool QuartzParser::readLimitReached()
     }
     if (!m_answerReceived)
         return checkAnswered();
-    // Every answer named a port beyond the saved size, or another level than video.
-    emitEvent(RouterDriverEvent::makeError(
-        Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
+    // Every answer named another level than video, or a port beyond the saved size (the
+    // warning held for that says so).
+    emitEvent(RouterDriverEvent::makeError(m_warnings.failure(
+        m_otherLevelAnswered ? QStringLiteral("The router answered only for levels other than "
+                                              "video (V), so no video crosspoint could be read.")
+                             : QString())));
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Drivers/DelimitedBuffer.h"
 #include "Drivers/Interrogation.h"
+#include "Drivers/StateWarnings.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -106,6 +107,8 @@ private:
     bool m_connectedEmitted = false;
     bool m_answerReceived = false;
     bool m_rangeWarned = false;
+    bool m_otherLevelAnswered = false; // an in-range answer that named no video level
+    StateWarnings m_warnings;
     bool m_stopped = false;
     std::deque<int> m_pendingConnects;
 };

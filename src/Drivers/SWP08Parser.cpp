@@ -282,10 +282,10 @@ void SWP08Parser::applyTally(const QByteArray &message)
     const int source = (multiplier & 7) * 128 + quint8(message.at(4));
 
     if (destination >= m_destinationCount || source >= m_sourceCount) {
-        if (!m_rangeWarned) {
-            m_rangeWarned = true;
-            emitEvent(RouterDriverEvent::makeCommandRefused(
-                Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
+        if (!std::exchange(m_rangeWarned, true)) {
+            if (auto event = m_warnings.warn(
+                    Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)))
+                emitEvent(*event);
         }
         return;
     }
@@ -316,6 +316,8 @@ void SWP08Parser::finalize()
         return;
     m_connectedEmitted = true;
     emitEvent(RouterDriverEvent::makeConnected(state()));
+    if (auto warnings = m_warnings.stateReported())
+        emitEvent(*warnings);
     // The state lists the video level only; what other levels tallied so far is forgotten,
     // so their next tallies reach the controller as changes.
     for (auto it = m_routing.begin(); it != m_routing.end();)
@@ -342,9 +344,8 @@ bool SWP08Parser::readLimitReached()
     }
     if (!m_tallyReceived)
         return checkAnswered();
-    // Every tally named a port beyond the saved size.
-    emitEvent(RouterDriverEvent::makeError(
-        Interrogation::beyondMatrixText(m_sourceCount, m_destinationCount)));
+    // Every tally named a port beyond the saved size: the warning held for it says so.
+    emitEvent(RouterDriverEvent::makeError(m_warnings.failure()));
     return false;
 }
 

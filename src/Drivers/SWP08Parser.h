@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Drivers/Interrogation.h"
+#include "Drivers/StateWarnings.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -127,6 +128,7 @@ private:
     bool m_connectedEmitted = false;
     bool m_tallyReceived = false;
     bool m_rangeWarned = false;
+    StateWarnings m_warnings;
     bool m_stopped = false;
     std::deque<PendingCommand> m_pending;
 };

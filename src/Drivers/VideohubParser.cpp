@@ -179,8 +179,7 @@ void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
         out.rearmFinalize = true;
 }
 
-int VideohubParser::boundedCount(const QString &key, QStringView value, bool &warned,
-                                 Output &out) const
+int VideohubParser::boundedCount(const QString &key, QStringView value, bool &warned, Output &out)
 {
     const auto parsed = parseInteger(value);
     // Digits beyond int's range are an absurd count too, not a missing one.
@@ -188,15 +187,15 @@ int VideohubParser::boundedCount(const QString &key, QStringView value, bool &wa
     const int count = parsed.value_or(0);
     if (!huge && count <= m_limits.maxPortCount)
         return count;
-    // Once the state is out, a device block changes no port list and reports nothing: an
-    // error then would turn a working router "failed". Each count is reported once.
+    // Once the state is out, a device block changes no port list and reports nothing. Each
+    // count is reported once, as a warning: the router itself works.
     if (!m_preludeDone && !std::exchange(warned, true)) {
         const QString shown
             = value.size() > 24 ? value.first(24).toString() + u'…' : value.toString();
-        out.events.append(RouterDriverEvent::makeError(
-            QStringLiteral("The router announced %1 %2; only the first %3 are used.")
-                .arg(shown, key)
-                .arg(m_limits.maxPortCount)));
+        if (auto event = m_warnings.warn(
+                QStringLiteral("The router announced %1 %2; only the first %3 are used.")
+                    .arg(shown, key, QString::number(m_limits.maxPortCount))))
+            out.events.append(*event);
     }
     return m_limits.maxPortCount;
 }
@@ -294,13 +293,11 @@ VideohubParser::Output VideohubParser::readLimitReached(std::chrono::millisecond
         return out;
     const QString seconds = QString::number(double(limit.count()) / 1000.0);
     m_failed = true;
-    if (m_inputCount <= 0 || m_outputCount <= 0)
-        out.fatal = QStringLiteral("The router didn't announce its inputs and outputs within %1 "
-                                   "seconds.")
-                        .arg(seconds);
-    else
-        out.fatal
-            = QStringLiteral("The router didn't send its routing within %1 seconds.").arg(seconds);
+    const QString reason = m_inputCount <= 0 || m_outputCount <= 0
+        ? QStringLiteral("The router didn't announce its inputs and outputs within %1 seconds.")
+              .arg(seconds)
+        : QStringLiteral("The router didn't send its routing within %1 seconds.").arg(seconds);
+    out.fatal = m_warnings.failure(reason);
     return out;
 }
 
@@ -336,6 +333,8 @@ void VideohubParser::finalize(Output &out)
             state.lockedDestinations.insert(it.key());
     }
     out.events.append(RouterDriverEvent::makeConnected(state));
+    if (auto warnings = m_warnings.stateReported())
+        out.events.append(*warnings);
 }
 
 std::optional<QByteArray> VideohubParser::resyncQuery(std::chrono::steady_clock::time_point now)

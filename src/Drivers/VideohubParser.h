@@ -2,6 +2,7 @@
 
 #include "Drivers/DelimitedBuffer.h"
 #include "Drivers/RouterDriver.h"
+#include "Drivers/StateWarnings.h"
 #include "Model/RouterModels.h"
 
 #include <QByteArray>
@@ -27,7 +28,7 @@ public:
     {
         // An unterminated block larger than this ends the link instead of growing forever.
         qsizetype maxBufferedBytes = 4 * 1024 * 1024;
-        // Port counts above this are cut down to it, with an error while the state is read.
+        // Port counts above this are cut down to it, with a warning once the state is out.
         // Items for indices outside 0…maxPortCount − 1 are ignored; those within it but
         // beyond the announced counts are kept.
         int maxPortCount = 4096;
@@ -80,7 +81,7 @@ private:
     void handleLabels(QStringView items, PortKind kind, Output &out);
     void handleRouting(QStringView items, Output &out);
     void handleLocks(QStringView items, Output &out);
-    int boundedCount(const QString &key, QStringView value, bool &warned, Output &out) const;
+    int boundedCount(const QString &key, QStringView value, bool &warned, Output &out);
     bool isKeptIndex(int index) const;
     void finalize(Output &out);
 
@@ -95,6 +96,7 @@ private:
     int m_outputCount = 0;
     bool m_inputsWarned = false; // an absurd count is reported once
     bool m_outputsWarned = false;
+    StateWarnings m_warnings;
     QHash<int, QString> m_inputLabels;
     QHash<int, QString> m_outputLabels;
     QHash<int, int> m_routing;

@@ -260,19 +260,38 @@ void TestQuartzParser::refusedRouteIsReportedAgainEvenWhenUnchanged()
 void TestQuartzParser::outOfRangeAnswerReportedOnceAndNeverConnects()
 {
     Harness h(router(16, 16));
+    const QString beyond
+        = QStringLiteral("The device reports ports beyond the configured 16×16 — increase the "
+                         "matrix size in this router's settings.");
+    const QString otherLevels
+        = QStringLiteral("The router answered only for levels other than video (V), so no "
+                         "video crosspoint could be read.");
     h.parser.ingest(".AV17,1\r.AV1,17\r.AV99,99\r");
-    QCOMPARE(h.events,
-             QList { RouterDriverEvent::makeCommandRefused(
-                 QStringLiteral("The device reports ports beyond the configured 16×16 — increase "
-                                "the matrix size in this router's settings.")) });
     QVERIFY(h.armed.isEmpty());
     QVERIFY(h.parser.routing().isEmpty());
     QVERIFY(h.parser.checkAnswered());
-    QCOMPARE(h.events.size(), 1);
-    // Once the first read's time is over the link ends with the reason; it used to stay on
-    // "Interrogating crosspoints…" for good.
+    // Once the first read's time is over the link ends with the reason, given once; it used
+    // to stay on "Interrogating crosspoints…" for good.
     QVERIFY(!h.parser.readLimitReached());
-    QCOMPARE(h.events.last(), RouterDriverEvent::makeError(h.events.first().text));
+    QCOMPARE(h.events, QList { RouterDriverEvent::makeError(beyond) });
+
+    // Answers for other levels alone used to be blamed on the matrix size.
+    Harness audio(router(16, 16));
+    audio.parser.ingest(".AA1,2\r.AD3,4\r");
+    QVERIFY(!audio.parser.readLimitReached());
+    QCOMPARE(audio.events, QList { RouterDriverEvent::makeError(otherLevels) });
+    Harness both(router(16, 16));
+    both.parser.ingest(".AA1,2\r.AV99,1\r");
+    QVERIFY(!both.parser.readLimitReached());
+    QCOMPARE(both.events, QList { RouterDriverEvent::makeError(otherLevels + u' ' + beyond) });
+
+    // With some video answers in range the warning follows the state.
+    Harness mixed(router(16, 16));
+    mixed.parser.ingest(".AV99,1\r.AV1,2\r");
+    QVERIFY(mixed.events.isEmpty());
+    mixed.parser.finalize();
+    QCOMPARE(mixed.events.size(), 2);
+    QCOMPARE(mixed.events.last(), RouterDriverEvent::makeCommandRefused(beyond));
 }
 
 void TestQuartzParser::readLimitAndExpansionBudget()
