@@ -163,7 +163,9 @@ void KumoDriver::get(const QString &path, std::function<void(Body)> done)
                 break;
             case KumoHttpClient::Failure::timedOut:
             case KumoHttpClient::Failure::network:
-                result = std::unexpected(Failure { DriverError::otherError(reply.error().text) });
+                result = std::unexpected(
+                    Failure { DriverError::otherError(reply.error().text), false,
+                              reply.error().kind == KumoHttpClient::Failure::timedOut });
                 break;
             }
         } else if (reply->status >= 300 && reply->status < 400) {
@@ -459,7 +461,8 @@ void KumoDriver::pollRouting(int destination)
                 return;
             }
             const auto known = m_routing.constFind(destination);
-            if (known == m_routing.cend() || *known != *source) {
+            if (m_mustReport.remove(destination) || known == m_routing.cend()
+                || *known != *source) {
                 m_routing.insert(destination, *source);
                 emitEvent(RouterDriverEvent::makeRouteChanged(0, destination, *source));
             }
@@ -535,11 +538,26 @@ void KumoDriver::take(int source, int destination, int, DriverCompletion done)
     auto driver = self();
     get(path, [driver, id, source, destination, done = std::move(done)](Body body) mutable {
         if (!body) {
-            done(std::unexpected(body.error().error));
+            // The request may be with the router all the same, and carried out when it
+            // catches up. The controller puts the cell back; the next poll then shows what
+            // the router holds, even if a poll already saw the take done.
+            driver->takeUnconfirmed(destination);
+            if (body.error().timedOut)
+                done(std::unexpected(DriverError::otherError(
+                    QStringLiteral("KUMO didn't confirm the route within %1 seconds. It may "
+                                   "still change if the router carries it out later; the "
+                                   "next poll shows the route it holds.")
+                        .arg(QString::number(double(driver->m_timing.requestTimeout.count())
+                                             / 1000.0)))));
+            else
+                done(std::unexpected(body.error().error));
             return;
         }
         driver->intParam(
             id, [driver, source, destination, done = std::move(done)](Integer readBack) {
+                // Accepted but not read back as a port: the poll tells what the router did.
+                if (!readBack || (*readBack >= 1 && !sourceIndex(*readBack)))
+                    driver->takeUnconfirmed(destination);
                 if (readBack) {
                     if (const auto kept = sourceIndex(*readBack)) {
                         driver->m_routing.insert(destination, *kept);

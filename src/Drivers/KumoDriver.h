@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonValue>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <chrono>
@@ -80,6 +81,7 @@ private:
     {
         DriverError error;
         bool routerAnswered = false;
+        bool timedOut = false; // the request went out and no reply came in time
 
         QString localizedDescription() const { return error.localizedDescription(); }
     };
@@ -111,6 +113,9 @@ private:
     void endPass();
     void goOffline();
     void takeNext(QList<Route> routes, DriverCompletion done);
+    // A take the router did not confirm: what the next poll finds for the destination is
+    // reported even when it matches what the driver holds.
+    void takeUnconfirmed(int destination) { m_mustReport.insert(destination); }
 
     void emitEvent(RouterDriverEvent event);
 
@@ -143,4 +148,8 @@ private:
     QList<Port> m_sources;
     QList<Port> m_destinations;
     LevelRouting m_routing;
+    // Destinations whose next polled source is reported whatever it is, because the
+    // controller may be showing a take the router never confirmed or a revert of one it
+    // carried out.
+    QSet<int> m_mustReport;
 };

@@ -129,6 +129,7 @@ private slots:
     void deadRouterEndsTheLink_data();
     void deadRouterEndsTheLink();
     void killedRouterLeavesConnectedInTheController();
+    void takeTimedOutButCarriedOutIsShownByThePoll();
     void redirectsAreRefused_data();
     void redirectsAreRefused();
     void endlessChunkedBodyIsCutOff();
@@ -690,6 +691,38 @@ void TestKumoDriver::killedRouterLeavesConnectedInTheController()
     QCOMPARE(controller.statusMessage(), QStringLiteral("The router stopped answering."));
     QVERIFY(controller.lastError().value_or(QString()).startsWith(
         QStringLiteral("KUMO stopped answering: ")));
+    controller.disconnect();
+}
+
+void TestKumoDriver::takeTimedOutButCarriedOutIsShownByThePoll()
+{
+    // The timed-out take put its cell back although the router had carried it out, and a
+    // poll that had seen the new route meanwhile kept the old one on screen for good.
+    QTemporaryDir dir;
+    LabelStore labels(dir.filePath(QStringLiteral("labels.json")));
+    SalvoStore salvos(dir.filePath(QStringLiteral("salvos.json")));
+    PanelStore panels(dir.filePath(QStringLiteral("panels.json")));
+    FakeKumoServer server;
+    QVERIFY(server.listen());
+    server.populate(4, 4);
+    KumoDriver::Timing timing = withTimeout(300ms);
+    timing.pollInterval = 20ms;
+    RouterController controller(
+        kumoAt(QStringLiteral("127.0.0.1"), server.port()), labels, salvos, panels,
+        [timing](const RouterConnection &c) { return std::make_shared<KumoDriver>(c, timing); },
+        RouterController::UsageHooks {});
+    controller.connect();
+    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::connected);
+    QCOMPARE(controller.state().source(1, 0), std::optional<int>(1));
+
+    server.holdSets(statusId(2));
+    controller.take(3, 1);
+    QTRY_COMPARE(controller.lastError(),
+                 std::optional<QString>(QStringLiteral(
+                     "KUMO didn't confirm the route within 0.3 seconds. It may still change if "
+                     "the router carries it out later; the next poll shows the route it holds.")));
+    QTRY_COMPARE(controller.state().source(1, 0), std::optional<int>(3));
+    QCOMPARE(controller.status().kind(), ConnectionStatus::connected);
     controller.disconnect();
 }
 

@@ -141,6 +141,7 @@ void FakeKumoServer::startTrickle(QTcpSocket *socket, const QByteArray &response
 void FakeKumoServer::releaseHeld()
 {
     m_held.clear();
+    m_heldSets.clear();
     const QList<Waiting> waiting = std::exchange(m_waiting, {});
     for (const Waiting &w : waiting) {
         if (w.socket)
@@ -182,7 +183,8 @@ void FakeKumoServer::handle(QTcpSocket *socket, const QByteArray &rawTarget)
         startTrickle(socket, response, m_trickles.value(id));
         return;
     }
-    if (m_held.contains(id)) {
+    if (m_held.contains(id)
+        || (m_heldSets.contains(id) && target.contains(QLatin1String("action=set")))) {
         m_waiting.append({ socket, response });
         return;
     }

@@ -46,6 +46,9 @@ public:
     void setDelay(const QString &id, int ms) { m_delays.insert(id, ms); }
     // Answers about `id` wait until releaseHeld(), which also ends the hold.
     void hold(const QString &id) { m_held.insert(id); }
+    // Sets of `id` are carried out at once, as by a router that then stalls, but answered
+    // only on releaseHeld().
+    void holdSets(const QString &id) { m_heldSets.insert(id); }
     void releaseHeld();
     int heldCount() const { return int(m_waiting.size()); }
     // Sets of `id` are acknowledged but not applied; with `kept`, the parameter becomes it.
@@ -108,6 +111,7 @@ private:
     QHash<QString, QByteArray> m_rawBodies;
     QHash<QString, int> m_delays;
     QSet<QString> m_held;
+    QSet<QString> m_heldSets;
     QHash<QString, std::optional<QJsonValue>> m_refused;
     QList<Waiting> m_waiting;
     QSet<QString> m_floods;
