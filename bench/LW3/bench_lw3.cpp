@@ -1,5 +1,7 @@
 #include "Drivers/LW3Parser.h"
 
+#include "UnfinishedLine.h"
+
 #include <QtTest>
 
 // The replies of a 1024×1024 router (every port name and both crosspoint lists), parsed in
@@ -44,6 +46,24 @@ private slots:
             parser.timerFired(LW3Parser::Timer::finalize);
         }
         QVERIFY(connected > 0);
+    }
+
+    // The longest line the parser holds, with no end, in 16-byte pieces: within twice what
+    // the same bytes cost the Videohub parser.
+    void unfinishedLineInSixteenBytePieces()
+    {
+        const double lw3 = UnfinishedLine::bestSeconds([] {
+            LW3Parser parser(QStringLiteral("Bench"), {});
+            const QByteArray &line = UnfinishedLine::bytes();
+            for (qsizetype at = 0; at < line.size(); at += UnfinishedLine::piece) {
+                if (!parser.ingest(line.sliced(at, UnfinishedLine::piece)))
+                    qFatal("the LW3 parser gave up before the end of the line");
+            }
+        });
+        const double videohub = UnfinishedLine::videohubSeconds();
+        qInfo("4 MiB unfinished line in 16-byte pieces: LW3 %.1f ms, Videohub %.1f ms (%.2fx)",
+              lw3 * 1e3, videohub * 1e3, lw3 / videohub);
+        QVERIFY2(lw3 <= 2 * videohub, "LW3 ingest must stay within twice Videohub's cost");
     }
 };
 

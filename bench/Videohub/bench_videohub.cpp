@@ -2,6 +2,7 @@
 #include "Drivers/VideohubParser.h"
 
 #include "FakeVideohubRouter.h"
+#include "UnfinishedLine.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -78,6 +79,7 @@ class BenchVideohub : public QObject
 private slots:
     void parsePrelude1024();
     void largestBlockPeakMemory();
+    void unfinishedLineInSixteenBytePieces();
     void connectToConnected1024();
     void takeOnTheWire();
 };
@@ -139,6 +141,14 @@ void BenchVideohub::largestBlockPeakMemory()
           qlonglong(block.size()), qlonglong(events), megabytes.at(megabytes.size() / 2),
           megabytes.last());
     QVERIFY2(megabytes.last() < 64.0, "a 4 MiB block must stay under 64 MB");
+}
+
+// The yardstick of the LW3 and Quartz benchmarks: the longest block the parser holds, with
+// no end, in 16-byte pieces.
+void BenchVideohub::unfinishedLineInSixteenBytePieces()
+{
+    qInfo("4 MiB unfinished block in 16-byte pieces: %.1f ms",
+          UnfinishedLine::videohubSeconds() * 1e3);
 }
 
 // From connect() to `connected` on the UI thread, against the fake on loopback.
