@@ -696,34 +696,21 @@ void TestKumoDriver::killedRouterLeavesConnectedInTheController()
 
 void TestKumoDriver::takeTimedOutButCarriedOutIsShownByThePoll()
 {
-    // The timed-out take put its cell back although the router had carried it out, and a
-    // poll that had seen the new route meanwhile kept the old one on screen for good.
-    QTemporaryDir dir;
-    LabelStore labels(dir.filePath(QStringLiteral("labels.json")));
-    SalvoStore salvos(dir.filePath(QStringLiteral("salvos.json")));
-    PanelStore panels(dir.filePath(QStringLiteral("panels.json")));
-    FakeKumoServer server;
-    QVERIFY(server.listen());
-    server.populate(4, 4);
+    // A poll that saw the take done before it timed out left the put-back cell stale for good.
     KumoDriver::Timing timing = withTimeout(300ms);
     timing.pollInterval = 20ms;
-    RouterController controller(
-        kumoAt(QStringLiteral("127.0.0.1"), server.port()), labels, salvos, panels,
-        [timing](const RouterConnection &c) { return std::make_shared<KumoDriver>(c, timing); },
-        RouterController::UsageHooks {});
-    controller.connect();
-    QTRY_COMPARE(controller.status().kind(), ConnectionStatus::connected);
-    QCOMPARE(controller.state().source(1, 0), std::optional<int>(1));
-
-    server.holdSets(statusId(2));
-    controller.take(3, 1);
-    QTRY_COMPARE(controller.lastError(),
-                 std::optional<QString>(QStringLiteral(
-                     "KUMO didn't confirm the route within 0.3 seconds. It may still change if "
-                     "the router carries it out later; the next poll shows the route it holds.")));
-    QTRY_COMPARE(controller.state().source(1, 0), std::optional<int>(3));
-    QCOMPARE(controller.status().kind(), ConnectionStatus::connected);
-    controller.disconnect();
+    Rig rig(timing);
+    rig.server.populate(4, 4);
+    rig.connect();
+    QVERIFY(rig.waitConnected());
+    rig.server.holdSets(statusId(2));
+    QCOMPARE(run([&](DriverCompletion d) { rig.driver->take(3, 1, 0, d); }).error().detail(),
+             "KUMO didn't confirm the route within 0.3 seconds. It may still change if the router "
+             "carries it out later; the next poll shows the route it holds.");
+    const qsizetype failedAt = rig.recorder.events.size();
+    QTRY_VERIFY(rig.recorder.events.sliced(failedAt).contains(
+        RouterDriverEvent::makeRouteChanged(0, 1, 3)));
+    rig.driver->disconnect();
 }
 
 void TestKumoDriver::redirectsAreRefused_data()

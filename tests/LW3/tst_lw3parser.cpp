@@ -351,11 +351,9 @@ void TestLW3Parser::unfinishedFourMiBLineInSixteenBytePieces()
     for (qsizetype at = 0; at < line.size(); at += 16)
         h.feed(line.mid(at, 16));
     QCOMPARE(h.parser.bufferedBytes(), LW3Parser::maxLineLength); // the longest line kept
-    QVERIFY2(h.parser.scannedBytes() <= 2 * line.size(),
-             QByteArray::number(h.parser.scannedBytes()));
+    QVERIFY(h.parser.scannedBytes() <= 2 * line.size()); // each byte looked at about once
     h.feed("\r\n");
     QCOMPARE(h.parser.bufferedBytes(), 0);
-    QVERIFY(!h.parser.ingest(line + 'n')); // one byte more ends the link
 }
 
 void TestLW3Parser::longestLinesCostOnePassOverThePorts()

@@ -46,8 +46,7 @@ public:
     void setDelay(const QString &id, int ms) { m_delays.insert(id, ms); }
     // Answers about `id` wait until releaseHeld(), which also ends the hold.
     void hold(const QString &id) { m_held.insert(id); }
-    // Sets of `id` are carried out at once, as by a router that then stalls, but answered
-    // only on releaseHeld().
+    // Sets of `id` are carried out at once but answered only on releaseHeld().
     void holdSets(const QString &id) { m_heldSets.insert(id); }
     void releaseHeld();
     int heldCount() const { return int(m_waiting.size()); }
