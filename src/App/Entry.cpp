@@ -43,7 +43,12 @@ int runQuorvel(int &argc, char **argv, QuorvelAppOptions options)
         ? ConnectionStore::defaultStoreURL()
         : options.store.connectionsPath;
     SingleInstance instance(QFileInfo(storePath).absolutePath());
-    if (instance.claim() == SingleInstance::Role::secondary) {
+    const SingleInstance::Role role = instance.claim();
+    if (role == SingleInstance::Role::blocked) {
+        std::fprintf(stderr, "%s\n", instance.problem().toLocal8Bit().constData());
+        return 1;
+    }
+    if (role == SingleInstance::Role::secondary) {
         if (const auto shown = instance.askToShow(); !shown) {
             std::fprintf(stderr, "%s\n", shown.error().toLocal8Bit().constData());
             return 1;

@@ -52,8 +52,20 @@ SingleInstance::Role SingleInstance::claim()
         listen();
         return Role::primary;
     }
-    if (m_lock.error() == QLockFile::LockFailedError)
+    if (m_lock.error() == QLockFile::LockFailedError) {
+        // A lock held by a live process is a file. Anything else there can never be taken
+        // over, and asking an instance that isn't running would only say it can't be reached.
+        const QFileInfo info(m_lock.fileName());
+        if ((info.exists() || info.isSymLink()) && !info.isFile()) {
+            m_problem = QStringLiteral("Quorvel can't start: “%1” is %2, not a lock file. Move "
+                                       "it away and start Quorvel again.")
+                            .arg(QDir::toNativeSeparators(m_lock.fileName()),
+                                 info.isDir() ? QStringLiteral("a folder")
+                                              : QStringLiteral("not a regular file"));
+            return Role::blocked;
+        }
         return Role::secondary;
+    }
     warn(QStringLiteral("Quorvel: can't create %1; another instance could run at the same time.")
              .arg(QDir::toNativeSeparators(m_lock.fileName())));
     return Role::primary;

@@ -22,6 +22,7 @@ public:
     enum class Role {
         primary, // this process holds the lock (or could not make one; see claim())
         secondary, // another live process holds it
+        blocked, // something that is no lock file stands at the lock's path; see problem()
     };
 
     // At most this many later launches are answered at a time; more are closed at once.
@@ -35,8 +36,12 @@ public:
 
     // Takes the lock and starts listening, or finds another instance holding it. When the
     // lock cannot be made at all (a folder that cannot be written), the process runs as the
-    // primary with a warning on standard error: its stores cannot write there either.
+    // primary with a warning on standard error: its stores cannot write there either. When
+    // the lock's path holds something else (a folder), no instance can be told apart from
+    // another, and the launch stops with problem().
     Role claim();
+    // Why claim() gave blocked: an operator-facing sentence.
+    QString problem() const { return m_problem; }
 
     // From a secondary: asks the running instance to show and raise its main window, and
     // waits for its answer. The error is an operator-facing sentence.
@@ -56,6 +61,7 @@ private:
     void answer();
 
     QString m_folder;
+    QString m_problem;
     QLockFile m_lock;
     std::chrono::milliseconds m_requestTimeout;
     QLocalServer *m_server = nullptr;

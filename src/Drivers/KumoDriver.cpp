@@ -125,9 +125,16 @@ void KumoDriver::emitEvent(RouterDriverEvent event)
 std::expected<QUrl, DriverError> KumoDriver::urlFor(const QString &path) const
 {
     const int port = m_connection.port == 0 ? 80 : m_connection.port;
-    const QUrl url(QStringLiteral("http://") + m_connection.host + QLatin1Char(':')
-                       + QString::number(port) + QLatin1Char('/') + path,
-                   QUrl::StrictMode);
+    // Built from its parts: a host joined into the text could carry a path, a query or a
+    // user of its own ("127.0.0.1:80/other?x=", "user:pw@host"), and would be read as such.
+    const qsizetype query = path.indexOf(u'?');
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_connection.host, QUrl::StrictMode);
+    url.setPort(port >= 1 && port <= 65535 ? port : -1);
+    url.setPath(QLatin1Char('/') + path.left(query), QUrl::StrictMode);
+    if (query >= 0)
+        url.setQuery(path.mid(query + 1), QUrl::StrictMode);
     if (port < 1 || port > 65535 || !url.isValid() || url.host().isEmpty())
         return std::unexpected(DriverError::protocol(QStringLiteral("Bad URL for ") + path));
     return url;

@@ -291,7 +291,11 @@ double secondsNow()
 
 QDateTime toDateTime(double seconds)
 {
-    return epoch().addMSecs(qint64(std::llround(seconds * 1000.0)));
+    // A hand-edited date far from now overflowed the milliseconds, so that one far in the past
+    // read as the future. About 31 million years either way is kept as it is.
+    constexpr double limit = 1e15;
+    const double bounded = std::isnan(seconds) ? 0.0 : std::clamp(seconds, -limit, limit);
+    return epoch().addMSecs(qint64(std::llround(bounded * 1000.0)));
 }
 
 } // namespace ReferenceDate

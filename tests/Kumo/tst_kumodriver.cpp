@@ -567,6 +567,9 @@ void TestKumoDriver::badAddressesFailClearly_data()
     QTest::newRow("empty host") << "" << 80
                                 << "No address for this router. Edit it and set a host.";
     QTest::newRow("host with a space") << "bad host" << 80 << badUrl;
+    // Joined as text, these asked for another path, or sent a user and password.
+    QTest::newRow("host with a path") << "127.0.0.1:9/other?x=" << 80 << badUrl;
+    QTest::newRow("host with a user") << "user:pw@127.0.0.1" << 80 << badUrl;
     QTest::newRow("port past 65535") << "127.0.0.1" << 70000 << badUrl;
     QTest::newRow("negative port") << "127.0.0.1" << -1 << badUrl;
 }

@@ -65,6 +65,7 @@ private slots:
     void countsSurviveVendorSwitches();
     void saveNeedsANonBlankName_data();
     void saveNeedsANonBlankName();
+    void saveNeedsAPlainHost();
     void useFillsTheDraft_data();
     void useFillsTheDraft();
     void resolvedPortEqualToOldDefaultIsKept();
@@ -243,6 +244,23 @@ void TestEditorModel::saveNeedsANonBlankName()
     model.setName(name);
     QCOMPARE(model.canSave(), canSave);
     QCOMPARE(model.draft().name, name); // never trimmed
+}
+
+// "127.0.0.1:P/evil?x=" requested another path of a KUMO, and "user:pw@host" was taken.
+void TestEditorModel::saveNeedsAPlainHost()
+{
+    RouterEditorModel model(std::nullopt, FakeResolver().function());
+    for (const char *host : { "127.0.0.1:80/evil?x=", "user:pw@host", "a b", "hub#1", " hub" }) {
+        model.setHost(QString::fromLatin1(host));
+        QVERIFY2(!model.canSave() && model.hostProblem(), host);
+    }
+    model.setVendor(RouterVendor::simulator); // no address to check
+    QVERIFY(model.canSave());
+    model.setVendor(RouterVendor::ajaKumo);
+    for (const char *host : { "10.0.0.5", "fe80::1%2", "kumo.local", "" }) {
+        model.setHost(QString::fromLatin1(host));
+        QVERIFY2(model.canSave(), host);
+    }
 }
 
 void TestEditorModel::useFillsTheDraft_data()

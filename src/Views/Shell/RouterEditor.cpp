@@ -387,6 +387,18 @@ QWidget *RouterEditor::buildNetworkSection()
     m_hostField->setInputMethodHints(Qt::ImhUrlCharactersOnly | Qt::ImhNoAutoUppercase);
     connect(m_hostField, &QLineEdit::textEdited, m_model, &RouterEditorModel::setHost);
     panel->addRow(formRow(QStringLiteral("Host or IP address"), m_hostField));
+    m_hostProblem = plainLabel();
+    m_hostProblem->setObjectName(QStringLiteral("hostProblem"));
+    m_hostProblem->setWordWrap(true);
+    m_hostProblem->setFont(Theme::font(Theme::TextStyle::caption));
+    QPalette problemPalette = m_hostProblem->palette();
+    problemPalette.setColor(QPalette::WindowText, Theme::red());
+    m_hostProblem->setPalette(problemPalette);
+    auto *problemRow = new QHBoxLayout;
+    problemRow->addWidget(m_hostProblem);
+    m_hostProblemRow = paddedRow(problemRow);
+    m_hostProblemRow->hide();
+    panel->addRow(m_hostProblemRow);
 
     m_portField = new QLineEdit;
     m_portField->setObjectName(QStringLiteral("portField"));
@@ -426,6 +438,10 @@ void RouterEditor::syncFields()
     syncStepper(m_destinationStepper, draft.simDestinationCount,
                 RouterEditorModel::minimumMatrixSize, maximum);
     m_swatches->setSelection(draft.accentHue);
+    const std::optional<QString> hostProblem = m_model->hostProblem();
+    m_hostProblem->setText(hostProblem.value_or(QString()));
+    m_hostProblemRow->setVisible(hostProblem.has_value());
+    m_hostField->setAccessibleDescription(hostProblem.value_or(QString()));
     m_saveButton->setEnabled(m_model->canSave());
 }
 
@@ -440,6 +456,7 @@ void RouterEditor::syncVendor()
     m_sizeSection->setVisible(m_model->showsSizeSection());
     m_sizeHeader->setText(m_model->sizeSectionTitle());
     m_networkSection->setVisible(m_model->showsNetworkSection());
+    syncFields(); // whether the host counts follows the vendor
 }
 
 void RouterEditor::rebuildDevices()

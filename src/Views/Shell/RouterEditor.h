@@ -82,6 +82,8 @@ private:
     QSpinBox *m_destinationStepper = nullptr;
     QWidget *m_networkSection = nullptr;
     QLineEdit *m_hostField = nullptr;
+    QWidget *m_hostProblemRow = nullptr;
+    QLabel *m_hostProblem = nullptr;
     QLineEdit *m_portField = nullptr;
     QPushButton *m_saveButton = nullptr;
 };

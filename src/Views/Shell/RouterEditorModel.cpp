@@ -57,7 +57,22 @@ bool RouterEditorModel::isBlankName(const QString &name)
 
 bool RouterEditorModel::canSave() const
 {
-    return !isBlankName(m_draft.name);
+    return !isBlankName(m_draft.name) && !hostProblem();
+}
+
+std::optional<QString> RouterEditorModel::hostProblem(const QString &host)
+{
+    for (const QChar c : host) {
+        if (c.isSpace() || c == u'/' || c == u'?' || c == u'#' || c == u'@')
+            return QStringLiteral("A host is a name or an address: it can't hold spaces or any "
+                                  "of / ? # @.");
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> RouterEditorModel::hostProblem() const
+{
+    return showsNetworkSection() ? hostProblem(m_draft.host) : std::nullopt;
 }
 
 void RouterEditorModel::setName(const QString &name)

@@ -35,10 +35,16 @@ public:
     bool isNew() const { return m_isNew; }
     QString title() const;
 
-    // Save needs a name that is not blank; only space-like characters count as blank, not
-    // line breaks. The name itself is stored untrimmed.
+    // Save needs a name that is not blank (only space-like characters count as blank, not
+    // line breaks; the name itself is stored untrimmed) and, where the address is edited, a
+    // host without a problem.
     bool canSave() const;
     static bool isBlankName(const QString &name);
+    // Why `host` can't be a router's address, or none: a host is a name or an address, and
+    // one holding white space or any of / ? # @ would be read as a path, a query or a user
+    // when it is made into a web address.
+    static std::optional<QString> hostProblem(const QString &host);
+    std::optional<QString> hostProblem() const;
 
     void setName(const QString &name);
     // Changing the vendor moves the port to the new vendor's default when it still held the
