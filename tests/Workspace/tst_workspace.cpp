@@ -299,6 +299,18 @@ void TestWorkspace::renameAlertSavesOrLeavesThePort()
     QTRY_VERIFY(!view.renameAlert());
     QCOMPARE(controller.renameTarget(), std::nullopt);
     QCOMPARE(controller.state().destinations.at(0).label, QStringLiteral("D1"));
+
+    // A workspace rebuilt under an open alert left the target set, so renaming that port
+    // again changed nothing and opened nothing.
+    {
+        QuorvelView gone(shared(controller));
+        gone.show();
+        controller.beginRename(PortKind::source, 3);
+        QVERIFY(gone.renameAlert());
+    }
+    QCOMPARE(controller.renameTarget(), std::nullopt);
+    controller.beginRename(PortKind::source, 3);
+    QVERIFY(view.renameAlert() && view.renameAlert()->isVisible());
 }
 
 void TestWorkspace::deletePanelAsksFirst()

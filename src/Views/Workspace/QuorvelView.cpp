@@ -143,11 +143,16 @@ QuorvelView::QuorvelView(std::shared_ptr<RouterController> controller, QWidget *
 
 QuorvelView::~QuorvelView()
 {
+    const bool renaming = m_renameAlert;
     // Sheets and alerts are children of the window, not of this view: they go with it.
     for (QWidget *dialog :
          std::initializer_list<QWidget *> { m_renameAlert, m_deletePanelAlert, m_labelsSheet,
                                             m_salvosSheet, m_panelsSheet, m_panelEditor })
         delete dialog;
+    // The rename prompt went with the view without closing: a target left set would make
+    // the next rename of that port no change, and so open nothing.
+    if (renaming)
+        m_controller->setRenameTarget(std::nullopt);
 }
 
 QString QuorvelView::subtitle(const QString &model, const QString &statusMessage)
@@ -674,7 +679,8 @@ void QuorvelView::layoutOverlays()
 
 void QuorvelView::showRenameAlert()
 {
-    if (m_renameAlert) {
+    // One that is closing (it goes later) is no longer the prompt.
+    if (m_renameAlert && m_renameAlert->isVisible()) {
         m_renameAlert->setWindowTitle(renameTitle(m_controller->renameTarget()));
         return;
     }
