@@ -2,6 +2,7 @@
 
 #include "Platform/Observed.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
@@ -126,18 +127,16 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
         return loaded;
     };
     bool unreadable = false;
-    auto loaded = m_file.load(decode, [&](const QString &asideName, const QString &error) {
+    auto loaded = m_file.load(decode, [&](const QString &, const QString &error) {
         unreadable = true;
-        StoreFile::printLine(QStringLiteral("ConnectionStore: unreadable ") + m_file.fileName()
-                             + QStringLiteral(" moved to ") + asideName + QStringLiteral(" — ")
-                             + error);
+        StoreFile::printLine(m_file.unreadableLine(QStringLiteral("ConnectionStore"), error));
     });
     if (unreadable)
         return Loaded {};
     return loaded;
 }
 
-void ConnectionStore::save()
+StoreOutcome ConnectionStore::save()
 {
     QJsonArray array;
     for (const RouterConnection &connection : std::as_const(m_connections)) {
@@ -145,13 +144,36 @@ void ConnectionStore::save()
             array.append(connection.toJson());
     }
     // A list the next launch would refuse is not written: the file keeps the last one it took.
-    const auto failure = array.size() > maxRouters
-        ? std::optional(QStringLiteral("%1 routers are more than the %2 the file may hold.")
-                            .arg(array.size())
-                            .arg(maxRouters))
-        : m_file.write(QJsonDocument(array));
-    if (failure)
-        StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + *failure);
+    if (array.size() > maxRouters) {
+        const StoreFailure refused { StoreFailure::Kind::refused,
+                                     QStringLiteral("%1 routers are more than the %2 the file "
+                                                    "may hold.")
+                                         .arg(array.size())
+                                         .arg(maxRouters),
+                                     m_file.fileName() };
+        StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + refused.reason);
+        return refused;
+    }
+    return m_file.save(QJsonDocument(array).toJson(QJsonDocument::Compact),
+                       QStringLiteral("ConnectionStore"));
+}
+
+int ConnectionStore::savedCount() const
+{
+    return int(std::count_if(
+        m_connections.cbegin(), m_connections.cend(),
+        [this](const RouterConnection &c) { return !m_ephemeralIDs.contains(c.id); }));
+}
+
+QList<StoreFile::Rescue> ConnectionStore::rescues() const
+{
+    QList<StoreFile::Rescue> found;
+    for (const auto *rescue :
+         { &m_file.rescue(), &m_labels.rescue(), &m_salvoStore.rescue(), &m_panelStore.rescue() }) {
+        if (*rescue)
+            found.append(**rescue);
+    }
+    return found;
 }
 
 void ConnectionStore::setConnections(const QList<RouterConnection> &connections)
@@ -194,24 +216,42 @@ bool ConnectionStore::dropController(const QUuid &id)
     return bool(controller);
 }
 
-void ConnectionStore::add(const RouterConnection &connection, bool persist)
+StoreOutcome ConnectionStore::add(const RouterConnection &connection, bool persist)
 {
+    // Refused here rather than at the write: a list past the bound is never written, so every
+    // later edit of any router would be lost with it.
+    if (persist && savedCount() >= maxRouters) {
+        return StoreFailure { StoreFailure::Kind::refused,
+                              QStringLiteral("Quorvel keeps at most %1 routers; delete one "
+                                             "before adding another.")
+                                  .arg(maxRouters),
+                              m_file.fileName() };
+    }
+    const QList<RouterConnection> before = m_connections;
+    const std::optional<QUuid> selected = m_selectedConnectionID;
     QList<RouterConnection> list = m_connections;
     list.append(connection);
     setConnections(list);
     setSelectedConnectionID(connection.id);
-    if (persist)
-        save();
-    else
+    if (!persist) {
         m_ephemeralIDs.insert(connection.id);
+        return std::nullopt;
+    }
+    const StoreOutcome outcome = save();
+    if (outcome && outcome->kind == StoreFailure::Kind::refused) {
+        setSelectedConnectionID(selected);
+        setConnections(before);
+    }
+    return outcome;
 }
 
-void ConnectionStore::update(const RouterConnection &connection)
+StoreOutcome ConnectionStore::update(const RouterConnection &connection)
 {
     const auto it = std::find_if(m_connections.cbegin(), m_connections.cend(),
                                  [&](const RouterConnection &c) { return c.id == connection.id; });
     if (it == m_connections.cend())
-        return;
+        return std::nullopt;
+    const QList<RouterConnection> before = m_connections;
     cancelAutoSelect();
     QList<RouterConnection> list = m_connections;
     list[it - m_connections.cbegin()] = connection;
@@ -220,19 +260,25 @@ void ConnectionStore::update(const RouterConnection &connection)
     // one: the views hear of the dropped controller separately.
     const bool dropped = dropController(connection.id);
     setConnections(list);
-    save();
+    const StoreOutcome outcome = save();
+    if (outcome && outcome->kind == StoreFailure::Kind::refused)
+        setConnections(before);
     if (dropped)
         emit controllerDropped(connection.id);
+    return outcome;
 }
 
-void ConnectionStore::remove(const RouterConnection &connection)
+StoreOutcome ConnectionStore::remove(const RouterConnection &connection)
 {
     const QUuid id = connection.id;
     cancelAutoSelect();
     const bool dropped = dropController(id);
-    m_labels.removeAll(id);
-    m_salvoStore.removeAll(id);
-    m_panelStore.removeAll(id);
+    StoreOutcome outcome;
+    if (const LabelStore::Failure labels = m_labels.removeAll(id))
+        outcome = StoreFailure { StoreFailure::Kind::notWritten, *labels,
+                                 QFileInfo(m_labels.url()).fileName() };
+    outcome = firstFailure(outcome, m_salvoStore.removeAll(id));
+    outcome = firstFailure(outcome, m_panelStore.removeAll(id));
     m_ephemeralIDs.remove(id);
 
     QList<RouterConnection> list = m_connections;
@@ -242,9 +288,10 @@ void ConnectionStore::remove(const RouterConnection &connection)
         setSelectedConnectionID(m_connections.isEmpty() ? std::nullopt
                                                         : std::optional(m_connections.first().id));
     }
-    save();
+    outcome = firstFailure(save(), outcome);
     if (dropped)
         emit controllerDropped(id);
+    return outcome;
 }
 
 void ConnectionStore::autoConnectOnLaunch()

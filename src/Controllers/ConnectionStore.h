@@ -40,8 +40,10 @@ struct ConnectionStoreOptions
 //
 // The saved routers keep the operator's order: the file's order, new routers at the end. A
 // missing file gives three sample routers; an unreadable one is moved aside to
-// "connections.json.corrupt" and the list starts empty. Every change of the list is written
-// at once; a failed write is printed and the list in memory stays as it is.
+// "connections.json.corrupt" (or the next free numbered name) and the list starts empty.
+// Every change of the list is written at once and returns what became of it: a failed write
+// is printed and the list in memory keeps the change for this session; a change the file
+// could not hold is refused and undone, so that later changes are still saved.
 //
 // Controllers are shared: a view may keep the one it was handed after the store has
 // dropped it (edit, removal); a dropped controller is disconnected first and stays usable,
@@ -61,8 +63,8 @@ public:
 
     // connections.json is read only within these bounds, far above any real list, so that
     // whatever it holds opens the window at once: each router costs a sidebar row and a
-    // controller. A larger file is unreadable (moved aside, with its console line), and a
-    // list that grows past the bound is not written, so the file stays readable.
+    // controller. A larger file is unreadable (moved aside, with its console line), and no
+    // router is added past the bound, so the file stays readable.
     static constexpr int maxRouters = 1000;
     static constexpr qint64 maxFileSize = 4 * 1024 * 1024;
 
@@ -84,6 +86,10 @@ public:
     // The listed router with the selected id, if any.
     std::optional<RouterConnection> selectedConnection() const;
 
+    // The unreadable store files found at creation (routers, labels, salvos, sub-panels), in
+    // that order, for the window to tell the operator once.
+    QList<StoreFile::Rescue> rescues() const;
+
     LabelStore &labels() { return m_labels; }
     SalvoStore &salvoStore() { return m_salvoStore; }
     PanelStore &panelStore() { return m_panelStore; }
@@ -93,12 +99,14 @@ public:
     ControllerPtr controller(const RouterConnection &connection);
 
     // Appends and selects a router; with `persist` false it is never written to the file.
-    void add(const RouterConnection &connection, bool persist = true);
+    // With maxRouters saved routers already, a saved router is refused and nothing changes.
+    StoreOutcome add(const RouterConnection &connection, bool persist = true);
     // Replaces the router with the same id, disconnecting and dropping its controller so
     // the next request builds one from the new record. An unknown id changes nothing.
-    void update(const RouterConnection &connection);
-    // Deletes the router with its labels, salvos, sub-panels and active sub-panel.
-    void remove(const RouterConnection &connection);
+    StoreOutcome update(const RouterConnection &connection);
+    // Deletes the router with its labels, salvos, sub-panels and active sub-panel; the first
+    // of the four files that failed is returned.
+    StoreOutcome remove(const RouterConnection &connection);
 
     // Launch connect: the first call connects every saved router other than the simulator
     // (unless its controller is already busy) and then watches for the first of them to
@@ -127,7 +135,8 @@ private:
     };
     // No file gives std::nullopt; an unreadable file is moved aside and gives an empty list.
     std::optional<Loaded> load();
-    void save();
+    StoreOutcome save();
+    int savedCount() const; // the routers that are written, ephemeral ones left out
     void setConnections(const QList<RouterConnection> &connections);
     bool dropController(const QUuid &id); // true when a controller was cached
     void cancelAutoSelect();

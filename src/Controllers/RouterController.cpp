@@ -48,7 +48,7 @@ RouterController::RouterController(const RouterConnection &connection, LabelStor
     // change rule then runs as for any write (and stores the same id again).
     const std::optional<QUuid> stored = m_panelStore.activePanelID(m_connection.id);
     if (stored && panelWithId(stored))
-        setActivePanelID(stored);
+        chooseActivePanel(stored); // nobody chose anything yet: a failed write is not news
 }
 
 RouterController::~RouterController()
@@ -692,14 +692,22 @@ std::optional<SubPanel> RouterController::activePanel() const
 
 void RouterController::setActivePanelID(const std::optional<QUuid> &id)
 {
+    if (const StoreOutcome failure = chooseActivePanel(id)) {
+        setLastError(failure->message(QStringLiteral("The panel shown was changed"),
+                                      QStringLiteral("The panel shown wasn't changed")));
+    }
+}
+
+StoreOutcome RouterController::chooseActivePanel(const std::optional<QUuid> &id)
+{
     if (m_activePanelID == id)
-        return;
+        return std::nullopt;
     m_activePanelID = id;
     invalidateVisiblePorts();
     emit activePanelIDChanged();
     clearPending();
     pruneSelectionsToVisible();
-    m_panelStore.setActivePanelID(id, m_connection.id);
+    return m_panelStore.setActivePanelID(id, m_connection.id);
 }
 
 void RouterController::invalidateVisiblePorts()

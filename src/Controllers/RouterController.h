@@ -3,6 +3,7 @@
 #include "Drivers/RouterDriver.h"
 #include "Model/LabelStore.h"
 #include "Model/RouterModels.h"
+#include "Model/StoreFile.h"
 
 #include <QHash>
 #include <QList>
@@ -42,7 +43,10 @@ class SalvoStore;
 // made inside `state` always notify (stateChanged, plus a fine-grained signal that names what
 // changed). The fine-grained signals come at once; stateChanged comes once per operation and
 // once per burst of driver events, however many routes they wrote. Operations return at once;
-// router commands complete later, and their failures come back through `lastError`.
+// router commands complete later, and their failures come back through `lastError`. An
+// operation that writes a store returns what became of the write, for the view that made the
+// edit to show; only the active sub-panel, which many controls set, reports through
+// `lastError`.
 class RouterController final : public QObject
 {
     Q_OBJECT
@@ -215,9 +219,11 @@ public:
     const QString &renameDraft() const { return m_renameDraft; }
     void setRenameDraft(const QString &draft);
     void beginRename(PortKind kind, int index);
-    void commitRename();
+    // Renames the target (none: nothing happens) and clears it; returns the label store's
+    // failure.
+    LabelStore::Failure commitRename();
     // Stores the user override (blank removes it) and, while connected, tries the router.
-    void rename(PortKind kind, int index, const QString &name);
+    LabelStore::Failure rename(PortKind kind, int index, const QString &name);
     // rename() of each edit in order, with one write of the label store, whose failure it
     // returns. Every edit carries its name as typed.
     LabelStore::Failure rename(const QList<LabelStore::Edit> &renames);
@@ -230,7 +236,8 @@ public:
     // --- Sub-panels -------------------------------------------------------------------
     const QList<SubPanel> &panels() const { return m_panels; }
     const std::optional<QUuid> &activePanelID() const { return m_activePanelID; }
-    // A different id clears the staging, drops hidden selections and is stored.
+    // A different id clears the staging, drops hidden selections and is stored; a failed
+    // write is told through lastError.
     void setActivePanelID(const std::optional<QUuid> &id);
     std::optional<SubPanel> activePanel() const;
     // The ports the active sub-panel shows, in its order (all ports without one). Cached;
@@ -241,11 +248,13 @@ public:
     std::optional<int> visibleSourceRow(int index) const;
     std::optional<int> visibleDestinationRow(int index) const;
     SubPanel newPanelDraft() const;
-    void savePanel(const SubPanel &panel);
-    void duplicatePanel(const SubPanel &panel);
-    void deletePanel(const SubPanel &panel);
+    // Stores the panel and, with `activate`, makes it the active one; the first failed write
+    // of the two is returned.
+    StoreOutcome savePanel(const SubPanel &panel, bool activate = false);
+    StoreOutcome duplicatePanel(const SubPanel &panel);
+    StoreOutcome deletePanel(const SubPanel &panel);
     // Standard list move: positions before the move, target counted before the move.
-    void movePanels(const QSet<int> &fromOffsets, int toOffset);
+    StoreOutcome movePanels(const QSet<int> &fromOffsets, int toOffset);
 
     // --- Salvos -----------------------------------------------------------------------
     const QList<Salvo> &salvos() const { return m_salvos; }
@@ -253,10 +262,13 @@ public:
     QList<Salvo> fullRouterSalvos() const;
     bool showsSalvoStrip() const;
     int salvoCount(const SubPanel &panel) const;
-    void saveSalvo(const QString &name, const std::optional<QUuid> &panelID);
-    void updateSalvo(const Salvo &salvo);
-    void deleteSalvo(const Salvo &salvo);
-    bool renameSalvo(const Salvo &salvo, const QString &name);
+    // Nothing to capture is told through lastError and writes nothing.
+    StoreOutcome saveSalvo(const QString &name, const std::optional<QUuid> &panelID);
+    StoreOutcome updateSalvo(const Salvo &salvo);
+    StoreOutcome deleteSalvo(const Salvo &salvo);
+    // None when the name is refused: blank, or used by another salvo of the same scope
+    // (ignoring case); else what became of the write.
+    std::optional<StoreOutcome> renameSalvo(const Salvo &salvo, const QString &name);
     SalvoDiff diff(const Salvo &salvo) const;
     QList<Route> applicableRoutes(const Salvo &salvo) const;
     void fireSalvo(const Salvo &salvo);
@@ -349,6 +361,8 @@ private:
     // Store access, in one place.
     void reloadSalvos();
     void reloadPanels();
+    // setActivePanelID() without telling a failed write.
+    StoreOutcome chooseActivePanel(const std::optional<QUuid> &id);
     std::optional<SubPanel> panelWithId(const std::optional<QUuid> &id) const;
     std::optional<QUuid> scopeOf(const Salvo &salvo) const;
     QList<Route> capture(const std::optional<QUuid> &panelID) const;

@@ -328,18 +328,19 @@ void RouterController::beginRename(PortKind kind, int index)
     setRenameTarget(PortRef { kind, index });
 }
 
-void RouterController::commitRename()
+LabelStore::Failure RouterController::commitRename()
 {
     if (!m_renameTarget)
-        return;
+        return std::nullopt;
     const PortRef target = *m_renameTarget;
-    rename(target.kind, target.index, m_renameDraft);
+    LabelStore::Failure failure = rename(target.kind, target.index, m_renameDraft);
     setRenameTarget(std::nullopt);
+    return failure;
 }
 
-void RouterController::rename(PortKind kind, int index, const QString &name)
+LabelStore::Failure RouterController::rename(PortKind kind, int index, const QString &name)
 {
-    rename(QList<LabelStore::Edit> { { kind, index, name } });
+    return rename(QList<LabelStore::Edit> { { kind, index, name } });
 }
 
 LabelStore::Failure RouterController::rename(const QList<LabelStore::Edit> &renames)

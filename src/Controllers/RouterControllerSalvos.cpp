@@ -23,23 +23,26 @@ SubPanel RouterController::newPanelDraft() const
     return draft;
 }
 
-void RouterController::savePanel(const SubPanel &panel)
+StoreOutcome RouterController::savePanel(const SubPanel &panel, bool activate)
 {
-    m_panelStore.upsert(panel, m_connection.id);
+    StoreOutcome outcome = m_panelStore.upsert(panel, m_connection.id);
     reloadPanels();
     if (m_activePanelID && panel.id == *m_activePanelID) {
         // The active panel's ports may have changed under the staging and selections.
         clearPending();
         pruneSelectionsToVisible();
     }
+    if (activate && panelWithId(panel.id))
+        outcome = firstFailure(outcome, chooseActivePanel(panel.id));
+    return outcome;
 }
 
-void RouterController::duplicatePanel(const SubPanel &panel)
+StoreOutcome RouterController::duplicatePanel(const SubPanel &panel)
 {
     SubPanel copy = panel;
     copy.id = QUuid::createUuid();
     copy.name = panel.name + QStringLiteral(" Copy");
-    savePanel(copy);
+    StoreOutcome outcome = savePanel(copy);
 
     const QList<Salvo> current = m_salvos;
     for (const Salvo &salvo : current) {
@@ -48,27 +51,30 @@ void RouterController::duplicatePanel(const SubPanel &panel)
         Salvo scoped = salvo;
         scoped.id = QUuid::createUuid();
         scoped.panelID = copy.id;
-        m_salvoStore.add(scoped, m_connection.id);
+        outcome = firstFailure(outcome, m_salvoStore.add(scoped, m_connection.id));
     }
     reloadSalvos();
+    return outcome;
 }
 
-void RouterController::deletePanel(const SubPanel &panel)
+StoreOutcome RouterController::deletePanel(const SubPanel &panel)
 {
-    m_salvoStore.removeAll(panel.id, m_connection.id);
+    StoreOutcome outcome = m_salvoStore.removeAll(panel.id, m_connection.id);
     reloadSalvos();
-    m_panelStore.remove(panel.id, m_connection.id);
+    outcome = firstFailure(outcome, m_panelStore.remove(panel.id, m_connection.id));
     reloadPanels();
     if (m_activePanelID && *m_activePanelID == panel.id)
-        setActivePanelID(std::nullopt);
+        outcome = firstFailure(outcome, chooseActivePanel(std::nullopt));
+    return outcome;
 }
 
-void RouterController::movePanels(const QSet<int> &fromOffsets, int toOffset)
+StoreOutcome RouterController::movePanels(const QSet<int> &fromOffsets, int toOffset)
 {
     QList<int> offsets(fromOffsets.cbegin(), fromOffsets.cend());
     std::sort(offsets.begin(), offsets.end());
-    m_panelStore.move(offsets, toOffset, m_connection.id);
+    StoreOutcome outcome = m_panelStore.move(offsets, toOffset, m_connection.id);
     reloadPanels();
+    return outcome;
 }
 
 // --- Salvo listing -------------------------------------------------------------------------
@@ -146,16 +152,16 @@ QList<Route> RouterController::capture(const std::optional<QUuid> &panelID) cons
     return routes;
 }
 
-void RouterController::saveSalvo(const QString &name, const std::optional<QUuid> &panelID)
+StoreOutcome RouterController::saveSalvo(const QString &name, const std::optional<QUuid> &panelID)
 {
     const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
-        return;
+        return std::nullopt;
     const QList<Route> routes = capture(panelID);
     if (routes.isEmpty()) {
         setLastError(QStringLiteral(
             "Nothing to capture — none of this panel's destinations exist on this router."));
-        return;
+        return std::nullopt;
     }
     const std::optional<SubPanel> panel = panelWithId(panelID);
 
@@ -165,42 +171,46 @@ void RouterController::saveSalvo(const QString &name, const std::optional<QUuid>
     salvo.routes = routes;
     salvo.savedAt = ReferenceDate::secondsNow();
     salvo.panelID = panel ? std::optional<QUuid>(panel->id) : std::nullopt;
-    m_salvoStore.add(salvo, m_connection.id);
+    StoreOutcome outcome = m_salvoStore.add(salvo, m_connection.id);
     reloadSalvos();
+    return outcome;
 }
 
-void RouterController::updateSalvo(const Salvo &salvo)
+StoreOutcome RouterController::updateSalvo(const Salvo &salvo)
 {
     const QList<Route> routes = capture(salvo.panelID);
     if (routes.isEmpty()) {
         setLastError(QStringLiteral(
             "Nothing to capture — none of this salvo's destinations exist on this router."));
-        return;
+        return std::nullopt;
     }
-    m_salvoStore.update(salvo.id, routes, ReferenceDate::secondsNow(), m_connection.id);
+    StoreOutcome outcome
+        = m_salvoStore.update(salvo.id, routes, ReferenceDate::secondsNow(), m_connection.id);
     reloadSalvos();
+    return outcome;
 }
 
-void RouterController::deleteSalvo(const Salvo &salvo)
+StoreOutcome RouterController::deleteSalvo(const Salvo &salvo)
 {
-    m_salvoStore.remove(salvo.id, m_connection.id);
+    StoreOutcome outcome = m_salvoStore.remove(salvo.id, m_connection.id);
     reloadSalvos();
+    return outcome;
 }
 
-bool RouterController::renameSalvo(const Salvo &salvo, const QString &name)
+std::optional<StoreOutcome> RouterController::renameSalvo(const Salvo &salvo, const QString &name)
 {
     const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
-        return false;
+        return std::nullopt;
     for (const Salvo &other : std::as_const(m_salvos)) {
         if (other.id != salvo.id && other.panelID == salvo.panelID
             && other.name.compare(trimmed, Qt::CaseInsensitive) == 0) {
-            return false;
+            return std::nullopt;
         }
     }
-    m_salvoStore.rename(salvo.id, trimmed, m_connection.id);
+    StoreOutcome outcome = m_salvoStore.rename(salvo.id, trimmed, m_connection.id);
     reloadSalvos();
-    return true;
+    return std::optional<StoreOutcome>(std::in_place, outcome);
 }
 
 // --- Comparison and firing -----------------------------------------------------------------

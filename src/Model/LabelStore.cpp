@@ -85,9 +85,8 @@ std::optional<LabelStore::Map> LabelStore::load(StoreFile &file)
             return std::unexpected(root.error());
         return RouterMap::read<PortLabels>(*root, RouterMap::readRecord<PortLabels>);
     };
-    return file.load(decode, [&file](const QString &aside, const QString &error) {
-        StoreFile::printLine(QStringLiteral("LabelStore: unreadable %1 moved to %2 — %3")
-                                 .arg(file.fileName(), aside, error));
+    return file.load(decode, [&file](const QString &, const QString &error) {
+        StoreFile::printLine(file.unreadableLine(QStringLiteral("LabelStore"), error));
     });
 }
 

@@ -59,6 +59,8 @@ public:
     static std::optional<Map> load(const QString &filePath);
 
     QString url() const { return m_file.path(); }
+    // The unreadable labels.json found at creation, if any.
+    const std::optional<StoreFile::Rescue> &rescue() const { return m_file.rescue(); }
     // Keyed by the upper-case UUID text of each connection id.
     const Map &byConnection() const { return m_byConnection; }
     // The overrides of one router; two empty maps when it has none.

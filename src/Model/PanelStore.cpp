@@ -75,8 +75,7 @@ std::optional<PanelStore::File> PanelStore::load(StoreFile &file)
     bool unreadable = false;
     auto content = file.load(decode, [&](const QString &, const QString &error) {
         unreadable = true;
-        StoreFile::printLine(QStringLiteral("PanelStore: unreadable %1 moved aside — %2")
-                                 .arg(file.fileName(), error));
+        StoreFile::printLine(file.unreadableLine(QStringLiteral("PanelStore"), error));
     });
     if (unreadable)
         return File();
@@ -93,8 +92,9 @@ QList<SubPanel> PanelStore::panels(const QUuid &connection) const
     return list;
 }
 
-void PanelStore::upsert(const SubPanel &panel, const QUuid &connection)
+StoreOutcome PanelStore::upsert(const SubPanel &panel, const QUuid &connection)
 {
+    const File before = m_content;
     QList<SubPanel> &list = m_content.panels[Json::uuidText(connection)];
     const auto same = std::find_if(list.begin(), list.end(), [&](const SubPanel &existing) {
         return existing.id == panel.id;
@@ -103,11 +103,12 @@ void PanelStore::upsert(const SubPanel &panel, const QUuid &connection)
         *same = panel;
     else
         list.append(panel);
-    changed();
+    return changed(before);
 }
 
-void PanelStore::remove(const QUuid &id, const QUuid &connection)
+StoreOutcome PanelStore::remove(const QUuid &id, const QUuid &connection)
 {
+    const File before = m_content;
     const QString key = Json::uuidText(connection);
     const auto it = m_content.panels.find(key);
     if (it != m_content.panels.end()) {
@@ -118,11 +119,12 @@ void PanelStore::remove(const QUuid &id, const QUuid &connection)
     const auto active = m_content.active.constFind(key);
     if (active != m_content.active.constEnd() && *active == id)
         m_content.active.remove(key);
-    changed();
+    return changed(before);
 }
 
-void PanelStore::move(const QList<int> &fromOffsets, int toOffset, const QUuid &connection)
+StoreOutcome PanelStore::move(const QList<int> &fromOffsets, int toOffset, const QUuid &connection)
 {
+    const File before = m_content;
     const auto it = m_content.panels.find(Json::uuidText(connection));
     if (it != m_content.panels.end()) {
         const QList<SubPanel> &old = *it;
@@ -142,7 +144,7 @@ void PanelStore::move(const QList<int> &fromOffsets, int toOffset, const QUuid &
         }
         *it = before + moved + after;
     }
-    changed();
+    return changed(before);
 }
 
 std::optional<QUuid> PanelStore::activePanelID(const QUuid &connection) const
@@ -153,31 +155,38 @@ std::optional<QUuid> PanelStore::activePanelID(const QUuid &connection) const
     return *it;
 }
 
-void PanelStore::setActivePanelID(const std::optional<QUuid> &id, const QUuid &connection)
+StoreOutcome PanelStore::setActivePanelID(const std::optional<QUuid> &id, const QUuid &connection)
 {
+    const File before = m_content;
     const QString key = Json::uuidText(connection);
     if (id)
         m_content.active.insert(key, *id);
     else
         m_content.active.remove(key);
-    changed();
+    return changed(before);
 }
 
-void PanelStore::removeAll(const QUuid &connection)
+StoreOutcome PanelStore::removeAll(const QUuid &connection)
 {
+    const File before = m_content;
     const QString key = Json::uuidText(connection);
     m_content.panels.remove(key);
     m_content.active.remove(key);
-    changed();
+    return changed(before);
 }
 
-void PanelStore::changed()
+StoreOutcome PanelStore::changed(const File &before)
 {
     emit fileChanged();
-    save();
+    StoreOutcome outcome = save();
+    if (outcome && outcome->kind == StoreFailure::Kind::refused) {
+        m_content = before; // kept, it would make every later save fail too
+        emit fileChanged();
+    }
+    return outcome;
 }
 
-void PanelStore::save()
+StoreOutcome PanelStore::save()
 {
     // The root's members in the writer's key order, "active" before "panels". The active
     // choices are small and written afresh.
@@ -191,6 +200,5 @@ void PanelStore::save()
     const QByteArray bytes = '{' + EncodedJson::keyText(kActive) + EncodedJson::text(active) + ','
         + EncodedJson::keyText(kPanels) + m_encodedPanels.encode(m_content.panels, router, equal)
         + '}';
-    if (const auto failure = m_file.write(bytes))
-        StoreFile::printLine(QStringLiteral("PanelStore: save failed — ") + *failure);
+    return m_file.save(bytes, QStringLiteral("PanelStore"));
 }

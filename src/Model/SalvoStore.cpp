@@ -33,8 +33,7 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file)
     bool unreadable = false;
     auto map = file.load(decode, [&](const QString &, const QString &error) {
         unreadable = true;
-        StoreFile::printLine(QStringLiteral("SalvoStore: unreadable %1 moved aside — %2")
-                                 .arg(file.fileName(), error));
+        StoreFile::printLine(file.unreadableLine(QStringLiteral("SalvoStore"), error));
     });
     if (unreadable)
         return Map();
@@ -46,7 +45,7 @@ QList<Salvo> SalvoStore::salvos(const QUuid &connection) const
     return m_byConnection.value(Json::uuidText(connection));
 }
 
-void SalvoStore::add(const Salvo &salvo, const QUuid &connection)
+StoreOutcome SalvoStore::add(const Salvo &salvo, const QUuid &connection)
 {
     const QString key = Json::uuidText(connection);
     QList<Salvo> list = m_byConnection.value(key);
@@ -59,45 +58,58 @@ void SalvoStore::add(const Salvo &salvo, const QUuid &connection)
     } else {
         list.append(salvo);
     }
-    m_byConnection.insert(key, list);
-    emit byConnectionChanged();
-    save();
+    return commit(key, list);
 }
 
-void SalvoStore::update(const QUuid &id, const QList<Route> &routes, double savedAt,
-                        const QUuid &connection)
+StoreOutcome SalvoStore::update(const QUuid &id, const QList<Route> &routes, double savedAt,
+                                const QUuid &connection)
 {
-    const auto it = m_byConnection.find(Json::uuidText(connection));
-    if (it == m_byConnection.end())
-        return;
-    for (Salvo &salvo : *it) {
+    const QString key = Json::uuidText(connection);
+    QList<Salvo> list = m_byConnection.value(key);
+    for (Salvo &salvo : list) {
         if (salvo.id == id) {
             salvo.routes = routes;
             salvo.savedAt = savedAt;
-            emit byConnectionChanged();
-            save();
-            return;
+            return commit(key, list);
         }
     }
+    return std::nullopt;
 }
 
-void SalvoStore::rename(const QUuid &id, const QString &name, const QUuid &connection)
+StoreOutcome SalvoStore::rename(const QUuid &id, const QString &name, const QUuid &connection)
 {
-    const auto it = m_byConnection.find(Json::uuidText(connection));
-    if (it == m_byConnection.end())
-        return;
-    for (Salvo &salvo : *it) {
+    const QString key = Json::uuidText(connection);
+    QList<Salvo> list = m_byConnection.value(key);
+    for (Salvo &salvo : list) {
         if (salvo.id == id) {
             salvo.name = name;
-            emit byConnectionChanged();
-            save();
-            return;
+            return commit(key, list);
         }
     }
+    return std::nullopt;
+}
+
+StoreOutcome SalvoStore::commit(const QString &key, const QList<Salvo> &list)
+{
+    const auto old = m_byConnection.constFind(key);
+    const std::optional<QList<Salvo>> before
+        = old != m_byConnection.cend() ? std::optional(*old) : std::nullopt;
+    m_byConnection.insert(key, list);
+    emit byConnectionChanged();
+    StoreOutcome outcome = save();
+    if (outcome && outcome->kind == StoreFailure::Kind::refused) {
+        // Kept, it would make every later save fail too.
+        if (before)
+            m_byConnection.insert(key, *before);
+        else
+            m_byConnection.remove(key);
+        emit byConnectionChanged();
+    }
+    return outcome;
 }
 
 template<typename Predicate>
-void SalvoStore::removeWhere(const QUuid &connection, Predicate predicate)
+StoreOutcome SalvoStore::removeWhere(const QUuid &connection, Predicate predicate)
 {
     const auto it = m_byConnection.find(Json::uuidText(connection));
     if (it != m_byConnection.end()) {
@@ -106,27 +118,27 @@ void SalvoStore::removeWhere(const QUuid &connection, Predicate predicate)
             m_byConnection.erase(it);
     }
     emit byConnectionChanged();
-    save();
+    return save();
 }
 
-void SalvoStore::remove(const QUuid &id, const QUuid &connection)
+StoreOutcome SalvoStore::remove(const QUuid &id, const QUuid &connection)
 {
-    removeWhere(connection, [&](const Salvo &salvo) { return salvo.id == id; });
+    return removeWhere(connection, [&](const Salvo &salvo) { return salvo.id == id; });
 }
 
-void SalvoStore::removeAll(const QUuid &panelID, const QUuid &connection)
+StoreOutcome SalvoStore::removeAll(const QUuid &panelID, const QUuid &connection)
 {
-    removeWhere(connection, [&](const Salvo &salvo) { return salvo.panelID == panelID; });
+    return removeWhere(connection, [&](const Salvo &salvo) { return salvo.panelID == panelID; });
 }
 
-void SalvoStore::removeAll(const QUuid &connection)
+StoreOutcome SalvoStore::removeAll(const QUuid &connection)
 {
     m_byConnection.remove(Json::uuidText(connection));
     emit byConnectionChanged();
-    save();
+    return save();
 }
 
-void SalvoStore::save()
+StoreOutcome SalvoStore::save()
 {
     const auto sameSalvo = [](const Salvo &kept, const Salvo &salvo) {
         return kept == salvo;
@@ -140,6 +152,6 @@ void SalvoStore::save()
     const auto router = [&](const QList<Salvo> &list, EncodedJson::Array<Salvo> &texts) {
         return texts.encode(list, salvoText, sameSalvo);
     };
-    if (const auto failure = m_file.write(m_encoded.encode(m_byConnection, router, sameList)))
-        StoreFile::printLine(QStringLiteral("SalvoStore: save failed — ") + *failure);
+    const QByteArray bytes = m_encoded.encode(m_byConnection, router, sameList);
+    return m_file.save(bytes, QStringLiteral("SalvoStore"));
 }

@@ -14,6 +14,10 @@
 // The salvos of every saved router, kept in salvos.json in list order. One instance per
 // application, used on the UI thread only; every change is on disk (or printed as a save
 // failure) before the operation returns. No router is left with an empty list.
+//
+// Each change returns what became of it: saved (none); not written, when it stands in memory
+// for this session; or refused, when the file could not hold it, and then it was undone so
+// that later changes are still saved.
 class SalvoStore final : public QObject
 {
     Q_OBJECT
@@ -32,6 +36,8 @@ public:
     static std::optional<Map> load(const QString &filePath);
 
     QString url() const { return m_file.path(); }
+    // The unreadable salvos.json found at creation, if any.
+    const std::optional<StoreFile::Rescue> &rescue() const { return m_file.rescue(); }
     // Keyed by the upper-case UUID text of each connection id.
     const Map &byConnection() const { return m_byConnection; }
     // One router's salvos in stored order; empty when it has none.
@@ -39,26 +45,29 @@ public:
 
     // Appends the salvo, or, when a salvo of the same name (exact) and the same sub-panel
     // exists, gives that one the new routes and date in place, keeping its id and position.
-    void add(const Salvo &salvo, const QUuid &connection);
+    StoreOutcome add(const Salvo &salvo, const QUuid &connection);
     // Replaces routes and capture date of one salvo; writes nothing for an unknown id.
-    void update(const QUuid &id, const QList<Route> &routes, double savedAt,
-                const QUuid &connection);
+    StoreOutcome update(const QUuid &id, const QList<Route> &routes, double savedAt,
+                        const QUuid &connection);
     // Renames one salvo as given (the caller trims); writes nothing for an unknown id.
-    void rename(const QUuid &id, const QString &name, const QUuid &connection);
+    StoreOutcome rename(const QUuid &id, const QString &name, const QUuid &connection);
     // Removes the salvo; always writes.
-    void remove(const QUuid &id, const QUuid &connection);
+    StoreOutcome remove(const QUuid &id, const QUuid &connection);
     // Removes every salvo captured from the sub-panel; whole-router salvos stay. Always writes.
-    void removeAll(const QUuid &panelID, const QUuid &connection);
+    StoreOutcome removeAll(const QUuid &panelID, const QUuid &connection);
     // Removes the router's whole list. Always writes.
-    void removeAll(const QUuid &connection);
-    void save();
+    StoreOutcome removeAll(const QUuid &connection);
+    StoreOutcome save();
 
 signals:
     void byConnectionChanged();
 
 private:
     static std::optional<Map> load(StoreFile &file);
-    template<typename Predicate> void removeWhere(const QUuid &connection, Predicate predicate);
+    template<typename Predicate>
+    StoreOutcome removeWhere(const QUuid &connection, Predicate predicate);
+    // Stores the router's new list and saves; a list the file cannot hold is put back.
+    StoreOutcome commit(const QString &key, const QList<Salvo> &list);
 
     StoreFile m_file;
     Map m_byConnection;

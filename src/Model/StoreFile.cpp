@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdio>
 
 StoreFile::StoreFile(QString path, qint64 maxSize)
@@ -70,35 +71,53 @@ QString StoreFile::sizeText(qint64 bytes)
                                  : QStringLiteral("%1 bytes").arg(bytes);
 }
 
-QString StoreFile::moveAside()
+std::optional<QString> StoreFile::moveAside()
 {
-    const QString aside = m_path + QStringLiteral(".corrupt");
-    QFile::remove(aside);
-    if (QFile::rename(m_path, aside)) {
-        m_keepInPlace = false;
-        return QFileInfo(aside).fileName();
-    }
-    // The usual name is blocked (a folder, a file that cannot be removed): keep the data
-    // under another free name rather than let the next save overwrite it.
-    for (int n = 1; n <= 99; ++n) {
-        const QString candidate = aside + QLatin1Char('-') + QString::number(n);
+    // Every unreadable version is kept: an earlier copy may hold what the operator needs.
+    const QString base = m_path + QStringLiteral(".corrupt");
+    for (int n = 0; n <= maxAsideCopies; ++n) {
+        const QString candidate = n == 0 ? base : base + QLatin1Char('-') + QString::number(n);
         if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink())
             continue;
         if (QFile::rename(m_path, candidate) || QFile::copy(m_path, candidate)) {
             m_keepInPlace = false;
-            return QFileInfo(candidate).fileName();
+            return candidate;
         }
-        break;
+        break; // a free name that can't be made: the folder refuses, not the name
     }
+    // Rather than let the next save overwrite the only copy of the operator's data.
     m_keepInPlace = QFileInfo::exists(m_path);
-    return QFileInfo(aside).fileName();
+    return std::nullopt;
 }
+
+QString StoreFile::unreadableLine(const QString &store, const QString &error) const
+{
+    const std::optional<QString> copy = m_rescue ? m_rescue->copyPath : std::nullopt;
+    const QString outcome = copy ? QStringLiteral("moved to ") + QFileInfo(*copy).fileName()
+                                 : QStringLiteral("couldn't be moved aside and was kept in place");
+    return store + QStringLiteral(": unreadable ") + fileName() + u' ' + outcome
+        + QStringLiteral(" — ") + error;
+}
+
+namespace {
+
+// The system's reason for the last failed call, where Qt has only "Unknown error".
+QString reasonOf(const QFileDevice &file, int systemError)
+{
+    if (file.error() != QFileDevice::NoError
+        && file.errorString() != QLatin1String("Unknown error"))
+        return file.errorString();
+    return systemError != 0 ? qt_error_string(systemError) : file.errorString();
+}
+
+} // namespace
 
 std::optional<QString> StoreFile::write(const QByteArray &bytes)
 {
     if (m_keepInPlace) {
         // Retry the move first: whatever blocked it may have gone.
-        moveAside();
+        if (const std::optional<QString> copy = moveAside(); copy && m_rescue)
+            m_rescue->copyPath = copy;
         if (m_keepInPlace)
             return QStringLiteral("The unreadable file “%1” couldn't be moved aside, so it was "
                                   "kept in place.")
@@ -114,21 +133,41 @@ std::optional<QString> StoreFile::write(const QByteArray &bytes)
     if (!QDir().mkpath(folder))
         return QStringLiteral("Couldn't create the folder “%1”.").arg(folder);
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a buffered write that fails only when commit() flushes it goes unnoticed,
+    // and the old file is replaced by a short one (a full disk emptied the file).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
+    // A short write is no error yet; the next one says why (a full disk).
+    for (qint64 done = 0; done < bytes.size();) {
+        errno = 0;
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            const QString error = reasonOf(file, errno);
+            file.cancelWriting();
+            return error;
+        }
+        done += written;
     }
+    errno = 0;
     if (!file.commit())
-        return file.errorString();
+        return reasonOf(file, errno);
     return std::nullopt;
 }
 
 std::optional<QString> StoreFile::write(const QJsonDocument &document)
 {
     return write(document.toJson(QJsonDocument::Compact));
+}
+
+StoreOutcome StoreFile::save(const QByteArray &bytes, const QString &store)
+{
+    const std::optional<QString> failure = write(bytes);
+    if (!failure)
+        return std::nullopt;
+    printLine(store + QStringLiteral(": save failed — ") + *failure);
+    return StoreFailure { bytes.size() > m_maxSize ? StoreFailure::Kind::refused
+                                                   : StoreFailure::Kind::notWritten,
+                          *failure, fileName() };
 }
 
 std::expected<QJsonDocument, QString> StoreFile::parseJson(const QByteArray &bytes)
@@ -146,4 +185,18 @@ void StoreFile::printLine(const QString &line)
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
+}
+
+QString StoreFailure::message(const QString &done, const QString &notDone) const
+{
+    QString because = reason.trimmed();
+    if (!because.isEmpty() && !because.endsWith(u'.') && !because.endsWith(u'!')
+        && !because.endsWith(u'?'))
+        because += u'.';
+    if (kind == Kind::refused)
+        return QStringLiteral("%1. %2").arg(notDone, because);
+    const QString what = QFileInfo(file).completeBaseName();
+    return QStringLiteral("%1, but the %2 file couldn't be written, so the change is lost when "
+                          "Quorvel quits. %3")
+        .arg(done, what.isEmpty() ? QStringLiteral("data") : what, because);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QString>
 
@@ -10,6 +11,34 @@
 #include <optional>
 #include <type_traits>
 
+// Why a change a store was asked to make was not saved.
+struct StoreFailure
+{
+    enum class Kind {
+        notWritten, // the change stands for this session; the file couldn't be written
+        refused, // the change was not made: the file could not hold it
+    };
+    Kind kind = Kind::notWritten;
+    QString reason; // the system's description, or why the change was refused
+    QString file; // the file's name, "salvos.json"
+
+    bool operator==(const StoreFailure &) const = default;
+
+    // What the operator is told where the edit was made: `done` says what stands for this
+    // session ("Salvo “A” was captured"), `notDone` what was not made ("Salvo “A” wasn't
+    // captured"). "<done>, but the salvos file couldn't be written, so the change is lost when
+    // Quorvel quits. <Reason>." or "<notDone>. <Reason>."
+    QString message(const QString &done, const QString &notDone) const;
+};
+
+// The outcome of a store change: none when it was saved. `firstFailure` keeps the first failure of
+// several writes made for one edit.
+using StoreOutcome = std::optional<StoreFailure>;
+inline StoreOutcome firstFailure(const StoreOutcome &a, const StoreOutcome &b)
+{
+    return a ? a : b;
+}
+
 // The file mechanics every JSON store of the application shares (labels, salvos, panels and
 // saved routers). A store owns one StoreFile for its whole life and calls it from the UI
 // thread only:
@@ -17,7 +46,7 @@
 //   StoreFile file(path);                  // path from StoreFile::defaultPath("labels.json")
 //   auto bytes = file.read();              // once, at creation
 //   missing  -> start empty, print nothing
-//   error    -> file.moveAside(); print "<Store>: unreadable …" with the aside name; start empty
+//   error    -> file.moveAside(); print file.unreadableLine("<Store>", error); start empty
 //   bytes    -> decode (StoreFile::parseJson + the store's own reader); on failure as "error"
 //   ...
 //   if (auto failure = file.write(json))   // after every change
@@ -30,8 +59,19 @@
 class StoreFile final
 {
 public:
+    // An unreadable file found at load: its name, where its copy is kept (none when it could
+    // not be moved aside and stays in place), and why it could not be read.
+    struct Rescue
+    {
+        QString fileName;
+        std::optional<QString> copyPath;
+        QString reason;
+    };
+
     // Files larger than this are not read: they are treated as unreadable and moved aside.
     static constexpr qint64 defaultMaxSize = 64 * 1024 * 1024;
+    // Unreadable copies kept beside one file before the file is kept in place instead.
+    static constexpr int maxAsideCopies = 999;
 
     explicit StoreFile(QString path, qint64 maxSize = defaultMaxSize);
 
@@ -51,16 +91,25 @@ public:
     // exists), for a reader that takes it a piece at a time.
     std::expected<std::unique_ptr<QFile>, QString> open() const;
 
-    // Moves the unreadable file to "<path>.corrupt", replacing an earlier such copy. When that
-    // fails it falls back to the first free "<path>.corrupt-N" name, then to a copy under such
-    // a name. Returns the file name of the aside copy (last component; the intended name when
-    // every attempt failed). After a complete failure write() refuses to replace the file.
-    QString moveAside();
+    // Moves the unreadable file to the first free name of "<path>.corrupt", "<path>.corrupt-1",
+    // "<path>.corrupt-2" …, so that every unreadable version is kept; when a move fails it is
+    // copied under that name instead. Returns the path of the copy, or none when nothing
+    // worked; then write() refuses to replace the file, the only copy of its data.
+    std::optional<QString> moveAside();
+    // The unreadable file found by load(), if any.
+    const std::optional<Rescue> &rescue() const { return m_rescue; }
+    // "<store>: unreadable <file> moved to <copy> — <error>", naming the copy actually made,
+    // or saying that the file was kept in place.
+    QString unreadableLine(const QString &store, const QString &error) const;
 
     // Creates the folder (with missing intermediate folders) and replaces the file atomically.
-    // Returns the error text on failure, std::nullopt on success.
+    // Returns the error text on failure (the system's reason, "No space left on device"),
+    // std::nullopt on success. A write that fails part way leaves the old file as it was.
     std::optional<QString> write(const QByteArray &bytes);
     std::optional<QString> write(const QJsonDocument &document);
+    // write(), printing "<store>: save failed — <reason>" when it fails; content larger than
+    // the file may hold is a refusal.
+    StoreOutcome save(const QByteArray &bytes, const QString &store);
 
     // Decodes JSON text with the error as the parser describes it.
     static std::expected<QJsonDocument, QString> parseJson(const QByteArray &bytes);
@@ -71,10 +120,13 @@ public:
     // One diagnostic line on standard output (UTF-8, flushed at once).
     static void printLine(const QString &line);
 
+    qint64 maxSize() const { return m_maxSize; }
+
     // The load step of a store: reads the file and hands the JSON document to `decode`
     // (returning std::expected<T, QString>). No file gives std::nullopt silently; a read,
-    // parse or decode failure moves the file aside, calls `unreadable(asideFileName, error)`
-    // (where the store prints its line) and gives std::nullopt.
+    // parse or decode failure moves the file aside, records rescue(), calls
+    // `unreadable(copyFileName, error)` (where the store prints unreadableLine()) and gives
+    // std::nullopt.
     template<typename Decode, typename Unreadable>
     auto load(Decode &&decode, Unreadable &&unreadable)
         -> std::optional<typename std::invoke_result_t<Decode, const QJsonDocument &>::value_type>
@@ -92,7 +144,9 @@ public:
         } else {
             return std::move(*value);
         }
-        unreadable(moveAside(), error);
+        const std::optional<QString> copy = moveAside();
+        m_rescue = Rescue { fileName(), copy, error };
+        unreadable(copy ? QFileInfo(*copy).fileName() : QString(), error);
         return std::nullopt;
     }
 
@@ -102,4 +156,5 @@ private:
     QString m_path;
     qint64 m_maxSize;
     bool m_keepInPlace = false; // the unreadable file is still the only copy
+    std::optional<Rescue> m_rescue;
 };

@@ -86,7 +86,7 @@ private slots:
     void emptyListStaysEmpty();
     void recordsWithoutAnIDKeepTheIDTheyAreGiven();
     void fileKeepsOrderAndRoundTrips();
-    void listPastTheBoundIsNotWritten();
+    void routerPastTheBoundIsRefused();
 
     void removingAdjustsTheSelection_data();
     void removingAdjustsTheSelection();
@@ -205,7 +205,7 @@ void tst_ConnectionStore::unreadableFileIsMovedAside()
 {
     QFETCH(QByteArray, content);
     writeFile(content);
-    // An older aside copy is replaced.
+    // An older aside copy is kept: it may hold what the operator needs.
     QFile old(path(QStringLiteral("Quorvel/connections.json.corrupt")));
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write("older");
@@ -218,34 +218,55 @@ void tst_ConnectionStore::unreadableFileIsMovedAside()
     QVERIFY(!store->selectedConnectionID().has_value());
     QVERIFY(!store->selectedConnection().has_value());
     const QString prefix = QStringLiteral(
-        "ConnectionStore: unreadable connections.json moved to connections.json.corrupt — ");
+        "ConnectionStore: unreadable connections.json moved to connections.json.corrupt-1 — ");
     QVERIFY2(out.startsWith(prefix), qPrintable(out));
     QVERIFY2(out.endsWith(QLatin1Char('\n')) && out.count(QLatin1Char('\n')) == 1, qPrintable(out));
     QVERIFY(out.size() > prefix.size() + 1); // names the error too
     QVERIFY(!QFile::exists(path(QStringLiteral("Quorvel/connections.json"))));
-    QFile aside(path(QStringLiteral("Quorvel/connections.json.corrupt")));
+    QFile aside(path(QStringLiteral("Quorvel/connections.json.corrupt-1")));
     QVERIFY(aside.open(QIODevice::ReadOnly));
     QCOMPARE(aside.readAll(), content);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("older"));
+    QCOMPARE(store->rescues().size(), 1);
+    QCOMPARE(store->rescues().first().copyPath, aside.fileName());
 
     // The next save writes a fresh file.
     store->add(router(QStringLiteral("New")));
     QCOMPARE(fileArray().size(), 1);
 }
 
-void tst_ConnectionStore::listPastTheBoundIsNotWritten()
+// The 1001st router was added but never written, and from then on every save failed: a
+// rename of any other router was lost too.
+void tst_ConnectionStore::routerPastTheBoundIsRefused()
 {
     writeFile("["
               + QByteArray("{\"vendor\":\"simulator\"},").repeated(ConnectionStore::maxRouters - 1)
               + "{}]");
     ConnectionStore store(options());
     QCOMPARE(store.connections().size(), ConnectionStore::maxRouters);
-    const QJsonArray before = fileArray();
-    const QString out = captureStdout([&] { store.add(router(QStringLiteral("One more"))); });
-    QCOMPARE(out,
-             QStringLiteral("ConnectionStore: save failed — 1001 routers are more than the 1000 "
-                            "the file may hold.\n"));
-    QCOMPARE(fileArray(), before);
-    QCOMPARE(store.connections().size(), ConnectionStore::maxRouters + 1);
+    const std::optional<QUuid> selected = store.selectedConnectionID();
+    const StoreOutcome refused = store.add(router(QStringLiteral("One more")));
+    QVERIFY(refused && refused->kind == StoreFailure::Kind::refused);
+    QVERIFY2(refused->reason.contains(QLatin1String("at most 1000 routers")),
+             qPrintable(refused->reason));
+    QCOMPARE(store.connections().size(), ConnectionStore::maxRouters);
+    QCOMPARE(store.selectedConnectionID(), selected);
+
+    RouterConnection renamed = store.connections().at(5);
+    renamed.name = QStringLiteral("Renamed");
+    QCOMPARE(store.update(renamed), StoreOutcome());
+    QCOMPARE(fileArray().size(), ConnectionStore::maxRouters);
+    QCOMPARE(fileArray().at(5).toObject().value(QStringLiteral("name")).toString(),
+             QStringLiteral("Renamed"));
+    // Nor does a record the file could not hold: it is undone.
+    RouterConnection huge = renamed;
+    huge.name = QString(ConnectionStore::maxFileSize, u'x');
+    const StoreOutcome tooLarge = store.update(huge);
+    QVERIFY(tooLarge && tooLarge->kind == StoreFailure::Kind::refused);
+    QCOMPARE(store.connections().at(5).name, QStringLiteral("Renamed"));
+    // Ephemeral routers are never written, so they do not count.
+    QCOMPARE(store.add(router(QStringLiteral("Passing")), false), StoreOutcome());
 }
 
 void tst_ConnectionStore::emptyListStaysEmpty()

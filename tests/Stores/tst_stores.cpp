@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -76,10 +78,11 @@ private slots:
     void labelEditsWriteOnceWhatSetsWrite();
     void unreadableFilesMoveAside_data();
     void unreadableFilesMoveAside();
-    void laterUnreadableFileReplacesCorruptCopy();
+    void laterUnreadableFileKeepsEveryCopy();
     void blockedAsideNameKeepsTheOnlyCopy();
     void failedSaveKeepsTheChange();
     void oversizedFileIsUnreadable();
+    void writeCutShortKeepsTheOldFile();
     void fifoIsUnreadableInsteadOfBlocking();
     void keptEncodingWritesWhatAFullEncodeWrites();
 
@@ -260,8 +263,8 @@ void TestStores::unreadableFilesMoveAside()
     const QString expected = store == QLatin1String("labels")
         ? QStringLiteral("LabelStore: unreadable labels.json moved to labels.json.corrupt — ")
         : store == QLatin1String("salvos")
-        ? QStringLiteral("SalvoStore: unreadable salvos.json moved aside — ")
-        : QStringLiteral("PanelStore: unreadable panels.json moved aside — ");
+        ? QStringLiteral("SalvoStore: unreadable salvos.json moved to salvos.json.corrupt — ")
+        : QStringLiteral("PanelStore: unreadable panels.json moved to panels.json.corrupt — ");
     QVERIFY2(lines.first().startsWith(expected), qPrintable(lines.first()));
     QVERIFY(lines.first().size() > expected.size()); // carries the error
     if (content.startsWith('['))
@@ -292,7 +295,8 @@ void TestStores::labelEditsWriteOnceWhatSetsWrite()
     QCOMPARE(batch.byConnection(), each.byConnection());
 }
 
-void TestStores::laterUnreadableFileReplacesCorruptCopy()
+// A second unreadable file deleted the first rescue copy before taking its name.
+void TestStores::laterUnreadableFileKeepsEveryCopy()
 {
     const QString file = path(QStringLiteral("salvos.json"));
     writeFile(file, "first");
@@ -304,10 +308,15 @@ void TestStores::laterUnreadableFileReplacesCorruptCopy()
     {
         ConsoleCapture console;
         SalvoStore store(file);
+        QCOMPARE(
+            console.lines().value(0).section(QStringLiteral(" — "), 0, 0),
+            QStringLiteral("SalvoStore: unreadable salvos.json moved to salvos.json.corrupt-1"));
+        QCOMPARE(store.rescue()->copyPath, file + QStringLiteral(".corrupt-1"));
         // The next save writes a fresh file at the usual place.
         store.add(makeSalvo(QStringLiteral("A"), std::nullopt, 1), kRouter);
     }
-    QCOMPARE(readAll(file + QStringLiteral(".corrupt")), QByteArray("second"));
+    QCOMPARE(readAll(file + QStringLiteral(".corrupt")), QByteArray("first"));
+    QCOMPARE(readAll(file + QStringLiteral(".corrupt-1")), QByteArray("second"));
     QCOMPARE(SalvoStore::load(file)->value(kKey).size(), 1);
 }
 
@@ -375,6 +384,28 @@ void TestStores::oversizedFileIsUnreadable()
     QCOMPARE(small.read()->value_or(QByteArray()), QByteArray(1024, ' '));
     QVERIFY(small.write(QByteArray(4096, ' ')).has_value());
     QCOMPARE(small.read()->value_or(QByteArray()).size(), 1024);
+}
+
+// A full disk emptied the file under a successful commit (the buffered write failed only when
+// it was flushed), or was told as "Unknown error". A file size limit cuts writes the same way.
+void TestStores::writeCutShortKeepsTheOldFile()
+{
+    const QString file = path(QStringLiteral("labels.json"));
+    writeFile(file, "{}");
+    StoreFile store(file);
+    rlimit before {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 4;
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::optional<QString> shortWrite = store.write(QByteArray(10, ' '));
+    const std::optional<QString> longWrite = store.write(QByteArray(100000, ' '));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldSignal);
+    QCOMPARE(shortWrite, std::optional(qt_error_string(EFBIG)));
+    QCOMPARE(longWrite, std::optional(qt_error_string(EFBIG)));
+    QCOMPARE(readAll(file), QByteArray("{}"));
 }
 
 // A FIFO as a store file blocked the launch forever in open().
