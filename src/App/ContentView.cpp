@@ -2,12 +2,16 @@
 
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/FocusOrder.h"
 #include "Theme/Theme.h"
 #include "Views/Shell/RouterSidebar.h"
 #include "Views/Workspace/QuorvelView.h"
 
+#include <QDir>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -147,4 +151,41 @@ void ContentView::showEvent(QShowEvent *event)
         return;
     // The store runs the launch connect once per launch; later calls do nothing.
     QTimer::singleShot(0, &m_store, [store = &m_store] { store->autoConnectOnLaunch(); });
+    if (!std::exchange(m_toldRescues, true))
+        QTimer::singleShot(0, this, &ContentView::tellRescues);
+}
+
+QString ContentView::rescueMessage(const QList<StoreFile::Rescue> &rescues)
+{
+    QStringList lines;
+    for (const StoreFile::Rescue &rescue : rescues) {
+        QString reason = rescue.reason.trimmed();
+        if (!reason.endsWith(u'.'))
+            reason += u'.';
+        lines.append(
+            rescue.copyPath
+                ? tr("“%1” was moved to “%2”, and Quorvel started without it. %3")
+                      .arg(rescue.fileName, QDir::toNativeSeparators(*rescue.copyPath), reason)
+                : tr("“%1” couldn't be moved aside, so it was left where it is and "
+                     "Quorvel started without it; changes to it aren't saved until it "
+                     "is moved away. %2")
+                      .arg(rescue.fileName, reason));
+    }
+    return lines.join(QStringLiteral("\n\n"));
+}
+
+void ContentView::tellRescues()
+{
+    const QList<StoreFile::Rescue> rescues = m_store.rescues();
+    if (rescues.isEmpty())
+        return;
+    const QString title = rescues.size() == 1
+        ? tr("Quorvel couldn't read “%1”").arg(rescues.first().fileName)
+        : tr("Quorvel couldn't read %1 of its files").arg(rescues.size());
+    QMessageBox *box = Alerts::warning(QStringLiteral("unreadableFilesAlert"), title,
+                                       rescueMessage(rescues), window());
+    QPushButton *ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    box->open();
 }

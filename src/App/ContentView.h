@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/RouterModels.h"
+#include "Model/StoreFile.h"
 #include "Views/Shell/RouterEditor.h"
 
 #include <QPointer>
@@ -46,6 +47,10 @@ public:
     // Presents the editor for `editing`, or for a new router when it is empty.
     void presentEditor(const std::optional<RouterConnection> &editing);
 
+    // What the window tells, once, of the store files that were unreadable at launch: each
+    // file's name, where its copy is kept and why it couldn't be read.
+    static QString rescueMessage(const QList<StoreFile::Rescue> &rescues);
+
 signals:
     void titleChanged();
 
@@ -54,6 +59,7 @@ protected:
 
 private:
     void showSelectedRouter();
+    void tellRescues();
     void setTitle(const QString &title);
     QWidget *makeEmptyState();
 
@@ -67,4 +73,5 @@ private:
     std::optional<RouterConnection> m_editing;
     QString m_title;
     QPointer<RouterEditor> m_editor;
+    bool m_toldRescues = false;
 };

@@ -1,3 +1,4 @@
+#include "Theme/Alerts.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -28,6 +29,23 @@ QMessageBox *warning(const QString &objectName, const QString &title, const QStr
     box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
+}
+
+QMessageBox *notSaved(const QString &message, QWidget *parent)
+{
+    QMessageBox *box
+        = warning(QStringLiteral("notSavedAlert"), QStringLiteral("Not Saved"), message, parent);
+    QPushButton *ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    return box;
+}
+
+void tellNotSaved(const StoreOutcome &outcome, const QString &done, const QString &notDone,
+                  QWidget *parent)
+{
+    if (outcome)
+        notSaved(outcome->message(done, notDone), parent)->open();
 }
 
 // "Delete “name”?" or "Update “name”?" with its destructive button and Cancel. `act` runs

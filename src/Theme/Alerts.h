@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Model/StoreFile.h"
+
 #include <QString>
 
 #include <functional>
@@ -20,6 +22,13 @@ QMessageBox *warning(const QString &objectName, const QString &title, const QStr
 // "Delete “name”?" or "Update “name”?" with its destructive button and Cancel, the default
 // and escape button. `act` runs only for the destructive button, and only while `context`
 // lives.
+// "Not Saved" with the store's message for a change the operator made (StoreFailure::
+// message) and OK.
+QMessageBox *notSaved(const QString &message, QWidget *parent);
+// Opens notSaved() for a failed write of an edit made in `parent`: `done` says what stands for
+// this session, `notDone` what was not made (StoreFailure::message). Nothing when it was saved.
+void tellNotSaved(const StoreOutcome &outcome, const QString &done, const QString &notDone,
+                  QWidget *parent);
 QMessageBox *destructiveConfirmation(const QString &objectName, const QString &title,
                                      const QString &message, const QString &action, QWidget *parent,
                                      QObject *context, std::function<void()> act);

@@ -5,18 +5,25 @@
 #include "FakeRouterDriver.h"
 #include "FakeServiceBrowser.h"
 #include "FeedServer.h"
+#include "PopupMenus.h"
 #include "Support/Analytics.h"
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
 #include "Theme/VendorTile.h"
+#include "Views/Panels/PanelEditor.h"
+#include "Views/Salvos/SalvoRow.h"
+#include "Views/Salvos/SalvoSheet.h"
+#include "Views/Salvos/SalvoStrip.h"
 #include "Views/Shell/AboutView.h"
 #include "Views/Shell/RouterSidebar.h"
+#include "Views/Workspace/PanelTabStrip.h"
 #include "Views/Workspace/QuorvelView.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QLocalSocket>
 #include <QMenu>
@@ -121,6 +128,43 @@ QAbstractButton *button(QMessageBox *box, const QString &text)
     return nullptr;
 }
 
+// The open dialog of that object name whose parent is `parent`, or null.
+template<typename T = QDialog> T *openOver(QWidget *parent, const char *name)
+{
+    for (QWidget *widget : QApplication::allWidgets()) {
+        auto *dialog = qobject_cast<T *>(widget);
+        if (dialog && dialog->isVisible() && dialog->parentWidget() == parent
+            && dialog->objectName() == QLatin1String(name))
+            return dialog;
+    }
+    return nullptr;
+}
+
+// Answers the "Not Saved" alert over `parent`, which must begin with `done`.
+void expectNotSaved(QWidget *parent, const QString &done)
+{
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY2((box = openOver<QMessageBox>(parent, "notSavedAlert")), qPrintable(done));
+    const QString text = box->informativeText();
+    QVERIFY2(text.startsWith(done + QStringLiteral(", but the ")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral(" file couldn't be written, so the change is lost when "
+                                          "Quorvel quits. ")),
+             qPrintable(text));
+    QVERIFY2(!text.endsWith(QStringLiteral("quits. ")), "no reason given");
+    box->buttons().first()->click();
+    QTRY_VERIFY(!box->isVisible());
+}
+
+void typeAndSave(QDialog *prompt, const char *field, const QString &text)
+{
+    QVERIFY(prompt);
+    auto *edit = prompt->findChild<QLineEdit *>(QString::fromLatin1(field));
+    QVERIFY(edit);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    prompt->accept();
+}
+
 QString labelText(QWidget *root, const char *name)
 {
     auto *label = root->findChild<QLabel *>(QString::fromLatin1(name));
@@ -153,6 +197,8 @@ private slots:
     void aboutTwiceShowsOneWindow();
     void checkForUpdatesFollowsTheUpdater();
     void idleLaterLaunchesAreClosed();
+    void failedWritesAreToldWhereTheEditWasMade();
+    void unreadableFilesAreToldOnce();
 };
 
 void TestShell::emptyStoreShowsSelectARouter()
@@ -726,6 +772,122 @@ void TestShell::idleLaterLaunchesAreClosed()
     }());
     QVERIFY(shown.count() >= 1);
     QCOMPARE(held.front()->state(), QLocalSocket::ConnectedState);
+}
+
+// Every edit looked saved while its file could not be written; only standard output said
+// "save failed", and the edit was gone at the next launch.
+void TestShell::failedWritesAreToldWhereTheEditWasMade()
+{
+    Rig rig;
+    const RouterConnection r = router(QStringLiteral("R"), RouterVendor::simulator);
+    ConnectionStore store(rig.options({ r }));
+    const SubPanel panel { QUuid::createUuid(), QStringLiteral("P"), { 0 }, { 0 } };
+    store.panelStore().upsert(panel, r.id);
+    store.salvoStore().add(
+        Salvo { QUuid::createUuid(), QStringLiteral("S"), { Route { 0, 0, 0 } }, 1.0, {} }, r.id);
+    ContentView view(store, quietEditor());
+    view.resize(1180, 760);
+    view.show();
+    QTRY_COMPARE(rig.drivers.made().size(), qsizetype(1));
+    RouterState state;
+    for (int i = 0; i < 2; ++i) {
+        state.sources.append(Port { i, PortKind::source, QStringLiteral("In %1").arg(i + 1) });
+        state.destinations.append(
+            Port { i, PortKind::destination, QStringLiteral("Out %1").arg(i + 1) });
+        state.routing[0].insert(i, i);
+    }
+    state.levels.append(RouterLevel { 0, QStringLiteral("Video"), LevelKind::video });
+    rig.drivers.last()->emitEvent(RouterDriverEvent::makeConnected(state));
+    const ConnectionStore::ControllerPtr controller = store.controller(r);
+    QTRY_VERIFY(controller->status().isConnected());
+    QuorvelView *workspace = view.workspace();
+    QWidget *window = view.window();
+
+    // A folder where each file goes: every write from here on fails.
+    for (const char *name : { "connections.json", "labels.json", "salvos.json", "panels.json" }) {
+        QFile::remove(rig.dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(QDir(rig.dir.path()).mkdir(QString::fromLatin1(name)));
+    }
+
+    controller->beginRename(PortKind::source, 0);
+    typeAndSave(workspace->renameAlert(), "renameField", QStringLiteral("Cam"));
+    expectNotSaved(window, QStringLiteral("Source 1 was renamed"));
+    QCOMPARE(controller->state().sources.first().label, QStringLiteral("Cam"));
+
+    workspace->findChild<SalvoStrip *>()->findChild<QPushButton *>("newSalvoButton")->click();
+    typeAndSave(openOver(window, "newSalvoPrompt"), "nameField", QStringLiteral("Two"));
+    expectNotSaved(window, QStringLiteral("Salvo \u201CTwo\u201D was captured"));
+
+    workspace->showSalvos();
+    auto *sheet = openOver<SalvoSheet>(window, "salvoSheet");
+    QVERIFY(sheet);
+    SalvoRow *row = sheet->findChildren<SalvoRow *>().first();
+    const QString was = row->salvo().name;
+    QVERIFY(PopupMenus::choose(PopupMenus::rightClick(row, { 10, 10 }),
+                               QStringLiteral("Rename\u2026"), row));
+    typeAndSave(openOver(sheet, "renamePrompt"), "nameField", QStringLiteral("T"));
+    expectNotSaved(sheet,
+                   QStringLiteral("Salvo \u201C") + was
+                       + QStringLiteral("\u201D was renamed \u201CT\u201D"));
+    sheet->accept();
+
+    QAbstractButton *tab = nullptr;
+    for (QAbstractButton *button :
+         workspace->findChild<PanelTabStrip *>()->findChildren<QAbstractButton *>())
+        tab = button->accessibleName() == QLatin1String("P") ? button : tab;
+    QVERIFY(tab);
+    QVERIFY(PopupMenus::choose(PopupMenus::rightClick(tab, { 5, 5 }), QStringLiteral("Duplicate"),
+                               tab));
+    expectNotSaved(window, QStringLiteral("Panel \u201CP\u201D was duplicated"));
+
+    workspace->editPanel(panel);
+    auto *editor = view.findChild<PanelEditor *>();
+    QVERIFY(editor && editor->isVisible());
+    editor->findChild<QPushButton *>("saveButton")->click();
+    expectNotSaved(editor, QStringLiteral("Panel \u201CP\u201D was changed"));
+    QTRY_VERIFY(!editor->isVisible());
+
+    // The panel shown is set by many controls: the workspace's banner tells it.
+    controller->setActivePanelID(panel.id);
+    QVERIFY(controller->lastError().value_or(QString()).contains(
+        QStringLiteral("couldn't be written, so the change is lost when Quorvel quits.")));
+
+    view.presentEditor(r);
+    view.editor()->findChild<QPushButton *>("saveButton")->click();
+    expectNotSaved(view.editor(), QStringLiteral("\u201CR\u201D was changed"));
+    QTRY_VERIFY(!view.showingEditor());
+    view.sidebar()->confirmDelete(store.connections().first());
+    button(openAlert(*view.sidebar()), QStringLiteral("Delete"))->click();
+    expectNotSaved(window, QStringLiteral("\u201CR\u201D was deleted"));
+}
+
+// An unreadable file started the app empty, with the reason on standard output only.
+void TestShell::unreadableFilesAreToldOnce()
+{
+    Rig rig;
+    ConnectionStore::Options options = rig.options({ router(QStringLiteral("R")) });
+    for (const QString &file : { options.labelsPath, options.panelsPath }) {
+        QFile junk(file);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("[");
+    }
+    ConnectionStore store(options);
+    ContentView view(store, quietEditor());
+    view.show();
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = openOver<QMessageBox>(&view, "unreadableFilesAlert")));
+    QCOMPARE(box->text(), QStringLiteral("Quorvel couldn't read 2 of its files"));
+    const QString copy = QDir::toNativeSeparators(options.labelsPath + QStringLiteral(".corrupt"));
+    QVERIFY2(box->informativeText().startsWith(QStringLiteral("\u201Clabels.json\u201D was moved "
+                                                              "to \u201C")
+                                               + copy + QStringLiteral("\u201D")),
+             qPrintable(box->informativeText()));
+    QVERIFY(box->informativeText().contains(QStringLiteral("\u201Cpanels.json\u201D")));
+    box->buttons().first()->click();
+    view.hide();
+    view.show();
+    QTest::qWait(20);
+    QVERIFY(!openOver<QMessageBox>(&view, "unreadableFilesAlert"));
 }
 
 QTEST_MAIN(TestShell)

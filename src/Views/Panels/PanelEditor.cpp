@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
@@ -11,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -401,8 +403,22 @@ void PanelEditor::commit()
     if (!isSavable())
         return;
     m_panel.name = m_panel.name.trimmed();
-    m_controller.savePanel(m_panel);
-    if (m_isNew)
-        m_controller.setActivePanelID(m_panel.id);
-    accept();
+    const StoreOutcome outcome = m_controller.savePanel(m_panel, m_isNew);
+    if (!outcome) {
+        accept();
+        return;
+    }
+    // Told over the editor; a refused panel keeps the editor open with the operator's copy.
+    const QString panel
+        = QStringLiteral("Panel \u201C") + shownName(m_panel.name) + QStringLiteral("\u201D");
+    QMessageBox *box = Alerts::notSaved(
+        outcome->message(
+            panel + (m_isNew ? QStringLiteral(" was created") : QStringLiteral(" was changed")),
+            panel
+                + (m_isNew ? QStringLiteral(" wasn't created")
+                           : QStringLiteral(" wasn't changed"))),
+        this);
+    if (outcome->kind == StoreFailure::Kind::notWritten)
+        connect(box, &QDialog::finished, this, &QDialog::accept);
+    box->open();
 }

@@ -197,7 +197,11 @@ public:
         }
         if (rows.isEmpty())
             return false;
-        m_controller.movePanels(rows, row < 0 || row > rowCount() ? rowCount() : row);
+        const StoreOutcome outcome
+            = m_controller.movePanels(rows, row < 0 || row > rowCount() ? rowCount() : row);
+        Alerts::tellNotSaved(outcome, QStringLiteral("The panels were reordered"),
+                             QStringLiteral("The panels weren't reordered"),
+                             qobject_cast<QWidget *>(QObject::parent()));
         return true;
     }
 
@@ -437,10 +441,20 @@ void PanelManagerSheet::confirmDelete(const SubPanel &panel)
 
     QMessageBox *alert = Alerts::destructiveConfirmation(
         QStringLiteral("deletePanelAlert"), title, message, QStringLiteral("Delete"), this, this,
-        [this, panel] { m_controller.deletePanel(panel); });
+        [this, panel] {
+            tellNotSaved(m_controller.deletePanel(panel), panel.name, QStringLiteral("deleted"),
+                         this);
+        });
     alert->setWindowTitle(title);
     m_deleteAlert = alert;
     alert->open();
+}
+
+void PanelManagerSheet::move(int row, int toOffset)
+{
+    Alerts::tellNotSaved(m_controller.movePanels({ row }, toOffset),
+                         QStringLiteral("The panels were reordered"),
+                         QStringLiteral("The panels weren't reordered"), this);
 }
 
 void PanelManagerSheet::showContextMenu(const QPoint &position)
@@ -460,17 +474,19 @@ void PanelManagerSheet::showContextMenu(const QPoint &position)
             &QAction::triggered, this, [this, panel] { edit(panel); });
     connect(menu->addAction(Symbols::icon(QStringLiteral("plus.square.on.square")),
                             QStringLiteral("Duplicate")),
-            &QAction::triggered, this, [this, panel] { m_controller.duplicatePanel(panel); });
+            &QAction::triggered, this, [this, panel] {
+                tellNotSaved(m_controller.duplicatePanel(panel), panel.name,
+                             QStringLiteral("duplicated"), this);
+            });
     if (row > 0) {
         connect(
             menu->addAction(Symbols::icon(QStringLiteral("arrow.up")), QStringLiteral("Move Up")),
-            &QAction::triggered, this, [this, row] { m_controller.movePanels({ row }, row - 1); });
+            &QAction::triggered, this, [this, row] { move(row, row - 1); });
     }
     if (row < count - 1) {
         connect(menu->addAction(Symbols::icon(QStringLiteral("arrow.down")),
                                 QStringLiteral("Move Down")),
-                &QAction::triggered, this,
-                [this, row] { m_controller.movePanels({ row }, row + 2); });
+                &QAction::triggered, this, [this, row] { move(row, row + 2); });
     }
     menu->addSeparator();
     connect(menu->addAction(Symbols::icon(QStringLiteral("trash"), Theme::red()),

@@ -47,6 +47,7 @@ private:
 
     void syncEmptyState();
     void showContextMenu(const QPoint &position);
+    void move(int row, int toOffset);
     std::optional<SubPanel> panelAt(int row) const;
 
     RouterController &m_controller;

@@ -1,5 +1,6 @@
 #include "Views/Panels/PanelSheetKit.h"
 
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
 
@@ -14,6 +15,15 @@ namespace PanelSheet {
 QColor axisColor(PortKind kind)
 {
     return kind == PortKind::source ? Theme::green() : Theme::orange();
+}
+
+void tellNotSaved(const StoreOutcome &outcome, const QString &name, const QString &done,
+                  QWidget *parent)
+{
+    const QString panel
+        = QStringLiteral("Panel \u201C") + shownName(name) + QStringLiteral("\u201D");
+    Alerts::tellNotSaved(outcome, panel + QStringLiteral(" was ") + done,
+                         panel + QStringLiteral(" wasn't ") + done, parent);
 }
 
 QString counted(int n, const QString &singular, const QString &plural)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/RouterModels.h"
+#include "Model/StoreFile.h"
 
 #include <QColor>
 #include <QString>
@@ -15,6 +16,9 @@ namespace PanelSheet {
 
 // The colour of an axis: sources green, destinations orange.
 QColor axisColor(PortKind kind);
+// Tells a failed write of an edit of panel `name` in `parent`: "Panel “name” was <done>".
+void tellNotSaved(const StoreOutcome &outcome, const QString &name, const QString &done,
+                  QWidget *parent);
 // "1 salvo", "2 salvos".
 QString counted(int n, const QString &singular, const QString &plural);
 // A small borderless button in caption type, for section headers.

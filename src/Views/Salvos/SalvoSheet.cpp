@@ -381,7 +381,10 @@ void SalvoSheet::beginNew()
     present(this, m_open, prompt);
     const std::optional<QUuid> scope = m_draftScope;
     connect(prompt, &QDialog::accepted, this, [this, prompt, scope] {
-        SalvoViews::saveTypedName(m_controller, prompt->text(), scope);
+        QString name;
+        const StoreOutcome outcome
+            = SalvoViews::saveTypedName(m_controller, prompt->text(), scope, &name);
+        tellOutcome(this, m_open, this, outcome, name, QStringLiteral("captured"));
     });
     prompt->open();
 }
@@ -403,8 +406,12 @@ void SalvoSheet::commitRename(const Salvo &salvo, const QString &draft)
     const QString name = draft.trimmed();
     if (name.isEmpty() || name == salvo.name)
         return;
-    if (!m_controller.renameSalvo(salvo, name))
+    const std::optional<StoreOutcome> renamed = m_controller.renameSalvo(salvo, name);
+    if (!renamed)
         showConflict(name);
+    else
+        tellOutcome(this, m_open, this, *renamed, salvo.name,
+                    QStringLiteral("renamed ") + quoted(shownName(name)));
 }
 
 void SalvoSheet::showConflict(const QString &name)
@@ -440,8 +447,10 @@ void SalvoSheet::confirmDelete(const Salvo &salvo)
         return;
     QMessageBox *box = Alerts::destructiveConfirmation(
         QStringLiteral("deleteConfirmation"), deleteTitle(salvo), deleteMessage,
-        QStringLiteral("Delete"), this, this,
-        [controller = &m_controller, salvo] { controller->deleteSalvo(salvo); });
+        QStringLiteral("Delete"), this, this, [this, salvo] {
+            tellOutcome(this, m_open, this, m_controller.deleteSalvo(salvo), salvo.name,
+                        QStringLiteral("deleted"));
+        });
     present(this, m_open, box);
     box->open();
 }
@@ -452,8 +461,10 @@ void SalvoSheet::confirmUpdate(const Salvo &salvo)
         return;
     QMessageBox *box = Alerts::destructiveConfirmation(
         QStringLiteral("updateConfirmation"), updateTitle(salvo), updateMessage,
-        QStringLiteral("Update"), this, this,
-        [controller = &m_controller, salvo] { controller->updateSalvo(salvo); });
+        QStringLiteral("Update"), this, this, [this, salvo] {
+            tellOutcome(this, m_open, this, m_controller.updateSalvo(salvo), salvo.name,
+                        QStringLiteral("updated"));
+        });
     present(this, m_open, box);
     box->open();
 }

@@ -253,8 +253,10 @@ void SalvoStrip::confirmDelete(const Salvo &salvo)
         return;
     QMessageBox *box = Alerts::destructiveConfirmation(
         QStringLiteral("deleteConfirmation"), deleteTitle(salvo), deleteMessage,
-        QStringLiteral("Delete"), window(), this,
-        [controller = &m_controller, salvo] { controller->deleteSalvo(salvo); });
+        QStringLiteral("Delete"), window(), this, [this, salvo] {
+            tellOutcome(this, m_open, window(), m_controller.deleteSalvo(salvo), salvo.name,
+                        QStringLiteral("deleted"));
+        });
     present(this, m_open, box);
     box->open();
 }
@@ -265,8 +267,10 @@ void SalvoStrip::confirmUpdate(const Salvo &salvo)
         return;
     QMessageBox *box = Alerts::destructiveConfirmation(
         QStringLiteral("updateConfirmation"), updateTitle(salvo), updateMessage,
-        QStringLiteral("Update"), window(), this,
-        [controller = &m_controller, salvo] { controller->updateSalvo(salvo); });
+        QStringLiteral("Update"), window(), this, [this, salvo] {
+            tellOutcome(this, m_open, window(), m_controller.updateSalvo(salvo), salvo.name,
+                        QStringLiteral("updated"));
+        });
     present(this, m_open, box);
     box->open();
 }
@@ -288,7 +292,10 @@ void SalvoStrip::beginNew()
     prompt->setObjectName(QStringLiteral("newSalvoPrompt"));
     present(this, m_open, prompt);
     connect(prompt, &QDialog::accepted, this, [this, prompt, scope] {
-        SalvoViews::saveTypedName(m_controller, prompt->text(), scope);
+        QString name;
+        const StoreOutcome outcome
+            = SalvoViews::saveTypedName(m_controller, prompt->text(), scope, &name);
+        tellOutcome(this, m_open, window(), outcome, name, QStringLiteral("captured"));
     });
     prompt->open();
 }

@@ -1,11 +1,13 @@
 #include "Views/Salvos/SalvoViews.h"
 
 #include "Controllers/SalvoMatcher.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSet>
 
 #include <algorithm>
@@ -147,19 +149,34 @@ QString proposedName(const QList<Salvo> &visible)
     return QStringLiteral("Salvo ") + QString::number(n);
 }
 
-void saveTypedName(RouterController &controller, const QString &typed,
-                   const std::optional<QUuid> &scope)
+StoreOutcome saveTypedName(RouterController &controller, const QString &typed,
+                           const std::optional<QUuid> &scope, QString *saved)
 {
-    const QString name = trimmed(typed);
+    QString name = trimmed(typed);
     if (name.isEmpty())
-        return;
+        return std::nullopt;
     for (const Salvo &salvo : controller.salvos()) {
         if (salvo.panelID == scope && salvo.name.compare(name, Qt::CaseInsensitive) == 0) {
-            controller.saveSalvo(salvo.name, scope);
-            return;
+            name = salvo.name;
+            break;
         }
     }
-    controller.saveSalvo(name, scope);
+    if (saved)
+        *saved = name;
+    return controller.saveSalvo(name, scope);
+}
+
+void tellOutcome(QObject *host, QPointer<QDialog> &slot, QWidget *parent,
+                 const StoreOutcome &outcome, const QString &name, const QString &done)
+{
+    if (!outcome)
+        return;
+    const QString salvo = QStringLiteral("Salvo ") + quoted(shownName(name));
+    QMessageBox *box = Alerts::notSaved(outcome->message(salvo + QStringLiteral(" was ") + done,
+                                                         salvo + QStringLiteral(" wasn't ") + done),
+                                        parent);
+    present(host, slot, box);
+    box->open();
 }
 
 QString counted(qsizetype count, const QString &noun)

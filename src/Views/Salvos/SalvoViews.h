@@ -35,9 +35,10 @@ QList<int> lockedDestinations(const RouterController::SalvoDiff &diff);
 // "Salvo N" for the first free N from the number of `visible` salvos plus 1, ignoring case.
 QString proposedName(const QList<Salvo> &visible);
 // Saves the typed name (trimmed; blank saves nothing) in `scope`. A salvo of the same scope
-// whose name differs only in letter case is updated under its stored name instead.
-void saveTypedName(RouterController &controller, const QString &typed,
-                   const std::optional<QUuid> &scope);
+// whose name differs only in letter case is updated under its stored name instead. `saved`
+// is set to the name it was saved under.
+StoreOutcome saveTypedName(RouterController &controller, const QString &typed,
+                           const std::optional<QUuid> &scope, QString *saved = nullptr);
 // `count` and the English noun, plural unless the count is 1: "1 route", "0 changes".
 QString counted(qsizetype count, const QString &noun);
 // The saved time relative to `now` in full words: "now", "5 minutes ago", "yesterday".
@@ -77,5 +78,10 @@ inline const QString fullRouterNewMessage = QStringLiteral(
 // Opens `dialog` as the host's one open prompt. The host forgets it as soon as it closes
 // (accepted and rejected come before finished), so closing handlers may open the next one.
 void present(QObject *host, QPointer<QDialog> &slot, QDialog *dialog);
+// A write that failed, told as the host's one open prompt (over the prompt that made the
+// edit, which is closing): what happened to the salvo `name` ("captured", "deleted") and the
+// reason. Nothing for a saved change.
+void tellOutcome(QObject *host, QPointer<QDialog> &slot, QWidget *parent,
+                 const StoreOutcome &outcome, const QString &name, const QString &done);
 
 } // namespace SalvoViews

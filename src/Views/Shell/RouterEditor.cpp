@@ -2,6 +2,7 @@
 
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/FocusOrder.h"
 #include "Theme/SectionCard.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -536,11 +538,25 @@ void RouterEditor::save()
     if (!m_model->canSave())
         return;
     m_portField->clearFocus();
-    if (m_model->isNew())
-        m_store.add(m_model->draft(), true);
-    else
-        m_store.update(m_model->draft());
-    accept();
+    const RouterConnection draft = m_model->draft();
+    const bool isNew = m_model->isNew();
+    const StoreOutcome outcome = isNew ? m_store.add(draft, true) : m_store.update(draft);
+    if (!outcome) {
+        accept();
+        return;
+    }
+    // Told over the editor. A refused router keeps the editor open with the draft; one that
+    // stands for this session closes it once the operator has read why.
+    const QString name
+        = QStringLiteral("\u201C") + shownName(draft.name) + QStringLiteral("\u201D");
+    QMessageBox *box = Alerts::notSaved(
+        outcome->message(
+            name + (isNew ? QStringLiteral(" was added") : QStringLiteral(" was changed")),
+            name + (isNew ? QStringLiteral(" wasn't added") : QStringLiteral(" wasn't changed"))),
+        this);
+    if (outcome->kind == StoreFailure::Kind::notWritten)
+        connect(box, &QDialog::finished, this, &QDialog::accept);
+    box->open();
 }
 
 void RouterEditor::endDiscovery()

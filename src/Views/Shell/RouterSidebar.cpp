@@ -212,8 +212,12 @@ void RouterSidebar::confirmDelete(const RouterConnection &connection)
         QStringLiteral("deleteAlert"), deleteTitle(connection), deleteMessage(connection),
         tr("Delete"), window(), this, [this] {
             if (const std::optional<RouterConnection> target
-                = std::exchange(m_deleting, std::nullopt))
-                m_store.remove(*target);
+                = std::exchange(m_deleting, std::nullopt)) {
+                const QString name
+                    = QStringLiteral("\u201C") + shownName(target->name) + QStringLiteral("\u201D");
+                Alerts::tellNotSaved(m_store.remove(*target), name + QStringLiteral(" was deleted"),
+                                     name + QStringLiteral(" wasn't deleted"), window());
+            }
         });
     alert->setWindowTitle(tr("Delete Router"));
     // Every way the alert closes ends here; only "Delete" deleted, just before.

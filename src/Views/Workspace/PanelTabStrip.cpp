@@ -6,6 +6,7 @@
 #include "Theme/Motion.h"
 #include "Theme/PaintedText.h"
 #include "Theme/Theme.h"
+#include "Views/Panels/PanelSheetKit.h"
 
 #include <QAbstractButton>
 #include <QEvent>
@@ -284,7 +285,10 @@ QMenu *PanelTabStrip::contextMenu(const SubPanel &panel, QWidget *parent)
     menu->addAction(Symbols::icon(QStringLiteral("pencil")), tr("Edit Panel\u2026"), this,
                     [this, panel] { emit editRequested(panel); });
     menu->addAction(Symbols::icon(QStringLiteral("plus.square.on.square")), tr("Duplicate"), this,
-                    [this, panel] { m_controller.duplicatePanel(panel); });
+                    [this, panel] {
+                        PanelSheet::tellNotSaved(m_controller.duplicatePanel(panel), panel.name,
+                                                 QStringLiteral("duplicated"), window());
+                    });
     menu->addSeparator();
     menu->addAction(Symbols::icon(QStringLiteral("trash"), Theme::red()), tr("Delete\u2026"), this,
                     [this, panel] { emit deleteRequested(panel); });

@@ -13,6 +13,7 @@
 #include "Views/Panels/PanelEditor.h"
 #include "Views/Panels/PanelManagerSheet.h"
 #include "Views/Panels/PanelMenu.h"
+#include "Views/Panels/PanelSheetKit.h"
 #include "Views/Salvos/SalvoSheet.h"
 #include "Views/Salvos/SalvoStrip.h"
 #include "Views/Workspace/ControlBar.h"
@@ -23,6 +24,7 @@
 #include <QButtonGroup>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -713,12 +715,26 @@ void QuorvelView::showRenameAlert()
     connect(buttons, &QDialogButtonBox::rejected, alert, &QDialog::reject);
     // Save renames; every other way out leaves the port as it was.
     connect(alert, &QDialog::finished, this, [this](int result) {
-        if (result == QDialog::Accepted)
-            m_controller->commitRename();
+        const std::optional<PortRef> target = m_controller->renameTarget();
+        if (result == QDialog::Accepted && target) {
+            if (const LabelStore::Failure failure = m_controller->commitRename())
+                tellRenameNotSaved(*target, *failure);
+        }
         m_controller->setRenameTarget(std::nullopt);
     });
     m_renameAlert = alert;
     alert->open();
+}
+
+void QuorvelView::tellRenameNotSaved(const PortRef &port, const QString &reason)
+{
+    const QString what = (port.kind == PortKind::source ? tr("Source %1") : tr("Destination %1"))
+                             .arg(port.index + 1);
+    const StoreFailure failure { StoreFailure::Kind::notWritten, reason,
+                                 QFileInfo(m_controller->labelStore().url()).fileName() };
+    Alerts::notSaved(failure.message(what + tr(" was renamed"), what + tr(" wasn't renamed")),
+                     window())
+        ->open();
 }
 
 void QuorvelView::showLabels()
@@ -779,7 +795,8 @@ void QuorvelView::confirmDeletePanel(const SubPanel &panel)
         QStringLiteral("deletePanelAlert"), deletePanelTitle(panel),
         deletePanelMessage(m_controller->salvoCount(panel)), tr("Delete"), window(), this, [this] {
             if (const std::optional<SubPanel> target = std::exchange(m_deletingPanel, std::nullopt))
-                m_controller->deletePanel(*target);
+                PanelSheet::tellNotSaved(m_controller->deletePanel(*target), target->name,
+                                         QStringLiteral("deleted"), window());
         });
     alert->setWindowTitle(tr("Delete Panel"));
     connect(alert, &QMessageBox::finished, this, [this] {

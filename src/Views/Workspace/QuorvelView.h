@@ -100,6 +100,7 @@ private:
     void rebuildShortcuts();
     void layoutOverlays();
     void showRenameAlert();
+    void tellRenameNotSaved(const PortRef &port, const QString &reason);
 
     std::shared_ptr<RouterController> m_controller;
     int m_controlBarHeight = initialControlBarHeight;
