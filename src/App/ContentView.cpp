@@ -159,16 +159,17 @@ QString ContentView::rescueMessage(const QList<StoreFile::Rescue> &rescues)
 {
     QStringList lines;
     for (const StoreFile::Rescue &rescue : rescues) {
+        // The parser's and the system's texts are phrases, not sentences.
         QString reason = rescue.reason.trimmed();
-        if (!reason.endsWith(u'.'))
-            reason += u'.';
+        if (reason.endsWith(u'.'))
+            reason.chop(1);
         lines.append(
             rescue.copyPath
-                ? tr("“%1” was moved to “%2”, and Quorvel started without it. %3")
+                ? tr("“%1” was moved to “%2”, and Quorvel started without it (%3).")
                       .arg(rescue.fileName, QDir::toNativeSeparators(*rescue.copyPath), reason)
                 : tr("“%1” couldn't be moved aside, so it was left where it is and "
-                     "Quorvel started without it; changes to it aren't saved until it "
-                     "is moved away. %2")
+                     "Quorvel started without it (%2); changes to it aren't saved until it "
+                     "is moved away.")
                       .arg(rescue.fileName, reason));
     }
     return lines.join(QStringLiteral("\n\n"));
