@@ -490,12 +490,18 @@ private slots:
         QVERIFY(rig.bannerIsFailure());
         QCOMPARE(rig.labels(PortKind::source).first(), QStringLiteral("Imported A"));
 
-        // "Done" stays open to say so, and tries again when pressed again.
+        // "Done" stays open to say so, its rows showing the names now live on the router (no
+        // Revert, nothing sent twice), and writes again when pressed again.
         rig.type("source-1", QStringLiteral("Typed"));
         rig.click("doneButton");
         QVERIFY(rig.editor->isVisible());
-        QVERIFY2(rig.banner().startsWith(QStringLiteral("Renamed 1 port") + notSaved),
+        QVERIFY2(rig.banner().startsWith(
+                     QStringLiteral("Renamed 1 port and sent the names to the router") + notSaved),
                  qPrintable(rig.banner()));
+        QCOMPARE(rig.name("source-1"), QStringLiteral("Typed"));
+        QVERIFY(!rig.showsRevert("source-1"));
+        ControllerRig::settle();
+        QCOMPARE(rig.driver->count(Command::setLabel), 1);
         QVERIFY(QDir(store).removeRecursively());
         rig.click("copyTsvButton");
         QVERIFY(!rig.bannerIsFailure());

@@ -35,6 +35,7 @@
 static_assert(LabelImport::maxLabelLength == maxRouterNameLength);
 
 using namespace LabelsFormKit;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -68,6 +69,11 @@ QString notSaved(const QString &done, const QString &reason)
     return QStringLiteral("%1, but the labels file couldn't be written, so the change is lost "
                           "when Quorvel quits. %2")
         .arg(done, sentence(reason));
+}
+
+QString plural(qsizetype count, const QString &noun)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : u"s"_s);
 }
 
 // A side's rows: sized to all of them inside the sheet's scroll area, so it never scrolls by
@@ -598,23 +604,41 @@ void LabelsEditor::applyAll()
 {
     // One write of the label store for every changed row, sources first.
     QList<LabelStore::Edit> renames;
+    ParsedLabels renamed;
+    qsizetype sent = 0;
     for (const Side *side : { &m_sources, &m_dests }) {
         for (const Editable &row : side->model->rows()) {
-            if (row.changed())
-                renames.append({ row.kind, row.index, row.name });
+            if (!row.changed())
+                continue;
+            renames.append({ row.kind, row.index, row.name });
+            (row.kind == PortKind::source ? renamed.sources : renamed.destinations)
+                .insert(row.index, row.name);
+            if (!row.name.trimmed().isEmpty())
+                ++sent;
+        }
+    }
+    // After a failed write the names are live but not saved: "Done" writes them again.
+    if (renames.isEmpty() && m_unsaved) {
+        if (const auto failure = m_controller.labelStore().save()) {
+            setBanner(notSaved(QStringLiteral("The names are live"), *failure), true);
+            return;
         }
     }
     if (renames.isEmpty()) {
         accept();
         return;
     }
+    const bool connected = m_controller.status().isConnected();
     // A failed write keeps the sheet open to say so; "Done" again tries again.
     if (const auto failure = m_controller.rename(renames)) {
-        setBanner(notSaved(QStringLiteral("Renamed %1 port%2")
-                               .arg(renames.size())
-                               .arg(renames.size() == 1 ? QString() : QStringLiteral("s")),
-                           *failure),
-                  true);
+        m_unsaved = true;
+        // The names are on the ports (and sent to the router) already: the rows show them as
+        // they stand, with nothing left to revert or to send again.
+        reloadBuffers(renamed);
+        QString done = QStringLiteral("Renamed %1").arg(plural(renames.size(), u"port"_s));
+        if (connected && sent > 0)
+            done += QStringLiteral(" and sent the names to the router");
+        setBanner(notSaved(done, *failure), true);
         return;
     }
     accept();

@@ -98,4 +98,6 @@ private:
     QWidget *m_banner = nullptr;
     QLabel *m_bannerSymbol = nullptr;
     QLabel *m_bannerText = nullptr;
+    // "Done" renamed the ports but labels.json couldn't be written.
+    bool m_unsaved = false;
 };
