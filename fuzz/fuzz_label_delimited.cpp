@@ -43,8 +43,8 @@ void checkExportReadsBack(const RouterState &state)
     if (state.sources.size() != state.destinations.size())
         return;
     for (qsizetype row = 0; row < state.sources.size(); ++row) {
-        for (const QString &label : { state.sources.at(row).label,
-                                      state.destinations.at(row).label }) {
+        for (const QString &label :
+             { state.sources.at(row).label, state.destinations.at(row).label }) {
             if (!staysOneCell(label) || trimmedHorizontally(label).isEmpty())
                 return;
         }
@@ -69,11 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const Fuzz::Input input = Fuzz::Input::fromFuzzer(data, size);
     const QString text = QString::fromUtf8(input.payload);
-    const auto target = QList<DelimitedTarget> { DelimitedTarget::sources,
-                                                 DelimitedTarget::destinations,
-                                                 DelimitedTarget::both,
-                                                 DelimitedTarget::both }
-                            .at(input.options & 3);
+    const auto target
+        = QList<DelimitedTarget> { DelimitedTarget::sources, DelimitedTarget::destinations,
+                                   DelimitedTarget::both, DelimitedTarget::both }
+              .at(input.options & 3);
 
     const ParsedLabels parsed = LabelImport::parseDelimited(text, target);
     LabelFuzz::checkParsed(parsed);
@@ -83,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(parsed.sources.isEmpty());
 
     // Whatever came before, a numbered row on a line of its own is read as such.
-    const ParsedLabels after = LabelImport::parseDelimited(
-        text + QStringLiteral("\n7\tFuzz Seven\tFuzz Out"), target);
+    const ParsedLabels after
+        = LabelImport::parseDelimited(text + QStringLiteral("\n7\tFuzz Seven\tFuzz Out"), target);
     LabelFuzz::checkParsed(after);
     switch (target) {
     case DelimitedTarget::sources:
@@ -98,6 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(after.destinations.value(6) == u"Fuzz Out");
         break;
     }
+
+    // The same text as the bytes of a file: valid UTF-8 without NULs reads as the text does;
+    // anything else is refused or read as its encoding says, never half-imported garbage.
+    const LabelImport::FileLabels file = LabelImport::parseDelimitedFile(input.payload, target);
+    const bool plainUtf8 = !input.payload.contains('\0')
+        && !input.payload.startsWith("\xEF\xBB\xBF") && !input.payload.startsWith("\xFF\xFE")
+        && !input.payload.startsWith("\xFE\xFF")
+        && QString::fromUtf8(input.payload).toUtf8() == input.payload;
+    if (file)
+        LabelFuzz::checkParsed(*file);
+    if (plainUtf8)
+        FUZZ_CHECK(file && *file == parsed);
 
     const QStringList lines = text.split(QLatin1Char('\n'));
     checkExportReadsBack(LabelFuzz::stateFromLines(text, int(lines.size() + 1) / 2));

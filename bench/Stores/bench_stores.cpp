@@ -157,7 +157,7 @@ void BenchStores::xmlImportOf10000Ports()
     const QByteArray xml = LabelExport::xml(bigState(5000)).toUtf8();
     QBENCHMARK
     {
-        const ParsedLabels parsed = LabelXMLDelegate::parse(xml);
+        const ParsedLabels parsed = LabelXMLDelegate::parse(xml).value();
         QCOMPARE(parsed.destinations.size(), 5000);
     }
 }
@@ -199,10 +199,10 @@ void BenchStores::largestLabelFileImport()
         const auto file = LabelImport::openFile(path);
         if (!file)
             QFAIL(qPrintable(file.error()));
-        qsizetype skipped = 0;
-        ParsedLabels parsed = name.endsWith(QLatin1String(".xml"))
-            ? LabelXMLDelegate::parse(**file, &skipped)
-            : LabelImport::parseDelimitedUtf8(**file, DelimitedTarget::both, &skipped);
+        ParsedLabels parsed = (name.endsWith(QLatin1String(".xml"))
+                                   ? LabelXMLDelegate::parse(**file)
+                                   : LabelImport::parseDelimitedFile(**file, DelimitedTarget::both))
+                                  .value();
         LabelImport::cutLongLabels(parsed);
         kept = parsed.sources.size() + parsed.destinations.size();
         store.merge(parsed, QUuid::createUuid());

@@ -1,8 +1,10 @@
 #include "Model/LabelIO.h"
 
+#include "Model/LabelFileDecoder.h"
 #include "Model/StoreFile.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -110,10 +112,8 @@ void appendPorts(QStringList &lines, const QList<Port> &ports)
                          .arg(escape(port.label)));
 }
 
-// Only this much of a delimited line is read: no row of labels comes near it, and a file of
-// one endless line then costs no more than one of short ones.
-constexpr qsizetype maxLineLength = 64 * LabelImport::maxLabelLength;
-// UTF-8 is decoded this many bytes at a time.
+using LabelImport::maxLineLength;
+// A label file is read and decoded this many bytes at a time.
 constexpr qsizetype decodeChunk = 256 * 1024;
 
 // Where a reader puts what it finds. Names of ports past the last port number are counted,
@@ -121,27 +121,26 @@ constexpr qsizetype decodeChunk = 256 * 1024;
 struct Collected
 {
     ParsedLabels parsed;
-    qsizetype skipped = 0;
+    LabelImport::Notes notes;
 
     void store(QMap<qint64, QString> &map, qint64 index, QStringView text)
     {
         if (text.isEmpty())
             return;
         if (index >= LabelImport::maxPortNumber) // keys are 0-based
-            ++skipped;
+            ++notes.skipped;
         else
             map.insert(index, text.toString());
     }
 
-    ParsedLabels take(qsizetype *skippedOut)
+    ParsedLabels take(LabelImport::Notes *notesOut)
     {
-        if (skippedOut)
-            *skippedOut = skipped;
+        if (notesOut)
+            *notesOut = notes;
         return std::move(parsed);
     }
 };
 
-// The cells of one line, handed out one at a time (a line may hold thousands).
 class Cells
 {
 public:
@@ -175,7 +174,8 @@ private:
     bool m_done = false;
 };
 
-// Reads delimited text line by line; the row rules are parseDelimited()'s.
+// Reads delimited text line by line, given in pieces of any size; the row rules are
+// parseDelimited()'s.
 class DelimitedReader
 {
 public:
@@ -183,19 +183,86 @@ public:
         : m_target(target)
     { }
 
-    void line(QStringView raw);
-    ParsedLabels take(qsizetype *skipped) { return m_out.take(skipped); }
+    // Text that follows what came before.
+    void feed(QStringView piece);
+    // The text ended: reads its last line.
+    ParsedLabels finish(LabelImport::Notes *notes);
+    // The number of the line being read, 1-based.
+    qint64 lineNumber() const { return m_lineNumber; }
 
 private:
+    void extend(QStringView part);
+    void endLine(QStringView part);
+    void line(QStringView raw);
+
     DelimitedTarget m_target;
     Collected m_out;
     qint64 m_nextSource = 0;
     qint64 m_nextDest = 0;
+    QString m_line; // the unfinished line of the last piece, at most maxLineLength long
+    bool m_lineCut = false;
+    bool m_afterCR = false;
+    qint64 m_lineNumber = 1;
 };
+
+void DelimitedReader::feed(QStringView piece)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < piece.size(); ++i) {
+        const QChar c = piece.at(i);
+        if (!isLineBreak(c))
+            continue;
+        // A carriage return and line feed end one line, also across pieces.
+        const bool secondHalf = c == u'\n' && m_afterCR && i == start && m_line.isEmpty();
+        m_afterCR = c == u'\r';
+        if (!secondHalf)
+            endLine(piece.sliced(start, i - start));
+        start = i + 1;
+    }
+    if (start < piece.size()) {
+        m_afterCR = false;
+        extend(piece.sliced(start));
+    }
+}
+
+void DelimitedReader::extend(QStringView part)
+{
+    const qsizetype room = maxLineLength - m_line.size();
+    if (part.size() > room)
+        m_lineCut = true;
+    m_line += part.first(qMin(part.size(), room));
+}
+
+void DelimitedReader::endLine(QStringView part)
+{
+    if (m_line.isEmpty() && !m_lineCut) {
+        if (part.size() > maxLineLength)
+            m_lineCut = true;
+        line(part.first(qMin(part.size(), maxLineLength)));
+    } else {
+        extend(part);
+        line(m_line);
+        m_line.clear();
+    }
+    if (m_lineCut) {
+        LabelImport::Notes &notes = m_out.notes;
+        if (notes.cutLines++ == 0)
+            notes.firstCutLine = m_lineNumber;
+        m_lineCut = false;
+    }
+    ++m_lineNumber;
+}
+
+ParsedLabels DelimitedReader::finish(LabelImport::Notes *notes)
+{
+    if (!m_line.isEmpty() || m_lineCut)
+        endLine({});
+    return m_out.take(notes);
+}
 
 void DelimitedReader::line(QStringView raw)
 {
-    const QStringView line = trimHorizontal(raw.first(qMin(raw.size(), maxLineLength)));
+    const QStringView line = trimHorizontal(raw);
     if (line.isEmpty())
         return;
     ParsedLabels &parsed = m_out.parsed;
@@ -345,81 +412,47 @@ QStringList LabelImport::splitCells(const QString &line)
     return cells;
 }
 
-ParsedLabels LabelImport::parseDelimited(QStringView text, DelimitedTarget target,
-                                         qsizetype *skipped)
+ParsedLabels LabelImport::parseDelimited(QStringView text, DelimitedTarget target, Notes *notes)
 {
     DelimitedReader reader(target);
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (isLineBreak(text.at(i))) {
-            reader.line(text.sliced(start, i - start));
-            start = i + 1;
-        }
-    }
-    reader.line(text.sliced(start));
-    return reader.take(skipped);
+    reader.feed(text);
+    return reader.finish(notes);
 }
 
-ParsedLabels LabelImport::parseDelimitedUtf8(QByteArrayView utf8, DelimitedTarget target,
-                                             qsizetype *skipped)
+LabelImport::FileLabels LabelImport::parseDelimitedFile(QByteArrayView bytes,
+                                                        DelimitedTarget target, Notes *notes)
 {
     QBuffer buffer;
-    buffer.setData(QByteArray::fromRawData(utf8.data(), utf8.size()));
+    buffer.setData(QByteArray::fromRawData(bytes.data(), bytes.size()));
     buffer.open(QIODevice::ReadOnly);
-    return parseDelimitedUtf8(buffer, target, skipped);
+    return parseDelimitedFile(buffer, target, notes);
 }
 
-ParsedLabels LabelImport::parseDelimitedUtf8(QIODevice &utf8, DelimitedTarget target,
-                                             qsizetype *skipped)
+LabelImport::FileLabels LabelImport::parseDelimitedFile(QIODevice &file, DelimitedTarget target,
+                                                        Notes *notes)
 {
     DelimitedReader reader(target);
-    QString line; // the unfinished line, at most as long as a line is read
-    const auto extend = [&line](QStringView part) {
-        if (line.size() < maxLineLength)
-            line += part.first(qMin(part.size(), maxLineLength - line.size()));
-    };
-    QByteArray bytes;
+    LabelFileDecoder decoder;
     while (true) {
-        const QByteArray more = utf8.read(decodeChunk);
+        const QByteArray more = file.read(decodeChunk);
         const bool atEnd = more.isEmpty();
-        bytes += more;
-        qsizetype end = bytes.size();
-        // Each piece ends where a character starts, so the pieces decode as the whole would;
-        // the last character, perhaps incomplete, waits for the next piece.
-        if (!atEnd) {
-            for (int back = 1; back <= 4 && back <= bytes.size(); ++back) {
-                if ((uchar(bytes.at(bytes.size() - back)) & 0xC0) != 0x80) {
-                    end = bytes.size() - back;
-                    break;
-                }
-            }
-        }
-        const QString piece = QString::fromUtf8(QByteArrayView(bytes).first(end));
-        bytes.remove(0, end);
-        qsizetype start = 0;
-        for (qsizetype i = 0; i < piece.size(); ++i) {
-            if (!isLineBreak(piece.at(i)))
-                continue;
-            const QStringView part = QStringView(piece).sliced(start, i - start);
-            if (line.isEmpty()) {
-                reader.line(part);
-            } else {
-                extend(part);
-                reader.line(line);
-                line.clear();
-            }
-            start = i + 1;
-        }
-        extend(QStringView(piece).sliced(start));
+        if (atEnd && !file.atEnd())
+            return std::unexpected(
+                QStringLiteral("It couldn't be read past line %1. %2")
+                    .arg(QString::number(reader.lineNumber()), file.errorString()));
+        reader.feed(decoder.decode(more, atEnd));
+        // Nothing of a file that isn't text is imported: it would be garbage.
+        if (const std::optional<QString> error = decoder.error(reader.lineNumber()))
+            return std::unexpected(*error);
         if (atEnd)
             break;
     }
-    reader.line(line);
-    return reader.take(skipped);
+    return reader.finish(notes);
 }
 
-void LabelImport::cutLongLabels(ParsedLabels &labels)
+qsizetype LabelImport::cutLongLabels(ParsedLabels &labels)
 {
+    qsizetype cut = 0;
     for (QMap<qint64, QString> *side : { &labels.sources, &labels.destinations }) {
         for (QString &label : *side) {
             if (label.size() <= maxLabelLength)
@@ -428,8 +461,10 @@ void LabelImport::cutLongLabels(ParsedLabels &labels)
             if (label.at(length - 1).isHighSurrogate())
                 --length;
             label.truncate(length);
+            ++cut;
         }
     }
+    return cut;
 }
 
 std::expected<std::unique_ptr<QFile>, QString> LabelImport::openFile(const QString &path,
@@ -614,15 +649,16 @@ void LabelXMLDelegate::endElement(QStringView name)
     m_characters.truncate(0);
 }
 
-ParsedLabels LabelXMLDelegate::parse(const QByteArray &document, qsizetype *skipped)
+LabelImport::FileLabels LabelXMLDelegate::parse(const QByteArray &document,
+                                                LabelImport::Notes *notes)
 {
     QBuffer buffer;
     buffer.setData(document);
     buffer.open(QIODevice::ReadOnly);
-    return parse(buffer, skipped);
+    return parse(buffer, notes);
 }
 
-ParsedLabels LabelXMLDelegate::parse(QIODevice &device, qsizetype *skipped)
+LabelImport::FileLabels LabelXMLDelegate::parse(QIODevice &device, LabelImport::Notes *notes)
 {
     // Deeper nesting is read as a break in the document: the reader keeps every open element.
     constexpr int maxDepth = 256;
@@ -630,12 +666,21 @@ ParsedLabels LabelXMLDelegate::parse(QIODevice &device, qsizetype *skipped)
     // Read from a device, the reader decodes a piece at a time rather than the whole.
     QXmlStreamReader reader(&device);
     reader.setNamespaceProcessing(false);
+    std::optional<LabelImport::Notes::Break> broken;
     int depth = 0;
-    while (!reader.atEnd()) {
+    while (!reader.atEnd() && !broken) {
         switch (reader.readNext()) {
+        case QXmlStreamReader::DTD:
+            return std::unexpected(
+                QStringLiteral("Line %1 declares a document type (DTD), which Quorvel doesn't "
+                               "read in label files.")
+                    .arg(reader.lineNumber()));
         case QXmlStreamReader::StartElement: {
-            if (++depth > maxDepth)
-                return delegate.skippedAndLabels(skipped);
+            if (++depth > maxDepth) {
+                broken = { reader.lineNumber(), reader.columnNumber(),
+                           QStringLiteral("Elements are nested more than %1 deep.").arg(maxDepth) };
+                break;
+            }
             // Only the attributes a lookup can find are copied; an element may carry many.
             QHash<QString, QString> attributes;
             for (const QXmlStreamAttribute &attribute : reader.attributes()) {
@@ -654,9 +699,27 @@ ParsedLabels LabelXMLDelegate::parse(QIODevice &device, qsizetype *skipped)
             --depth;
             delegate.endElement(reader.qualifiedName());
             break;
+        case QXmlStreamReader::Invalid:
+            // Nothing of a document that isn't text is imported: it would be garbage. The
+            // reader decodes ahead of what it parses, so the place is only a bound.
+            if (reader.errorString()
+                == QCoreApplication::translate("QXmlStream",
+                                               "Encountered incorrectly encoded content."))
+                return std::unexpected(
+                    QStringLiteral("The document isn't valid text in its encoding: the fault "
+                                   "lies past line %1, column %2.")
+                        .arg(reader.lineNumber())
+                        .arg(reader.columnNumber()));
+            broken = { reader.lineNumber(), reader.columnNumber(), reader.errorString() };
+            break;
         default:
             break;
         }
     }
-    return delegate.skippedAndLabels(skipped);
+    if (notes) {
+        *notes = {};
+        notes->skipped = delegate.m_skipped;
+        notes->brokenAt = broken;
+    }
+    return delegate.labels();
 }

@@ -49,23 +49,53 @@ constexpr qint64 maxPortNumber = 65535;
 // Longer imported labels are cut to this many characters.
 constexpr qsizetype maxLabelLength = 1024;
 
+// A delimited line is read this far at most: no row of labels comes near it, and a file of
+// one endless line then costs no more than one of short ones.
+constexpr qsizetype maxLineLength = 64 * maxLabelLength;
+
+// What an import left out or shortened, for the operator; the labels it kept are sound.
+struct Notes
+{
+    // Named ports past maxPortNumber, which are not kept.
+    qsizetype skipped = 0;
+    // Delimited lines longer than maxLineLength, read only that far, and the 1-based number
+    // of the first of them.
+    qsizetype cutLines = 0;
+    qint64 firstCutLine = 0;
+    // Labels longer than maxLabelLength, cut by cutLongLabels().
+    qsizetype cutLabels = 0;
+    // Where an XML document broke off, and the reader's reason; nothing after it was read.
+    struct Break
+    {
+        qint64 line = 0;
+        qint64 column = 0;
+        QString reason;
+    };
+    std::optional<Break> brokenAt;
+
+    bool isEmpty() const { return skipped == 0 && cutLines == 0 && cutLabels == 0 && !brokenAt; }
+};
+
+// A file read to its labels, or refused with a sentence saying where and why (then nothing
+// of it may be imported).
+using FileLabels = std::expected<ParsedLabels, QString>;
+
 // Rows of tab- (when the row has a tab) or comma-separated cells; see the row rules in the
-// implementation. Unusable rows are skipped, and so are names of ports past maxPortNumber,
-// which are counted in `skipped` when given.
-ParsedLabels parseDelimited(QStringView text, DelimitedTarget target, qsizetype *skipped = nullptr);
-// The same over UTF-8 bytes (invalid sequences read as U+FFFD), read and decoded a piece at
-// a time so that the whole text is never held at once.
-ParsedLabels parseDelimitedUtf8(QIODevice &utf8, DelimitedTarget target,
-                                qsizetype *skipped = nullptr);
-ParsedLabels parseDelimitedUtf8(QByteArrayView utf8, DelimitedTarget target,
-                                qsizetype *skipped = nullptr);
+// implementation. Unusable rows are skipped; what was left out is counted in `notes`.
+ParsedLabels parseDelimited(QStringView text, DelimitedTarget target, Notes *notes = nullptr);
+// The same over the bytes of a label file, read and decoded a piece at a time so that the
+// whole text is never held at once: UTF-16 (little or big endian) after its byte-order mark,
+// else UTF-8 (with or without one). A file that isn't valid text in its encoding, or that
+// holds a NUL character, is refused.
+FileLabels parseDelimitedFile(QIODevice &file, DelimitedTarget target, Notes *notes = nullptr);
+FileLabels parseDelimitedFile(QByteArrayView bytes, DelimitedTarget target, Notes *notes = nullptr);
 // One line to its cells, each trimmed of horizontal white space.
 QStringList splitCells(const QString &line);
 // The whole text is an optional sign and ASCII digits that fit 64 bits.
 std::optional<qint64> number(QStringView text);
 
-// Cuts labels longer than maxLabelLength, never inside a surrogate pair.
-void cutLongLabels(ParsedLabels &labels);
+// Cuts labels longer than maxLabelLength, never inside a surrogate pair; returns how many.
+qsizetype cutLongLabels(ParsedLabels &labels);
 
 // Opens a label file for reading after checking its type and size; the error text is a
 // sentence for the operator.
@@ -100,10 +130,13 @@ public:
     qsizetype skipped() const { return m_skipped; }
 
     // Runs the platform's stream reader (namespace processing off) over `document` and keeps
-    // whatever was collected before any error, or before containers nested deeper than any
-    // label document does.
-    static ParsedLabels parse(const QByteArray &document, qsizetype *skipped = nullptr);
-    static ParsedLabels parse(QIODevice &document, qsizetype *skipped = nullptr);
+    // whatever was collected before an error in the document, or before elements nested
+    // deeper than any label document does; `notes` says where it broke off. A document that
+    // declares a document type (whose entities could expand without bound) or that isn't
+    // valid text in its encoding is refused.
+    static LabelImport::FileLabels parse(const QByteArray &document,
+                                         LabelImport::Notes *notes = nullptr);
+    static LabelImport::FileLabels parse(QIODevice &document, LabelImport::Notes *notes = nullptr);
 
     // Attribute lookups: the first key of `keys` present among the (lower-cased) names.
     static std::optional<qint64> intValue(const QHash<QString, QString> &attributes,
@@ -121,13 +154,6 @@ private:
         other
     };
     static Role roleOf(QStringView name);
-
-    ParsedLabels skippedAndLabels(qsizetype *skipped) const
-    {
-        if (skipped)
-            *skipped = m_skipped;
-        return labels();
-    }
 
     QMap<qint64, QString> m_sources;
     QMap<qint64, QString> m_destinations;

@@ -370,7 +370,9 @@ void TestAccessibilitySweep::everySheet()
     sweepSheet(
         m_window.get(),
         [&] {
-            (new PasteLabelsSheet([](const ParsedLabels &, qsizetype) {}, m_window.get()))->open();
+            (new PasteLabelsSheet([](const ParsedLabels &, const LabelImport::Notes &) {},
+                                  m_window.get()))
+                ->open();
         },
         QStringLiteral("paste labels"));
 

@@ -370,7 +370,9 @@ private slots:
                                            + "\n65535\tLast\tEnd\n65536\tGone\tGone too\n");
         rig.click("importButton");
         QCOMPARE(rig.banner(),
-                 QStringLiteral("Imported 4 names from big.tsv; skipped 2 beyond port 65535."));
+                 QStringLiteral("Imported 4 names from big.tsv, but skipped 2 beyond port 65535; "
+                                "cut 1 name to 1024 characters."));
+        QVERIFY(rig.bannerIsFailure());
         QCOMPARE(rig.overrides().destinations.value("0"),
                  longName.left(LabelImport::maxLabelLength - 1));
         QCOMPARE(rig.overrides().sources.value("65534"), QStringLiteral("Last"));
@@ -436,15 +438,56 @@ private slots:
         QVERIFY(!rig.showsRevert("source-1"));
     }
 
-    void importKeepsWhatABrokenDocumentHeld()
+    // A DTD showed a green "Imported 0 names", a broken document "Imported 1 name" while
+    // later ports were dropped, and UTF-16 imported names full of NULs.
+    void importSaysWhatItRefusedOrLeftOut_data()
     {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("banner");
+        QTest::addColumn<QString>("source1");
+        const QString rows = QString::fromUtf16(u"2\tCam \u05D0\U0001F3A5\tMon\r\n");
+        QByteArray le("\xFF\xFE"), be("\xFE\xFF");
+        for (QChar c : rows) {
+            le.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+            be.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+        }
+        const QString named = QString::fromUtf16(u"Cam \u05D0\U0001F3A5");
+        QTest::newRow("UTF-16 LE") << "le.txt" << le << "Imported 2 names from le.txt." << named;
+        QTest::newRow("UTF-16 BE") << "be.txt" << be << "Imported 2 names from be.txt." << named;
+        QTest::newRow("not UTF-8")
+            << "latin.csv" << QByteArray("2,Caf\xE9,Mon\n")
+            << "Couldn't read latin.csv. Line 1 isn't valid UTF-8 text. Save the file as UTF-8, "
+               "or as Unicode (UTF-16) text."
+            << "S2";
+        QTest::newRow("DTD")
+            << "dtd.xml"
+            << QByteArray("<!DOCTYPE x>\n<x><inputs><in n=\"2\">Kept</in></inputs></x>")
+            << "Couldn't read dtd.xml. Line 1 declares a document type (DTD), which Quorvel "
+               "doesn't read in label files."
+            << "S2";
+        QTest::newRow("broken XML")
+            << "cut.xml"
+            << QByteArray("<routerLabels><sources><port number=\"2\" name=\"Kept\"/><port "
+                          "number=\"3\" na")
+            << "Imported 1 name from cut.xml, but nothing after line 1, column 72 was read: "
+               "Premature end of document."
+            << "Kept";
+    }
+
+    void importSaysWhatItRefusedOrLeftOut()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, banner);
+        QFETCH(QString, source1);
         EditorRig rig;
-        rig.chosenFile = rig.writeFile(
-            QStringLiteral("cut.xml"),
-            "<routerLabels><sources><port number=\"2\" name=\"Kept\"/><port number=\"3\" na");
+        rig.chosenFile = rig.writeFile(name, bytes);
         rig.click("importButton");
-        QCOMPARE(rig.labels(PortKind::source).at(1), QStringLiteral("Kept"));
-        QCOMPARE(rig.banner(), QStringLiteral("Imported 1 name from cut.xml."));
+        QCOMPARE(rig.banner(), banner);
+        QCOMPARE(rig.bannerIsFailure(), !banner.endsWith(name + u'.'));
+        QCOMPARE(rig.labels(PortKind::source).at(1), source1);
+        QCOMPARE(rig.name("source-1"), source1);
     }
 
     void unreadableOrCancelledImportChangesNothing()

@@ -23,7 +23,7 @@ const QString longHelp = QStringLiteral(
 struct SheetRig
 {
     QList<ParsedLabels> applied;
-    PasteLabelsSheet sheet { [this](const ParsedLabels &labels, qsizetype) {
+    PasteLabelsSheet sheet { [this](const ParsedLabels &labels, const LabelImport::Notes &) {
         applied.append(labels);
     } };
 

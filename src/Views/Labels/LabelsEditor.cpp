@@ -42,18 +42,6 @@ namespace {
 constexpr int editorWidth = 560;
 constexpr int editorHeight = 660;
 
-QString importedBanner(qsizetype count, qsizetype skipped, const QString &from)
-{
-    QString banner = QStringLiteral("Imported %1 name%2 from %3")
-                         .arg(count)
-                         .arg(count == 1 ? QString() : QStringLiteral("s"), from);
-    if (skipped > 0)
-        banner += QStringLiteral("; skipped %1 beyond port %2")
-                      .arg(skipped)
-                      .arg(LabelImport::maxPortNumber);
-    return banner + u'.';
-}
-
 // A reason as a sentence of its own: the platform's texts come without a full stop.
 QString sentence(const QString &reason)
 {
@@ -74,6 +62,40 @@ QString notSaved(const QString &done, const QString &reason)
 QString plural(qsizetype count, const QString &noun)
 {
     return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : u"s"_s);
+}
+
+// "Imported N names from <from>", and what the import left out or cut, with where; empty
+// `left` when it took everything.
+QString importedText(qsizetype count, const LabelImport::Notes &notes, const QString &from,
+                     QStringList &left)
+{
+    if (notes.skipped > 0)
+        left.append(QStringLiteral("skipped %1 beyond port %2")
+                        .arg(notes.skipped)
+                        .arg(LabelImport::maxPortNumber));
+    if (notes.cutLabels > 0)
+        left.append(QStringLiteral("cut %1 to %2 characters")
+                        .arg(plural(notes.cutLabels, u"name"_s))
+                        .arg(LabelImport::maxLabelLength));
+    if (notes.cutLines == 1)
+        left.append(QStringLiteral("read line %1 only to its first %2 characters")
+                        .arg(notes.firstCutLine)
+                        .arg(LabelImport::maxLineLength));
+    else if (notes.cutLines > 1)
+        left.append(QStringLiteral("read %1 lines, the first line %2, only to their first %3 "
+                                   "characters")
+                        .arg(notes.cutLines)
+                        .arg(notes.firstCutLine)
+                        .arg(LabelImport::maxLineLength));
+    if (notes.brokenAt)
+        left.append(QStringLiteral("nothing after line %1, column %2 was read: %3")
+                        .arg(QString::number(notes.brokenAt->line),
+                             QString::number(notes.brokenAt->column),
+                             sentence(notes.brokenAt->reason)));
+    QString text = QStringLiteral("Imported %1 from %2").arg(plural(count, u"name"_s), from);
+    if (!left.isEmpty())
+        text += QStringLiteral(", but ") + left.join(QStringLiteral("; "));
+    return text;
 }
 
 // A side's rows: sized to all of them inside the sheet's scroll area, so it never scrolls by
@@ -514,9 +536,9 @@ void LabelsEditor::syncSide(Side &side)
 void LabelsEditor::showPasteSheet()
 {
     auto *sheet = new PasteLabelsSheet(
-        [editor = QPointer(this)](const ParsedLabels &labels, qsizetype skipped) {
+        [editor = QPointer(this)](const ParsedLabels &labels, const LabelImport::Notes &notes) {
             if (editor)
-                editor->mergeImported(labels, skipped, QStringLiteral("spreadsheet"));
+                editor->mergeImported(labels, notes, QStringLiteral("spreadsheet"));
         },
         this);
     sheet->setWindowModality(Qt::WindowModal);
@@ -547,34 +569,46 @@ void LabelsEditor::importFile(const QString &path)
 {
     const QFileInfo info(path);
     const QString fileName = info.fileName();
+    const auto refuse = [&](const QString &reason) {
+        setBanner(QStringLiteral("Couldn't read %1. %2").arg(fileName, sentence(reason)), true);
+    };
     const auto file = LabelImport::openFile(path);
     if (!file) {
-        setBanner(QStringLiteral("Couldn't read %1. %2").arg(fileName, sentence(file.error())),
-                  true);
+        refuse(file.error());
         return;
     }
     // Read a piece at a time. An XML document that breaks off still gives what was read
-    // before the break.
-    qsizetype skipped = 0;
-    const ParsedLabels parsed = info.suffix().toLower() == QLatin1String("xml")
-        ? LabelXMLDelegate::parse(**file, &skipped)
-        : LabelImport::parseDelimitedUtf8(**file, DelimitedTarget::both, &skipped);
-    mergeImported(parsed, skipped, fileName);
+    // before the break; a file that isn't text gives nothing.
+    LabelImport::Notes notes;
+    const LabelImport::FileLabels parsed = info.suffix().toLower() == QLatin1String("xml")
+        ? LabelXMLDelegate::parse(**file, &notes)
+        : LabelImport::parseDelimitedFile(**file, DelimitedTarget::both, &notes);
+    if (!parsed) {
+        refuse(parsed.error());
+        return;
+    }
+    mergeImported(*parsed, notes, fileName);
 }
 
-void LabelsEditor::mergeImported(ParsedLabels labels, qsizetype skipped, const QString &from)
+void LabelsEditor::mergeImported(ParsedLabels labels, LabelImport::Notes notes, const QString &from)
 {
-    LabelImport::cutLongLabels(labels);
+    notes.cutLabels = LabelImport::cutLongLabels(labels);
     const auto failure = m_controller.labelStore().merge(labels, m_controller.id());
     m_controller.applyLabelOverrides();
     // Counted before the store drops blank names, as the operator pasted them.
     const qsizetype count = labels.sources.size() + labels.destinations.size();
     reloadBuffers(labels);
-    const QString done = importedBanner(count, skipped, from);
-    if (failure)
-        setBanner(notSaved(done.chopped(1), *failure), true);
+    QStringList left;
+    const QString done = importedText(count, notes, from, left);
+    if (failure && left.isEmpty())
+        setBanner(notSaved(done, *failure), true);
+    else if (failure)
+        setBanner(QStringLiteral("%1 The labels file couldn't be written either, so the change "
+                                 "is lost when Quorvel quits. %2")
+                      .arg(sentence(done), sentence(*failure)),
+                  true);
     else
-        setBanner(done);
+        setBanner(sentence(done), !left.isEmpty());
 }
 
 void LabelsEditor::copyAsXml()

@@ -83,8 +83,8 @@ private:
     void resetToDeviceNames();
     void applyAll();
     // Stores imported names, shows them and reports "Imported N names from <from>.", with
-    // the `skipped` names of ports past the last one and a failure to save them.
-    void mergeImported(ParsedLabels labels, qsizetype skipped, const QString &from);
+    // what the import left out (`notes`) and a failure to save them.
+    void mergeImported(ParsedLabels labels, LabelImport::Notes notes, const QString &from);
     void reloadBuffers(const std::optional<ParsedLabels> &imported);
     // A failure shows in red with a warning sign instead of the green check mark.
     void setBanner(const QString &text, bool failure = false);

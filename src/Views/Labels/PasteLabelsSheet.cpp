@@ -253,10 +253,10 @@ void PasteLabelsSheet::apply()
     const QString text = m_editor->toPlainText();
     if (text.trimmed().isEmpty())
         return;
-    qsizetype skipped = 0;
-    const ParsedLabels parsed = LabelImport::parseDelimited(text, m_target, &skipped);
+    LabelImport::Notes notes;
+    const ParsedLabels parsed = LabelImport::parseDelimited(text, m_target, &notes);
     if (m_onApply)
-        m_onApply(parsed, skipped);
+        m_onApply(parsed, notes);
     accept();
 }
 

@@ -29,8 +29,8 @@ class PasteLabelsSheet final : public QDialog
     Q_OBJECT
 
 public:
-    // The parsed labels, and how many names of ports past the last port number were left out.
-    using ApplyAction = std::function<void(const ParsedLabels &, qsizetype skipped)>;
+    // The parsed labels, and what the parse left out.
+    using ApplyAction = std::function<void(const ParsedLabels &, const LabelImport::Notes &)>;
 
     static constexpr qsizetype maxLength = 2 * 1024 * 1024;
     static constexpr qsizetype maxLines = 2 * LabelImport::maxPortNumber;
