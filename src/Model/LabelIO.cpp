@@ -67,7 +67,10 @@ bool isXmlCarriable(QChar c, bool pairedSurrogate)
     return u != 0xFFFE && u != 0xFFFF;
 }
 
-QString escape(const QString &text)
+// Escapes `text` for an attribute value. Tabs and line breaks go as character references,
+// which a reader keeps (a literal one it would turn into a space); what XML cannot hold at
+// all becomes U+FFFD, and `changed` is set.
+QString escape(const QString &text, bool *changed = nullptr)
 {
     QString out;
     out.reserve(text.size());
@@ -78,8 +81,12 @@ QString escape(const QString &text)
             paired = true;
         else if (c.isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate())
             paired = true;
-        if (!isXmlCarriable(c, paired))
+        if (!isXmlCarriable(c, paired)) {
+            out += QChar::ReplacementCharacter;
+            if (changed)
+                *changed = true;
             continue;
+        }
         switch (c.unicode()) {
         case '&':
             out += QLatin1String("&amp;");
@@ -93,6 +100,15 @@ QString escape(const QString &text)
         case '"':
             out += QLatin1String("&quot;");
             break;
+        case '\t':
+            out += QLatin1String("&#9;");
+            break;
+        case '\n':
+            out += QLatin1String("&#10;");
+            break;
+        case '\r':
+            out += QLatin1String("&#13;");
+            break;
         default:
             out += c;
         }
@@ -100,16 +116,36 @@ QString escape(const QString &text)
     return out;
 }
 
-void appendPorts(QStringList &lines, const QList<Port> &ports)
+// A label as one spreadsheet cell: a tab or line break would split its row.
+QString asCell(const QString &label, qsizetype *changed)
+{
+    QString cell = label;
+    bool replaced = false;
+    for (QChar &c : cell) {
+        if (c == u'\t' || isLineBreak(c)) {
+            c = u' ';
+            replaced = true;
+        }
+    }
+    if (replaced && changed)
+        ++*changed;
+    return cell;
+}
+
+void appendPorts(QStringList &lines, const QList<Port> &ports, qsizetype *changed)
 {
     if (ports.isEmpty()) {
         lines.append(QString());
         return;
     }
-    for (const Port &port : ports)
+    for (const Port &port : ports) {
+        bool replaced = false;
         lines.append(QStringLiteral("    <port number=\"%1\" name=\"%2\"/>")
                          .arg(qint64(port.index) + 1)
-                         .arg(escape(port.label)));
+                         .arg(escape(port.label, &replaced)));
+        if (replaced && changed)
+            ++*changed;
+    }
 }
 
 using LabelImport::maxLineLength;
@@ -260,11 +296,24 @@ ParsedLabels DelimitedReader::finish(LabelImport::Notes *notes)
     return m_out.take(notes);
 }
 
+bool isSpaceSeparator(QChar c)
+{
+    return c.category() == QChar::Separator_Space;
+}
+
 void DelimitedReader::line(QStringView raw)
 {
-    const QStringView line = trimHorizontal(raw);
-    if (line.isEmpty())
+    if (trimHorizontal(raw).isEmpty())
         return;
+    // Tabs at the ends stay: they separate cells, so an exported row whose last label is
+    // empty keeps its number rather than falling to the row counters.
+    qsizetype begin = 0;
+    qsizetype end = raw.size();
+    while (isSpaceSeparator(raw.at(begin)))
+        ++begin;
+    while (isSpaceSeparator(raw.at(end - 1)))
+        --end;
+    const QStringView line = raw.sliced(begin, end - begin);
     ParsedLabels &parsed = m_out.parsed;
     Cells cells(line);
     const QStringView first = *cells.next();
@@ -301,7 +350,7 @@ void DelimitedReader::line(QStringView raw)
                 joined += QLatin1Char(' ');
                 joined += *cell;
             }
-            m_out.store(map, *numbered - 1, joined);
+            m_out.store(map, *numbered - 1, trimHorizontal(joined));
         }
     } else {
         m_out.store(map, counter, first);
@@ -340,31 +389,37 @@ QList<DelimitedTarget> allDelimitedTargets()
 
 // MARK: Export
 
-QString LabelExport::xml(const RouterState &state)
+QString LabelExport::xml(const RouterState &state, qsizetype *changed)
 {
+    if (changed)
+        *changed = 0;
     QStringList lines {
         QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
         QStringLiteral("<routerLabels device=\"%1\">").arg(escape(state.deviceName)),
         QStringLiteral("  <sources>")
     };
-    appendPorts(lines, state.sources);
+    appendPorts(lines, state.sources, changed);
     lines.append(QStringLiteral("  </sources>"));
     lines.append(QStringLiteral("  <destinations>"));
-    appendPorts(lines, state.destinations);
+    appendPorts(lines, state.destinations, changed);
     lines.append(QStringLiteral("  </destinations>"));
     lines.append(QStringLiteral("</routerLabels>"));
     return lines.join(QLatin1Char('\n'));
 }
 
-QString LabelExport::tsv(const RouterState &state)
+QString LabelExport::tsv(const RouterState &state, qsizetype *changed)
 {
+    if (changed)
+        *changed = 0;
     const qsizetype rows = qMax(state.sources.size(), state.destinations.size());
     QStringList lines;
     lines.reserve(rows);
     for (qsizetype r = 0; r < rows; ++r) {
-        const QString source = r < state.sources.size() ? state.sources[r].label : QString();
-        const QString destination
-            = r < state.destinations.size() ? state.destinations[r].label : QString();
+        const QString source
+            = r < state.sources.size() ? asCell(state.sources[r].label, changed) : QString();
+        const QString destination = r < state.destinations.size()
+            ? asCell(state.destinations[r].label, changed)
+            : QString();
         lines.append(QString::number(r + 1) + QLatin1Char('\t') + source + QLatin1Char('\t')
                      + destination);
     }

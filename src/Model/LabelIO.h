@@ -31,11 +31,13 @@ QList<DelimitedTarget> allDelimitedTargets();
 namespace LabelExport {
 
 // The "routerLabels" document: ports numbered 1-based, labels and device name escaped,
-// lines joined by "\n" without a final one. Characters XML 1.0 cannot carry are dropped so
-// that the document reads back.
-QString xml(const RouterState &state);
-// One "row\tsource\tdestination" line per list position, labels as they are.
-QString tsv(const RouterState &state);
+// lines joined by "\n" without a final one. Tabs and line breaks in a name are written as
+// character references so that they read back as they were; characters XML 1.0 cannot hold
+// at all become U+FFFD, and `changed` (when given) counts the labels that had any.
+QString xml(const RouterState &state, qsizetype *changed = nullptr);
+// One "row\tsource\tdestination" line per list position. A tab or line break in a label
+// would split its row, so each becomes a space; `changed` counts the labels that had any.
+QString tsv(const RouterState &state, qsizetype *changed = nullptr);
 
 } // namespace LabelExport
 

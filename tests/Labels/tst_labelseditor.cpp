@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QToolButton>
@@ -386,9 +387,9 @@ private slots:
         QTest::addColumn<QString>("banner");
         QTest::newRow("one") << QStringLiteral("Only") << QByteArray("destinationsSegment")
                              << QStringLiteral("Imported 1 name from spreadsheet.");
-        // A blank cell is parsed and counted, though the store keeps nothing for it.
+        // A numbered row with a blank cell names nothing.
         QTest::newRow("blank cell") << QStringLiteral("1\t \n2\tB") << QByteArray("sourcesSegment")
-                                    << QStringLiteral("Imported 2 names from spreadsheet.");
+                                    << QStringLiteral("Imported 1 name from spreadsheet.");
         QTest::newRow("nothing usable")
             << QStringLiteral("0\tZero\tNone") << QByteArray("bothSegment")
             << QStringLiteral("Imported 0 names from spreadsheet.");
@@ -488,6 +489,54 @@ private slots:
         QCOMPARE(rig.bannerIsFailure(), !banner.endsWith(name + u'.'));
         QCOMPARE(rig.labels(PortKind::source).at(1), source1);
         QCOMPARE(rig.name("source-1"), source1);
+    }
+
+    // A tab or line break exported raw into TSV shifted every row below it on re-import.
+    void awkwardNamesComeBackFromEveryExport()
+    {
+        const QStringList awkward {
+            "Tab\there",
+            "CR\rhere",
+            "LF\nhere",
+            "\"Quoted\" 'too'",
+            "Comma, and; semicolon",
+            QString::fromUtf16(u"Cam \U0001F3A5"),
+            QString::fromUtf16(u"\u05D7\u05D3\u05E9\u05D5\u05EA 1"),
+            QString::fromUtf16(u"Bell\u0007"),
+            QString(1023, u'x') + u'y',
+            "<a & b>",
+        };
+        EditorRig rig(makeState(int(awkward.size()), 3), [&](ControllerRig &router) {
+            for (int i = 0; i < awkward.size(); ++i)
+                router.labels.set(awkward[i], i < 8 ? PortKind::source : PortKind::destination,
+                                  i < 8 ? i : i - 8, router.controller->id());
+            router.controller->applyLabelOverrides();
+        });
+        QStringList expected = rig.labels(PortKind::source);
+        const QStringList destinations = rig.labels(PortKind::destination);
+        for (const bool xml : { true, false }) {
+            rig.click(xml ? "copyXmlButton" : "copyTsvButton");
+            QCOMPARE(rig.banner(),
+                     xml ? QStringLiteral("Copied XML to clipboard, but characters XML can't hold "
+                                          "became “\uFFFD” in 1 name.")
+                         : QStringLiteral("Copied TSV to clipboard, but tabs and line breaks "
+                                          "became spaces in 3 names: a spreadsheet cell can't "
+                                          "hold them."));
+            const QByteArray text = QGuiApplication::clipboard()->text().toUtf8();
+            rig.click("resetButton");
+            rig.chosenFile = rig.writeFile(xml ? "labels.xml" : "labels.tsv", text);
+            rig.click("importButton");
+            QVERIFY2(!rig.bannerIsFailure(), qPrintable(rig.banner()));
+            // Only what the format can't carry changed, and only in its own name.
+            if (xml) {
+                expected[7] = QString::fromUtf16(u"Bell\uFFFD");
+            } else {
+                for (int i : { 0, 1, 2 })
+                    expected[i].replace(QRegularExpression(QStringLiteral("[\t\r\n]")), " ");
+            }
+            QCOMPARE(rig.labels(PortKind::source), expected);
+            QCOMPARE(rig.labels(PortKind::destination), destinations);
+        }
     }
 
     void unreadableOrCancelledImportChangesNothing()

@@ -114,14 +114,15 @@ void TestLabelIO::xmlExportEscapes_data()
                                     << "&lt;in&gt;";
     QTest::newRow("apostrophe kept") << "Bob's"
                                      << "Bob's";
-    QTest::newRow("control characters dropped")
-        << QString::fromUtf16(u"a\u0001b\u000Bc\u001Fd\u0008") << "abcd";
-    QTest::newRow("tab kept") << "a\tb"
-                              << "a\tb";
+    QTest::newRow("control characters replaced visibly")
+        << QString::fromUtf16(u"a\u0001b\u000Bc\u001Fd\u0008")
+        << QString::fromUtf16(u"a\uFFFDb\uFFFDc\uFFFDd\uFFFD");
+    QTest::newRow("tab and line breaks as references") << "a\tb\nc\rd"
+                                                       << "a&#9;b&#10;c&#13;d";
     QTest::newRow("emoji kept") << QString::fromUtf16(u"cam \U0001F3A5")
                                 << QString::fromUtf16(u"cam \U0001F3A5");
-    QTest::newRow("lone surrogate dropped") << QString(QChar(0xD800)) + "x"
-                                            << "x";
+    QTest::newRow("lone surrogate replaced")
+        << QString(QChar(0xD800)) + "x" << QString::fromUtf16(u"\uFFFDx");
 }
 
 void TestLabelIO::xmlExportEscapes()
@@ -218,8 +219,8 @@ void TestLabelIO::delimitedImport_data()
     QTest::newRow("both plain pair") << "Src, Dst\nS2, D2" << B << "s0=Src|s1=S2|d0=Dst|d1=D2";
     QTest::newRow("both two cells are not numbered") << "7, Cam" << B << "s0=7|d0=Cam";
     QTest::newRow("both one cell is a source") << "Only\nA,B" << B << "s0=Only|s1=A|d0=B";
-    QTest::newRow("both empty destination cell")
-        << "3\tSrc\t" << B << "s0=3|d0=Src"; // the trimmed line lost its last tab
+    // Tabs at the ends separate cells, so an empty last cell keeps the row numbered.
+    QTest::newRow("both empty destination cell") << "3\tSrc\t \n\tDst" << B << "s2=Src|d0=Dst";
     QTest::newRow("both empty cells advance counters") << ",Dst\nS," << B << "s1=S|d0=Dst";
     QTest::newRow("both numbered below 1 ignored") << "0,A,B" << B << "";
     QTest::newRow("ports past the last skipped")
@@ -300,13 +301,13 @@ void TestLabelIO::exportImportRoundTrip()
 
     const ParsedLabels fromXml = LabelXMLDelegate::parse(LabelExport::xml(state).toUtf8()).value();
     QCOMPARE(describe(fromXml),
-             QStringLiteral("s0=Cam \"A\" & B|s1=VT <1>|s2=x&lt;y|d0=Mon|d1=Rec's"));
+             QString::fromUtf16(u"s0=Cam \"A\" & B|s1=VT\uFFFD <1>|s2=x&lt;y|d0=Mon|d1=Rec's"));
 
-    // Rows carrying both labels come back exactly; the third row, whose empty destination
-    // cell is trimmed away, becomes an unnumbered pair at the counters.
+    // Every row comes back to its own ports, the third one's empty destination included.
     const ParsedLabels fromTsv
         = LabelImport::parseDelimited(LabelExport::tsv(state), DelimitedTarget::both);
-    QCOMPARE(describe(fromTsv), QString::fromUtf16(u"s0=3|s1=VT\u0007 <1>|d0=x&lt;y|d1=Rec's"));
+    QCOMPARE(describe(fromTsv),
+             QString::fromUtf16(u"s0=Cam \"A\" & B|s1=VT\u0007 <1>|s2=x&lt;y|d0=Mon|d1=Rec's"));
     const ParsedLabels sources
         = LabelImport::parseDelimited(LabelExport::tsv(state), DelimitedTarget::sources);
     QCOMPARE(describe(sources),

@@ -613,14 +613,28 @@ void LabelsEditor::mergeImported(ParsedLabels labels, LabelImport::Notes notes, 
 
 void LabelsEditor::copyAsXml()
 {
-    QGuiApplication::clipboard()->setText(LabelExport::xml(m_controller.state()));
-    setBanner(QStringLiteral("Copied XML to clipboard."));
+    qsizetype changed = 0;
+    QGuiApplication::clipboard()->setText(LabelExport::xml(m_controller.state(), &changed));
+    if (changed > 0)
+        setBanner(QStringLiteral("Copied XML to clipboard, but characters XML can't hold became "
+                                 "“\uFFFD” in %1.")
+                      .arg(plural(changed, u"name"_s)),
+                  true);
+    else
+        setBanner(QStringLiteral("Copied XML to clipboard."));
 }
 
 void LabelsEditor::copyAsSpreadsheet()
 {
-    QGuiApplication::clipboard()->setText(LabelExport::tsv(m_controller.state()));
-    setBanner(QStringLiteral("Copied TSV to clipboard."));
+    qsizetype changed = 0;
+    QGuiApplication::clipboard()->setText(LabelExport::tsv(m_controller.state(), &changed));
+    if (changed > 0)
+        setBanner(QStringLiteral("Copied TSV to clipboard, but tabs and line breaks became spaces "
+                                 "in %1: a spreadsheet cell can't hold them.")
+                      .arg(plural(changed, u"name"_s)),
+                  true);
+    else
+        setBanner(QStringLiteral("Copied TSV to clipboard."));
 }
 
 void LabelsEditor::resetToDeviceNames()
