@@ -369,11 +369,7 @@ void TestAccessibilitySweep::everySheet()
         QStringLiteral("fire confirmation"));
     sweepSheet(
         m_window.get(),
-        [&] {
-            (new PasteLabelsSheet([](const ParsedLabels &, const LabelImport::Notes &) {},
-                                  m_window.get()))
-                ->open();
-        },
+        [&] { (new PasteLabelsSheet([](const auto &, const auto &) {}, m_window.get()))->open(); },
         QStringLiteral("paste labels"));
 
     AboutView about({}, new LiveFeedChecker(QUrl(), 1000), nullptr);
