@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -172,6 +173,13 @@ void BenchStores::largestLabelFileImport_data()
     QTest::newRow("one letter a line") << "a.csv" << QByteArray("a\n").repeated(size / 2);
     QTest::newRow("numbered rows")
         << "rows.tsv" << LabelExport::tsv(bigState(65535)).toUtf8().leftJustified(size, '\n', true);
+    // A spreadsheet's "Unicode text": UTF-16 after its byte-order mark.
+    QTest::newRow("numbered rows in UTF-16")
+        << "rows16.txt"
+        << QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(
+               LabelExport::tsv(bigState(65535)).leftJustified(size / 2 - 1, u'\n', true))
+               .
+               operator QByteArray();
     QTest::newRow("one endless line") << "line.csv" << QByteArray(size, 'x');
     QTest::newRow("XML ports") << "ports.xml"
                                << "<inputs>" + QByteArray("<in>a</in>").repeated(size / 10 - 2)
