@@ -357,13 +357,11 @@ void TestApplication::unreachableInstanceFailsWithoutWriting()
              "no message on standard error");
     QCOMPARE(home.files(), before);
     lock.unlock();
-
     // A folder at the lock's path was reported as an instance that could not be reached.
     QVERIFY(QDir(home.dataFolder()).mkpath(QStringLiteral("instance.lock/x")));
     const QMap<QString, QByteArray> blocked = home.files();
     second.start(QStringLiteral(QUORVEL_BINARY), {});
-    QVERIFY(second.waitForFinished(15000));
-    QVERIFY(second.exitCode() != 0);
+    QVERIFY(second.waitForFinished(15000) && second.exitCode() != 0);
     const QByteArray said = second.readAllStandardError();
     QVERIFY2(said.contains("is a folder, not a lock file."), said.constData());
     QCOMPARE(home.files(), blocked);

@@ -245,14 +245,9 @@ void tst_ConnectionStore::routerPastTheBoundIsRefused()
               + "{}]");
     ConnectionStore store(options());
     QCOMPARE(store.connections().size(), ConnectionStore::maxRouters);
-    const std::optional<QUuid> selected = store.selectedConnectionID();
     const StoreOutcome refused = store.add(router(QStringLiteral("One more")));
-    QVERIFY(refused && refused->kind == StoreFailure::Kind::refused);
-    QVERIFY2(refused->reason.contains(QLatin1String("at most 1000 routers")),
-             qPrintable(refused->reason));
+    QVERIFY(refused && refused->reason.contains(QLatin1String("at most 1000 routers")));
     QCOMPARE(store.connections().size(), ConnectionStore::maxRouters);
-    QCOMPARE(store.selectedConnectionID(), selected);
-
     RouterConnection renamed = store.connections().at(5);
     renamed.name = QStringLiteral("Renamed");
     QCOMPARE(store.update(renamed), StoreOutcome());
@@ -262,8 +257,7 @@ void tst_ConnectionStore::routerPastTheBoundIsRefused()
     // Nor does a record the file could not hold: it is undone.
     RouterConnection huge = renamed;
     huge.name = QString(ConnectionStore::maxFileSize, u'x');
-    const StoreOutcome tooLarge = store.update(huge);
-    QVERIFY(tooLarge && tooLarge->kind == StoreFailure::Kind::refused);
+    QCOMPARE(store.update(huge).value_or(StoreFailure()).kind, StoreFailure::Kind::refused);
     QCOMPARE(store.connections().at(5).name, QStringLiteral("Renamed"));
     // Ephemeral routers are never written, so they do not count.
     QCOMPARE(store.add(router(QStringLiteral("Passing")), false), StoreOutcome());

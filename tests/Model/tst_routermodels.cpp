@@ -153,9 +153,8 @@ void TestRouterModels::datesRoundTrip()
              QDateTime(QDate(2001, 1, 2), QTime(0, 0, 0, 500), QTimeZone::utc()));
     // A hand-edited date this far back overflowed and read as the future.
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (const double farBack : { -9.3e15, -1e300, -std::numeric_limits<double>::infinity() })
-        QVERIFY(ReferenceDate::toDateTime(farBack) < now);
-    QVERIFY(ReferenceDate::toDateTime(9.3e15) > now);
+    for (const double back : { -9.3e15, -1e300, -std::numeric_limits<double>::infinity() })
+        QVERIFY(ReferenceDate::toDateTime(back) < now && ReferenceDate::toDateTime(-back) > now);
     Salvo salvo;
     salvo.name = QStringLiteral("x");
     salvo.savedAt = 86400.5;

@@ -250,17 +250,14 @@ void TestEditorModel::saveNeedsANonBlankName()
 void TestEditorModel::saveNeedsAPlainHost()
 {
     RouterEditorModel model(std::nullopt, FakeResolver().function());
-    for (const char *host : { "127.0.0.1:80/evil?x=", "user:pw@host", "a b", "hub#1", " hub" }) {
-        model.setHost(QString::fromLatin1(host));
-        QVERIFY2(!model.canSave() && model.hostProblem(), host);
+    const QStringList bad { "127.0.0.1:80/evil?x=", "user:pw@host", "a b", "hub#1", " hub" };
+    for (const QString &host : bad + QStringList { "10.0.0.5", "fe80::1%2", "kumo.local", "" }) {
+        model.setHost(host);
+        QVERIFY2(model.canSave() != bad.contains(host), qPrintable(host));
     }
+    model.setHost(bad.first());
     model.setVendor(RouterVendor::simulator); // no address to check
     QVERIFY(model.canSave());
-    model.setVendor(RouterVendor::ajaKumo);
-    for (const char *host : { "10.0.0.5", "fe80::1%2", "kumo.local", "" }) {
-        model.setHost(QString::fromLatin1(host));
-        QVERIFY2(model.canSave(), host);
-    }
 }
 
 void TestEditorModel::useFillsTheDraft_data()

@@ -311,7 +311,6 @@ void TestStores::laterUnreadableFileKeepsEveryCopy()
         QCOMPARE(
             console.lines().value(0).section(QStringLiteral(" — "), 0, 0),
             QStringLiteral("SalvoStore: unreadable salvos.json moved to salvos.json.corrupt-1"));
-        QCOMPARE(store.rescue()->copyPath, file + QStringLiteral(".corrupt-1"));
         // The next save writes a fresh file at the usual place.
         store.add(makeSalvo(QStringLiteral("A"), std::nullopt, 1), kRouter);
     }
@@ -395,16 +394,14 @@ void TestStores::writeCutShortKeepsTheOldFile()
     StoreFile store(file);
     rlimit before {};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    rlimit small = before;
-    small.rlim_cur = 4;
+    const rlimit small { 4, before.rlim_max };
     const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::optional<QString> shortWrite = store.write(QByteArray(10, ' '));
-    const std::optional<QString> longWrite = store.write(QByteArray(100000, ' '));
+    const auto failures = { store.write(QByteArray(10, ' ')), store.write(QByteArray(99999, ' ')) };
     ::setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, oldSignal);
-    QCOMPARE(shortWrite, std::optional(qt_error_string(EFBIG)));
-    QCOMPARE(longWrite, std::optional(qt_error_string(EFBIG)));
+    for (const std::optional<QString> &failure : failures)
+        QCOMPARE(failure, std::optional(qt_error_string(EFBIG)));
     QCOMPARE(readAll(file), QByteArray("{}"));
 }
 
