@@ -63,6 +63,7 @@ struct ParserHarness
     QList<RouterDriverEvent> events;
     QList<QByteArray> writes;
     QList<typename Parser::Timer> armed;
+    int answers = 0; // commands the parser saw answered
     Parser parser;
 
     explicit ParserHarness(const RouterConnection &connection)
@@ -71,7 +72,8 @@ struct ParserHarness
                    [this](const QByteArray &b) { writes.append(b); },
                    [this](typename Parser::Timer t) {
                        armed.append(t);
-                   } })
+                   },
+                   [this] { ++answers; } })
     { }
 
     QByteArray written() const { return writes.join(); }

@@ -88,8 +88,10 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
                      if (auto l = link.lock())
                          l->write(bytes);
                  },
-                 [this](Interrogation::Timer timer) {
-                     arm(timer);
+                 [this](Interrogation::Timer timer) { arm(timer); },
+                 [this] {
+                     if (auto l = link.lock())
+                         l->answered();
                  } };
     }
 

@@ -22,6 +22,8 @@ struct Hooks
     // Writes bytes on the link; when empty, nothing is sent.
     std::function<void(const QByteArray &)> send;
     std::function<void(Timer)> arm;
+    // The router answered one command the driver sent (a take); may be empty.
+    std::function<void()> answered = {};
 };
 
 // The one-time warning for an answer naming a port beyond the saved size.

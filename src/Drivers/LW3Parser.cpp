@@ -128,8 +128,8 @@ void LW3Parser::handleLine(const QString &line)
         return;
     }
     if (line == QLatin1String("}")) {
-        if (m_currentBlock)
-            m_pendingCommands.remove(*m_currentBlock);
+        if (m_currentBlock && m_pendingCommands.remove(*m_currentBlock) && m_hooks.answered)
+            m_hooks.answered();
         m_currentBlock.reset();
         scheduleFinalizeIfReady();
         return;

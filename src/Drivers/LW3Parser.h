@@ -39,6 +39,8 @@ public:
         std::function<void(const QString &line)> send;
         // (Re)starts the timer for the given time, replacing a pending start of it.
         std::function<void(Timer, std::chrono::milliseconds)> arm;
+        // The router answered one signed command (its reply block closed); may be empty.
+        std::function<void()> answered = {};
     };
 
     struct Timing

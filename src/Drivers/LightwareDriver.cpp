@@ -41,6 +41,10 @@ struct LightwareDriver::Session : std::enable_shared_from_this<Session>
                  },
                  [this](LW3Parser::Timer timer, std::chrono::milliseconds delay) {
                      arm(timer, delay);
+                 },
+                 [this] {
+                     if (auto l = link.lock())
+                         l->answered();
                  } };
     }
 

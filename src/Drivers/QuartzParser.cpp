@@ -183,6 +183,7 @@ void QuartzParser::handleLine(QStringView line)
         if (!m_pendingConnects.empty()) {
             const int destination = m_pendingConnects.front();
             m_pendingConnects.pop_front();
+            answered();
             reinterrogate(destination);
         }
         return;
@@ -191,6 +192,11 @@ void QuartzParser::handleLine(QStringView line)
     if (!answer)
         return;
     m_answerReceived = true;
+    // Any answer naming a pending route's destination answers it, whatever its levels and
+    // even out of order; the entry itself goes only as the oldest (below).
+    if (std::find(m_pendingConnects.cbegin(), m_pendingConnects.cend(), answer->destination - 1)
+        != m_pendingConnects.cend())
+        answered();
 
     if (answer->destination > m_destinationCount || answer->source > m_sourceCount) {
         if (!std::exchange(m_rangeWarned, true)) {
@@ -220,6 +226,12 @@ void QuartzParser::handleLine(QStringView line)
             emitEvent(RouterDriverEvent::makeRouteChanged(0, destination, source));
     }
     scheduleFinalize();
+}
+
+void QuartzParser::answered()
+{
+    if (m_hooks.answered)
+        m_hooks.answered();
 }
 
 void QuartzParser::scheduleFinalize()

@@ -89,6 +89,7 @@ public:
 private:
     void emitEvent(const RouterDriverEvent &event);
     void send(const QByteArray &bytes);
+    void answered();
     void scheduleFinalize();
     void warnOverlong();
 

@@ -122,9 +122,25 @@ void SWP08Parser::send(const QByteArray &bytes)
 
 void SWP08Parser::pushPending(PendingCommand command)
 {
-    if (int(m_pending.size()) >= maxPendingCommands)
+    if (int(m_pending.size()) >= maxPendingCommands) {
+        const PendingCommand &dropped = m_pending.front();
+        if (dropped.kind == PendingCommand::connect && !dropped.answered)
+            --m_unanswered;
         m_pending.pop_front();
+    }
+    if (command.kind == PendingCommand::connect)
+        ++m_unanswered;
     m_pending.push_back(command);
+}
+
+void SWP08Parser::settle(PendingCommand &command)
+{
+    if (command.kind != PendingCommand::connect || command.answered)
+        return;
+    command.answered = true;
+    --m_unanswered;
+    if (m_hooks.answered)
+        m_hooks.answered();
 }
 
 void SWP08Parser::beginInterrogation()
@@ -157,9 +173,11 @@ void SWP08Parser::reinterrogate(int destination, int level)
 
 void SWP08Parser::abortPendingConnect(int destination, int level)
 {
-    const PendingCommand wanted { PendingCommand::connect, destination, level };
     for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
-        if (*it == wanted) {
+        if (it->kind == PendingCommand::connect && it->destination == destination
+            && it->level == level) {
+            if (!it->answered)
+                --m_unanswered;
             m_pending.erase(std::next(it).base());
             return;
         }
@@ -232,8 +250,10 @@ void SWP08Parser::appendFrameByte(char byte)
 
 void SWP08Parser::handleAck()
 {
-    if (!m_pending.empty())
-        m_pending.pop_front();
+    if (m_pending.empty())
+        return;
+    settle(m_pending.front());
+    m_pending.pop_front();
 }
 
 void SWP08Parser::handleNak()
@@ -243,6 +263,7 @@ void SWP08Parser::handleNak()
             QStringLiteral("The router refused the command (NAK).")));
         return;
     }
+    settle(m_pending.front());
     const PendingCommand command = m_pending.front();
     m_pending.pop_front();
     if (command.kind == PendingCommand::connect) {
@@ -280,6 +301,18 @@ void SWP08Parser::applyTally(const QByteArray &message)
     const int multiplier = quint8(message.at(2));
     const int destination = ((multiplier >> 4) & 7) * 128 + quint8(message.at(3));
     const int source = (multiplier & 7) * 128 + quint8(message.at(4));
+
+    // The tally of a crosspoint answers the oldest CONNECT for it. The entry stays, as
+    // acknowledgements are matched to entries by order alone.
+    if (m_unanswered > 0) {
+        for (PendingCommand &command : m_pending) {
+            if (command.kind == PendingCommand::connect && !command.answered
+                && command.destination == destination && command.level == level) {
+                settle(command);
+                break;
+            }
+        }
+    }
 
     if (destination >= m_destinationCount || source >= m_sourceCount) {
         if (!std::exchange(m_rangeWarned, true)) {

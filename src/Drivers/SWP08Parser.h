@@ -51,6 +51,9 @@ public:
         Kind kind = interrogate;
         int destination = 0;
         int level = 0;
+        // A CONNECT whose crosspoint the router has tallied: answered, though its
+        // acknowledgement (which some routers never send) may still be due.
+        bool answered = false;
 
         bool operator==(const PendingCommand &) const = default;
     };
@@ -102,6 +105,8 @@ private:
     void emitEvent(const RouterDriverEvent &event);
     void send(const QByteArray &bytes);
     void pushPending(PendingCommand command);
+    // The router answered this entry, if it is a CONNECT not answered yet.
+    void settle(PendingCommand &command);
     void handleAck();
     void handleNak();
     void processFrame(const QByteArray &frame);
@@ -131,4 +136,5 @@ private:
     StateWarnings m_warnings;
     bool m_stopped = false;
     std::deque<PendingCommand> m_pending;
+    int m_unanswered = 0; // CONNECTs in m_pending the router has not answered
 };

@@ -12,11 +12,16 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcLinkFallback, "quorvel.tcplink", QtInfoMsg)
 
+QString seconds(std::chrono::milliseconds duration)
+{
+    return QString::number(double(duration.count()) / 1000.0);
+}
+
 } // namespace
 
 // Everything the connection's callbacks need, shared with them so that they never reach
 // back into the link or the driver object.
-struct TcpLink::Core
+struct TcpLink::Core : std::enable_shared_from_this<Core>
 {
     SerialQueue *queue = nullptr;
     std::shared_ptr<RouterEventStream> events;
@@ -28,6 +33,12 @@ struct TcpLink::Core
 
     std::mutex worksMutex;
     std::vector<DelayedWork> works;
+
+    // Commands in flight and when the router was last heard from; on the queue only.
+    std::chrono::milliseconds answerLimit { 0 };
+    int inFlight = 0;
+    std::chrono::steady_clock::time_point lastHeard;
+    DelayedWork answerCheck;
 
     const QLoggingCategory &log() const { return profile.log ? *profile.log : lcLinkFallback(); }
 
@@ -68,6 +79,75 @@ struct TcpLink::Core
         return work;
     }
 
+    void commandSent()
+    {
+        if (inFlight++ == 0)
+            lastHeard = std::chrono::steady_clock::now();
+        watchAnswers();
+    }
+
+    void answered()
+    {
+        // More answers than commands (a router that acknowledges our own queries too) bank
+        // nothing for later commands.
+        inFlight = std::max(0, inFlight - 1);
+        lastHeard = std::chrono::steady_clock::now();
+    }
+
+    void watchAnswers()
+    {
+        if (!answerCheck.isPending())
+            armAnswerCheck(answerLimit);
+    }
+
+    void armAnswerCheck(std::chrono::milliseconds delay)
+    {
+        answerCheck = schedule(delay, [weak = weak_from_this()] {
+            if (auto self = weak.lock())
+                self->checkAnswers();
+        });
+    }
+
+    // Ends the link once a command has waited answerLimit since the router's last word, or
+    // our bytes have waited as long for the router to read them; else waits for the sooner.
+    void checkAnswers()
+    {
+        const auto connection = this->connection.lock();
+        if (ended.load() || !connection)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        std::optional<std::chrono::steady_clock::time_point> due;
+        if (inFlight > 0) {
+            // What the router sent and we have not read yet is its word: the delay is ours.
+            if (connection->hasUnreadBytes())
+                lastHeard = now;
+            if (now - lastHeard >= answerLimit) {
+                unresponsive(*connection, unansweredText(answerLimit));
+                return;
+            }
+            due = lastHeard + answerLimit;
+        }
+        if (const auto unsent = connection->unsentSince()) {
+            if (now - *unsent >= answerLimit) {
+                unresponsive(*connection, unreadText(answerLimit));
+                return;
+            }
+            due = std::min(due.value_or(*unsent + answerLimit), *unsent + answerLimit);
+        }
+        if (due)
+            armAnswerCheck(std::chrono::ceil<std::chrono::milliseconds>(*due - now));
+    }
+
+    void unresponsive(TcpConnection &connection, const QString &reason)
+    {
+        qCWarning(log()) << "the router stopped answering:" << reason;
+        emitEvent(RouterDriverEvent::makeError(reason));
+        emitEvent(
+            RouterDriverEvent::makeDisconnected(QStringLiteral("The router stopped answering.")));
+        end();
+        connection.cancel();
+    }
+
     void rawTraffic(const char *direction, const QByteArray &bytes) const
     {
         if (profile.rawLog && profile.rawLog->isDebugEnabled())
@@ -104,6 +184,18 @@ QString TcpLink::watchdogText(std::chrono::milliseconds watchdog)
         .arg(QString::number(double(watchdog.count()) / 1000.0));
 }
 
+QString TcpLink::unansweredText(std::chrono::milliseconds limit)
+{
+    return QStringLiteral("The router didn't answer a command within %1 seconds.")
+        .arg(seconds(limit));
+}
+
+QString TcpLink::unreadText(std::chrono::milliseconds limit)
+{
+    return QStringLiteral("The router left what it was sent unread for %1 seconds.")
+        .arg(seconds(limit));
+}
+
 TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
                  std::shared_ptr<RouterEventStream> events, Options options,
                  ServiceResolver resolver)
@@ -115,6 +207,7 @@ TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
     m_core->queue = &SerialQueue::named(profile.queueLabel);
     m_core->events = std::move(events);
     m_core->profile = std::move(profile);
+    m_core->answerLimit = m_options.answerLimit;
 }
 
 TcpLink::~TcpLink()
@@ -211,6 +304,7 @@ void TcpLink::receiveLoop(const std::shared_ptr<Core> &core,
                             if (core->ended.load())
                                 return;
                             if (!content.isEmpty()) {
+                                core->lastHeard = std::chrono::steady_clock::now();
                                 core->rawTraffic("rx", content);
                                 if (core->protocol.ingest)
                                     core->protocol.ingest(content);
@@ -298,10 +392,14 @@ DriverResult TcpLink::sendCommand(const std::function<QByteArray()> &prepare,
         const QByteArray bytes = prepare();
         core->rawTraffic("tx", bytes);
         result = {};
+        // Counted first: a write that fails at once reports that within send().
+        core->commandSent();
         connection->send(bytes,
                          [core, recover = std::move(recover)](const std::optional<QString> &error) {
                              if (!error || core->ended.load())
                                  return;
+                             // Never sent, so never answered.
+                             core->inFlight = std::max(0, core->inFlight - 1);
                              core->emitEvent(RouterDriverEvent::makeCommandRefused(
                                  QStringLiteral("Couldn't send the command: ") + *error));
                              if (recover)
@@ -323,9 +421,17 @@ void TcpLink::emitEvent(const RouterDriverEvent &event) const
 
 void TcpLink::write(const QByteArray &bytes) const
 {
-    if (auto connection = m_core->connection.lock()) {
-        m_core->rawTraffic("tx", bytes);
-        connection->send(bytes);
+    const auto connection = m_core->connection.lock();
+    if (!connection)
+        return;
+    m_core->rawTraffic("tx", bytes);
+    connection->send(bytes);
+    // A router that stops reading holds these back; the answer check notices.
+    if (m_core->queue->isCurrent()) {
+        if (connection->unsentSince())
+            m_core->watchAnswers();
+    } else {
+        m_core->queue->async([core = m_core] { core->watchAnswers(); });
     }
 }
 
@@ -349,6 +455,11 @@ void TcpLink::close() const
     m_core->end();
     if (auto connection = m_core->connection.lock())
         connection->cancel();
+}
+
+void TcpLink::answered() const
+{
+    m_core->answered();
 }
 
 bool TcpLink::isEnded() const

@@ -45,7 +45,14 @@
 //   - fail(text)      ends the link with `error(text)` (then `disconnected` without a reason),
 //                     for input the protocol cannot go on with;
 //   - close()         ends the link the same way once the protocol has emitted its error;
+//   - answered()      the router answered one command sent with sendCommand() (its
+//                     acknowledgement, refusal or reply has arrived);
 //   - isEnded()       whether the link has ended.
+// A command is in flight from its write until the protocol reports its answer. While any is,
+// the router must be heard from within answerLimit of its last word (any bytes count, so a
+// long salvo on a busy router that keeps answering is never cut); and bytes of ours that the
+// router leaves unread for answerLimit mean the same. Either ends the link as unresponsive:
+// `error` with the reason, then `disconnected("The router stopped answering.")`.
 // From the UI thread the driver calls connect() once, disconnect() once, and sendCommand()
 // for each command (see there). queue().sync() reads parser values from the UI thread.
 struct TcpLinkOptions
@@ -53,6 +60,9 @@ struct TcpLinkOptions
     std::chrono::milliseconds watchdog { 12000 };
     // How long a refused or unreachable router is left before the next attempt.
     std::chrono::milliseconds waitingRetry { 1000 };
+    // How long a router may stay silent while a command waits for its answer, or leave our
+    // bytes unread, before the link ends as unresponsive.
+    std::chrono::milliseconds answerLimit { 5000 };
     // The socket of each connection; empty means a plain one.
     TcpConnection::SocketFactory makeSocket {};
 };
@@ -91,6 +101,10 @@ public:
                                                     const Profile &profile);
     // "The router didn't answer within 12 seconds." for the default watchdog.
     static QString watchdogText(std::chrono::milliseconds watchdog);
+    // Why an unresponsive link ended, for the default limit: "The router didn't answer a
+    // command within 5 seconds." or "The router left what it was sent unread for 5 seconds."
+    static QString unansweredText(std::chrono::milliseconds limit);
+    static QString unreadText(std::chrono::milliseconds limit);
 
     TcpLink(const RouterConnection &connection, Profile profile,
             std::shared_ptr<RouterEventStream> events, Options options = {},
@@ -121,6 +135,7 @@ public:
     DelayedWork schedule(std::chrono::milliseconds delay, std::function<void()> fn) const;
     void fail(const QString &text) const;
     void close() const;
+    void answered() const;
     bool isEnded() const;
     // Received bytes the connection holds for the protocol (diagnostics). On the queue.
     qint64 bufferedBytes() const;

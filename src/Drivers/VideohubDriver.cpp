@@ -53,6 +53,8 @@ struct VideohubDriver::Session
             return;
         for (const RouterDriverEvent &event : std::as_const(out.events))
             link->emitEvent(event);
+        for (int i = 0; i < out.answers; ++i)
+            link->answered();
         if (out.fatal) {
             finalizeTimer.cancel();
             link->fail(*out.fatal);

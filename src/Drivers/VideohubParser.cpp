@@ -152,9 +152,12 @@ void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
         return;
     const QString header = trimSpacesAndTabs(headerLine).toString().toUpper();
 
-    if (header == u"ACK")
+    if (header == u"ACK") {
+        ++out.answers;
         return;
+    }
     if (header == u"NAK") {
+        ++out.answers;
         out.events.append(RouterDriverEvent::makeCommandRefused(
             QStringLiteral("The router refused the last command.")));
         out.resyncNeeded = true;

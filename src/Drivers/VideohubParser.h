@@ -41,6 +41,7 @@ public:
         bool rearmFinalize = false; // a dump block came: finalize after the quiet time
         bool finalizeDone = false; // the state went out; a pending finalize is moot
         bool resyncNeeded = false; // the router refused a command
+        int answers = 0; // ACK and NAK blocks: each answers one command
         std::optional<QString> fatal; // the input can't be followed any further
     };
 

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -264,6 +265,18 @@ qint64 TcpConnection::bufferedBytes() const
     return m_inbound.size() + (m_socket ? m_socket->bytesAvailable() : 0);
 }
 
+bool TcpConnection::hasUnreadBytes() const
+{
+    if (bufferedBytes() > 0)
+        return true;
+#if defined(Q_OS_LINUX)
+    int waiting = 0;
+    if (m_socket && ::ioctl(int(m_socket->socketDescriptor()), FIONREAD, &waiting) == 0)
+        return waiting > 0;
+#endif
+    return false;
+}
+
 void TcpConnection::onSocketError()
 {
     const State state = m_state.load();
@@ -380,6 +393,8 @@ void TcpConnection::send(const QByteArray &message, SendCompletion completion)
         self->m_queuedBytes += message.size();
         self->m_sends.push_back({ self->m_queuedBytes, std::move(completion) });
         self->m_socket->flush();
+        if (self->m_socket && self->m_socket->bytesToWrite() > 0 && !self->m_unsentSince)
+            self->m_unsentSince = std::chrono::steady_clock::now();
     };
     if (m_queue && m_queue->isCurrent())
         write();
@@ -392,6 +407,10 @@ void TcpConnection::send(const QByteArray &message, SendCompletion completion)
 void TcpConnection::onBytesWritten(qint64 count)
 {
     m_writtenBytes += count;
+    if (m_socket && m_socket->bytesToWrite() > 0)
+        m_unsentSince = std::chrono::steady_clock::now();
+    else
+        m_unsentSince.reset();
     while (!m_sends.empty() && m_sends.front().end <= m_writtenBytes) {
         auto completion = std::move(m_sends.front().completion);
         m_sends.pop_front();

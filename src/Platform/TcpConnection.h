@@ -109,6 +109,15 @@ public:
     State state() const { return m_state.load(); }
     // Received bytes held in this process and not yet handed to a receive. On the queue.
     qint64 bufferedBytes() const;
+    // Whether the peer's bytes wait to be read, here or (where the platform tells) in the
+    // kernel: the peer has answered even if we have not read it yet. On the queue.
+    bool hasUnreadBytes() const;
+    // While bytes of ours wait for the peer: when some of them last left (or they began to
+    // wait). Empty when nothing waits. On the queue.
+    std::optional<std::chrono::steady_clock::time_point> unsentSince() const
+    {
+        return m_unsentSince;
+    }
     // The peer's address once ready.
     std::optional<HostPort> remoteEndpoint() const;
 
@@ -158,6 +167,7 @@ private:
     std::deque<PendingSend> m_sends;
     qint64 m_queuedBytes = 0;
     qint64 m_writtenBytes = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_unsentSince;
 
     mutable std::mutex m_remoteMutex;
     std::optional<HostPort> m_remote;

@@ -479,6 +479,10 @@ void TestSWP08Parser::acknowledgementsMatchPendingByOrder()
     take.clear();
     take.parser.ingest(hex("00 00 05 02 05 F1 1003")); // the open frame goes on
     QCOMPARE(take.written(), ack);
+    // A router that sends no acknowledgements answers a CONNECT with its tally alone.
+    take.parser.prepareConnect(1, 4, 0);
+    take.parser.ingest(tally(0, 4, 1) + ack + ack); // a late ACK answers nothing more
+    QCOMPARE(take.answers, 2);
 
     // Nothing pending at all.
     Harness idle;

@@ -6,6 +6,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -170,6 +171,7 @@ private slots:
     void linkFailuresMidSession();
     void fullStreamHoldsReadingBack();
     void cancelledConnectionStaysCancelled();
+    void unresponsiveRouterEndsTheLink();
 };
 
 void TestTcpLink::targetFromSavedRouter_data()
@@ -584,6 +586,48 @@ void TestTcpLink::cancelledConnectionStaysCancelled()
         if (!seen->empty()) // never started: nobody to tell
             QCOMPARE(seen->back(), TcpConnection::State::cancelled);
     }
+}
+
+void TestTcpLink::unresponsiveRouterEndsTheLink()
+{
+    // Ten answers 150 ms apart outlast the limit, which runs from the last answer; only then
+    // does a router that reads nothing of what we write end the link.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket *peer = nullptr;
+    int asked = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, peer,
+                         [&] { asked += int(peer->readAll().count('\n')); });
+    });
+    QTimer answers;
+    QObject::connect(&answers, &QTimer::timeout, &server, [&] {
+        if (asked > 0 && asked--)
+            peer->write("ok\n");
+    });
+    answers.start(150);
+    TcpLink::Options o = options(20000ms, 40ms);
+    o.answerLimit = 1000ms;
+    Rig rig(router(QStringLiteral("127.0.0.1"), server.serverPort()), o);
+    rig.onIngest = [](TcpLink &link, const QByteArray &bytes) {
+        for (qsizetype i = bytes.count("ok\n"); i > 0; --i)
+            link.answered();
+    };
+    rig.connect();
+    QTRY_COMPARE(rig.readyCalls.load(), 1);
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(rig.link->sendCommand(QByteArray("take\n")));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.received().count("ok\n"), 10, 10000);
+
+    peer->disconnect();
+    peer->setReadBufferSize(1); // the rest piles up in the kernel, then in our socket
+    rig.link->write(QByteArray(32 * 1024 * 1024, 'x'));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.events.size() == 5, 10000);
+    QCOMPARE(rig.events.mid(2, 2),
+             (QList { RouterDriverEvent::makeError(TcpLink::unreadText(1000ms)),
+                      RouterDriverEvent::makeDisconnected(
+                          QStringLiteral("The router stopped answering.")) }));
 }
 
 QTEST_GUILESS_MAIN(TestTcpLink)
