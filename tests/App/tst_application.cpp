@@ -284,7 +284,7 @@ void TestApplication::connectsTakesAndQuitsCleanly()
     QVERIFY2(took < 2000, qPrintable(QStringLiteral("quitting took %1 ms").arg(took)));
 }
 
-// A router that goes away must not keep showing "Online".
+// A router that goes away or freezes (a take then looked done for good) must leave "Online".
 void TestApplication::deadRoutersStopShowingOnline()
 {
     Fakes fakes;
@@ -295,7 +295,9 @@ void TestApplication::deadRoutersStopShowingOnline()
 
     QElapsedTimer clock;
     clock.start();
-    for (int row = Fakes::videohubRow; row < Fakes::rows; ++row)
+    fakes.videohub->setReply(FakeVideohubRouter::Reply::silent);
+    app.send("take " + QByteArray::number(Fakes::videohubRow) + " 5 1");
+    for (int row = Fakes::ultrixRow; row < Fakes::rows; ++row)
         fakes.kill(row);
     const auto allGone = [&] {
         for (int row = Fakes::videohubRow; row < Fakes::rows; ++row) {

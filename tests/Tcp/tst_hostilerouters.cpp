@@ -1,5 +1,5 @@
 // Every TCP driver against a router that floods it: noise, valid changes, absurd indices, a
-// line that never ends, refusals of what was never asked, and a crash mid-session; and floods
+// line that never ends, refusals never asked for, a crash or a freeze mid-session; and floods
 // that start with the link, before the router's state is read. The link must end with a clear
 // error or the input must be ignored, and what the driver holds must stay under its caps
 // meanwhile.
@@ -28,7 +28,7 @@ using Type = RouterDriverEvent::Type;
 namespace {
 
 enum class Protocol { videohub, swp08, quartz, lw3 };
-enum class Attack { randomBytes, validEvents, absurdIndices, endlessLine, refusals, reset };
+enum class Attack { randomBytes, validEvents, absurdIndices, endlessLine, refusals, reset, freeze };
 
 // One protocol: a fake router, a driver connected to it and what the driver may hold.
 struct Subject
@@ -38,6 +38,7 @@ struct Subject
     std::function<void(FloodMode)> flood;
     std::function<void(FloodMode)> floodOnConnect; // from the moment a client connects
     std::function<void()> silence; // the fake no longer answers or describes itself
+    std::function<void()> freeze; // the fake answers no command any more
     std::function<void()> stopFlood;
     std::function<void()> reset;
     std::function<qint64()> buffered;
@@ -55,11 +56,13 @@ struct Pace
     std::chrono::milliseconds quiet;
     std::chrono::milliseconds readLimit;
     std::chrono::milliseconds noAnswer;
+    std::chrono::milliseconds answerLimit = 5000ms; // for a command
 };
 const Pace kBrisk { 50ms, 10000ms, 5000ms };
 // Quiet as long as in production and the first read bounded far sooner, so only the bound
 // can bring the state while a flood goes on.
 const Pace kBounded { 1000ms, 300ms, 200ms };
+const Pace kImpatient { 50ms, 10000ms, 5000ms, 300ms };
 
 template<typename Fake> void wire(Subject &subject, Fake *fake)
 {
@@ -90,7 +93,7 @@ template<typename Driver> void drive(Subject &subject, std::shared_ptr<Driver> d
 Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
 {
     Subject subject;
-    const TcpLinkOptions link { 5000ms, 50ms };
+    const TcpLinkOptions link { 5000ms, 50ms, pace.answerLimit };
     const InterrogationTiming interrogation { link, pace.quiet, pace.noAnswer, pace.readLimit };
     switch (protocol) {
     case Protocol::videohub: {
@@ -101,6 +104,9 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         wire(subject, fake);
         subject.silence = [fake] {
             fake->setPreludeOverride({});
+        };
+        subject.freeze = [fake] {
+            fake->setReply(FakeVideohubRouter::Reply::silent);
         };
         VideohubTiming timing;
         timing.link = link;
@@ -118,6 +124,9 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         subject.silence = [fake] {
             fake->answerInterrogations = false;
         };
+        subject.freeze = [fake] {
+            fake->acknowledge = fake->answerConnects = false;
+        };
         drive(subject,
               std::make_shared<SWP08Driver>(at(RouterVendor::genericSWP08, fake->port()),
                                             interrogation));
@@ -130,6 +139,9 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         subject.silence = [fake] {
             fake->answerInterrogations = false;
         };
+        subject.freeze = [fake] {
+            fake->answerConnects = false;
+        };
         drive(subject,
               std::make_shared<QuartzDriver>(at(RouterVendor::evertzQuartz, fake->port()),
                                              interrogation));
@@ -140,7 +152,7 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         auto *fake = new FakeLW3Router(16, 16);
         fake->listen();
         wire(subject, fake);
-        subject.silence = [fake] {
+        subject.silence = subject.freeze = [fake] {
             fake->silent = true;
         };
         LightwareDriver::Timing timing;
@@ -230,6 +242,8 @@ void TestHostileRouters::attack_data()
         row("endless line") << p.protocol << Attack::endlessLine << p.endless;
         row("refusals") << p.protocol << Attack::refusals << QString();
         row("reset by peer") << p.protocol << Attack::reset << reset;
+        // The take then used to look done for good, on a router that stayed Online.
+        row("freeze") << p.protocol << Attack::freeze << TcpLink::unansweredText(300ms);
     }
 }
 
@@ -239,7 +253,7 @@ void TestHostileRouters::attack()
     QFETCH(Attack, kind);
     QFETCH(QString, ending);
 
-    Subject subject = subjectFor(protocol);
+    Subject subject = subjectFor(protocol, kind == Attack::freeze ? kImpatient : kBrisk);
     SlowReader reader;
     reader.attach(subject.driver);
     subject.driver->connect();
@@ -256,6 +270,11 @@ void TestHostileRouters::attack()
     };
     if (kind == Attack::reset) {
         subject.reset();
+    } else if (kind == Attack::freeze) {
+        subject.freeze();
+        QVERIFY(TestSupport::run([&](DriverCompletion done) {
+            subject.driver->takeAll({ Route { 0, 1, 2 } }, std::move(done));
+        }));
     } else {
         // At least 300 ms, and on a slow machine until what the attack must cause is seen.
         const auto seen = [&] {
