@@ -6,7 +6,8 @@
 # QUORVEL_CONNECTIONS names a connections.json to use instead of the default routers (keep it to
 # the simulator and 127.0.0.1); QUORVEL_SCREEN sets the screen size (default 1400x900). The
 # window has no manager to size it: "search --onlyvisible --class quorvel windowsize %@ 860 582"
-# gives it a content area of 860x560 below the menu bar.
+# gives it a content area of 860x560 below the menu bar. QUORVEL_CELL_SIZE sets the matrix's
+# cell size (the zoom control's "matrixCellSize", 30 to 68).
 #
 # The folder holds only the simulator and 127.0.0.1 routers, usage statistics are off, and the
 # binary is the test build (feed and analytics on a closed loopback port), so nothing leaves
@@ -24,6 +25,8 @@ trap 'rm -rf "$root"' EXIT
 export HOME=$root XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config XDG_CACHE_HOME=$root/cache
 mkdir -p "$XDG_DATA_HOME/Quorvel" "$XDG_CONFIG_HOME/Quorvel"
 printf '[General]\nanalyticsOptOut=true\n' >"$XDG_CONFIG_HOME/Quorvel/Quorvel.conf"
+[ -z "${QUORVEL_CELL_SIZE:-}" ] ||
+    printf 'matrixCellSize=%s\n' "$QUORVEL_CELL_SIZE" >>"$XDG_CONFIG_HOME/Quorvel/Quorvel.conf"
 if [ -n "${QUORVEL_CONNECTIONS:-}" ]; then
     cp "$QUORVEL_CONNECTIONS" "$XDG_DATA_HOME/Quorvel/connections.json"
 else

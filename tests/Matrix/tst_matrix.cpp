@@ -488,14 +488,29 @@ void TestMatrix::canvasAndCellsAgree()
     QCOMPARE(at(0, 3), (State { true, false, false, true }));
     QCOMPARE(at(1, 3), (State { false, false, false, true }));
 
-    // Both forms paint from that function, on a level with routes and on one without.
+    // A lock glyph in the middle of a crosspoint, where the fill is plain elsewhere.
+    const auto marked = [](const QImage &image, const QRect &cell) {
+        const QRgb fill = image.pixel(cell.center().x(), cell.top() + cell.height() / 5);
+        for (int dx = -3; dx <= 3; ++dx) {
+            for (int dy = -3; dy <= 3; ++dy) {
+                if (image.pixel(cell.center() + QPoint(dx, dy)) != fill)
+                    return true;
+            }
+        }
+        return false;
+    };
+
+    // Both forms paint from that function, on a level with routes and on one without, and
+    // both mark a locked destination's crosspoints (the field used to show them only paler).
     CrosspointMatrixView cells(c, kCell, kGap, kHoverLimit);
     CrosspointMatrixView field(c, kCell, kGap, 0);
     for (const int level : { 0, 1 }) {
         c.setPrimaryLevel(level);
         for (CrosspointMatrixView *view : { &cells, &field }) {
             view->resize(600, 500);
-            view->grab();
+            const QImage image = view->viewport()->grab().toImage();
+            QVERIFY(marked(image, view->cellRect(1, 3)));
+            QVERIFY(!marked(image, view->cellRect(1, 2)));
             const Crosspoint::PaintedCrosspoints &painted = view->paintedCrosspoints();
             QCOMPARE(painted.block, QRect(0, 0, 4, 4));
             for (int d = 0; d < 4; ++d) {

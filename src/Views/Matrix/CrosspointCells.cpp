@@ -362,27 +362,31 @@ void Painter::drawCell(QPainter &p, const QRectF &rect, const CellLook &look, co
         p.setBrush(Qt::white);
         p.drawEllipse(dot);
     } else if (state.locked) {
-        const QPixmap lock = symbol(p, QStringLiteral("lock.fill"), symbolPixels(9),
-                                    Theme::withAlpha(Theme::orange(), 0.6));
-        const QSizeF size = QSizeF(lock.size()) / lock.devicePixelRatio();
-        p.drawPixmap(
-            QPointF(shape.center().x() - size.width() / 2, shape.center().y() - size.height() / 2),
-            lock);
+        lockMark(p, shape);
     }
+}
+
+void Painter::lockMark(QPainter &p, const QRectF &cell)
+{
+    const QPixmap lock = symbol(p, QStringLiteral("lock.fill"), symbolPixels(9),
+                                Theme::withAlpha(Theme::orange(), 0.6));
+    const QSizeF size = QSizeF(lock.size()) / lock.devicePixelRatio();
+    p.drawPixmap(
+        QPointF(cell.center().x() - size.width() / 2, cell.center().y() - size.height() / 2), lock);
 }
 
 void Painter::canvasCell(QPainter &p, const QRectF &cell, const CrosspointState &state,
                          const QColor &tint)
 {
-    // The field's plainer look: no gradient, border, shadow or lock mark; a locked row only
-    // shows fainter.
+    // The field's plainer look: no gradient, border or shadow. A lock shows as the cells
+    // show it, so that no form hides one.
     const bool connected = state.connected;
     const bool washed = state.highlighted;
     const bool pending = state.pending;
-    const bool rowLocked = state.locked;
+    const bool locked = state.locked;
     const quint32 bits = quint32(connected) | quint32(washed) << 1 | quint32(pending) << 2
-        | quint32(rowLocked) << 3 | 2u << 8;
-    drawSprite(p, cell, bits, tint, [=](QPainter &p, const QRectF &rect) {
+        | quint32(locked) << 3 | 2u << 8;
+    drawSprite(p, cell, bits, tint, [=, this](QPainter &p, const QRectF &rect) {
         const double radius = radiusFor(rect, 10);
         if (connected) {
             fillRounded(p, rect, radius, tint);
@@ -392,14 +396,15 @@ void Painter::canvasCell(QPainter &p, const QRectF &cell, const CrosspointState 
         } else if (washed) {
             fillRounded(p, rect, radius, Theme::withAlpha(tint, 0.16));
         } else {
-            fillRounded(p, rect, radius,
-                        Theme::withAlpha(Theme::label(), rowLocked ? 0.035 : 0.07));
+            fillRounded(p, rect, radius, Theme::withAlpha(Theme::label(), 0.07));
         }
         if (pending) {
             p.setPen(QPen(tint, 2.5));
             p.setBrush(Qt::NoBrush);
             p.drawRoundedRect(rect, radius, radius);
         }
+        if (locked && !connected)
+            lockMark(p, rect);
     });
 }
 
@@ -437,10 +442,23 @@ void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row,
                        strokeInside(p, shape, radius, Theme::withAlpha(Theme::separator(), 0.5), 1);
                });
 
+    // Label over routed source, 1 apart, centred; where that is taller than the header's
+    // border leaves room for, the lines first close up, then give up the room above their
+    // capitals that only accents use.
     const QFontMetricsF labelMetrics(m_destLabel);
     const QFontMetricsF routedMetrics(m_routedLabel);
     const double stackHeight = labelMetrics.height() + 1 + routedMetrics.height();
-    const bool clip = stackHeight > rect.height();
+    double squeeze = std::max(0.0, stackHeight - (rect.height() - 2));
+    const auto cut = [&squeeze](double room) {
+        const double taken = std::clamp(room, 0.0, squeeze);
+        squeeze -= taken;
+        return taken;
+    };
+    const double gapCut = cut(1);
+    const double routedCut = cut(routedMetrics.ascent() - routedMetrics.capHeight());
+    const double labelCut = cut(labelMetrics.ascent() - labelMetrics.capHeight());
+    const double shownHeight = stackHeight - gapCut - routedCut - labelCut;
+    const bool clip = shownHeight > rect.height();
     if (clip) {
         p.save();
         p.setClipRect(rect);
@@ -464,13 +482,13 @@ void Painter::drawRowHeader(QPainter &p, const QRectF &rect, const RowData &row,
 
     const double left = number.right() + 8;
     const double width = std::max(0.0, right - left);
-    const double top = rect.center().y() - stackHeight / 2;
+    const double top = rect.center().y() - shownHeight / 2 - labelCut;
     p.setFont(m_destLabel);
     p.setPen(Theme::label());
     PaintedText::draw(p, QRectF(left, top, width, labelMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter, shownName(row.dest.label));
 
-    const double routedTop = top + labelMetrics.height() + 1;
+    const double routedTop = top + labelMetrics.height() + 1 - gapCut - routedCut;
     const int markSize = symbolPixels(7);
     const double routedWidth = row.offPanelFeed ? std::max(0.0, width - markSize - 3) : width;
     p.setFont(m_routedLabel);

@@ -203,6 +203,8 @@ private:
                           const std::optional<InputSignalStatus> &signal, const QColor &tint);
 
     void drawCell(QPainter &p, const QRectF &rect, const CellLook &look, const QColor &tint);
+    // The lock of a locked, unconnected crosspoint, in either form.
+    void lockMark(QPainter &p, const QRectF &cell);
     QPixmap symbol(QPainter &p, const QString &name, int size, const QColor &color);
 
     QFont m_destLabel;

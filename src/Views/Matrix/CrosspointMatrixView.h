@@ -39,10 +39,10 @@ struct PaintedCrosspoints;
 // 1024×1024 ports scrolls as freely as a small one; the header row, the column of destination
 // headers and the corner stay pinned while the crosspoints scroll beneath them. With at most
 // `hoverCellLimit` crosspoints, each one reacts to hovering and has the full look (gradient,
-// border, lock mark) and a crosspoint that becomes connected or disconnected springs there;
-// above it they are drawn plainly. A route, lock or signal change repaints only that
-// destination's row or that source's column, and a moving crosspoint only itself. After a
-// panel change the ports fade in.
+// border) and a crosspoint that becomes connected or disconnected springs there; above it they
+// are drawn plainly. Either form marks the crosspoints of a locked destination with a lock. A
+// route, lock or signal change repaints only that destination's row or that source's column,
+// and a moving crosspoint only itself. After a panel change the ports fade in.
 //
 // Clicks go straight to the controller: a crosspoint stages its route in confirm mode and
 // takes it in immediate mode, whatever the routing direction; a destination header arms that
