@@ -32,6 +32,18 @@ inline QMenu *rightClick(QWidget *widget, QPoint position)
     return shownMenu();
 }
 
+// Asks `focused` for its context menu as the menu key does: the window sends the request to
+// the focus widget at the middle of its input cursor rectangle, whatever the mouse is over.
+inline QMenu *keyboardMenu(QWidget *focused)
+{
+    const QPoint at = focused->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, at, focused->mapToGlobal(at));
+    QApplication::sendEvent(focused, &request);
+    if (!QTest::qWaitFor([] { return shownMenu() && shownMenu()->isVisible(); }, 2000))
+        return nullptr;
+    return shownMenu();
+}
+
 inline QAction *item(const QMenu *menu, const QString &text)
 {
     for (QAction *action : menu->actions()) {

@@ -3,6 +3,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
 #include "FakeServiceBrowser.h"
+#include "PopupMenus.h"
 #include "Theme/FocusOrder.h"
 #include "Views/Matrix/CrosspointMatrixView.h"
 #include "Views/Panels/PanelEditor.h"
@@ -239,6 +240,7 @@ private slots:
     void mainWindowReadsInOrder();
     void arrowsStayInTheClickedRoutingView();
     void arrowsChangeEveryPicker();
+    void matrixMenusOpenWhereTheKeyboardIs();
     void sheetsKeepTheKeyboardInside();
     void returnOpensTheFocusedPanel();
     void salvoManagerKeepsTheFocusedRow();
@@ -353,6 +355,55 @@ void TestKeyboardWalk::arrowsChangeEveryPicker()
     check("takeModePicker", [&] { return int(c.takeMode()); });
     check("directionPicker", [&] { return int(c.routingDirection()); });
     check("levelPicker", [&] { return c.primaryLevel(); });
+}
+
+void TestKeyboardWalk::matrixMenusOpenWhereTheKeyboardIs()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    RouterController &controller = *view->workspace()->controller();
+    auto *matrix = view->findChild<CrosspointMatrixView *>();
+    matrix->setFocus(Qt::TabFocusReason);
+    QCOMPARE(matrix->keyboardCell(), std::optional<QPoint>(QPoint(0, 0)));
+    const auto menuBelow = [&](QMenu *menu, const QRect &target) {
+        QVERIFY(menu);
+        const QPoint corner = menu->geometry().topLeft();
+        QVERIFY2(
+            std::abs(corner.x() - matrix->viewport()->mapToGlobal(target.topLeft()).x()) <= 4
+                && std::abs(corner.y() - matrix->viewport()->mapToGlobal(target.bottomLeft()).y())
+                    <= 6,
+            "the menu opens away from what it acts on");
+    };
+
+    // The menu key on a crosspoint: its destination's menu, beside it; Lock locks that one.
+    QMenu *menu = PopupMenus::keyboardMenu(matrix);
+    menuBelow(menu, matrix->cellRect(0, 0));
+    QVERIFY(PopupMenus::item(menu, QStringLiteral("Rename Destination\u2026")));
+    QVERIFY(PopupMenus::choose(menu, QStringLiteral("Lock"), matrix));
+    QVERIFY(controller.state().isLocked(0));
+
+    // Left of the first crosspoint, the row's header; Shift+F10 opens its menu.
+    QTest::keyClick(matrix, Qt::Key_Down);
+    QTest::keyClick(matrix, Qt::Key_Left);
+    QCOMPARE(matrix->keyboardCell(), std::optional<QPoint>(QPoint(-1, 1)));
+    QTest::keyClick(matrix, Qt::Key_F10, Qt::ShiftModifier);
+    menu = PopupMenus::shownMenu();
+    menuBelow(menu, matrix->destinationHeaderRect(1));
+    QVERIFY(PopupMenus::choose(menu, QStringLiteral("Rename Destination\u2026"), matrix));
+    QCOMPARE(controller.renameTarget(), std::optional(PortRef { PortKind::destination, 1 }));
+    controller.setRenameTarget(std::nullopt);
+    ControllerRig::settle();
+
+    // Above the first row, the source headers.
+    matrix->setFocus(Qt::OtherFocusReason);
+    for (const Qt::Key key : { Qt::Key_Right, Qt::Key_Right, Qt::Key_Up, Qt::Key_Up, Qt::Key_Up })
+        QTest::keyClick(matrix, key);
+    QCOMPARE(matrix->keyboardCell(), std::optional<QPoint>(QPoint(1, -1)));
+    menu = PopupMenus::keyboardMenu(matrix);
+    menuBelow(menu, matrix->sourceHeaderRect(1));
+    QVERIFY(PopupMenus::choose(menu, QStringLiteral("Rename Source\u2026"), matrix));
+    QCOMPARE(controller.renameTarget(), std::optional(PortRef { PortKind::source, 1 }));
 }
 
 void TestKeyboardWalk::sheetsKeepTheKeyboardInside()

@@ -55,9 +55,12 @@ void CrosspointMatrixView::mouseReleaseEvent(QMouseEvent *event)
                                      m_controller.visibleDestinations().at(target.row).index);
         break;
     case Target::destinationHeader:
+        setKeyboardCell(QPoint(-1, target.row), false);
         m_controller.selectDestination(m_controller.visibleDestinations().at(target.row).index);
         break;
     case Target::sourceHeader:
+        setKeyboardCell(QPoint(target.column, -1), false);
+        break;
     case Target::corner:
     case Target::none:
         break;
@@ -156,9 +159,21 @@ bool CrosspointMatrixView::viewportEvent(QEvent *event)
 
 QMenu *CrosspointMatrixView::contextMenu(const QPoint &position)
 {
+    // A right click on a crosspoint has no menu; the keyboard's crosspoint has its row's.
     const Target target = targetAt(position);
-    if (target.kind == Target::sourceHeader) {
-        const int index = m_controller.visibleSources().at(target.column).index;
+    if (target.kind == Target::sourceHeader)
+        return contextMenuFor(QPoint(target.column, -1));
+    if (target.kind == Target::destinationHeader)
+        return contextMenuFor(QPoint(-1, target.row));
+    return nullptr;
+}
+
+QMenu *CrosspointMatrixView::contextMenuFor(QPoint position)
+{
+    const QList<Port> &sources = m_controller.visibleSources();
+    const QList<Port> &destinations = m_controller.visibleDestinations();
+    if (position.y() == -1 && position.x() >= 0 && position.x() < sources.size()) {
+        const int index = sources.at(position.x()).index;
         auto *menu = new QMenu(this);
         connect(menu->addAction(Symbols::icon(QStringLiteral("pencil")),
                                 QStringLiteral("Rename Source\u2026")),
@@ -166,8 +181,9 @@ QMenu *CrosspointMatrixView::contextMenu(const QPoint &position)
                 [this, index] { m_controller.beginRename(PortKind::source, index); });
         return menu;
     }
-    if (target.kind == Target::destinationHeader) {
-        const int index = m_controller.visibleDestinations().at(target.row).index;
+    if (position.x() >= -1 && position.x() < sources.size() && position.y() >= 0
+        && position.y() < destinations.size()) {
+        const int index = destinations.at(position.y()).index;
         const bool locked = m_controller.state().isLocked(index);
         auto *menu = new QMenu(this);
         connect(menu->addAction(Symbols::icon(QStringLiteral("pencil")),
@@ -183,21 +199,39 @@ QMenu *CrosspointMatrixView::contextMenu(const QPoint &position)
     return nullptr;
 }
 
+// --- Keyboard ------------------------------------------------------------------------------
+
 std::optional<QPoint> CrosspointMatrixView::keyboardCell() const
 {
     ensureLayout();
     const Crosspoint::Geometry &g = *m_geometry;
     if (!m_keyboardCell || g.columns == 0 || g.rows == 0)
         return std::nullopt;
-    // Ports may have gone since: stay on the nearest crosspoint.
-    return QPoint(std::clamp(m_keyboardCell->x(), 0, g.columns - 1),
-                  std::clamp(m_keyboardCell->y(), 0, g.rows - 1));
+    // Ports may have gone since: stay on the nearest crosspoint or header.
+    return QPoint(std::clamp(m_keyboardCell->x(), -1, g.columns - 1),
+                  std::clamp(m_keyboardCell->y(), -1, g.rows - 1));
+}
+
+QRect CrosspointMatrixView::keyboardRect() const
+{
+    const std::optional<QPoint> at = keyboardCell();
+    if (!at)
+        return {};
+    if (at->y() == -1)
+        return sourceHeaderRect(at->x());
+    if (at->x() == -1)
+        return destinationHeaderRect(at->y());
+    return cellRect(at->x(), at->y());
 }
 
 QRect CrosspointMatrixView::keyboardRing() const
 {
-    const std::optional<QPoint> cell = keyboardCell();
-    return cell ? cellRect(cell->x(), cell->y()).adjusted(-3, -3, 3, 3) : QRect();
+    // Around a crosspoint, inside a header: the row headers start at the viewport's edge.
+    const std::optional<QPoint> at = keyboardCell();
+    if (!at)
+        return {};
+    const bool header = at->x() == -1 || at->y() == -1;
+    return header ? keyboardRect() : keyboardRect().adjusted(-3, -3, 3, 3);
 }
 
 void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
@@ -206,38 +240,52 @@ void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
     const Crosspoint::Geometry &g = *m_geometry;
     if (g.columns == 0 || g.rows == 0)
         return;
+    cell = QPoint(std::clamp(cell.x(), -1, g.columns - 1), std::clamp(cell.y(), -1, g.rows - 1));
+    if (cell == QPoint(-1, -1))
+        return; // the corner is no stop
     viewport()->update(keyboardRing());
-    m_keyboardCell
-        = QPoint(std::clamp(cell.x(), 0, g.columns - 1), std::clamp(cell.y(), 0, g.rows - 1));
+    m_keyboardCell = cell;
     if (reveal) {
-        // Clear of the pinned headers, and of the control bar floating over the bottom.
-        const QRect shown = cellRect(m_keyboardCell->x(), m_keyboardCell->y());
+        // Clear of the pinned headers, and of the control bar floating over the bottom; a
+        // header only scrolls along its band.
+        const QRect shown = keyboardRect();
         const int left = int(std::ceil(g.destWidth + g.gap));
         const int top = int(std::ceil(g.headerHeight + g.gap));
         const int right = viewport()->width() - 4;
         const int bottom = std::max(top + shown.height(), viewport()->height() - m_clearance);
         QScrollBar *h = horizontalScrollBar();
         QScrollBar *v = verticalScrollBar();
-        if (shown.left() < left)
-            h->setValue(h->value() - (left - shown.left()));
-        else if (shown.right() > right)
-            h->setValue(h->value() + std::min(shown.right() - right, shown.left() - left));
-        if (shown.top() < top)
-            v->setValue(v->value() - (top - shown.top()));
-        else if (shown.bottom() > bottom)
-            v->setValue(v->value() + std::min(shown.bottom() - bottom, shown.top() - top));
+        if (cell.x() >= 0) {
+            if (shown.left() < left)
+                h->setValue(h->value() - (left - shown.left()));
+            else if (shown.right() > right)
+                h->setValue(h->value() + std::min(shown.right() - right, shown.left() - left));
+        }
+        if (cell.y() >= 0) {
+            if (shown.top() < top)
+                v->setValue(v->value() - (top - shown.top()));
+            else if (shown.bottom() > bottom)
+                v->setValue(v->value() + std::min(shown.bottom() - bottom, shown.top() - top));
+        }
     }
     viewport()->update(keyboardRing());
 }
 
 void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
 {
+    const auto key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((key == Qt::Key_F10 && modifiers == Qt::ShiftModifier)
+        || (key == Qt::Key_Menu && modifiers == Qt::NoModifier)) {
+        openKeyboardMenu();
+        event->accept();
+        return;
+    }
     std::optional<QPoint> cell = keyboardCell();
-    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    if (modifiers != Qt::NoModifier) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
-    const auto key = event->key();
     const bool moves = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up
         || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
     if (!cell && moves && m_geometry->columns > 0 && m_geometry->rows > 0) {
@@ -250,6 +298,8 @@ void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    // Left of the first column lie the destination headers, above the first row the source
+    // headers; Home and End keep to the row (or to the header row).
     switch (key) {
     case Qt::Key_Left:
         setKeyboardCell(*cell - QPoint(1, 0), true);
@@ -270,9 +320,12 @@ void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
         setKeyboardCell(QPoint(m_geometry->columns - 1, cell->y()), true);
         break;
     case Qt::Key_Space:
-        Crosspoint::crosspointAction(m_controller,
-                                     m_controller.visibleSources().at(cell->x()).index,
-                                     m_controller.visibleDestinations().at(cell->y()).index);
+        if (cell->x() >= 0 && cell->y() >= 0)
+            Crosspoint::crosspointAction(m_controller,
+                                         m_controller.visibleSources().at(cell->x()).index,
+                                         m_controller.visibleDestinations().at(cell->y()).index);
+        else if (cell->x() == -1)
+            m_controller.selectDestination(m_controller.visibleDestinations().at(cell->y()).index);
         break;
     default:
         // Return is the control bar's Take; page keys scroll.
@@ -301,9 +354,30 @@ void CrosspointMatrixView::focusOutEvent(QFocusEvent *event)
 
 void CrosspointMatrixView::contextMenuEvent(QContextMenuEvent *event)
 {
+    // The menu key (or Shift+F10) asks for the menu of what the keyboard is on, not of
+    // whatever lies under the given point.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        openKeyboardMenu();
+        return;
+    }
     QMenu *menu = contextMenu(event->pos());
     if (!menu)
         return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
+}
+
+void CrosspointMatrixView::openKeyboardMenu()
+{
+    const std::optional<QPoint> at = keyboardCell();
+    if (!at)
+        return;
+    setKeyboardCell(*at, true); // in view, beside its menu
+    QMenu *menu = contextMenuFor(*at);
+    if (!menu)
+        return;
+    // Below what it acts on, which stays in sight.
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QRect shown = keyboardRing();
+    menu->popup(viewport()->mapToGlobal(QPoint(shown.left(), shown.bottom() + 1)));
 }

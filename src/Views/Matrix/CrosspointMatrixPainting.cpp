@@ -117,15 +117,31 @@ void CrosspointMatrixView::paintEvent(QPaintEvent *event)
         paintCells(p, exposed);
     else
         paintField(p, exposed);
-    if (hasFocus() && keyboardCell()) {
+    // The keyboard's ring: a crosspoint's goes under the pinned headers, a header's over
+    // them, but never over the corner.
+    const std::optional<QPoint> keyboard = hasFocus() ? keyboardCell() : std::nullopt;
+    const bool onHeader = keyboard && (keyboard->x() == -1 || keyboard->y() == -1);
+    const auto ring = [&](double inset, double radius) {
         p.setOpacity(1);
         p.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
         p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(QRectF(keyboardRing()).adjusted(1.5, 1.5, -1.5, -1.5), 11, 11);
+        p.drawRoundedRect(QRectF(keyboardRing()).adjusted(inset, inset, -inset, -inset), radius,
+                          radius);
         p.setOpacity(m_appearance);
-    }
+    };
+    if (keyboard && !onHeader)
+        ring(1.5, 11);
     paintRowHeaders(p, exposed);
     paintHeaderRow(p, exposed);
+    if (onHeader) {
+        const Crosspoint::Geometry &g = *m_geometry;
+        p.save();
+        p.setClipRect(keyboard->y() == -1
+                          ? QRectF(g.destWidth, 0, viewport()->width(), g.headerHeight)
+                          : QRectF(0, g.headerHeight, g.destWidth, viewport()->height()));
+        ring(1, 8);
+        p.restore();
+    }
 }
 
 namespace {

@@ -50,6 +50,10 @@ struct PaintedCrosspoints;
 // starts a rename through controller.beginRename(), and the creator shows the rename alert
 // while controller.renameTarget() is set. The view keeps no routing state of its own.
 //
+// The keyboard walks the crosspoints and, left of them and above, the headers; Space acts as a
+// click, and the menu key or Shift+F10 opens the menu of the header it is on (a crosspoint
+// shares its destination's: Rename, Lock).
+//
 // Screen readers see every source and destination header as an element, and in the per-cell
 // form every crosspoint ("<destination> from <source>", "Connected" or "Not connected", press
 // to route). A source header's "Route to Selected Destination" routes it to the destination
@@ -113,14 +117,20 @@ public:
     // The context menu of whatever lies at a viewport position (a source or destination
     // header), or null; the caller owns it.
     QMenu *contextMenu(const QPoint &position);
+    // The context menu of a keyboard position (see keyboardCell()): a source header's, or a
+    // destination header's, which its row's crosspoints share; null elsewhere. The caller
+    // owns it.
+    QMenu *contextMenuFor(QPoint position);
 
     // A source header's "Route to Selected Destination": the crosspoint action for that
     // source and the pending destination; nothing without one.
     void routeToPendingDestination(int sourceIndex);
 
-    // The crosspoint the keyboard is on, as (column, row) positions in the visible lists:
-    // the one clicked last, or the first after Tab or a first arrow press; the arrow keys
-    // move it (Home and End to the row's ends) and Space runs its crosspoint action.
+    // The crosspoint or header the keyboard is on, as (column, row) positions in the visible
+    // lists, with row -1 for a source header and column -1 for a destination header: the one
+    // clicked last, or the first crosspoint after Tab or a first arrow press. The arrow keys
+    // move it (Home and End to the row's ends); Space runs a crosspoint's action or arms a
+    // destination header's destination, as a click does.
     std::optional<QPoint> keyboardCell() const;
 
     QSize sizeHint() const override;
@@ -172,7 +182,10 @@ private:
     void setHovered(const std::optional<QPoint> &cell);
     // Moves the keyboard's crosspoint (clamped to the grid) and scrolls it into view.
     void setKeyboardCell(QPoint cell, bool reveal);
+    // Where the keyboard's crosspoint or header is drawn, and its focus ring.
+    QRect keyboardRect() const;
     QRect keyboardRing() const;
+    void openKeyboardMenu();
 
     void startPainting(int firstColumn, int lastColumn, int firstRow, int lastRow) const;
     void paintCells(QPainter &p, const QRect &exposed) const;
