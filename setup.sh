@@ -18,9 +18,10 @@ esac
 packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libgl-dev
     libavahi-client-dev)
 if [ "$mode" = test ]; then
-    # Test-only tools: the benchmark library, and a private Avahi/D-Bus pair for the
-    # discovery round trip.
-    packages+=(libbenchmark-dev avahi-daemon avahi-utils dbus iproute2)
+    # Test-only tools: the benchmark library, a private Avahi/D-Bus pair for the discovery
+    # round trip, and Qt's private GUI headers, through which the accessibility sweep turns
+    # the platform's accessibility on as a screen reader would.
+    packages+=(libbenchmark-dev avahi-daemon avahi-utils dbus iproute2 qt6-base-private-dev)
 fi
 
 missing=()

@@ -12,6 +12,7 @@
 #include "Support/LiveFeedChecker.h"
 #include "Theme/GlassKit.h"
 #include "Views/Labels/PasteLabelsSheet.h"
+#include "Views/Matrix/CrosspointMatrixView.h"
 #include "Views/Salvos/SalvoFireConfirmation.h"
 #include "Views/Shell/AboutView.h"
 #include "Views/Workspace/PanelTabStrip.h"
@@ -26,6 +27,12 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef QUORVEL_HAVE_QT_GUI_PRIVATE
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+#endif
 
 namespace {
 
@@ -131,6 +138,65 @@ QStringList problems(const QList<Element> &elements)
     return found;
 }
 
+// Crosspoints and destination headers that do not say what the eye sees: a route in the name
+// or description and as the checked state, a lock in the description, a staging as selected.
+QStringList matrixProblems(QAccessibleInterface *matrix, const RouterController &c)
+{
+    QStringList found;
+    const QList<Port> &sources = c.visibleSources();
+    const QList<Port> &destinations = c.visibleDestinations();
+    const RouterState &state = c.state();
+    for (int i = int(sources.size()); i < matrix->childCount(); ++i) {
+        QAccessibleInterface *e = matrix->child(i);
+        const QString said = e->text(QAccessible::Name) + u'|' + e->text(QAccessible::Description);
+        const QAccessible::State flags = e->state();
+        const qsizetype at = i - sources.size();
+        const bool header = at < destinations.size();
+        const Port &d = destinations.at(header ? at : (at - destinations.size()) / sources.size());
+        const std::optional<int> routed = state.source(d.index, c.primaryLevel());
+        bool wrong = said.contains(QStringLiteral("locked"), Qt::CaseInsensitive)
+            != state.isLocked(d.index);
+        if (header) {
+            wrong = wrong || !said.contains(routed ? state.sources.at(*routed).label : "no source")
+                || flags.selected != (c.pendingDestination() == d.index);
+        } else {
+            const Port &s = sources.at((at - destinations.size()) % sources.size());
+            const bool connected = routed == s.index;
+            wrong = wrong || !flags.checkable || flags.checked != connected
+                || said.contains(QStringLiteral("Not connected")) == connected
+                || flags.selected
+                    != (c.pendingDestination() == d.index && c.pendingSource() == s.index);
+        }
+        if (wrong)
+            found << QStringLiteral("%1 (%2) says \"%3\"").arg(i).arg(e->role(), 0, 16).arg(said);
+    }
+    return found;
+}
+
+// Qt hands accessibility events on only while the platform's accessibility is on, which a
+// screen reader's arrival does and the offscreen platform never does by itself.
+bool readerListening(bool on)
+{
+#ifdef QUORVEL_HAVE_QT_GUI_PRIVATE
+    if (QPlatformAccessibility *platform
+        = QGuiApplicationPrivate::platformIntegration()->accessibility()) {
+        platform->setActive(on);
+        return true;
+    }
+#endif
+    Q_UNUSED(on);
+    return false;
+}
+
+// What a screen reader is told, as (event, element name) pairs.
+QList<std::pair<QAccessible::Event, QString>> heard;
+
+void listen(QAccessibleEvent *event)
+{
+    if (QAccessibleInterface *iface = event->accessibleInterface())
+        heard.append({ event->type(), iface->text(QAccessible::Name) });
+}
+
 // The first element named `name`, or null.
 QAccessibleInterface *named(const QList<Element> &elements, const QString &name)
 {
@@ -170,6 +236,7 @@ private slots:
     void cleanup();
     void mainWindowInBothModes();
     void everySheet();
+    void matrixTellsWhatChanges();
 
 private:
     // Sweeps `root`, failing with every problem found.
@@ -296,6 +363,7 @@ void TestAccessibilitySweep::mainWindowInBothModes()
     c.setTakeMode(TakeMode::confirm);
     c.setPendingDestination(1);
     c.setPendingSource(2);
+    c.toggleLock(3);
     sweep(m_window.get(), QStringLiteral("matrix, confirm mode"));
     // What the eye sees beside a name: a router's address and status, a salvo's checkmark.
     const auto element = [this](const QString &name) {
@@ -306,6 +374,9 @@ void TestAccessibilitySweep::mainWindowInBothModes()
              QStringLiteral("Active \u2014 matches current routing"));
     QCOMPARE(element(QStringLiteral("Morning"))->text(QAccessible::Description),
              QStringLiteral("Fire \u201CMorning\u201D"));
+    const QStringList wrong = matrixProblems(
+        QAccessible::queryAccessibleInterface(m_window->findChild<CrosspointMatrixView *>()), c);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u'\n')));
 
     c.setViewMode(RouteViewMode::list);
     c.setTakeMode(TakeMode::immediate);
@@ -376,6 +447,52 @@ void TestAccessibilitySweep::everySheet()
     about.show();
     QVERIFY(QTest::qWaitForWindowExposed(&about));
     sweep(&about, QStringLiteral("about"));
+}
+
+void TestAccessibilitySweep::matrixTellsWhatChanges()
+{
+    RouterController &c = *m_controller;
+    c.setViewMode(RouteViewMode::matrix);
+    m_clock.settle();
+    auto *matrix = m_window->findChild<CrosspointMatrixView *>();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    heard.clear();
+    if (!readerListening(true))
+        QSKIP("needs Qt's private GUI headers (qt6-base-private-dev) to listen as a reader");
+    QAccessible::installUpdateHandler(listen);
+    const auto quiet = qScopeGuard([] {
+        QAccessible::installUpdateHandler(nullptr);
+        readerListening(false);
+    });
+    const auto told = [](QAccessible::Event event, const QString &name) {
+        const bool found = QTest::qWaitFor([&] { return heard.contains({ event, name }); }, 1000);
+        for (const auto &[what, who] : found ? decltype(heard)() : heard)
+            qWarning() << "heard" << what << who;
+        return found;
+    };
+    const QString d1 = c.visibleDestinations().at(0).label;
+    const QString from = QStringLiteral(" from ");
+
+    // The keyboard's crosspoint or header is focused, and each move is told.
+    matrix->setFocus(Qt::TabFocusReason);
+    QVERIFY(told(QAccessible::Focus, d1 + from + c.visibleSources().at(0).label));
+    QTest::keyClick(matrix, Qt::Key_Right);
+    const QString s2 = c.visibleSources().at(1).label;
+    QVERIFY(told(QAccessible::Focus, d1 + from + s2));
+    QVERIFY(QAccessible::queryAccessibleInterface(matrix)->focusChild()->state().focused);
+    QTest::keyClick(matrix, Qt::Key_Left);
+    QTest::keyClick(matrix, Qt::Key_Left);
+    const QString header = QStringLiteral("1 %1, from %2").arg(d1, c.visibleSources().at(0).label);
+    QVERIFY(told(QAccessible::Focus, header));
+
+    // A take is heard: the crosspoint turns checked and the row header names its new source.
+    QTest::keyClick(matrix, Qt::Key_Right);
+    QTest::keyClick(matrix, Qt::Key_Right);
+    heard.clear();
+    QTest::keyClick(matrix, Qt::Key_Space);
+    QVERIFY(told(QAccessible::StateChanged, d1 + from + s2));
+    QVERIFY(told(QAccessible::NameChanged, QStringLiteral("1 %1, from %2").arg(d1, s2)));
 }
 
 QTEST_MAIN(TestAccessibilitySweep)

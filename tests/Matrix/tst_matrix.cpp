@@ -786,11 +786,11 @@ void TestMatrix::screenReaderSeesHeadersAndCrosspoints()
 
     QAccessibleInterface *s1 = matrix->child(0);
     QCOMPARE(s1->role(), QAccessible::ColumnHeader);
-    QCOMPARE(s1->text(QAccessible::Name), QStringLiteral("S1"));
+    QCOMPARE(s1->text(QAccessible::Name), QStringLiteral("1 S1, Signal: 1080p50"));
     QCOMPARE(s1->text(QAccessible::Value), QStringLiteral("Signal: 1080p50"));
     QCOMPARE(matrix->child(1)->text(QAccessible::Value), QString()); // no status, no value
     QCOMPARE(matrix->child(4)->role(), QAccessible::RowHeader);
-    QCOMPARE(matrix->child(4)->text(QAccessible::Name), QStringLiteral("D1"));
+    QCOMPARE(matrix->child(4)->text(QAccessible::Name), QStringLiteral("1 D1, no source"));
 
     QAccessibleInterface *connected = childNamed(matrix, QStringLiteral("D2 from S3"));
     QVERIFY(connected);
@@ -823,7 +823,7 @@ void TestMatrix::screenReaderSeesHeadersAndCrosspoints()
     ControllerRig::settle();
     QVERIFY(!s1->isValid());
     QCOMPARE(matrix->childCount(), 2 + 1 + 2);
-    QCOMPARE(matrix->child(0)->text(QAccessible::Name), QStringLiteral("S3"));
+    QCOMPARE(matrix->child(0)->text(QAccessible::Name), QStringLiteral("3 S3"));
     QCOMPARE(matrix->child(3), connected); // the same crosspoint, at its new place
 }
 
@@ -858,6 +858,23 @@ void TestMatrix::screenReaderRoutesTheDrawnField()
     actions->doAction(QStringLiteral("Route to Selected Destination"));
     ControllerRig::settle();
     QCOMPARE(c.state().source(6, 0), std::optional<int>(9)); // taken at once
+
+    // The field's one crosspoint element is the keyboard's, and says what it shows.
+    m.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m.view.get()));
+    m.view->setFocus();
+    QTest::keyClick(m.view.get(), Qt::Key_Down); // the first press lands on the first
+    QTest::keyClick(m.view.get(), Qt::Key_Right);
+    QCOMPARE(matrix->childCount(), 129);
+    QAccessibleInterface *cursor = matrix->child(128);
+    QCOMPARE(cursor->text(QAccessible::Name), QStringLiteral("D1 from S2"));
+    QCOMPARE(matrix->focusChild(), cursor);
+    QVERIFY(cursor->state().focused && !cursor->state().checked);
+    c.toggleLock(0);
+    QCOMPARE(cursor->text(QAccessible::Description), QStringLiteral("Not connected, locked"));
+    QTest::keyClick(m.view.get(), Qt::Key_Right);
+    QVERIFY(!cursor->isValid());
+    QCOMPARE(matrix->child(128)->text(QAccessible::Name), QStringLiteral("D1 from S3"));
 }
 
 void TestMatrix::paintedNumbersFit()

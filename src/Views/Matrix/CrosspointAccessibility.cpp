@@ -1,50 +1,49 @@
 // What screen readers see of the drawn matrix: the matrix itself, one element per source and
-// destination header and, in the per-cell form, one per crosspoint. Elements are made only
-// when a screen reader asks for them and are named by their ports, not their positions, so a
-// router of 1024 × 1024 ports costs nothing until it is read.
+// destination header and one per crosspoint: every crosspoint in the per-cell form, the one
+// the keyboard is on in the drawn form. Each says what the eye sees of it, from the same
+// state the painter draws.
+#include "Views/Matrix/CrosspointAccessibility.h"
+
 #include "Controllers/RouterController.h"
 #include "Views/Matrix/CrosspointCells.h"
 #include "Views/Matrix/CrosspointMatrixView.h"
 
-#include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleWidget>
-#include <QHash>
 #include <QMenu>
 #include <QPointer>
+#include <QTimer>
 #include <QWindow>
 
 namespace Crosspoint {
 
 namespace {
 
+using Kind = AccessibleElements::Kind;
+
 const QString routeAction = QStringLiteral("Route to Selected Destination");
 const QString renameAction = QStringLiteral("Rename");
 
-// One header or crosspoint of a matrix.
-struct Element
+// What an element last told readers of itself.
+struct Said
 {
-    enum Kind : quint8 { sourceHeader, destinationHeader, crosspoint };
-    Kind kind = sourceHeader;
-    int source = -1; // port indices, not positions
-    int destination = -1;
-
-    quint64 key() const
-    {
-        return quint64(kind) << 62 | quint64(quint32(source) & 0x7fffffff) << 31
-            | (quint32(destination) & 0x7fffffff);
-    }
+    QString name;
+    QString description;
+    bool checked = false;
+    bool selected = false;
 };
 
 class ElementAccessible final : public QAccessibleInterface, public QAccessibleActionInterface
 {
 public:
-    ElementAccessible(CrosspointMatrixView *view, Element element)
+    ElementAccessible(CrosspointMatrixView *view, Kind kind, int source, int destination)
         : m_view(view)
-        , m_element(element)
+        , m_kind(kind)
+        , m_source(source)
+        , m_destination(destination)
     { }
 
-    bool isValid() const override { return m_view && position().has_value(); }
+    bool isValid() const override { return position().has_value(); }
     QObject *object() const override { return nullptr; }
     QWindow *window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
 
@@ -60,12 +59,12 @@ public:
 
     QAccessible::Role role() const override
     {
-        switch (m_element.kind) {
-        case Element::sourceHeader:
+        switch (m_kind) {
+        case AccessibleElements::sourceHeader:
             return QAccessible::ColumnHeader;
-        case Element::destinationHeader:
+        case AccessibleElements::destinationHeader:
             return QAccessible::RowHeader;
-        case Element::crosspoint:
+        case AccessibleElements::crosspoint:
             break;
         }
         return QAccessible::Cell;
@@ -74,48 +73,26 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State state;
-        if (!isValid()) {
+        const std::optional<QPoint> at = position();
+        if (!at) {
             state.invalid = true;
             return state;
         }
-        const QRect shown = m_view->viewport()->rect();
-        state.offscreen = !shown.intersects(viewportRect());
+        state.offscreen = !m_view->viewport()->rect().intersects(viewportRect());
+        state.focusable = true;
+        state.focused = m_view->hasFocus() && m_view->keyboardCell() == at;
+        state.selectable = true;
+        state.checkable = m_kind == AccessibleElements::crosspoint;
+        const Said flags = marks();
+        state.checked = flags.checked;
+        state.selected = flags.selected;
         return state;
     }
 
     QString text(QAccessible::Text t) const override
     {
-        if (!isValid())
-            return {};
-        const RouterController &controller = m_view->controller();
         const std::optional<QPoint> at = position();
-        switch (t) {
-        case QAccessible::Name:
-            if (m_element.kind == Element::sourceHeader)
-                return source(*at).label;
-            if (m_element.kind == Element::destinationHeader)
-                return destination(*at).label;
-            return destination(*at).label + QStringLiteral(" from ") + source(*at).label;
-        case QAccessible::Value:
-            if (m_element.kind == Element::crosspoint) {
-                const bool connected
-                    = crosspointState(controller, m_element.source, m_element.destination)
-                          .connected;
-                return connected ? QStringLiteral("Connected") : QStringLiteral("Not connected");
-            }
-            if (m_element.kind == Element::sourceHeader
-                && controller.state().inputStatus.contains(m_element.source))
-                return m_view->signalHelp(source(*at));
-            return {};
-        case QAccessible::Help:
-            if (m_element.kind == Element::sourceHeader)
-                return m_view->signalHelp(source(*at));
-            if (m_element.kind == Element::destinationHeader)
-                return QStringLiteral("Double-click to rename");
-            return {};
-        default:
-            return {};
-        }
+        return at ? textAt(t, *at) : QString();
     }
     void setText(QAccessible::Text, const QString &) override { }
 
@@ -136,15 +113,16 @@ public:
 
     QStringList actionNames() const override
     {
-        switch (m_element.kind) {
-        case Element::sourceHeader:
+        switch (m_kind) {
+        case AccessibleElements::sourceHeader:
             return { routeAction, renameAction, showMenuAction() };
-        case Element::destinationHeader:
+        case AccessibleElements::destinationHeader:
             return { pressAction(), renameAction, showMenuAction() };
-        case Element::crosspoint:
+        case AccessibleElements::crosspoint:
             break;
         }
-        return { pressAction() };
+        // A crosspoint's menu is its destination's, as the keyboard's is.
+        return { pressAction(), showMenuAction() };
     }
 
     QString localizedActionDescription(const QString &name) const override
@@ -158,52 +136,132 @@ public:
 
     void doAction(const QString &name) override
     {
-        if (!isValid())
+        const std::optional<QPoint> at = position();
+        if (!at)
             return;
         RouterController &controller = m_view->controller();
-        const bool source = m_element.kind == Element::sourceHeader;
-        if (m_element.kind == Element::crosspoint && name == pressAction()) {
-            crosspointAction(controller, m_element.source, m_element.destination);
-        } else if (source && name == routeAction) {
-            m_view->routeToPendingDestination(m_element.source);
-        } else if (m_element.kind == Element::destinationHeader && name == pressAction()) {
-            controller.selectDestination(m_element.destination);
-        } else if (m_element.kind != Element::crosspoint && name == renameAction) {
-            controller.beginRename(source ? PortKind::source : PortKind::destination,
-                                   source ? m_element.source : m_element.destination);
-        } else if (m_element.kind != Element::crosspoint && name == showMenuAction()) {
-            const QRect local = viewportRect();
-            if (QMenu *menu = m_view->contextMenu(local.center())) {
+        const bool isSource = m_kind == AccessibleElements::sourceHeader;
+        if (m_kind == AccessibleElements::crosspoint && name == pressAction()) {
+            crosspointAction(controller, m_source, m_destination);
+        } else if (isSource && name == routeAction) {
+            m_view->routeToPendingDestination(m_source);
+        } else if (m_kind == AccessibleElements::destinationHeader && name == pressAction()) {
+            controller.selectDestination(m_destination);
+        } else if (m_kind != AccessibleElements::crosspoint && name == renameAction) {
+            controller.beginRename(isSource ? PortKind::source : PortKind::destination,
+                                   isSource ? m_source : m_destination);
+        } else if (name == showMenuAction()) {
+            if (QMenu *menu = m_view->contextMenuFor(*at)) {
                 menu->setAttribute(Qt::WA_DeleteOnClose);
-                menu->popup(m_view->viewport()->mapToGlobal(local.center()));
+                menu->popup(m_view->viewport()->mapToGlobal(viewportRect().center()));
             }
         }
     }
 
-    const Element &element() const { return m_element; }
+    Kind kind() const { return m_kind; }
+    int source() const { return m_source; }
+    int destination() const { return m_destination; }
+
+    // Read once for all four, as a burst of changes reads every element a reader holds.
+    Said said() const
+    {
+        const std::optional<QPoint> at = position();
+        if (!at)
+            return {};
+        Said now = marks();
+        now.name = textAt(QAccessible::Name, *at);
+        now.description = textAt(QAccessible::Description, *at);
+        return now;
+    }
+    Said told;
 
 private:
-    // (column, row) in the visible lists; a header has -1 for the other axis.
+    QString textAt(QAccessible::Text t, QPoint at) const
+    {
+        const RouterController &controller = m_view->controller();
+        const RouterState &routerState = controller.state();
+        switch (t) {
+        case QAccessible::Name:
+            if (m_kind == AccessibleElements::sourceHeader)
+                return spokenSourceName(routerState, source(at));
+            if (m_kind == AccessibleElements::destinationHeader)
+                return spokenRowName(routerState, row(at));
+            return destination(at).label + QStringLiteral(" from ") + source(at).label;
+        case QAccessible::Description:
+            if (m_kind == AccessibleElements::destinationHeader)
+                return spokenRowMarks(row(at));
+            if (m_kind == AccessibleElements::crosspoint)
+                return spokenState(crosspointState(controller, m_source, m_destination));
+            return {};
+        case QAccessible::Value:
+            if (m_kind == AccessibleElements::crosspoint) {
+                return crosspointState(controller, m_source, m_destination).connected
+                    ? QStringLiteral("Connected")
+                    : QStringLiteral("Not connected");
+            }
+            if (m_kind == AccessibleElements::sourceHeader
+                && routerState.inputStatus.contains(m_source))
+                return m_view->signalHelp(source(at));
+            return {};
+        case QAccessible::Help:
+            if (m_kind == AccessibleElements::sourceHeader)
+                return m_view->signalHelp(source(at));
+            if (m_kind == AccessibleElements::destinationHeader)
+                return QStringLiteral("Double-click to rename");
+            return {};
+        default:
+            return {};
+        }
+    }
+
+    // Checked: a connected crosspoint. Selected: the staged crosspoint, the armed destination
+    // header and the armed source header.
+    Said marks() const
+    {
+        const RouterController &controller = m_view->controller();
+        Said flags;
+        switch (m_kind) {
+        case AccessibleElements::sourceHeader:
+            flags.selected = armedSource(controller) == m_source;
+            break;
+        case AccessibleElements::destinationHeader:
+            flags.selected = controller.pendingDestination() == m_destination;
+            break;
+        case AccessibleElements::crosspoint: {
+            const CrosspointState shown = crosspointState(controller, m_source, m_destination);
+            flags.checked = shown.connected;
+            flags.selected = shown.pending;
+            break;
+        }
+        }
+        return flags;
+    }
+
+    // (column, row) in the visible lists, a header with -1 for its other axis, as the view's
+    // keyboardCell(); none for ports not shown.
     std::optional<QPoint> position() const
     {
+        if (!m_view)
+            return std::nullopt;
         const RouterController &controller = m_view->controller();
         int column = -1;
         int row = -1;
-        if (m_element.kind != Element::destinationHeader) {
-            const std::optional<int> found = controller.visibleSourceRow(m_element.source);
+        if (m_kind != AccessibleElements::destinationHeader) {
+            const std::optional<int> found = controller.visibleSourceRow(m_source);
             if (!found)
                 return std::nullopt;
             column = *found;
         }
-        if (m_element.kind != Element::sourceHeader) {
-            const std::optional<int> found
-                = controller.visibleDestinationRow(m_element.destination);
+        if (m_kind != AccessibleElements::sourceHeader) {
+            const std::optional<int> found = controller.visibleDestinationRow(m_destination);
             if (!found)
                 return std::nullopt;
             row = *found;
         }
-        if (m_element.kind == Element::crosspoint && !m_view->usesCells())
-            return std::nullopt; // the drawn field has no crosspoint elements
+        // The drawn field has one crosspoint element: the keyboard's.
+        if (m_kind == AccessibleElements::crosspoint && !m_view->usesCells()
+            && m_view->keyboardCell() != QPoint(column, row))
+            return std::nullopt;
         return QPoint(column, row);
     }
 
@@ -212,29 +270,36 @@ private:
     {
         return m_view->controller().visibleDestinations().at(at.y());
     }
+    RowData row(QPoint at) const
+    {
+        const RouterController &controller = m_view->controller();
+        return rowData(controller, destination(at), controller.activePanel().has_value());
+    }
 
     QRect viewportRect() const
     {
         const std::optional<QPoint> at = position();
         if (!at)
             return {};
-        switch (m_element.kind) {
-        case Element::sourceHeader:
+        switch (m_kind) {
+        case AccessibleElements::sourceHeader:
             return m_view->sourceHeaderRect(at->x());
-        case Element::destinationHeader:
+        case AccessibleElements::destinationHeader:
             return m_view->destinationHeaderRect(at->y());
-        case Element::crosspoint:
+        case AccessibleElements::crosspoint:
             break;
         }
         return m_view->cellRect(at->x(), at->y());
     }
 
     QPointer<CrosspointMatrixView> m_view;
-    Element m_element;
+    Kind m_kind;
+    int m_source; // port indices, not positions; -1 for a header's other axis
+    int m_destination;
 };
 
-// The matrix: its source headers, then its destination headers, then (per-cell form only)
-// its crosspoints row by row.
+// The matrix: its source headers, then its destination headers, then its crosspoints row by
+// row (per-cell form) or the keyboard's crosspoint (drawn form).
 class MatrixAccessible final : public QAccessibleWidget
 {
 public:
@@ -242,71 +307,76 @@ public:
         : QAccessibleWidget(view, QAccessible::Table)
     { }
 
-    ~MatrixAccessible() override
-    {
-        for (const QAccessible::Id id : std::as_const(m_elements))
-            QAccessible::deleteAccessibleInterface(id);
-    }
-
     CrosspointMatrixView *view() const { return static_cast<CrosspointMatrixView *>(widget()); }
+    AccessibleElements &elements() const { return *view()->accessibleElements(); }
+
+    bool isValid() const override
+    {
+        return QAccessibleWidget::isValid() && view()->accessibleElements();
+    }
 
     QString text(QAccessible::Text t) const override
     {
-        view()->headerHeight(); // brings the name and hint up to date
+        if (isValid())
+            view()->headerHeight(); // brings the name and hint up to date
         return QAccessibleWidget::text(t);
     }
 
     int childCount() const override
     {
+        if (!isValid())
+            return 0;
         const RouterController &controller = view()->controller();
         const qint64 sources = controller.visibleSources().size();
         const qint64 destinations = controller.visibleDestinations().size();
-        return int(sources + destinations + (view()->usesCells() ? sources * destinations : 0));
+        return int(sources + destinations + crosspointCount());
     }
 
     QAccessibleInterface *child(int index) const override
     {
+        if (!isValid())
+            return nullptr;
         const RouterController &controller = view()->controller();
         const QList<Port> &sources = controller.visibleSources();
         const QList<Port> &destinations = controller.visibleDestinations();
         if (index < 0 || index >= childCount())
             return nullptr;
-        Element element;
-        if (index < sources.size()) {
-            element = { Element::sourceHeader, sources.at(index).index, -1 };
-        } else if (index < sources.size() + destinations.size()) {
-            element
-                = { Element::destinationHeader, -1, destinations.at(index - sources.size()).index };
-        } else {
-            const qsizetype cell = index - sources.size() - destinations.size();
-            element = { Element::crosspoint, sources.at(cell % sources.size()).index,
-                        destinations.at(cell / sources.size()).index };
-        }
-        return elementInterface(element);
+        if (index < sources.size())
+            return elements().element(AccessibleElements::sourceHeader, sources.at(index).index,
+                                      -1);
+        if (index < sources.size() + destinations.size())
+            return elements().element(AccessibleElements::destinationHeader, -1,
+                                      destinations.at(index - sources.size()).index);
+        if (!view()->usesCells())
+            return elements().at(*view()->keyboardCell());
+        const qsizetype cell = index - sources.size() - destinations.size();
+        return elements().element(AccessibleElements::crosspoint,
+                                  sources.at(cell % sources.size()).index,
+                                  destinations.at(cell / sources.size()).index);
     }
 
     int indexOfChild(const QAccessibleInterface *child) const override
     {
-        const auto *element = dynamic_cast<const ElementAccessible *>(child);
-        if (!element)
+        if (!isValid())
             return -1;
-        const auto found = m_elements.constFind(element->element().key());
-        if (found == m_elements.cend() || QAccessible::accessibleInterface(*found) != child)
+        if (!elements().owns(child))
             return -1; // another matrix's
+        const auto *element = static_cast<const ElementAccessible *>(child);
         const RouterController &controller = view()->controller();
         const qsizetype sources = controller.visibleSources().size();
         const qsizetype destinations = controller.visibleDestinations().size();
-        const Element &e = element->element();
-        const std::optional<int> column = controller.visibleSourceRow(e.source);
-        const std::optional<int> row = controller.visibleDestinationRow(e.destination);
-        switch (e.kind) {
-        case Element::sourceHeader:
+        const std::optional<int> column = controller.visibleSourceRow(element->source());
+        const std::optional<int> row = controller.visibleDestinationRow(element->destination());
+        switch (element->kind()) {
+        case AccessibleElements::sourceHeader:
             return column ? *column : -1;
-        case Element::destinationHeader:
+        case AccessibleElements::destinationHeader:
             return row ? int(sources + *row) : -1;
-        case Element::crosspoint:
-            if (!column || !row || !view()->usesCells())
+        case AccessibleElements::crosspoint:
+            if (!column || !row || !element->isValid())
                 return -1;
+            if (!view()->usesCells())
+                return int(sources + destinations);
             return int(sources + destinations + *row * sources + *column);
         }
         return -1;
@@ -314,6 +384,8 @@ public:
 
     QAccessibleInterface *childAt(int x, int y) const override
     {
+        if (!isValid())
+            return nullptr;
         CrosspointMatrixView *matrix = view();
         const QPoint at = matrix->viewport()->mapFromGlobal(QPoint(x, y));
         if (!matrix->viewport()->rect().contains(at))
@@ -335,43 +407,33 @@ public:
         }
         // Headers are pinned above and beside the crosspoints.
         if (column && matrix->sourceHeaderRect(*column).contains(at))
-            return elementInterface({ Element::sourceHeader, sources.at(*column).index, -1 });
+            return elements().at(QPoint(*column, -1));
         if (row && matrix->destinationHeaderRect(*row).contains(at))
-            return elementInterface(
-                { Element::destinationHeader, -1, destinations.at(*row).index });
-        if (column && row && matrix->usesCells())
-            return elementInterface(
-                { Element::crosspoint, sources.at(*column).index, destinations.at(*row).index });
+            return elements().at(QPoint(-1, *row));
+        if (column && row
+            && (matrix->usesCells() || matrix->keyboardCell() == QPoint(*column, *row)))
+            return elements().at(QPoint(*column, *row));
         return nullptr;
     }
 
+    QAccessibleInterface *focusChild() const override
+    {
+        if (!isValid())
+            return nullptr;
+        const std::optional<QPoint> at = view()->keyboardCell();
+        return view()->hasFocus() && at ? elements().at(*at) : nullptr;
+    }
+
 private:
-    QAccessibleInterface *elementInterface(const Element &element) const
+    qint64 crosspointCount() const
     {
-        if (const auto found = m_elements.constFind(element.key()); found != m_elements.cend())
-            return QAccessible::accessibleInterface(*found);
-        if (m_elements.size() > 4096)
-            dropStaleElements();
-        auto *created = new ElementAccessible(view(), element);
-        m_elements.insert(element.key(), QAccessible::registerAccessibleInterface(created));
-        return created;
+        const RouterController &controller = view()->controller();
+        if (view()->usesCells())
+            return qint64(controller.visibleSources().size())
+                * controller.visibleDestinations().size();
+        const std::optional<QPoint> at = view()->keyboardCell();
+        return at && at->x() >= 0 && at->y() >= 0 ? 1 : 0;
     }
-
-    // Elements of ports no longer shown (another panel, another router state).
-    void dropStaleElements() const
-    {
-        for (auto it = m_elements.begin(); it != m_elements.end();) {
-            QAccessibleInterface *element = QAccessible::accessibleInterface(*it);
-            if (element && element->isValid()) {
-                ++it;
-                continue;
-            }
-            QAccessible::deleteAccessibleInterface(*it);
-            it = m_elements.erase(it);
-        }
-    }
-
-    mutable QHash<quint64, QAccessible::Id> m_elements;
 };
 
 QAccessibleInterface *matrixAccessible(const QString &key, QObject *object)
@@ -382,6 +444,171 @@ QAccessibleInterface *matrixAccessible(const QString &key, QObject *object)
 }
 
 } // namespace
+
+AccessibleElements::AccessibleElements(CrosspointMatrixView &view)
+    : m_view(view)
+{ }
+
+AccessibleElements::~AccessibleElements()
+{
+    for (const QAccessible::Id id : std::as_const(m_ids))
+        QAccessible::deleteAccessibleInterface(id);
+}
+
+quint64 AccessibleElements::key(Kind kind, int source, int destination)
+{
+    return quint64(kind) << 62 | quint64(quint32(source) & 0x7fffffff) << 31
+        | (quint32(destination) & 0x7fffffff);
+}
+
+QAccessibleInterface *AccessibleElements::element(Kind kind, int source, int destination)
+{
+    const quint64 k = key(kind, source, destination);
+    if (const auto found = m_ids.constFind(k); found != m_ids.cend())
+        return QAccessible::accessibleInterface(*found);
+    if (m_ids.size() >= m_dropStaleAt) {
+        // Only now and then, so that a reader walking every header of a large router does not
+        // sweep them all again for each one.
+        dropStaleElements();
+        m_dropStaleAt = std::max<qsizetype>(4096, 2 * m_ids.size());
+    }
+    auto *created = new ElementAccessible(&m_view, kind, source, destination);
+    created->told = created->said();
+    m_ids.insert(k, QAccessible::registerAccessibleInterface(created));
+    if (kind == crosspoint)
+        m_rowCells[destination].insert(source);
+    return created;
+}
+
+QAccessibleInterface *AccessibleElements::at(QPoint position)
+{
+    const RouterController &controller = m_view.controller();
+    const QList<Port> &sources = controller.visibleSources();
+    const QList<Port> &destinations = controller.visibleDestinations();
+    const bool column = position.x() >= 0 && position.x() < sources.size();
+    const bool row = position.y() >= 0 && position.y() < destinations.size();
+    if (column && row)
+        return element(crosspoint, sources.at(position.x()).index,
+                       destinations.at(position.y()).index);
+    if (column && position.y() == -1)
+        return element(sourceHeader, sources.at(position.x()).index, -1);
+    if (row && position.x() == -1)
+        return element(destinationHeader, -1, destinations.at(position.y()).index);
+    return nullptr;
+}
+
+bool AccessibleElements::owns(const QAccessibleInterface *iface) const
+{
+    const auto *element = dynamic_cast<const ElementAccessible *>(iface);
+    if (!element)
+        return false;
+    const auto found
+        = m_ids.constFind(key(element->kind(), element->source(), element->destination()));
+    return found != m_ids.cend() && QAccessible::accessibleInterface(*found) == iface;
+}
+
+void AccessibleElements::markDirty(quint64 k)
+{
+    if (!m_ids.contains(k))
+        return;
+    m_dirty.insert(k);
+    if (!std::exchange(m_flushQueued, true))
+        QTimer::singleShot(0, &m_view, [this] { flush(); });
+}
+
+void AccessibleElements::rowChanged(int destination)
+{
+    if (m_ids.isEmpty())
+        return;
+    markDirty(key(destinationHeader, -1, destination));
+    const auto cells = m_rowCells.constFind(destination);
+    if (cells == m_rowCells.cend())
+        return;
+    for (const int source : *cells)
+        markDirty(key(crosspoint, source, destination));
+}
+
+void AccessibleElements::sourceChanged(int source)
+{
+    if (!m_ids.isEmpty())
+        markDirty(key(sourceHeader, source, -1));
+}
+
+void AccessibleElements::allChanged()
+{
+    if (m_ids.isEmpty())
+        return;
+    m_allDirty = true;
+    if (!std::exchange(m_flushQueued, true))
+        QTimer::singleShot(0, &m_view, [this] { flush(); });
+}
+
+void AccessibleElements::focusMoved()
+{
+    // Told once the turn is over: after the matrix's own focus event, and once however many
+    // moves the turn held. One element and one event a key press, reader or not.
+    m_focusMoved = true;
+    if (!std::exchange(m_flushQueued, true))
+        QTimer::singleShot(0, &m_view, [this] { flush(); });
+}
+
+void AccessibleElements::flush()
+{
+    m_flushQueued = false;
+    const QList<quint64> dirty = std::exchange(m_allDirty, false)
+        ? m_ids.keys()
+        : QList<quint64>(m_dirty.cbegin(), m_dirty.cend());
+    m_dirty.clear();
+    for (const quint64 k : dirty) {
+        auto *element
+            = static_cast<ElementAccessible *>(QAccessible::accessibleInterface(m_ids.value(k)));
+        if (!element || !element->isValid())
+            continue;
+        const Said now = element->said();
+        const Said was = std::exchange(element->told, now);
+        if (now.name != was.name) {
+            QAccessibleEvent event(element, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+        if (now.description != was.description) {
+            QAccessibleEvent event(element, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+        QAccessible::State changed;
+        changed.checked = now.checked != was.checked;
+        changed.selected = now.selected != was.selected;
+        if (changed.checked || changed.selected) {
+            QAccessibleStateChangeEvent event(element, changed);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    if (std::exchange(m_focusMoved, false) && m_view.hasFocus()) {
+        if (const std::optional<QPoint> position = m_view.keyboardCell()) {
+            if (QAccessibleInterface *focused = at(*position)) {
+                QAccessibleEvent event(focused, QAccessible::Focus);
+                QAccessible::updateAccessibility(&event);
+            }
+        }
+    }
+}
+
+void AccessibleElements::dropStaleElements()
+{
+    for (auto it = m_ids.begin(); it != m_ids.end();) {
+        auto *element = static_cast<ElementAccessible *>(QAccessible::accessibleInterface(*it));
+        if (element && element->isValid()) {
+            ++it;
+            continue;
+        }
+        if (element && element->kind() == crosspoint) {
+            const auto cells = m_rowCells.find(element->destination());
+            if (cells != m_rowCells.end() && cells->remove(element->source()) && cells->isEmpty())
+                m_rowCells.erase(cells);
+        }
+        QAccessible::deleteAccessibleInterface(*it);
+        it = m_ids.erase(it);
+    }
+}
 
 void installAccessibility()
 {

@@ -196,6 +196,45 @@ QString signalHelp(const RouterState &state, const Port &source)
     return QStringLiteral("Signal: ") + *status->format;
 }
 
+QString spokenState(const CrosspointState &state)
+{
+    QString text = state.connected ? QStringLiteral("Connected") : QStringLiteral("Not connected");
+    if (state.pending)
+        text += QStringLiteral(", staged");
+    if (state.locked)
+        text += QStringLiteral(", locked");
+    return text;
+}
+
+QString spokenRowName(const RouterState &state, const RowData &row)
+{
+    const QString name = QString::number(row.dest.index + 1) + u' ' + row.dest.label;
+    if (row.routed && *row.routed >= 0 && *row.routed < state.sources.size())
+        return name + QStringLiteral(", from ") + row.routedLabel;
+    return name + QStringLiteral(", no source");
+}
+
+QString spokenRowMarks(const RowData &row)
+{
+    QStringList marks;
+    if (row.locked)
+        marks.append(QStringLiteral("locked"));
+    if (row.offPanelFeed)
+        marks.append(QStringLiteral("fed from outside the panel"));
+    QString text = marks.join(QStringLiteral(", "));
+    if (!text.isEmpty())
+        text[0] = text.at(0).toUpper();
+    return text;
+}
+
+QString spokenSourceName(const RouterState &state, const Port &source)
+{
+    const QString name = QString::number(source.index + 1) + u' ' + source.label;
+    if (!state.inputStatus.contains(source.index))
+        return name;
+    return name + QStringLiteral(", ") + signalHelp(state, source);
+}
+
 // --- Painter -------------------------------------------------------------------------------
 
 Painter::Painter()

@@ -141,8 +141,15 @@ void crosspointAction(RouterController &controller, int source, int destination)
 // The hover help of a source header, from its input status.
 QString signalHelp(const RouterState &state, const Port &source);
 
-// Makes the matrix's headers and crosspoints known to screen readers; once is enough.
-void installAccessibility();
+// What screen readers hear, from the same state the eye sees. A crosspoint: "Connected" or
+// "Not connected", then ", staged" and ", locked" where they hold.
+QString spokenState(const CrosspointState &state);
+// A destination header, read as the list reads its rows: "9 MON 2, from CAM 2" (or ", no
+// source"); its marks: "Locked", "Fed from outside the panel", or nothing.
+QString spokenRowName(const RouterState &state, const RowData &row);
+QString spokenRowMarks(const RowData &row);
+// A source header: "3 CAM 3", then ", " and its signal where the router reports one.
+QString spokenSourceName(const RouterState &state, const Port &source);
 
 // How one crosspoint looks in the per-cell form: its state, and the hover and motion only
 // this form has.

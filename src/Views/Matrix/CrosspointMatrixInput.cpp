@@ -3,6 +3,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Views/Matrix/CrosspointAccessibility.h"
 #include "Views/Matrix/CrosspointCells.h"
 
 #include <QContextMenuEvent>
@@ -243,6 +244,7 @@ void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
     cell = QPoint(std::clamp(cell.x(), -1, g.columns - 1), std::clamp(cell.y(), -1, g.rows - 1));
     if (cell == QPoint(-1, -1))
         return; // the corner is no stop
+    const bool moved = m_keyboardCell != cell;
     viewport()->update(keyboardRing());
     m_keyboardCell = cell;
     if (reveal) {
@@ -269,6 +271,8 @@ void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
         }
     }
     viewport()->update(keyboardRing());
+    if (moved && hasFocus())
+        m_accessible->focusMoved();
 }
 
 void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
@@ -344,6 +348,7 @@ void CrosspointMatrixView::focusInEvent(QFocusEvent *event)
     if (!m_keyboardCell && tabbed)
         setKeyboardCell(QPoint(0, 0), false);
     viewport()->update(keyboardRing());
+    m_accessible->focusMoved();
 }
 
 void CrosspointMatrixView::focusOutEvent(QFocusEvent *event)

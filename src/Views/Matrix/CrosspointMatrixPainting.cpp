@@ -6,6 +6,7 @@
 #include "Theme/GlassKit.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
+#include "Views/Matrix/CrosspointAccessibility.h"
 #include "Views/Matrix/CrosspointCells.h"
 
 #include <QPaintEvent>
@@ -92,12 +93,16 @@ void CrosspointMatrixView::stagingChanged()
     if (pending == m_shownPendingDestination && armed == m_shownArmedSource)
         return;
     for (const std::optional<int> &destination : { m_shownPendingDestination, pending }) {
-        if (destination)
+        if (destination) {
             updateRowOf(*destination);
+            m_accessible->rowChanged(*destination);
+        }
     }
     for (const std::optional<int> &source : { m_shownArmedSource, armed }) {
-        if (source)
+        if (source) {
             updateColumnOf(*source);
+            m_accessible->sourceChanged(*source);
+        }
     }
     m_shownPendingDestination = pending;
     m_shownArmedSource = armed;

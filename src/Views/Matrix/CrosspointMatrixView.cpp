@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Theme/GlassKit.h"
 #include "Theme/Motion.h"
+#include "Views/Matrix/CrosspointAccessibility.h"
 #include "Views/Matrix/CrosspointCells.h"
 #include "Views/Matrix/HeaderMeasure.h"
 
@@ -39,6 +40,7 @@ CrosspointMatrixView::CrosspointMatrixView(RouterController &controller, double 
     , m_headerSizes(std::make_unique<Crosspoint::HeaderSizes>())
     , m_painter(std::make_unique<Crosspoint::Painter>())
     , m_painted(std::make_unique<Crosspoint::PaintedCrosspoints>())
+    , m_accessible(std::make_unique<Crosspoint::AccessibleElements>(*this))
 {
     Crosspoint::installAccessibility();
     setFrameShape(QFrame::NoFrame);
@@ -94,7 +96,11 @@ CrosspointMatrixView::CrosspointMatrixView(RouterController &controller, double 
     invalidateLayout();
 }
 
-CrosspointMatrixView::~CrosspointMatrixView() = default;
+CrosspointMatrixView::~CrosspointMatrixView()
+{
+    // Its elements go first, while everything they read is still there.
+    m_accessible.reset();
+}
 
 void CrosspointMatrixView::bind()
 {
@@ -105,16 +111,19 @@ void CrosspointMatrixView::bind()
             return;
         animateConnection(destination);
         updateRowOf(destination);
+        m_accessible->rowChanged(destination);
     });
     connect(c, &RouterController::lockChanged, this, [this](int destination) {
         m_stateChangeHandled = true;
         updateRowOf(destination);
+        m_accessible->rowChanged(destination);
     });
     connect(c, &RouterController::inputStatusChanged, this, [this](int source) {
         m_stateChangeHandled = true;
         const std::optional<int> column = m_controller.visibleSourceRow(source);
         if (column)
             viewport()->update(sourceHeaderRect(*column));
+        m_accessible->sourceChanged(source);
     });
     connect(c, &RouterController::portLabelsChanged, this, [this] {
         m_stateChangeHandled = true;
@@ -138,6 +147,7 @@ void CrosspointMatrixView::bind()
     connect(c, &RouterController::primaryLevelChanged, this, [this] {
         forgetConnections();
         viewport()->update();
+        m_accessible->allChanged();
     });
     connect(c, &RouterController::pendingDestinationChanged, this, [this] { stagingChanged(); });
     connect(c, &RouterController::pendingSourceChanged, this, [this] { stagingChanged(); });
@@ -241,6 +251,7 @@ const Crosspoint::PaintedCrosspoints &CrosspointMatrixView::paintedCrosspoints()
 void CrosspointMatrixView::invalidateLayout()
 {
     forgetConnections();
+    m_accessible->allChanged();
     // Labels may arrive one event at a time: measure once, after the burst.
     if (!m_layoutDirty) {
         m_layoutDirty = true;

@@ -19,6 +19,7 @@ class Transitions;
 }
 
 namespace Crosspoint {
+class AccessibleElements;
 class HeaderSizes;
 class Painter;
 struct Geometry;
@@ -54,10 +55,13 @@ struct PaintedCrosspoints;
 // click, and the menu key or Shift+F10 opens the menu of the header it is on (a crosspoint
 // shares its destination's: Rename, Lock).
 //
-// Screen readers see every source and destination header as an element, and in the per-cell
-// form every crosspoint ("<destination> from <source>", "Connected" or "Not connected", press
-// to route). A source header's "Route to Selected Destination" routes it to the destination
-// header activated last, so the drawn form can be routed without a pointer too.
+// Screen readers see every source header ("3 CAM 3, Signal present") and destination header
+// ("9 MON 2, from CAM 2", "Locked"), and the crosspoints ("<destination> from <source>",
+// "Connected, staged", checked while connected): every one in the per-cell form, the
+// keyboard's in the drawn form. They hear the keyboard move, and a route, lock or staging
+// change to any element they hold. A source header's "Route to Selected Destination" routes it
+// to the destination header activated last, so the drawn form can be routed without a pointer
+// too.
 class CrosspointMatrixView final : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -132,6 +136,10 @@ public:
     // move it (Home and End to the row's ends); Space runs a crosspoint's action or arms a
     // destination header's destination, as a click does.
     std::optional<QPoint> keyboardCell() const;
+
+    // The screen-reader elements of this matrix, for its accessibility interface; null once
+    // the view is being destroyed.
+    Crosspoint::AccessibleElements *accessibleElements() const { return m_accessible.get(); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -214,6 +222,7 @@ private:
     mutable std::unique_ptr<Crosspoint::HeaderSizes> m_headerSizes;
     std::unique_ptr<Crosspoint::Painter> m_painter;
     std::unique_ptr<Crosspoint::PaintedCrosspoints> m_painted;
+    std::unique_ptr<Crosspoint::AccessibleElements> m_accessible;
 
     // The staging last drawn, so that a change repaints only the rows and columns it touches.
     std::optional<int> m_shownPendingDestination;
