@@ -328,7 +328,7 @@ protected:
         painter.drawPixmap(QPointF((width() - glyph) / 2.0, (height() - glyph) / 2.0), pixmap);
         if (hasFocus() && m_keyboardFocus) {
             painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.6), 2));
+            painter.setPen(QPen(Theme::focusRing(), 2));
             painter.drawRoundedRect(QRectF(rect()).adjusted(4, 4, -4, -4), 6, 6);
         }
     }

@@ -2,29 +2,64 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QWidget>
 
 namespace Theme {
 
 namespace {
 
+// The base style with one change: a push button that has the keyboard wears a ring. The base
+// style marks a focused button with the outline it also gives the default button, so the
+// sheets' Save, Apply and Done looked the same with and without the keyboard.
+class FocusRingStyle final : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element == CE_PushButton && (option->state & State_HasFocus)
+            && (option->state & State_KeyboardFocusChange)) {
+            painter->save();
+            paintFocusRing(*painter, QRectF(option->rect), 4);
+            painter->restore();
+        }
+    }
+};
+
 // Sizes in pixels, the desktop scale the layouts are drawn for.
 qreal sizeOf(TextStyle style)
 {
     switch (style) {
-    case TextStyle::largeTitle: return 26;
-    case TextStyle::title: return 22;
-    case TextStyle::title2: return 17;
-    case TextStyle::title3: return 15;
-    case TextStyle::headline: return 13;
-    case TextStyle::body: return 13;
-    case TextStyle::callout: return 12;
-    case TextStyle::subheadline: return 11;
-    case TextStyle::footnote: return 10;
-    case TextStyle::caption: return 10;
-    case TextStyle::caption2: return 10;
+    case TextStyle::largeTitle:
+        return 26;
+    case TextStyle::title:
+        return 22;
+    case TextStyle::title2:
+        return 17;
+    case TextStyle::title3:
+        return 15;
+    case TextStyle::headline:
+        return 13;
+    case TextStyle::body:
+        return 13;
+    case TextStyle::callout:
+        return 12;
+    case TextStyle::subheadline:
+        return 11;
+    case TextStyle::footnote:
+        return 10;
+    case TextStyle::caption:
+        return 10;
+    case TextStyle::caption2:
+        return 10;
     }
     return 13;
 }
@@ -32,9 +67,9 @@ qreal sizeOf(TextStyle style)
 QStringList preferredFamilies()
 {
     static const QStringList families = [] {
-        const QStringList wanted{QStringLiteral("Inter"), QStringLiteral("Cantarell"),
-                                 QStringLiteral("Noto Sans"), QStringLiteral("Nimbus Sans"),
-                                 QStringLiteral("DejaVu Sans")};
+        const QStringList wanted { QStringLiteral("Inter"), QStringLiteral("Cantarell"),
+                                   QStringLiteral("Noto Sans"), QStringLiteral("Nimbus Sans"),
+                                   QStringLiteral("DejaVu Sans") };
         const QStringList installed = QFontDatabase::families();
         QStringList found;
         for (const QString &family : wanted) {
@@ -118,6 +153,19 @@ QColor accent()
     return blue();
 }
 
+QColor focusRing()
+{
+    return accent();
+}
+
+void paintFocusRing(QPainter &painter, const QRectF &bounds, qreal radius)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(focusRing(), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), radius, radius);
+}
+
 QColor green()
 {
     return QColor(0x28, 0xcd, 0x41);
@@ -146,10 +194,14 @@ QColor purple()
 QColor statusColor(const ConnectionStatus &status)
 {
     switch (status.kind()) {
-    case ConnectionStatus::connected: return green();
-    case ConnectionStatus::connecting: return orange();
-    case ConnectionStatus::failed: return red();
-    case ConnectionStatus::disconnected: break;
+    case ConnectionStatus::connected:
+        return green();
+    case ConnectionStatus::connecting:
+        return orange();
+    case ConnectionStatus::failed:
+        return red();
+    case ConnectionStatus::disconnected:
+        break;
     }
     return secondaryLabel();
 }
@@ -157,10 +209,14 @@ QColor statusColor(const ConnectionStatus &status)
 QString statusLabel(const ConnectionStatus &status)
 {
     switch (status.kind()) {
-    case ConnectionStatus::connected: return QStringLiteral("Online");
-    case ConnectionStatus::connecting: return QStringLiteral("Connecting\u2026");
-    case ConnectionStatus::failed: return QStringLiteral("Error");
-    case ConnectionStatus::disconnected: break;
+    case ConnectionStatus::connected:
+        return QStringLiteral("Online");
+    case ConnectionStatus::connecting:
+        return QStringLiteral("Connecting\u2026");
+    case ConnectionStatus::failed:
+        return QStringLiteral("Error");
+    case ConnectionStatus::disconnected:
+        break;
     }
     return QStringLiteral("Offline");
 }
@@ -188,7 +244,7 @@ void applySecondary(QWidget *widget, TextStyle style, QFont::Weight weight)
 void installApplicationLook()
 {
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
+        QApplication::setStyle(new FocusRingStyle(fusion));
 
     QPalette pal;
     const QColor text(0x1d, 0x1d, 0x1f);

@@ -5,6 +5,8 @@
 
 #include "Model/RouterModels.h"
 
+class QPainter;
+class QRectF;
 class QWidget;
 
 // The one place that maps the interface's text styles and semantic colours onto Qt fonts and
@@ -12,8 +14,19 @@ class QWidget;
 // the whole application keeps one typographic scale.
 namespace Theme {
 
-enum class TextStyle { largeTitle, title, title2, title3, headline, body, callout, subheadline,
-                       footnote, caption, caption2 };
+enum class TextStyle {
+    largeTitle,
+    title,
+    title2,
+    title3,
+    headline,
+    body,
+    callout,
+    subheadline,
+    footnote,
+    caption,
+    caption2
+};
 
 // The font of a text style, optionally at another weight.
 QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
@@ -31,6 +44,10 @@ QColor quaternaryFill();
 QColor controlBackground();
 QColor windowBackground();
 QColor accent();
+// The keyboard's ring: one clearly visible colour for every control that draws its own.
+QColor focusRing();
+// Strokes the ring 2 points wide just inside `bounds`.
+void paintFocusRing(QPainter &painter, const QRectF &bounds, qreal radius);
 
 // Named system colours.
 QColor green();

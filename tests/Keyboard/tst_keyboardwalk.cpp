@@ -5,6 +5,7 @@
 #include "FakeServiceBrowser.h"
 #include "PopupMenus.h"
 #include "Theme/FocusOrder.h"
+#include "Theme/Theme.h"
 #include "Views/Matrix/CrosspointMatrixView.h"
 #include "Views/Panels/PanelEditor.h"
 #include "Views/Salvos/SalvoRow.h"
@@ -55,6 +56,7 @@ struct Walk
 {
     QList<QPointer<QWidget>> stops;
     QStringList names;
+    QList<QImage> focusedLooks; // each stop as drawn with the keyboard on it
     bool leftWindow = false;
 };
 
@@ -73,11 +75,15 @@ Walk walk(QWidget *start, bool forward = true, int limit = 300)
         QWidget *control = focused;
         while (control && !controls.contains(control))
             control = control->parentWidget();
-        if (i > 0 && control == start)
+        if (i > 0 && control == start) {
+            // Now reached by Tab, as the others were.
+            result.focusedLooks.first() = start->grab().toImage();
             break;
+        }
         if (control && (result.stops.isEmpty() || result.stops.last() != control)) {
             result.stops.append(control);
             result.names.append(nameOf(control));
+            result.focusedLooks.append(control->grab().toImage());
         }
         // Shift+Tab arrives as Backtab, as from a real keyboard.
         QTest::keyClick(focused, forward ? Qt::Key_Tab : Qt::Key_Backtab,
@@ -91,6 +97,17 @@ Walk walk(QWidget *start, bool forward = true, int limit = 300)
 void checkRoundTrip(QWidget *start, const Walk &forward)
 {
     QVERIFY(!forward.leftWindow);
+    // Every stop shows that it has the keyboard.
+    QStringList unseen;
+    QWidget *focused = QApplication::focusWidget();
+    focused->clearFocus();
+    for (qsizetype i = 0; i < forward.stops.size(); ++i) {
+        if (forward.stops.at(i)
+            && forward.stops.at(i)->grab().toImage() == forward.focusedLooks.at(i))
+            unseen.append(forward.names.at(i));
+    }
+    focused->setFocus(Qt::TabFocusReason);
+    QVERIFY2(unseen.isEmpty(), qPrintable(QStringLiteral("no ring: ") + unseen.join(u',')));
     const QSet<QWidget *> visited(forward.stops.cbegin(), forward.stops.cend());
     QCOMPARE(visited.size(), forward.stops.size());
     QCOMPARE(visited, reachable(start->window()));
@@ -237,6 +254,7 @@ class TestKeyboardWalk : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { Theme::installApplicationLook(); } // its style draws the rings
     void mainWindowReadsInOrder();
     void arrowsStayInTheClickedRoutingView();
     void arrowsChangeEveryPicker();

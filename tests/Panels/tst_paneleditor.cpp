@@ -312,12 +312,15 @@ void TestPanelEditor::keyboardAddsAndRemoves()
     QAbstractItemView *available = e.rows("sourceAvailable");
     QAbstractItemView *chosen = e.rows("sourceChosen");
     QCOMPARE(available->focusPolicy(), Qt::TabFocus);
+    e.editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&e.editor));
 
     available->setFocus(Qt::TabFocusReason);
     QCOMPARE(available->currentIndex().row(), 0);
     QTest::keyClick(available, Qt::Key_Down);
     QTest::keyClick(available, Qt::Key_Space); // port 2
     QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1, 4 }));
+    QCOMPARE(QApplication::focusWidget(), available);
     // The current row stays in its place, now on the next port; Return adds it too.
     QCOMPARE(available->currentIndex().data(Qt::AccessibleTextRole).toString(),
              QStringLiteral("Port 3: S3"));
@@ -333,6 +336,11 @@ void TestPanelEditor::keyboardAddsAndRemoves()
     QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1 }));
     QTest::keyClick(available, Qt::Key_Delete); // available ports are only added
     QCOMPARE(e.editor.panel().sourceIndices, (QList<int> { 1 }));
+    // Emptied, a list held the keyboard unseen.
+    chosen->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(chosen, Qt::Key_Delete);
+    QVERIFY(QApplication::focusWidget() != chosen);
+    QCOMPARE(chosen->focusPolicy(), Qt::NoFocus);
 }
 
 void TestPanelEditor::rowsMoveToTheirPlacesOnTheSpring()

@@ -78,6 +78,7 @@ public:
         setWidgetResizable(true);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setFrameShape(QFrame::NoFrame);
+        setFocusPolicy(Qt::NoFocus); // its lists take the keyboard and scroll it into view
 
         auto *content = new QWidget;
         auto *column = new QVBoxLayout(content);

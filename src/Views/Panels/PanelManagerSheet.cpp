@@ -62,6 +62,8 @@ public:
                               option.rect.top());
         }
         paintHover(painter, option);
+        if (option.state & QStyle::State_HasFocus) // the keyboard's row: Return opens it
+            Theme::paintFocusRing(*painter, QRectF(option.rect).adjusted(3, 0, -3, 0), 7);
         const QRect r = option.rect.adjusted(14, 0, -12, 0);
         const qreal dpr = painter->device()->devicePixelRatioF();
 

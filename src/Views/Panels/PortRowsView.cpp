@@ -109,12 +109,8 @@ public:
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         paintHover(painter, option);
-        if (option.state & QStyle::State_HasFocus) {
-            // The keyboard's row: Space or Return adds or removes it.
-            painter->setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 1.5));
-            painter->setBrush(Qt::NoBrush);
-            painter->drawRoundedRect(QRectF(option.rect).adjusted(4.75, 1.75, -4.75, -1.75), 6, 6);
-        }
+        if (option.state & QStyle::State_HasFocus) // the keyboard's row: Space adds or removes it
+            Theme::paintFocusRing(*painter, QRectF(option.rect).adjusted(4, 1, -4, -1), 6);
         const QRect r = option.rect.adjusted(12, 0, -12, 0);
         const qreal dpr = painter->device()->devicePixelRatioF();
 
@@ -241,6 +237,10 @@ void PortRowsView::setRows(QList<PortRow> rows, bool animated)
     if (current >= 0 && count > 0)
         setCurrentIndex(m_model->index(std::min(current, count - 1)));
     m_toHeight = count * portRowHeight;
+    // An empty list is no place for the keyboard: it would hold it unseen.
+    setFocusPolicy(count > 0 ? Qt::TabFocus : Qt::NoFocus);
+    if (count == 0 && hasFocus())
+        focusNextChild();
     if (!animate) {
         setFixedHeight(m_toHeight);
         return;
@@ -340,6 +340,8 @@ void PortRowsView::paintEvent(QPaintEvent *event)
             option.rect = visualRect(index);
             if (m_moves.value(row).entering != entering || !option.rect.intersects(event->rect()))
                 continue;
+            // The keyboard's row keeps its ring while the rows move.
+            option.state.setFlag(QStyle::State_HasFocus, hasFocus() && index == currentIndex());
             if (!entering)
                 painter.fillRect(option.rect, ground);
             itemDelegate()->paint(&painter, option, index);

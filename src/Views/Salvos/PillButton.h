@@ -90,8 +90,12 @@ protected:
         shape.addRoundedRect(box, radius, radius);
         painter.fillPath(shape, fill);
         if (hasFocus() && focusPolicy() != Qt::NoFocus) {
-            painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.6), 1.5));
-            painter.drawPath(shape);
+            // White inside a filled pill, where the accent would not show.
+            const bool filled = m_look == Look::prominent;
+            painter.setPen(QPen(filled ? QColor(Qt::white) : Theme::focusRing(), filled ? 1.5 : 2));
+            const qreal in = filled ? 2.5 : 1;
+            const QRectF ring = box.adjusted(in, in, -in, -in);
+            painter.drawRoundedRect(ring, ring.height() / 2, ring.height() / 2);
         }
 
         const QColor ink = m_look == Look::prominent ? QColor(Qt::white) : tint.darker(112);

@@ -80,16 +80,19 @@ void AccentSwatch::paintEvent(QPaintEvent *)
         painter.drawPixmap(corner, sparkles);
     }
 
-    // The ring is stroked inside its own border, which lies `ringGap` outside the circle.
-    const qreal ringWidth = m_selected ? 2.0 : (hasFocus() ? 1.5 : 0.0);
-    if (ringWidth > 0) {
-        const QColor ringColor
-            = m_selected ? Theme::label() : Theme::withAlpha(Theme::accent(), 0.6);
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(ringColor, ringWidth));
-        const qreal half = ringWidth / 2;
-        painter.drawEllipse(bounds.adjusted(half, half, -half, -half));
-    }
+    // The rings are stroked inside their border, which lies `ringGap` outside the circle: the
+    // keyboard's outermost, the selection's inside it when both are there.
+    painter.setBrush(Qt::NoBrush);
+    const auto ring = [&](const QColor &color, qreal width, qreal inset) {
+        painter.setPen(QPen(color, width));
+        const qreal at = inset + width / 2;
+        painter.drawEllipse(bounds.adjusted(at, at, -at, -at));
+    };
+    const bool focused = hasFocus();
+    if (focused)
+        ring(Theme::focusRing(), 2, 0);
+    if (m_selected)
+        ring(Theme::label(), focused ? 1.5 : 2, focused ? 2 : 0);
 }
 
 AccentSwatches::AccentSwatches(QWidget *parent)
@@ -99,6 +102,7 @@ AccentSwatches::AccentSwatches(QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWidgetResizable(true);
+    setFocusPolicy(Qt::NoFocus); // the swatches take the keyboard; the row only scrolls
     viewport()->setAutoFillBackground(false);
 
     auto *row = new QWidget;

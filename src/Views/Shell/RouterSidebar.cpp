@@ -129,12 +129,15 @@ RouterSidebar::RouterSidebar(ConnectionStore &store, QWidget *parent)
     m_list->setAccessibleName(tr("Routers"));
     const QColor selected = Theme::withAlpha(Theme::accent(), 0.22);
     const QColor hover = Theme::withAlpha(Theme::label(), 0.06);
+    // The style's dotted focus rectangle is replaced by a ring on the row the keyboard is on.
     m_list->setStyleSheet(
         QStringLiteral("QListWidget { background: transparent; outline: 0; }"
                        "QListWidget::item { border-radius: 6px; margin: 1px 8px; }"
                        "QListWidget::item:selected { background: %1; }"
-                       "QListWidget::item:hover:!selected { background: %2; }")
-            .arg(selected.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
+                       "QListWidget::item:hover:!selected { background: %2; }"
+                       "QListWidget::item:focus { border: 2px solid %3; }")
+            .arg(selected.name(QColor::HexArgb), hover.name(QColor::HexArgb),
+                 Theme::focusRing().name(QColor::HexArgb)));
     m_list->installEventFilter(this);
     m_list->viewport()->installEventFilter(this);
     column->addWidget(m_list, 1);

@@ -188,9 +188,12 @@ protected:
             foreground = Theme::withAlpha(foreground, 0.8);
 
         if (showsFocusRing(this)) {
-            painter.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.5), 2));
+            // On a filled button the ring is white, inside the fill, where it shows.
+            const bool filled = m_style == Style::prominent;
+            painter.setPen(QPen(filled ? QColor(Qt::white) : Theme::focusRing(), filled ? 1.5 : 2));
             painter.setBrush(Qt::NoBrush);
-            painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+            const qreal in = filled ? 2.5 : 1;
+            painter.drawRoundedRect(frame.adjusted(in, in, -in, -in), radius - in, radius - in);
         }
 
         const qreal dpr = devicePixelRatioF();

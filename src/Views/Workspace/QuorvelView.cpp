@@ -42,17 +42,28 @@
 
 namespace {
 
+// The keyboard's ring on a placeholder button: a dark edge, which stands out against the
+// router's colour inside and the window around it alike. Only Tab brings the keyboard there,
+// so a click leaves no ring behind.
+QString focusRule(const QColor &ring)
+{
+    return QStringLiteral("QPushButton:focus { border: 2px solid %1; padding: 3px 14px; }")
+        .arg(ring.name(QColor::HexArgb));
+}
+
 // A filled button in the router's colour, for the one action of a placeholder.
 void makeProminent(QPushButton *button, const QColor &tint)
 {
     button->setCursor(Qt::PointingHandCursor);
     button->setMinimumHeight(30);
+    button->setFocusPolicy(Qt::TabFocus);
     button->setStyleSheet(
         QStringLiteral("QPushButton { background: %1; color: white; border: none;"
                        " border-radius: 8px; padding: 5px 16px; font-weight: 600; }"
                        "QPushButton:hover { background: %2; }"
                        "QPushButton:pressed { background: %3; }")
-            .arg(tint.name(), tint.lighter(110).name(), tint.darker(115).name()));
+            .arg(tint.name(), tint.lighter(110).name(), tint.darker(115).name())
+        + focusRule(Theme::withAlpha(Theme::label(), 0.85)));
 }
 
 // The placeholder's other buttons: the same rounded shape as the prominent one, in a light
@@ -69,13 +80,15 @@ void makeBordered(QPushButton *button)
             .arg(c.alphaF());
     };
     const QColor wash = Theme::quaternaryFill();
+    button->setFocusPolicy(Qt::TabFocus);
     button->setStyleSheet(
         QStringLiteral("QPushButton { background: %1; color: %2; border: none;"
                        " border-radius: 8px; padding: 5px 16px; font-weight: 600; }"
                        "QPushButton:hover { background: %3; }"
                        "QPushButton:pressed { background: %4; }")
             .arg(rgba(Theme::withAlpha(wash, 1.5)), Theme::label().name(),
-                 rgba(Theme::withAlpha(wash, 2)), rgba(Theme::withAlpha(wash, 3))));
+                 rgba(Theme::withAlpha(wash, 2)), rgba(Theme::withAlpha(wash, 3)))
+        + focusRule(Theme::focusRing()));
 }
 
 // A segment of the view-mode picker, or a toolbar button with a symbol and a title.
