@@ -107,6 +107,10 @@ void TestWorkspace::promptFollowsTheStatus()
     QCOMPARE(pill->text(), QStringLiteral("Connecting\u2026"));
     QCOMPARE(button->text(), QStringLiteral("Cancel"));
     QVERIFY(!shows(&view, "promptFailure"));
+    // Without a failure no empty line stands between the pill and the button.
+    QWidget *promptPill = view.findChild<QWidget *>("connectPrompt")->findChild<StatusPill *>();
+    QTRY_VERIFY(button->y() - promptPill->geometry().bottom()
+                < promptPill->fontMetrics().lineSpacing() + 16);
 
     button->click(); // Cancel disconnects
     QCOMPARE(controller.status().kind(), ConnectionStatus::disconnected);

@@ -57,7 +57,9 @@ QImage render(const QString &path, QSize pixels, const QColor &color)
             // Lightness of the un-premultiplied pixel: 0 for the glyph, 1 for white details.
             const qreal light = qreal(qGray(px)) / a;
             const int alpha = int(a * (light > 0.5 ? 1.0 : ta));
-            const auto mix = [&](int tint) { return int(tint + (255 - tint) * light); };
+            const auto mix = [&](int tint) {
+                return int(tint + (255 - tint) * light);
+            };
             const QColor out(std::clamp(mix(tr), 0, 255), std::clamp(mix(tg), 0, 255),
                              std::clamp(mix(tb), 0, 255), std::clamp(alpha, 0, 255));
             line[x] = qPremultiply(out.rgba());
@@ -69,9 +71,16 @@ QImage render(const QString &path, QSize pixels, const QColor &color)
 class SymbolEngine final : public QIconEngine
 {
 public:
-    SymbolEngine(QString path, QColor color) : m_path(std::move(path)), m_color(color) {}
+    SymbolEngine(QString path, QColor color, bool whiteWhenHighlighted = false)
+        : m_path(std::move(path))
+        , m_color(color)
+        , m_whiteWhenHighlighted(whiteWhenHighlighted)
+    { }
 
-    QIconEngine *clone() const override { return new SymbolEngine(m_path, m_color); }
+    QIconEngine *clone() const override
+    {
+        return new SymbolEngine(m_path, m_color, m_whiteWhenHighlighted);
+    }
 
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
     {
@@ -85,8 +94,7 @@ public:
         return scaledPixmap(size, mode, state, 1.0);
     }
 
-    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State,
-                         qreal scale) override
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override
     {
         const QColor color = colorFor(mode);
         const QString key = QStringLiteral("sym:%1:%2x%3@%4:%5")
@@ -117,11 +125,14 @@ private:
             color.setAlphaF(color.alphaF() * 0.35f);
         else if (mode == QIcon::Selected && !m_color.isValid())
             color = Qt::white;
+        else if ((mode == QIcon::Active || mode == QIcon::Selected) && m_whiteWhenHighlighted)
+            color = Qt::white;
         return color;
     }
 
     QString m_path;
     QColor m_color;
+    bool m_whiteWhenHighlighted;
 };
 
 } // namespace
@@ -139,13 +150,19 @@ QIcon icon(const QString &name, const QColor &color)
     return QIcon(new SymbolEngine(pathOf(name), color));
 }
 
+QIcon entryIcon(const QString &name, const QColor &color)
+{
+    if (!exists(name))
+        return {};
+    return QIcon(new SymbolEngine(pathOf(name), color, true));
+}
+
 QPixmap pixmap(const QString &name, int size, const QColor &color, qreal devicePixelRatio)
 {
     if (!exists(name) || size <= 0)
         return {};
-    QPixmap result = QPixmap::fromImage(
-        render(pathOf(name), QSize(size, size) * devicePixelRatio, color.isValid() ? color
-                                                                                   : Qt::black));
+    QPixmap result = QPixmap::fromImage(render(pathOf(name), QSize(size, size) * devicePixelRatio,
+                                               color.isValid() ? color : Qt::black));
     result.setDevicePixelRatio(devicePixelRatio);
     return result;
 }
@@ -154,7 +171,7 @@ QIcon applicationIcon()
 {
     initQuorvelResources();
     QIcon result;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 })
         result.addPixmap(applicationIconPixmap(size));
     return result;
 }

@@ -320,7 +320,7 @@ QWidget *RouterEditor::buildTypeSection()
     m_vendorCombo->setObjectName(QStringLiteral("vendorCombo"));
     m_vendorCombo->setIconSize({ symbolSize, symbolSize });
     for (const RouterVendor vendor : RouterVendor::allCases()) {
-        m_vendorCombo->addItem(Symbols::icon(vendor.systemImage(), vendor.tint()),
+        m_vendorCombo->addItem(Symbols::entryIcon(vendor.systemImage(), vendor.tint()),
                                vendor.displayName(), int(RouterVendor::Value(vendor)));
     }
     connect(m_vendorCombo, &QComboBox::currentIndexChanged, m_model, [this](int index) {

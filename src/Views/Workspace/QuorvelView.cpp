@@ -360,11 +360,7 @@ QWidget *QuorvelView::buildConnectPrompt()
     QPalette red = m_promptFailure->palette();
     red.setColor(QPalette::WindowText, Theme::red());
     m_promptFailure->setPalette(red);
-    // Its line is kept while hidden, so the prompt stays put as the status changes.
-    QSizePolicy keep = m_promptFailure->sizePolicy();
-    keep.setRetainSizeWhenHidden(true);
-    m_promptFailure->setSizePolicy(keep);
-    m_promptFailure->setMinimumHeight(m_promptFailure->fontMetrics().lineSpacing());
+    // Shown only after a failure: hidden, it takes no line between the pill and the button.
     column->addLayout(centredWrapped(m_promptFailure, 460));
 
     column->addSpacing(6);
