@@ -82,37 +82,99 @@ private:
     QMap<QString, Member> m_members;
 };
 
+// A text that lies inside `backing` (text read from a file, kept as it was read) without a
+// copy of its own; `backing` must outlive it unchanged.
+inline QByteArray view(const QByteArray &backing, qsizetype begin, qsizetype end)
+{
+    return QByteArray::fromRawData(backing.constData() + begin, end - begin);
+}
+
+inline bool isViewOf(const QByteArray &text, const QByteArray &backing)
+{
+    return !backing.isEmpty() && text.constData() >= backing.constData()
+        && text.constData() < backing.constData() + backing.size();
+}
+
+// Of the texts, the bytes that are views of `backing`; with `copy`, each such text gets a
+// copy of its own first, so that `backing` may go.
+template<typename Texts> qsizetype viewedBytes(Texts &texts, const QByteArray &backing, bool copy)
+{
+    qsizetype bytes = 0;
+    for (QByteArray *text : texts) {
+        if (!isViewOf(*text, backing))
+            continue;
+        bytes += text->size();
+        if (copy)
+            *text = QByteArray(text->constData(), text->size());
+    }
+    return bytes;
+}
+
 // An array of T. Elements are matched to kept ones in order, so appending, replacing and
 // removing elements re-encodes only the new ones.
 template<typename T> class Array final
 {
 public:
+    // Keeps `text` as the text of the next element, `value`.
+    void adopt(T value, QByteArray text)
+    {
+        m_elements.append(Element { std::move(value), std::move(text) });
+    }
+
     // `write(value)` gives the element's text.
     template<typename Write, typename Same>
-    QByteArray encode(const QList<T> &list, Write &&write, Same &&same)
+    void refresh(const QList<T> &list, Write &&write, Same &&same)
     {
         QList<Element> elements;
         elements.reserve(list.size());
-        qsizetype size = 2 + list.size();
         qsizetype next = 0;
         for (const T &value : list) {
             qsizetype found = next;
             while (found < m_elements.size() && !same(m_elements[found].value, value))
                 ++found;
             if (found < m_elements.size()) {
-                elements.append(m_elements[found]);
+                elements.append(std::move(m_elements[found]));
                 next = found + 1;
             } else {
                 elements.append(Element { value, write(value) });
             }
-            size += elements.last().text.size();
         }
         m_elements = std::move(elements);
-        QVarLengthArray<const QByteArray *, 64> texts;
-        texts.reserve(m_elements.size());
-        for (const Element &element : std::as_const(m_elements))
+    }
+
+    // The array's text, as refreshed last.
+    qsizetype size() const
+    {
+        qsizetype size = 2 + m_elements.size();
+        for (const Element &element : m_elements)
+            size += element.text.size();
+        return size;
+    }
+    void appendTo(QByteArray &bytes) const
+    {
+        bytes += '[';
+        for (qsizetype i = 0; i < m_elements.size(); ++i) {
+            if (i > 0)
+                bytes += ',';
+            bytes += m_elements[i].text;
+        }
+        bytes += ']';
+    }
+
+    template<typename Write, typename Same>
+    QByteArray encode(const QList<T> &list, Write &&write, Same &&same)
+    {
+        refresh(list, write, same);
+        QByteArray bytes;
+        bytes.reserve(size());
+        appendTo(bytes);
+        return bytes;
+    }
+
+    template<typename Texts> void collectTexts(Texts &texts)
+    {
+        for (Element &element : m_elements)
             texts.append(&element.text);
-        return join(texts, size, '[', ']');
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "Model/SalvoStore.h"
 
+#include "Model/JsonScan.h"
 #include "Model/RouterMap.h"
 
 #include <QJsonDocument>
@@ -8,7 +9,7 @@ SalvoStore::SalvoStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
-    m_byConnection = load(m_file).value_or(Map());
+    m_byConnection = load(m_file, &m_encoded, &m_backing).value_or(Map());
 }
 
 QString SalvoStore::defaultURL()
@@ -19,19 +20,65 @@ QString SalvoStore::defaultURL()
 std::optional<SalvoStore::Map> SalvoStore::load(const QString &filePath)
 {
     StoreFile file(filePath);
-    return load(file);
+    return load(file, nullptr, nullptr);
 }
 
-std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file)
+namespace {
+
+QByteArray salvoText(const Salvo &salvo)
 {
-    const auto decode = [](const QJsonDocument &document) -> Json::Decoded<Map> {
-        const auto root = Json::topLevelObject(document);
-        if (!root)
-            return std::unexpected(root.error());
-        return RouterMap::read<QList<Salvo>>(*root, RouterMap::readList<Salvo>);
+    return EncodedJson::text(salvo.toJson());
+}
+
+} // namespace
+
+std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts,
+                                                QByteArray *backing)
+{
+    // Only one salvo's tree exists at a time, however large the file.
+    const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Map> {
+        Map map;
+        Texts kept;
+        const auto result = JsonScan::members(bytes, 0, true, [&](const JsonScan::Member &member) {
+            if (bytes[member.valueBegin] != '[')
+                return JsonScan::Result(
+                    std::unexpected(QStringLiteral("“%1” is not an array").arg(member.key)));
+            QList<Salvo> list;
+            RouterText text { EncodedJson::keyText(member.key), {}, {} };
+            const auto each = [&](qsizetype begin, qsizetype end) -> JsonScan::Result {
+                const auto value = JsonScan::value(bytes, begin, end);
+                if (!value)
+                    return std::unexpected(value.error());
+                auto salvo = RouterMap::readRecord<Salvo>(*value, member.key);
+                if (!salvo)
+                    return std::unexpected(salvo.error());
+                if (texts) {
+                    QByteArray encoded = salvoText(*salvo);
+                    if (QByteArrayView(encoded) == QByteArrayView(bytes).sliced(begin, end - begin))
+                        encoded = EncodedJson::view(bytes, begin, end);
+                    text.salvos.adopt(*salvo, std::move(encoded));
+                }
+                list.append(std::move(*salvo));
+                return {};
+            };
+            if (const auto listed = JsonScan::elements(bytes, member.valueBegin, each); !listed)
+                return listed;
+            text.value = list;
+            map.insert(member.key, std::move(list));
+            if (texts)
+                kept.insert(member.key, std::move(text));
+            return JsonScan::Result();
+        });
+        if (!result)
+            return std::unexpected(result.error());
+        if (texts) {
+            *texts = std::move(kept);
+            *backing = bytes;
+        }
+        return map;
     };
     bool unreadable = false;
-    auto map = file.load(decode, [&](const QString &, const QString &error) {
+    auto map = file.loadText(decode, [&](const QString &, const QString &error) {
         unreadable = true;
         StoreFile::printLine(file.unreadableLine(QStringLiteral("SalvoStore"), error));
     });
@@ -138,20 +185,60 @@ StoreOutcome SalvoStore::removeAll(const QUuid &connection)
     return save();
 }
 
-StoreOutcome SalvoStore::save()
+QByteArray SalvoStore::encode()
 {
     const auto sameSalvo = [](const Salvo &kept, const Salvo &salvo) {
         return kept == salvo;
     };
-    const auto sameList = [](const QList<Salvo> &kept, const QList<Salvo> &list) {
-        return kept == list;
-    };
-    const auto salvoText = [](const Salvo &salvo) {
-        return EncodedJson::text(salvo.toJson());
-    };
-    const auto router = [&](const QList<Salvo> &list, EncodedJson::Array<Salvo> &texts) {
-        return texts.encode(list, salvoText, sameSalvo);
-    };
-    const QByteArray bytes = m_encoded.encode(m_byConnection, router, sameList);
-    return m_file.save(bytes, QStringLiteral("SalvoStore"));
+    QList<const RouterText *> routers;
+    routers.reserve(m_byConnection.size());
+    qsizetype size = 2 + m_byConnection.size();
+    auto kept = m_encoded.begin();
+    for (auto it = m_byConnection.constBegin(); it != m_byConnection.constEnd(); ++it) {
+        while (kept != m_encoded.end() && kept.key() < it.key())
+            kept = m_encoded.erase(kept);
+        if (kept == m_encoded.end() || kept.key() != it.key()) {
+            kept = m_encoded.insert(kept, it.key(),
+                                    RouterText { EncodedJson::keyText(it.key()), {}, {} });
+            kept->salvos.refresh(*it, salvoText, sameSalvo);
+            kept->value = *it;
+        } else if (kept->value != *it) {
+            kept->salvos.refresh(*it, salvoText, sameSalvo);
+            kept->value = *it;
+        }
+        routers.append(&*kept);
+        size += kept->key.size() + kept->salvos.size();
+        ++kept;
+    }
+    while (kept != m_encoded.end())
+        kept = m_encoded.erase(kept);
+
+    QByteArray bytes;
+    bytes.reserve(size);
+    bytes += '{';
+    for (qsizetype i = 0; i < routers.size(); ++i) {
+        if (i > 0)
+            bytes += ',';
+        bytes += routers[i]->key;
+        routers[i]->salvos.appendTo(bytes);
+    }
+    bytes += '}';
+
+    // Once most of the file as read has been replaced, what is left of it is copied out so
+    // that the rest can go.
+    if (!m_backing.isEmpty()) {
+        QList<QByteArray *> texts;
+        for (RouterText &router : m_encoded)
+            router.salvos.collectTexts(texts);
+        if (EncodedJson::viewedBytes(texts, m_backing, false) < m_backing.size() / 2) {
+            EncodedJson::viewedBytes(texts, m_backing, true);
+            m_backing = QByteArray();
+        }
+    }
+    return bytes;
+}
+
+StoreOutcome SalvoStore::save()
+{
+    return m_file.save(encode(), QStringLiteral("SalvoStore"));
 }

@@ -63,7 +63,19 @@ signals:
     void byConnectionChanged();
 
 private:
-    static std::optional<Map> load(StoreFile &file);
+    struct RouterText
+    {
+        QByteArray key; // `"key":`
+        QList<Salvo> value; // the list the texts were made for
+        EncodedJson::Array<Salvo> salvos;
+    };
+    using Texts = QMap<QString, RouterText>;
+
+    // Decodes salvos.json a salvo at a time. With `texts`, keeps each salvo's text as the
+    // writer gives it, as a view of the file's bytes (`backing`) wherever it is that already.
+    static std::optional<Map> load(StoreFile &file, Texts *texts = nullptr,
+                                   QByteArray *backing = nullptr);
+    QByteArray encode();
     template<typename Predicate>
     StoreOutcome removeWhere(const QUuid &connection, Predicate predicate);
     // Stores the router's new list and saves; a list the file cannot hold is put back.
@@ -72,5 +84,7 @@ private:
     StoreFile m_file;
     Map m_byConnection;
     // salvos.json as last written, kept per router and per salvo.
-    EncodedJson::Object<QList<Salvo>, EncodedJson::Array<Salvo>> m_encoded;
+    Texts m_encoded;
+    QByteArray m_backing; // salvos.json as read, while texts of it are kept
+
 };

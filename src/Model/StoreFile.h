@@ -131,15 +131,30 @@ public:
     auto load(Decode &&decode, Unreadable &&unreadable)
         -> std::optional<typename std::invoke_result_t<Decode, const QJsonDocument &>::value_type>
     {
+        using Decoded = std::invoke_result_t<Decode, const QJsonDocument &>;
+        return loadText(
+            [&decode](const QByteArray &bytes) -> Decoded {
+                auto document = parseJson(bytes);
+                if (!document)
+                    return std::unexpected(document.error());
+                return decode(*document);
+            },
+            unreadable);
+    }
+
+    // The same with the file's bytes handed to `decode` as they were read, for a reader that
+    // decodes them a piece at a time and may keep them.
+    template<typename Decode, typename Unreadable>
+    auto loadText(Decode &&decode, Unreadable &&unreadable)
+        -> std::optional<typename std::invoke_result_t<Decode, const QByteArray &>::value_type>
+    {
         const auto bytes = read();
         if (bytes && !*bytes)
             return std::nullopt;
         QString error;
         if (!bytes) {
             error = bytes.error();
-        } else if (auto document = parseJson(**bytes); !document) {
-            error = document.error();
-        } else if (auto value = decode(*document); !value) {
+        } else if (auto value = decode(**bytes); !value) {
             error = value.error();
         } else {
             return std::move(*value);
