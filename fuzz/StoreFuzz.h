@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 // The store files are read from disk, so their targets go through the real file path: the
@@ -61,8 +63,44 @@ void checkFile(const QString &fileName, const uint8_t *data, size_t size, Load &
     FUZZ_CHECK_MSG(QFile::exists(path) && second.has_value(),
                    QStringLiteral("a saved file is unreadable: ")
                        + QString::fromUtf8(contents(path).left(400)));
-    FUZZ_CHECK_MSG(*second == *first, QStringLiteral("content changed by a save: ")
-                                          + QString::fromUtf8(contents(path).left(400)));
+    FUZZ_CHECK_MSG(*second == *first,
+                   QStringLiteral("content changed by a save: ")
+                       + QString::fromUtf8(contents(path).left(400)));
+}
+
+// For a store that reads its file a piece at a time: it must take exactly the files, and
+// give exactly the content, that decoding the whole document at once gives (`wholeDecode`
+// of the parsed document), and a save must write what encoding that content at once writes
+// (`wholeEncode`).
+template<typename Load, typename Open, typename WholeDecode, typename WholeEncode>
+void checkPiecewise(const QString &fileName, const uint8_t *data, size_t size, Load &&load,
+                    Open &&open, WholeDecode &&wholeDecode, WholeEncode &&wholeEncode)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const auto whole = error.error == QJsonParseError::NoError && document.isObject()
+        ? wholeDecode(document.object())
+        : std::nullopt;
+    const QString path = filePath(fileName);
+    {
+        QFile file(path);
+        FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        FUZZ_CHECK(file.write(bytes) == bytes.size());
+    }
+    QFile::remove(path + QStringLiteral(".corrupt"));
+    const auto piecewise = load(path);
+    const bool readable = QFile::exists(path);
+    FUZZ_CHECK_MSG(
+        readable == whole.has_value(),
+        QStringLiteral("read piecewise: %1, whole: %2")
+            .arg(readable ? "readable" : "unreadable", whole ? "readable" : "unreadable"));
+    if (!whole)
+        return;
+    FUZZ_CHECK_MSG(piecewise && *piecewise == *whole, QStringLiteral("content differs"));
+    open(path); // opens a store on the file, changes nothing and saves
+    FUZZ_CHECK_MSG(contents(path) == wholeEncode(*whole),
+                   QStringLiteral("saved text differs: ") + QString::fromUtf8(contents(path)));
 }
 
 } // namespace StoreFuzz

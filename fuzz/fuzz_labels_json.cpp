@@ -1,6 +1,7 @@
 // labels.json as found on disk: possibly hand-edited, truncated or from another version.
 
 #include "Model/LabelStore.h"
+#include "Model/RouterMap.h"
 #include "StoreFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -11,6 +12,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         [](const QString &path) {
             LabelStore store(path);
             store.save();
+        });
+    StoreFuzz::checkPiecewise(
+        QStringLiteral("labels.json"), data, size,
+        [](const QString &path) { return LabelStore::load(path); },
+        [](const QString &path) {
+            LabelStore store(path);
+            store.save();
+        },
+        [](const QJsonObject &root) -> std::optional<LabelStore::Map> {
+            auto map = RouterMap::read<LabelStore::Map::mapped_type>(
+                root, RouterMap::readRecord<PortLabels>);
+            return map ? std::optional(*map) : std::nullopt;
+        },
+        [](const LabelStore::Map &map) {
+            return QJsonDocument(RouterMap::write(
+                                     map, [](const PortLabels &labels) { return labels.toJson(); }))
+                .toJson(QJsonDocument::Compact);
         });
     return 0;
 }

@@ -77,9 +77,8 @@ Json::Decoded<QJsonValue> value(QByteArrayView text, qsizetype begin, qsizetype 
     const QByteArrayView piece = text.sliced(begin, end - begin);
     // Objects and arrays are parsed where they lie; anything else as the element of an array.
     const bool container = !piece.isEmpty() && (piece[0] == '{' || piece[0] == '[');
-    const QByteArray source = container
-        ? QByteArray::fromRawData(piece.data(), piece.size())
-        : '[' + piece.toByteArray() + ']';
+    const QByteArray source = container ? QByteArray::fromRawData(piece.data(), piece.size())
+                                        : '[' + piece.toByteArray() + ']';
     QJsonParseError parse;
     const QJsonDocument document = QJsonDocument::fromJson(source, &parse);
     if (parse.error != QJsonParseError::NoError)
@@ -115,9 +114,8 @@ Result members(QByteArrayView text, qsizetype begin, bool document,
     } else {
         while (true) {
             if (at >= text.size() || text[at] != '"')
-                return std::unexpected(error(at >= text.size()
-                                                 ? QJsonParseError::UnterminatedObject
-                                                 : QJsonParseError::IllegalValue,
+                return std::unexpected(error(at >= text.size() ? QJsonParseError::UnterminatedObject
+                                                               : QJsonParseError::IllegalValue,
                                              at));
             Member found;
             found.keyBegin = at;
@@ -154,7 +152,7 @@ Result members(QByteArrayView text, qsizetype begin, bool document,
                 break;
             }
             return std::unexpected(error(at >= text.size() ? QJsonParseError::UnterminatedObject
-                                                            : QJsonParseError::MissingValueSeparator,
+                                                           : QJsonParseError::MissingValueSeparator,
                                          at));
         }
     }

@@ -1,8 +1,11 @@
 #include "Model/LabelStore.h"
 
+#include "Model/JsonScan.h"
 #include "Model/RouterMap.h"
 
 #include <QJsonDocument>
+
+#include <algorithm>
 
 namespace {
 
@@ -63,7 +66,7 @@ LabelStore::LabelStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
-    m_byConnection = load(m_file).value_or(Map());
+    m_texts = load(m_file, m_backing).value_or(Texts());
 }
 
 QString LabelStore::defaultURL()
@@ -74,25 +77,176 @@ QString LabelStore::defaultURL()
 std::optional<LabelStore::Map> LabelStore::load(const QString &filePath)
 {
     StoreFile file(filePath);
-    return load(file);
+    QByteArray backing;
+    const std::optional<Texts> texts = load(file, backing);
+    if (!texts)
+        return std::nullopt;
+    Map map;
+    for (auto it = texts->cbegin(); it != texts->cend(); ++it)
+        map.insert(it.key(), decode(*it));
+    return map;
 }
 
-std::optional<LabelStore::Map> LabelStore::load(StoreFile &file)
+namespace {
+
+// Past the plain string at `at` (printable ASCII without quotes or backslashes, which the
+// writer puts down as they are), or -1.
+qsizetype plainStringEnd(QByteArrayView text, qsizetype at)
 {
-    const auto decode = [](const QJsonDocument &document) -> Json::Decoded<Map> {
-        const auto root = Json::topLevelObject(document);
-        if (!root)
-            return std::unexpected(root.error());
-        return RouterMap::read<PortLabels>(*root, RouterMap::readRecord<PortLabels>);
+    if (at >= text.size() || text[at] != '"')
+        return -1;
+    for (++at; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '"')
+            return at + 1;
+        if (c == '\\' || uchar(c) < 0x20 || uchar(c) > 0x7E)
+            return -1;
+    }
+    return -1;
+}
+
+// Whether `value` is one router's labels exactly as the writer gives them, with plain keys
+// and labels only: then it is kept as it is, and read without the platform's parser. With
+// `labels`, the labels are read into it.
+bool readPlainRouter(QByteArrayView value, PortLabels *labels = nullptr)
+{
+    qsizetype at = 0;
+    const auto expect = [&](QByteArrayView literal) {
+        if (!value.sliced(at).startsWith(literal))
+            return false;
+        at += literal.size();
+        return true;
     };
-    return file.load(decode, [&file](const QString &, const QString &error) {
+    const auto side = [&](QMap<QString, QString> *into) {
+        if (at < value.size() && value[at] == '}')
+            return ++at, true;
+        QByteArrayView previous;
+        for (bool first = true;; first = false) {
+            const qsizetype keyEnd = plainStringEnd(value, at);
+            if (keyEnd < 0)
+                return false;
+            const QByteArrayView key = value.sliced(at, keyEnd - at);
+            if (!first && !(previous < key)) // the writer's order, each key once
+                return false;
+            previous = key;
+            at = keyEnd;
+            if (!expect(":"))
+                return false;
+            const qsizetype labelAt = at;
+            if ((at = plainStringEnd(value, at)) < 0)
+                return false;
+            if (into) // in the map's own order: each goes at its end
+                into->insert(into->cend(), QString::fromLatin1(key.sliced(1, key.size() - 2)),
+                             QString::fromLatin1(value.sliced(labelAt + 1, at - labelAt - 2)));
+            if (expect("}"))
+                return true;
+            if (!expect(","))
+                return false;
+        }
+    };
+    return expect("{\"destinations\":{") && side(labels ? &labels->destinations : nullptr)
+        && expect(",\"sources\":{") && side(labels ? &labels->sources : nullptr) && expect("}")
+        && at == value.size();
+}
+
+bool isPlain(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() <= 0x7E && c != u'"' && c != u'\\';
+    });
+}
+
+QByteArray routerText(const QString &key, const PortLabels &labels)
+{
+    const auto plain = [](const QMap<QString, QString> &map) {
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (!isPlain(it.key()) || !isPlain(it.value()))
+                return false;
+        }
+        return true;
+    };
+    if (!plain(labels.sources) || !plain(labels.destinations))
+        return EncodedJson::keyText(key) + EncodedJson::text(labels.toJson());
+    // Plain text is written as it is, so the writer's text is put together directly.
+    QByteArray text = EncodedJson::keyText(key);
+    const auto append = [&text](const QMap<QString, QString> &map) {
+        text += '{';
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (it != map.cbegin())
+                text += ',';
+            text += '"' + it.key().toLatin1() + "\":\"" + it.value().toLatin1() + '"';
+        }
+        text += '}';
+    };
+    text += "{\"destinations\":";
+    append(labels.destinations);
+    text += ",\"sources\":";
+    append(labels.sources);
+    text += '}';
+    return text;
+}
+
+} // namespace
+
+std::optional<LabelStore::Texts> LabelStore::load(StoreFile &file, QByteArray &backing)
+{
+    const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Texts> {
+        Texts texts;
+        const auto result = JsonScan::members(bytes, 0, true, [&](const JsonScan::Member &member) {
+            const QByteArrayView value = QByteArrayView(bytes).sliced(
+                member.valueBegin, member.valueEnd - member.valueBegin);
+            const QByteArray key = EncodedJson::keyText(member.key);
+            const QByteArrayView keyAsRead = QByteArrayView(bytes).sliced(
+                member.keyBegin, member.valueBegin - member.keyBegin);
+            if (keyAsRead == QByteArrayView(key) && readPlainRouter(value)) {
+                texts.insert(
+                    member.key,
+                    { EncodedJson::view(bytes, member.keyBegin, member.valueEnd), key.size() });
+                return JsonScan::Result();
+            }
+            // Anything else is decoded as the whole-file reader would, and kept as the
+            // writer gives it.
+            const auto parsed = JsonScan::value(bytes, member.valueBegin, member.valueEnd);
+            if (!parsed)
+                return JsonScan::Result(std::unexpected(parsed.error()));
+            const auto labels = RouterMap::readRecord<PortLabels>(*parsed, member.key);
+            if (!labels)
+                return JsonScan::Result(std::unexpected(labels.error()));
+            texts.insert(member.key, { routerText(member.key, *labels), key.size() });
+            return JsonScan::Result();
+        });
+        if (!result)
+            return std::unexpected(result.error());
+        backing = bytes;
+        return texts;
+    };
+    return file.loadText(decode, [&file](const QString &, const QString &error) {
         StoreFile::printLine(file.unreadableLine(QStringLiteral("LabelStore"), error));
     });
 }
 
+PortLabels LabelStore::decode(const RouterText &text)
+{
+    if (PortLabels labels; readPlainRouter(QByteArrayView(text.text).sliced(text.valueAt), &labels))
+        return labels;
+    const auto parsed = JsonScan::value(text.text, text.valueAt, text.text.size());
+    if (!parsed || !parsed->isObject())
+        return {};
+    return PortLabels::fromJson(parsed->toObject()).value_or(PortLabels());
+}
+
+LabelStore::Map LabelStore::byConnection() const
+{
+    Map map;
+    for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it)
+        map.insert(it.key(), decode(*it));
+    return map;
+}
+
 PortLabels LabelStore::labels(const QUuid &connection) const
 {
-    return m_byConnection.value(Json::uuidText(connection));
+    const auto it = m_texts.constFind(Json::uuidText(connection));
+    return it == m_texts.cend() ? PortLabels() : decode(*it);
 }
 
 namespace {
@@ -122,7 +276,7 @@ LabelStore::Failure LabelStore::set(const std::optional<QString> &label, PortKin
 LabelStore::Failure LabelStore::set(const QList<Edit> &edits, const QUuid &connection)
 {
     const QString key = Json::uuidText(connection);
-    PortLabels labels = m_byConnection.value(key);
+    PortLabels labels = this->labels(connection);
     for (const Edit &edit : edits)
         applyEdit(labels, edit);
     return commit(key, labels);
@@ -131,7 +285,7 @@ LabelStore::Failure LabelStore::set(const QList<Edit> &edits, const QUuid &conne
 LabelStore::Failure LabelStore::merge(const ParsedLabels &parsed, const QUuid &connection)
 {
     const QString key = Json::uuidText(connection);
-    PortLabels labels = m_byConnection.value(key);
+    PortLabels labels = this->labels(connection);
     const auto apply = [](const QMap<qint64, QString> &from, QMap<QString, QString> &into) {
         for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
             const QString text = trimmed(it.value());
@@ -147,7 +301,7 @@ LabelStore::Failure LabelStore::merge(const ParsedLabels &parsed, const QUuid &c
 
 LabelStore::Failure LabelStore::removeAll(const QUuid &connection)
 {
-    m_byConnection.remove(Json::uuidText(connection));
+    m_texts.remove(Json::uuidText(connection));
     emit byConnectionChanged();
     return save();
 }
@@ -155,29 +309,39 @@ LabelStore::Failure LabelStore::removeAll(const QUuid &connection)
 LabelStore::Failure LabelStore::commit(const QString &key, const PortLabels &labels)
 {
     if (labels.isEmpty())
-        m_byConnection.remove(key);
+        m_texts.remove(key);
     else
-        m_byConnection.insert(key, labels);
+        m_texts.insert(key, { routerText(key, labels), EncodedJson::keyText(key).size() });
     emit byConnectionChanged();
     return save();
 }
 
 LabelStore::Failure LabelStore::save()
 {
-    // The text PortLabels::toJson() gives, with its members in the writer's key order.
-    const auto equal = [](const auto &kept, const auto &value) {
-        return kept == value;
-    };
-    const auto label = [](const QString &text, char &) {
-        return EncodedJson::text(text);
-    };
-    const auto router = [&](const PortLabels &labels, LabelTexts &texts) {
-        return '{' + EncodedJson::keyText(kDestinations)
-            + texts.destinations.encode(labels.destinations, label, equal) + ','
-            + EncodedJson::keyText(kSources) + texts.sources.encode(labels.sources, label, equal)
-            + '}';
-    };
-    Failure failure = m_file.write(m_encoded.encode(m_byConnection, router, equal));
+    qsizetype size = 2 + m_texts.size();
+    for (const RouterText &router : std::as_const(m_texts))
+        size += router.text.size();
+    QByteArray bytes;
+    bytes.reserve(size);
+    bytes += '{';
+    for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it) {
+        if (it != m_texts.cbegin())
+            bytes += ',';
+        bytes += it->text;
+    }
+    bytes += '}';
+    // Once most of the file as read has been replaced, what is left of it is copied out so
+    // that the rest can go.
+    if (!m_backing.isEmpty()) {
+        QList<QByteArray *> texts;
+        for (RouterText &router : m_texts)
+            texts.append(&router.text);
+        if (EncodedJson::viewedBytes(texts, m_backing, false) < m_backing.size() / 2) {
+            EncodedJson::viewedBytes(texts, m_backing, true);
+            m_backing = QByteArray();
+        }
+    }
+    Failure failure = m_file.write(bytes);
     if (failure)
         StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
     return failure;

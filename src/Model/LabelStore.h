@@ -61,8 +61,9 @@ public:
     QString url() const { return m_file.path(); }
     // The unreadable labels.json found at creation, if any.
     const std::optional<StoreFile::Rescue> &rescue() const { return m_file.rescue(); }
-    // Keyed by the upper-case UUID text of each connection id.
-    const Map &byConnection() const { return m_byConnection; }
+    // Keyed by the upper-case UUID text of each connection id. Decoded from the kept text of
+    // every router on each call: for readers that need them all.
+    Map byConnection() const;
     // The overrides of one router; two empty maps when it has none.
     PortLabels labels(const QUuid &connection) const;
 
@@ -91,17 +92,23 @@ signals:
     void byConnectionChanged();
 
 private:
-    static std::optional<Map> load(StoreFile &file);
+    // One router's member of labels.json as the writer gives it: `"key":{…}`. The labels are
+    // kept only as this text and decoded when asked for, which costs a fraction of what the
+    // maps would hold.
+    struct RouterText
+    {
+        QByteArray text;
+        qsizetype valueAt = 0; // where `{…}` starts
+    };
+    using Texts = QMap<QString, RouterText>;
+
+    // Reads labels.json a router at a time into its texts; a router's text that is already
+    // what the writer gives stays a view of the file's bytes (`backing`).
+    static std::optional<Texts> load(StoreFile &file, QByteArray &backing);
+    static PortLabels decode(const RouterText &text);
     Failure commit(const QString &key, const PortLabels &labels);
 
-    // labels.json as last written, kept per router and per label.
-    struct LabelTexts
-    {
-        EncodedJson::Object<QString> sources;
-        EncodedJson::Object<QString> destinations;
-    };
-
     StoreFile m_file;
-    Map m_byConnection;
-    EncodedJson::Object<PortLabels, LabelTexts> m_encoded;
+    Texts m_texts; // labels.json as last written, per router
+    QByteArray m_backing; // labels.json as read, while texts of it are kept
 };

@@ -32,8 +32,7 @@ QByteArray salvoText(const Salvo &salvo)
 
 } // namespace
 
-std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts,
-                                                QByteArray *backing)
+std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, QByteArray *backing)
 {
     // Only one salvo's tree exists at a time, however large the file.
     const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Map> {

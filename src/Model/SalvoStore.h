@@ -86,5 +86,4 @@ private:
     // salvos.json as last written, kept per router and per salvo.
     Texts m_encoded;
     QByteArray m_backing; // salvos.json as read, while texts of it are kept
-
 };

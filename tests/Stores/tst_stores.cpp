@@ -84,6 +84,7 @@ private slots:
     void oversizedFileIsUnreadable();
     void writeCutShortKeepsTheOldFile();
     void fifoIsUnreadableInsteadOfBlocking();
+    void keptEncodingWritesWhatAFullEncodeWrites_data();
     void keptEncodingWritesWhatAFullEncodeWrites();
 
     void salvoAddMatchesNameAndPanel();
@@ -421,8 +422,19 @@ void TestStores::fifoIsUnreadableInsteadOfBlocking()
     QVERIFY(aside.exists() && !aside.isFile());
 }
 
+void TestStores::keptEncodingWritesWhatAFullEncodeWrites_data()
+{
+    // Files as another program lays them out, and as the stores write them, whose text is
+    // kept as read.
+    QTest::addColumn<bool>("asWritten");
+    QTest::newRow("indented") << false;
+    QTest::newRow("as written") << true;
+}
+
 void TestStores::keptEncodingWritesWhatAFullEncodeWrites()
 {
+    QFETCH(bool, asWritten);
+    const auto format = asWritten ? QJsonDocument::Compact : QJsonDocument::Indented;
     // Keys the writer orders by UTF-16 unit where code-point order differs (U+E000 against
     // U+10000), escapes, control characters and line separators, routers read from the file
     // and routers changed since.
@@ -444,15 +456,25 @@ void TestStores::keptEncodingWritesWhatAFullEncodeWrites()
         salvoRoot.insert(key, QJsonArray { makeSalvo(odd[1], std::nullopt, 2, 0.1).toJson() });
         panelLists.insert(key, QJsonArray { makePanel(odd[2], { 3, 1 }).toJson() });
     }
-    writeFile(path(QStringLiteral("labels.json")), QJsonDocument(labelRoot).toJson());
-    writeFile(path(QStringLiteral("salvos.json")), QJsonDocument(salvoRoot).toJson());
+    // Most of each file is one router's, removed on the way, so that what is left of the
+    // file as read is copied out of it.
+    PortLabels many;
+    QJsonArray manySalvos;
+    for (int i = 0; i < 40; ++i) {
+        many.sources.insert(QString::number(i), QStringLiteral("Camera %1").arg(i));
+        manySalvos.append(makeSalvo(QString::number(i), std::nullopt, i, i).toJson());
+    }
+    labelRoot.insert(Json::uuidText(routers.first()), many.toJson());
+    salvoRoot.insert(Json::uuidText(routers.first()), manySalvos);
+    writeFile(path(QStringLiteral("labels.json")), QJsonDocument(labelRoot).toJson(format));
+    writeFile(path(QStringLiteral("salvos.json")), QJsonDocument(salvoRoot).toJson(format));
     writeFile(path(QStringLiteral("panels.json")),
               QJsonDocument(QJsonObject { { "panels", panelLists }, { "active", QJsonObject() } })
-                  .toJson());
+                  .toJson(format));
     LabelStore labels(path(QStringLiteral("labels.json")));
     SalvoStore salvos(path(QStringLiteral("salvos.json")));
     PanelStore panels(path(QStringLiteral("panels.json")));
-    QCOMPARE(labels.byConnection().size(), keys.size());
+    QCOMPARE(labels.byConnection().size(), keys.size() + 1);
 
     const auto compact = [](const QJsonObject &root) {
         return QJsonDocument(root).toJson(QJsonDocument::Compact);
@@ -481,6 +503,10 @@ void TestStores::keptEncodingWritesWhatAFullEncodeWrites()
     };
 
     for (int step = 0; step < 4 * routers.size(); ++step) {
+        if (step == routers.size()) {
+            labels.removeAll(routers.first());
+            salvos.removeAll(routers.first());
+        }
         const QUuid &router = routers[step % routers.size()];
         const QString &text = odd[step % odd.size()];
         labels.set(text + QString::number(step), PortKind(step % 2), step, router);
