@@ -98,8 +98,6 @@ Result members(QByteArrayView text, qsizetype begin, bool document,
         at = skipSpace(text, at);
         if (at >= text.size() || text[at] != '{') {
             // Another kind of document, or none: as the whole-text reader tells it.
-            if (at < text.size() && text[at] == '[')
-                return std::unexpected(QStringLiteral("the top level is not an object"));
             QJsonParseError parse;
             QJsonDocument::fromJson(text.toByteArray(), &parse);
             return std::unexpected(parse.error == QJsonParseError::NoError
