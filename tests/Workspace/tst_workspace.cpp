@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStyleHints>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -365,6 +366,7 @@ void TestWorkspace::ordinaryLongNamesAreShownWhole()
 {
     const QString name = QStringLiteral("MAIN STUDIO WIDE SHOT CAMERA LEFT MONITOR OUT"); // 45
     ControllerRig rig;
+    rig.connection.name = QStringLiteral("Studio B Videohub 40\u00d740");
     const SubPanel panel = makePanel(name, { 0, 1 }, { 0, 1 });
     rig.panels.upsert(panel, rig.connection.id);
     RouterController &controller = rig.make();
@@ -385,6 +387,15 @@ void TestWorkspace::ordinaryLongNamesAreShownWhole()
             >= QFontMetricsF(tabFont).horizontalAdvance(name));
     const auto *chip = view.findChild<QPushButton *>(QStringLiteral("salvoChip"));
     QVERIFY(chip->width() - 2 * 10 >= QFontMetricsF(chip->font()).horizontalAdvance(name));
+    // The router's name in the toolbar read "Stu…": the toolbar's buttons give way first.
+    const auto *title = view.findChild<ElidedLabel *>(QStringLiteral("windowTitle"));
+    QVERIFY(title->width() >= title->sizeHint().width());
+
+    // With room for it, as in a 1180-point window, the panel menu shows the panel's name whole.
+    controller.setActivePanelID(panel.id);
+    view.resize(1180 - 240, 760);
+    ControllerRig::settle();
+    QCOMPARE(view.findChild<QToolButton *>(QStringLiteral("panelMenu"))->text(), name);
 }
 
 void TestWorkspace::hugeNamesKeepTheWindowUsable()

@@ -20,6 +20,7 @@
 #include "Views/Workspace/DeviceHeader.h"
 #include "Views/Workspace/PanelTabStrip.h"
 #include "Views/Workspace/RoutingModeCluster.h"
+#include "Views/Workspace/ToolbarFit.h"
 
 #include <QButtonGroup>
 #include <QDialog>
@@ -322,6 +323,8 @@ QWidget *QuorvelView::buildToolbar()
     items->addWidget(labels);
 
     row->addWidget(m_toolbarItems);
+    m_toolbarFit = new ToolbarFit(
+        { bar, m_title, m_toolbarItems, m_panelMenuButton, { salvos, labels } }, this);
     return bar;
 }
 
@@ -574,10 +577,7 @@ void QuorvelView::refreshToolbar()
     const std::optional<SubPanel> active = m_controller->activePanel();
     m_panelMenuButton->setIcon(Symbols::icon(active ? QStringLiteral("rectangle.grid.1x2")
                                                     : QStringLiteral("rectangle.grid.3x2")));
-    // A panel's name can be of any length; the button stays a button's width.
-    m_panelMenuButton->setText(
-        active ? escapedMnemonic(elidedName(active->name, m_panelMenuButton->font(), 240))
-               : tr("Full Router"));
+    m_toolbarFit->setPanelLabel(active ? active->name : tr("Full Router"));
 }
 
 void QuorvelView::refreshPanelTabs()

@@ -20,6 +20,7 @@ class PanelTabStrip;
 class QButtonGroup;
 class QDialog;
 class ElidedLabel;
+class ToolbarFit;
 class QLabel;
 class QPushButton;
 class QShortcut;
@@ -113,6 +114,7 @@ private:
     ElidedLabel *m_subtitle = nullptr;
     QWidget *m_toolbarItems = nullptr;
     QToolButton *m_panelMenuButton = nullptr;
+    ToolbarFit *m_toolbarFit = nullptr;
     QButtonGroup *m_viewModes = nullptr;
 
     QStackedWidget *m_body = nullptr;
