@@ -1,4 +1,5 @@
 #include "App/SingleInstance.h"
+#include "Platform/Text.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -42,7 +43,8 @@ QString SingleInstance::serverName(const QString &folder)
     // one machine apart even where they share a temporary folder.
     const QByteArray path = QDir(folder).absolutePath().toUtf8();
     const QByteArray hash = QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex();
-    return QStringLiteral("quorvel-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash.left(20)));
+    return Text::format(QStringLiteral("quorvel-%1-%2"), ::getuid(),
+                        QString::fromLatin1(hash.left(20)));
 }
 
 SingleInstance::Role SingleInstance::claim()

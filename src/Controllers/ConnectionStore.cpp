@@ -1,6 +1,7 @@
 #include "Controllers/ConnectionStore.h"
 
 #include "Platform/Observed.h"
+#include "Platform/Text.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -107,10 +108,9 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
         Loaded loaded;
         const QJsonArray array = document.array();
         if (array.size() > maxRouters)
-            return std::unexpected(QStringLiteral("the file lists %1 routers, more than the %2 "
-                                                  "that are read")
-                                       .arg(array.size())
-                                       .arg(maxRouters));
+            return std::unexpected(Text::format(
+                QStringLiteral("the file lists %1 routers, more than the %2 that are read"),
+                array.size(), maxRouters));
         for (qsizetype i = 0; i < array.size(); ++i) {
             const QJsonValue value = array.at(i);
             if (!value.isObject())
@@ -119,7 +119,7 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
             auto connection = RouterConnection::fromJson(object);
             if (!connection)
                 return std::unexpected(
-                    QStringLiteral("router %1: %2").arg(i + 1).arg(connection.error()));
+                    Text::format(QStringLiteral("router %1: %2"), i + 1, connection.error()));
             if (!hasID(object))
                 loaded.assignedIDs = true;
             loaded.connections.append(*connection);
@@ -146,10 +146,9 @@ StoreOutcome ConnectionStore::save()
     // A list the next launch would refuse is not written: the file keeps the last one it took.
     if (array.size() > maxRouters) {
         const StoreFailure refused { StoreFailure::Kind::refused,
-                                     QStringLiteral("%1 routers are more than the %2 the file "
-                                                    "may hold.")
-                                         .arg(array.size())
-                                         .arg(maxRouters),
+                                     Text::format(QStringLiteral("%1 routers are more than the "
+                                                                 "%2 the file may hold."),
+                                                  array.size(), maxRouters),
                                      m_file.fileName() };
         StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + refused.reason);
         return refused;

@@ -3,6 +3,7 @@
 
 #include "Model/LabelStore.h"
 #include "Platform/Observed.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 
@@ -82,7 +83,7 @@ void RouterController::take(int source, int destination)
         const QString label = destination >= 0 && destination < m_state.destinations.size()
             ? m_state.destinations.at(destination).label
             : QStringLiteral("Destination");
-        setLastError(label + QStringLiteral(" is locked."));
+        setLastError(Text::isolated(label) + QStringLiteral(" is locked."));
         return;
     }
 

@@ -3,6 +3,7 @@
 
 #include "Model/PanelStore.h"
 #include "Model/SalvoStore.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 
@@ -262,7 +263,7 @@ void RouterController::fireSalvo(const Salvo &salvo)
 {
     const QList<Route> routes = applicableRoutes(salvo);
     if (routes.isEmpty()) {
-        setLastError(QLatin1Char('"') + salvo.name
+        setLastError(QLatin1Char('"') + Text::isolated(salvo.name)
                      + QStringLiteral("\" has no routes that apply to this router."));
         return;
     }

@@ -1,13 +1,13 @@
 #include "Drivers/Interrogation.h"
+#include "Platform/Text.h"
 
 namespace Interrogation {
 
 QString beyondMatrixText(int sourceCount, int destinationCount)
 {
-    return QStringLiteral("The device reports ports beyond the configured %1×%2 — increase the "
-                          "matrix size in this router's settings.")
-        .arg(sourceCount)
-        .arg(destinationCount);
+    return Text::format(QStringLiteral("The device reports ports beyond the configured %1×%2 — "
+                                       "increase the matrix size in this router's settings."),
+                        sourceCount, destinationCount);
 }
 
 RouterState matrixState(const QString &deviceName, const QString &model, RouterVendor vendor,

@@ -2,6 +2,7 @@
 
 #include "Drivers/KumoHttp.h"
 #include "Platform/Async.h"
+#include "Platform/Text.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -55,9 +56,8 @@ std::optional<int> sourceIndex(qint64 number)
 
 QString tooLargeText(const QString &path)
 {
-    return QStringLiteral("The reply to %1 is larger than %2 KiB.")
-        .arg(path)
-        .arg(KumoDriver::maxBodySize / 1024);
+    return Text::format(QStringLiteral("The reply to %1 is larger than %2 KiB."), path,
+                        KumoDriver::maxBodySize / 1024);
 }
 
 // Objects the driver cannot delete because the application is gone or is deleting its
@@ -311,8 +311,8 @@ void KumoDriver::connect(std::function<void()> done)
         endConnect(kNoAddress);
         return;
     }
-    emitEvent(RouterDriverEvent::makeStatus(QStringLiteral("Contacting KUMO at ")
-                                            + m_connection.host + QStringLiteral("…")));
+    emitEvent(RouterDriverEvent::makeStatus(
+        Text::format(QStringLiteral("Contacting KUMO at %1…"), Text::isolated(m_connection.host))));
     readCounts();
 }
 
@@ -339,11 +339,10 @@ void KumoDriver::readCounts()
             return false;
         }
         if (*count > maxPortCount) {
-            endConnect(
-                QStringLiteral("KUMO reported %1 %2; at most %3 are supported.")
-                    .arg(*count)
-                    .arg(sources ? QStringLiteral("sources") : QStringLiteral("destinations"))
-                    .arg(maxPortCount));
+            endConnect(Text::format(
+                QStringLiteral("KUMO reported %1 %2; at most %3 are supported."), *count,
+                sources ? QStringLiteral("sources") : QStringLiteral("destinations"),
+                maxPortCount));
             return false;
         }
         (sources ? m_sourceCount : m_destinationCount) = int(std::max<qint64>(*count, 0));
@@ -411,7 +410,7 @@ void KumoDriver::reportConnected()
     }
     RouterState state;
     state.deviceName = m_connection.name;
-    state.model = QStringLiteral("KUMO %1×%2").arg(m_sourceCount).arg(m_destinationCount);
+    state.model = Text::format(QStringLiteral("KUMO %1×%2"), m_sourceCount, m_destinationCount);
     state.vendor = RouterVendor::ajaKumo;
     state.sources = m_sources;
     state.destinations = m_destinations;
@@ -572,9 +571,8 @@ void KumoDriver::take(int source, int destination, int, DriverCompletion done)
                             RouterDriverEvent::makeRouteChanged(0, destination, *kept));
                         if (*kept != source)
                             driver->emitEvent(RouterDriverEvent::makeCommandRefused(
-                                QStringLiteral("KUMO kept Out %1 on In %2.")
-                                    .arg(qint64(destination) + 1)
-                                    .arg(*kept + 1)));
+                                Text::format(QStringLiteral("KUMO kept Out %1 on In %2."),
+                                             qint64(destination) + 1, *kept + 1)));
                     } else if (*readBack < 1) {
                         // The router cleared the destination instead of routing it.
                         driver->m_routing.remove(destination);

@@ -1,4 +1,5 @@
 #include "Drivers/LW3Parser.h"
+#include "Platform/Text.h"
 
 Q_LOGGING_CATEGORY(lcLightware, "quorvel.driver.lightware", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcLightwareRaw, "quorvel.driver.lightware.raw", QtWarningMsg)
@@ -152,8 +153,9 @@ void LW3Parser::handleLine(const QString &line)
                || line.startsWith(QLatin1String("mF "))) {
         if (!kind)
             return;
-        report(RouterDriverEvent::makeCommandRefused(*kind + QStringLiteral(" refused: ")
-                                                     + boundedName(refusalMessage(line))));
+        report(RouterDriverEvent::makeCommandRefused(
+            *kind + QStringLiteral(" refused: ")
+            + Text::isolated(boundedName(refusalMessage(line)))));
         resyncFromSendFailure();
     }
 }

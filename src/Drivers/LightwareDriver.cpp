@@ -1,6 +1,7 @@
 #include "Drivers/LightwareDriver.h"
 
 #include "Platform/Async.h"
+#include "Platform/Text.h"
 
 namespace {
 
@@ -187,9 +188,8 @@ void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
     DriverResult result;
     for (const Route &route : routes) {
-        const QString text = QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)")
-                                 .arg(qint64(route.source) + 1)
-                                 .arg(qint64(route.destination) + 1);
+        const QString text = Text::format(QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)"),
+                                          qint64(route.source) + 1, qint64(route.destination) + 1);
         result = command([&](const LW3Parser &) { return text; }, QStringLiteral("Route"));
         if (!result)
             break;
@@ -199,10 +199,10 @@ void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 
 void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletion done)
 {
-    const QString text
-        = QStringLiteral("CALL /MEDIA/XP/VIDEO:%1(O%2)")
-              .arg(locked ? QStringLiteral("lockDestination") : QStringLiteral("unlockDestination"))
-              .arg(qint64(destination) + 1);
+    const QString text = Text::format(QStringLiteral("CALL /MEDIA/XP/VIDEO:%1(O%2)"),
+                                      locked ? QStringLiteral("lockDestination")
+                                             : QStringLiteral("unlockDestination"),
+                                      qint64(destination) + 1);
     Platform::complete(std::move(done),
                        command([&](const LW3Parser &) { return text; }, QStringLiteral("Lock")));
 }

@@ -1,4 +1,5 @@
 #include "Drivers/QuartzParser.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 #include <limits>
@@ -284,7 +285,8 @@ bool QuartzParser::readLimitReached()
 RouterState QuartzParser::state() const
 {
     RouterState state = Interrogation::matrixState(
-        m_deviceName, QStringLiteral("Quartz %1×%2").arg(m_sourceCount).arg(m_destinationCount),
+        m_deviceName,
+        Text::format(QStringLiteral("Quartz %1×%2"), m_sourceCount, m_destinationCount),
         RouterVendor::evertzQuartz, m_sourceCount, m_destinationCount);
     state.routing.insert(0, m_routing);
     return state;

@@ -6,6 +6,7 @@
 #include "Drivers/SWP08Driver.h"
 #include "Drivers/SimulatorDriver.h"
 #include "Drivers/VideohubDriver.h"
+#include "Platform/Text.h"
 
 QString DriverError::localizedDescription() const
 {
@@ -156,29 +157,26 @@ QString describe(const RouterDriverEvent &event)
     case RouterDriverEvent::connected:
     case RouterDriverEvent::stateReplaced:
         return name
-            + QStringLiteral("(%1, %2×%3)")
-                  .arg(event.state.model)
-                  .arg(event.state.sources.size())
-                  .arg(event.state.destinations.size());
+            + Text::format(QStringLiteral("(%1, %2×%3)"), event.state.model,
+                           event.state.sources.size(), event.state.destinations.size());
     case RouterDriverEvent::routeChanged:
         return name
-            + QStringLiteral("(level %1, dst %2, src %3)")
-                  .arg(event.level)
-                  .arg(event.destination)
-                  .arg(event.source ? QString::number(*event.source) : QStringLiteral("none"));
+            + Text::format(QStringLiteral("(level %1, dst %2, src %3)"), event.level,
+                           event.destination,
+                           event.source ? QString::number(*event.source) : QStringLiteral("none"));
     case RouterDriverEvent::labelChanged:
         return name
-            + QStringLiteral("(%1 %2, %3)").arg(rawValue(event.kind)).arg(event.index).arg(event.label);
+            + Text::format(QStringLiteral("(%1 %2, %3)"), rawValue(event.kind), event.index,
+                           event.label);
     case RouterDriverEvent::lockChanged:
-        return name + QStringLiteral("(dst %1, %2)").arg(event.destination).arg(event.locked);
+        return name + Text::format(QStringLiteral("(dst %1, %2)"), event.destination, event.locked);
     case RouterDriverEvent::inputStatusChanged:
         return name
-            + QStringLiteral("(input %1, %2)")
-                  .arg(event.index)
-                  .arg(!event.inputStatus ? QStringLiteral("unknown")
-                       : event.inputStatus->present
-                           ? event.inputStatus->format.value_or(QStringLiteral("present"))
-                           : QStringLiteral("no signal"));
+            + Text::format(QStringLiteral("(input %1, %2)"), event.index,
+                           !event.inputStatus ? QStringLiteral("unknown")
+                               : event.inputStatus->present
+                               ? event.inputStatus->format.value_or(QStringLiteral("present"))
+                               : QStringLiteral("no signal"));
     case RouterDriverEvent::disconnected:
         return name + QStringLiteral("(%1)").arg(event.reason.value_or(QStringLiteral("no reason")));
     }

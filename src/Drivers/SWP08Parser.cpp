@@ -1,4 +1,5 @@
 #include "Drivers/SWP08Parser.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -386,7 +387,8 @@ RouterState SWP08Parser::state() const
 {
     // Nothing reads the state's vendor; both SW-P-08 vendors report the same one.
     RouterState state = Interrogation::matrixState(
-        m_deviceName, QStringLiteral("SW-P-08 %1×%2").arg(m_sourceCount).arg(m_destinationCount),
+        m_deviceName,
+        Text::format(QStringLiteral("SW-P-08 %1×%2"), m_sourceCount, m_destinationCount),
         RouterVendor::rossUltrix, m_sourceCount, m_destinationCount);
     // Only the listed level: a state must not carry routing for levels it does not list.
     state.routing.insert(0, m_routing.value(0));

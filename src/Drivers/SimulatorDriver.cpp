@@ -1,6 +1,7 @@
 #include "Drivers/SimulatorDriver.h"
 
 #include "Platform/Async.h"
+#include "Platform/Text.h"
 
 #include <QTimer>
 
@@ -42,7 +43,7 @@ RouterState SimulatorDriver::makeState(const RouterConnection &connection)
 
     RouterState state;
     state.deviceName = connection.name;
-    state.model = QStringLiteral("Virtual %1×%2").arg(sourceCount).arg(destinationCount);
+    state.model = Text::format(QStringLiteral("Virtual %1×%2"), sourceCount, destinationCount);
     state.vendor = RouterVendor::simulator;
 
     state.sources.reserve(sourceCount);

@@ -1,6 +1,7 @@
 #include "Drivers/TcpLink.h"
 
 #include "Platform/Async.h"
+#include "Platform/Text.h"
 
 #include <QDebug>
 
@@ -162,8 +163,8 @@ std::expected<TcpLink::Target, QString> TcpLink::targetFor(const RouterConnectio
     if (!connection.host.isEmpty()) {
         target.endpoint.address.host = connection.host;
         target.endpoint.address.port = quint16(std::clamp(connection.port, 0, 65535));
-        target.statusText
-            = QStringLiteral("Connecting to %1:%2…").arg(connection.host).arg(connection.port);
+        target.statusText = Text::format(QStringLiteral("Connecting to %1:%2…"),
+                                         Text::isolated(connection.host), connection.port);
         return target;
     }
     if (profile.allowsBonjour && connection.bonjourName && connection.bonjourType) {
@@ -172,7 +173,8 @@ std::expected<TcpLink::Target, QString> TcpLink::targetFor(const RouterConnectio
         service.type = *connection.bonjourType;
         service.domain = connection.bonjourDomain.value_or(QStringLiteral("local."));
         target.endpoint.service = service;
-        target.statusText = QStringLiteral("Connecting to %1 via Bonjour…").arg(service.name);
+        target.statusText = Text::format(QStringLiteral("Connecting to %1 via Bonjour…"),
+                                         Text::isolated(service.name));
         return target;
     }
     return std::unexpected(profile.noAddressText);

@@ -1,4 +1,5 @@
 #include "Drivers/VideohubParser.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 #include <limits>
@@ -195,9 +196,9 @@ int VideohubParser::boundedCount(const QString &key, QStringView value, bool &wa
     if (!m_preludeDone && !std::exchange(warned, true)) {
         const QString shown
             = value.size() > 24 ? value.first(24).toString() + u'…' : value.toString();
-        if (auto event = m_warnings.warn(
-                QStringLiteral("The router announced %1 %2; only the first %3 are used.")
-                    .arg(shown, key, QString::number(m_limits.maxPortCount))))
+        if (auto event = m_warnings.warn(Text::format(
+                QStringLiteral("The router announced %1 %2; only the first %3 are used."),
+                Text::isolated(shown), key, m_limits.maxPortCount)))
             out.events.append(*event);
     }
     return m_limits.maxPortCount;

@@ -2,6 +2,7 @@
 
 #include "Model/LabelFileDecoder.h"
 #include "Model/StoreFile.h"
+#include "Platform/Text.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -140,9 +141,8 @@ void appendPorts(QStringList &lines, const QList<Port> &ports, qsizetype *change
     }
     for (const Port &port : ports) {
         bool replaced = false;
-        lines.append(QStringLiteral("    <port number=\"%1\" name=\"%2\"/>")
-                         .arg(qint64(port.index) + 1)
-                         .arg(escape(port.label, &replaced)));
+        lines.append(Text::format(QStringLiteral("    <port number=\"%1\" name=\"%2\"/>"),
+                                  qint64(port.index) + 1, escape(port.label, &replaced)));
         if (replaced && changed)
             ++*changed;
     }
@@ -760,11 +760,10 @@ LabelImport::FileLabels LabelXMLDelegate::parse(QIODevice &device, LabelImport::
             if (reader.errorString()
                 == QCoreApplication::translate("QXmlStream",
                                                "Encountered incorrectly encoded content."))
-                return std::unexpected(
-                    QStringLiteral("The document isn't valid text in its encoding: the fault "
-                                   "lies past line %1, column %2.")
-                        .arg(reader.lineNumber())
-                        .arg(reader.columnNumber()));
+                return std::unexpected(Text::format(
+                    QStringLiteral("The document isn't valid text in its "
+                                   "encoding: the fault lies past line %1, column %2."),
+                    reader.lineNumber(), reader.columnNumber()));
             broken = { reader.lineNumber(), reader.columnNumber(), reader.errorString() };
             break;
         default:

@@ -1,4 +1,5 @@
 #include "Model/RouterModels.h"
+#include "Platform/Text.h"
 
 #include <QTimeZone>
 
@@ -316,8 +317,8 @@ QString RouterConnection::endpointDescription() const
     if (vendor == RouterVendor::simulator)
         return QStringLiteral("In-memory demo router");
     if (host.isEmpty() && bonjourName)
-        return *bonjourName + QStringLiteral(" · Bonjour");
-    return host + QLatin1Char(':') + QString::number(port);
+        return Text::isolated(*bonjourName) + QStringLiteral(" · Bonjour");
+    return Text::isolated(host) + QLatin1Char(':') + QString::number(port);
 }
 
 QJsonObject RouterConnection::toJson() const

@@ -1,4 +1,5 @@
 #include "Model/StoreFile.h"
+#include "Platform/Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -121,17 +122,17 @@ std::optional<QString> StoreFile::write(const QByteArray &bytes)
         if (m_keepInPlace)
             return QStringLiteral("The unreadable file “%1” couldn't be moved aside, so it was "
                                   "kept in place.")
-                .arg(fileName());
+                .arg(Text::isolated(fileName()));
     }
     // What read() would refuse is never written: the next launch would move the file aside
     // and lose everything in it. The file keeps its last readable content.
     if (bytes.size() > m_maxSize)
-        return QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold.")
-            .arg(bytes.size())
-            .arg(sizeText(m_maxSize));
+        return Text::format(
+            QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold."),
+            bytes.size(), sizeText(m_maxSize));
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
-        return QStringLiteral("Couldn't create the folder “%1”.").arg(folder);
+        return QStringLiteral("Couldn't create the folder “%1”.").arg(Text::isolated(folder));
     QSaveFile file(m_path);
     // Unbuffered: a buffered write that fails only when commit() flushes it goes unnoticed,
     // and the old file is replaced by a short one (a full disk emptied the file).
@@ -176,7 +177,7 @@ std::expected<QJsonDocument, QString> StoreFile::parseJson(const QByteArray &byt
     QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
         return std::unexpected(
-            QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset));
+            Text::format(QStringLiteral("%1 at offset %2"), error.errorString(), error.offset));
     return document;
 }
 

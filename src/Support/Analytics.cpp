@@ -1,6 +1,7 @@
 #include "Support/Analytics.h"
 
 #include "Platform/InfoDictionary.h"
+#include "Platform/Text.h"
 
 #include <QJsonDocument>
 #include <QLocale>
@@ -146,7 +147,8 @@ QString Analytics::screenText(const std::optional<QSizeF> &size)
 {
     if (!size)
         return QStringLiteral("0x0");
-    return QStringLiteral("%1x%2").arg(wholePoints(size->width())).arg(wholePoints(size->height()));
+    return Text::format(QStringLiteral("%1x%2"), wholePoints(size->width()),
+                        wholePoints(size->height()));
 }
 
 QString Analytics::platformName()

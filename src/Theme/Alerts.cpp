@@ -1,5 +1,7 @@
 #include "Theme/Alerts.h"
 
+#include "Platform/Text.h"
+
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,8 +12,11 @@ namespace Alerts {
 void setPlainMessage(QMessageBox *box, const QString &message)
 {
     box->setInformativeText(message);
-    for (QLabel *label : box->findChildren<QLabel *>())
+    for (QLabel *label : box->findChildren<QLabel *>()) {
         label->setTextFormat(Qt::PlainText);
+        // Names in the texts are isolated for the eye; a screen reader hears them plain.
+        label->setAccessibleName(Text::spoken(label->text()));
+    }
     // Sentences read better on wider lines than the box picks by itself.
     if (auto *info = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         info->setMinimumWidth(320);

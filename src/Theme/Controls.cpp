@@ -1,5 +1,6 @@
 #include "Theme/Controls.h"
 
+#include "Platform/Text.h"
 #include "Theme/Theme.h"
 
 #include <QAccessible>
@@ -165,7 +166,9 @@ QString escapedMnemonic(QString text)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-QString shownName(const QString &name)
+namespace {
+
+QString oneLine(const QString &name)
 {
     QString shown = name.left(maxShownNameLength);
     if (shown.size() < name.size()) {
@@ -179,9 +182,23 @@ QString shownName(const QString &name)
     return shown;
 }
 
+} // namespace
+
+QString shownName(const QString &name)
+{
+    return Text::isolated(oneLine(name));
+}
+
 QString elidedName(const QString &name, const QFont &font, int width)
 {
-    return QFontMetrics(font).elidedText(shownName(name), Qt::ElideRight, std::max(width, 0));
+    // Cut before isolating, so that the cut cannot take the closing mark with it.
+    return Text::isolated(
+        QFontMetrics(font).elidedText(oneLine(name), Qt::ElideRight, std::max(width, 0)));
+}
+
+QString spokenName(const QString &name)
+{
+    return Text::spoken(oneLine(name));
 }
 
 namespace {
@@ -200,7 +217,7 @@ public:
         switch (t) {
         case QAccessible::Name:
             return widget()->accessibleName().isEmpty()
-                ? shownName(static_cast<ElidedLabel *>(widget())->text())
+                ? spokenName(static_cast<ElidedLabel *>(widget())->text())
                 : widget()->accessibleName();
         case QAccessible::Description:
             return widget()->accessibleDescription();

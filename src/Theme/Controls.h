@@ -90,12 +90,16 @@ QString escapedMnemonic(QString text);
 // long one; the stored name is never changed.
 constexpr qsizetype maxShownNameLength = 1024;
 
-// `name` as a view shows it: line breaks read as spaces, and cut after maxShownNameLength
-// characters with a trailing "…".
+// `name` as a view shows it: line breaks read as spaces, cut after maxShownNameLength
+// characters with a trailing "…", and isolated (Text::isolated) so that nothing in it
+// reorders the text it is drawn or placed beside.
 QString shownName(const QString &name);
 
 // shownName(name) ending in "…" where it is wider than `width` in `font`.
 QString elidedName(const QString &name, const QFont &font, int width);
+
+// `name` as a screen reader should hear it: the same line, without directional controls.
+QString spokenName(const QString &name);
 
 // One line of plain text that ends in "…" when it does not fit, instead of widening its row.
 // An elided text shows whole in its tooltip.

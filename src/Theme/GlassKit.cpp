@@ -1,6 +1,7 @@
 #include "Theme/GlassKit.h"
 
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Theme.h"
 
 #include <QAbstractButton>
@@ -171,7 +172,7 @@ ErrorBanner::ErrorBanner(const QString &message, QWidget *parent,
     , m_wait(new QTimer(this))
 {
     setFont(Theme::font(Theme::TextStyle::callout, QFont::Medium));
-    setAccessibleName(message);
+    setAccessibleName(Text::spoken(message));
     setCursor(Qt::PointingHandCursor);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
@@ -188,7 +189,7 @@ void ErrorBanner::setMessage(const QString &message)
     if (message == m_message)
         return;
     m_message = message;
-    setAccessibleName(message);
+    setAccessibleName(Text::spoken(message));
     if (isVisible())
         m_wait->start();
     updateGeometry();

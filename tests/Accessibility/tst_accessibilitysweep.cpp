@@ -25,6 +25,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -131,6 +132,10 @@ QStringList problems(const QList<Element> &elements)
             const QString text = e.iface->text(t);
             if (hasMarkup(text))
                 found << e.path + QStringLiteral(": markup in \"%1\"").arg(text);
+            static const QRegularExpression controls(
+                QStringLiteral("[\u202A-\u202E\u2066-\u2069]"));
+            if (t != QAccessible::Value && t != QAccessible::Help && text.contains(controls))
+                found << e.path + QStringLiteral(": directional controls in \"%1\"").arg(text);
             if (t != QAccessible::Name && stateWords.contains(text.trimmed(), Qt::CaseInsensitive))
                 found << e.path + QStringLiteral(": a state spoken as text (\"%1\")").arg(text);
         }
@@ -336,7 +341,7 @@ void TestAccessibilitySweep::init()
     m_controller->rename(PortKind::destination, 0,
                          QStringLiteral("Programme Monitor Wall Left Upper Quadrant Feed"));
     SubPanel cams;
-    cams.name = QStringLiteral("Cams");
+    cams.name = QStringLiteral("Cams \u05D0\u202E"); // read without its directional controls
     cams.sourceIndices = { 0, 1 };
     cams.destinationIndices = { 0, 1 };
     m_controller->savePanel(cams);

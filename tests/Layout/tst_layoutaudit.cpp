@@ -5,6 +5,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
 #include "FakeServiceBrowser.h"
+#include "Platform/Text.h"
 #include "SteppedAnimations.h"
 #include "Support/LiveFeedChecker.h"
 #include "Theme/Controls.h"
@@ -19,6 +20,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPaintEngine>
 #include <QScreen>
 #include <QScrollBar>
 #include <QToolButton>
@@ -135,6 +137,28 @@ RouterState longState(int sources, int destinations, int levels)
     return state;
 }
 
+// Keeps every run of text painted on it, and whether the run reads right to left.
+struct TextRecorder final : QImage, QPaintEngine
+{
+    TextRecorder()
+        : QImage(3000, 2000, Format_ARGB32)
+        , QPaintEngine(AllFeatures)
+    { }
+    QPaintEngine *paintEngine() const override { return const_cast<TextRecorder *>(this); }
+    bool begin(QPaintDevice *) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState &) override { }
+    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override { }
+    void drawPolygon(const QPointF *, int, PolygonDrawMode) override { }
+    void drawPath(const QPainterPath &) override { }
+    void drawTextItem(const QPointF &, const QTextItem &item) override
+    {
+        runs.append({ item.text(), bool(item.renderFlags() & QTextItem::RightToLeft) });
+    }
+    Type type() const override { return User; }
+    QList<std::pair<QString, bool>> runs;
+};
+
 } // namespace
 
 class TestLayoutAudit : public QObject
@@ -146,6 +170,7 @@ private slots:
     void sheetsAndAlerts();
     void editorAndAbout();
     void controlBarLeavesNoTrail();
+    void hostileNamesStayInTheirPlace();
 
 private:
     void check(QWidget *root, const QString &state)
@@ -353,6 +378,57 @@ void TestLayoutAudit::controlBarLeavesNoTrail()
                                 .arg(last.bottom())
                                 .arg(bar->geometry().top())));
     }
+}
+
+void TestLayoutAudit::hostileNamesStayInTheirPlace()
+{
+    // Substituted twice, "%1%2" would be eaten; the stray PDI would close its isolate early,
+    // and the override left open would then turn everything after the name around.
+    const QString hostile = QStringLiteral("\u0298%1%2\u2069\u202Ezz");
+    ControllerRig rig;
+    rig.connection.name = rig.connection.host = hostile;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    view.resize(large);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QStringList found;
+    const auto sweep = [&](QWidget *root, const QString &scene) {
+        m_clock.settle();
+        TextRecorder recorder;
+        root->render(&recorder);
+        int shown = 0;
+        for (const auto &[painted, rightToLeft] : recorder.runs) {
+            QString text = Text::spoken(painted);
+            if (text.contains(u'\u0298') && ++shown && !text.contains(u"\u0298%1%2"))
+                found << scene + QStringLiteral(": substituted in ") + text;
+            if (rightToLeft && !text.remove(u'z').remove(u'\u2026').isEmpty())
+                found << scene + QStringLiteral(": turned around ") + text;
+        }
+        if (shown == 0)
+            found << scene + QStringLiteral(": no name shown");
+    };
+    sweep(&view, QStringLiteral("offline"));
+
+    RouterState state = makeState(4, 4);
+    state.deviceName = state.model = state.levels[0].name = hostile;
+    state.sources[1].label = state.destinations[1].label = hostile;
+    state.lockedDestinations = { 1 };
+    rig.connectWith(state);
+    controller.savePanel(makePanel(hostile, { 0, 1 }, { 0, 1 }));
+    const SubPanel panel = controller.panels().constFirst();
+    controller.setActivePanelID(panel.id);
+    controller.take(0, 0);
+    controller.saveSalvo(hostile, panel.id);
+    controller.take(1, 1); // refused: the destination is locked
+    controller.setTakeMode(TakeMode::confirm);
+    controller.setPendingDestination(1);
+    controller.setPendingSource(1);
+    for (const RouteViewMode mode : { RouteViewMode::matrix, RouteViewMode::list }) {
+        controller.setViewMode(mode);
+        sweep(&view, QStringLiteral("connected ") + rawValue(mode));
+    }
+    QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
 }
 
 QTEST_MAIN(TestLayoutAudit)

@@ -1,8 +1,11 @@
 #include "Platform/Async.h"
 #include "Platform/EventStream.h"
 #include "Platform/Observed.h"
+#include "Platform/Text.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <atomic>
@@ -22,6 +25,8 @@ private slots:
     void fullStreamHoldsProducerBack();
     void observedAssignNotifiesOnlyOnChange();
     void completionRunsLaterOnUiThread();
+    void isolatesOnlyWhatCanReorder();
+    void noSourceChainsArg();
 };
 
 void TestPlatform::valuesBeforeReaderAreKeptInOrder()
@@ -211,6 +216,45 @@ void TestPlatform::completionRunsLaterOnUiThread()
     Platform::complete(completion, 2);
     QCOMPARE(calls, 0);
     QTRY_COMPARE(calls, 3);
+}
+
+// Router and operator text inside the system's own: isolated so that nothing in it reorders
+// what is around it (the layout audit checks how it is drawn), and substituted once.
+void TestPlatform::isolatesOnlyWhatCanReorder()
+{
+    const QString fsi = QStringLiteral("\u2068"), pdi = QStringLiteral("\u2069");
+    // Text, isolated, spoken. A stray PDI would close the outer isolate early; an open one
+    // would swallow its PDI.
+    const QStringList cases[] = {
+        { "Cam 4 (HD) “A”", "Cam 4 (HD) “A”", "Cam 4 (HD) “A”" },
+        { "a\u2069\u2067b", fsi + "a\u2067b" + pdi + pdi, "ab" },
+        { "\U0001F3A5\u200F", fsi + "\U0001F3A5\u200F" + pdi, "\U0001F3A5" },
+    };
+    for (const QStringList &c : cases) {
+        QCOMPARE(Text::isolated(c[0]), c[1]);
+        QCOMPARE(Text::isolated(c[1]), c[1]);
+        QCOMPARE(Text::spoken(c[0]), c[2]);
+    }
+}
+
+void TestPlatform::noSourceChainsArg()
+{
+    // `.arg(…).arg(`: the second substitutes into what the first put in ("%2" in a host).
+    static const QRegularExpression chained(QStringLiteral(
+        R"re(\.arg(\((?:[^()"']|"(?:\\.|[^"\\])*"|'(?:\\.|[^'\\])*'|(?1))*\))\s*\.arg\()re"));
+    QStringList found;
+    QDirIterator files(QStringLiteral(QUORVEL_SOURCE_DIR),
+                       { QStringLiteral("*.cpp"), QStringLiteral("*.h") }, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString source = QString::fromUtf8(file.readAll());
+        for (const QRegularExpressionMatch &m : chained.globalMatch(source))
+            found << file.fileName() + u':'
+                    + QString::number(source.first(m.capturedStart()).count(u'\n') + 1);
+    }
+    QVERIFY2(found.isEmpty(), qPrintable(found.join(u' ')));
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

@@ -189,6 +189,9 @@ void TestTcpLink::targetFromSavedRouter_data()
     // The text shows the port as saved; the socket gets the clamped one.
     QTest::newRow("port above range") << "hub" << 70000 << false << false << false << quint16(65535)
                                       << "Connecting to hub:70000…";
+    // Used to read "Connecting to fe80::19990:9990…": the port went into the host's "%2".
+    QTest::newRow("fe80::1%2") << "fe80::1%2" << 9990 << false << false << false << quint16(9990)
+                               << "Connecting to fe80::1%2:9990…";
     QTest::newRow("negative port")
         << "hub" << -1 << false << false << false << quint16(0) << "Connecting to hub:-1…";
     QTest::newRow("spaces are a host")

@@ -5,6 +5,7 @@
 #include "Theme/StatusDot.h"
 #include "Theme/Theme.h"
 #include "Views/Workspace/ControlBar.h"
+#include "Views/Workspace/DeviceHeader.h"
 #include "Views/Workspace/PanelTabStrip.h"
 #include "Views/Workspace/QuorvelView.h"
 
@@ -411,7 +412,7 @@ void TestWorkspace::hugeNamesKeepTheWindowUsable()
     view.resize(1000, 700);
     view.show();
     RouterState state = makeState(4, 4);
-    state.model = huge.left(maxShownNameLength); // as long as a router may send
+    state.deviceName = state.model = huge.left(maxShownNameLength); // as long as a router sends
     state.routing[0].insert(0, 1);
     rig.connectWith(state);
     controller.setActivePanelID(panel.id);
@@ -419,6 +420,8 @@ void TestWorkspace::hugeNamesKeepTheWindowUsable()
     ControllerRig::settle();
 
     QVERIFY(view.minimumSizeHint().width() <= 1000);
+    const auto *header = view.findChild<DeviceHeader *>();
+    QVERIFY(header->capsuleRect().contains(header->findChild<StatusDot *>()->geometry()));
     QVERIFY(!view.grab().isNull()); // every view paints its names once
     auto *title = view.findChild<ElidedLabel *>(QStringLiteral("windowTitle"));
     QCOMPARE(title->text(), huge);

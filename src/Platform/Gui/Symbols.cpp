@@ -1,4 +1,5 @@
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 
 #include <QApplication>
 #include <QFile>
@@ -97,12 +98,8 @@ public:
     QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override
     {
         const QColor color = colorFor(mode);
-        const QString key = QStringLiteral("sym:%1:%2x%3@%4:%5")
-                                .arg(m_path)
-                                .arg(size.width())
-                                .arg(size.height())
-                                .arg(scale)
-                                .arg(color.isValid() ? color.rgba() : 0u);
+        const QString key = Text::format(QStringLiteral("sym:%1:%2x%3@%4:%5"), m_path, size.width(),
+                                         size.height(), scale, color.isValid() ? color.rgba() : 0u);
         QPixmap result;
         if (QPixmapCache::find(key, &result))
             return result;

@@ -1,4 +1,5 @@
 #include "Views/Labels/LabelRowsModel.h"
+#include "Platform/Text.h"
 
 #include <QKeySequence>
 
@@ -70,12 +71,13 @@ QVariant LabelRowsModel::data(const QModelIndex &index, int role) const
     case Qt::AccessibleTextRole:
         return row.name.isEmpty()
             ? QString::number(qint64(row.index) + 1)
-            : QStringLiteral("%1 %2").arg(qint64(row.index) + 1).arg(row.name);
+            : Text::format(QStringLiteral("%1 %2"), qint64(row.index) + 1, Text::spoken(row.name));
     case Qt::AccessibleDescriptionRole:
         if (!row.changed())
             return QString();
         return QStringLiteral("Changed from \u201c%1\u201d. %2 reverts it.")
-            .arg(row.original, QKeySequence(revertKey).toString(QKeySequence::NativeText));
+            .arg(Text::spoken(row.original),
+                 QKeySequence(revertKey).toString(QKeySequence::NativeText));
     case originalRole:
         return row.original;
     case portIndexRole:

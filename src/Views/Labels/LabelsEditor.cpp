@@ -3,6 +3,7 @@
 #include "Controllers/RouterController.h"
 #include "Model/LabelStore.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/AccessibleRows.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
@@ -61,7 +62,7 @@ QString notSaved(const QString &done, const QString &reason)
 
 QString plural(qsizetype count, const QString &noun)
 {
-    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : u"s"_s);
+    return Text::format(QStringLiteral("%1 %2%3"), count, noun, count == 1 ? QString() : u"s"_s);
 }
 
 // "Imported N names from <from>", and what the import left out or cut, with where; empty
@@ -70,23 +71,18 @@ QString importedText(qsizetype count, const LabelImport::Notes &notes, const QSt
                      QStringList &left)
 {
     if (notes.skipped > 0)
-        left.append(QStringLiteral("skipped %1 beyond port %2")
-                        .arg(notes.skipped)
-                        .arg(LabelImport::maxPortNumber));
+        left.append(Text::format(QStringLiteral("skipped %1 beyond port %2"), notes.skipped,
+                                 LabelImport::maxPortNumber));
     if (notes.cutLabels > 0)
-        left.append(QStringLiteral("cut %1 to %2 characters")
-                        .arg(plural(notes.cutLabels, u"name"_s))
-                        .arg(LabelImport::maxLabelLength));
+        left.append(Text::format(QStringLiteral("cut %1 to %2 characters"),
+                                 plural(notes.cutLabels, u"name"_s), LabelImport::maxLabelLength));
     if (notes.cutLines == 1)
-        left.append(QStringLiteral("read line %1 only to its first %2 characters")
-                        .arg(notes.firstCutLine)
-                        .arg(LabelImport::maxLineLength));
+        left.append(Text::format(QStringLiteral("read line %1 only to its first %2 characters"),
+                                 notes.firstCutLine, LabelImport::maxLineLength));
     else if (notes.cutLines > 1)
-        left.append(QStringLiteral("read %1 lines, the first line %2, only to their first %3 "
-                                   "characters")
-                        .arg(notes.cutLines)
-                        .arg(notes.firstCutLine)
-                        .arg(LabelImport::maxLineLength));
+        left.append(Text::format(QStringLiteral("read %1 lines, the first line %2, only to their "
+                                                "first %3 characters"),
+                                 notes.cutLines, notes.firstCutLine, LabelImport::maxLineLength));
     if (notes.brokenAt)
         left.append(QStringLiteral("nothing after line %1, column %2 was read: %3")
                         .arg(QString::number(notes.brokenAt->line),
@@ -570,7 +566,9 @@ void LabelsEditor::importFile(const QString &path)
     const QFileInfo info(path);
     const QString fileName = info.fileName();
     const auto refuse = [&](const QString &reason) {
-        setBanner(QStringLiteral("Couldn't read %1. %2").arg(fileName, sentence(reason)), true);
+        setBanner(
+            QStringLiteral("Couldn't read %1. %2").arg(Text::isolated(fileName), sentence(reason)),
+            true);
     };
     const auto file = LabelImport::openFile(path);
     if (!file) {
@@ -587,7 +585,7 @@ void LabelsEditor::importFile(const QString &path)
         refuse(parsed.error());
         return;
     }
-    mergeImported(*parsed, notes, fileName);
+    mergeImported(*parsed, notes, Text::isolated(fileName));
 }
 
 void LabelsEditor::mergeImported(ParsedLabels labels, LabelImport::Notes notes, const QString &from)

@@ -1,6 +1,7 @@
 #include "Views/Labels/PasteLabelsSheet.h"
 
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
@@ -237,11 +238,9 @@ bool PasteLabelsSheet::admits(const QString &inserted, qsizetype replaced)
         return true;
     QMessageBox *alert = Alerts::warning(
         QStringLiteral("pasteTooLongAlert"), QStringLiteral("The text is too long to paste."),
-        QStringLiteral("Paste at most %1 lines and %2 characters at a time, with no line longer "
-                       "than %3 characters. Nothing was pasted.")
-            .arg(maxLines)
-            .arg(maxLength)
-            .arg(maxLineLength),
+        Text::format(QStringLiteral("Paste at most %1 lines and %2 characters at a time, with no "
+                                    "line longer than %3 characters. Nothing was pasted."),
+                     maxLines, maxLength, maxLineLength),
         this);
     alert->addButton(QMessageBox::Ok);
     alert->open();

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/Theme.h"
 #include "Views/List/Pane.h"
@@ -29,7 +30,7 @@ QString sourceSubtitle(const RouterController &controller)
     const RouterState &state = controller.state();
     if (controller.routingDirection() == RoutingDirection::sourceLed) {
         if (const auto source = inRange(controller.selectedSource(), state.sources.size()))
-            return QStringLiteral("Sending ") + state.sources.at(*source).label;
+            return QStringLiteral("Sending ") + shownName(state.sources.at(*source).label);
         return QStringLiteral("Select a source");
     }
     const QList<int> targets = controller.xyTargets();
@@ -37,7 +38,7 @@ QString sourceSubtitle(const RouterController &controller)
         return QStringLiteral("\u2192 %1 destinations").arg(targets.size());
     if (targets.size() == 1) {
         if (const auto target = inRange(targets.first(), state.destinations.size()))
-            return QStringLiteral("\u2192 ") + state.destinations.at(*target).label;
+            return QStringLiteral("\u2192 ") + shownName(state.destinations.at(*target).label);
     }
     return QStringLiteral("Select a destination");
 }

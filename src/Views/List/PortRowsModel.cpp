@@ -1,6 +1,7 @@
 #include "Views/List/PortRowsModel.h"
 
 #include "Controllers/RouterController.h"
+#include "Platform/Text.h"
 
 namespace DestinationList {
 
@@ -84,7 +85,8 @@ QVariant PortRowsModel::data(const QModelIndex &index, int role) const
 // destination, the signal of a source.
 QString PortRowsModel::accessibleText(const Port &port) const
 {
-    const QString text = QStringLiteral("%1 %2").arg(port.index + 1).arg(port.label);
+    const QString text
+        = Text::format(QStringLiteral("%1 %2"), port.index + 1, Text::spoken(port.label));
     if (m_kind == PortKind::source) {
         const QString signal = signalDetail(m_controller.state(), port.index);
         return signal.isEmpty() ? text : text + QStringLiteral(", ") + signal;
@@ -92,7 +94,7 @@ QString PortRowsModel::accessibleText(const Port &port) const
     const RouterState &state = m_controller.state();
     const std::optional<int> routed = state.source(port.index, m_controller.primaryLevel());
     if (routed && *routed >= 0 && *routed < state.sources.size())
-        return text + QStringLiteral(", from ") + state.sources.at(*routed).label;
+        return text + QStringLiteral(", from ") + Text::spoken(state.sources.at(*routed).label);
     return text + QStringLiteral(", no source");
 }
 

@@ -1,6 +1,7 @@
 #include "Views/List/RowDelegate.h"
 
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
 #include "Theme/PaintedText.h"
@@ -171,8 +172,7 @@ void RowDelegate::drawSymbol(QPainter *painter, const QString &name, const QRect
                              const QColor &color, qreal dpr) const
 {
     const int size = int(std::round(rect.width()));
-    const QString key
-        = QStringLiteral("%1|%2|%3|%4").arg(name).arg(color.rgba()).arg(size).arg(dpr);
+    const QString key = Text::format(QStringLiteral("%1|%2|%3|%4"), name, color.rgba(), size, dpr);
     auto cached = m_symbols.constFind(key);
     if (cached == m_symbols.cend())
         cached = m_symbols.insert(key, Symbols::pixmap(name, size, color, dpr));

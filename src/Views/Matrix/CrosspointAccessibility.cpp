@@ -5,6 +5,7 @@
 #include "Views/Matrix/CrosspointAccessibility.h"
 
 #include "Controllers/RouterController.h"
+#include "Platform/Text.h"
 #include "Views/Matrix/CrosspointCells.h"
 #include "Views/Matrix/CrosspointMatrixView.h"
 
@@ -186,7 +187,8 @@ private:
                 return spokenSourceName(routerState, source(at));
             if (m_kind == AccessibleElements::destinationHeader)
                 return spokenRowName(routerState, row(at));
-            return destination(at).label + QStringLiteral(" from ") + source(at).label;
+            return Text::spoken(destination(at).label) + QStringLiteral(" from ")
+                + Text::spoken(source(at).label);
         case QAccessible::Description:
             if (m_kind == AccessibleElements::destinationHeader)
                 return spokenRowMarks(row(at));

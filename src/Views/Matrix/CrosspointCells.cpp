@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/PaintedText.h"
 #include "Theme/Theme.h"
@@ -208,9 +209,9 @@ QString spokenState(const CrosspointState &state)
 
 QString spokenRowName(const RouterState &state, const RowData &row)
 {
-    const QString name = QString::number(row.dest.index + 1) + u' ' + row.dest.label;
+    const QString name = QString::number(row.dest.index + 1) + u' ' + Text::spoken(row.dest.label);
     if (row.routed && *row.routed >= 0 && *row.routed < state.sources.size())
-        return name + QStringLiteral(", from ") + row.routedLabel;
+        return name + QStringLiteral(", from ") + Text::spoken(row.routedLabel);
     return name + QStringLiteral(", no source");
 }
 
@@ -229,7 +230,7 @@ QString spokenRowMarks(const RowData &row)
 
 QString spokenSourceName(const RouterState &state, const Port &source)
 {
-    const QString name = QString::number(source.index + 1) + u' ' + source.label;
+    const QString name = QString::number(source.index + 1) + u' ' + Text::spoken(source.label);
     if (!state.inputStatus.contains(source.index))
         return name;
     return name + QStringLiteral(", ") + signalHelp(state, source);
@@ -322,8 +323,7 @@ void Painter::drawCached(QPainter &p, const QRectF &rect, const QString &content
 QPixmap Painter::symbol(QPainter &p, const QString &name, int size, const QColor &color)
 {
     const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
-    const QString key
-        = QStringLiteral("%1:%2:%3:%4").arg(name).arg(size).arg(color.rgba()).arg(dpr);
+    const QString key = Text::format(QStringLiteral("%1:%2:%3:%4"), name, size, color.rgba(), dpr);
     auto found = m_symbols.constFind(key);
     if (found != m_symbols.cend())
         return *found;
@@ -451,12 +451,10 @@ void Painter::rowHeader(QPainter &p, const QRectF &rect, const RowData &row, dou
                         const QColor &tint)
 {
     // The label's length keeps the two texts apart whatever they hold.
-    const QString key = QStringLiteral("r%1|%2|%3|%4|")
-                            .arg(row.dest.index)
-                            .arg(quint32(row.locked) | quint32(row.isPendingDest) << 1
-                                 | quint32(row.offPanelFeed) << 2)
-                            .arg(numberWidth)
-                            .arg(row.dest.label.size())
+    const QString key = Text::format(QStringLiteral("r%1|%2|%3|%4|"), row.dest.index,
+                                     quint32(row.locked) | quint32(row.isPendingDest) << 1
+                                         | quint32(row.offPanelFeed) << 2,
+                                     numberWidth, row.dest.label.size())
         + row.dest.label + row.routedLabel;
     drawCached(p, rect, key, tint,
                [this, &row, numberWidth, &tint](QPainter &painter, const QRectF &at) {
@@ -551,7 +549,7 @@ void Painter::columnHeader(QPainter &p, const QRectF &rect, const Port &source, 
 {
     const int mark = !signal ? 0 : signal->present ? 1 : 2;
     const QString key
-        = QStringLiteral("c%1|%2|").arg(source.index).arg(quint32(armed) | quint32(mark) << 1)
+        = Text::format(QStringLiteral("c%1|%2|"), source.index, quint32(armed) | quint32(mark) << 1)
         + source.label;
     drawCached(p, rect, key, tint, [&](QPainter &painter, const QRectF &at) {
         drawColumnHeader(painter, at, source, armed, signal, tint);

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
@@ -144,7 +145,7 @@ public:
                  bool animated)
     {
         m_availableTitle->setText(
-            QStringLiteral("Available (%1 of %2)").arg(available.size()).arg(total));
+            Text::format(QStringLiteral("Available (%1 of %2)"), available.size(), total));
         m_allButton->setVisible(!available.isEmpty());
         m_noneButton->setVisible(canClear);
         int widest = total;
@@ -366,9 +367,9 @@ void PanelEditor::refresh(bool animated)
     m_warningText->setText(
         QStringLiteral("%1 not on this router \u2014 kept for when it returns.")
             .arg(counted(missing, QStringLiteral("saved port"), QStringLiteral("saved ports"))));
-    m_saveButton->setText(QStringLiteral("Save (%1\u00d7%2)")
-                              .arg(m_panel.sourceIndices.size())
-                              .arg(m_panel.destinationIndices.size()));
+    m_saveButton->setText(Text::format(QStringLiteral("Save (%1\u00d7%2)"),
+                                       m_panel.sourceIndices.size(),
+                                       m_panel.destinationIndices.size()));
     m_saveButton->setEnabled(isSavable());
 
     for (const PortKind kind : { PortKind::source, PortKind::destination }) {

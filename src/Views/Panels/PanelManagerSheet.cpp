@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
@@ -147,11 +148,10 @@ public:
         case Qt::DisplayRole:
             return panel.name;
         case CountsRole:
-            return QStringLiteral("%1 in \u00d7 %2 out")
-                .arg(panel.sourceIndices.size())
-                .arg(panel.destinationIndices.size());
+            return Text::format(QStringLiteral("%1 in \u00d7 %2 out"), panel.sourceIndices.size(),
+                                panel.destinationIndices.size());
         case Qt::AccessibleTextRole: {
-            QStringList parts { panel.name, data(index, CountsRole).toString() };
+            QStringList parts { spokenName(panel.name), data(index, CountsRole).toString() };
             if (m_controller.activePanelID() == panel.id)
                 parts.append(QStringLiteral("Active"));
             return parts.join(QStringLiteral(", "));
@@ -434,7 +434,7 @@ void PanelManagerSheet::confirmDelete(const SubPanel &panel)
     if (m_editor || m_deleteAlert)
         return;
     const int salvos = m_controller.salvoCount(panel);
-    const QString title = QStringLiteral("Delete \u201c%1\u201d?").arg(panel.name);
+    const QString title = QStringLiteral("Delete \u201c%1\u201d?").arg(shownName(panel.name));
     const QString message = salvos > 0
         ? QStringLiteral("Routing is not affected. Also deletes %1 saved for this panel \u2014 "
                          "they cannot be recovered.")

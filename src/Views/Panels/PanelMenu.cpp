@@ -36,7 +36,7 @@ void fillPanelMenu(QMenu *menu, RouterController &controller, std::function<void
     addChoice(Symbols::icon(QStringLiteral("rectangle.grid.3x2")), QStringLiteral("Full Router"),
               std::nullopt);
     for (const SubPanel &panel : controller.panels())
-        addChoice(QIcon(), escapedMnemonic(panel.name), panel.id);
+        addChoice(QIcon(), escapedMnemonic(elidedName(panel.name, menu->font(), 360)), panel.id);
 
     menu->addSeparator();
     QAction *add

@@ -1,5 +1,6 @@
 #include "Views/Panels/PanelSheetKit.h"
 
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/Theme.h"
@@ -28,7 +29,7 @@ void tellNotSaved(const StoreOutcome &outcome, const QString &name, const QStrin
 
 QString counted(int n, const QString &singular, const QString &plural)
 {
-    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? singular : plural);
+    return Text::format(QStringLiteral("%1 %2"), n, n == 1 ? singular : plural);
 }
 
 QPushButton *headerButton(const QString &title, const QString &name)

@@ -1,6 +1,7 @@
 #include "Views/Panels/PortRowsView.h"
 
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
@@ -56,8 +57,9 @@ public:
                 ? *row.label
                 : QStringLiteral("Port %1 \u2014 not on this router").arg(row.index + 1);
         case Qt::AccessibleTextRole:
-            return row.label ? QStringLiteral("Port %1: %2").arg(row.index + 1).arg(*row.label)
-                             : data(index, Qt::DisplayRole);
+            return row.label
+                ? Text::format(QStringLiteral("Port %1: %2"), row.index + 1, spokenName(*row.label))
+                : data(index, Qt::DisplayRole);
         case IndexRole:
             return row.index;
         case MissingRole:

@@ -1,6 +1,7 @@
 #include "Views/Salvos/SalvoRow.h"
 
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
@@ -38,10 +39,10 @@ QStringList shownTexts(const QWidget *widget)
         return { widget->accessibleName() };
     QStringList texts;
     if (auto *label = qobject_cast<const QLabel *>(widget); label && !label->text().isEmpty())
-        texts.append(label->text());
+        texts.append(Text::spoken(label->text()));
     else if (auto *elided = qobject_cast<const ElidedLabel *>(widget);
              elided && !elided->text().isEmpty())
-        texts.append(shownName(elided->text()));
+        texts.append(spokenName(elided->text()));
     for (const QObject *child : widget->children()) {
         if (auto *w = qobject_cast<const QWidget *>(child); w && !w->isHidden())
             texts.append(shownTexts(w));
@@ -166,7 +167,7 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
     update->setObjectName(QStringLiteral("updateButton"));
     update->setSymbol(QStringLiteral("camera.viewfinder"));
     update->setTint(indigo());
-    update->setAccessibleName(QStringLiteral("Update ") + salvo.name
+    update->setAccessibleName(QStringLiteral("Update ") + spokenName(salvo.name)
                               + QStringLiteral(" from current routing"));
     connect(update, &QPushButton::clicked, this, &SalvoRow::updateRequested);
     m_update = update;
@@ -176,7 +177,7 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
     fire->setObjectName(QStringLiteral("fireButton"));
     fire->setLabel(QStringLiteral("Fire"));
     fire->setTint(controller.connection().tint());
-    fire->setAccessibleName(QStringLiteral("Fire ") + salvo.name);
+    fire->setAccessibleName(QStringLiteral("Fire ") + spokenName(salvo.name));
     connect(fire, &QPushButton::clicked, this, &SalvoRow::fireRequested);
     m_fire = fire;
     line->addWidget(fire);
@@ -217,9 +218,9 @@ void SalvoRow::setSalvo(const Salvo &salvo)
         return;
     m_salvo = salvo;
     m_name->setText(salvo.name);
-    m_update->setAccessibleName(QStringLiteral("Update ") + salvo.name
+    m_update->setAccessibleName(QStringLiteral("Update ") + spokenName(salvo.name)
                                 + QStringLiteral(" from current routing"));
-    m_fire->setAccessibleName(QStringLiteral("Fire ") + salvo.name);
+    m_fire->setAccessibleName(QStringLiteral("Fire ") + spokenName(salvo.name));
     refresh();
     if (isVisible() && m_salvo.savedAt)
         m_clock->start();
@@ -269,7 +270,7 @@ void SalvoRow::mouseReleaseEvent(QMouseEvent *event)
 
 QString SalvoRow::spokenSummary() const
 {
-    QStringList parts { m_salvo.name };
+    QStringList parts { spokenName(m_salvo.name) };
     parts += shownTexts(m_header->findChild<QWidget *>(QStringLiteral("statusLine")));
     return parts.join(QStringLiteral(", "));
 }

@@ -200,7 +200,7 @@ void SalvoSheet::refresh()
                : QStringLiteral("Full Router Salvos"));
     const bool emptyScope = visible.isEmpty() && active;
     if (emptyScope) {
-        m_emptyScopeText->setText(QStringLiteral("No salvos for ") + quoted(shownName(active->name))
+        m_emptyScopeText->setText(QStringLiteral("No salvos for ") + quoted(active->name)
                                   + QStringLiteral(" yet"));
     }
     m_emptyScope->setVisible(emptyScope);

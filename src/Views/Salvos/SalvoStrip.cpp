@@ -161,7 +161,7 @@ void SalvoStrip::rebuild()
         chip->setObjectName(QStringLiteral("salvoChip"));
         chip->setLabel(salvo.name);
         chip->setProperty("salvoID", salvo.id);
-        chip->setToolTip(QStringLiteral("Fire ") + quoted(shownName(salvo.name)));
+        chip->setToolTip(QStringLiteral("Fire ") + quoted(salvo.name));
         // A disabled button gets no context menu of its own; the filter opens it anyway.
         chip->installEventFilter(this);
         connect(chip, &QPushButton::clicked, this, [this, salvo] { fire(salvo); });
@@ -175,7 +175,7 @@ void SalvoStrip::rebuild()
         + quoted(active ? elidedName(active->name, m_emptyText->font(), 240) : QString())
         + QStringLiteral(" yet"));
     m_emptyText->setVisible(salvos.isEmpty() && active);
-    m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + shownName(active->name)
+    m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + spokenName(active->name)
                                     : QStringLiteral("New salvo"));
     m_new->setToolTip(m_new->accessibleName());
     boundChips();

@@ -29,7 +29,7 @@ namespace SalvoViews {
 
 QString quoted(const QString &name)
 {
-    return openQuote + name + closeQuote;
+    return openQuote + shownName(name) + closeQuote;
 }
 
 QColor indigo()
@@ -262,7 +262,7 @@ QString fireMessage(const RouterController &controller, const Salvo &salvo)
     if (!locked.isEmpty()) {
         QStringList names;
         for (int i = 0; i < std::min<qsizetype>(3, locked.size()); ++i)
-            names.append(controller.destinationLabel(locked.at(i)));
+            names.append(shownName(controller.destinationLabel(locked.at(i))));
         QString list = names.join(QStringLiteral(", "));
         if (locked.size() > 3)
             list += QStringLiteral(" +%1 more").arg(locked.size() - 3);

@@ -50,7 +50,7 @@ QString fireTitle(const Salvo &salvo);
 std::optional<QString> fireButtonTitle(const RouterController::SalvoDiff &diff);
 QString fireMessage(const RouterController &controller, const Salvo &salvo);
 
-// The name in curly quotes: “name”.
+// The name as shown (shownName) in curly quotes: “name”.
 QString quoted(const QString &name);
 QColor indigo();
 std::optional<SubPanel> panelWithId(const RouterController &controller,

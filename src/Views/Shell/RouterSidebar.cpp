@@ -3,6 +3,7 @@
 #include "Controllers/ConnectionStore.h"
 #include "Model/Json.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
@@ -70,14 +71,15 @@ private:
 // What a screen reader says for a row: what the eye reads on it, the dot's status included.
 QString spokenRow(const RouterConnection &connection, const ConnectionStatus &status)
 {
-    return QStringList { connection.name, connection.endpointDescription(),
+    return QStringList { spokenName(connection.name),
+                         Text::spoken(connection.endpointDescription()),
                          Theme::statusLabel(status) }
         .join(QStringLiteral(", "));
 }
 
 QString counted(int count, const QString &singular, const QString &plural)
 {
-    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? singular : plural);
+    return Text::format(QStringLiteral("%1 %2"), count, count == 1 ? singular : plural);
 }
 
 } // namespace
@@ -169,7 +171,7 @@ RouterSidebar::~RouterSidebar() = default;
 
 QString RouterSidebar::deleteTitle(const RouterConnection &connection)
 {
-    return tr("Delete \u201C%1\u201D?").arg(connection.name);
+    return tr("Delete \u201C%1\u201D?").arg(shownName(connection.name));
 }
 
 QString RouterSidebar::deleteMessage(int panelCount, int salvoCount)

@@ -256,7 +256,7 @@ QString ControlBar::targetText(const QList<int> &destinations) const
 {
     if (destinations.size() == 1)
         return QStringLiteral("\u2192 ")
-            + portLabel(m_controller.state().destinations, destinations.first());
+            + shownName(portLabel(m_controller.state().destinations, destinations.first()));
     return QStringLiteral("\u2192 %1 destinations").arg(destinations.size());
 }
 

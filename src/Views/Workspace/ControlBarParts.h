@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/Theme.h"
@@ -69,7 +70,7 @@ public:
         if (text == m_text)
             return;
         m_text = text;
-        setAccessibleName(text);
+        setAccessibleName(Text::spoken(text));
         updateGeometry();
         update();
     }

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
 #include "Theme/StatusDot.h"
@@ -97,18 +98,12 @@ QString DeviceHeader::specs() const
     const qsizetype destinations = state.destinations.size();
     const std::optional<SubPanel> panel = m_controller.activePanel();
     if (!panel) {
-        return QStringLiteral("%1 in \u00d7 %2 out \u00b7 %3")
-            .arg(sources)
-            .arg(destinations)
-            .arg(level);
+        return Text::format(QStringLiteral("%1 in \u00d7 %2 out \u00b7 %3"), sources, destinations,
+                            shownName(level));
     }
-    return QStringLiteral("%1 \u00b7 %2 of %3 in \u00d7 %4 of %5 out \u00b7 %6")
-        .arg(shownName(panel->name))
-        .arg(m_controller.visibleSources().size())
-        .arg(sources)
-        .arg(m_controller.visibleDestinations().size())
-        .arg(destinations)
-        .arg(level);
+    return Text::format(QStringLiteral("%1 \u00b7 %2 of %3 in \u00d7 %4 of %5 out \u00b7 %6"),
+                        shownName(panel->name), m_controller.visibleSources().size(), sources,
+                        m_controller.visibleDestinations().size(), destinations, shownName(level));
 }
 
 QRect DeviceHeader::capsuleRect() const
@@ -202,8 +197,8 @@ int DeviceHeader::heightForWidth(int width) const
 
 void DeviceHeader::refresh()
 {
-    setAccessibleName(title());
-    setAccessibleDescription(specs());
+    setAccessibleName(Text::spoken(title()));
+    setAccessibleDescription(Text::spoken(specs()));
     updateGeometry();
     placeStatus();
     update();

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/Motion.h"
 #include "Theme/PaintedText.h"
@@ -259,9 +260,8 @@ PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
 
 QString PanelTabStrip::helpText(const SubPanel &panel)
 {
-    return tr("%1 in \u00d7 %2 out")
-        .arg(panel.sourceIndices.size())
-        .arg(panel.destinationIndices.size());
+    return Text::format(tr("%1 in \u00d7 %2 out"), panel.sourceIndices.size(),
+                        panel.destinationIndices.size());
 }
 
 QAbstractButton *PanelTabStrip::tab(const std::optional<QUuid> &panelID) const
@@ -310,7 +310,7 @@ void PanelTabStrip::rebuildTabs()
     int position = 0;
     for (const SubPanel &panel : m_controller.panels()) {
         auto *tab = new PanelTab(panel, panel.name, tint, content);
-        tab->setAccessibleName(shownName(panel.name));
+        tab->setAccessibleName(spokenName(panel.name));
         tab->setAccessibleDescription(tr("Shows only this panel's ports"));
         tab->setToolTip(helpText(panel)); // digits and fixed words only: safe as tool tip
         tab->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -2,6 +2,7 @@
 
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/GlassKit.h"
@@ -74,11 +75,8 @@ void makeBordered(QPushButton *button)
     button->setCursor(Qt::PointingHandCursor);
     button->setMinimumHeight(30);
     const auto rgba = [](const QColor &c) {
-        return QStringLiteral("rgba(%1, %2, %3, %4)")
-            .arg(c.red())
-            .arg(c.green())
-            .arg(c.blue())
-            .arg(c.alphaF());
+        return Text::format(QStringLiteral("rgba(%1, %2, %3, %4)"), c.red(), c.green(), c.blue(),
+                            c.alphaF());
     };
     const QColor wash = Theme::quaternaryFill();
     button->setFocusPolicy(Qt::TabFocus);
@@ -143,7 +141,7 @@ private:
 
 QString counted(int count, const QString &singular, const QString &plural)
 {
-    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? singular : plural);
+    return Text::format(QStringLiteral("%1 %2"), count, count == 1 ? singular : plural);
 }
 
 } // namespace
@@ -174,7 +172,8 @@ QuorvelView::~QuorvelView()
 QString QuorvelView::subtitle(const QString &model, const QString &statusMessage)
 {
     QStringList parts;
-    for (const QString &part : { model, statusMessage })
+    // The model is the router's own text.
+    for (const QString &part : { Text::isolated(model), statusMessage })
         if (!part.isEmpty())
             parts.append(part);
     return parts.join(QStringLiteral(" \u00B7 "));
@@ -198,7 +197,7 @@ int QuorvelView::controlBarClearance() const
 
 QString QuorvelView::deletePanelTitle(const SubPanel &panel)
 {
-    return tr("Delete \u201C%1\u201D?").arg(panel.name);
+    return tr("Delete \u201C%1\u201D?").arg(shownName(panel.name));
 }
 
 QString QuorvelView::deletePanelMessage(int salvoCount)
