@@ -2,6 +2,7 @@
 
 #include "Controllers/ConnectionStore.h"
 #include "Platform/Gui/Symbols.h"
+#include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/FocusOrder.h"
 #include "Theme/Theme.h"
@@ -166,7 +167,8 @@ QString ContentView::rescueMessage(const QList<StoreFile::Rescue> &rescues)
         lines.append(
             rescue.copyPath
                 ? tr("“%1” was moved to “%2”, and Quorvel started without it (%3).")
-                      .arg(rescue.fileName, QDir::toNativeSeparators(*rescue.copyPath), reason)
+                      .arg(rescue.fileName,
+                           Text::isolated(QDir::toNativeSeparators(*rescue.copyPath)), reason)
                 : tr("“%1” couldn't be moved aside, so it was left where it is and "
                      "Quorvel started without it (%2); changes to it aren't saved until it "
                      "is moved away.")

@@ -1,5 +1,7 @@
 #include "Model/JsonScan.h"
 
+#include "Platform/Text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -9,7 +11,7 @@ QString error(QJsonParseError::ParseError code, qsizetype offset)
 {
     QJsonParseError parse;
     parse.error = code;
-    return QStringLiteral("%1 at offset %2").arg(parse.errorString()).arg(offset);
+    return Text::format(QStringLiteral("%1 at offset %2"), parse.errorString(), offset);
 }
 
 qsizetype skipSpace(QByteArrayView text, qsizetype at)
