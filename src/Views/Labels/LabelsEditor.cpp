@@ -612,27 +612,27 @@ void LabelsEditor::mergeImported(ParsedLabels labels, LabelImport::Notes notes, 
 void LabelsEditor::copyAsXml()
 {
     qsizetype changed = 0;
-    QGuiApplication::clipboard()->setText(LabelExport::xml(m_controller.state(), &changed));
-    if (changed > 0)
-        setBanner(QStringLiteral("Copied XML to clipboard, but characters XML can't hold became "
-                                 "“\uFFFD” in %1.")
-                      .arg(plural(changed, u"name"_s)),
-                  true);
-    else
-        setBanner(QStringLiteral("Copied XML to clipboard."));
+    const QString text = LabelExport::xml(m_controller.state(), &changed);
+    copyExport(text, u"Copied XML to clipboard"_s, changed,
+               u"characters XML can't hold became “\uFFFD” in %1"_s);
 }
 
 void LabelsEditor::copyAsSpreadsheet()
 {
     qsizetype changed = 0;
-    QGuiApplication::clipboard()->setText(LabelExport::tsv(m_controller.state(), &changed));
+    const QString text = LabelExport::tsv(m_controller.state(), &changed);
+    copyExport(text, u"Copied TSV to clipboard"_s, changed,
+               u"tabs and line breaks became spaces in %1: a spreadsheet cell can't hold them"_s);
+}
+
+void LabelsEditor::copyExport(const QString &text, const QString &copied, qsizetype changed,
+                              const QString &changedNote)
+{
+    QGuiApplication::clipboard()->setText(text);
     if (changed > 0)
-        setBanner(QStringLiteral("Copied TSV to clipboard, but tabs and line breaks became spaces "
-                                 "in %1: a spreadsheet cell can't hold them.")
-                      .arg(plural(changed, u"name"_s)),
-                  true);
+        setBanner(copied + u", but "_s + changedNote.arg(plural(changed, u"name"_s)) + u'.', true);
     else
-        setBanner(QStringLiteral("Copied TSV to clipboard."));
+        setBanner(copied + u'.');
 }
 
 void LabelsEditor::resetToDeviceNames()

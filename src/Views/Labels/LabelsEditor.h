@@ -80,6 +80,9 @@ private:
     void importFile(const QString &path);
     void copyAsXml();
     void copyAsSpreadsheet();
+    // Puts an export on the clipboard and says how many names the format had to change.
+    void copyExport(const QString &text, const QString &copied, qsizetype changed,
+                    const QString &changedNote);
     void resetToDeviceNames();
     void applyAll();
     // Stores imported names, shows them and reports "Imported N names from <from>.", with
