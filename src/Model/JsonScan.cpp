@@ -2,6 +2,7 @@
 
 #include "Platform/Text.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -158,6 +159,30 @@ Result members(QByteArrayView text, qsizetype begin, bool document,
     }
     if (document && skipSpace(text, at) < text.size())
         return std::unexpected(error(QJsonParseError::GarbageAtEnd, skipSpace(text, at)));
+    return {};
+}
+
+Result lastMembers(QByteArrayView text, qsizetype begin, bool document,
+                   const std::function<Result(const Member &)> &member)
+{
+    QList<Member> found;
+    QHash<QString, qsizetype> last;
+    const Result walked = members(text, begin, document, [&](const Member &next) {
+        last.insert(next.key, found.size());
+        found.append(next);
+        return Result();
+    });
+    if (!walked)
+        return walked;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const Member &at = found.at(i);
+        if (last.value(at.key) == i) {
+            if (const Result result = member(at); !result)
+                return result;
+        } else if (const auto parsed = value(text, at.valueBegin, at.valueEnd); !parsed) {
+            return std::unexpected(parsed.error()); // read, though not kept
+        }
+    }
     return {};
 }
 

@@ -35,6 +35,11 @@ using Result = std::expected<void, QString>;
 // it allowed, nothing else). Elements are handed over as [begin, end).
 Result members(QByteArrayView text, qsizetype begin, bool document,
                const std::function<Result(const Member &)> &member);
+// The same with each key only at its last place in the object, the member the platform's
+// reader keeps: an earlier member of that key is only parsed, as that reader parses it and
+// lets it go.
+Result lastMembers(QByteArrayView text, qsizetype begin, bool document,
+                   const std::function<Result(const Member &)> &member);
 Result elements(QByteArrayView text, qsizetype begin,
                 const std::function<Result(qsizetype, qsizetype)> &element);
 

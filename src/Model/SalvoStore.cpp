@@ -38,7 +38,7 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, Q
     const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Map> {
         Map map;
         Texts kept;
-        const auto result = JsonScan::members(bytes, 0, true, [&](const JsonScan::Member &member) {
+        const auto result = JsonScan::lastMembers(bytes, 0, true, [&](const JsonScan::Member &member) {
             if (bytes[member.valueBegin] != '[')
                 return JsonScan::Result(
                     std::unexpected(QStringLiteral("“%1” is not an array").arg(member.key)));

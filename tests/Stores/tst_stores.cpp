@@ -91,6 +91,7 @@ private slots:
     void salvoUpdateAndRenameNeedAKnownId();
     void salvoRemovalRules();
     void salvoOptionalKeysStayAbsent();
+    void repeatedRouterKeyKeepsTheLastMember();
 
     void panelIndicesHandedOutSorted();
     void panelUpsertKeepsPosition();
@@ -624,6 +625,28 @@ void TestStores::salvoOptionalKeysStayAbsent()
     store.add(makeSalvo(QStringLiteral("Other"), std::nullopt, 1), QUuid::createUuid());
     const QJsonObject bare = readObject(file).value(kKey).toArray().first().toObject();
     QCOMPARE(bare.keys(), QStringList({ "id", "name", "routes" }));
+}
+
+// The platform's reader keeps the last member of a repeated key and never reads the earlier
+// one, so a broken earlier member does not make the file unreadable.
+void TestStores::repeatedRouterKeyKeepsTheLastMember()
+{
+    const QByteArray key = '"' + kKey.toLatin1() + "\":";
+    writeFile(path(QStringLiteral("labels.json")),
+              '{' + key + "{\"sources\":{}}," + key
+                  + R"({"destinations":{},"sources":{"0":"Cam"}}})");
+    writeFile(path(QStringLiteral("salvos.json")),
+              '{' + key + "[\"not a salvo\"]," + key + "[]," + key
+                  + R"([{"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"S","routes":[]}]})");
+    const LabelStore labels(path(QStringLiteral("labels.json")));
+    const SalvoStore salvos(path(QStringLiteral("salvos.json")));
+    QVERIFY(!labels.rescue() && !salvos.rescue());
+    QCOMPARE(labels.labels(kRouter).sources.value(QStringLiteral("0")), QStringLiteral("Cam"));
+    QCOMPARE(salvos.salvos(kRouter).size(), 1);
+
+    // It is still parsed, as that reader parses it: broken JSON there is an unreadable file.
+    writeFile(path(QStringLiteral("salvos.json")), '{' + key + "[01]," + key + "[]}");
+    QVERIFY(SalvoStore(path(QStringLiteral("salvos.json"))).rescue());
 }
 
 void TestStores::panelIndicesHandedOutSorted()
