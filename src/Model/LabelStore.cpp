@@ -318,18 +318,9 @@ LabelStore::Failure LabelStore::commit(const QString &key, const PortLabels &lab
 
 LabelStore::Failure LabelStore::save()
 {
-    qsizetype size = 2 + m_texts.size();
+    qsizetype size = 2 + std::max<qsizetype>(0, m_texts.size() - 1);
     for (const RouterText &router : std::as_const(m_texts))
         size += router.text.size();
-    QByteArray bytes;
-    bytes.reserve(size);
-    bytes += '{';
-    for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it) {
-        if (it != m_texts.cbegin())
-            bytes += ',';
-        bytes += it->text;
-    }
-    bytes += '}';
     // Once most of the file as read has been replaced, what is left of it is copied out so
     // that the rest can go.
     if (!m_backing.isEmpty()) {
@@ -341,7 +332,16 @@ LabelStore::Failure LabelStore::save()
             m_backing = QByteArray();
         }
     }
-    Failure failure = m_file.write(bytes);
+    // Handed to the writer a router at a time: joined, the file would be one more copy.
+    Failure failure = m_file.write(size, [this](const StoreFile::Put &put) {
+        put("{");
+        for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it) {
+            if (it != m_texts.cbegin())
+                put(",");
+            put(it->text);
+        }
+        put("}");
+    });
     if (failure)
         StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
     return failure;

@@ -115,6 +115,11 @@ QString reasonOf(const QFileDevice &file, int systemError)
 
 std::optional<QString> StoreFile::write(const QByteArray &bytes)
 {
+    return write(bytes.size(), [&bytes](const Put &put) { put(bytes); });
+}
+
+std::optional<QString> StoreFile::write(qsizetype size, const Pieces &pieces)
+{
     if (m_keepInPlace) {
         // Retry the move first: whatever blocked it may have gone.
         if (const std::optional<QString> copy = moveAside(); copy && m_rescue)
@@ -126,10 +131,10 @@ std::optional<QString> StoreFile::write(const QByteArray &bytes)
     }
     // What read() would refuse is never written: the next launch would move the file aside
     // and lose everything in it. The file keeps its last readable content.
-    if (bytes.size() > m_maxSize)
+    if (size > m_maxSize)
         return Text::format(
             QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold."),
-            bytes.size(), sizeText(m_maxSize));
+            size, sizeText(m_maxSize));
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("Couldn't create the folder “%1”.").arg(Text::isolated(folder));
@@ -138,16 +143,45 @@ std::optional<QString> StoreFile::write(const QByteArray &bytes)
     // and the old file is replaced by a short one (a full disk emptied the file).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
-    // A short write is no error yet; the next one says why (a full disk).
-    for (qint64 done = 0; done < bytes.size();) {
-        errno = 0;
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0) {
-            const QString error = reasonOf(file, errno);
-            file.cancelWriting();
-            return error;
+    std::optional<QString> error;
+    qint64 total = 0;
+    const auto writeOut = [&](QByteArrayView bytes) {
+        // A short write is no error yet; the next one says why (a full disk).
+        for (qint64 done = 0; !error && done < bytes.size();) {
+            errno = 0;
+            const qint64 written = file.write(bytes.data() + done, bytes.size() - done);
+            if (written <= 0)
+                error = reasonOf(file, errno);
+            else
+                done += written;
         }
-        done += written;
+        total += bytes.size();
+    };
+    // Small pieces are gathered, so that each write hands the system a good share of the file.
+    constexpr qsizetype chunk = 1 << 20;
+    QByteArray gathered;
+    pieces([&](QByteArrayView piece) {
+        if (error)
+            return;
+        if (gathered.size() + piece.size() > chunk && !gathered.isEmpty()) {
+            writeOut(gathered);
+            gathered.resize(0);
+        }
+        if (piece.size() >= chunk) {
+            writeOut(piece);
+        } else {
+            if (gathered.capacity() < chunk)
+                gathered.reserve(chunk);
+            gathered.append(piece);
+        }
+    });
+    if (!error && !gathered.isEmpty())
+        writeOut(gathered);
+    if (!error && total != size)
+        error = QStringLiteral("The content changed while it was written.");
+    if (error) {
+        file.cancelWriting();
+        return error;
     }
     errno = 0;
     if (!file.commit())
@@ -162,12 +196,18 @@ std::optional<QString> StoreFile::write(const QJsonDocument &document)
 
 StoreOutcome StoreFile::save(const QByteArray &bytes, const QString &store)
 {
-    const std::optional<QString> failure = write(bytes);
+    return save(
+        bytes.size(), [&bytes](const Put &put) { put(bytes); }, store);
+}
+
+StoreOutcome StoreFile::save(qsizetype size, const Pieces &pieces, const QString &store)
+{
+    const std::optional<QString> failure = write(size, pieces);
     if (!failure)
         return std::nullopt;
     printLine(store + QStringLiteral(": save failed — ") + *failure);
-    return StoreFailure { bytes.size() > m_maxSize ? StoreFailure::Kind::refused
-                                                   : StoreFailure::Kind::notWritten,
+    return StoreFailure { size > m_maxSize ? StoreFailure::Kind::refused
+                                           : StoreFailure::Kind::notWritten,
                           *failure, fileName() };
 }
 

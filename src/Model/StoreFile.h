@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -107,9 +108,16 @@ public:
     // std::nullopt on success. A write that fails part way leaves the old file as it was.
     std::optional<QString> write(const QByteArray &bytes);
     std::optional<QString> write(const QJsonDocument &document);
+    // Content handed over a piece at a time: `pieces(put)` calls put() with each piece in
+    // order, `size` bytes in all, so that a large store never joins its text into one more
+    // copy. Written as write() writes.
+    using Put = std::function<void(QByteArrayView)>;
+    using Pieces = std::function<void(const Put &)>;
+    std::optional<QString> write(qsizetype size, const Pieces &pieces);
     // write(), printing "<store>: save failed — <reason>" when it fails; content larger than
     // the file may hold is a refusal.
     StoreOutcome save(const QByteArray &bytes, const QString &store);
+    StoreOutcome save(qsizetype size, const Pieces &pieces, const QString &store);
 
     // Decodes JSON text with the error as the parser describes it.
     static std::expected<QJsonDocument, QString> parseJson(const QByteArray &bytes);
