@@ -2,7 +2,8 @@
 // changed once (the first save encodes every router), with the store kept alive as the
 // application keeps it. Goal: the peak under three times the file above the start, and the
 // load under 2 s. Shapes: many routers of many salvos, one router of 10,000 salvos, long
-// names; full 4,096-port label sets, and labels of one letter.
+// names, one name as long as the file allows; full 4,096-port label sets, and labels of one
+// letter.
 #include "Model/LabelStore.h"
 #include "Model/SalvoStore.h"
 #include "Platform/Memory.h"
@@ -157,6 +158,7 @@ void BenchStoreFiles::largestSalvoFile_data()
     QTest::newRow("40 routers of 250 salvos") << salvoFile(250, 160, 0);
     QTest::newRow("one router of 10,000 salvos") << salvoFile(10000, 140, 0);
     QTest::newRow("names of 4,000 letters") << salvoFile(50, 1, 4000);
+    QTest::newRow("one name of the whole file") << salvoFile(1, 1, int(kLimit) - 400);
 }
 
 void BenchStoreFiles::largestSalvoFile()

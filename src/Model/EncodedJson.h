@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringView>
 #include <QVarLengthArray>
 
 #include <utility>
@@ -39,6 +40,18 @@ template<typename Texts> QByteArray join(const Texts &texts, qsizetype size, cha
 QByteArray text(const QJsonValue &value);
 // `"key":` as the writer puts it inside an object.
 QByteArray keyText(const QString &key);
+
+// A string as the writer puts it between its quotes: `"`, `\` and control characters escaped
+// (\b \f \n \r \t, else \u00xx), unpaired surrogates as \udxxx, everything else in UTF-8.
+void appendString(QByteArray &bytes, QStringView text);
+qsizetype stringSize(QStringView text);
+// Where the string text that starts at `at`, just past its opening quote, ends (at its
+// closing quote), when it is exactly what appendString() writes for some string; -1 for any
+// other text, which a reader then leaves to the platform's parser. `escaped` tells whether
+// it holds escapes.
+qsizetype writtenStringEnd(QByteArrayView text, qsizetype at, bool &escaped);
+// The string of such a text.
+QString writtenString(QByteArrayView text, bool escaped);
 
 // An object keyed like a QMap<QString, T> (QJsonObject keeps its keys in the same order).
 // Each kept member may carry `Nested` state for encoding its value piecewise.
@@ -109,81 +122,5 @@ template<typename Texts> qsizetype viewedBytes(Texts &texts, const QByteArray &b
     }
     return bytes;
 }
-
-// An array of T. Elements are matched to kept ones in order, so appending, replacing and
-// removing elements re-encodes only the new ones.
-template<typename T> class Array final
-{
-public:
-    // Keeps `text` as the text of the next element, `value`.
-    void adopt(T value, QByteArray text)
-    {
-        m_elements.append(Element { std::move(value), std::move(text) });
-    }
-
-    // `write(value)` gives the element's text.
-    template<typename Write, typename Same>
-    void refresh(const QList<T> &list, Write &&write, Same &&same)
-    {
-        QList<Element> elements;
-        elements.reserve(list.size());
-        qsizetype next = 0;
-        for (const T &value : list) {
-            qsizetype found = next;
-            while (found < m_elements.size() && !same(m_elements[found].value, value))
-                ++found;
-            if (found < m_elements.size()) {
-                elements.append(std::move(m_elements[found]));
-                next = found + 1;
-            } else {
-                elements.append(Element { value, write(value) });
-            }
-        }
-        m_elements = std::move(elements);
-    }
-
-    // The array's text, as refreshed last.
-    qsizetype size() const
-    {
-        qsizetype size = 2 + m_elements.size();
-        for (const Element &element : m_elements)
-            size += element.text.size();
-        return size;
-    }
-    void appendTo(QByteArray &bytes) const
-    {
-        bytes += '[';
-        for (qsizetype i = 0; i < m_elements.size(); ++i) {
-            if (i > 0)
-                bytes += ',';
-            bytes += m_elements[i].text;
-        }
-        bytes += ']';
-    }
-
-    template<typename Write, typename Same>
-    QByteArray encode(const QList<T> &list, Write &&write, Same &&same)
-    {
-        refresh(list, write, same);
-        QByteArray bytes;
-        bytes.reserve(size());
-        appendTo(bytes);
-        return bytes;
-    }
-
-    template<typename Texts> void collectTexts(Texts &texts)
-    {
-        for (Element &element : m_elements)
-            texts.append(&element.text);
-    }
-
-private:
-    struct Element
-    {
-        T value;
-        QByteArray text;
-    };
-    QList<Element> m_elements;
-};
 
 } // namespace EncodedJson

@@ -4,6 +4,10 @@
 #include "Model/RouterMap.h"
 
 #include <QJsonDocument>
+#include <QStringDecoder>
+
+#include <cmath>
+#include <limits>
 
 SalvoStore::SalvoStore(const QString &filePath, QObject *parent)
     : QObject(parent)
@@ -25,64 +29,342 @@ std::optional<SalvoStore::Map> SalvoStore::load(const QString &filePath)
 
 namespace {
 
-QByteArray salvoText(const Salvo &salvo)
+// The writer's text of a salvo starts `{"id":"<id>","name":"`, then its name.
+constexpr QByteArrayView kIdKey = "{\"id\":\"";
+constexpr QByteArrayView kNameKey = "\",\"name\":\"";
+constexpr qsizetype kHeadSize = 7 + 36 + 10;
+
+bool isUpperUuid(QByteArrayView text)
 {
-    return EncodedJson::text(salvo.toJson());
+    if (text.size() != 36)
+        return false;
+    for (qsizetype i = 0; i < 36; ++i) {
+        const char c = text[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
 }
+
+// A salvo read from text that is exactly what the writer gives for it, without the platform's
+// parser; anything else (another layout, key order or number form) is left to the parser.
+// The name is not made here: it is [nameBegin, nameEnd) of the text.
+struct PlainSalvo
+{
+    Salvo salvo;
+    qsizetype nameBegin = 0;
+    qsizetype nameEnd = 0; // the closing quote
+    bool escaped = false;
+};
+
+class PlainReader
+{
+public:
+    PlainReader(QByteArrayView text, qsizetype begin, qsizetype end)
+        : m_text(text.first(end))
+        , m_at(begin)
+    { }
+
+    std::optional<PlainSalvo> read()
+    {
+        PlainSalvo plain;
+        Salvo &salvo = plain.salvo;
+        if (!literal(kIdKey) || !uuid(salvo.id) || !literal(kNameKey))
+            return std::nullopt;
+        plain.nameBegin = m_at;
+        plain.nameEnd = EncodedJson::writtenStringEnd(m_text, m_at, plain.escaped);
+        if (plain.nameEnd < 0)
+            return std::nullopt;
+        m_at = plain.nameEnd + 1;
+        if (literal(",\"panelID\":\"")) {
+            QUuid panel;
+            if (!uuid(panel) || !literal("\""))
+                return std::nullopt;
+            salvo.panelID = panel;
+        }
+        if (!literal(",\"routes\":["))
+            return std::nullopt;
+        if (!literal("]")) {
+            do {
+                Route route;
+                if (!literal("{\"destination\":") || !integer(route.destination)
+                    || !literal(",\"level\":") || !integer(route.level) || !literal(",\"source\":")
+                    || !integer(route.source) || !literal("}"))
+                    return std::nullopt;
+                salvo.routes.append(route);
+            } while (literal(","));
+            if (!literal("]"))
+                return std::nullopt;
+        }
+        if (literal(",\"savedAt\":")) {
+            double savedAt = 0;
+            if (!number(savedAt))
+                return std::nullopt;
+            salvo.savedAt = savedAt;
+        }
+        if (!literal("}") || m_at != m_text.size())
+            return std::nullopt;
+        return plain;
+    }
+
+private:
+    bool literal(QByteArrayView text)
+    {
+        if (!m_text.sliced(m_at).startsWith(text))
+            return false;
+        m_at += text.size();
+        return true;
+    }
+
+    bool uuid(QUuid &id)
+    {
+        const QByteArrayView text
+            = m_text.sliced(m_at).first(std::min<qsizetype>(36, m_text.size() - m_at));
+        if (!isUpperUuid(text))
+            return false;
+        id = QUuid::fromString(QLatin1StringView(text));
+        m_at += 36;
+        return true;
+    }
+
+    bool isDigit(qsizetype at) const
+    {
+        return at < m_text.size() && m_text[at] >= '0' && m_text[at] <= '9';
+    }
+
+    // Decimal as the writer puts an int: no sign on zero, no leading zeros.
+    bool integer(int &value)
+    {
+        const bool negative = m_at < m_text.size() && m_text[m_at] == '-';
+        const qsizetype digits = m_at + (negative ? 1 : 0);
+        if (!isDigit(digits) || (m_text[digits] == '0' && (negative || isDigit(digits + 1))))
+            return false;
+        qint64 number = 0;
+        qsizetype at = digits;
+        for (; isDigit(at); ++at) {
+            number = number * 10 + (m_text[at] - '0');
+            if (number > qint64(std::numeric_limits<int>::max()) + 1)
+                return false;
+        }
+        number = negative ? -number : number;
+        if (number > std::numeric_limits<int>::max())
+            return false;
+        value = int(number);
+        m_at = at;
+        return true;
+    }
+
+    // A finite number as the writer puts that double, read as the parser reads it.
+    bool number(double &value)
+    {
+        qsizetype at = m_at;
+        while (at < m_text.size() && QByteArrayView("0123456789+-.eE").contains(m_text[at]))
+            ++at;
+        const QByteArrayView text = m_text.sliced(m_at, at - m_at);
+        bool ok = false;
+        double d = 0;
+        if (!text.contains('.') && !text.contains('e') && !text.contains('E'))
+            d = double(text.toLongLong(&ok));
+        if (!ok)
+            d = text.toDouble(&ok);
+        if (!ok || !std::isfinite(d) || EncodedJson::text(QJsonValue(d)) != text)
+            return false;
+        value = d;
+        m_at = at;
+        return true;
+    }
+
+    QByteArrayView m_text;
+    qsizetype m_at;
+};
 
 } // namespace
 
+// What a load found, before the names are made: each name is still the writer's text of it
+// (or its UTF-8), so that the file's bytes can go first where little else of them is kept.
+struct SalvoStore::Loaded
+{
+    struct Router
+    {
+        QString key;
+        QList<Salvo> salvos;
+        QList<QByteArray> tails;
+    };
+    struct Name
+    {
+        qsizetype router;
+        qsizetype salvo;
+        QByteArray text;
+        bool escaped;
+        // A long name copied out of the file in pieces: each is let go as soon as it is in the
+        // name (the decoder carries a character cut at its end), so the copy and the name are
+        // never both whole.
+        QList<QByteArray> pieces;
+
+        QString make()
+        {
+            if (pieces.isEmpty())
+                return EncodedJson::writtenString(std::exchange(text, {}), escaped);
+            qsizetype size = 0;
+            for (const QByteArray &piece : std::as_const(pieces))
+                size += piece.size();
+            QString name(size, Qt::Uninitialized); // a unit a byte at most
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            QChar *end = name.data();
+            for (QByteArray &piece : pieces)
+                end = utf8.appendToBuffer(end, std::exchange(piece, {}));
+            name.truncate(end - name.constData());
+            name.squeeze();
+            return name;
+        }
+    };
+    std::vector<Router> routers;
+    std::vector<Name> names;
+};
+
+SalvoStore::SalvoText SalvoStore::textOf(const Salvo &salvo)
+{
+    // What follows the name, put down as the writer puts it (keys in order, ints in decimal,
+    // the date as the writer writes that double) without a tree of every route.
+    QByteArray tail = "\"";
+    if (salvo.panelID)
+        tail += ",\"panelID\":\"" + Json::uuidText(*salvo.panelID).toLatin1() + '"';
+    tail += ",\"routes\":[";
+    tail.reserve(tail.size() + salvo.routes.size() * 40 + 40);
+    for (qsizetype i = 0; i < salvo.routes.size(); ++i) {
+        const Route &route = salvo.routes.at(i);
+        tail += i > 0 ? ",{\"destination\":" : "{\"destination\":";
+        tail += QByteArray::number(route.destination);
+        tail += ",\"level\":";
+        tail += QByteArray::number(route.level);
+        tail += ",\"source\":";
+        tail += QByteArray::number(route.source);
+        tail += '}';
+    }
+    tail += ']';
+    if (salvo.savedAt)
+        tail += ",\"savedAt\":" + EncodedJson::text(QJsonValue(*salvo.savedAt));
+    tail += '}';
+    return { salvo, tail };
+}
+
+qsizetype SalvoStore::textSize(const SalvoText &text)
+{
+    return kHeadSize + EncodedJson::stringSize(text.value.name) + text.tail.size();
+}
+
 std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, QByteArray *backing)
 {
-    // Only one salvo's tree exists at a time, however large the file.
-    const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Map> {
-        Map map;
-        Texts kept;
-        const auto result = JsonScan::lastMembers(bytes, 0, true, [&](const JsonScan::Member &member) {
-            if (bytes[member.valueBegin] != '[')
-                return JsonScan::Result(
-                    std::unexpected(QStringLiteral("“%1” is not an array").arg(member.key)));
-            QList<Salvo> list;
-            RouterText text { EncodedJson::keyText(member.key), {}, {} };
-            const auto each = [&](qsizetype begin, qsizetype end) -> JsonScan::Result {
-                const auto value = JsonScan::value(bytes, begin, end);
-                if (!value)
-                    return std::unexpected(value.error());
-                auto salvo = RouterMap::readRecord<Salvo>(*value, member.key);
-                if (!salvo)
-                    return std::unexpected(salvo.error());
-                if (texts) {
-                    QByteArray encoded = salvoText(*salvo);
-                    if (QByteArrayView(encoded) == QByteArrayView(bytes).sliced(begin, end - begin))
-                        encoded = EncodedJson::view(bytes, begin, end);
-                    text.salvos.adopt(*salvo, std::move(encoded));
-                }
-                list.append(std::move(*salvo));
-                return {};
-            };
-            if (const auto listed = JsonScan::elements(bytes, member.valueBegin, each); !listed)
-                return listed;
-            text.value = list;
-            map.insert(member.key, std::move(list));
-            if (texts)
-                kept.insert(member.key, std::move(text));
-            return JsonScan::Result();
-        });
+    QByteArray kept; // the file's bytes, while names or texts are views of them
+    // Only one salvo's tree exists at a time, however large the file, and none for a salvo
+    // in the writer's own form.
+    const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Loaded> {
+        Loaded loaded;
+        const auto result = JsonScan::lastMembers(
+            bytes, 0, true, [&](const JsonScan::Member &member) {
+                if (bytes[member.valueBegin] != '[')
+                    return JsonScan::Result(
+                        std::unexpected(QStringLiteral("“%1” is not an array").arg(member.key)));
+                Loaded::Router router { member.key, {}, {} };
+                const qsizetype at = qsizetype(loaded.routers.size());
+                const auto each = [&](qsizetype begin, qsizetype end) -> JsonScan::Result {
+                    if (auto plain = PlainReader(bytes, begin, end).read()) {
+                        loaded.names.push_back(
+                            { at,
+                              router.salvos.size(),
+                              EncodedJson::view(bytes, plain->nameBegin, plain->nameEnd),
+                              plain->escaped,
+                              {} });
+                        if (texts)
+                            router.tails.append(EncodedJson::view(bytes, plain->nameEnd, end));
+                        router.salvos.append(std::move(plain->salvo));
+                        return {};
+                    }
+                    const auto value = JsonScan::value(bytes, begin, end);
+                    if (!value)
+                        return std::unexpected(value.error());
+                    auto salvo = RouterMap::readRecord<Salvo>(*value, member.key);
+                    if (!salvo)
+                        return std::unexpected(salvo.error());
+                    if (texts)
+                        router.tails.append(textOf(*salvo).tail);
+                    if (salvo->name.isValidUtf16()) { // its UTF-8 gives it back exactly
+                        loaded.names.push_back(
+                            { at, router.salvos.size(), salvo->name.toUtf8(), false, {} });
+                        salvo->name = QString();
+                    }
+                    router.salvos.append(std::move(*salvo));
+                    return {};
+                };
+                if (const auto listed = JsonScan::elements(bytes, member.valueBegin, each); !listed)
+                    return listed;
+                loaded.routers.push_back(std::move(router));
+                return JsonScan::Result();
+            });
         if (!result)
             return std::unexpected(result.error());
-        if (texts) {
-            *texts = std::move(kept);
-            *backing = bytes;
+        // Views are kept while they are most of the file; otherwise what they hold is copied
+        // and the file's bytes go before the names are made.
+        qsizetype viewed = 0;
+        for (const Loaded::Router &router : loaded.routers) {
+            for (const QByteArray &tail : router.tails)
+                viewed += EncodedJson::isViewOf(tail, bytes) ? tail.size() : 0;
         }
-        return map;
+        if (!texts || viewed >= bytes.size() / 2) {
+            kept = bytes;
+            return loaded;
+        }
+        const auto own = [&bytes](QByteArray &text) {
+            if (EncodedJson::isViewOf(text, bytes))
+                text = QByteArray(text.constData(), text.size());
+        };
+        for (Loaded::Router &router : loaded.routers) {
+            for (QByteArray &tail : router.tails)
+                own(tail);
+        }
+        // Pieces large enough to be mappings of their own, given back as each is let go.
+        constexpr qsizetype piece = 8 << 20;
+        for (Loaded::Name &name : loaded.names) {
+            if (name.escaped || name.text.size() <= piece
+                || !EncodedJson::isViewOf(name.text, bytes)) {
+                own(name.text);
+                continue;
+            }
+            for (qsizetype at = 0; at < name.text.size(); at += piece)
+                name.pieces.append(name.text.sliced(at, std::min(piece, name.text.size() - at)));
+            name.text = QByteArray();
+        }
+        return loaded;
     };
     bool unreadable = false;
-    auto map = file.loadText(decode, [&](const QString &, const QString &error) {
+    auto loaded = file.loadText(decode, [&](const QString &, const QString &error) {
         unreadable = true;
         StoreFile::printLine(file.unreadableLine(QStringLiteral("SalvoStore"), error));
     });
     if (unreadable)
         return Map();
+    if (!loaded)
+        return std::nullopt;
+
+    for (Loaded::Name &name : loaded->names)
+        loaded->routers[size_t(name.router)].salvos[name.salvo].name = name.make();
+    Map map;
+    Texts byRouter;
+    for (Loaded::Router &router : loaded->routers) {
+        if (texts) {
+            RouterText text { EncodedJson::keyText(router.key), router.salvos, {} };
+            text.salvos.reserve(router.salvos.size());
+            for (qsizetype i = 0; i < router.salvos.size(); ++i)
+                text.salvos.append({ router.salvos.at(i), std::move(router.tails[i]) });
+            byRouter.insert(router.key, std::move(text));
+        }
+        map.insert(router.key, std::move(router.salvos));
+    }
+    if (texts) {
+        *texts = std::move(byRouter);
+        *backing = kept;
+    }
     return map;
 }
 
@@ -184,60 +466,98 @@ StoreOutcome SalvoStore::removeAll(const QUuid &connection)
     return save();
 }
 
-QByteArray SalvoStore::encode()
+void SalvoStore::refresh()
 {
-    const auto sameSalvo = [](const Salvo &kept, const Salvo &salvo) {
-        return kept == salvo;
-    };
-    QList<const RouterText *> routers;
-    routers.reserve(m_byConnection.size());
-    qsizetype size = 2 + m_byConnection.size();
     auto kept = m_encoded.begin();
     for (auto it = m_byConnection.constBegin(); it != m_byConnection.constEnd(); ++it) {
         while (kept != m_encoded.end() && kept.key() < it.key())
             kept = m_encoded.erase(kept);
-        if (kept == m_encoded.end() || kept.key() != it.key()) {
+        if (kept == m_encoded.end() || kept.key() != it.key())
             kept = m_encoded.insert(kept, it.key(),
                                     RouterText { EncodedJson::keyText(it.key()), {}, {} });
-            kept->salvos.refresh(*it, salvoText, sameSalvo);
-            kept->value = *it;
-        } else if (kept->value != *it) {
-            kept->salvos.refresh(*it, salvoText, sameSalvo);
+        if (kept->value != *it || kept->salvos.size() != it->size()) {
+            // Salvos are matched to kept texts in order, so appending, replacing and removing
+            // salvos encodes only the new ones.
+            QList<SalvoText> salvos;
+            salvos.reserve(it->size());
+            qsizetype next = 0;
+            for (const Salvo &salvo : *it) {
+                qsizetype found = next;
+                while (found < kept->salvos.size() && !(kept->salvos[found].value == salvo))
+                    ++found;
+                if (found < kept->salvos.size()) {
+                    salvos.append(std::move(kept->salvos[found]));
+                    next = found + 1;
+                } else {
+                    salvos.append(textOf(salvo));
+                }
+            }
+            kept->salvos = std::move(salvos);
             kept->value = *it;
         }
-        routers.append(&*kept);
-        size += kept->key.size() + kept->salvos.size();
         ++kept;
     }
     while (kept != m_encoded.end())
         kept = m_encoded.erase(kept);
 
-    QByteArray bytes;
-    bytes.reserve(size);
-    bytes += '{';
-    for (qsizetype i = 0; i < routers.size(); ++i) {
-        if (i > 0)
-            bytes += ',';
-        bytes += routers[i]->key;
-        routers[i]->salvos.appendTo(bytes);
-    }
-    bytes += '}';
-
     // Once most of the file as read has been replaced, what is left of it is copied out so
     // that the rest can go.
     if (!m_backing.isEmpty()) {
         QList<QByteArray *> texts;
-        for (RouterText &router : m_encoded)
-            router.salvos.collectTexts(texts);
+        for (RouterText &router : m_encoded) {
+            for (SalvoText &salvo : router.salvos)
+                texts.append(&salvo.tail);
+        }
         if (EncodedJson::viewedBytes(texts, m_backing, false) < m_backing.size() / 2) {
             EncodedJson::viewedBytes(texts, m_backing, true);
             m_backing = QByteArray();
         }
     }
-    return bytes;
 }
 
 StoreOutcome SalvoStore::save()
 {
-    return m_file.save(encode(), QStringLiteral("SalvoStore"));
+    refresh();
+    // The file is handed to the writer a salvo at a time: joined, it would be one more copy.
+    qsizetype size = 2 + std::max<qsizetype>(0, m_encoded.size() - 1);
+    for (const RouterText &router : std::as_const(m_encoded)) {
+        size += router.key.size() + 2 + std::max<qsizetype>(0, router.salvos.size() - 1);
+        for (const SalvoText &salvo : router.salvos)
+            size += textSize(salvo);
+    }
+    const auto pieces = [this](const StoreFile::Put &put) {
+        QByteArray head;
+        put("{");
+        for (auto it = m_encoded.cbegin(); it != m_encoded.cend(); ++it) {
+            if (it != m_encoded.cbegin())
+                put(",");
+            put(it->key);
+            put("[");
+            for (qsizetype i = 0; i < it->salvos.size(); ++i) {
+                const SalvoText &salvo = it->salvos.at(i);
+                head.resize(0);
+                if (i > 0)
+                    head += ',';
+                head += kIdKey;
+                head += Json::uuidText(salvo.value.id).toLatin1();
+                head += kNameKey;
+                put(head);
+                // A long name goes in slices, each of whole characters.
+                const QStringView name = salvo.value.name;
+                for (qsizetype at = 0; at < name.size();) {
+                    qsizetype end = std::min<qsizetype>(at + 4096, name.size());
+                    if (end < name.size() && name[end].isLowSurrogate())
+                        --end;
+                    head.resize(0);
+                    EncodedJson::appendString(head, name.sliced(at, end - at));
+                    put(head);
+                    at = end;
+                }
+                put(salvo.tail);
+            }
+            put("]");
+        }
+        put("}");
+    };
+    return m_file.save(size, pieces, QStringLiteral("SalvoStore"));
 }

@@ -63,19 +63,29 @@ signals:
     void byConnectionChanged();
 
 private:
+    // One salvo's text as the writer gives it, without its head (`{"id":"…","name":"`) and
+    // name, which are written again from the salvo: a long name is held once, as the salvo's.
+    struct SalvoText
+    {
+        Salvo value; // the salvo the text was made for
+        QByteArray tail; // from the closing quote of the name: `","panelID":…}`
+    };
     struct RouterText
     {
         QByteArray key; // `"key":`
         QList<Salvo> value; // the list the texts were made for
-        EncodedJson::Array<Salvo> salvos;
+        QList<SalvoText> salvos;
     };
     using Texts = QMap<QString, RouterText>;
+    struct Loaded;
 
     // Decodes salvos.json a salvo at a time. With `texts`, keeps each salvo's text as the
-    // writer gives it, as a view of the file's bytes (`backing`) wherever it is that already.
+    // writer gives it, as a view of the file's bytes (`backing`) while that is worth keeping.
     static std::optional<Map> load(StoreFile &file, Texts *texts = nullptr,
                                    QByteArray *backing = nullptr);
-    QByteArray encode();
+    static SalvoText textOf(const Salvo &salvo);
+    static qsizetype textSize(const SalvoText &text);
+    void refresh();
     template<typename Predicate>
     StoreOutcome removeWhere(const QUuid &connection, Predicate predicate);
     // Stores the router's new list and saves; a list the file cannot hold is put back.

@@ -91,6 +91,7 @@ private slots:
     void salvoUpdateAndRenameNeedAKnownId();
     void salvoRemovalRules();
     void salvoOptionalKeysStayAbsent();
+    void salvoNamesOfEveryFormReadBack();
     void repeatedRouterKeyKeepsTheLastMember();
 
     void panelIndicesHandedOutSorted();
@@ -625,6 +626,29 @@ void TestStores::salvoOptionalKeysStayAbsent()
     store.add(makeSalvo(QStringLiteral("Other"), std::nullopt, 1), QUuid::createUuid());
     const QJsonObject bare = readObject(file).value(kKey).toArray().first().toObject();
     QCOMPARE(bare.keys(), QStringList({ "id", "name", "routes" }));
+}
+
+// Names are made after the file's text is let go, a long one in pieces: a character cut at a
+// piece's edge, or a name the fast reader leaves to the parser (an unpaired surrogate), must
+// come back exactly and be written back byte for byte.
+void TestStores::salvoNamesOfEveryFormReadBack()
+{
+    const QString file = path(QStringLiteral("salvos.json"));
+    QString longName;
+    for (int i = 0; longName.size() < (9 << 20); ++i)
+        longName += i % 3 ? QStringLiteral("é漢") : QStringLiteral("\U0001F3AC x");
+    const QList<Salvo> written { makeSalvo(longName, std::nullopt, 1),
+                                 makeSalvo(QChar(0xD800) + QStringLiteral("\t\u0001"), kRouter, 2,
+                                           0.5),
+                                 makeSalvo(QStringLiteral("Plain"), std::nullopt, 3, 780000000) };
+    const QByteArray bytes = QJsonDocument(RouterMap::write(SalvoStore::Map { { kKey, written } },
+                                                            RouterMap::writeList<Salvo>))
+                                 .toJson(QJsonDocument::Compact);
+    writeFile(file, bytes);
+    SalvoStore store(file);
+    QCOMPARE(store.salvos(kRouter), written);
+    store.remove(QUuid(), kRouter);
+    QVERIFY(readAll(file) == bytes);
 }
 
 // The platform's reader keeps the last member of a repeated key and never reads the earlier
