@@ -2,27 +2,41 @@
 
 void SalvoMatcher::reset(const QList<Salvo> &salvos, const RouterState &state)
 {
-    // Entries are laid out crosspoint by crosspoint: counted first, then placed.
-    QHash<quint64, std::pair<qsizetype, qsizetype>> ranges;
+    // Entries are laid out crosspoint by crosspoint: counted first, then placed. Each route's
+    // crosspoint is looked up once; the second pass goes by the range it found.
     qsizetype total = 0;
-    for (const Salvo &salvo : salvos) {
-        for (const Route &route : salvo.routes)
-            ++ranges[crosspoint(route.level, route.destination)].second;
+    for (const Salvo &salvo : salvos)
         total += salvo.routes.size();
+    QHash<quint64, qsizetype> index;
+    QList<Range> ranges;
+    QList<qsizetype> rangeOf;
+    rangeOf.reserve(total);
+    for (const Salvo &salvo : salvos) {
+        for (const Route &route : salvo.routes) {
+            const quint64 key = crosspoint(route.level, route.destination);
+            auto found = index.constFind(key);
+            if (found == index.cend()) {
+                found = index.insert(key, ranges.size());
+                ranges.append(Range { key, 0, 0 });
+            }
+            ++ranges[*found].end;
+            rangeOf.append(*found);
+        }
     }
     qsizetype begin = 0;
-    for (auto &range : ranges) {
-        range.first = begin;
-        begin += range.second;
-        range.second = range.first; // the next free place while filling
+    for (Range &range : ranges) {
+        range.begin = begin;
+        begin += range.end;
+        range.end = range.begin; // the next free place while filling
     }
     QList<Entry> entries(total, Entry { 0, 0, Kind::outOfRange });
+    qsizetype next = 0;
     for (int s = 0; s < salvos.size(); ++s) {
         for (const Route &route : salvos.at(s).routes)
-            entries[ranges[crosspoint(route.level, route.destination)].second++]
-                = Entry { s, route.source, Kind::outOfRange };
+            entries[ranges[rangeOf.at(next++)].end++] = Entry { s, route.source, Kind::outOfRange };
     }
     m_entries = std::move(entries);
+    m_index = std::move(index);
     m_ranges = std::move(ranges);
     m_counts = QList<Counts>(salvos.size());
     m_marked = QList<bool>(salvos.size(), false);
@@ -35,26 +49,31 @@ void SalvoMatcher::recount(const RouterState &state)
     for (const RouterLevel &level : state.levels)
         levels.insert(level.index);
     m_counts.fill(Counts {});
-    for (auto it = m_ranges.cbegin(); it != m_ranges.cend(); ++it) {
-        const int level = int(quint32(it.key() >> 32));
-        const int destination = int(quint32(it.key()));
+    for (const Range &range : std::as_const(m_ranges)) {
+        const int level = int(quint32(range.key >> 32));
+        const int destination = int(quint32(range.key));
         const bool placed
             = destination >= 0 && destination < state.destinations.size() && levels.contains(level);
-        for (qsizetype i = it->first; i < it->second; ++i) {
+        const Live live = placed ? liveAt(level, destination, state) : Live {};
+        for (qsizetype i = range.begin; i < range.end; ++i) {
             Entry &entry = m_entries[i];
             entry.kind = placed && entry.source >= 0 && entry.source < state.sources.size()
-                ? kindOf(entry, level, destination, state)
+                ? kindOf(entry, live)
                 : Kind::outOfRange;
             count(entry, 1);
         }
     }
 }
 
-SalvoMatcher::Kind SalvoMatcher::kindOf(const Entry &entry, int level, int destination,
-                                        const RouterState &state)
+SalvoMatcher::Live SalvoMatcher::liveAt(int level, int destination, const RouterState &state)
 {
-    const bool matches = state.source(destination, level) == entry.source;
-    if (state.isLocked(destination))
+    return { state.source(destination, level), state.isLocked(destination) };
+}
+
+SalvoMatcher::Kind SalvoMatcher::kindOf(const Entry &entry, const Live &live)
+{
+    const bool matches = live.source == entry.source;
+    if (live.locked)
         return matches ? Kind::lockedMatching : Kind::lockedDiffering;
     return matches ? Kind::matching : Kind::differing;
 }
@@ -78,12 +97,12 @@ void SalvoMatcher::count(const Entry &entry, int by)
     }
 }
 
-void SalvoMatcher::update(Entry &entry, int level, int destination, const RouterState &state)
+void SalvoMatcher::update(Entry &entry, const Live &live)
 {
     // Whether a route fits the router changes only with its ports or levels (recount()).
     if (entry.kind == Kind::outOfRange)
         return;
-    const Kind kind = kindOf(entry, level, destination, state);
+    const Kind kind = kindOf(entry, live);
     if (kind == entry.kind)
         return;
     count(entry, -1);
@@ -96,13 +115,13 @@ QList<int> SalvoMatcher::changed(const QSet<quint64> &crosspoints, const QSet<in
                                  const RouterState &state)
 {
     const auto visit = [&](quint64 key) {
-        const auto range = m_ranges.constFind(key);
-        if (range == m_ranges.cend())
+        const auto found = m_index.constFind(key);
+        if (found == m_index.cend())
             return;
-        const int level = int(quint32(key >> 32));
-        const int destination = int(quint32(key));
-        for (qsizetype i = range->first; i < range->second; ++i)
-            update(m_entries[i], level, destination, state);
+        const Range &range = m_ranges.at(*found);
+        const Live live = liveAt(int(quint32(key >> 32)), int(quint32(key)), state);
+        for (qsizetype i = range.begin; i < range.end; ++i)
+            update(m_entries[i], live);
     };
     for (const quint64 key : crosspoints)
         visit(key);
@@ -115,10 +134,11 @@ QList<int> SalvoMatcher::changed(const QSet<quint64> &crosspoints, const QSet<in
     // The marked salvos are collected from the entries just visited, not from every salvo.
     QList<int> touched;
     const auto collect = [&](quint64 key) {
-        const auto range = m_ranges.constFind(key);
-        if (range == m_ranges.cend())
+        const auto found = m_index.constFind(key);
+        if (found == m_index.cend())
             return;
-        for (qsizetype i = range->first; i < range->second; ++i) {
+        const Range &range = m_ranges.at(*found);
+        for (qsizetype i = range.begin; i < range.end; ++i) {
             const int salvo = m_entries.at(i).salvo;
             if (m_marked.at(salvo)) {
                 touched.append(salvo);

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QSet>
 
+#include <optional>
+
 // How each salvo of a list compares with the live routing, kept up to date one crosspoint at
 // a time: a route or lock change costs the salvo routes that name it, whatever the number of
 // salvos. The counts are those of RouterController::diff() for the same salvo and state.
@@ -57,14 +59,30 @@ private:
         Kind kind;
     };
 
-    // One route's kind; `inRange` was checked by the caller.
-    static Kind kindOf(const Entry &entry, int level, int destination, const RouterState &state);
+    // What the live routing holds at one crosspoint, the same for every route that names it.
+    struct Live
+    {
+        std::optional<int> source;
+        bool locked = false;
+    };
+    static Live liveAt(int level, int destination, const RouterState &state);
+    // One route's kind; that it fits the router was checked by the caller.
+    static Kind kindOf(const Entry &entry, const Live &live);
     void count(const Entry &entry, int by);
-    void update(Entry &entry, int level, int destination, const RouterState &state);
+    void update(Entry &entry, const Live &live);
+
+    // The entries of one crosspoint: [begin, end) of m_entries.
+    struct Range
+    {
+        quint64 key;
+        qsizetype begin;
+        qsizetype end;
+    };
 
     // Every route of every salvo, grouped by crosspoint in m_ranges.
     QList<Entry> m_entries;
-    QHash<quint64, std::pair<qsizetype, qsizetype>> m_ranges; // crosspoint to [begin, end)
+    QHash<quint64, qsizetype> m_index; // crosspoint to its place in m_ranges
+    QList<Range> m_ranges;
     QList<Counts> m_counts;
     QList<bool> m_marked; // per salvo: counts changed in the current changed() call
 };
