@@ -59,6 +59,7 @@ private slots:
     void chipsDisabledWhenNothingWouldFire();
     void chipsFollowABurstOfRouterEvents();
     void chipAsksBeforeFiring();
+    void chipsStayAcrossChangesOfOthers();
     void newSalvoProposalAndSave();
     void newSalvoInPanelScope();
     void deleteAndUpdateAskFirst();
@@ -200,6 +201,37 @@ void TestSalvoStrip::chipAsksBeforeFiring()
     QCOMPARE(s.fires(), 1);
     QCOMPARE(c.state().source(5, 0), std::optional<int>(2));
     QVERIFY(!openDialog("fireConfirmation"));
+}
+
+void TestSalvoStrip::chipsStayAcrossChangesOfOthers()
+{
+    SalvoRig s;
+    RouterController &c
+        = s.start({ makeSalvo("One", { { 0, 4, 1 } }), makeSalvo("Two", { { 0, 5, 2 } }),
+                    makeSalvo("Three", { { 0, 0, 0 } }) });
+    SalvoStrip strip(c);
+    strip.show();
+    const QPointer<QPushButton> one = chip(strip, QStringLiteral("One"));
+    const QPointer<QPushButton> three = chip(strip, QStringLiteral("Three"));
+
+    c.deleteSalvo(c.salvos().at(1));
+    c.saveSalvo(QStringLiteral("Four"), std::nullopt);
+    c.renameSalvo(c.salvos().first(), QStringLiteral("First"));
+    c.take(0, 3); // "Three" no longer matches
+    c.updateSalvo(c.salvos().at(1));
+    ControllerRig::settle();
+    QCOMPARE(chipNames(strip), (QStringList { "First", "Three", "Four" }));
+    QCOMPARE(chips(strip).at(0), one.data());
+    QCOMPARE(chips(strip).at(1), three.data());
+    QCOMPARE(one->toolTip(), text("Fire “First”"));
+    QVERIFY(three->property("active").toBool()); // compared as recaptured
+
+    // A kept chip fires its salvo as it is stored now.
+    QTest::mouseClick(one, Qt::LeftButton);
+    auto *box = openDialog<SalvoFireConfirmation>("fireConfirmation");
+    QVERIFY(box);
+    QCOMPARE(box->salvo(), c.salvos().first());
+    buttonTitled(box, QStringLiteral("Cancel"))->click();
 }
 
 void TestSalvoStrip::newSalvoProposalAndSave()

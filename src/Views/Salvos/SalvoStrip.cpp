@@ -28,6 +28,7 @@ using namespace SalvoViews;
 SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
+    , m_tracker(controller)
 {
     setObjectName(QStringLiteral("salvoStrip"));
     auto *outer = new QHBoxLayout(this);
@@ -78,23 +79,14 @@ SalvoStrip::SalvoStrip(RouterController &controller, QWidget *parent)
     connect(&controller, &RouterController::salvosChanged, this, &SalvoStrip::rebuild);
     connect(&controller, &RouterController::panelsChanged, this, &SalvoStrip::rebuild);
     connect(&controller, &RouterController::activePanelIDChanged, this, &SalvoStrip::rebuild);
-    // Routes and locks are noted as they come and the chips restyled once per change of
-    // state, which the controller sends once per command or burst of router events.
-    connect(&controller, &RouterController::routeChanged, this, [this](int level, int destination) {
-        m_sawDetail = true;
-        m_changedCrosspoints.insert(SalvoMatcher::crosspoint(level, destination));
+    connect(&m_tracker, &SalvoTracker::compared, this, [this](const QList<int> &changed, bool all) {
+        if (all) {
+            restyle();
+            return;
+        }
+        for (const int position : changed)
+            restyleChip(position);
     });
-    connect(&controller, &RouterController::lockChanged, this, [this](int destination) {
-        m_sawDetail = true;
-        m_changedLocks.insert(destination);
-    });
-    connect(&controller, &RouterController::inputStatusChanged, this,
-            [this] { m_sawDetail = true; });
-    connect(&controller, &RouterController::portLabelsChanged, this,
-            [this] { m_sawDetail = true; });
-    connect(&controller, &RouterController::visiblePortsChanged, this,
-            [this] { m_sawPortsChange = true; });
-    connect(&controller, &RouterController::stateChanged, this, &SalvoStrip::stateChanged);
     connect(&controller, &RouterController::statusChanged, this, &SalvoStrip::restyle);
     rebuild();
 }
@@ -145,29 +137,53 @@ bool SalvoStrip::eventFilter(QObject *watched, QEvent *event)
 
 void SalvoStrip::rebuild()
 {
-    for (QPushButton *chip : std::as_const(m_chips)) {
-        m_row->removeWidget(chip);
-        chip->hide();
-        chip->deleteLater();
-    }
-    m_chips.clear();
-
     const QList<Salvo> salvos = m_controller.visibleSalvos();
-    m_shown = salvos;
-    m_matcher.reset(salvos, m_controller.state());
-    for (int i = 0; i < salvos.size(); ++i) {
-        const Salvo salvo = salvos.at(i);
-        auto *chip = new PillButton(PillButton::Look::bordered, false);
-        chip->setObjectName(QStringLiteral("salvoChip"));
-        chip->setLabel(salvo.name);
-        chip->setProperty("salvoID", salvo.id);
-        chip->setToolTip(QStringLiteral("Fire ") + quoted(salvo.name));
-        // A disabled button gets no context menu of its own; the filter opens it anyway.
-        chip->installEventFilter(this);
-        connect(chip, &QPushButton::clicked, this, [this, salvo] { fire(salvo); });
-        m_row->insertWidget(i, chip);
-        m_chips.append(chip);
+    // Saving or deleting one salvo of thousands keeps every other chip. The store keeps its
+    // order, so the chips that stay are in order: those of salvos gone are taken out and new
+    // ones put in their place. Any other change (another scope) lays the row anew.
+    QHash<QUuid, qsizetype> listed;
+    listed.reserve(salvos.size());
+    for (qsizetype i = 0; i < salvos.size(); ++i)
+        listed.insert(salvos.at(i).id, i);
+    qsizetype last = -1;
+    bool inOrder = true;
+    QList<QPushButton *> stay;
+    for (qsizetype i = 0; i < m_shown.size(); ++i) {
+        const qsizetype at = listed.value(m_shown.at(i).id, -1);
+        if (at < 0) {
+            m_row->removeWidget(m_chips.at(i));
+            m_chips.at(i)->hide();
+            m_chips.at(i)->deleteLater();
+            continue;
+        }
+        inOrder = inOrder && at > last;
+        last = at;
+        stay.append(m_chips.at(i));
     }
+    if (!inOrder) {
+        for (QPushButton *chip : std::as_const(stay)) {
+            m_row->removeWidget(chip);
+            chip->hide();
+            chip->deleteLater();
+        }
+        stay.clear();
+    }
+    QList<QPushButton *> chips;
+    chips.reserve(salvos.size());
+    for (qsizetype i = 0, kept = 0; i < salvos.size(); ++i) {
+        const Salvo &salvo = salvos.at(i);
+        if (kept < stay.size() && stay.at(kept)->property("salvoID").toUuid() == salvo.id) {
+            chips.append(stay.at(kept++));
+            if (chips.last()->property("salvoName").toString() != salvo.name)
+                showSalvo(chips.last(), salvo); // renamed
+            continue;
+        }
+        chips.append(makeChip(salvo));
+        m_row->insertWidget(int(i), chips.last());
+    }
+    m_chips = std::move(chips);
+    m_shown = salvos;
+    m_tracker.setSalvos(salvos);
 
     const auto active = m_controller.activePanel();
     m_emptyText->setText(
@@ -182,20 +198,27 @@ void SalvoStrip::rebuild()
     restyle();
 }
 
-void SalvoStrip::stateChanged()
+QPushButton *SalvoStrip::makeChip(const Salvo &salvo)
 {
-    const QSet<quint64> crosspoints = std::exchange(m_changedCrosspoints, {});
-    const QSet<int> locks = std::exchange(m_changedLocks, {});
-    // A change without details (a new state, new ports) may touch any chip.
-    const bool everything
-        = std::exchange(m_sawPortsChange, false) || !std::exchange(m_sawDetail, false);
-    if (everything) {
-        m_matcher.recount(m_controller.state());
-        restyle();
-        return;
-    }
-    for (const int position : m_matcher.changed(crosspoints, locks, m_controller.state()))
-        restyleChip(position);
+    auto *chip = new PillButton(PillButton::Look::bordered, false);
+    chip->setObjectName(QStringLiteral("salvoChip"));
+    chip->setProperty("salvoID", salvo.id);
+    showSalvo(chip, salvo);
+    // A disabled button gets no context menu of its own; the filter opens it anyway.
+    chip->installEventFilter(this);
+    // The chip fires its salvo as it is stored when clicked, renamed or updated since.
+    connect(chip, &QPushButton::clicked, this, [this, chip] {
+        if (const qsizetype position = m_chips.indexOf(chip); position >= 0)
+            fire(m_shown.at(position));
+    });
+    return chip;
+}
+
+void SalvoStrip::showSalvo(QPushButton *chip, const Salvo &salvo)
+{
+    static_cast<PillButton *>(chip)->setLabel(salvo.name);
+    chip->setProperty("salvoName", salvo.name);
+    chip->setToolTip(QStringLiteral("Fire ") + quoted(salvo.name));
 }
 
 void SalvoStrip::restyle()
@@ -207,7 +230,7 @@ void SalvoStrip::restyle()
 void SalvoStrip::restyleChip(int position)
 {
     auto *chip = static_cast<PillButton *>(m_chips.at(position));
-    const SalvoMatcher::Counts &counts = m_matcher.counts(position);
+    const SalvoMatcher::Counts &counts = m_tracker.counts(position);
     const bool active = counts.active();
     chip->setEnabled(m_controller.status().isConnected() && counts.sendsRoutes());
     // A new symbol lays the row out again: only a chip whose look changed pays for it.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Controllers/RouterController.h"
-#include "Controllers/SalvoMatcher.h"
+#include "Controllers/SalvoTracker.h"
 #include "Model/RouterModels.h"
 
 #include <QDialog>
@@ -41,11 +41,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Brings the chips up to the controller's list: chips of salvos still listed stay.
     void rebuild();
+    QPushButton *makeChip(const Salvo &salvo);
+    void showSalvo(QPushButton *chip, const Salvo &salvo);
     void boundChips();
     void restyle();
     void restyleChip(int position);
-    void stateChanged();
     void beginNew();
     void fire(const Salvo &salvo);
     void confirmDelete(const Salvo &salvo);
@@ -56,12 +58,7 @@ private:
     QList<Salvo> m_shown; // the chips' salvos, in chip order
     // How each chip's salvo compares with the live routing, so that a route or lock change
     // restyles only the chips whose state it changed.
-    SalvoMatcher m_matcher;
-    // Changes seen since the last stateChanged.
-    QSet<quint64> m_changedCrosspoints;
-    QSet<int> m_changedLocks;
-    bool m_sawDetail = false;
-    bool m_sawPortsChange = false;
+    SalvoTracker m_tracker;
     QScrollArea *m_scroll = nullptr;
     QHBoxLayout *m_row = nullptr;
     QList<QPushButton *> m_chips;
