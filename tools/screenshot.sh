@@ -7,7 +7,8 @@
 # the simulator and 127.0.0.1); QUORVEL_SCREEN sets the screen size (default 1400x900). The
 # window has no manager to size it: "search --onlyvisible --class quorvel windowsize %@ 860 582"
 # gives it a content area of 860x560 below the menu bar. QUORVEL_CELL_SIZE sets the matrix's
-# cell size (the zoom control's "matrixCellSize", 30 to 68).
+# cell size (the zoom control's "matrixCellSize", 30 to 68). QUORVEL_SALVOS names a
+# salvos.json to start with.
 #
 # The folder holds only the simulator and 127.0.0.1 routers, usage statistics are off, and the
 # binary is the test build (feed and analytics on a closed loopback port), so nothing leaves
@@ -40,6 +41,7 @@ else
   "host":"127.0.0.1","port":2000,"simSourceCount":64,"simDestinationCount":64,"accentHue":0.78}]
 JSON
 fi
+[ -z "${QUORVEL_SALVOS:-}" ] || cp "$QUORVEL_SALVOS" "$XDG_DATA_HOME/Quorvel/salvos.json"
 
 cat >"$root/drive.sh" <<'DRIVE'
 "$BIN" & pid=$!

@@ -2,6 +2,8 @@
 #include "SteppedAnimations.h"
 
 #include <QContextMenuEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -88,6 +90,7 @@ private slots:
     void offlineBannerAndMenu();
     void oneRowExpandedAtATime();
     void expansionGrowsAndFadesOnTheSpring();
+    void longListMakesRowsAsTheyComeIntoView();
     void rename();
     void deleteKeyAsksFirst();
     void updateAsksFirst();
@@ -413,6 +416,48 @@ void TestSalvoSheet::expansionGrowsAndFadesOnTheSpring()
     clock.settle();
     QVERIFY(preview->isHidden());
     QCOMPARE(a->height(), closed);
+}
+
+void TestSalvoSheet::longListMakesRowsAsTheyComeIntoView()
+{
+    QList<Salvo> many;
+    for (int i = 0; i < 400; ++i)
+        many.append(makeSalvo(QStringLiteral("S%1").arg(i), { { 0, i % 6, 1 } }));
+    SalvoRig s;
+    RouterController &c = s.start(many);
+    Presented shown(c);
+    SalvoSheet &sheet = *shown.sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    QVERIFY(rows(sheet).size() < 100);
+
+    // The keyboard walks on, row by row, past the rows made first, and the list follows it.
+    QWidget *viewport = sheet.findChild<QScrollArea *>()->viewport();
+    row(sheet, QStringLiteral("S0"))->setFocus(Qt::TabFocusReason);
+    int next = 1;
+    SalvoRow *focused = nullptr;
+    for (int press = 0; press < 400 && next <= 60; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ControllerRig::settle();
+        focused = qobject_cast<SalvoRow *>(QApplication::focusWidget());
+        if (!focused)
+            continue; // a row's own buttons
+        QCOMPARE(focused->salvo().name, QStringLiteral("S%1").arg(next++));
+        QVERIFY(
+            viewport->rect().contains(QRect(focused->mapTo(viewport, QPoint()), focused->size())));
+    }
+    QCOMPARE(next, 61);
+
+    // The end of the list, its last row whole, and an edit there shows.
+    auto *bar = sheet.findChild<QScrollArea *>()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    ControllerRig::settle();
+    SalvoRow *last = row(sheet, QStringLiteral("S399"));
+    QVERIFY(last);
+    QCOMPARE(last->height(), focused->height());
+    QCOMPARE(labelText(named(last, "statusLine")), QStringLiteral("1 change"));
+    c.take(1, 399 % 6);
+    ControllerRig::settle();
+    QCOMPARE(labelText(named(last, "statusLine")), text("Active — matches current routing"));
 }
 
 QTEST_MAIN(TestSalvoSheet)

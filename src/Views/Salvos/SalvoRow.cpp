@@ -205,7 +205,7 @@ SalvoRow::SalvoRow(RouterController &controller, const Salvo &salvo, bool expand
             },
             Qt::QueuedConnection);
     };
-    connect(&controller, &RouterController::stateChanged, this, later);
+    m_followRouting = connect(&controller, &RouterController::stateChanged, this, later);
     connect(&controller, &RouterController::statusChanged, this, later);
     connect(&controller, &RouterController::panelsChanged, this, later);
     refresh();

@@ -39,6 +39,12 @@ public:
     // Opens or closes the preview, growing or shrinking on the selection spring while it
     // fades when `animated`.
     void setExpanded(bool expanded, bool animated = false);
+    // Compares the salvo with the live routing again and shows it.
+    void refresh();
+    // From now on the owner calls refresh() when a change of the routing may have changed
+    // this salvo's comparison (one index for all its rows), instead of the row comparing
+    // again on every change.
+    void followRoutingFromOwner() { disconnect(m_followRouting); }
 
 signals:
     // A click on the header line outside the buttons.
@@ -59,7 +65,6 @@ protected:
 
 private:
     bool onHeaderLine(QPoint pos) const;
-    void refresh();
     void rebuildStatus(const RouterController::SalvoDiff &diff, bool active);
     void rebuildPreview(const RouterController::SalvoDiff &diff, bool active);
     QWidget *changeLine(const Route &route);
@@ -77,6 +82,7 @@ private:
     Motion::RevealBox *m_reveal = nullptr;
     QTimer *m_clock = nullptr; // keeps the saved-time wording current
     bool m_refreshQueued = false;
+    QMetaObject::Connection m_followRouting;
     bool m_keyboardFocus = false;
     bool m_pressedOnLine = false; // the left button went down on the line outside its buttons
 };

@@ -9,6 +9,7 @@
 #include "Views/Salvos/PillButton.h"
 #include "Views/Salvos/SalvoFireConfirmation.h"
 #include "Views/Salvos/SalvoRow.h"
+#include "Views/Salvos/SalvoRowList.h"
 #include "Views/Salvos/SalvoViews.h"
 
 #include <QAccessibleWidget>
@@ -28,11 +29,10 @@ using namespace SalvoViews;
 
 namespace {
 
-// A section's card of rows is read as a list, named by the section's header.
+// A section's rows are read as a list, named by the section's header.
 QAccessibleInterface *salvoGroupAccessible(const QString &key, QObject *object)
 {
-    if (key == QLatin1String("QFrame") && object
-        && object->objectName() == QLatin1String("salvoGroup"))
+    if (key == QLatin1String("SalvoRowList") && object && object->isWidgetType())
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::List);
     return nullptr;
 }
@@ -42,6 +42,7 @@ QAccessibleInterface *salvoGroupAccessible(const QString &key, QObject *object)
 SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
     : QDialog(parent)
     , m_controller(controller)
+    , m_tracker(controller)
 {
     setObjectName(QStringLiteral("salvoSheet"));
     setWindowTitle(QStringLiteral("Salvos"));
@@ -133,6 +134,7 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
          { &RouterController::salvosChanged, &RouterController::panelsChanged,
            &RouterController::activePanelIDChanged, &RouterController::statusChanged })
         connect(&controller, signal, this, &SalvoSheet::refresh);
+    connect(&m_tracker, &SalvoTracker::compared, this, &SalvoSheet::compared);
     refresh();
     FocusOrder::keep(this);
 }
@@ -174,9 +176,11 @@ SalvoSheet::Section SalvoSheet::makeSection()
     section.group->setStyleSheet(QStringLiteral("QFrame#salvoGroup { background: palette(base); "
                                                 "border: 1px solid %1; border-radius: 8px; }")
                                      .arg(Theme::separator().name(QColor::HexArgb)));
-    section.rows = new QVBoxLayout(section.group);
-    section.rows->setContentsMargins(1, 1, 1, 1);
-    section.rows->setSpacing(0);
+    auto *rows = new QVBoxLayout(section.group);
+    rows->setContentsMargins(1, 1, 1, 1);
+    section.rows
+        = new SalvoRowList(*m_scroll, [this](const Salvo &salvo) { return makeRow(salvo); });
+    rows->addWidget(section.rows);
     column->addWidget(section.group);
 
     section.footer
@@ -215,20 +219,12 @@ void SalvoSheet::refresh()
     const QList<Salvo> fullRouter = active ? m_controller.fullRouterSalvos() : QList<Salvo>();
     m_fullRouter.box->setVisible(!fullRouter.isEmpty());
     showRows(m_fullRouter, fullRouter);
-
-    // Rows of salvos that are gone; a row may be the sender of what led here.
-    QSet<QUuid> shown;
-    for (const QList<Salvo> *list : { &visible, &fullRouter })
-        for (const Salvo &salvo : *list)
-            shown.insert(salvo.id);
-    for (auto it = m_rows.begin(); it != m_rows.end();) {
-        if (shown.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        it.value()->hide();
-        it.value()->deleteLater();
-        it = m_rows.erase(it);
+    if (m_listed.size() != visible.size() + fullRouter.size()
+        || !std::equal(visible.cbegin(), visible.cend(), m_listed.cbegin())
+        || !std::equal(fullRouter.cbegin(), fullRouter.cend(),
+                       m_listed.cbegin() + visible.size())) {
+        m_listed = visible + fullRouter;
+        m_tracker.setSalvos(m_listed);
     }
 
     m_again->setVisible(!m_controller.salvos().isEmpty());
@@ -238,32 +234,45 @@ void SalvoSheet::refresh()
 
 void SalvoSheet::showRows(const Section &section, const QList<Salvo> &salvos)
 {
-    // The separators are laid anew; the rows themselves stay.
-    while (QLayoutItem *item = section.rows->takeAt(0)) {
-        if (QWidget *widget = item->widget(); widget && !qobject_cast<SalvoRow *>(widget))
-            widget->deleteLater();
-        delete item;
-    }
-    for (int i = 0; i < salvos.size(); ++i) {
-        if (i > 0)
-            section.rows->addWidget(hairline());
-        SalvoRow *row = rowFor(salvos.at(i));
-        section.rows->addWidget(row);
-        row->show();
-    }
+    // The rows of salvos still listed stay, so the focused one keeps the keyboard.
+    section.rows->setSalvos(salvos);
     section.group->setVisible(!salvos.isEmpty());
-    section.group->setAccessibleName(section.header->text());
+    section.rows->setAccessibleName(section.header->text());
 }
 
-SalvoRow *SalvoSheet::rowFor(const Salvo &salvo)
+SalvoRow *SalvoSheet::rowOf(const QUuid &id) const
 {
-    if (SalvoRow *row = m_rows.value(salvo.id)) {
-        row->setSalvo(salvo);
-        return row;
+    SalvoRow *row = m_scope.rows->row(id);
+    return row ? row : m_fullRouter.rows->row(id);
+}
+
+QList<SalvoRow *> SalvoSheet::madeRows() const
+{
+    return m_scope.rows->rows() + m_fullRouter.rows->rows();
+}
+
+void SalvoSheet::compared(const QList<int> &changed, bool all)
+{
+    if (all) {
+        for (SalvoRow *row : madeRows())
+            row->refresh();
+        return;
     }
+    SalvoRow *open = m_expandedID ? rowOf(*m_expandedID) : nullptr;
+    for (const int position : changed) {
+        if (SalvoRow *row = rowOf(m_listed.at(position).id); row && row != open)
+            row->refresh();
+    }
+    if (open)
+        open->refresh();
+}
+
+SalvoRow *SalvoSheet::makeRow(const Salvo &salvo)
+{
     auto *row = new SalvoRow(m_controller, salvo, m_expandedID == salvo.id);
+    // The sheet tells the row when the routing changed its salvo's comparison.
+    row->followRoutingFromOwner();
     row->installEventFilter(this);
-    const QUuid id = salvo.id;
     const auto current = [row] {
         return row->salvo();
     };
@@ -272,7 +281,6 @@ SalvoRow *SalvoSheet::rowFor(const Salvo &salvo)
     connect(row, &SalvoRow::updateRequested, this, [this, current] { confirmUpdate(current()); });
     connect(row, &QWidget::customContextMenuRequested, this,
             [this, row](const QPoint &pos) { rowMenu(row, row->mapToGlobal(pos)); });
-    m_rows.insert(id, row);
     return row;
 }
 
@@ -327,7 +335,7 @@ void SalvoSheet::toggleExpansion(const Salvo &salvo)
         m_expandedID.reset();
     else
         m_expandedID = salvo.id;
-    for (SalvoRow *row : std::as_const(m_rows))
+    for (SalvoRow *row : madeRows())
         row->setExpanded(m_expandedID == row->salvo().id, true);
 }
 

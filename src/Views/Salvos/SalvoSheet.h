@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Controllers/RouterController.h"
+#include "Controllers/SalvoTracker.h"
 #include "Model/RouterModels.h"
 
 #include <QDialog>
@@ -14,6 +15,7 @@ class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 class SalvoRow;
+class SalvoRowList;
 
 // The "Salvos" manager, a window-modal sheet of 520 × 560 points: the current scope's salvos
 // and, while a sub-panel is active, the full-router ones, each a SalvoRow. Salvos are created,
@@ -41,7 +43,7 @@ private:
         QWidget *box = nullptr;
         QLabel *header = nullptr;
         QFrame *group = nullptr;
-        QVBoxLayout *rows = nullptr;
+        SalvoRowList *rows = nullptr;
         QLabel *footer = nullptr;
     };
 
@@ -50,7 +52,13 @@ private:
     void refresh();
     Section makeSection();
     void showRows(const Section &section, const QList<Salvo> &salvos);
-    SalvoRow *rowFor(const Salvo &salvo);
+    SalvoRow *makeRow(const Salvo &salvo);
+    // The row of a salvo, when it is made (on screen or near it).
+    SalvoRow *rowOf(const QUuid &id) const;
+    QList<SalvoRow *> madeRows() const;
+    // After a change of state: the rows whose salvo now compares differently, and the open
+    // preview, whose lines name live sources.
+    void compared(const QList<int> &changed, bool all);
     QWidget *emptyScope();
     QWidget *emptyState();
     void toggleExpansion(const Salvo &salvo);
@@ -74,7 +82,9 @@ private:
     QLabel *m_emptyScopeText = nullptr;
     QPushButton *m_again = nullptr;
     QWidget *m_emptyState = nullptr;
-    QHash<QUuid, SalvoRow *> m_rows;
+    // The salvos of both sections, in the tracker's order.
+    QList<Salvo> m_listed;
+    SalvoTracker m_tracker;
     std::optional<QUuid> m_expandedID;
     std::optional<QUuid> m_draftScope;
     QPointer<QDialog> m_open;
