@@ -91,8 +91,11 @@ Json::Decoded<QJsonValue> value(QByteArrayView text, qsizetype begin, qsizetype 
     return document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
 }
 
-Result members(QByteArrayView text, qsizetype begin, bool document,
-               const std::function<Result(const Member &)> &member)
+namespace {
+
+// Each member as it comes, a repeated key at each of its places.
+Result eachMember(QByteArrayView text, qsizetype begin, bool document,
+                  const std::function<Result(const Member &)> &member)
 {
     qsizetype at = begin;
     if (document) {
@@ -162,12 +165,14 @@ Result members(QByteArrayView text, qsizetype begin, bool document,
     return {};
 }
 
-Result lastMembers(QByteArrayView text, qsizetype begin, bool document,
-                   const std::function<Result(const Member &)> &member)
+} // namespace
+
+Result members(QByteArrayView text, qsizetype begin, bool document,
+               const std::function<Result(const Member &)> &member)
 {
     QList<Member> found;
     QHash<QString, qsizetype> last;
-    const Result walked = members(text, begin, document, [&](const Member &next) {
+    const Result walked = eachMember(text, begin, document, [&](const Member &next) {
         last.insert(next.key, found.size());
         found.append(next);
         return Result();

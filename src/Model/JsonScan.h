@@ -31,15 +31,12 @@ struct Member
 using Result = std::expected<void, QString>;
 
 // Each member of the object at `begin` in order; `member` may stop the walk with an error.
-// With `document`, the object is the whole text (a byte-order mark and white space around
+// A repeated key is handed over only at its last place, the member the platform's reader
+// keeps: an earlier member of that key is only parsed, as that reader parses it and lets it
+// go. With `document`, the object is the whole text (a byte-order mark and white space around
 // it allowed, nothing else). Elements are handed over as [begin, end).
 Result members(QByteArrayView text, qsizetype begin, bool document,
                const std::function<Result(const Member &)> &member);
-// The same with each key only at its last place in the object, the member the platform's
-// reader keeps: an earlier member of that key is only parsed, as that reader parses it and
-// lets it go.
-Result lastMembers(QByteArrayView text, qsizetype begin, bool document,
-                   const std::function<Result(const Member &)> &member);
 Result elements(QByteArrayView text, qsizetype begin,
                 const std::function<Result(qsizetype, qsizetype)> &element);
 

@@ -192,7 +192,7 @@ std::optional<LabelStore::Texts> LabelStore::load(StoreFile &file, QByteArray &b
 {
     const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Texts> {
         Texts texts;
-        const auto result = JsonScan::lastMembers(bytes, 0, true, [&](const JsonScan::Member &member) {
+        const auto result = JsonScan::members(bytes, 0, true, [&](const JsonScan::Member &member) {
             const QByteArrayView value = QByteArrayView(bytes).sliced(
                 member.valueBegin, member.valueEnd - member.valueBegin);
             const QByteArray key = EncodedJson::keyText(member.key);

@@ -261,47 +261,46 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, Q
     // in the writer's own form.
     const auto decode = [&](const QByteArray &bytes) -> Json::Decoded<Loaded> {
         Loaded loaded;
-        const auto result = JsonScan::lastMembers(
-            bytes, 0, true, [&](const JsonScan::Member &member) {
-                if (bytes[member.valueBegin] != '[')
-                    return JsonScan::Result(
-                        std::unexpected(QStringLiteral("“%1” is not an array").arg(member.key)));
-                Loaded::Router router { member.key, {}, {} };
-                const qsizetype at = qsizetype(loaded.routers.size());
-                const auto each = [&](qsizetype begin, qsizetype end) -> JsonScan::Result {
-                    if (auto plain = PlainReader(bytes, begin, end).read()) {
-                        loaded.names.push_back(
-                            { at,
-                              router.salvos.size(),
-                              EncodedJson::view(bytes, plain->nameBegin, plain->nameEnd),
-                              plain->escaped,
-                              {} });
-                        if (texts)
-                            router.tails.append(EncodedJson::view(bytes, plain->nameEnd, end));
-                        router.salvos.append(std::move(plain->salvo));
-                        return {};
-                    }
-                    const auto value = JsonScan::value(bytes, begin, end);
-                    if (!value)
-                        return std::unexpected(value.error());
-                    auto salvo = RouterMap::readRecord<Salvo>(*value, member.key);
-                    if (!salvo)
-                        return std::unexpected(salvo.error());
+        const auto result = JsonScan::members(bytes, 0, true, [&](const JsonScan::Member &member) {
+            if (bytes[member.valueBegin] != '[')
+                return JsonScan::Result(
+                    std::unexpected(QStringLiteral("“%1” is not an array").arg(member.key)));
+            Loaded::Router router { member.key, {}, {} };
+            const qsizetype at = qsizetype(loaded.routers.size());
+            const auto each = [&](qsizetype begin, qsizetype end) -> JsonScan::Result {
+                if (auto plain = PlainReader(bytes, begin, end).read()) {
+                    loaded.names.push_back(
+                        { at,
+                          router.salvos.size(),
+                          EncodedJson::view(bytes, plain->nameBegin, plain->nameEnd),
+                          plain->escaped,
+                          {} });
                     if (texts)
-                        router.tails.append(textOf(*salvo).tail);
-                    if (salvo->name.isValidUtf16()) { // its UTF-8 gives it back exactly
-                        loaded.names.push_back(
-                            { at, router.salvos.size(), salvo->name.toUtf8(), false, {} });
-                        salvo->name = QString();
-                    }
-                    router.salvos.append(std::move(*salvo));
+                        router.tails.append(EncodedJson::view(bytes, plain->nameEnd, end));
+                    router.salvos.append(std::move(plain->salvo));
                     return {};
-                };
-                if (const auto listed = JsonScan::elements(bytes, member.valueBegin, each); !listed)
-                    return listed;
-                loaded.routers.push_back(std::move(router));
-                return JsonScan::Result();
-            });
+                }
+                const auto value = JsonScan::value(bytes, begin, end);
+                if (!value)
+                    return std::unexpected(value.error());
+                auto salvo = RouterMap::readRecord<Salvo>(*value, member.key);
+                if (!salvo)
+                    return std::unexpected(salvo.error());
+                if (texts)
+                    router.tails.append(textOf(*salvo).tail);
+                if (salvo->name.isValidUtf16()) { // its UTF-8 gives it back exactly
+                    loaded.names.push_back(
+                        { at, router.salvos.size(), salvo->name.toUtf8(), false, {} });
+                    salvo->name = QString();
+                }
+                router.salvos.append(std::move(*salvo));
+                return {};
+            };
+            if (const auto listed = JsonScan::elements(bytes, member.valueBegin, each); !listed)
+                return listed;
+            loaded.routers.push_back(std::move(router));
+            return JsonScan::Result();
+        });
         if (!result)
             return std::unexpected(result.error());
         // Views are kept while they are most of the file; otherwise what they hold is copied

@@ -133,8 +133,8 @@ std::optional<QString> StoreFile::write(qsizetype size, const Pieces &pieces)
     // and lose everything in it. The file keeps its last readable content.
     if (size > m_maxSize)
         return Text::format(
-            QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold."),
-            size, sizeText(m_maxSize));
+            QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold."), size,
+            sizeText(m_maxSize));
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("Couldn't create the folder “%1”.").arg(Text::isolated(folder));
