@@ -93,12 +93,15 @@ struct ManySalvos
         driver->emitEvent(RouterDriverEvent::makeConnected(routedState(size)));
         ControllerRig::settle();
         window.resize(1180, 760);
+        QElapsedTimer showing;
+        showing.start();
         strip = std::make_unique<SalvoStrip>(*controller, &window);
         strip->resize(900, 28);
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
             return;
         ControllerRig::settle();
+        qInfo("the strip showed in %lld ms", showing.elapsed());
         if (manager) {
             QElapsedTimer opening;
             opening.start();
