@@ -50,27 +50,42 @@ QString SingleInstance::serverName(const QString &folder)
 SingleInstance::Role SingleInstance::claim()
 {
     QDir().mkpath(m_folder);
+    // Opening a FIFO there would wait for a writer forever, and no folder or device is ever
+    // a lock: asking an instance that isn't running would only say it can't be reached.
+    const QFileInfo info(m_lock.fileName());
+    if ((info.exists() || info.isSymLink()) && !info.isFile())
+        return block(info.isDir() ? QStringLiteral("is a folder, not a lock file")
+                                  : QStringLiteral("is not a regular file, so not a lock file"));
     if (m_lock.tryLock(0)) {
         listen();
         return Role::primary;
     }
     if (m_lock.error() == QLockFile::LockFailedError) {
-        // A lock held by a live process is a file. Anything else there can never be taken
-        // over, and asking an instance that isn't running would only say it can't be reached.
-        const QFileInfo info(m_lock.fileName());
-        if ((info.exists() || info.isSymLink()) && !info.isFile()) {
-            m_problem = QStringLiteral("Quorvel can't start: “%1” is %2, not a lock file. Move "
-                                       "it away and start Quorvel again.")
-                            .arg(QDir::toNativeSeparators(m_lock.fileName()),
-                                 info.isDir() ? QStringLiteral("a folder")
-                                              : QStringLiteral("not a regular file"));
-            return Role::blocked;
+        // A live instance's lock names its process; one launched at the same moment may
+        // not have written it yet. Anything else there would never be taken over.
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (!m_lock.getLockInfo(&pid, &host, &application) && !m_lock.tryLock(100)
+            && !m_lock.getLockInfo(&pid, &host, &application))
+            return block(QStringLiteral("isn't a lock file Quorvel can read"));
+        if (m_lock.isLocked()) {
+            listen();
+            return Role::primary;
         }
         return Role::secondary;
     }
     warn(QStringLiteral("Quorvel: can't create %1; another instance could run at the same time.")
              .arg(QDir::toNativeSeparators(m_lock.fileName())));
     return Role::primary;
+}
+
+SingleInstance::Role SingleInstance::block(const QString &what)
+{
+    m_problem = QStringLiteral("Quorvel can't start: “%1” %2. Move it away and start Quorvel "
+                               "again.")
+                    .arg(QDir::toNativeSeparators(m_lock.fileName()), what);
+    return Role::blocked;
 }
 
 void SingleInstance::listen()

@@ -22,7 +22,7 @@ public:
     enum class Role {
         primary, // this process holds the lock (or could not make one; see claim())
         secondary, // another live process holds it
-        blocked, // something that is no lock file stands at the lock's path; see problem()
+        blocked, // something that is no lock stands at the lock's path; see problem()
     };
 
     // At most this many later launches are answered at a time; more are closed at once.
@@ -37,8 +37,8 @@ public:
     // Takes the lock and starts listening, or finds another instance holding it. When the
     // lock cannot be made at all (a folder that cannot be written), the process runs as the
     // primary with a warning on standard error: its stores cannot write there either. When
-    // the lock's path holds something else (a folder), no instance can be told apart from
-    // another, and the launch stops with problem().
+    // the lock's path holds something else (a folder, a FIFO, a file that names no process),
+    // no instance can be told apart from another, and the launch stops with problem().
     Role claim();
     // Why claim() gave blocked: an operator-facing sentence.
     QString problem() const { return m_problem; }
@@ -59,6 +59,7 @@ signals:
 private:
     void listen();
     void answer();
+    Role block(const QString &what); // sets problem() to say what stands at the lock's path
 
     QString m_folder;
     QString m_problem;

@@ -33,6 +33,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -194,6 +196,7 @@ private slots:
     void aboutTwiceShowsOneWindow();
     void checkForUpdatesFollowsTheUpdater();
     void idleLaterLaunchesAreClosed();
+    void lockPathHoldingNoLockIsTold();
     void failedWritesAreToldWhereTheEditWasMade();
     void unreadableFilesAreToldOnce();
 };
@@ -769,6 +772,21 @@ void TestShell::idleLaterLaunchesAreClosed()
     }());
     QVERIFY(shown.count() >= 1);
     QCOMPARE(held.front()->state(), QLocalSocket::ConnectedState);
+}
+
+// A FIFO at the lock's path froze the launch; an empty file was told as an instance that
+// could not be reached.
+void TestShell::lockPathHoldingNoLockIsTold()
+{
+    for (const bool fifo : { true, false }) {
+        QTemporaryDir folder;
+        const QString lock = folder.filePath(QStringLiteral("instance.lock"));
+        QVERIFY(fifo ? ::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0
+                     : QFile(lock).open(QIODevice::WriteOnly));
+        SingleInstance instance(folder.path());
+        QCOMPARE(instance.claim(), SingleInstance::Role::blocked);
+        QVERIFY(instance.problem().contains(fifo ? "not a regular file" : "Quorvel can read"));
+    }
 }
 
 // Every edit looked saved while its file could not be written; only standard output said
