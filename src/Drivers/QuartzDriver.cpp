@@ -24,6 +24,7 @@ InterrogatingLink<QuartzParser>::Commands quartzCommands()
     };
     commands.recover = [](QuartzParser &parser, const Route &take) {
         // The route stays pending; the router's answer to the question settles it.
+        parser.connectNotSent(take.destination);
         parser.reinterrogate(take.destination);
     };
     return commands;

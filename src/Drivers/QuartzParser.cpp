@@ -101,7 +101,11 @@ std::optional<QuartzParser::Answer> QuartzParser::parseAnswer(QStringView line)
 
 QList<int> QuartzParser::pendingConnects() const
 {
-    return QList<int>(m_pendingConnects.begin(), m_pendingConnects.end());
+    QList<int> destinations;
+    destinations.reserve(qsizetype(m_pendingConnects.size()));
+    for (const PendingConnect &pending : m_pendingConnects)
+        destinations.append(pending.destination);
+    return destinations;
 }
 
 void QuartzParser::emitEvent(const RouterDriverEvent &event)
@@ -132,10 +136,23 @@ void QuartzParser::beginInterrogation()
 
 QByteArray QuartzParser::lineForConnect(int source, int destination)
 {
-    if (int(m_pendingConnects.size()) >= maxPendingConnects)
+    if (int(m_pendingConnects.size()) >= maxPendingConnects) {
+        // Forgotten, so no answer can match it: the link stops waiting for it too.
+        settle(m_pendingConnects.front().answered);
         m_pendingConnects.pop_front();
-    m_pendingConnects.push_back(destination);
+    }
+    m_pendingConnects.push_back({ destination });
     return ".SV" + QByteArray::number(destination + 1) + ',' + QByteArray::number(source + 1);
+}
+
+void QuartzParser::connectNotSent(int destination)
+{
+    for (auto it = m_pendingConnects.rbegin(); it != m_pendingConnects.rend(); ++it) {
+        if (it->destination == destination && !it->answered) {
+            it->answered = true;
+            return;
+        }
+    }
 }
 
 void QuartzParser::reinterrogate(int destination)
@@ -182,9 +199,13 @@ void QuartzParser::handleLine(QStringView line)
         emitEvent(RouterDriverEvent::makeCommandRefused(
             QStringLiteral("The router refused the command.")));
         if (!m_pendingConnects.empty()) {
-            const int destination = m_pendingConnects.front();
+            // It answers the oldest route still waiting; the oldest entry goes, asked again.
+            const auto waiting = std::find_if(m_pendingConnects.begin(), m_pendingConnects.end(),
+                                              [](const PendingConnect &p) { return !p.answered; });
+            if (waiting != m_pendingConnects.end())
+                settle(waiting->answered);
+            const int destination = m_pendingConnects.front().destination;
             m_pendingConnects.pop_front();
-            answered();
             reinterrogate(destination);
         }
         return;
@@ -193,11 +214,16 @@ void QuartzParser::handleLine(QStringView line)
     if (!answer)
         return;
     m_answerReceived = true;
-    // Any answer naming a pending route's destination answers it, whatever its levels and
-    // even out of order; the entry itself goes only as the oldest (below).
-    if (std::find(m_pendingConnects.cbegin(), m_pendingConnects.cend(), answer->destination - 1)
-        != m_pendingConnects.cend())
-        answered();
+    // An answer naming a pending route's destination answers the oldest such route, whatever
+    // its levels and even out of order; the entry itself goes only as the oldest (below).
+    // Counted once per route: a router that answers a route twice must not let the link stop
+    // waiting for another.
+    const auto waiting = std::find_if(
+        m_pendingConnects.begin(), m_pendingConnects.end(), [&](const PendingConnect &p) {
+            return !p.answered && p.destination == answer->destination - 1;
+        });
+    if (waiting != m_pendingConnects.end())
+        settle(waiting->answered);
 
     if (answer->destination > m_destinationCount || answer->source > m_sourceCount) {
         if (!std::exchange(m_rangeWarned, true)) {
@@ -216,7 +242,7 @@ void QuartzParser::handleLine(QStringView line)
 
     const int destination = answer->destination - 1;
     const int source = answer->source - 1;
-    if (!m_pendingConnects.empty() && m_pendingConnects.front() == destination)
+    if (!m_pendingConnects.empty() && m_pendingConnects.front().destination == destination)
         m_pendingConnects.pop_front();
     const auto held = m_routing.constFind(destination);
     const bool unchanged = held != m_routing.constEnd() && *held == source;
@@ -229,9 +255,9 @@ void QuartzParser::handleLine(QStringView line)
     scheduleFinalize();
 }
 
-void QuartzParser::answered()
+void QuartzParser::settle(bool &answered)
 {
-    if (m_hooks.answered)
+    if (!std::exchange(answered, true) && m_hooks.answered)
         m_hooks.answered();
 }
 

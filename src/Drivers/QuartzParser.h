@@ -70,6 +70,9 @@ public:
     // Records the pending route and returns its line, without the CR.
     QByteArray lineForConnect(int source, int destination);
     void reinterrogate(int destination);
+    // The newest unanswered route to `destination` was never written: the link no longer
+    // waits for its answer, though the entry stays until an answer or "?" removes it.
+    void connectNotSent(int destination);
     void ingest(const QByteArray &bytes);
     void handleLine(QStringView line);
 
@@ -89,7 +92,8 @@ public:
 private:
     void emitEvent(const RouterDriverEvent &event);
     void send(const QByteArray &bytes);
-    void answered();
+    // Tells the link that the router answered this route, once per route.
+    void settle(bool &answered);
     void scheduleFinalize();
     void warnOverlong();
 
@@ -111,5 +115,10 @@ private:
     bool m_otherLevelAnswered = false; // an in-range answer that named no video level
     StateWarnings m_warnings;
     bool m_stopped = false;
-    std::deque<int> m_pendingConnects;
+    struct PendingConnect
+    {
+        int destination;
+        bool answered = false; // the link has stopped waiting for it
+    };
+    std::deque<PendingConnect> m_pendingConnects;
 };

@@ -124,9 +124,8 @@ void SWP08Parser::send(const QByteArray &bytes)
 void SWP08Parser::pushPending(PendingCommand command)
 {
     if (int(m_pending.size()) >= maxPendingCommands) {
-        const PendingCommand &dropped = m_pending.front();
-        if (dropped.kind == PendingCommand::connect && !dropped.answered)
-            --m_unanswered;
+        // Forgotten, so no answer can match it: the link stops waiting for it too.
+        settle(m_pending.front());
         m_pending.pop_front();
     }
     if (command.kind == PendingCommand::connect)

@@ -218,9 +218,10 @@ void TestQuartzParser::refusalsAndPendingRoutes()
     QCOMPARE(h.parser.pendingConnects(), (QList { 4, 6, 7 }));
 
     // An answer for a destination that is not the oldest pending leaves the queue alone.
-    h.parser.ingest(".AV7,2\r");
+    h.parser.ingest(".AV7,2\r.UV7,2\r");
     QCOMPARE(h.parser.pendingConnects(), (QList { 4, 6, 7 }));
-    QCOMPARE(h.answers, 1); // though it answers that route
+    // Though it answers that route, once: counted twice, it let a silent router keep 6.
+    QCOMPARE(h.answers, 1);
     h.parser.ingest(".AV5,131\r");
     QCOMPARE(h.parser.pendingConnects(), (QList { 6, 7 }));
     h.clear();
@@ -237,6 +238,12 @@ void TestQuartzParser::refusalsAndPendingRoutes()
                       RouterDriverEvent::makeCommandRefused(refused) }));
     QCOMPARE(h.written(), QByteArray(".IV8\r")); // the second had nothing pending
     QVERIFY(h.parser.pendingConnects().isEmpty());
+    QCOMPARE(h.answers, 3); // the first "?" answered 6; 7 was answered already
+
+    // A route forgotten beyond the cap is no longer waited for.
+    for (int i = 0; i <= QuartzParser::maxPendingConnects; ++i)
+        h.parser.lineForConnect(1, 2);
+    QCOMPARE(h.answers, 4);
 }
 
 void TestQuartzParser::refusedRouteIsReportedAgainEvenWhenUnchanged()

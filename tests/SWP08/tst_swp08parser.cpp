@@ -483,6 +483,10 @@ void TestSWP08Parser::acknowledgementsMatchPendingByOrder()
     take.parser.prepareConnect(1, 4, 0);
     take.parser.ingest(tally(0, 4, 1) + ack + ack); // a late ACK answers nothing more
     QCOMPARE(take.answers, 2);
+    // A CONNECT forgotten beyond the cap is no longer waited for.
+    for (int i = 0; i <= SWP08Parser::maxPendingCommands; ++i)
+        take.parser.prepareConnect(1, 4, 0);
+    QCOMPARE(take.answers, 3);
 
     // Nothing pending at all.
     Harness idle;
