@@ -3,7 +3,6 @@
 #include "Platform/Observed.h"
 #include "Platform/Text.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
@@ -272,10 +271,7 @@ StoreOutcome ConnectionStore::remove(const RouterConnection &connection)
     const QUuid id = connection.id;
     cancelAutoSelect();
     const bool dropped = dropController(id);
-    StoreOutcome outcome;
-    if (const LabelStore::Failure labels = m_labels.removeAll(id))
-        outcome = StoreFailure { StoreFailure::Kind::notWritten, *labels,
-                                 QFileInfo(m_labels.url()).fileName() };
+    StoreOutcome outcome = m_labels.removeAll(id);
     outcome = firstFailure(outcome, m_salvoStore.removeAll(id));
     outcome = firstFailure(outcome, m_panelStore.removeAll(id));
     m_ephemeralIDs.remove(id);

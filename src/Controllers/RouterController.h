@@ -225,7 +225,7 @@ public:
     // Stores the user override (blank removes it) and, while connected, tries the router.
     LabelStore::Failure rename(PortKind kind, int index, const QString &name);
     // rename() of each edit in order, with one write of the label store, whose failure it
-    // returns. Every edit carries its name as typed.
+    // returns; a refused write renames nothing. Every edit carries its name as typed.
     LabelStore::Failure rename(const QList<LabelStore::Edit> &renames);
     // Rebuilds every port label of `state` from the router's labels and the overrides.
     void applyLabelOverrides();

@@ -349,7 +349,8 @@ LabelStore::Failure RouterController::rename(const QList<LabelStore::Edit> &rena
     LabelStore::Failure failure = m_labelStore.set(renames, m_connection.id);
     applyLabelOverrides();
 
-    if (!m_status.isConnected())
+    // A refused rename was undone: nothing is renamed, here or on the router.
+    if (!m_status.isConnected() || (failure && failure->kind == StoreFailure::Kind::refused))
         return failure;
     RouterDriverPtr driver = m_driver;
     for (const LabelStore::Edit &rename : renames) {

@@ -308,12 +308,27 @@ LabelStore::Failure LabelStore::removeAll(const QUuid &connection)
 
 LabelStore::Failure LabelStore::commit(const QString &key, const PortLabels &labels)
 {
+    std::optional<RouterText> before;
+    if (const auto old = m_texts.constFind(key); old != m_texts.cend()) {
+        // A copy of its own: the file as read, which it may view, can go in save().
+        before = *old;
+        before->text = QByteArray(old->text.constData(), old->text.size());
+    }
     if (labels.isEmpty())
         m_texts.remove(key);
     else
         m_texts.insert(key, { routerText(key, labels), EncodedJson::keyText(key).size() });
     emit byConnectionChanged();
-    return save();
+    Failure failure = save();
+    if (failure && failure->kind == StoreFailure::Kind::refused) {
+        // Kept, it would make every later save fail too.
+        if (before)
+            m_texts.insert(key, *before);
+        else
+            m_texts.remove(key);
+        emit byConnectionChanged();
+    }
+    return failure;
 }
 
 LabelStore::Failure LabelStore::save()
@@ -333,7 +348,7 @@ LabelStore::Failure LabelStore::save()
         }
     }
     // Handed to the writer a router at a time: joined, the file would be one more copy.
-    Failure failure = m_file.write(size, [this](const StoreFile::Put &put) {
+    const auto pieces = [this](const StoreFile::Put &put) {
         put("{");
         for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it) {
             if (it != m_texts.cbegin())
@@ -341,8 +356,6 @@ LabelStore::Failure LabelStore::save()
             put(it->text);
         }
         put("}");
-    });
-    if (failure)
-        StoreFile::printLine(QStringLiteral("LabelStore: save failed — ") + *failure);
-    return failure;
+    };
+    return m_file.save(size, pieces, QStringLiteral("LabelStore"));
 }

@@ -39,8 +39,8 @@ struct ParsedLabels
 // The user label overrides of every saved router, kept in labels.json. One instance per
 // application, used on the UI thread only. Every change is written to disk before the
 // operation returns; a failed write is printed and the change stays in memory. Operations
-// that write return the write's failure (std::nullopt when it was written), for callers
-// that tell the operator.
+// that write return what became of the write, for callers that tell the operator, as
+// SalvoStore's do: a change the file could not hold is undone.
 class LabelStore final : public QObject
 {
     Q_OBJECT
@@ -75,7 +75,7 @@ public:
         std::optional<QString> label;
     };
 
-    using Failure = std::optional<QString>;
+    using Failure = StoreOutcome;
 
     // Sets or clears one override. A negative index is ignored.
     Failure set(const std::optional<QString> &label, PortKind kind, int index,

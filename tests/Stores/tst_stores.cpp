@@ -81,6 +81,7 @@ private slots:
     void laterUnreadableFileKeepsEveryCopy();
     void blockedAsideNameKeepsTheOnlyCopy();
     void failedSaveKeepsTheChange();
+    void labelChangeTheFileCannotHoldIsUndone();
     void oversizedFileIsUnreadable();
     void writeCutShortKeepsTheOldFile();
     void fifoIsUnreadableInsteadOfBlocking();
@@ -365,7 +366,22 @@ void TestStores::failedSaveKeepsTheChange()
     QVERIFY(lines[1].startsWith(QStringLiteral("SalvoStore: save failed — ")));
     QVERIFY(lines[2].startsWith(QStringLiteral("PanelStore: save failed — ")));
     QVERIFY(lines[0].size() > 26);
-    QCOMPARE(QStringLiteral("LabelStore: save failed — ") + failure.value_or(QString()), lines[0]);
+    QCOMPARE(QStringLiteral("LabelStore: save failed — ") + failure.value_or(StoreFailure()).reason,
+             lines[0]);
+}
+
+// A label the file could not hold stayed in memory, and every later label save failed too.
+void TestStores::labelChangeTheFileCannotHoldIsUndone()
+{
+    LabelStore store(path(QStringLiteral("labels.json")));
+    store.set(QStringLiteral("Kept"), PortKind::source, 0, kRouter);
+    ConsoleCapture console;
+    // Each U+0001 is written as six bytes.
+    const QString huge(StoreFile::defaultMaxSize / 6, QChar(1));
+    const auto refused = store.set(huge, PortKind::source, 1, kRouter);
+    QCOMPARE(refused.value_or(StoreFailure()).kind, StoreFailure::Kind::refused);
+    QVERIFY(!store.set(QStringLiteral("Next"), PortKind::source, 2, kRouter));
+    QCOMPARE(LabelStore::load(store.url())->value(kKey).sources.keys(), QStringList({ "0", "2" }));
 }
 
 void TestStores::oversizedFileIsUnreadable()

@@ -52,14 +52,6 @@ QString sentence(const QString &reason)
     return text + u'.';
 }
 
-// What the operator did stands for this session only: labels.json could not be written.
-QString notSaved(const QString &done, const QString &reason)
-{
-    return QStringLiteral("%1, but the labels file couldn't be written, so the change is lost "
-                          "when Quorvel quits. %2")
-        .arg(done, sentence(reason));
-}
-
 QString plural(qsizetype count, const QString &noun)
 {
     return Text::format(QStringLiteral("%1 %2%3"), count, noun, count == 1 ? QString() : u"s"_s);
@@ -593,17 +585,22 @@ void LabelsEditor::mergeImported(ParsedLabels labels, LabelImport::Notes notes, 
     notes.cutLabels = LabelImport::cutLongLabels(labels);
     const auto failure = m_controller.labelStore().merge(labels, m_controller.id());
     m_controller.applyLabelOverrides();
+    if (failure && failure->kind == StoreFailure::Kind::refused) {
+        setBanner(failure->message({}, QStringLiteral("Nothing was imported from %1").arg(from)),
+                  true);
+        return;
+    }
     // Counted before the store drops blank names, as the operator pasted them.
     const qsizetype count = labels.sources.size() + labels.destinations.size();
     reloadBuffers(labels);
     QStringList left;
     const QString done = importedText(count, notes, from, left);
     if (failure && left.isEmpty())
-        setBanner(notSaved(done, *failure), true);
+        setBanner(failure->message(done, {}), true);
     else if (failure)
         setBanner(QStringLiteral("%1 The labels file couldn't be written either, so the change "
                                  "is lost when Quorvel quits. %2")
-                      .arg(sentence(done), sentence(*failure)),
+                      .arg(sentence(done), sentence(failure->reason)),
                   true);
     else
         setBanner(sentence(done), !left.isEmpty());
@@ -641,7 +638,9 @@ void LabelsEditor::resetToDeviceNames()
     m_controller.applyLabelOverrides();
     reloadBuffers(std::nullopt);
     if (failure)
-        setBanner(notSaved(QStringLiteral("Reset to device names"), *failure), true);
+        setBanner(failure->message(QStringLiteral("Reset to device names"),
+                                   QStringLiteral("The names weren't reset")),
+                  true);
     else
         setBanner(QStringLiteral("Reset to device names."));
 }
@@ -666,7 +665,7 @@ void LabelsEditor::applyAll()
     // After a failed write the names are live but not saved: "Done" writes them again.
     if (renames.isEmpty() && m_unsaved) {
         if (const auto failure = m_controller.labelStore().save()) {
-            setBanner(notSaved(QStringLiteral("The names are live"), *failure), true);
+            setBanner(failure->message(QStringLiteral("The names are live"), {}), true);
             return;
         }
     }
@@ -677,6 +676,11 @@ void LabelsEditor::applyAll()
     const bool connected = m_controller.status().isConnected();
     // A failed write keeps the sheet open to say so; "Done" again tries again.
     if (const auto failure = m_controller.rename(renames)) {
+        // Refused, nothing was renamed: the rows keep what was typed.
+        if (failure->kind == StoreFailure::Kind::refused) {
+            setBanner(failure->message({}, QStringLiteral("No port was renamed")), true);
+            return;
+        }
         m_unsaved = true;
         // The names are on the ports (and sent to the router) already: the rows show them as
         // they stand, with nothing left to revert or to send again.
@@ -684,7 +688,7 @@ void LabelsEditor::applyAll()
         QString done = QStringLiteral("Renamed %1").arg(plural(renames.size(), u"port"_s));
         if (connected && sent > 0)
             done += QStringLiteral(" and sent the names to the router");
-        setBanner(notSaved(done, *failure), true);
+        setBanner(failure->message(done, {}), true);
         return;
     }
     accept();

@@ -26,7 +26,6 @@
 #include <QButtonGroup>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -734,12 +733,10 @@ void QuorvelView::showRenameAlert()
     alert->open();
 }
 
-void QuorvelView::tellRenameNotSaved(const PortRef &port, const QString &reason)
+void QuorvelView::tellRenameNotSaved(const PortRef &port, const StoreFailure &failure)
 {
     const QString what = (port.kind == PortKind::source ? tr("Source %1") : tr("Destination %1"))
                              .arg(port.index + 1);
-    const StoreFailure failure { StoreFailure::Kind::notWritten, reason,
-                                 QFileInfo(m_controller->labelStore().url()).fileName() };
     Alerts::notSaved(failure.message(what + tr(" was renamed"), what + tr(" wasn't renamed")),
                      window())
         ->open();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/RouterModels.h"
+#include "Model/StoreFile.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -101,7 +102,7 @@ private:
     void rebuildShortcuts();
     void layoutOverlays();
     void showRenameAlert();
-    void tellRenameNotSaved(const PortRef &port, const QString &reason);
+    void tellRenameNotSaved(const PortRef &port, const StoreFailure &failure);
 
     std::shared_ptr<RouterController> m_controller;
     int m_controlBarHeight = initialControlBarHeight;
