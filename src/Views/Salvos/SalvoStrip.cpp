@@ -147,7 +147,7 @@ void SalvoStrip::rebuild()
         listed.insert(salvos.at(i).id, i);
     qsizetype last = -1;
     bool inOrder = true;
-    QList<QPushButton *> stay;
+    QList<qsizetype> stay; // the chips kept, by their place in m_chips
     for (qsizetype i = 0; i < m_shown.size(); ++i) {
         const qsizetype at = listed.value(m_shown.at(i).id, -1);
         if (at < 0) {
@@ -158,30 +158,36 @@ void SalvoStrip::rebuild()
         }
         inOrder = inOrder && at > last;
         last = at;
-        stay.append(m_chips.at(i));
+        stay.append(i);
     }
     if (!inOrder) {
-        for (QPushButton *chip : std::as_const(stay)) {
-            m_row->removeWidget(chip);
-            chip->hide();
-            chip->deleteLater();
+        for (const qsizetype i : std::as_const(stay)) {
+            m_row->removeWidget(m_chips.at(i));
+            m_chips.at(i)->hide();
+            m_chips.at(i)->deleteLater();
         }
         stay.clear();
     }
     QList<QPushButton *> chips;
+    QList<qint8> looks;
     chips.reserve(salvos.size());
+    looks.reserve(salvos.size());
     for (qsizetype i = 0, kept = 0; i < salvos.size(); ++i) {
         const Salvo &salvo = salvos.at(i);
-        if (kept < stay.size() && stay.at(kept)->property("salvoID").toUuid() == salvo.id) {
-            chips.append(stay.at(kept++));
-            if (chips.last()->property("salvoName").toString() != salvo.name)
+        if (kept < stay.size() && m_shown.at(stay.at(kept)).id == salvo.id) {
+            const qsizetype from = stay.at(kept++);
+            chips.append(m_chips.at(from));
+            looks.append(m_looks.at(from));
+            if (m_shown.at(from).name != salvo.name)
                 showSalvo(chips.last(), salvo); // renamed
             continue;
         }
         chips.append(makeChip(salvo));
+        looks.append(-1);
         m_row->insertWidget(int(i), chips.last());
     }
     m_chips = std::move(chips);
+    m_looks = std::move(looks);
     m_shown = salvos;
     m_tracker.setSalvos(salvos);
 
@@ -202,7 +208,6 @@ QPushButton *SalvoStrip::makeChip(const Salvo &salvo)
 {
     auto *chip = new PillButton(PillButton::Look::bordered, false);
     chip->setObjectName(QStringLiteral("salvoChip"));
-    chip->setProperty("salvoID", salvo.id);
     showSalvo(chip, salvo);
     // A disabled button gets no context menu of its own; the filter opens it anyway.
     chip->installEventFilter(this);
@@ -217,7 +222,6 @@ QPushButton *SalvoStrip::makeChip(const Salvo &salvo)
 void SalvoStrip::showSalvo(QPushButton *chip, const Salvo &salvo)
 {
     static_cast<PillButton *>(chip)->setLabel(salvo.name);
-    chip->setProperty("salvoName", salvo.name);
     chip->setToolTip(QStringLiteral("Fire ") + quoted(salvo.name));
 }
 
@@ -234,8 +238,7 @@ void SalvoStrip::restyleChip(int position)
     const bool active = counts.active();
     chip->setEnabled(m_controller.status().isConnected() && counts.sendsRoutes());
     // A new symbol lays the row out again: only a chip whose look changed pays for it.
-    const QVariant shown = chip->property("active");
-    if (shown.isValid() && shown.toBool() == active)
+    if (std::exchange(m_looks[position], qint8(active)) == qint8(active))
         return;
     chip->setSymbol(active ? QStringLiteral("checkmark") : QStringLiteral("play.fill"));
     // The checkmark, for the ear; otherwise the chip's tip ("Fire …") describes it.

@@ -62,6 +62,8 @@ private:
     QScrollArea *m_scroll = nullptr;
     QHBoxLayout *m_row = nullptr;
     QList<QPushButton *> m_chips;
+    // Whether each chip shows its salvo as active (1) or not (0); -1 before it was styled.
+    QList<qint8> m_looks;
     QLabel *m_emptyText = nullptr;
     QPushButton *m_new = nullptr;
     QPushButton *m_manage = nullptr;
