@@ -1,3 +1,4 @@
+#include "App/ContentView.h"
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "Theme/Controls.h"
@@ -370,7 +371,8 @@ void TestWorkspace::ordinaryLongNamesAreShownWhole()
     rig.panels.upsert(panel, rig.connection.id);
     RouterController &controller = rig.make();
     QuorvelView view(shared(controller));
-    view.resize(860 - 240, 560); // the smallest window less the sidebar
+    view.setFont(Theme::font(Theme::TextStyle::body)); // the application's, which is larger
+    view.resize(860 - ContentView::sidebarIdealWidth, 560); // the smallest window
     view.show();
     RouterState state = makeState(4, 4);
     state.routing[0].insert(0, 1);
@@ -386,15 +388,19 @@ void TestWorkspace::ordinaryLongNamesAreShownWhole()
             >= QFontMetricsF(tabFont).horizontalAdvance(name));
     const auto *chip = view.findChild<QPushButton *>(QStringLiteral("salvoChip"));
     QVERIFY(chip->width() - 2 * 10 >= QFontMetricsF(chip->font()).horizontalAdvance(name));
-    // The router's name in the toolbar read "Stu…": the toolbar's buttons give way first.
+    // The router's name in the toolbar read "Stu…", then "Full Router" read "Full …": the
+    // toolbar's buttons give way first, down to their symbols.
     const auto *title = view.findChild<ElidedLabel *>(QStringLiteral("windowTitle"));
     QVERIFY(title->width() >= title->sizeHint().width());
+    auto *panelMenu = view.findChild<QToolButton *>(QStringLiteral("panelMenu"));
+    QVERIFY(panelMenu->toolButtonStyle() == Qt::ToolButtonIconOnly
+            || panelMenu->text() == QStringLiteral("Full Router"));
 
     // With room for it, as in a 1180-point window, the panel menu shows the panel's name whole.
     controller.setActivePanelID(panel.id);
-    view.resize(1180 - 240, 760);
+    view.resize(1180 - ContentView::sidebarMinimumWidth, 760);
     ControllerRig::settle();
-    QCOMPARE(view.findChild<QToolButton *>(QStringLiteral("panelMenu"))->text(), name);
+    QCOMPARE(panelMenu->text(), name);
 }
 
 void TestWorkspace::hugeNamesKeepTheWindowUsable()

@@ -575,7 +575,7 @@ void QuorvelView::refreshToolbar()
     const std::optional<SubPanel> active = m_controller->activePanel();
     m_panelMenuButton->setIcon(Symbols::icon(active ? QStringLiteral("rectangle.grid.1x2")
                                                     : QStringLiteral("rectangle.grid.3x2")));
-    m_toolbarFit->setPanelLabel(active ? active->name : tr("Full Router"));
+    m_toolbarFit->setPanelLabel(active ? active->name : tr("Full Router"), active.has_value());
 }
 
 void QuorvelView::refreshPanelTabs()

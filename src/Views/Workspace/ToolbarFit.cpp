@@ -17,18 +17,20 @@ ToolbarFit::ToolbarFit(const Parts &parts, QObject *parent)
         button->setToolTip(button->text());
 }
 
-void ToolbarFit::setPanelLabel(const QString &label)
+void ToolbarFit::setPanelLabel(const QString &label, bool isName)
 {
     m_panelLabel = label;
+    m_labelIsName = isName;
     refit();
 }
 
 void ToolbarFit::refit()
 {
     QLayout *layout = m_parts.row->layout();
-    const QFont font = m_parts.panelMenu->font();
+    QToolButton *panelMenu = m_parts.panelMenu;
+    const QFont font = panelMenu->font();
     const auto showLabel = [&](int width) {
-        m_parts.panelMenu->setText(escapedMnemonic(elidedName(m_panelLabel, font, width)));
+        panelMenu->setText(escapedMnemonic(elidedName(m_panelLabel, font, width)));
     };
     const auto setWorded = [&](bool worded) {
         for (QToolButton *button : std::as_const(m_parts.worded))
@@ -43,6 +45,9 @@ void ToolbarFit::refit()
             + m_parts.items->sizeHint().width() - room;
     };
 
+    // However the label is cut, it is heard whole.
+    panelMenu->setAccessibleName(spokenName(m_panelLabel));
+    panelMenu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     showLabel(widestPanelLabel);
     setWorded(true);
     if (m_parts.items->isHidden() || overflow() <= 0)
@@ -53,7 +58,13 @@ void ToolbarFit::refit()
         return;
     const int full
         = QFontMetrics(font).horizontalAdvance(elidedName(m_panelLabel, font, widestPanelLabel));
-    showLabel(std::max(narrowestPanelLabel, full - excess));
+    if (full - excess >= (m_labelIsName ? std::min(full, narrowestPanelLabel) : full)) {
+        showLabel(full - excess);
+        return;
+    }
+    // The symbol alone, which tells a panel from the full router, rather than a stub of a few
+    // letters or of fixed words such as "Full …".
+    panelMenu->setToolButtonStyle(Qt::ToolButtonIconOnly);
 }
 
 bool ToolbarFit::eventFilter(QObject *watched, QEvent *event)
