@@ -1,5 +1,6 @@
 #include "Theme/Theme.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QPainter>
@@ -7,19 +8,37 @@
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QToolButton>
 #include <QWidget>
 
 namespace Theme {
 
 namespace {
 
-// The base style with one change: a push button that has the keyboard wears a ring. The base
-// style marks a focused button with the outline it also gives the default button, so the
-// sheets' Save, Apply and Done looked the same with and without the keyboard.
+// The base style with one change: a button that has the keyboard wears a ring. The base
+// style marks a focused push button with the outline it also gives the default button, so the
+// sheets' Save, Apply and Done looked the same with and without the keyboard, and frames other
+// buttons in a pale line that the toolbar's tint all but hides.
 class FocusRingStyle final : public QProxyStyle
 {
 public:
     using QProxyStyle::QProxyStyle;
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_FrameFocusRect || !qobject_cast<const QAbstractButton *>(widget)) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        if (!(option->state & State_KeyboardFocusChange))
+            return;
+        // Around a tool button, not inside it, where it would crowd the symbol.
+        const bool tool = qobject_cast<const QToolButton *>(widget);
+        painter->save();
+        paintFocusRing(*painter, QRectF(tool ? widget->rect() : option->rect), 4);
+        painter->restore();
+    }
 
     void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
                      const QWidget *widget) const override
