@@ -866,6 +866,11 @@ void TestShell::failedWritesAreToldWhereTheEditWasMade()
     view.editor()->findChild<QPushButton *>("saveButton")->click();
     expectNotSaved(view.editor(), QStringLiteral("\u201CR\u201D was changed"));
     QTRY_VERIFY(!view.showingEditor());
+    view.presentEditor(std::nullopt);
+    QTest::keyClicks(view.editor()->findChild<QLineEdit *>("nameField"), QStringLiteral("New"));
+    view.editor()->findChild<QPushButton *>("saveButton")->click();
+    expectNotSaved(view.editor(), QStringLiteral("\u201CNew\u201D was added"));
+    QTRY_VERIFY(!view.showingEditor());
     view.sidebar()->confirmDelete(store.connections().first());
     button(openAlert(*view.sidebar()), QStringLiteral("Delete"))->click();
     expectNotSaved(window, QStringLiteral("\u201CR\u201D was deleted"));
