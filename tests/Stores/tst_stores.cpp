@@ -378,8 +378,8 @@ void TestStores::labelChangeTheFileCannotHoldIsUndone()
     ConsoleCapture console;
     // Each U+0001 is written as six bytes.
     const QString huge(StoreFile::defaultMaxSize / 6, QChar(1));
-    const auto refused = store.set(huge, PortKind::source, 1, kRouter);
-    QCOMPARE(refused.value_or(StoreFailure()).kind, StoreFailure::Kind::refused);
+    QCOMPARE(store.set(huge, PortKind::source, 1, kRouter).value_or(StoreFailure()).kind,
+             StoreFailure::Kind::refused);
     QVERIFY(!store.set(QStringLiteral("Next"), PortKind::source, 2, kRouter));
     QCOMPARE(LabelStore::load(store.url())->value(kKey).sources.keys(), QStringList({ "0", "2" }));
 }
