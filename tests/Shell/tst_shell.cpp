@@ -615,6 +615,14 @@ void TestShell::rightClickOpensTheMenuWithoutSelecting()
     // A left click still selects.
     QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, list->viewport()->mapTo(&view, onB));
     QCOMPARE(store.selectedConnectionID(), std::optional<QUuid>(b.id));
+    // Clicks that would leave no row highlighted used to blank it while B stayed on screen.
+    const QPoint below(onB.x(), list->viewport()->height() - 4);
+    for (const auto &[at, modifiers] :
+         { std::pair { onB, Qt::ControlModifier }, std::pair { below, Qt::NoModifier } }) {
+        QTest::mouseClick(view.windowHandle(), Qt::LeftButton, modifiers,
+                          list->viewport()->mapTo(&view, at));
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem *> { list->item(1) });
+    }
 
     // The menu's grab hides from the list that the pointer went from A to where the menu
     // was left, outside the list.

@@ -145,6 +145,12 @@ RouterSidebar::RouterSidebar(ConnectionStore &store, QWidget *parent)
     column->addWidget(m_list, 1);
 
     connect(m_list, &QListWidget::currentRowChanged, this, &RouterSidebar::selectRow);
+    // The list alone would clear its highlight on a click in empty space or a Ctrl+click,
+    // while the workspace still shows that router: the store's choice is what is shown.
+    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!m_updatingSelection && m_list->selectedItems().isEmpty())
+            showSelection();
+    });
     connect(m_list, &QListWidget::customContextMenuRequested, this,
             &RouterSidebar::showContextMenu);
     connect(&m_store, &ConnectionStore::connectionsChanged, this, &RouterSidebar::rebuildRows);
