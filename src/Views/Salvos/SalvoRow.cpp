@@ -395,9 +395,9 @@ void SalvoRow::rebuildStatus(const RouterController::SalvoDiff &diff, bool activ
                                    caption, Theme::orange());
         lock->setObjectName(QStringLiteral("statusLocks"));
         const qsizetype locks = SalvoViews::lockedDestinations(diff).size();
-        lock->setAccessibleName(Text::format(
-            QStringLiteral("%1 locked %2"), locks,
-            locks == 1 ? QStringLiteral("destination") : QStringLiteral("destinations")));
+        lock->setAccessibleName(Text::format(QStringLiteral("%1 locked %2"), locks,
+                                             locks == 1 ? QStringLiteral("destination")
+                                                        : QStringLiteral("destinations")));
         m_status->addWidget(lock);
     }
     if (m_salvo.savedAt) {
