@@ -149,32 +149,18 @@ bool readPlainRouter(QByteArrayView value, PortLabels *labels = nullptr)
         && at == value.size();
 }
 
-bool isPlain(const QString &text)
-{
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        return c.unicode() >= 0x20 && c.unicode() <= 0x7E && c != u'"' && c != u'\\';
-    });
-}
-
+// One router's member as the writer gives it: `"key":{"destinations":{…},"sources":{…}}`.
 QByteArray routerText(const QString &key, const PortLabels &labels)
 {
-    const auto plain = [](const QMap<QString, QString> &map) {
-        for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            if (!isPlain(it.key()) || !isPlain(it.value()))
-                return false;
-        }
-        return true;
-    };
-    if (!plain(labels.sources) || !plain(labels.destinations))
-        return EncodedJson::keyText(key) + EncodedJson::text(labels.toJson());
-    // Plain text is written as it is, so the writer's text is put together directly.
     QByteArray text = EncodedJson::keyText(key);
     const auto append = [&text](const QMap<QString, QString> &map) {
         text += '{';
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            if (it != map.cbegin())
-                text += ',';
-            text += '"' + it.key().toLatin1() + "\":\"" + it.value().toLatin1() + '"';
+            text += it == map.cbegin() ? "\"" : ",\"";
+            EncodedJson::appendString(text, it.key());
+            text += "\":\"";
+            EncodedJson::appendString(text, it.value());
+            text += '"';
         }
         text += '}';
     };
