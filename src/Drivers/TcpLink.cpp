@@ -182,8 +182,7 @@ std::expected<TcpLink::Target, QString> TcpLink::targetFor(const RouterConnectio
 
 QString TcpLink::watchdogText(std::chrono::milliseconds watchdog)
 {
-    return QStringLiteral("The router didn't answer within %1 seconds.")
-        .arg(QString::number(double(watchdog.count()) / 1000.0));
+    return QStringLiteral("The router didn't answer within %1 seconds.").arg(seconds(watchdog));
 }
 
 QString TcpLink::unansweredText(std::chrono::milliseconds limit)
