@@ -125,7 +125,8 @@ bool readPlainRouter(QByteArrayView value, PortLabels *labels = nullptr)
             const qsizetype keyEnd = plainStringEnd(value, at);
             if (keyEnd < 0)
                 return false;
-            const QByteArrayView key = value.sliced(at, keyEnd - at);
+            // Without its quotes, which would sort "a!" before "a".
+            const QByteArrayView key = value.sliced(at + 1, keyEnd - at - 2);
             if (!first && !(previous < key)) // the writer's order, each key once
                 return false;
             previous = key;
@@ -136,7 +137,7 @@ bool readPlainRouter(QByteArrayView value, PortLabels *labels = nullptr)
             if ((at = plainStringEnd(value, at)) < 0)
                 return false;
             if (into) // in the map's own order: each goes at its end
-                into->insert(into->cend(), QString::fromLatin1(key.sliced(1, key.size() - 2)),
+                into->insert(into->cend(), QString::fromLatin1(key),
                              QString::fromLatin1(value.sliced(labelAt + 1, at - labelAt - 2)));
             if (expect("}"))
                 return true;
