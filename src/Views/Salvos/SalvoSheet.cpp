@@ -419,7 +419,7 @@ void SalvoSheet::commitRename(const Salvo &salvo, const QString &draft)
         showConflict(name);
     else
         tellOutcome(this, m_open, this, *renamed, salvo.name,
-                    QStringLiteral("renamed ") + quoted(shownName(name)));
+                    QStringLiteral("renamed ") + quoted(name));
 }
 
 void SalvoSheet::showConflict(const QString &name)

@@ -171,7 +171,7 @@ void tellOutcome(QObject *host, QPointer<QDialog> &slot, QWidget *parent,
 {
     if (!outcome)
         return;
-    const QString salvo = QStringLiteral("Salvo ") + quoted(shownName(name));
+    const QString salvo = QStringLiteral("Salvo ") + quoted(name);
     QMessageBox *box = Alerts::notSaved(outcome->message(salvo + QStringLiteral(" was ") + done,
                                                          salvo + QStringLiteral(" wasn't ") + done),
                                         parent);
