@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QShortcut>
@@ -39,10 +40,28 @@ MainWindow::MainWindow(ConnectionStore &store, Updater &updater,
     connect(m_checkForUpdates, &QAction::triggered, &updater, &Updater::checkForUpdates);
 
     appMenu->addSeparator();
-    QAction *quit = appMenu->addAction(tr("Quit Quorvel"));
-    quit->setMenuRole(QAction::QuitRole);
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    m_quit = appMenu->addAction(tr("Quit Quorvel"));
+    m_quit->setMenuRole(QAction::QuitRole);
+    // Ctrl+Q where the platform names no quit key (as the offscreen one doesn't).
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_quit->setShortcuts(quitKeys);
+    connect(m_quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    // The menu's shortcut belongs to this window, so a sheet over it or the About window
+    // would swallow the key: it is taken wherever it lands.
+    qApp->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()
+        && m_quit->shortcuts().contains(
+            QKeySequence(static_cast<QKeyEvent *>(event)->keyCombination()))) {
+        m_quit->trigger();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 QuorvelApp::QuorvelApp(Options options, QObject *parent)

@@ -47,8 +47,12 @@ public:
 signals:
     void aboutRequested();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     ContentView *m_content = nullptr;
+    QAction *m_quit = nullptr;
     QAction *m_about = nullptr;
     QAction *m_checkForUpdates = nullptr;
 };

@@ -194,6 +194,7 @@ private slots:
     void launchConnectRunsWhenTheWindowIsShown();
     void launchEventGoesOutBeforeAnyWindow();
     void aboutTwiceShowsOneWindow();
+    void quitKeyWorksOverSheetsAndAbout();
     void checkForUpdatesFollowsTheUpdater();
     void idleLaterLaunchesAreClosed();
     void lockPathHoldingNoLockIsTold();
@@ -719,6 +720,34 @@ void TestShell::aboutTwiceShowsOneWindow()
         QVERIFY(QTest::qWaitForWindowActive(about));
         QTest::keySequence(about, keys);
         QTRY_VERIFY(!about);
+    }
+}
+
+// The menu's Ctrl+Q reached only the main window: over a sheet or in About it did nothing.
+void TestShell::quitKeyWorksOverSheetsAndAbout()
+{
+    Rig rig;
+    Analytics analytics(closedAnalytics());
+    analytics.setEnabled(false);
+    QuorvelApp app(
+        appOptions(rig, { router(QStringLiteral("R"), RouterVendor::simulator) }, analytics));
+    for (const bool overSheet : { true, false }) {
+        MainWindow *window = app.showMainWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QPointer<QWidget> target = app.showAbout();
+        if (overSheet) {
+            target->close();
+            auto *sheet = new QMessageBox(QMessageBox::Information, QStringLiteral("Sheet"),
+                                          QString(), QMessageBox::Ok, window);
+            sheet->setWindowModality(Qt::WindowModal);
+            sheet->setAttribute(Qt::WA_DeleteOnClose);
+            sheet->open();
+            target = sheet;
+        }
+        QVERIFY(QTest::qWaitForWindowActive(target));
+        QTest::keyClick(target, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_VERIFY(!target);
+        QVERIFY(!window->isVisible());
     }
 }
 
