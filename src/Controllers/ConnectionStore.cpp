@@ -125,12 +125,8 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
         }
         return loaded;
     };
-    bool unreadable = false;
-    auto loaded = m_file.load(decode, [&](const QString &, const QString &error) {
-        unreadable = true;
-        StoreFile::printLine(m_file.unreadableLine(QStringLiteral("ConnectionStore"), error));
-    });
-    if (unreadable)
+    auto loaded = m_file.load(decode, QStringLiteral("ConnectionStore"));
+    if (!loaded && m_file.rescue())
         return Loaded {};
     return loaded;
 }

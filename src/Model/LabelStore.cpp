@@ -207,9 +207,7 @@ std::optional<LabelStore::Texts> LabelStore::load(StoreFile &file, QByteArray &b
         backing = bytes;
         return texts;
     };
-    return file.loadText(decode, [&file](const QString &, const QString &error) {
-        StoreFile::printLine(file.unreadableLine(QStringLiteral("LabelStore"), error));
-    });
+    return file.loadText(decode, QStringLiteral("LabelStore"));
 }
 
 PortLabels LabelStore::decode(const RouterText &text)

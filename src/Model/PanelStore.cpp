@@ -72,12 +72,8 @@ std::optional<PanelStore::File> PanelStore::load(const QString &filePath)
 
 std::optional<PanelStore::File> PanelStore::load(StoreFile &file)
 {
-    bool unreadable = false;
-    auto content = file.load(decode, [&](const QString &, const QString &error) {
-        unreadable = true;
-        StoreFile::printLine(file.unreadableLine(QStringLiteral("PanelStore"), error));
-    });
-    if (unreadable)
+    auto content = file.load(decode, QStringLiteral("PanelStore"));
+    if (!content && file.rescue())
         return File();
     return content;
 }

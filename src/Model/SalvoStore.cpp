@@ -336,12 +336,8 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, Q
         }
         return loaded;
     };
-    bool unreadable = false;
-    auto loaded = file.loadText(decode, [&](const QString &, const QString &error) {
-        unreadable = true;
-        StoreFile::printLine(file.unreadableLine(QStringLiteral("SalvoStore"), error));
-    });
-    if (unreadable)
+    auto loaded = file.loadText(decode, QStringLiteral("SalvoStore"));
+    if (!loaded && file.rescue())
         return Map();
     if (!loaded)
         return std::nullopt;

@@ -91,13 +91,13 @@ std::optional<QString> StoreFile::moveAside()
     return std::nullopt;
 }
 
-QString StoreFile::unreadableLine(const QString &store, const QString &error) const
+QString StoreFile::unreadableLine(const QString &store) const
 {
-    const std::optional<QString> copy = m_rescue ? m_rescue->copyPath : std::nullopt;
+    const std::optional<QString> &copy = m_rescue->copyPath;
     const QString outcome = copy ? QStringLiteral("moved to ") + QFileInfo(*copy).fileName()
                                  : QStringLiteral("couldn't be moved aside and was kept in place");
     return store + QStringLiteral(": unreadable ") + fileName() + u' ' + outcome
-        + QStringLiteral(" — ") + error;
+        + QStringLiteral(" — ") + m_rescue->reason;
 }
 
 namespace {
@@ -187,11 +187,6 @@ std::optional<QString> StoreFile::write(qsizetype size, const Pieces &pieces)
     if (!file.commit())
         return reasonOf(file, errno);
     return std::nullopt;
-}
-
-std::optional<QString> StoreFile::write(const QJsonDocument &document)
-{
-    return write(document.toJson(QJsonDocument::Compact));
 }
 
 StoreOutcome StoreFile::save(const QByteArray &bytes, const QString &store)

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QString>
 
@@ -47,11 +46,10 @@ inline StoreOutcome firstFailure(const StoreOutcome &a, const StoreOutcome &b)
 //   StoreFile file(path);                  // path from StoreFile::defaultPath("labels.json")
 //   auto bytes = file.read();              // once, at creation
 //   missing  -> start empty, print nothing
-//   error    -> file.moveAside(); print file.unreadableLine("<Store>", error); start empty
+//   error    -> file.moveAside(); print "<Store>: unreadable …"; start empty
 //   bytes    -> decode (StoreFile::parseJson + the store's own reader); on failure as "error"
 //   ...
-//   if (auto failure = file.write(json))   // after every change
-//       StoreFile::printLine("<Store>: save failed — " + *failure);
+//   file.save(bytes, "<Store>")            // after every change; prints a failure
 //
 // Writes are whole-file and atomic (a temporary file renamed over the target), so the file is
 // always either its old or its new content. A file that could not be moved aside is never
@@ -99,15 +97,11 @@ public:
     std::optional<QString> moveAside();
     // The unreadable file found by load(), if any.
     const std::optional<Rescue> &rescue() const { return m_rescue; }
-    // "<store>: unreadable <file> moved to <copy> — <error>", naming the copy actually made,
-    // or saying that the file was kept in place.
-    QString unreadableLine(const QString &store, const QString &error) const;
 
     // Creates the folder (with missing intermediate folders) and replaces the file atomically.
     // Returns the error text on failure (the system's reason, "No space left on device"),
     // std::nullopt on success. A write that fails part way leaves the old file as it was.
     std::optional<QString> write(const QByteArray &bytes);
-    std::optional<QString> write(const QJsonDocument &document);
     // Content handed over a piece at a time: `pieces(put)` calls put() with each piece in
     // order, `size` bytes in all, so that a large store never joins its text into one more
     // copy. Written as write() writes.
@@ -128,15 +122,13 @@ public:
     // One diagnostic line on standard output (UTF-8, flushed at once).
     static void printLine(const QString &line);
 
-    qint64 maxSize() const { return m_maxSize; }
-
     // The load step of a store: reads the file and hands the JSON document to `decode`
     // (returning std::expected<T, QString>). No file gives std::nullopt silently; a read,
-    // parse or decode failure moves the file aside, records rescue(), calls
-    // `unreadable(copyFileName, error)` (where the store prints unreadableLine()) and gives
-    // std::nullopt.
-    template<typename Decode, typename Unreadable>
-    auto load(Decode &&decode, Unreadable &&unreadable)
+    // parse or decode failure moves the file aside, records rescue(), prints
+    // "<store>: unreadable <file> moved to <copy> — <error>" (or that the file was kept in
+    // place) and gives std::nullopt.
+    template<typename Decode>
+    auto load(Decode &&decode, const QString &store)
         -> std::optional<typename std::invoke_result_t<Decode, const QJsonDocument &>::value_type>
     {
         using Decoded = std::invoke_result_t<Decode, const QJsonDocument &>;
@@ -147,13 +139,13 @@ public:
                     return std::unexpected(document.error());
                 return decode(*document);
             },
-            unreadable);
+            store);
     }
 
     // The same with the file's bytes handed to `decode` as they were read, for a reader that
     // decodes them a piece at a time and may keep them.
-    template<typename Decode, typename Unreadable>
-    auto loadText(Decode &&decode, Unreadable &&unreadable)
+    template<typename Decode>
+    auto loadText(Decode &&decode, const QString &store)
         -> std::optional<typename std::invoke_result_t<Decode, const QByteArray &>::value_type>
     {
         const auto bytes = read();
@@ -167,14 +159,14 @@ public:
         } else {
             return std::move(*value);
         }
-        const std::optional<QString> copy = moveAside();
-        m_rescue = Rescue { fileName(), copy, error };
-        unreadable(copy ? QFileInfo(*copy).fileName() : QString(), error);
+        m_rescue = Rescue { fileName(), moveAside(), error };
+        printLine(unreadableLine(store));
         return std::nullopt;
     }
 
 private:
     QString tooLarge() const;
+    QString unreadableLine(const QString &store) const;
 
     QString m_path;
     qint64 m_maxSize;
