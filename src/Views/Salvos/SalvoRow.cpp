@@ -390,14 +390,11 @@ void SalvoRow::rebuildStatus(const RouterController::SalvoDiff &diff, bool activ
     m_status->addWidget(state);
 
     if (showLock && !diff.lockedRoutes.isEmpty()) {
-        QWidget *lock = symbolText(QStringLiteral("lock.fill"),
-                                   QString::number(SalvoViews::lockedDestinations(diff).size()),
-                                   caption, Theme::orange());
-        lock->setObjectName(QStringLiteral("statusLocks"));
         const qsizetype locks = SalvoViews::lockedDestinations(diff).size();
-        lock->setAccessibleName(Text::format(QStringLiteral("%1 locked %2"), locks,
-                                             locks == 1 ? QStringLiteral("destination")
-                                                        : QStringLiteral("destinations")));
+        QWidget *lock = symbolText(QStringLiteral("lock.fill"), QString::number(locks), caption,
+                                   Theme::orange());
+        lock->setObjectName(QStringLiteral("statusLocks"));
+        lock->setAccessibleName(SalvoViews::counted(locks, QStringLiteral("locked destination")));
         m_status->addWidget(lock);
     }
     if (m_salvo.savedAt) {
