@@ -243,4 +243,18 @@ QString writtenString(QByteArrayView text, bool escaped)
     return QString::fromUtf8(plain);
 }
 
+void releaseIfMostlyReplaced(const QList<QByteArray *> &texts, QByteArray &backing)
+{
+    qsizetype viewed = 0;
+    for (const QByteArray *text : texts)
+        viewed += isViewOf(*text, backing) ? text->size() : 0;
+    if (viewed >= backing.size() / 2)
+        return;
+    for (QByteArray *text : texts) {
+        if (isViewOf(*text, backing))
+            *text = QByteArray(text->constData(), text->size());
+    }
+    backing = QByteArray();
+}
+
 } // namespace EncodedJson

@@ -108,19 +108,8 @@ inline bool isViewOf(const QByteArray &text, const QByteArray &backing)
         && text.constData() < backing.constData() + backing.size();
 }
 
-// Of the texts, the bytes that are views of `backing`; with `copy`, each such text gets a
-// copy of its own first, so that `backing` may go.
-template<typename Texts> qsizetype viewedBytes(Texts &texts, const QByteArray &backing, bool copy)
-{
-    qsizetype bytes = 0;
-    for (QByteArray *text : texts) {
-        if (!isViewOf(*text, backing))
-            continue;
-        bytes += text->size();
-        if (copy)
-            *text = QByteArray(text->constData(), text->size());
-    }
-    return bytes;
-}
+// Once the texts that view `backing` hold less than half of it, each gets a copy of its own
+// and `backing` goes, so that the replaced rest of it is not kept for them.
+void releaseIfMostlyReplaced(const QList<QByteArray *> &texts, QByteArray &backing);
 
 } // namespace EncodedJson

@@ -327,10 +327,7 @@ LabelStore::Failure LabelStore::save()
         QList<QByteArray *> texts;
         for (RouterText &router : m_texts)
             texts.append(&router.text);
-        if (EncodedJson::viewedBytes(texts, m_backing, false) < m_backing.size() / 2) {
-            EncodedJson::viewedBytes(texts, m_backing, true);
-            m_backing = QByteArray();
-        }
+        EncodedJson::releaseIfMostlyReplaced(texts, m_backing);
     }
     // Handed to the writer a router at a time: joined, the file would be one more copy.
     const auto pieces = [this](const StoreFile::Put &put) {

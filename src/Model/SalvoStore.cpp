@@ -503,10 +503,7 @@ void SalvoStore::refresh()
             for (SalvoText &salvo : router.salvos)
                 texts.append(&salvo.tail);
         }
-        if (EncodedJson::viewedBytes(texts, m_backing, false) < m_backing.size() / 2) {
-            EncodedJson::viewedBytes(texts, m_backing, true);
-            m_backing = QByteArray();
-        }
+        EncodedJson::releaseIfMostlyReplaced(texts, m_backing);
     }
 }
 
