@@ -3,7 +3,6 @@
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
 #include "Platform/Text.h"
-#include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
 #include "Theme/Theme.h"
@@ -411,15 +410,9 @@ void PanelEditor::commit()
         return;
     }
     // Told over the editor; a refused panel keeps the editor open with the operator's copy.
-    const QString panel
-        = QStringLiteral("Panel \u201C") + shownName(m_panel.name) + QStringLiteral("\u201D");
-    QMessageBox *box = Alerts::notSaved(
-        outcome->message(
-            panel + (m_isNew ? QStringLiteral(" was created") : QStringLiteral(" was changed")),
-            panel
-                + (m_isNew ? QStringLiteral(" wasn't created")
-                           : QStringLiteral(" wasn't changed"))),
-        this);
+    QMessageBox *box
+        = notSaved(*outcome, m_panel.name,
+                   m_isNew ? QStringLiteral("created") : QStringLiteral("changed"), this);
     if (outcome->kind == StoreFailure::Kind::notWritten)
         connect(box, &QDialog::finished, this, &QDialog::accept);
     box->open();

@@ -6,6 +6,7 @@
 #include "Theme/Theme.h"
 
 #include <QAbstractScrollArea>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -18,13 +19,21 @@ QColor axisColor(PortKind kind)
     return kind == PortKind::source ? Theme::green() : Theme::orange();
 }
 
-void tellNotSaved(const StoreOutcome &outcome, const QString &name, const QString &done,
-                  QWidget *parent)
+QMessageBox *notSaved(const StoreFailure &failure, const QString &name, const QString &done,
+                      QWidget *parent)
 {
     const QString panel
         = QStringLiteral("Panel \u201C") + shownName(name) + QStringLiteral("\u201D");
-    Alerts::tellNotSaved(outcome, panel + QStringLiteral(" was ") + done,
-                         panel + QStringLiteral(" wasn't ") + done, parent);
+    return Alerts::notSaved(failure.message(panel + QStringLiteral(" was ") + done,
+                                            panel + QStringLiteral(" wasn't ") + done),
+                            parent);
+}
+
+void tellNotSaved(const StoreOutcome &outcome, const QString &name, const QString &done,
+                  QWidget *parent)
+{
+    if (outcome)
+        notSaved(*outcome, name, done, parent)->open();
 }
 
 QString counted(int n, const QString &singular, const QString &plural)

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QAbstractScrollArea;
+class QMessageBox;
 class QPainter;
 class QPushButton;
 class QStyleOptionViewItem;
@@ -16,7 +17,11 @@ namespace PanelSheet {
 
 // The colour of an axis: sources green, destinations orange.
 QColor axisColor(PortKind kind);
-// Tells a failed write of an edit of panel `name` in `parent`: "Panel “name” was <done>".
+// "Not Saved" over `parent` for a failed write of an edit of panel `name`: "Panel “name” was
+// <done>" or "wasn't <done>", with the reason (StoreFailure::message); open() shows it.
+QMessageBox *notSaved(const StoreFailure &failure, const QString &name, const QString &done,
+                      QWidget *parent);
+// Opens notSaved() when the write failed.
 void tellNotSaved(const StoreOutcome &outcome, const QString &name, const QString &done,
                   QWidget *parent);
 // "1 salvo", "2 salvos".
