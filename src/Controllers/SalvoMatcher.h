@@ -13,8 +13,8 @@
 // salvos. The counts are those of RouterController::diff() for the same salvo and state.
 //
 //     SalvoMatcher matcher;
-//     matcher.reset(salvos, state);                      // a new list, or any other change
-//     for (int i : matcher.routesChanged(keys, state))   // after routes were written
+//     matcher.reset(salvos, state);                          // a new list
+//     for (int i : matcher.changed(crosspoints, locks, state)) // after routes or locks changed
 //         show(i, matcher.counts(i));
 class SalvoMatcher final
 {
