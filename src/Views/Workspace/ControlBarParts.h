@@ -317,7 +317,7 @@ protected:
             foreground = Theme::withAlpha(foreground, 0.4);
         if (showsFocusRing(this)) {
             // On the tinted fill an accent ring would vanish: white inside the fill instead.
-            painter.setPen(QPen(m_selected ? QColor(Qt::white) : Theme::accent(), 1.5));
+            painter.setPen(QPen(m_selected ? QColor(Qt::white) : Theme::focusRing(), 1.5));
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(frame.adjusted(2, 2, -2, -2), radius - 2, radius - 2);
         }
