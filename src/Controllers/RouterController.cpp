@@ -368,6 +368,7 @@ void RouterController::applyNewState(const RouterState &reported)
     if (!(m_state == newState)) {
         m_state = newState;
         invalidateVisiblePorts();
+        emit stateReplaced();
         notifyStateChanged();
     }
 

@@ -281,6 +281,9 @@ signals:
     void lockChanged(int destination);
     void inputStatusChanged(int input);
     void portLabelsChanged();
+    // The router reported a new state: ports, levels, routing and locks may all differ, and
+    // no fine-grained signal tells what.
+    void stateReplaced();
     // The cached visible port lists were invalidated.
     void visiblePortsChanged();
 

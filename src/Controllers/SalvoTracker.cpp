@@ -22,8 +22,9 @@ SalvoTracker::SalvoTracker(RouterController &controller, QObject *parent)
             [this] { m_sawDetail = true; });
     connect(&controller, &RouterController::portLabelsChanged, this,
             [this] { m_sawDetail = true; });
-    connect(&controller, &RouterController::visiblePortsChanged, this,
-            [this] { m_sawPortsChange = true; });
+    // Not visiblePortsChanged: labels and sub-panels change those, never a salvo's counts.
+    connect(&controller, &RouterController::stateReplaced, this,
+            [this] { m_sawReplacement = true; });
     connect(&controller, &RouterController::stateChanged, this, &SalvoTracker::stateChanged);
 }
 
@@ -36,9 +37,9 @@ void SalvoTracker::stateChanged()
 {
     const QSet<quint64> crosspoints = std::exchange(m_crosspoints, {});
     const QSet<int> locks = std::exchange(m_locks, {});
-    // A change without details (a new state, new ports) may touch any salvo.
+    // A new state, or a change without details, may touch any salvo.
     const bool everything
-        = std::exchange(m_sawPortsChange, false) || !std::exchange(m_sawDetail, false);
+        = std::exchange(m_sawReplacement, false) || !std::exchange(m_sawDetail, false);
     if (everything) {
         m_matcher.recount(m_controller.state());
         emit compared({}, true);

@@ -43,5 +43,5 @@ private:
     QSet<quint64> m_crosspoints;
     QSet<int> m_locks;
     bool m_sawDetail = false;
-    bool m_sawPortsChange = false;
+    bool m_sawReplacement = false;
 };
