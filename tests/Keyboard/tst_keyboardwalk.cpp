@@ -1,4 +1,5 @@
 #include "App/ContentView.h"
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
@@ -522,5 +523,5 @@ void TestKeyboardWalk::salvoManagerKeepsTheFocusedRow()
     QCOMPARE(rows, QStringList({ "Open", "Close", "Break" }));
 }
 
-QTEST_MAIN(TestKeyboardWalk)
+QUORVEL_WIDGET_TEST_MAIN(TestKeyboardWalk)
 #include "tst_keyboardwalk.moc"

@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Model/LabelIO.h"
 #include "Views/Labels/LabelRowDelegate.h"
@@ -266,6 +267,20 @@ private slots:
         QCOMPARE(sent, expected);
         QCOMPARE(rig.labels(PortKind::source).at(4), QStringLiteral("Camera 5"));
         QVERIFY(!rig.editor->isVisible());
+    }
+
+    // Return in a name field closed the sheet, then committed the closed field again through
+    // its list ("commitData called with an editor that does not belong to this view").
+    void returnInANameFieldIsDone()
+    {
+        EditorRig rig;
+        rig.type("source-1", QStringLiteral("Camera 2"));
+        rig.type("destination-2", QStringLiteral("Monitor 3"));
+        QTest::keyClick(rig.openField(), Qt::Key_Return);
+        ControllerRig::settle();
+        QCOMPARE(rig.editor->result(), int(QDialog::Accepted));
+        QCOMPARE(rig.labels(PortKind::source).at(1), QStringLiteral("Camera 2"));
+        QCOMPARE(rig.labels(PortKind::destination).at(2), QStringLiteral("Monitor 3"));
     }
 
     void clearedNameRemovesTheOverride()
@@ -666,5 +681,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(LabelsEditorTest)
+QUORVEL_WIDGET_TEST_MAIN(LabelsEditorTest)
 #include "tst_labelseditor.moc"

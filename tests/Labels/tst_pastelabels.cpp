@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "Views/Labels/PasteLabelsSheet.h"
 
 #include <QAbstractButton>
@@ -205,5 +206,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PasteLabelsTest)
+QUORVEL_WIDGET_TEST_MAIN(PasteLabelsTest)
 #include "tst_pastelabels.moc"

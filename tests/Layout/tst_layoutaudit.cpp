@@ -1,6 +1,7 @@
 // Opens every screen in its main states at the smallest and a large window size, with long
 // names and long failure texts, and checks that no visible text is given less room than it
 // needs and that the floating control bar leaves nothing behind when it changes shape.
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
@@ -431,5 +432,5 @@ void TestLayoutAudit::hostileNamesStayInTheirPlace()
     QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
 }
 
-QTEST_MAIN(TestLayoutAudit)
+QUORVEL_WIDGET_TEST_MAIN(TestLayoutAudit)
 #include "tst_layoutaudit.moc"

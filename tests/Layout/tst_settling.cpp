@@ -1,6 +1,7 @@
 // Opens the workspace on simulated routers of several sizes, in each view mode and window
 // size, at the moments an operator meets it, and checks that once its animations are over it
 // asks for no further layout or painting and shows no control empty.
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Drivers/SimulatorDriver.h"
 #include "SteppedAnimations.h"
@@ -189,5 +190,5 @@ void TestSettling::settlesQuietWithNothingEmpty()
     }
 }
 
-QTEST_MAIN(TestSettling)
+QUORVEL_WIDGET_TEST_MAIN(TestSettling)
 #include "tst_settling.moc"

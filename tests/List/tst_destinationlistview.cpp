@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
@@ -739,5 +740,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_DestinationListView)
+QUORVEL_WIDGET_TEST_MAIN(tst_DestinationListView)
 #include "tst_destinationlistview.moc"

@@ -1,5 +1,6 @@
 // The crosspoint matrix driven as an operator would: clicks, double clicks, context menus and
 // hovering on the drawn matrix, checked by what reaches the controller.
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "EventFlood.h"
 #include "PopupMenus.h"
@@ -911,5 +912,5 @@ void TestMatrix::paintedNumbersFit()
     }
 }
 
-QTEST_MAIN(TestMatrix)
+QUORVEL_WIDGET_TEST_MAIN(TestMatrix)
 #include "tst_matrix.moc"

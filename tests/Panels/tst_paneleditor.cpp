@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "PanelsRig.h"
 #include "SteppedAnimations.h"
 #include "Views/Panels/PanelEditor.h"
@@ -373,5 +374,5 @@ void TestPanelEditor::rowsMoveToTheirPlacesOnTheSpring()
     QCOMPARE(available->height(), 3 * rowHeight);
 }
 
-QTEST_MAIN(TestPanelEditor)
+QUORVEL_WIDGET_TEST_MAIN(TestPanelEditor)
 #include "tst_paneleditor.moc"

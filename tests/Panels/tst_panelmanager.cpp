@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "PanelsRig.h"
 #include "PopupMenus.h"
 #include "Views/Panels/PanelEditor.h"
@@ -343,5 +344,5 @@ void TestPanelManager::dropReordersThroughController()
     QCOMPARE(names(controller.panels()), (QStringList { "B", "A", "C", "D" }));
 }
 
-QTEST_MAIN(TestPanelManager)
+QUORVEL_WIDGET_TEST_MAIN(TestPanelManager)
 #include "tst_panelmanager.moc"

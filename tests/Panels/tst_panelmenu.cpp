@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "PanelsRig.h"
 #include "Views/Panels/PanelMenu.h"
 
@@ -119,5 +120,5 @@ void TestPanelMenu::refillsBeforeEachShowing()
     entry(menu, 1)->trigger();
 }
 
-QTEST_MAIN(TestPanelMenu)
+QUORVEL_WIDGET_TEST_MAIN(TestPanelMenu)
 #include "tst_panelmenu.moc"

@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "SalvoRig.h"
 #include "Theme/PaintedText.h"
 
@@ -521,5 +522,5 @@ void TestSalvoRow::keyboardTogglesTheHeader()
     QCOMPARE(toggled.size(), 2);
 }
 
-QTEST_MAIN(TestSalvoRow)
+QUORVEL_WIDGET_TEST_MAIN(TestSalvoRow)
 #include "tst_salvorow.moc"

@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "SalvoRig.h"
 #include "SteppedAnimations.h"
 
@@ -460,5 +461,5 @@ void TestSalvoSheet::longListMakesRowsAsTheyComeIntoView()
     QCOMPARE(labelText(named(last, "statusLine")), text("Active — matches current routing"));
 }
 
-QTEST_MAIN(TestSalvoSheet)
+QUORVEL_WIDGET_TEST_MAIN(TestSalvoSheet)
 #include "tst_salvosheet.moc"

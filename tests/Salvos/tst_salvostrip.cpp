@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "SalvoRig.h"
 
 #include <QContextMenuEvent>
@@ -352,5 +353,5 @@ void TestSalvoStrip::manageButtonAsksForManager()
     QCOMPARE(open.size(), 1);
 }
 
-QTEST_MAIN(TestSalvoStrip)
+QUORVEL_WIDGET_TEST_MAIN(TestSalvoStrip)
 #include "tst_salvostrip.moc"

@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "FeedServer.h"
 
 #include "Platform/InfoDictionary.h"
@@ -197,5 +198,5 @@ void TestAbout::switchWritesOptOut()
     QCOMPARE(settings.value(QStringLiteral("analyticsOptOut")).toBool(), false);
 }
 
-QTEST_MAIN(TestAbout)
+QUORVEL_WIDGET_TEST_MAIN(TestAbout)
 #include "tst_about.moc"

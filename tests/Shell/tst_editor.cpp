@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
 #include "FakeServiceBrowser.h"
@@ -612,5 +613,5 @@ void TestEditor::destroyingAnOpenSheetEndsBrowsing()
     QCOMPARE(m_network.started(), 0);
 }
 
-QTEST_MAIN(TestEditor)
+QUORVEL_WIDGET_TEST_MAIN(TestEditor)
 #include "tst_editor.moc"

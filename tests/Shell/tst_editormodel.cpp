@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "Views/Shell/RouterEditorModel.h"
 
 #include <QSignalSpy>
@@ -367,5 +368,5 @@ void TestEditorModel::cancelledResolutionChangesNothing()
     QCOMPARE(model.resolvingDevice(), QString());
 }
 
-QTEST_GUILESS_MAIN(TestEditorModel)
+QUORVEL_WIDGET_TEST_MAIN(TestEditorModel)
 #include "tst_editormodel.moc"

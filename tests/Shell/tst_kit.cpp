@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "FeedServer.h"
 
 #include "Platform/Gui/Symbols.h"
@@ -223,5 +224,5 @@ void TestKit::escapedMnemonicDoublesAmpersands()
     QCOMPARE(button.text(), QStringLiteral("A&&B"));
 }
 
-QTEST_MAIN(TestKit)
+QUORVEL_WIDGET_TEST_MAIN(TestKit)
 #include "tst_kit.moc"

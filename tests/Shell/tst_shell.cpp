@@ -1,6 +1,7 @@
 #include "App/ContentView.h"
 #include "App/QuorvelApp.h"
 #include "App/SingleInstance.h"
+#include "BugWarnings.h"
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
 #include "FakeServiceBrowser.h"
@@ -931,5 +932,5 @@ void TestShell::unreadableFilesAreToldOnce()
             .arg(QDir::toNativeSeparators(options.labelsPath + QStringLiteral(".corrupt"))));
 }
 
-QTEST_MAIN(TestShell)
+QUORVEL_WIDGET_TEST_MAIN(TestShell)
 #include "tst_shell.moc"

@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "Platform/Gui/Symbols.h"
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
@@ -418,5 +419,5 @@ void TestGlassKit::transitionsMoveOnlyWhatChangedThenStop()
     QVERIFY(!transitions.isMoving());
 }
 
-QTEST_MAIN(TestGlassKit)
+QUORVEL_WIDGET_TEST_MAIN(TestGlassKit)
 #include "tst_glasskit.moc"

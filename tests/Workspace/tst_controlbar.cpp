@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Theme/GlassKit.h"
 #include "Views/Workspace/ControlBar.h"
@@ -504,5 +505,5 @@ void tst_ControlBar::directionPicker()
     QVERIFY(!picker->isVisible());
 }
 
-QTEST_MAIN(tst_ControlBar)
+QUORVEL_WIDGET_TEST_MAIN(tst_ControlBar)
 #include "tst_controlbar.moc"

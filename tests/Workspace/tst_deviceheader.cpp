@@ -1,3 +1,4 @@
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 
 #include "Theme/StatusDot.h"
@@ -168,5 +169,5 @@ void TestDeviceHeader::accessibilityTextSizeWrapsSpecsToThreeLines()
     QCOMPARE(header.specsLines().size(), 1);
 }
 
-QTEST_MAIN(TestDeviceHeader)
+QUORVEL_WIDGET_TEST_MAIN(TestDeviceHeader)
 #include "tst_deviceheader.moc"

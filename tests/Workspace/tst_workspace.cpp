@@ -1,4 +1,5 @@
 #include "App/ContentView.h"
+#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "Theme/Controls.h"
@@ -360,7 +361,7 @@ void TestWorkspace::deletePanelAsksFirst()
     QVERIFY(!strip->isVisible());
 }
 
-QTEST_MAIN(TestWorkspace)
+QUORVEL_WIDGET_TEST_MAIN(TestWorkspace)
 // Panel tabs and salvo chips stopped at 320 points, cutting names of ordinary length.
 void TestWorkspace::ordinaryLongNamesAreShownWhole()
 {
