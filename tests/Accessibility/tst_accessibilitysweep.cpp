@@ -4,6 +4,7 @@
 // drawn for the eye alone is read, no state is spoken as text and no text carries markup.
 #include "App/ContentView.h"
 #include "App/QuorvelApp.h"
+#include "BugWarnings.h"
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
 #include "FakeServiceBrowser.h"
@@ -21,6 +22,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -143,6 +145,54 @@ QStringList problems(const QList<Element> &elements)
     return found;
 }
 
+// What a reader is told that the eye is not: an element shown inside a hidden one, an item
+// the eye can't see that still has extents, and a focus beyond the keyboard's one widget and
+// its one current item.
+QStringList unseenProblems(QAccessibleInterface *root)
+{
+    QStringList found;
+    QAccessibleInterface *keyboard
+        = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+    QStringList focused;
+    struct Next
+    {
+        QAccessibleInterface *iface;
+        QString path;
+        bool hidden;
+    };
+    QList<Next> queue { { root, root->text(QAccessible::Name), false } };
+    while (!queue.isEmpty()) {
+        const Next next = queue.takeFirst();
+        const QAccessible::State state = next.iface->state();
+        if (next.hidden && !state.invisible)
+            found << next.path + QStringLiteral(": shown inside a hidden parent");
+        if ((next.hidden || state.invisible) && !next.iface->object()
+            && !next.iface->rect().isEmpty())
+            found << next.path + QStringLiteral(": hidden, yet has extents");
+        if (state.focused && next.iface != keyboard) {
+            QAccessibleInterface *above = next.iface->parent();
+            while (above && above != keyboard)
+                above = above->parent();
+            focused << next.path + (above ? QString() : QStringLiteral(" (not the keyboard's)"));
+        }
+        // A closed combo box's choices are Qt's own to tell.
+        const int children = next.iface->role() == QAccessible::ComboBox
+            ? 0
+            : std::min(next.iface->childCount(), 64);
+        for (int i = 0; i < children; ++i) {
+            if (QAccessibleInterface *child = next.iface->child(i))
+                queue.append({ child,
+                               next.path + u'/' + QString::number(child->role(), 16) + u':'
+                                   + child->text(QAccessible::Name),
+                               next.hidden || state.invisible });
+        }
+    }
+    if (focused.size() > 1 || (focused.size() == 1 && focused.first().endsWith(u')')))
+        found << QStringLiteral("focused besides the keyboard's widget: ")
+                + focused.join(QStringLiteral(", "));
+    return found;
+}
+
 // Crosspoints and destination headers that do not say what the eye sees: a route in the name
 // or description and as the checked state, a lock in the description, a staging as selected.
 QStringList matrixProblems(QAccessibleInterface *matrix, const RouterController &c)
@@ -251,7 +301,7 @@ private:
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(root);
         QVERIFY2(iface, qPrintable(scene));
         const QList<Element> elements = walk(iface);
-        QStringList found = problems(elements);
+        QStringList found = problems(elements) + unseenProblems(iface);
         // name=action: an element so named offers that action.
         for (const QString &expected : expectedActions) {
             const QString name = expected.section(u'=', 0, 0);
@@ -498,5 +548,5 @@ void TestAccessibilitySweep::matrixTellsWhatChanges()
     QVERIFY(told(QAccessible::NameChanged, QStringLiteral("1 %1, from %2").arg(d1, s2)));
 }
 
-QTEST_MAIN(TestAccessibilitySweep)
+QUORVEL_WIDGET_TEST_MAIN(TestAccessibilitySweep)
 #include "tst_accessibilitysweep.moc"
