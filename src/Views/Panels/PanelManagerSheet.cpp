@@ -6,6 +6,7 @@
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Panels/PanelEditor.h"
 #include "Views/Panels/PanelSheetKit.h"
@@ -271,7 +272,7 @@ PanelManagerSheet::PanelManagerSheet(RouterController &controller, QWidget *pare
     , m_model(new PanelListModel(controller, this))
 {
     setWindowTitle(QStringLiteral("Panels"));
-    setFixedSize(managerWidth, managerHeight);
+    SheetFit::apply(this, { managerWidth, managerHeight });
     const QColor tint = controller.connection().tint();
 
     auto *column = new QVBoxLayout(this);
