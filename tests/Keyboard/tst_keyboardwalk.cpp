@@ -216,6 +216,16 @@ void checkMainWindow(ContentView &view)
             parts.append(partOf(w));
     }
     QCOMPARE(parts, QList<int>({ 0, 1, 2, 3, 4, 5, 6 }));
+    // Within a part, controls side by side are reached from left to right.
+    for (qsizetype i = 1; i < forward.stops.size(); ++i) {
+        const QWidget *a = forward.stops.at(i - 1), *b = forward.stops.at(i);
+        const QRect ra(a->mapToGlobal(QPoint()), a->size()),
+            rb(b->mapToGlobal(QPoint()), b->size());
+        const bool sideBySide = ra.top() < rb.bottom() && rb.top() < ra.bottom();
+        QVERIFY2(partOf(a) != partOf(b) || !sideBySide || ra.left() < rb.left(),
+                 qPrintable(forward.names.at(i - 1) + QStringLiteral(" before ")
+                            + forward.names.at(i) + QStringLiteral(", on its left")));
+    }
     checkRoundTrip(add, forward);
 }
 
@@ -272,8 +282,9 @@ void TestKeyboardWalk::mainWindowReadsInOrder()
     QVERIFY(view);
     checkMainWindow(*view);
 
-    // Rebuilt parts keep their place: another view mode, panel and router.
+    // Rebuilt parts keep their place: another view mode, level, panel and router.
     RouterController &controller = *view->workspace()->controller();
+    controller.setPrimaryLevel(1); // the picker's tab stop moves to its second segment
     controller.setViewMode(RouteViewMode::list);
     controller.setTakeMode(TakeMode::confirm); // with Clear and Take in the control bar
     controller.focusDestination(1);
