@@ -1,5 +1,6 @@
 #include "Theme/SheetFit.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QGuiApplication>
@@ -26,6 +27,49 @@ QRect globalRect(const QWidget *widget)
     return { widget->mapToGlobal(QPoint()), widget->size() };
 }
 
+// Whether the operator's latest press was a key's rather than a pointer's: the keyboard's
+// ring is drawn for keyboard users, and a window draws none for its first focus, which a
+// sheet opened from the keyboard needs to show.
+class LastPress final : public QObject
+{
+public:
+    static bool wasKey()
+    {
+        static QPointer<LastPress> watcher;
+        if (!watcher && qApp)
+            watcher = new LastPress;
+        return watcher && watcher->m_key;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            m_key = true;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin:
+        case QEvent::TabletPress:
+            m_key = false;
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    LastPress()
+        : QObject(qApp)
+    {
+        qApp->installEventFilter(this);
+    }
+
+    bool m_key = false;
+};
+
 class Fitter final : public QObject
 {
 public:
@@ -35,6 +79,7 @@ public:
         , m_preferred(preferred)
     {
         sheet->installEventFilter(this);
+        LastPress::wasKey(); // watching from now on
         fit();
     }
 
@@ -42,6 +87,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         const QEvent::Type type = event->type();
+        if (watched == m_sheet && type == QEvent::Show && LastPress::wasKey())
+            m_sheet->setAttribute(Qt::WA_KeyboardFocusChange);
         if (watched == m_sheet && (type == QEvent::Show || type == QEvent::ParentChange))
             fit();
         else if (watched == m_host && (type == QEvent::Resize || type == QEvent::Move)

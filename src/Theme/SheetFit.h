@@ -13,13 +13,16 @@ class QWidget;
 // sight. Its body scrolls (each sheet puts its rows in a scroll area or list); its title and
 // buttons stay.
 //
+// A sheet opened from the keyboard also shows where the keyboard is from its first focus on,
+// as its window did; one opened by the pointer shows the ring once Tab is pressed in it.
+//
 //     setWindowTitle(QStringLiteral("Edit Labels"));
 //     SheetFit::apply(this, { 560, 660 }); // instead of setFixedSize()
 namespace SheetFit {
 
 // Fixes `sheet` at `preferred`, bounded by area(sheet->parentWidget()), and keeps it centred
 // over its parent's window and inside that area: each time it is shown and whenever the
-// window it belongs to moves or changes size.
+// window it belongs to moves or changes size. Shown after a key press, it draws the ring.
 void apply(QDialog *sheet, QSize preferred);
 
 // What a sheet over `parent` keeps within, in global coordinates: the screen's available

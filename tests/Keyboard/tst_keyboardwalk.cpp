@@ -271,6 +271,7 @@ private slots:
     void arrowsChangeEveryPicker();
     void matrixMenusOpenWhereTheKeyboardIs();
     void sheetsKeepTheKeyboardInside();
+    void sheetsOpenedByKeyShowTheFocus();
     void returnOpensTheFocusedPanel();
     void salvoManagerKeepsTheFocusedRow();
 };
@@ -478,6 +479,33 @@ void TestKeyboardWalk::sheetsKeepTheKeyboardInside()
     walkAndClose(labels);
     view->presentEditor(rig.store->connections().first());
     walkAndClose(openSheet());
+}
+
+// A sheet's first focus drew no ring, however the sheet was opened: a keyboard user could not
+// see where the keyboard was. Opened by the pointer, it still draws none.
+void TestKeyboardWalk::sheetsOpenedByKeyShowTheFocus()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    for (const char *name : { "labelsButton", "salvosButton" }) {
+        auto *button = view->findChild<QAbstractButton *>(QLatin1String(name));
+        QList<QImage> looks;
+        for (const bool byKey : { true, false }) {
+            if (byKey) {
+                button->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(button, Qt::Key_Space);
+            } else {
+                QTest::mouseClick(button, Qt::LeftButton);
+            }
+            QWidget *sheet = openSheet();
+            QVERIFY2(sheet && sheet->focusWidget(), name);
+            looks.append(sheet->focusWidget()->grab().toImage());
+            sheet->close();
+            ControllerRig::settle();
+        }
+        QVERIFY2(looks.first() != looks.last(), name);
+    }
 }
 
 void TestKeyboardWalk::returnOpensTheFocusedPanel()
