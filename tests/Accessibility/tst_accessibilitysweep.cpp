@@ -292,6 +292,7 @@ private slots:
     void mainWindowInBothModes();
     void everySheet();
     void matrixTellsWhatChanges();
+    void routerListTellsEachMove();
 
 private:
     // Sweeps `root`, failing with every problem found.
@@ -372,7 +373,10 @@ void TestAccessibilitySweep::init()
     demo.simDestinationCount = 8;
     QFile file(options.connectionsPath);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(QJsonArray { demo.toJson() }).toJson());
+    RouterConnection spare = demo;
+    spare.id = QUuid::createUuid();
+    spare.name = QStringLiteral("Spare");
+    file.write(QJsonDocument(QJsonArray { demo.toJson(), spare.toJson() }).toJson());
     file.close();
     m_store = std::make_unique<ConnectionStore>(options);
     m_delegate = std::make_unique<GentleUpdaterDelegate>();
@@ -546,6 +550,31 @@ void TestAccessibilitySweep::matrixTellsWhatChanges()
     QTest::keyClick(matrix, Qt::Key_Space);
     QVERIFY(told(QAccessible::StateChanged, d1 + from + s2));
     QVERIFY(told(QAccessible::NameChanged, QStringLiteral("1 %1, from %2").arg(d1, s2)));
+}
+
+// A reader hears the first move in the routers, and the router moved to is the one focused.
+void TestAccessibilitySweep::routerListTellsEachMove()
+{
+    auto *routers = m_window->findChild<QAbstractItemView *>(QStringLiteral("routerList"));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    if (!readerListening(true))
+        QSKIP("needs Qt's private GUI headers (qt6-base-private-dev) to listen as a reader");
+    heard.clear();
+    QAccessible::installUpdateHandler(listen);
+    const auto quiet = qScopeGuard([] {
+        QAccessible::installUpdateHandler(nullptr);
+        readerListening(false);
+    });
+    routers->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(routers, Qt::Key_Down);
+    const QString spare = QStringLiteral("Spare, In-memory demo router, ");
+    QTRY_VERIFY(std::any_of(heard.cbegin(), heard.cend(), [&](const auto &told) {
+        return told.first == QAccessible::Focus && told.second.startsWith(spare);
+    }));
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(routers);
+    QVERIFY(list->focusChild()->text(QAccessible::Name).startsWith(spare));
+    QVERIFY(list->focusChild()->state().focused && list->focusChild()->state().selected);
 }
 
 QUORVEL_WIDGET_TEST_MAIN(TestAccessibilitySweep)
