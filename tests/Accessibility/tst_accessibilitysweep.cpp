@@ -338,6 +338,13 @@ private:
         QDialog *dialog = openDialog(window);
         QVERIFY2(dialog, qPrintable(scene));
         const QStringList expected = prepare ? prepare(dialog) : QStringList();
+        // Each list with a current row of its own, wherever the keyboard is: a reader hears
+        // only the keyboard's row as focused.
+        for (QAbstractItemView *list : dialog->findChildren<QAbstractItemView *>()) {
+            if (list->model() && list->model()->rowCount() > 0 && !list->currentIndex().isValid())
+                list->selectionModel()->setCurrentIndex(list->model()->index(0, 0),
+                                                        QItemSelectionModel::NoUpdate);
+        }
         sweep(dialog, scene, expected);
         QPointer<QDialog> closing(dialog);
         dialog->reject();
