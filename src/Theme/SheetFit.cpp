@@ -79,7 +79,6 @@ public:
         , m_preferred(preferred)
     {
         sheet->installEventFilter(this);
-        LastPress::wasKey(); // watching from now on
         fit();
     }
 
@@ -132,6 +131,13 @@ private:
     QSize m_preferred;
     QPointer<QWidget> m_host;
 };
+
+// From the start: the key that opens the first sheet comes before the sheet.
+void watchPresses()
+{
+    LastPress::wasKey();
+}
+Q_COREAPP_STARTUP_FUNCTION(watchPresses)
 
 } // namespace
 
