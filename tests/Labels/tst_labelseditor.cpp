@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Model/LabelIO.h"
 #include "Views/Labels/LabelRowDelegate.h"
@@ -681,5 +680,5 @@ private slots:
     }
 };
 
-QUORVEL_WIDGET_TEST_MAIN(LabelsEditorTest)
+QTEST_MAIN(LabelsEditorTest)
 #include "tst_labelseditor.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "Views/Labels/PasteLabelsSheet.h"
 
 #include <QAbstractButton>
@@ -206,5 +205,5 @@ private slots:
     }
 };
 
-QUORVEL_WIDGET_TEST_MAIN(PasteLabelsTest)
+QTEST_MAIN(PasteLabelsTest)
 #include "tst_pastelabels.moc"

@@ -1,7 +1,6 @@
 // Opens the workspace on simulated routers of several sizes, in each view mode and window
 // size, at the moments an operator meets it, and checks that once its animations are over it
 // asks for no further layout or painting and shows no control empty.
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Drivers/SimulatorDriver.h"
 #include "SteppedAnimations.h"
@@ -190,5 +189,5 @@ void TestSettling::settlesQuietWithNothingEmpty()
     }
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestSettling)
+QTEST_MAIN(TestSettling)
 #include "tst_settling.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
@@ -740,5 +739,5 @@ private slots:
     }
 };
 
-QUORVEL_WIDGET_TEST_MAIN(tst_DestinationListView)
+QTEST_MAIN(tst_DestinationListView)
 #include "tst_destinationlistview.moc"

@@ -1,6 +1,5 @@
 // The crosspoint matrix driven as an operator would: clicks, double clicks, context menus and
 // hovering on the drawn matrix, checked by what reaches the controller.
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "EventFlood.h"
 #include "PopupMenus.h"
@@ -912,5 +911,5 @@ void TestMatrix::paintedNumbersFit()
     }
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestMatrix)
+QTEST_MAIN(TestMatrix)
 #include "tst_matrix.moc"

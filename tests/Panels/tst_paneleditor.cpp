@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "PanelsRig.h"
 #include "SteppedAnimations.h"
 #include "Views/Panels/PanelEditor.h"
@@ -374,5 +373,5 @@ void TestPanelEditor::rowsMoveToTheirPlacesOnTheSpring()
     QCOMPARE(available->height(), 3 * rowHeight);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestPanelEditor)
+QTEST_MAIN(TestPanelEditor)
 #include "tst_paneleditor.moc"

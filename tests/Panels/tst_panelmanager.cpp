@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "PanelsRig.h"
 #include "PopupMenus.h"
 #include "Views/Panels/PanelEditor.h"
@@ -344,5 +343,5 @@ void TestPanelManager::dropReordersThroughController()
     QCOMPARE(names(controller.panels()), (QStringList { "B", "A", "C", "D" }));
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestPanelManager)
+QTEST_MAIN(TestPanelManager)
 #include "tst_panelmanager.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "PanelsRig.h"
 #include "Views/Panels/PanelMenu.h"
 
@@ -120,5 +119,5 @@ void TestPanelMenu::refillsBeforeEachShowing()
     entry(menu, 1)->trigger();
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestPanelMenu)
+QTEST_MAIN(TestPanelMenu)
 #include "tst_panelmenu.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "SalvoRig.h"
 #include "Theme/PaintedText.h"
 
@@ -522,5 +521,5 @@ void TestSalvoRow::keyboardTogglesTheHeader()
     QCOMPARE(toggled.size(), 2);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestSalvoRow)
+QTEST_MAIN(TestSalvoRow)
 #include "tst_salvorow.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "SalvoRig.h"
 #include "SteppedAnimations.h"
 
@@ -461,5 +460,5 @@ void TestSalvoSheet::longListMakesRowsAsTheyComeIntoView()
     QCOMPARE(labelText(named(last, "statusLine")), text("Active — matches current routing"));
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestSalvoSheet)
+QTEST_MAIN(TestSalvoSheet)
 #include "tst_salvosheet.moc"

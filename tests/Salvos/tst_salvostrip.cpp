@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "SalvoRig.h"
 
 #include <QContextMenuEvent>
@@ -353,5 +352,5 @@ void TestSalvoStrip::manageButtonAsksForManager()
     QCOMPARE(open.size(), 1);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestSalvoStrip)
+QTEST_MAIN(TestSalvoStrip)
 #include "tst_salvostrip.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "FeedServer.h"
 
 #include "Platform/InfoDictionary.h"
@@ -198,5 +197,5 @@ void TestAbout::switchWritesOptOut()
     QCOMPARE(settings.value(QStringLiteral("analyticsOptOut")).toBool(), false);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestAbout)
+QTEST_MAIN(TestAbout)
 #include "tst_about.moc"

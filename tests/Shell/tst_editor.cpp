@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "Controllers/ConnectionStore.h"
 #include "Drivers/SimulatorDriver.h"
 #include "FakeServiceBrowser.h"
@@ -613,5 +612,5 @@ void TestEditor::destroyingAnOpenSheetEndsBrowsing()
     QCOMPARE(m_network.started(), 0);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestEditor)
+QTEST_MAIN(TestEditor)
 #include "tst_editor.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "Views/Shell/RouterEditorModel.h"
 
 #include <QSignalSpy>
@@ -368,5 +367,5 @@ void TestEditorModel::cancelledResolutionChangesNothing()
     QCOMPARE(model.resolvingDevice(), QString());
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestEditorModel)
+QTEST_GUILESS_MAIN(TestEditorModel)
 #include "tst_editormodel.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "FeedServer.h"
 
 #include "Platform/Gui/Symbols.h"
@@ -224,5 +223,5 @@ void TestKit::escapedMnemonicDoublesAmpersands()
     QCOMPARE(button.text(), QStringLiteral("A&&B"));
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestKit)
+QTEST_MAIN(TestKit)
 #include "tst_kit.moc"

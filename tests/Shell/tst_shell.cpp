@@ -1,7 +1,6 @@
 #include "App/ContentView.h"
 #include "App/QuorvelApp.h"
 #include "App/SingleInstance.h"
-#include "BugWarnings.h"
 #include "Controllers/ConnectionStore.h"
 #include "FakeRouterDriver.h"
 #include "FakeServiceBrowser.h"
@@ -932,5 +931,5 @@ void TestShell::unreadableFilesAreToldOnce()
             .arg(QDir::toNativeSeparators(options.labelsPath + QStringLiteral(".corrupt"))));
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestShell)
+QTEST_MAIN(TestShell)
 #include "tst_shell.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "Platform/Gui/Symbols.h"
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
@@ -419,5 +418,5 @@ void TestGlassKit::transitionsMoveOnlyWhatChangedThenStop()
     QVERIFY(!transitions.isMoving());
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestGlassKit)
+QTEST_MAIN(TestGlassKit)
 #include "tst_glasskit.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "Theme/GlassKit.h"
 #include "Views/Workspace/ControlBar.h"
@@ -505,5 +504,5 @@ void tst_ControlBar::directionPicker()
     QVERIFY(!picker->isVisible());
 }
 
-QUORVEL_WIDGET_TEST_MAIN(tst_ControlBar)
+QTEST_MAIN(tst_ControlBar)
 #include "tst_controlbar.moc"

@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 
 #include "Theme/StatusDot.h"
@@ -169,5 +168,5 @@ void TestDeviceHeader::accessibilityTextSizeWrapsSpecsToThreeLines()
     QCOMPARE(header.specsLines().size(), 1);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestDeviceHeader)
+QTEST_MAIN(TestDeviceHeader)
 #include "tst_deviceheader.moc"

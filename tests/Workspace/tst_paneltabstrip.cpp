@@ -1,4 +1,3 @@
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "SteppedAnimations.h"
@@ -290,5 +289,5 @@ void TestPanelTabStrip::underlineMovesOnTheSpring()
     QCOMPARE(underline(all), 0.0);
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestPanelTabStrip)
+QTEST_MAIN(TestPanelTabStrip)
 #include "tst_paneltabstrip.moc"

@@ -1,5 +1,4 @@
 #include "App/ContentView.h"
-#include "BugWarnings.h"
 #include "ControllerRig.h"
 #include "PopupMenus.h"
 #include "Theme/Controls.h"
@@ -361,7 +360,7 @@ void TestWorkspace::deletePanelAsksFirst()
     QVERIFY(!strip->isVisible());
 }
 
-QUORVEL_WIDGET_TEST_MAIN(TestWorkspace)
+QTEST_MAIN(TestWorkspace)
 // Panel tabs and salvo chips stopped at 320 points, cutting names of ordinary length.
 void TestWorkspace::ordinaryLongNamesAreShownWhole()
 {
