@@ -11,13 +11,23 @@
 
 namespace {
 
+// Whether the eye can see any of `inViewport`: not while the view or a parent of it is hidden,
+// nor where the view's viewport or a scroll area around the view cuts it off.
+bool seen(const QAbstractItemView *view, const QRect &inViewport)
+{
+    return view->isVisible() && view->viewport()->visibleRegion().intersects(inViewport);
+}
+
+// The extents of what the eye sees; none for what it does not.
 QRect onScreen(const QAbstractItemView *view, const QRect &inViewport)
 {
-    if (inViewport.isEmpty())
+    if (inViewport.isEmpty() || !view->isVisible())
         return {};
     return { view->viewport()->mapToGlobal(inViewport.topLeft()), inViewport.size() };
 }
 
+// The row the keyboard is on is focused while the view itself has the keyboard; while an
+// editor of the view has it, the editor is what is focused.
 bool hasFocusWithin(const QAbstractItemView *view)
 {
     const QWidget *focus = QApplication::focusWidget();
@@ -88,7 +98,8 @@ public:
             state.checkable = true;
             state.checked = p->checked;
         }
-        state.offscreen = !m_view->viewport()->rect().intersects(p->rect);
+        state.invisible = !m_view->isVisible();
+        state.offscreen = !seen(m_view, p->rect);
         return state;
     }
     QString text(QAccessible::Text t) const override
@@ -167,8 +178,9 @@ public:
         }
         QAccessible::State state = rows()->rowState(m_index);
         state.focusable = m_view->focusPolicy() != Qt::NoFocus;
-        state.focused = hasFocusWithin(m_view) && m_view->currentIndex() == m_index;
-        state.offscreen = !m_view->viewport()->rect().intersects(m_view->visualRect(m_index));
+        state.focused = m_view->hasFocus() && m_view->currentIndex() == m_index;
+        state.invisible = !m_view->isVisible();
+        state.offscreen = !seen(m_view, m_view->visualRect(m_index));
         return state;
     }
     QString text(QAccessible::Text t) const override
@@ -259,7 +271,11 @@ public:
     QAccessibleInterface *focusChild() const override
     {
         const QModelIndex current = view()->currentIndex();
-        return current.isValid() && hasFocusWithin(view()) ? child(current.row()) : nullptr;
+        if (current.isValid() && view()->hasFocus())
+            return child(current.row());
+        return hasFocusWithin(view())
+            ? QAccessible::queryAccessibleInterface(QApplication::focusWidget())
+            : nullptr;
     }
 
 private:

@@ -167,12 +167,15 @@ void keep(QWidget *root)
     new Keeper(root);
 }
 
-void refresh(QWidget *root)
+void refresh(QWidget *widget)
 {
-    if (Keeper *keeper = root ? keeperOf(root) : nullptr)
-        keeper->schedule();
-    else
-        apply(root);
+    for (QWidget *w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
+        if (Keeper *keeper = keeperOf(w)) {
+            keeper->schedule();
+            return;
+        }
+    }
+    apply(widget);
 }
 
 } // namespace FocusOrder

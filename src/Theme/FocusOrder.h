@@ -21,8 +21,9 @@ void apply(QWidget *root);
 
 // Applies the order now and again, once per event-loop turn, whenever a widget joins the tree
 // under `root`, so rebuilt parts keep their place. Reordering a layout without adding a
-// widget asks for it through refresh().
+// widget, or giving a widget the tab stop another had, asks for it through refresh() on that
+// widget: the nearest root kept above it is ordered again (else `widget` is, now).
 void keep(QWidget *root);
-void refresh(QWidget *root);
+void refresh(QWidget *widget);
 
 } // namespace FocusOrder

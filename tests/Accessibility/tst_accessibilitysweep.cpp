@@ -21,6 +21,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -143,6 +144,35 @@ QStringList problems(const QList<Element> &elements)
     return found;
 }
 
+// What a reader is told that the eye is not: an element shown inside a hidden one, a hidden
+// item with extents, a focus besides the keyboard's widget and its one current item.
+QStringList unseenProblems(QAccessibleInterface *root)
+{
+    QStringList found;
+    QAccessibleInterface *keyboard
+        = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+    int focused = 0;
+    QList<std::tuple<QAccessibleInterface *, QString, bool>> queue { { root, {}, false } };
+    while (!queue.isEmpty()) {
+        const auto [iface, path, hiddenAbove] = queue.takeFirst();
+        const QAccessible::State state = iface->state();
+        const bool hidden = hiddenAbove || state.invisible;
+        if (hiddenAbove && !state.invisible)
+            found << path + QStringLiteral(": shown inside a hidden parent");
+        if (hidden && !iface->object() && !iface->rect().isEmpty())
+            found << path + QStringLiteral(": hidden, yet has extents");
+        if (state.focused && iface != keyboard && (focused++ > 0 || iface->parent() != keyboard))
+            found << path + QStringLiteral(": focused besides the keyboard's widget");
+        // A closed combo box's choices are Qt's own to tell.
+        for (int i = 0; iface->role() != QAccessible::ComboBox && i < iface->childCount() && i < 64;
+             ++i) {
+            if (QAccessibleInterface *child = iface->child(i))
+                queue.append({ child, path + u'/' + child->text(QAccessible::Name), hidden });
+        }
+    }
+    return found;
+}
+
 // Crosspoints and destination headers that do not say what the eye sees: a route in the name
 // or description and as the checked state, a lock in the description, a staging as selected.
 QStringList matrixProblems(QAccessibleInterface *matrix, const RouterController &c)
@@ -251,7 +281,7 @@ private:
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(root);
         QVERIFY2(iface, qPrintable(scene));
         const QList<Element> elements = walk(iface);
-        QStringList found = problems(elements);
+        QStringList found = problems(elements) + unseenProblems(iface);
         // name=action: an element so named offers that action.
         for (const QString &expected : expectedActions) {
             const QString name = expected.section(u'=', 0, 0);
@@ -287,6 +317,10 @@ private:
         QDialog *dialog = openDialog(window);
         QVERIFY2(dialog, qPrintable(scene));
         const QStringList expected = prepare ? prepare(dialog) : QStringList();
+        // Every list with a current row, wherever the keyboard is.
+        for (QAbstractItemView *list : dialog->findChildren<QAbstractItemView *>())
+            if (list->model() && !list->currentIndex().isValid())
+                list->setCurrentIndex(list->model()->index(0, 0));
         sweep(dialog, scene, expected);
         QPointer<QDialog> closing(dialog);
         dialog->reject();

@@ -215,6 +215,15 @@ void checkMainWindow(ContentView &view)
             parts.append(partOf(w));
     }
     QCOMPARE(parts, QList<int>({ 0, 1, 2, 3, 4, 5, 6 }));
+    // Within a part, controls side by side are reached from left to right.
+    for (qsizetype i = 1; i < forward.stops.size(); ++i) {
+        const QWidget *a = forward.stops.at(i - 1), *b = forward.stops.at(i);
+        const QPoint pa = a->mapToGlobal(QPoint()), pb = b->mapToGlobal(QPoint());
+        const bool sideBySide = pa.y() < pb.y() + b->height() && pb.y() < pa.y() + a->height();
+        QVERIFY2(
+            partOf(a) != partOf(b) || !sideBySide || pa.x() < pb.x(),
+            qPrintable(forward.names.at(i - 1) + QStringLiteral(" before ") + forward.names.at(i)));
+    }
     checkRoundTrip(add, forward);
 }
 
@@ -260,6 +269,7 @@ private slots:
     void arrowsChangeEveryPicker();
     void matrixMenusOpenWhereTheKeyboardIs();
     void sheetsKeepTheKeyboardInside();
+    void sheetsOpenedByKeyShowTheFocus();
     void returnOpensTheFocusedPanel();
     void salvoManagerKeepsTheFocusedRow();
 };
@@ -271,8 +281,9 @@ void TestKeyboardWalk::mainWindowReadsInOrder()
     QVERIFY(view);
     checkMainWindow(*view);
 
-    // Rebuilt parts keep their place: another view mode, panel and router.
+    // Rebuilt parts keep their place: another view mode, level, panel and router.
     RouterController &controller = *view->workspace()->controller();
+    controller.setPrimaryLevel(1); // the picker's tab stop moves to its second segment
     controller.setViewMode(RouteViewMode::list);
     controller.setTakeMode(TakeMode::confirm); // with Clear and Take in the control bar
     controller.focusDestination(1);
@@ -466,6 +477,30 @@ void TestKeyboardWalk::sheetsKeepTheKeyboardInside()
     walkAndClose(labels);
     view->presentEditor(rig.store->connections().first());
     walkAndClose(openSheet());
+}
+
+// A sheet's first focus drew no ring, however the sheet was opened. By the pointer, it draws
+// none still.
+void TestKeyboardWalk::sheetsOpenedByKeyShowTheFocus()
+{
+    StoreRig rig;
+    auto view = rig.showOnline();
+    QVERIFY(view);
+    for (const char *name : { "labelsButton", "salvosButton" }) {
+        auto *button = view->findChild<QAbstractButton *>(QLatin1String(name));
+        QList<QImage> looks;
+        for (const bool byKey : { true, false }) {
+            button->setFocus(Qt::TabFocusReason);
+            byKey ? QTest::keyClick(button, Qt::Key_Space)
+                  : QTest::mouseClick(button, Qt::LeftButton);
+            QWidget *sheet = openSheet();
+            QVERIFY2(sheet && sheet->focusWidget(), name);
+            looks.append(sheet->focusWidget()->grab().toImage());
+            sheet->close();
+            ControllerRig::settle();
+        }
+        QVERIFY2(looks.first() != looks.last(), name);
+    }
 }
 
 void TestKeyboardWalk::returnOpensTheFocusedPanel()

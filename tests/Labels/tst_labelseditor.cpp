@@ -268,6 +268,20 @@ private slots:
         QVERIFY(!rig.editor->isVisible());
     }
 
+    // Return in a name field closed the sheet, then committed the closed field again through
+    // its list ("commitData called with an editor that does not belong to this view").
+    void returnInANameFieldIsDone()
+    {
+        EditorRig rig;
+        rig.type("source-1", QStringLiteral("Camera 2"));
+        rig.type("destination-2", QStringLiteral("Monitor 3"));
+        QTest::keyClick(rig.openField(), Qt::Key_Return);
+        ControllerRig::settle();
+        QCOMPARE(rig.editor->result(), int(QDialog::Accepted));
+        QCOMPARE(rig.labels(PortKind::source).at(1), QStringLiteral("Camera 2"));
+        QCOMPARE(rig.labels(PortKind::destination).at(2), QStringLiteral("Monitor 3"));
+    }
+
     void clearedNameRemovesTheOverride()
     {
         EditorRig rig(makeState(3, 2), [](ControllerRig &router) {

@@ -19,8 +19,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPaintEngine>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QToolButton>
@@ -180,17 +183,39 @@ private:
         if (!found.isEmpty())
             QFAIL(qPrintable(state + QStringLiteral(": ") + found.join(QStringLiteral("; "))));
     }
-    // Audits the dialog `open` brings up, then closes it.
-    void checkDialog(QWidget *window, const std::function<void()> &open, const QString &state)
+    // Audits the dialog `open` brings up, then closes it. It lies in the window's content,
+    // below the menu bar, and on the screen; the buttons outside its scrolling body (Cancel,
+    // Done, Save…) lie whole inside it. The button named `over`, if any, opens a sheet over it.
+    void checkDialog(QWidget *window, const std::function<void()> &open, const QString &state,
+                     const char *over = nullptr)
     {
         open();
         m_clock.settle();
         QDialog *dialog = nullptr;
         for (QDialog *d : window->findChildren<QDialog *>())
-            if (d->isVisible())
+            if (d->isVisible() && (!dialog || d->parentWidget()->window() == dialog))
                 dialog = d;
         QVERIFY2(dialog, qPrintable(state));
         check(dialog, state);
+        if (auto *main = qobject_cast<QMainWindow *>(window)) {
+            const QWidget *content = main->centralWidget();
+            const QRect room = QRect(content->mapToGlobal(QPoint()), content->size())
+                                   .intersected(window->screen()->availableGeometry());
+            QVERIFY2(room.contains(dialog->frameGeometry()), qPrintable(state));
+        }
+        for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+            bool scrolls = false;
+            for (QWidget *w = button; w != dialog && !scrolls; w = w->parentWidget())
+                scrolls = qobject_cast<QAbstractScrollArea *>(w);
+            if (button->isVisible() && button->window() == dialog && !scrolls)
+                QVERIFY2(
+                    dialog->rect().contains(QRect(button->mapTo(dialog, QPoint()), button->size())),
+                    qPrintable(state + QStringLiteral(": ") + button->text()));
+        }
+        if (over)
+            checkDialog(
+                window, [&] { dialog->findChild<QAbstractButton *>(over)->click(); },
+                state + QStringLiteral(", over it"));
         QPointer<QDialog> closing(dialog);
         dialog->reject();
         m_clock.settle();
@@ -265,33 +290,39 @@ void TestLayoutAudit::sheetsAndAlerts()
     rig.connection.name = longName;
     rig.connectWith(longState(1024, 1024, 2));
     RouterController &controller = *rig.controller;
-    QuorvelView view(shared(controller));
-    view.resize(smallest);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    // The smallest main window: its content at the smallest size, under its menu bar.
+    QMainWindow window;
+    window.menuBar()->addMenu(QStringLiteral("Quorvel"));
+    auto *workspace = new QuorvelView(shared(controller));
+    window.setCentralWidget(workspace);
+    QuorvelView &view = *workspace;
+    window.show();
+    window.resize(smallest.width(), smallest.height() + window.menuBar()->sizeHint().height());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(view.size(), smallest);
 
     checkDialog(
-        &view, [&] { view.showSalvos(); }, QStringLiteral("salvos, none"));
+        &window, [&] { view.showSalvos(); }, QStringLiteral("salvos, none"));
     checkDialog(
-        &view, [&] { view.showPanels(); }, QStringLiteral("panels, none"));
+        &window, [&] { view.showPanels(); }, QStringLiteral("panels, none"));
     controller.savePanel(makePanel(QStringLiteral("Studio B Presentation Gallery"),
                                    { 0, 99, 999, 1023 }, { 1, 1000 }));
     controller.saveSalvo(QStringLiteral("Evening News Opening Sequence"), std::nullopt);
     const SubPanel panel = controller.panels().constFirst();
     checkDialog(
-        &view, [&] { view.showSalvos(); }, QStringLiteral("salvos"));
+        &window, [&] { view.showSalvos(); }, QStringLiteral("salvos"));
     checkDialog(
-        &view, [&] { view.showPanels(); }, QStringLiteral("panels"));
+        &window, [&] { view.showPanels(); }, QStringLiteral("panels"), "listNewPanel");
     checkDialog(
-        &view, [&] { view.showLabels(); }, QStringLiteral("labels"));
+        &window, [&] { view.showLabels(); }, QStringLiteral("labels"), "pasteButton");
     checkDialog(
-        &view, [&] { view.editPanel(panel); }, QStringLiteral("panel editor"));
+        &window, [&] { view.editPanel(panel); }, QStringLiteral("panel editor"));
     checkDialog(
-        &view, [&] { view.editPanel(controller.newPanelDraft()); }, QStringLiteral("new panel"));
+        &window, [&] { view.editPanel(controller.newPanelDraft()); }, QStringLiteral("new panel"));
     checkDialog(
-        &view, [&] { view.confirmDeletePanel(panel); }, QStringLiteral("delete panel"));
+        &window, [&] { view.confirmDeletePanel(panel); }, QStringLiteral("delete panel"));
     checkDialog(
-        &view, [&] { controller.beginRename(PortKind::source, 3); }, QStringLiteral("rename"));
+        &window, [&] { controller.beginRename(PortKind::source, 3); }, QStringLiteral("rename"));
 }
 
 void TestLayoutAudit::editorAndAbout()

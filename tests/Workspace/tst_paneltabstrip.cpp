@@ -5,6 +5,7 @@
 #include "Views/Workspace/PanelTabStrip.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -29,16 +30,29 @@ QAction *action(const QMenu &menu, const QString &text)
     return nullptr;
 }
 
-// The ids of the checked tabs, "All" as an empty id.
-QList<std::optional<QUuid>> checkedTabs(const PanelTabStrip &strip, const RouterController &c)
+// The ids of the tabs a screen reader hears as selected, "All" as an empty id. The strip reads
+// as a page-tab list of its tabs in their order, then "New panel"; a wrong tree reads as a
+// null id selected.
+QList<std::optional<QUuid>> checkedTabs(PanelTabStrip &strip, const RouterController &c)
 {
-    QList<std::optional<QUuid>> checked;
-    if (strip.tab(std::nullopt)->isChecked())
-        checked.append(std::nullopt);
+    QList<std::optional<QUuid>> ids { std::nullopt };
     for (const SubPanel &panel : c.panels())
-        if (strip.tab(panel.id)->isChecked())
-            checked.append(panel.id);
-    return checked;
+        ids.append(panel.id);
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(&strip);
+    const QList<std::optional<QUuid>> wrong { QUuid() };
+    if (list->role() != QAccessible::PageTabList || list->childCount() != ids.size() + 1
+        || list->child(int(ids.size()))->text(QAccessible::Name) != QStringLiteral("New panel"))
+        return wrong;
+    QList<std::optional<QUuid>> selected;
+    for (int i = 0; i < ids.size(); ++i) {
+        QAccessibleInterface *tab = list->child(i);
+        if (tab->role() != QAccessible::PageTab || tab->object() != strip.tab(ids.at(i))
+            || tab->parent() != list || list->indexOfChild(tab) != i || tab->state().checked)
+            return wrong;
+        if (tab->state().selected)
+            selected.append(ids.at(i));
+    }
+    return selected;
 }
 
 } // namespace

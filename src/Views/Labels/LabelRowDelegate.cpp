@@ -173,10 +173,16 @@ bool LabelRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
 
 bool LabelRowDelegate::eventFilter(QObject *object, QEvent *event)
 {
-    // Esc in a name field cancels the sheet, as it does everywhere else in it.
-    if (event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
-        return false;
+    // Esc in a name field cancels the sheet, and Return is its "Done", as everywhere else in
+    // it. The item view's own Return handling would commit the field later, from the event
+    // loop: after "Done" had closed it, through a list it no longer belongs to (or, once the
+    // rows were rebuilt, to whichever row a new field took). Every keystroke is in the model
+    // already, and the field closes with the sheet.
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
+            return false;
+    }
     if (event->type() == QEvent::KeyPress && object == m_editor && m_editorIndex.isValid()
         && static_cast<QKeyEvent *>(event)->keyCombination() == LabelRowsModel::revertKey) {
         // The model's change comes back into the field through setEditorData().

@@ -7,6 +7,7 @@
 #include "Theme/AccessibleRows.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Labels/LabelRowDelegate.h"
 #include "Views/Labels/LabelsFormKit.h"
@@ -307,7 +308,7 @@ LabelsEditor::LabelsEditor(RouterController &controller, Options options, QWidge
     , m_options(std::move(options))
 {
     setWindowTitle(QStringLiteral("Edit Labels"));
-    setFixedSize(editorWidth, editorHeight);
+    SheetFit::apply(this, { editorWidth, editorHeight });
     QPalette pal = palette();
     pal.setColor(QPalette::Highlight, m_controller.connection().tint());
     setPalette(pal);

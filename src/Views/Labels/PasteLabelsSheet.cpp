@@ -4,6 +4,7 @@
 #include "Platform/Text.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Labels/LabelsFormKit.h"
 
@@ -89,7 +90,7 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     , m_onApply(std::move(onApply))
 {
     setWindowTitle(QStringLiteral("Paste Labels"));
-    setFixedSize(pasteWidth, pasteHeight);
+    SheetFit::apply(this, { pasteWidth, pasteHeight });
 
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);

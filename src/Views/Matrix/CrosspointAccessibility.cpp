@@ -79,7 +79,9 @@ public:
             state.invalid = true;
             return state;
         }
-        state.offscreen = !m_view->viewport()->rect().intersects(viewportRect());
+        // While the list shows instead, the grid is hidden: nothing of it is on screen.
+        state.invisible = !m_view->isVisible();
+        state.offscreen = state.invisible || !m_view->viewport()->rect().intersects(viewportRect());
         state.focusable = true;
         state.focused = m_view->hasFocus() && m_view->keyboardCell() == at;
         state.selectable = true;
@@ -99,7 +101,7 @@ public:
 
     QRect rect() const override
     {
-        if (!isValid())
+        if (!isValid() || !m_view->isVisible())
             return {};
         const QRect local = viewportRect();
         return QRect(m_view->viewport()->mapToGlobal(local.topLeft()), local.size());

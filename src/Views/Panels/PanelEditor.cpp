@@ -5,6 +5,7 @@
 #include "Platform/Text.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Panels/PanelSheetKit.h"
 #include "Views/Panels/PortRowsView.h"
@@ -184,7 +185,7 @@ PanelEditor::PanelEditor(RouterController &controller, const SubPanel &panel, bo
 {
     const QString title = isNew ? QStringLiteral("New Panel") : QStringLiteral("Edit Panel");
     setWindowTitle(title);
-    setFixedSize(editorWidth, editorHeight);
+    SheetFit::apply(this, { editorWidth, editorHeight });
     m_panel.sourceIndices = normalised(m_panel.sourceIndices);
     m_panel.destinationIndices = normalised(m_panel.destinationIndices);
 

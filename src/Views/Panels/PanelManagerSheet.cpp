@@ -3,13 +3,16 @@
 #include "Controllers/RouterController.h"
 #include "Platform/Gui/Symbols.h"
 #include "Platform/Text.h"
+#include "Theme/AccessibleRows.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/SectionCard.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Panels/PanelEditor.h"
 #include "Views/Panels/PanelSheetKit.h"
 
+#include <QAccessibleActionInterface>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -211,14 +214,28 @@ private:
     RouterController &m_controller;
 };
 
-// Delete (or Backspace) asks to delete the current row; Return or Space opens it.
-class PanelManagerSheet::PanelList final : public QListView
+// Delete (or Backspace) asks to delete the current row; Return or Space opens it. A screen
+// reader may open a row, or its menu.
+class PanelManagerSheet::PanelList final : public QListView, public AccessibleRows
 {
 public:
     std::function<void(int)> onDelete;
     std::function<void(int)> onOpen;
 
-    using QListView::QListView;
+    PanelList() { AccessibleRows::install(); }
+
+    QStringList rowActions(const QModelIndex &) const override
+    {
+        return { QAccessibleActionInterface::pressAction(),
+                 QAccessibleActionInterface::showMenuAction() };
+    }
+    void doRowAction(const QModelIndex &row, const QString &action) override
+    {
+        if (action == QAccessibleActionInterface::pressAction() && onOpen)
+            onOpen(row.row());
+        else if (action == QAccessibleActionInterface::showMenuAction())
+            emit customContextMenuRequested(visualRect(row).center());
+    }
 
     // Exactly as tall as its rows, however few: the scroll area's own minimum would leave
     // empty room under a single row. It shrinks to two rows and scrolls when the sheet is full.
@@ -271,7 +288,7 @@ PanelManagerSheet::PanelManagerSheet(RouterController &controller, QWidget *pare
     , m_model(new PanelListModel(controller, this))
 {
     setWindowTitle(QStringLiteral("Panels"));
-    setFixedSize(managerWidth, managerHeight);
+    SheetFit::apply(this, { managerWidth, managerHeight });
     const QColor tint = controller.connection().tint();
 
     auto *column = new QVBoxLayout(this);

@@ -8,6 +8,7 @@
 #include "Views/Panels/PanelSheetKit.h"
 
 #include <QAbstractListModel>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -159,12 +160,24 @@ private:
     int m_numberWidth = 20;
 };
 
+QStringList PortRowsView::rowActions(const QModelIndex &) const
+{
+    return { QAccessibleActionInterface::pressAction() };
+}
+
+void PortRowsView::doRowAction(const QModelIndex &row, const QString &action)
+{
+    if (action == QAccessibleActionInterface::pressAction() && activate)
+        activate(row.data(IndexRole).toInt());
+}
+
 PortRowsView::PortRowsView(PortKind kind, bool chosen, const QString &name, QWidget *parent)
     : QListView(parent)
     , m_model(new PortRowsModel(this))
     , m_chosen(chosen)
     , m_motion(new Motion::SpringAnimation(Motion::standardSpring, this))
 {
+    AccessibleRows::install();
     setObjectName(name);
     setModel(m_model);
     m_delegate = new PortRowDelegate(kind, chosen, this);

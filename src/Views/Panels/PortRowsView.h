@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/RouterModels.h"
+#include "Theme/AccessibleRows.h"
 
 #include <QHash>
 #include <QList>
@@ -33,7 +34,7 @@ class PortRowDelegate;
 // row's port index. A change made by the operator moves the rows on the selection spring:
 // rows that stay slide to their new places, new rows fade in, rows that go fade out where
 // they were, and the list grows or shrinks to its new height.
-class PortRowsView final : public QListView
+class PortRowsView final : public QListView, public AccessibleRows
 {
 public:
     std::function<void(int index)> activate;
@@ -45,6 +46,10 @@ public:
     // Shows `rows`; `animated`: the operator changed them, and they move to their new places.
     void setRows(QList<PortRow> rows, bool animated);
     bool isMoving() const;
+
+    // A screen reader's press on a row is its tap.
+    QStringList rowActions(const QModelIndex &row) const override;
+    void doRowAction(const QModelIndex &row, const QString &action) override;
 
     // Mid-move, rows are where they are drawn, for the pointer as for the eye.
     QRect visualRect(const QModelIndex &index) const override;

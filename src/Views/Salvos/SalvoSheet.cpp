@@ -4,6 +4,7 @@
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/FocusOrder.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Salvos/NamePrompt.h"
 #include "Views/Salvos/PillButton.h"
@@ -46,7 +47,7 @@ SalvoSheet::SalvoSheet(RouterController &controller, QWidget *parent)
 {
     setObjectName(QStringLiteral("salvoSheet"));
     setWindowTitle(QStringLiteral("Salvos"));
-    setFixedSize(520, 560);
+    SheetFit::apply(this, { 520, 560 });
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);

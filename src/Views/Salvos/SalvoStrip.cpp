@@ -192,11 +192,14 @@ void SalvoStrip::rebuild()
     m_tracker.setSalvos(salvos);
 
     const auto active = m_controller.activePanel();
-    m_emptyText->setText(
-        QStringLiteral("No salvos for ")
-        + quoted(active ? elidedName(active->name, m_emptyText->font(), 240) : QString())
-        + QStringLiteral(" yet"));
-    m_emptyText->setVisible(salvos.isEmpty() && active);
+    // Only while it is shown does the label say anything: a reader that reaches hidden texts
+    // would hear "No salvos for “” yet" with no panel at all.
+    const bool empty = salvos.isEmpty() && active;
+    m_emptyText->setText(empty ? QStringLiteral("No salvos for ")
+                                 + quoted(elidedName(active->name, m_emptyText->font(), 240))
+                                 + QStringLiteral(" yet")
+                               : QString());
+    m_emptyText->setVisible(empty);
     m_new->setAccessibleName(active ? QStringLiteral("New salvo in ") + spokenName(active->name)
                                     : QStringLiteral("New salvo"));
     m_new->setToolTip(m_new->accessibleName());

@@ -6,6 +6,7 @@
 #include "Theme/Controls.h"
 #include "Theme/FocusOrder.h"
 #include "Theme/SectionCard.h"
+#include "Theme/SheetFit.h"
 #include "Theme/Theme.h"
 #include "Views/Shell/AccentSwatches.h"
 
@@ -228,7 +229,7 @@ RouterEditor::RouterEditor(ConnectionStore &store, const std::optional<RouterCon
     , m_discovery(new RouterDiscovery(std::move(options.browserFactory), this))
 {
     setWindowTitle(m_model->title());
-    setFixedSize(sheetWidth, sheetHeight);
+    SheetFit::apply(this, { sheetWidth, sheetHeight });
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);

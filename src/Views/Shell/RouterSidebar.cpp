@@ -4,12 +4,14 @@
 #include "Model/Json.h"
 #include "Platform/Gui/Symbols.h"
 #include "Platform/Text.h"
+#include "Theme/AccessibleRows.h"
 #include "Theme/Alerts.h"
 #include "Theme/Controls.h"
 #include "Theme/StatusDot.h"
 #include "Theme/Theme.h"
 #include "Theme/VendorTile.h"
 
+#include <QAccessibleActionInterface>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -68,6 +70,35 @@ private:
     StatusDot *m_dot = nullptr;
 };
 
+// The routers as a screen reader meets them: one item per router, selected while it is the
+// one shown, and focused only while the list has the keyboard (the list's stock items report
+// the current row focused wherever the keyboard is).
+class RouterList final : public QListWidget, public AccessibleRows
+{
+public:
+    RouterList() { AccessibleRows::install(); }
+
+    QStringList rowActions(const QModelIndex &) const override
+    {
+        return { QAccessibleActionInterface::pressAction(),
+                 QAccessibleActionInterface::showMenuAction() };
+    }
+    void doRowAction(const QModelIndex &row, const QString &action) override
+    {
+        if (action == QAccessibleActionInterface::pressAction())
+            setCurrentIndex(row);
+        else if (action == QAccessibleActionInterface::showMenuAction())
+            emit customContextMenuRequested(visualRect(row).center());
+    }
+    QAccessible::State rowState(const QModelIndex &row) const override
+    {
+        QAccessible::State state;
+        state.selectable = true;
+        state.selected = selectionModel()->isSelected(row);
+        return state;
+    }
+};
+
 // What a screen reader says for a row: what the eye reads on it, the dot's status included.
 QString spokenRow(const RouterConnection &connection, const ConnectionStatus &status)
 {
@@ -120,7 +151,7 @@ RouterSidebar::RouterSidebar(ConnectionStore &store, QWidget *parent)
     Theme::applySecondary(section, Theme::TextStyle::caption, QFont::DemiBold);
     column->addWidget(section);
 
-    m_list = new QListWidget;
+    m_list = new RouterList;
     m_list->setObjectName(QStringLiteral("routerList"));
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -3,6 +3,7 @@
 #include "Platform/Gui/Symbols.h"
 #include "Platform/Text.h"
 #include "Theme/Controls.h"
+#include "Theme/FocusOrder.h"
 #include "Theme/GlassKit.h"
 #include "Theme/Theme.h"
 
@@ -458,8 +459,15 @@ private:
         SegmentButton *stop = m_buttons.isEmpty() ? nullptr : m_buttons.first();
         for (SegmentButton *button : std::as_const(m_buttons))
             stop = button->value() == m_selected ? button : stop;
-        for (SegmentButton *button : std::as_const(m_buttons))
-            button->setFocusPolicy(button == stop ? Qt::TabFocus : Qt::NoFocus);
+        bool moved = false;
+        for (SegmentButton *button : std::as_const(m_buttons)) {
+            const Qt::FocusPolicy policy = button == stop ? Qt::TabFocus : Qt::NoFocus;
+            moved = moved || (button->focusPolicy() != policy && policy == Qt::TabFocus);
+            button->setFocusPolicy(policy);
+        }
+        // A segment that was no stop had no place in the window's tab order.
+        if (moved)
+            FocusOrder::refresh(this);
         if (stop && takeFocus && !stop->hasFocus())
             stop->setFocus(Qt::TabFocusReason);
     }

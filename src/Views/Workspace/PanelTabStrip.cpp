@@ -10,6 +10,7 @@
 #include "Views/Panels/PanelSheetKit.h"
 
 #include <QAbstractButton>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHBoxLayout>
@@ -64,6 +65,12 @@ public:
         if (active != isChecked()) {
             setChecked(active);
             updateGeometry(); // the label's weight, and so its width, changes
+            if (QAccessible::isActive()) {
+                QAccessible::State selection;
+                selection.selected = true;
+                QAccessibleStateChangeEvent event(this, selection);
+                QAccessible::updateAccessibility(&event);
+            }
         }
         const qreal target = active ? 1.0 : 0.0;
         m_fade->stop();
@@ -166,6 +173,103 @@ PanelTab *asTab(QAbstractButton *button)
     return static_cast<PanelTab *>(button);
 }
 
+// What a screen reader meets: the strip is a page-tab list whose children are its tabs in
+// the order shown, then "New panel", whatever holds them on screen (the scrolling part); each
+// tab is a page tab, selected while active. A tab is not a check box, though it keeps its
+// active state as the button's checked one.
+class StripElement final : public QAccessibleWidget
+{
+public:
+    explicit StripElement(PanelTabStrip *strip)
+        : QAccessibleWidget(strip, QAccessible::PageTabList)
+    { }
+
+    int childCount() const override { return int(members().size()); }
+    QAccessibleInterface *child(int index) const override
+    {
+        const QList<QWidget *> list = members();
+        return index >= 0 && index < list.size()
+            ? QAccessible::queryAccessibleInterface(list[index])
+            : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        const QList<QWidget *> list = members();
+        for (qsizetype i = 0; child && i < list.size(); ++i) {
+            if (list.at(i) == child->object())
+                return int(i);
+        }
+        return -1;
+    }
+
+private:
+    QList<QWidget *> members() const
+    {
+        const auto *strip = static_cast<const PanelTabStrip *>(widget());
+        QList<QWidget *> list;
+        for (QAbstractButton *tab : strip->tabs())
+            list.append(tab);
+        list.append(strip->newButton());
+        return list;
+    }
+};
+
+class MemberElement final : public QAccessibleWidget
+{
+public:
+    MemberElement(QAbstractButton *button, QAccessible::Role role)
+        : QAccessibleWidget(button, role)
+    { }
+
+    QAccessibleInterface *parent() const override
+    {
+        for (QWidget *w = widget()->parentWidget(); w; w = w->parentWidget()) {
+            if (auto *strip = qobject_cast<PanelTabStrip *>(w))
+                return QAccessible::queryAccessibleInterface(strip);
+        }
+        return QAccessibleWidget::parent();
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (role() == QAccessible::PageTab) {
+            state.selectable = true;
+            state.selected = button()->isChecked();
+        }
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        if (role() == QAccessible::PageTab && asTab(button())->panel())
+            return { pressAction(), showMenuAction() };
+        return { pressAction() };
+    }
+    void doAction(const QString &name) override
+    {
+        if (!button()->isEnabled())
+            return;
+        if (name == pressAction())
+            button()->click();
+        else if (name == showMenuAction() && actionNames().contains(name))
+            emit button()->customContextMenuRequested(button()->rect().center());
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
+QAccessibleInterface *stripAccessible(const QString &, QObject *object)
+{
+    if (auto *strip = qobject_cast<PanelTabStrip *>(object))
+        return new StripElement(strip);
+    if (auto *tab = dynamic_cast<PanelTab *>(object))
+        return new MemberElement(tab, QAccessible::PageTab);
+    if (auto *button = qobject_cast<QToolButton *>(object);
+        button && button->objectName() == QLatin1String("newPanelButton"))
+        return new MemberElement(button, QAccessible::Button);
+    return nullptr;
+}
+
 } // namespace
 
 namespace {
@@ -191,6 +295,11 @@ PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
 {
+    static const bool readable = [] {
+        QAccessible::installFactory(stripAccessible);
+        return true;
+    }();
+    Q_UNUSED(readable);
     setAccessibleName(tr("Panels"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
@@ -231,6 +340,7 @@ PanelTabStrip::PanelTabStrip(RouterController &controller, QWidget *parent)
     m_tabRow->setSpacing(12);
 
     m_newButton = new QToolButton(content);
+    m_newButton->setObjectName(QStringLiteral("newPanelButton"));
     m_newButton->setAutoRaise(true);
     m_newButton->setIcon(Symbols::icon(QStringLiteral("plus"), Theme::secondaryLabel()));
     const int plusSize = int(Theme::pointSize(Theme::TextStyle::caption));
@@ -272,6 +382,11 @@ QAbstractButton *PanelTabStrip::tab(const std::optional<QUuid> &panelID) const
         if (asTab(button)->panelID() == panelID)
             return button;
     return nullptr;
+}
+
+QList<QAbstractButton *> PanelTabStrip::tabs() const
+{
+    return QList<QAbstractButton *> { m_allTab } + m_panelTabs;
 }
 
 QAbstractButton *PanelTabStrip::newButton() const

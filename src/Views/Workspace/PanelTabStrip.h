@@ -39,6 +39,8 @@ public:
 
     // The tab of a panel, or "All" for an empty id; null when there is none.
     QAbstractButton *tab(const std::optional<QUuid> &panelID) const;
+    // "All", then the panel tabs in their order.
+    QList<QAbstractButton *> tabs() const;
     // The "+" button.
     QAbstractButton *newButton() const;
     // The part that scrolls: the panel tabs and "+".
