@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/CommandTarget.h"
 #include "Drivers/RouterDriver.h"
 
 #include <QByteArray>
@@ -22,8 +23,8 @@ struct Hooks
     // Writes bytes on the link; when empty, nothing is sent.
     std::function<void(const QByteArray &)> send;
     std::function<void(Timer)> arm;
-    // The router answered one command the driver sent (a take); may be empty.
-    std::function<void()> answered = {};
+    // What the router answered and reported of the takes the driver sent.
+    CommandHooks commands = {};
 };
 
 // The one-time warning for an answer naming a port beyond the saved size.
