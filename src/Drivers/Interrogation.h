@@ -27,6 +27,24 @@ struct Hooks
     CommandHooks commands = {};
 };
 
+// Where the first read stands when one of its two limits falls due.
+struct FirstRead
+{
+    bool stopped = false; // the link has ended
+    bool stateReported = false;
+    bool answered = false; // some well-formed answer arrived, usable or not
+    bool anyRouting = false; // some crosspoint is known
+};
+
+// The no-answer period has passed: true unless nothing at all answered, which is reported
+// as the error `noAnswer`, and the link should end.
+bool checkAnswered(const FirstRead &read, const QString &noAnswer, const Hooks &hooks);
+// The first read's time is over: the state as it stands once a crosspoint is known
+// (`finalize`); without one, the no-answer verdict, or `failure` when every answer was unusable
+// (false: the link should end).
+bool readLimitReached(const FirstRead &read, const QString &noAnswer, const QString &failure,
+                      const std::function<void()> &finalize, const Hooks &hooks);
+
 // The one-time warning for an answer naming a port beyond the saved size.
 QString beyondMatrixText(int sourceCount, int destinationCount);
 

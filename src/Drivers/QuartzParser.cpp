@@ -291,33 +291,33 @@ void QuartzParser::finalize()
         emitEvent(*warnings);
 }
 
+Interrogation::FirstRead QuartzParser::firstRead() const
+{
+    return { m_stopped, m_connectedEmitted, m_answerReceived, !m_routing.isEmpty() };
+}
+
 bool QuartzParser::checkAnswered()
 {
-    if (m_stopped || m_connectedEmitted || m_answerReceived)
-        return true;
-    emitEvent(RouterDriverEvent::makeError(
-        QStringLiteral("The device answered TCP but spoke no Quartz — check the port and matrix "
-                       "size.")));
-    return false;
+    return Interrogation::checkAnswered(firstRead(), noAnswerText(), m_hooks);
 }
 
 bool QuartzParser::readLimitReached()
 {
-    if (m_stopped || m_connectedEmitted)
-        return true;
-    if (!m_routing.isEmpty()) {
-        finalize();
-        return true;
-    }
-    if (!m_answerReceived)
-        return checkAnswered();
     // Every answer named another level than video, or a port beyond the saved size (the
     // warning held for that says so).
-    emitEvent(RouterDriverEvent::makeError(m_warnings.failure(
-        m_otherLevelAnswered ? QStringLiteral("The router answered only for levels other than "
-                                              "video (V), so no video crosspoint could be read.")
-                             : QString())));
-    return false;
+    const QString levels = m_otherLevelAnswered
+        ? QStringLiteral("The router answered only for levels other than video (V), so no "
+                         "video crosspoint could be read.")
+        : QString();
+    return Interrogation::readLimitReached(firstRead(), noAnswerText(),
+                                           m_warnings.failure(levels), [this] { finalize(); },
+                                           m_hooks);
+}
+
+QString QuartzParser::noAnswerText()
+{
+    return QStringLiteral("The device answered TCP but spoke no Quartz — check the port and "
+                          "matrix size.");
 }
 
 RouterState QuartzParser::state() const

@@ -98,6 +98,8 @@ private:
     void send(const QByteArray &bytes);
     void scheduleFinalize();
     void warnOverlong();
+    Interrogation::FirstRead firstRead() const;
+    static QString noAnswerText();
 
     Hooks m_hooks;
     QString m_deviceName;

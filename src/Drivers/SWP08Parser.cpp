@@ -386,29 +386,27 @@ void SWP08Parser::finalize()
         it = it.key() == 0 ? std::next(it) : m_routing.erase(it);
 }
 
+Interrogation::FirstRead SWP08Parser::firstRead() const
+{
+    return { m_stopped, m_connectedEmitted, m_tallyReceived, !m_routing.isEmpty() };
+}
+
 bool SWP08Parser::checkAnswered()
 {
-    if (m_stopped || m_connectedEmitted || m_tallyReceived)
-        return true;
-    emitEvent(RouterDriverEvent::makeError(
-        QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port and "
-                       "matrix size.")));
-    return false;
+    return Interrogation::checkAnswered(firstRead(), noAnswerText(), m_hooks);
 }
 
 bool SWP08Parser::readLimitReached()
 {
-    if (m_stopped || m_connectedEmitted)
-        return true;
-    if (!m_routing.isEmpty()) {
-        finalize();
-        return true;
-    }
-    if (!m_tallyReceived)
-        return checkAnswered();
     // Every tally named a port beyond the saved size: the warning held for it says so.
-    emitEvent(RouterDriverEvent::makeError(m_warnings.failure()));
-    return false;
+    return Interrogation::readLimitReached(firstRead(), noAnswerText(), m_warnings.failure(),
+                                           [this] { finalize(); }, m_hooks);
+}
+
+QString SWP08Parser::noAnswerText()
+{
+    return QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port and "
+                          "matrix size.");
 }
 
 RouterState SWP08Parser::state() const

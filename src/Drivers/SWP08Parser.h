@@ -119,6 +119,8 @@ private:
     void applyTally(const QByteArray &message);
     void scheduleFinalize();
     void appendFrameByte(char byte);
+    Interrogation::FirstRead firstRead() const;
+    static QString noAnswerText();
 
     Hooks m_hooks;
     QString m_deviceName;
