@@ -215,9 +215,8 @@ template<typename Parser> DriverResult InterrogatingLink<Parser>::sendTake(const
     // the command is written.
     const std::shared_ptr<TcpLink> link = m_link;
     return m_link->sendCommand(
-        [&] {
-            const auto command = link->pending().open({ m_commands.asked(take) });
-            return m_commands.prepare(session->parser, take, command);
+        [link, session, take, asked = m_commands.asked(take), prepare = m_commands.prepare] {
+            return prepare(session->parser, take, link->pending().open({ asked }));
         },
         [session, take] { session->recover(session->parser, take); });
 }

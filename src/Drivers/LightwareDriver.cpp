@@ -170,7 +170,7 @@ DriverResult LightwareDriver::command(const std::function<QString(const LW3Parse
     // The signature is recorded before the router can answer the line, and only for a line
     // that is written.
     return m_link->sendCommand(
-        [&] {
+        [link, session, text, kind, asked] {
             const QString line = text(session->parser);
             const auto id = link->pending().open({ asked });
             return asLine(session->parser.registerCommand(kind, id) + QLatin1Char('#') + line);

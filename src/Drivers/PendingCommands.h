@@ -26,10 +26,10 @@
 //     and the target waits on;
 //   - `deadline` after the answer the target is given up.
 // A refusal, a contradiction or the deadline puts the target back to what the router last
-// reported (when it reported nothing: no source, unlocked) and says so, in one commandRefused
-// per outcome and kind that names the ports. A later command for the same target takes over
-// its claim. When the link ends every open target is put back silently: the link's ending
-// says how many commands were waiting.
+// reported (when it reported nothing: no source, unlocked) and says so: at the next flush(),
+// one commandRefused per outcome and kind that names the ports, then the events that put the
+// targets back. A later command for the same target takes over its claim. When the link ends
+// every open target is put back silently: the link's ending says how many were waiting.
 class PendingCommands final
 {
 public:

@@ -222,7 +222,7 @@ DriverResult VideohubDriver::command(const QByteArray &block, const QList<Comman
     const std::shared_ptr<TcpLink> link = m_link;
     auto id = std::make_shared<PendingCommands::Id>(0);
     return m_link->sendCommand(
-        [&] {
+        [link, session, id, block, asked] {
             *id = link->pending().open(asked);
             session->await(*id);
             return block;
