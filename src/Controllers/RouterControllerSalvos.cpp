@@ -238,7 +238,8 @@ RouterController::SalvoDiff RouterController::diff(const Salvo &salvo) const
         if (!m_state.isLocked(route.destination)) {
             if (matches) {
                 ++result.alreadyMatching;
-                if (m_unconfirmed.contains(SalvoMatcher::crosspoint(route.level, route.destination)))
+                if (m_unconfirmed.contains(
+                        SalvoMatcher::crosspoint(route.level, route.destination)))
                     ++result.unconfirmed;
             } else {
                 result.changes.append(route);

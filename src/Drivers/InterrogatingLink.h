@@ -92,8 +92,7 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
                      if (auto l = link.lock())
                          l->write(bytes);
                  },
-                 [this](Interrogation::Timer timer) { arm(timer); },
-                 TcpLink::commandHooks(link) };
+                 [this](Interrogation::Timer timer) { arm(timer); }, TcpLink::commandHooks(link) };
     }
 
     void arm(Interrogation::Timer timer)

@@ -443,9 +443,8 @@ std::optional<CommandTarget> LW3Parser::reported(const CommandTarget &target) co
         if (!m_routingReceived)
             return std::nullopt;
         const auto source = m_routing.constFind(target.index);
-        return CommandTarget::route(0, target.index,
-                                    source == m_routing.cend() ? std::nullopt
-                                                               : std::optional(*source));
+        return CommandTarget::route(
+            0, target.index, source == m_routing.cend() ? std::nullopt : std::optional(*source));
     }
     case CommandTarget::Kind::lock:
         return CommandTarget::lock(target.index, m_locked.contains(target.index));
@@ -462,10 +461,12 @@ std::optional<CommandTarget> LW3Parser::reported(const CommandTarget &target) co
 
 QString LW3Parser::portName(const CommandTarget &target) const
 {
-    const bool source = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
+    const bool source
+        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
     const QHash<int, QString> &labels = source ? m_inputLabels : m_outputLabels;
-    return labels.value(target.index, (source ? QStringLiteral("In %1") : QStringLiteral("Out %1"))
-                                          .arg(target.index + 1));
+    return labels.value(
+        target.index,
+        (source ? QStringLiteral("In %1") : QStringLiteral("Out %1")).arg(target.index + 1));
 }
 
 void LW3Parser::resyncFromSendFailure()

@@ -46,8 +46,8 @@ private:
 
     // Sends one signed command asking for `asked`; `text` builds it on the queue from what
     // the parser knows.
-    DriverResult command(const std::function<QString(const LW3Parser &)> &text,
-                         const QString &kind, const CommandTarget &asked);
+    DriverResult command(const std::function<QString(const LW3Parser &)> &text, const QString &kind,
+                         const CommandTarget &asked);
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;

@@ -332,8 +332,10 @@ QString PendingCommands::portName(const CommandTarget &target) const
 {
     if (m_protocol.portName)
         return m_protocol.portName(target);
-    const bool source = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
-    return (source ? QStringLiteral("In ") : QStringLiteral("Out ")) + QString::number(target.index + 1);
+    const bool source
+        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
+    return (source ? QStringLiteral("In ") : QStringLiteral("Out "))
+        + QString::number(target.index + 1);
 }
 
 QString PendingCommands::message(const Told &told) const
@@ -342,16 +344,16 @@ QString PendingCommands::message(const Told &told) const
         return told.reason;
     const qsizetype count = told.targets.size();
     const QString first = Text::isolated(portName(told.targets.first()));
-    const QString ports = count == 1 ? first : Text::format(QStringLiteral("%1 and %2 more"), first,
-                                                            qint64(count - 1));
+    const QString ports = count == 1
+        ? first
+        : Text::format(QStringLiteral("%1 and %2 more"), first, qint64(count - 1));
     const QString verb = count == 1 ? QStringLiteral("shows") : QStringLiteral("show");
     switch (told.outcome) {
     case Outcome::refused: {
         // The router's own words may end without a full stop.
         const QChar last = told.reason.isEmpty() ? QChar(u'.') : told.reason.back();
-        const QString reason = last == u'.' || last == u'!' || last == u'?'
-            ? told.reason
-            : told.reason + u'.';
+        const QString reason
+            = last == u'.' || last == u'!' || last == u'?' ? told.reason : told.reason + u'.';
         return Text::format(QStringLiteral("%1 %2 %3 what the router reports."), reason, ports,
                             verb);
     }

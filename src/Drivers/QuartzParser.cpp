@@ -309,9 +309,8 @@ bool QuartzParser::readLimitReached()
         ? QStringLiteral("The router answered only for levels other than video (V), so no "
                          "video crosspoint could be read.")
         : QString();
-    return Interrogation::readLimitReached(firstRead(), noAnswerText(),
-                                           m_warnings.failure(levels), [this] { finalize(); },
-                                           m_hooks);
+    return Interrogation::readLimitReached(
+        firstRead(), noAnswerText(), m_warnings.failure(levels), [this] { finalize(); }, m_hooks);
 }
 
 QString QuartzParser::noAnswerText()

@@ -399,8 +399,8 @@ bool SWP08Parser::checkAnswered()
 bool SWP08Parser::readLimitReached()
 {
     // Every tally named a port beyond the saved size: the warning held for it says so.
-    return Interrogation::readLimitReached(firstRead(), noAnswerText(), m_warnings.failure(),
-                                           [this] { finalize(); }, m_hooks);
+    return Interrogation::readLimitReached(
+        firstRead(), noAnswerText(), m_warnings.failure(), [this] { finalize(); }, m_hooks);
 }
 
 QString SWP08Parser::noAnswerText()

@@ -421,17 +421,17 @@ DriverResult TcpLink::sendCommand(const std::function<QByteArray()> &prepare,
         result = {};
         // Counted first: a write that fails at once reports that within send().
         const PendingCommands::Id id = core->commandSent();
-        connection->send(bytes, [core, id, recover = std::move(recover)](
-                                    const std::optional<QString> &error) {
-                             if (!error || core->ended.load())
-                                 return;
-                             core->emitEvent(RouterDriverEvent::makeCommandRefused(
-                                 QStringLiteral("Couldn't send the command: ") + *error));
-                             // Never sent, so never answered: shown as the router has it.
-                             core->pending.notSent(id);
-                             if (recover)
-                                 recover();
-                         });
+        connection->send(
+            bytes, [core, id, recover = std::move(recover)](const std::optional<QString> &error) {
+                if (!error || core->ended.load())
+                    return;
+                core->emitEvent(RouterDriverEvent::makeCommandRefused(
+                    QStringLiteral("Couldn't send the command: ") + *error));
+                // Never sent, so never answered: shown as the router has it.
+                core->pending.notSent(id);
+                if (recover)
+                    recover();
+            });
     });
     return result;
 }

@@ -270,8 +270,9 @@ void VideohubDriver::setLock(int destination, int level, bool locked, DriverComp
         return;
     }
     const QChar send = VideohubParser::lockCharacterToSend(locked, current);
-    Platform::complete(std::move(done), command(VideohubParser::lockBlock(destination, send),
-                                                { CommandTarget::lock(destination, locked) }));
+    Platform::complete(std::move(done),
+                       command(VideohubParser::lockBlock(destination, send),
+                               { CommandTarget::lock(destination, locked) }));
 }
 
 void VideohubDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)

@@ -262,7 +262,8 @@ void VideohubParser::handleRouting(QStringView items, Output &out)
         if (m_preludeDone) {
             changes.put(*destination,
                         RouterDriverEvent::makeRouteChanged(0, *destination, *source));
-            out.replies.append(Reply { Reply::report, CommandTarget::route(0, *destination, *source) });
+            out.replies.append(
+                Reply { Reply::report, CommandTarget::route(0, *destination, *source) });
         }
     }
 }
@@ -281,7 +282,8 @@ void VideohubParser::handleLocks(QStringView items, Output &out)
         if (m_preludeDone) {
             changes.put(*destination,
                         RouterDriverEvent::makeLockChanged(*destination, lock != u'U'));
-            out.replies.append(Reply { Reply::report, CommandTarget::lock(*destination, lock != u'U') });
+            out.replies.append(
+                Reply { Reply::report, CommandTarget::lock(*destination, lock != u'U') });
         }
     }
 }
@@ -392,10 +394,12 @@ std::optional<CommandTarget> VideohubParser::reported(const CommandTarget &targe
 
 QString VideohubParser::portName(const CommandTarget &target) const
 {
-    const bool source = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
+    const bool source
+        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
     const QHash<int, QString> &labels = source ? m_inputLabels : m_outputLabels;
-    return labels.value(target.index, (source ? QStringLiteral("In %1") : QStringLiteral("Out %1"))
-                                          .arg(target.index + 1));
+    return labels.value(
+        target.index,
+        (source ? QStringLiteral("In %1") : QStringLiteral("Out %1")).arg(target.index + 1));
 }
 
 QList<QByteArray> VideohubParser::queryBlocks(const QList<CommandTarget> &targets)

@@ -454,8 +454,7 @@ void TestHostileRouters::misbehavingRouter_data()
         row("answered") << p.protocol << Misbehaviour::none << false << 2 << QString() << true
                         << false;
         // Answering 0.6 of the limit late keeps the take lit and the router Online.
-        row("late") << p.protocol << Misbehaviour::late << false << 2 << QString() << true
-                    << false;
+        row("late") << p.protocol << Misbehaviour::late << false << 2 << QString() << true << false;
         // Faults that used to leave the take lit on an Online router without a word.
         if (p.protocol != Protocol::quartz) // its answer is its report
             row("acknowledged, not done")
@@ -465,9 +464,9 @@ void TestHostileRouters::misbehavingRouter_data()
                             << Text::format(contradicted, p.output) << true << false;
         row("stuck but chatty") << p.protocol << Misbehaviour::stuckChatty << false << 1 << cut
                                 << false << false;
-        row("take and question refused") << p.protocol << Misbehaviour::refuseAll << false << 1
-                                         << Text::format(refused, p.refusal, p.output) << true
-                                         << true;
+        row("take and question refused")
+            << p.protocol << Misbehaviour::refuseAll << false << 1
+            << Text::format(refused, p.refusal, p.output) << true << true;
         if (p.protocol == Protocol::videohub || p.protocol == Protocol::lw3)
             row("lock acknowledged, not done")
                 << p.protocol << Misbehaviour::acknowledgeOnly << true << 0
