@@ -18,13 +18,13 @@ struct Harness
     QList<RouterDriverEvent> events;
     QSet<LW3Parser::Timer> armed;
     QStringList refusals; // what the link's pending table was told
-    LW3Parser parser { QStringLiteral("Stage Matrix"),
-                       { [this](const RouterDriverEvent &e) { events.append(e); },
-                         [this](const QString &line) { sent.append(line); },
-                         [this](LW3Parser::Timer t, std::chrono::milliseconds) { armed.insert(t); },
-                         { {}, [this](quint64, const QString &why) {
-                              refusals.append(why);
-                          } } } };
+    LW3Parser parser {
+        QStringLiteral("Stage Matrix"),
+        { [this](const RouterDriverEvent &e) { events.append(e); },
+          [this](const QString &line) { sent.append(line); },
+          [this](LW3Parser::Timer t, std::chrono::milliseconds) { armed.insert(t); },
+          { {}, [this](quint64, const QString &why) { refusals.append(why); }, {}, {} } }
+    };
 
     void feed(const QByteArray &bytes) { QVERIFY(parser.ingest(bytes)); }
     void fire(LW3Parser::Timer timer)
@@ -369,9 +369,12 @@ void TestLW3Parser::longestLinesCostOnePassOverThePorts()
                       },
                        {},
                        {},
-                       { {}, [&](quint64, const QString &why) {
-                            events.append(RouterDriverEvent::makeCommandRefused(why));
-                        } } });
+                       { {},
+                         [&](quint64, const QString &why) {
+                             events.append(RouterDriverEvent::makeCommandRefused(why));
+                         },
+                         {},
+                         {} } });
     QVERIFY(parser.ingest("pr /MEDIA/NAMES/VIDEO.I1=1;A\npr /MEDIA/NAMES/VIDEO.I2=1;B\n"
                           "pr /MEDIA/NAMES/VIDEO.O1=1;C\npr /MEDIA/NAMES/VIDEO.O2=1;D\n"
                           "pr /MEDIA/XP/VIDEO.DestinationConnectionStatus=I2;I1\n"
