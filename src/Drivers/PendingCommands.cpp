@@ -390,10 +390,16 @@ void PendingCommands::linkEnded()
 {
     m_sweep.cancel();
     m_sweepDue.reset();
+    // Oldest command first, each target as it asked, so the controller sees them in order.
+    const std::map<Id, Command> commands = std::exchange(m_commands, {});
     const QHash<quint64, Entry> entries = std::exchange(m_entries, {});
-    for (const Entry &entry : entries)
-        putBack(entry.asked);
-    m_commands.clear();
+    for (const auto &[id, command] : commands) {
+        for (quint64 key : command.keys) {
+            const auto entry = entries.constFind(key);
+            if (entry != entries.cend() && entry->command == id)
+                putBack(entry->asked);
+        }
+    }
     m_told.clear();
     m_putBacks.clear();
     m_rereads.clear();
