@@ -127,8 +127,7 @@ void FakeLW3Router::handle(QTcpSocket *socket, const QString &line)
         reply = "pr " + path.toUtf8()
             + (path.endsWith(QLatin1String("SignalPresent")) ? "=true" : "=1920x1080p50") + "\r\n";
     } else if ((switchCall.match(text).hasMatch() || lockCall.match(text).hasMatch())
-               && m_misbehaving.mode() != Misbehaviour::none
-               && !m_misbehaving.is(Misbehaviour::late)) {
+               && !m_misbehaving.is(Misbehaviour::none) && !m_misbehaving.is(Misbehaviour::late)) {
         // Refused, or taken in and nothing done; a contradiction reports both lists unchanged.
         if (m_misbehaving.is(Misbehaviour::refuseAll))
             reply = "mE /MEDIA/XP/VIDEO %E004%Not now\r\n";
@@ -180,7 +179,7 @@ void FakeLW3Router::handle(QTcpSocket *socket, const QString &line)
     if (m_misbehaving.is(Misbehaviour::refuseAll) && signature.isEmpty())
         reply = "-E " + text.toUtf8() + " %E001%Not now\r\n"; // its questions too
     const QPointer<QTcpSocket> guard(socket);
-    m_misbehaving.deliver(socket, reply + changes, [guard](const QByteArray &bytes) {
+    m_misbehaving.deliver(reply + changes, [guard](const QByteArray &bytes) {
         if (guard)
             guard->write(bytes);
     });

@@ -47,7 +47,7 @@ QByteArray FakeQuartzRouter::read(Client &client, const QByteArray &data)
             handleLine(line, reply);
     }
     if (m_misbehaving.is(Misbehaviour::late)) {
-        m_misbehaving.deliver(this, reply, [this](const QByteArray &bytes) { sendRaw(bytes); });
+        m_misbehaving.deliver(reply, [this](const QByteArray &bytes) { sendRaw(bytes); });
         return {};
     }
     return reply;

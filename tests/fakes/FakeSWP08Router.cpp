@@ -114,7 +114,7 @@ QByteArray FakeSWP08Router::read(Client &client, const QByteArray &data)
         }
     }
     if (m_misbehaving.is(Misbehaviour::late)) {
-        m_misbehaving.deliver(this, reply, [this](const QByteArray &bytes) { sendRaw(bytes); });
+        m_misbehaving.deliver(reply, [this](const QByteArray &bytes) { sendRaw(bytes); });
         return {};
     }
     return reply;

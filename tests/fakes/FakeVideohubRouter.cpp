@@ -178,7 +178,7 @@ void FakeVideohubRouter::handleBlock(QTcpSocket *socket, const QByteArray &block
             reply += routingTable();
         else if (header == "VIDEO OUTPUT LOCKS:")
             reply += lockTable();
-        m_misbehaving.deliver(socket, reply, write);
+        m_misbehaving.deliver(reply, write);
         return;
     }
     if (m_misbehaving.is(Misbehaviour::acknowledgeOnly)) {
@@ -214,7 +214,7 @@ void FakeVideohubRouter::handleBlock(QTcpSocket *socket, const QByteArray &block
         }
         echo += line + '\n';
     }
-    m_misbehaving.deliver(socket, reply + echo + '\n', write);
+    m_misbehaving.deliver(reply + echo + '\n', write);
 }
 
 void FakeVideohubRouter::sendToAll(const QByteArray &bytes)

@@ -17,21 +17,16 @@ enum class Misbehaviour {
     late, // answers as it should, `lateBy` later
 };
 
-// What every fake shares of a misbehaviour: the chatter of a stuck router and the delay of
-// a late one.
+// What every fake shares of a misbehaviour: a stuck router's chatter, a late one's delay.
 class Misbehaving final
 {
 public:
     explicit Misbehaving(QObject *owner)
         : m_owner(owner)
     {
-        QObject::connect(&m_chatter, &QTimer::timeout, owner, [this] {
-            if (m_chat)
-                m_chat();
-        });
+        QObject::connect(&m_chatter, &QTimer::timeout, owner, [this] { m_chat(); });
     }
 
-    Misbehaviour mode() const { return m_mode; }
     bool is(Misbehaviour mode) const { return m_mode == mode; }
 
     // `chat` sends one unrelated report; it runs every 50 ms while stuck.
@@ -47,16 +42,13 @@ public:
     }
 
     // Writes `bytes` with `write` now, or `lateBy` later for a late router.
-    void deliver(QObject *context, const QByteArray &bytes,
+    void deliver(const QByteArray &bytes,
                  const std::function<void(const QByteArray &)> &write) const
     {
-        if (bytes.isEmpty())
-            return;
-        if (m_mode != Misbehaviour::late) {
+        if (is(Misbehaviour::late))
+            QTimer::singleShot(m_lateBy, m_owner, [write, bytes] { write(bytes); });
+        else if (!bytes.isEmpty())
             write(bytes);
-            return;
-        }
-        QTimer::singleShot(m_lateBy, context ? context : m_owner, [write, bytes] { write(bytes); });
     }
 
 private:
