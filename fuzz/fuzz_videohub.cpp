@@ -33,8 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             finalizeArmed = false;
         if (out.fatal)
             ended = true;
-        if (out.resyncNeeded)
-            (void)parser.resyncQuery(std::chrono::steady_clock::now());
+        for (const VideohubParser::Reply &reply : std::as_const(out.replies)) {
+            if (reply.kind == VideohubParser::Reply::nak)
+                (void)parser.resyncQuery(std::chrono::steady_clock::now());
+            else if (reply.kind == VideohubParser::Reply::report)
+                FUZZ_CHECK(parser.reported(reply.reported).has_value());
+        }
         log.checkNew();
         // An item is at least two bytes ("7" and its line end) and a block yields one event
         // per port; beyond that only the state and one error per absurd count.

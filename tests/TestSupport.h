@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/CommandTarget.h"
 #include "Drivers/RouterDriver.h"
 
 #include <QtTest>
@@ -64,16 +65,19 @@ struct ParserHarness
     QList<QByteArray> writes;
     QList<typename Parser::Timer> armed;
     int answers = 0; // commands the parser saw answered
+    QStringList refusals; // the reasons of commands it saw refused
+    QList<CommandTarget> reports; // what the router reported after the state was out
     Parser parser;
 
     explicit ParserHarness(const RouterConnection &connection)
         : parser(connection,
                  { [this](const RouterDriverEvent &e) { events.append(e); },
                    [this](const QByteArray &b) { writes.append(b); },
-                   [this](typename Parser::Timer t) {
-                       armed.append(t);
-                   },
-                   [this] { ++answers; } })
+                   [this](typename Parser::Timer t) { armed.append(t); },
+                   { [this](quint64) { ++answers; },
+                     [this](quint64, const QString &reason) { refusals.append(reason); },
+                     [this](const CommandTarget &report, bool) { reports.append(report); },
+                     {} } })
     { }
 
     QByteArray written() const { return writes.join(); }

@@ -1,5 +1,7 @@
 #include "Controllers/RouterController.h"
 
+#include "Controllers/SalvoMatcher.h"
+
 #include "Model/LabelStore.h"
 #include "Model/PanelStore.h"
 #include "Model/SalvoStore.h"
@@ -134,6 +136,8 @@ void RouterController::shutDown()
 
 void RouterController::teardown(DriverEnd end)
 {
+    // Nothing more comes of this driver to confirm what it was sent.
+    m_unconfirmed.clear();
     // A reader cancelled in mid-burst is never told that the burst ended.
     endDriverBurst();
     if (m_eventStream) {
@@ -236,18 +240,22 @@ void RouterController::apply(const RouterDriverEvent &event)
     case RouterDriverEvent::stateReplaced:
         applyNewState(event.state);
         break;
-    case RouterDriverEvent::routeChanged:
+    case RouterDriverEvent::routeChanged: {
         if (!bounded(event.level) || !bounded(event.destination)
             || (event.source && !bounded(*event.source)))
             break;
-        if (event.source) {
+        // The router's own word on a crosspoint settles what a take wrote there.
+        const bool settled
+            = m_unconfirmed.remove(SalvoMatcher::crosspoint(event.level, event.destination));
+        auto level = m_state.routing.find(event.level);
+        if (event.source || (level != m_state.routing.end() && level->contains(event.destination)))
             writeRoute(event.level, event.destination, event.source);
-        } else {
-            auto level = m_state.routing.find(event.level);
-            if (level != m_state.routing.end() && level->contains(event.destination))
-                writeRoute(event.level, event.destination, std::nullopt);
+        else if (settled) {
+            emit routeChanged(event.level, event.destination);
+            notifyStateChanged();
         }
         break;
+    }
     case RouterDriverEvent::labelChanged: {
         // Only ports of the state have a base label, so a label for a port the state lacks is
         // not kept: it could never show, and a router cannot grow the map without bound.
@@ -365,6 +373,7 @@ void RouterController::applyNewState(const RouterState &reported)
     if (!isWithinBounds(reported))
         trimmed = withinBounds(reported);
     const RouterState &newState = trimmed ? *trimmed : reported;
+    m_unconfirmed.clear();
     if (!(m_state == newState)) {
         m_state = newState;
         invalidateVisiblePorts();
@@ -530,6 +539,8 @@ void RouterController::writeLock(int destination, bool locked)
 void RouterController::revert(const QList<RouteUndo> &undo)
 {
     const NotifyBatch batch(*this);
+    for (const RouteUndo &entry : undo)
+        m_unconfirmed.remove(SalvoMatcher::crosspoint(entry.level, entry.destination));
     // Newest write first, so that a list touching one entry twice still ends on the value
     // from before the first write.
     for (auto it = undo.crbegin(); it != undo.crend(); ++it)

@@ -106,6 +106,8 @@ public:
         QList<Route> lockedRoutes; // in range, destination locked
         int lockedDiffering = 0; // of lockedRoutes, live source differs or is absent
         QList<Route> outOfRange; // level, destination or source the router lacks
+        // Of alreadyMatching, routes a take or fire wrote that the router has not reported.
+        int unconfirmed = 0;
 
         bool operator==(const SalvoDiff &) const = default;
     };
@@ -270,6 +272,9 @@ public:
     // (ignoring case); else what became of the write.
     std::optional<StoreOutcome> renameSalvo(const Salvo &salvo, const QString &name);
     SalvoDiff diff(const Salvo &salvo) const;
+    // The crosspoints (SalvoMatcher::crosspoint) a take or salvo fire wrote ahead of the
+    // router, until the router reports them (confirmed or put back) or the write is undone.
+    const QSet<quint64> &unconfirmedRoutes() const { return m_unconfirmed; }
     QList<Route> applicableRoutes(const Salvo &salvo) const;
     void fireSalvo(const Salvo &salvo);
 
@@ -397,6 +402,7 @@ private:
     RoutingDirection m_routingDirection = RoutingDirection::destinationLed;
 
     RouterDriverPtr m_driver;
+    QSet<quint64> m_unconfirmed;
     // Set when the driver is ended before the task that starts its connect() has run.
     std::shared_ptr<bool> m_connectCancelled;
     std::shared_ptr<RouterEventStream> m_eventStream; // the event task: its reader

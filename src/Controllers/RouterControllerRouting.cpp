@@ -1,5 +1,6 @@
 // Takes, routing directions, staging, locks and renames of RouterController.
 #include "Controllers/RouterController.h"
+#include "Controllers/SalvoMatcher.h"
 
 #include "Model/LabelStore.h"
 #include "Platform/Observed.h"
@@ -101,8 +102,12 @@ void RouterController::take(int source, int destination)
     }
     {
         const NotifyBatch batch(*this);
-        for (int level : levels)
+        // Shown at once, and unconfirmed until the router reports the crosspoint.
+        for (int level : levels) {
+            if (m_driver)
+                m_unconfirmed.insert(SalvoMatcher::crosspoint(level, destination));
             writeRoute(level, destination, source);
+        }
     }
 
     RouterDriverPtr driver = m_driver;

@@ -1,5 +1,6 @@
 // Sub-panel operations and salvos of RouterController.
 #include "Controllers/RouterController.h"
+#include "Controllers/SalvoMatcher.h"
 
 #include "Model/PanelStore.h"
 #include "Model/SalvoStore.h"
@@ -235,10 +236,14 @@ RouterController::SalvoDiff RouterController::diff(const Salvo &salvo) const
         const std::optional<int> live = m_state.source(route.destination, route.level);
         const bool matches = live && *live == route.source;
         if (!m_state.isLocked(route.destination)) {
-            if (matches)
+            if (matches) {
                 ++result.alreadyMatching;
-            else
+                if (m_unconfirmed.contains(
+                        SalvoMatcher::crosspoint(route.level, route.destination)))
+                    ++result.unconfirmed;
+            } else {
                 result.changes.append(route);
+            }
         } else {
             result.lockedRoutes.append(route);
             if (!matches)
@@ -276,6 +281,8 @@ void RouterController::fireSalvo(const Salvo &salvo)
     for (const Route &route : routes) {
         undo.append(
             { route.level, route.destination, m_state.source(route.destination, route.level) });
+        if (m_driver) // unconfirmed until the router reports it
+            m_unconfirmed.insert(SalvoMatcher::crosspoint(route.level, route.destination));
         writeRoute(route.level, route.destination, route.source);
     }
 

@@ -1,6 +1,7 @@
 #include "Controllers/SalvoMatcher.h"
 
-void SalvoMatcher::reset(const QList<Salvo> &salvos, const RouterState &state)
+void SalvoMatcher::reset(const QList<Salvo> &salvos, const RouterState &state,
+                         const QSet<quint64> &unconfirmed)
 {
     // Entries are laid out crosspoint by crosspoint: counted first, then placed. Each route's
     // crosspoint is looked up once; the second pass goes by the range it found.
@@ -40,10 +41,10 @@ void SalvoMatcher::reset(const QList<Salvo> &salvos, const RouterState &state)
     m_ranges = std::move(ranges);
     m_counts = QList<Counts>(salvos.size());
     m_marked = QList<bool>(salvos.size(), false);
-    recount(state);
+    recount(state, unconfirmed);
 }
 
-void SalvoMatcher::recount(const RouterState &state)
+void SalvoMatcher::recount(const RouterState &state, const QSet<quint64> &unconfirmed)
 {
     QSet<int> levels;
     for (const RouterLevel &level : state.levels)
@@ -54,7 +55,7 @@ void SalvoMatcher::recount(const RouterState &state)
         const int destination = int(quint32(range.key));
         const bool placed
             = destination >= 0 && destination < state.destinations.size() && levels.contains(level);
-        const Live live = placed ? liveAt(level, destination, state) : Live {};
+        const Live live = placed ? liveAt(level, destination, state, unconfirmed) : Live {};
         for (qsizetype i = range.begin; i < range.end; ++i) {
             Entry &entry = m_entries[i];
             entry.kind = placed && entry.source >= 0 && entry.source < state.sources.size()
@@ -65,9 +66,11 @@ void SalvoMatcher::recount(const RouterState &state)
     }
 }
 
-SalvoMatcher::Live SalvoMatcher::liveAt(int level, int destination, const RouterState &state)
+SalvoMatcher::Live SalvoMatcher::liveAt(int level, int destination, const RouterState &state,
+                                        const QSet<quint64> &unconfirmed)
 {
-    return { state.source(destination, level), state.isLocked(destination) };
+    return { state.source(destination, level), state.isLocked(destination),
+             !unconfirmed.isEmpty() && unconfirmed.contains(crosspoint(level, destination)) };
 }
 
 SalvoMatcher::Kind SalvoMatcher::kindOf(const Entry &entry, const Live &live)
@@ -75,7 +78,9 @@ SalvoMatcher::Kind SalvoMatcher::kindOf(const Entry &entry, const Live &live)
     const bool matches = live.source == entry.source;
     if (live.locked)
         return matches ? Kind::lockedMatching : Kind::lockedDiffering;
-    return matches ? Kind::matching : Kind::differing;
+    if (!matches)
+        return Kind::differing;
+    return live.unconfirmed ? Kind::unconfirmed : Kind::matching;
 }
 
 void SalvoMatcher::count(const Entry &entry, int by)
@@ -84,6 +89,10 @@ void SalvoMatcher::count(const Entry &entry, int by)
     switch (entry.kind) {
     case Kind::matching:
         counts.alreadyMatching += by;
+        break;
+    case Kind::unconfirmed:
+        counts.alreadyMatching += by;
+        counts.unconfirmed += by;
         break;
     case Kind::differing:
         counts.changes += by;
@@ -112,14 +121,14 @@ void SalvoMatcher::update(Entry &entry, const Live &live)
 }
 
 QList<int> SalvoMatcher::changed(const QSet<quint64> &crosspoints, const QSet<int> &locks,
-                                 const RouterState &state)
+                                 const RouterState &state, const QSet<quint64> &unconfirmed)
 {
     const auto visit = [&](quint64 key) {
         const auto found = m_index.constFind(key);
         if (found == m_index.cend())
             return;
         const Range &range = m_ranges.at(*found);
-        const Live live = liveAt(int(quint32(key >> 32)), int(quint32(key)), state);
+        const Live live = liveAt(int(quint32(key >> 32)), int(quint32(key)), state, unconfirmed);
         for (qsizetype i = range.begin; i < range.end; ++i)
             update(m_entries[i], live);
     };

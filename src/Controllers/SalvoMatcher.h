@@ -24,9 +24,13 @@ public:
         int changes = 0; // unlocked routes whose live source differs or is missing
         int alreadyMatching = 0;
         int lockedDiffering = 0;
+        int unconfirmed = 0; // of alreadyMatching, written ahead of the router's report
 
-        // Nothing left to change and something matches.
-        bool active() const { return changes == 0 && lockedDiffering == 0 && alreadyMatching > 0; }
+        // Nothing left to change, something matches, and the router has confirmed it.
+        bool active() const
+        {
+            return changes == 0 && lockedDiffering == 0 && unconfirmed == 0 && alreadyMatching > 0;
+        }
         // A fire would send something.
         bool sendsRoutes() const { return changes > 0 || alreadyMatching > 0; }
         bool operator==(const Counts &) const = default;
@@ -37,20 +41,30 @@ public:
         return (quint64(quint32(level)) << 32) | quint32(destination);
     }
 
-    // Indexes the salvos' routes and counts every salvo against `state`.
-    void reset(const QList<Salvo> &salvos, const RouterState &state);
+    // Indexes the salvos' routes and counts every salvo against `state`, in which the
+    // crosspoints `unconfirmed` are not confirmed by the router yet.
+    void reset(const QList<Salvo> &salvos, const RouterState &state,
+               const QSet<quint64> &unconfirmed = {});
     // Counts every salvo again, for a state whose ports, levels or routing changed wholesale.
-    void recount(const RouterState &state);
-    // After the given crosspoints (crosspoint()) and locked destinations changed in `state`:
-    // the positions of the salvos whose counts changed, in no particular order.
+    void recount(const RouterState &state, const QSet<quint64> &unconfirmed = {});
+    // After the given crosspoints (crosspoint()) and locked destinations changed in `state`
+    // (or their confirmation did): the positions of the salvos whose counts changed, in no
+    // particular order.
     QList<int> changed(const QSet<quint64> &crosspoints, const QSet<int> &locks,
-                       const RouterState &state);
+                       const RouterState &state, const QSet<quint64> &unconfirmed = {});
 
     qsizetype size() const { return m_counts.size(); }
     const Counts &counts(int position) const { return m_counts.at(position); }
 
 private:
-    enum class Kind : quint8 { outOfRange, matching, differing, lockedMatching, lockedDiffering };
+    enum class Kind : quint8 {
+        outOfRange,
+        matching,
+        unconfirmed, // matching, but not reported by the router yet
+        differing,
+        lockedMatching,
+        lockedDiffering,
+    };
 
     struct Entry
     {
@@ -64,8 +78,10 @@ private:
     {
         std::optional<int> source;
         bool locked = false;
+        bool unconfirmed = false;
     };
-    static Live liveAt(int level, int destination, const RouterState &state);
+    static Live liveAt(int level, int destination, const RouterState &state,
+                       const QSet<quint64> &unconfirmed);
     // One route's kind; that it fits the router was checked by the caller.
     static Kind kindOf(const Entry &entry, const Live &live);
     void count(const Entry &entry, int by);

@@ -30,7 +30,7 @@ SalvoTracker::SalvoTracker(RouterController &controller, QObject *parent)
 
 void SalvoTracker::setSalvos(const QList<Salvo> &salvos)
 {
-    m_matcher.reset(salvos, m_controller.state());
+    m_matcher.reset(salvos, m_controller.state(), m_controller.unconfirmedRoutes());
 }
 
 void SalvoTracker::stateChanged()
@@ -41,9 +41,11 @@ void SalvoTracker::stateChanged()
     const bool everything
         = std::exchange(m_sawReplacement, false) || !std::exchange(m_sawDetail, false);
     if (everything) {
-        m_matcher.recount(m_controller.state());
+        m_matcher.recount(m_controller.state(), m_controller.unconfirmedRoutes());
         emit compared({}, true);
         return;
     }
-    emit compared(m_matcher.changed(crosspoints, locks, m_controller.state()), false);
+    emit compared(m_matcher.changed(crosspoints, locks, m_controller.state(),
+                                    m_controller.unconfirmedRoutes()),
+                  false);
 }

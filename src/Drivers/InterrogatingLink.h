@@ -30,7 +30,8 @@ struct InterrogationTiming
 //
 // Parser needs: a (RouterConnection, Interrogation::Hooks) constructor, ingest(),
 // beginInterrogation(), finalize(), checkAnswered() and readLimitReached() (false: end the
-// link, the parser has said why) and stop().
+// link, the parser has said why), stop(), and for the link's pending-command table
+// reread(targets) and reported(target).
 template<typename Parser> class InterrogatingLink final
 {
 public:
@@ -38,8 +39,11 @@ public:
     {
         // UI thread, before anything is sent: why the take cannot be sent at all; may be empty.
         std::function<std::optional<DriverError>(const Route &take)> refuse;
-        // Queue: records the take as pending in the parser and returns its wire bytes.
-        std::function<QByteArray(Parser &parser, const Route &take)> prepare;
+        // What the take asks for, as the router's report of it would read.
+        std::function<CommandTarget(const Route &take)> asked;
+        // Queue: records the take as pending in the parser under its id in the link's
+        // pending table and returns its wire bytes.
+        std::function<QByteArray(Parser &parser, const Route &take, quint64 command)> prepare;
         // Queue: this take's send failed (its refusal has gone out); the parser asks the
         // router again.
         std::function<void(Parser &parser, const Route &take)> recover;
@@ -88,11 +92,7 @@ struct InterrogatingLink<Parser>::Session : std::enable_shared_from_this<Session
                      if (auto l = link.lock())
                          l->write(bytes);
                  },
-                 [this](Interrogation::Timer timer) { arm(timer); },
-                 [this] {
-                     if (auto l = link.lock())
-                         l->answered();
-                 } };
+                 [this](Interrogation::Timer timer) { arm(timer); }, TcpLink::commandHooks(link) };
     }
 
     void arm(Interrogation::Timer timer)
@@ -187,6 +187,12 @@ template<typename Parser> void InterrogatingLink<Parser>::connect(std::function<
         session->parser.stop();
         session->finalizeWork.cancel();
     };
+    protocol.commands.reread = [session](const QList<CommandTarget> &targets) {
+        session->parser.reread(targets);
+    };
+    protocol.commands.reported = [session](const CommandTarget &target) {
+        return session->parser.reported(target);
+    };
     m_link->connect(std::move(protocol));
     Platform::complete(std::move(done));
 }
@@ -206,8 +212,12 @@ template<typename Parser> DriverResult InterrogatingLink<Parser>::sendTake(const
     const std::shared_ptr<Session> session = m_session;
     // The pending entry is in place before the router can answer the command, and only when
     // the command is written.
-    return m_link->sendCommand([&] { return m_commands.prepare(session->parser, take); },
-                               [session, take] { session->recover(session->parser, take); });
+    const std::shared_ptr<TcpLink> link = m_link;
+    return m_link->sendCommand(
+        [link, session, take, asked = m_commands.asked(take), prepare = m_commands.prepare] {
+            return prepare(session->parser, take, link->pending().open({ asked }));
+        },
+        [session, take] { session->recover(session->parser, take); });
 }
 
 template<typename Parser> qint64 InterrogatingLink<Parser>::bufferedBytes() const

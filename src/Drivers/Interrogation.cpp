@@ -3,6 +3,31 @@
 
 namespace Interrogation {
 
+bool checkAnswered(const FirstRead &read, const QString &noAnswer, const Hooks &hooks)
+{
+    if (read.stopped || read.stateReported || read.answered)
+        return true;
+    if (hooks.report)
+        hooks.report(RouterDriverEvent::makeError(noAnswer));
+    return false;
+}
+
+bool readLimitReached(const FirstRead &read, const QString &noAnswer, const QString &failure,
+                      const std::function<void()> &finalize, const Hooks &hooks)
+{
+    if (read.stopped || read.stateReported)
+        return true;
+    if (read.anyRouting) {
+        finalize();
+        return true;
+    }
+    if (!read.answered)
+        return checkAnswered(read, noAnswer, hooks);
+    if (hooks.report)
+        hooks.report(RouterDriverEvent::makeError(failure));
+    return false;
+}
+
 QString beyondMatrixText(int sourceCount, int destinationCount)
 {
     return Text::format(QStringLiteral("The device reports ports beyond the configured %1×%2 — "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/CommandTarget.h"
 #include "Drivers/RouterDriver.h"
 
 #include <QByteArray>
@@ -22,9 +23,27 @@ struct Hooks
     // Writes bytes on the link; when empty, nothing is sent.
     std::function<void(const QByteArray &)> send;
     std::function<void(Timer)> arm;
-    // The router answered one command the driver sent (a take); may be empty.
-    std::function<void()> answered = {};
+    // What the router answered and reported of the takes the driver sent.
+    CommandHooks commands = {};
 };
+
+// Where the first read stands when one of its two limits falls due.
+struct FirstRead
+{
+    bool stopped = false; // the link has ended
+    bool stateReported = false;
+    bool answered = false; // some well-formed answer arrived, usable or not
+    bool anyRouting = false; // some crosspoint is known
+};
+
+// The no-answer period has passed: true unless nothing at all answered, which is reported
+// as the error `noAnswer`, and the link should end.
+bool checkAnswered(const FirstRead &read, const QString &noAnswer, const Hooks &hooks);
+// The first read's time is over: the state as it stands once a crosspoint is known
+// (`finalize`); without one, the no-answer verdict, or `failure` when every answer was unusable
+// (false: the link should end).
+bool readLimitReached(const FirstRead &read, const QString &noAnswer, const QString &failure,
+                      const std::function<void()> &finalize, const Hooks &hooks);
 
 // The one-time warning for an answer naming a port beyond the saved size.
 QString beyondMatrixText(int sourceCount, int destinationCount);

@@ -84,12 +84,12 @@ void LW3Parser::report(const RouterDriverEvent &event)
         m_hooks.report(event);
 }
 
-QString LW3Parser::registerCommand(const QString &kind)
+QString LW3Parser::registerCommand(const QString &kind, quint64 command)
 {
     ++m_signatureCounter;
     const QString signature
         = QStringLiteral("%1").arg(m_signatureCounter % 65536, 4, 16, QLatin1Char('0')).toUpper();
-    m_pendingCommands.insert(signature, kind);
+    m_pendingCommands.insert(signature, { kind, command });
     return signature;
 }
 
@@ -104,6 +104,7 @@ bool LW3Parser::ingest(const QByteArray &bytes)
 {
     if (m_stopped)
         return true;
+    const qsizetype unfinished = m_buffer.unfinishedSize();
     m_buffer.append(bytes);
     while (!m_stopped) {
         const auto line = m_buffer.next();
@@ -119,6 +120,10 @@ bool LW3Parser::ingest(const QByteArray &bytes)
         m_buffer.clear();
         return false;
     }
+    // A long line of a reply we wait for is still arriving.
+    if (m_buffer.unfinishedSize() > unfinished && m_currentBlock
+        && m_pendingCommands.contains(*m_currentBlock))
+        m_hooks.commands.hear();
     return true;
 }
 
@@ -129,8 +134,14 @@ void LW3Parser::handleLine(const QString &line)
         return;
     }
     if (line == QLatin1String("}")) {
-        if (m_currentBlock && m_pendingCommands.remove(*m_currentBlock) && m_hooks.answered)
-            m_hooks.answered();
+        if (m_currentBlock) {
+            const auto found = m_pendingCommands.constFind(*m_currentBlock);
+            if (found != m_pendingCommands.cend()) {
+                if (!found->refused)
+                    m_hooks.commands.answer(found->command);
+                m_pendingCommands.erase(found);
+            }
+        }
         m_currentBlock.reset();
         scheduleFinalizeIfReady();
         return;
@@ -138,25 +149,29 @@ void LW3Parser::handleLine(const QString &line)
     if (line.isEmpty())
         return;
 
-    std::optional<QString> kind;
+    Signed *pending = nullptr;
     if (m_currentBlock) {
-        const auto found = m_pendingCommands.constFind(*m_currentBlock);
-        if (found != m_pendingCommands.cend())
-            kind = *found;
+        const auto found = m_pendingCommands.find(*m_currentBlock);
+        if (found != m_pendingCommands.end()) {
+            pending = &*found;
+            m_hooks.commands.hear(); // the reply to a command is arriving
+        }
     }
 
     if (line.startsWith(QLatin1String("pr ")) || line.startsWith(QLatin1String("pw "))) {
+        m_hooks.commands.hear(); // the reply to a question of ours
         handleProperty(QStringView(line).sliced(3));
     } else if (line.startsWith(QLatin1String("CHG "))) {
         handleProperty(QStringView(line).sliced(4));
     } else if (line.startsWith(QLatin1String("pE ")) || line.startsWith(QLatin1String("mE "))
                || line.startsWith(QLatin1String("mF "))) {
-        if (!kind)
+        if (!pending || pending->refused)
             return;
-        report(RouterDriverEvent::makeCommandRefused(
-            *kind + QStringLiteral(" refused: ")
-            + Text::isolated(boundedName(refusalMessage(line)))));
-        resyncFromSendFailure();
+        // The link's table says so, puts back what it asked for and reads the lists again.
+        pending->refused = true;
+        m_hooks.commands.refuse(pending->command,
+                                pending->kind + QStringLiteral(" refused: ")
+                                    + Text::isolated(boundedName(refusalMessage(line))));
     }
 }
 
@@ -204,12 +219,15 @@ void LW3Parser::handleName(const QString &key, QStringView value)
     QHash<int, QString> &labels = input ? m_inputLabels : m_outputLabels;
     count = std::max(count, *n);
     const auto known = labels.constFind(index);
-    if (known == labels.cend() || *known != bounded) {
+    const PortKind kind = input ? PortKind::source : PortKind::destination;
+    const bool changed = known == labels.cend() || *known != bounded;
+    if (changed) {
         labels.insert(index, bounded);
         if (m_connectedEmitted)
-            report(RouterDriverEvent::makeLabelChanged(
-                input ? PortKind::source : PortKind::destination, index, bounded));
+            report(RouterDriverEvent::makeLabelChanged(kind, index, bounded));
     }
+    if (m_connectedEmitted)
+        m_hooks.commands.observe(CommandTarget::name(kind, index, bounded), changed);
     scheduleStatusQueries();
 }
 
@@ -229,17 +247,22 @@ void LW3Parser::handleRoutingList(QStringView value)
                 source = *n - 1;
         }
         const auto known = m_routing.constFind(d);
+        bool shown = false;
         if (source) {
             if (known == m_routing.cend() || *known != *source || m_resyncForceEmit) {
                 m_routing.insert(d, *source);
-                if (m_connectedEmitted)
+                shown = m_connectedEmitted;
+                if (shown)
                     report(RouterDriverEvent::makeRouteChanged(0, d, *source));
             }
         } else if (known != m_routing.cend() || m_resyncForceEmit) {
             m_routing.remove(d);
-            if (m_connectedEmitted)
+            shown = m_connectedEmitted;
+            if (shown)
                 report(RouterDriverEvent::makeRouteChanged(0, d, std::nullopt));
         }
+        if (m_connectedEmitted)
+            m_hooks.commands.observe(CommandTarget::route(0, d, source), shown);
         ++d;
     }
     if (m_resyncForceEmit) {
@@ -255,16 +278,22 @@ void LW3Parser::handleLockList(QStringView value)
     for (const QStringView token : value.tokenize(u';')) {
         if (d == maxPortNumber)
             break;
-        if (token.startsWith(QLatin1Char('L'))) {
+        const bool locked = token.startsWith(QLatin1Char('L'));
+        bool shown = false;
+        if (locked) {
             if (!m_locked.contains(d) || m_resyncForceEmit) {
                 m_locked.insert(d);
-                if (m_connectedEmitted)
+                shown = m_connectedEmitted;
+                if (shown)
                     report(RouterDriverEvent::makeLockChanged(d, true));
             }
         } else if (m_locked.remove(d) || m_resyncForceEmit) {
-            if (m_connectedEmitted)
+            shown = m_connectedEmitted;
+            if (shown)
                 report(RouterDriverEvent::makeLockChanged(d, false));
         }
+        if (m_connectedEmitted)
+            m_hooks.commands.observe(CommandTarget::lock(d, locked), shown);
         ++d;
     }
     if (m_resyncForceEmit) {
@@ -389,6 +418,55 @@ void LW3Parser::finalize()
     qCInfo(lcLightware) << m_deviceName << "connected," << state.model << m_inputCount << "×"
                         << m_outputCount;
     report(RouterDriverEvent::makeConnected(state));
+}
+
+void LW3Parser::reread(const QList<CommandTarget> &targets)
+{
+    bool lists = false;
+    bool names = false;
+    for (const CommandTarget &target : targets) {
+        if (target.kind == CommandTarget::Kind::label)
+            names = true;
+        else
+            lists = true;
+    }
+    if (lists)
+        resyncFromSendFailure();
+    if (names)
+        send(QStringLiteral("GET /MEDIA/NAMES/VIDEO.*"));
+}
+
+std::optional<CommandTarget> LW3Parser::reported(const CommandTarget &target) const
+{
+    switch (target.kind) {
+    case CommandTarget::Kind::route: {
+        if (!m_routingReceived)
+            return std::nullopt;
+        const auto source = m_routing.constFind(target.index);
+        return CommandTarget::route(
+            0, target.index, source == m_routing.cend() ? std::nullopt : std::optional(*source));
+    }
+    case CommandTarget::Kind::lock:
+        return CommandTarget::lock(target.index, m_locked.contains(target.index));
+    case CommandTarget::Kind::label:
+        break;
+    }
+    const QHash<int, QString> &labels
+        = target.port == PortKind::source ? m_inputLabels : m_outputLabels;
+    const auto label = labels.constFind(target.index);
+    if (label == labels.cend())
+        return std::nullopt;
+    return CommandTarget::name(target.port, target.index, *label);
+}
+
+QString LW3Parser::portName(const CommandTarget &target) const
+{
+    const bool source
+        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
+    const QHash<int, QString> &labels = source ? m_inputLabels : m_outputLabels;
+    return labels.value(
+        target.index,
+        (source ? QStringLiteral("In %1") : QStringLiteral("Out %1")).arg(target.index + 1));
 }
 
 void LW3Parser::resyncFromSendFailure()

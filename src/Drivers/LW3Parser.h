@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/CommandTarget.h"
 #include "Drivers/DelimitedBuffer.h"
 #include "Drivers/RouterDriver.h"
 
@@ -39,8 +40,8 @@ public:
         std::function<void(const QString &line)> send;
         // (Re)starts the timer for the given time, replacing a pending start of it.
         std::function<void(Timer, std::chrono::milliseconds)> arm;
-        // The router answered one signed command (its reply block closed); may be empty.
-        std::function<void()> answered = {};
+        // What the router answered and reported of the signed commands.
+        CommandHooks commands = {};
     };
 
     struct Timing
@@ -60,9 +61,10 @@ public:
 
     void setSend(std::function<void(const QString &)> send) { m_hooks.send = std::move(send); }
 
-    // Records a signed command of the given kind ("Route", "Lock", "Rename") and returns its
-    // signature: four upper-case hex digits of a counter that wraps after FFFF.
-    QString registerCommand(const QString &kind);
+    // Records a signed command of the given kind ("Route", "Lock", "Rename"), with its id for
+    // the hooks, and returns its signature: four upper-case hex digits of a counter that
+    // wraps after FFFF.
+    QString registerCommand(const QString &kind, quint64 command = 0);
     // The name value's part before the first ";" that the router last reported for a port
     // key such as I3 or O12, if it reported one.
     std::optional<QString> namePrefix(const QString &key) const
@@ -82,6 +84,12 @@ public:
     bool readLimitReached(std::chrono::milliseconds limit);
     // Re-reads crosspoints and locks and reports both lists in full; only once connected.
     void resyncFromSendFailure();
+    // Asks again for what these targets name: the lists, or the port names.
+    void reread(const QList<CommandTarget> &targets);
+    // What the router last reported for the target's crosspoint, lock or port, or none.
+    std::optional<CommandTarget> reported(const CommandTarget &target) const;
+    // The router's name of the target's port, or "In n"/"Out n".
+    QString portName(const CommandTarget &target) const;
     // The link ended: pending timers are void and nothing more is reported.
     void stop() { m_stopped = true; }
 
@@ -112,7 +120,13 @@ private:
     DelimitedBuffer m_buffer;
     quint32 m_signatureCounter = 0;
     std::optional<QString> m_currentBlock;
-    QHash<QString, QString> m_pendingCommands;
+    struct Signed
+    {
+        QString kind;
+        quint64 command = 0;
+        bool refused = false;
+    };
+    QHash<QString, Signed> m_pendingCommands; // by signature
     bool m_connectedEmitted = false;
     bool m_stopped = false;
     QString m_productName;

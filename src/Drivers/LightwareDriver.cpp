@@ -43,10 +43,7 @@ struct LightwareDriver::Session : std::enable_shared_from_this<Session>
                  [this](LW3Parser::Timer timer, std::chrono::milliseconds delay) {
                      arm(timer, delay);
                  },
-                 [this] {
-                     if (auto l = link.lock())
-                         l->answered();
-                 } };
+                 TcpLink::commandHooks(link) };
     }
 
     // Every property line re-arms a timer; rather than a new one per line, one runs and,
@@ -146,6 +143,15 @@ void LightwareDriver::connect(std::function<void()> done)
         session->finalizeQuiet.work.cancel();
         session->namesQuiet.work.cancel();
     };
+    protocol.commands.reread = [session](const QList<CommandTarget> &targets) {
+        session->parser.reread(targets);
+    };
+    protocol.commands.reported = [session](const CommandTarget &target) {
+        return session->parser.reported(target);
+    };
+    protocol.commands.portName = [session](const CommandTarget &target) {
+        return session->parser.portName(target);
+    };
     m_link->connect(std::move(protocol));
     Platform::complete(std::move(done));
 }
@@ -157,15 +163,17 @@ void LightwareDriver::disconnect(std::function<void()> done)
 }
 
 DriverResult LightwareDriver::command(const std::function<QString(const LW3Parser &)> &text,
-                                      const QString &kind)
+                                      const QString &kind, const CommandTarget &asked)
 {
     const std::shared_ptr<Session> session = m_session;
+    const std::shared_ptr<TcpLink> link = m_link;
     // The signature is recorded before the router can answer the line, and only for a line
     // that is written.
     return m_link->sendCommand(
-        [&] {
+        [link, session, text, kind, asked] {
             const QString line = text(session->parser);
-            return asLine(session->parser.registerCommand(kind) + QLatin1Char('#') + line);
+            const auto id = link->pending().open({ asked });
+            return asLine(session->parser.registerCommand(kind, id) + QLatin1Char('#') + line);
         },
         [session] { session->parser.resyncFromSendFailure(); });
 }
@@ -190,7 +198,8 @@ void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
     for (const Route &route : routes) {
         const QString text = Text::format(QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)"),
                                           qint64(route.source) + 1, qint64(route.destination) + 1);
-        result = command([&](const LW3Parser &) { return text; }, QStringLiteral("Route"));
+        result = command([&](const LW3Parser &) { return text; }, QStringLiteral("Route"),
+                         CommandTarget::route(0, route.destination, route.source));
         if (!result)
             break;
     }
@@ -204,7 +213,8 @@ void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletio
                                              : QStringLiteral("unlockDestination"),
                                       qint64(destination) + 1);
     Platform::complete(std::move(done),
-                       command([&](const LW3Parser &) { return text; }, QStringLiteral("Lock")));
+                       command([&](const LW3Parser &) { return text; }, QStringLiteral("Lock"),
+                               CommandTarget::lock(destination, locked)));
 }
 
 QString LightwareDriver::cleanName(const QString &name)
@@ -227,5 +237,7 @@ void LightwareDriver::setLabel(const QString &label, int index, PortKind kind,
         return QStringLiteral("SET /MEDIA/NAMES/VIDEO.") + key + QLatin1Char('=')
             + parser.namePrefix(key).value_or(QStringLiteral("1")) + QLatin1Char(';') + name;
     };
-    Platform::complete(std::move(done), command(text, QStringLiteral("Rename")));
+    Platform::complete(std::move(done),
+                       command(text, QStringLiteral("Rename"),
+                               CommandTarget::name(kind, index, boundedRouterName(name))));
 }

@@ -44,9 +44,10 @@ public:
 private:
     struct Session;
 
-    // Sends one signed command; `text` builds it on the queue from what the parser knows.
-    DriverResult command(const std::function<QString(const LW3Parser &)> &text,
-                         const QString &kind);
+    // Sends one signed command asking for `asked`; `text` builds it on the queue from what
+    // the parser knows.
+    DriverResult command(const std::function<QString(const LW3Parser &)> &text, const QString &kind,
+                         const CommandTarget &asked);
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;

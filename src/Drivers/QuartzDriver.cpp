@@ -18,9 +18,12 @@ TcpLink::Profile quartzProfile()
 InterrogatingLink<QuartzParser>::Commands quartzCommands()
 {
     InterrogatingLink<QuartzParser>::Commands commands;
-    commands.prepare = [](QuartzParser &parser, const Route &take) {
+    commands.asked = [](const Route &take) {
+        return CommandTarget::route(0, take.destination, take.source); // video only
+    };
+    commands.prepare = [](QuartzParser &parser, const Route &take, quint64 command) {
         // The driver knows the video level only.
-        return parser.lineForConnect(take.source, take.destination) + '\r';
+        return parser.lineForConnect(take.source, take.destination, command) + '\r';
     };
     commands.recover = [](QuartzParser &parser, const Route &take) {
         // The route stays pending; the router's answer to the question settles it.

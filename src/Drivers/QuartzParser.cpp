@@ -134,22 +134,22 @@ void QuartzParser::beginInterrogation()
         m_hooks.arm(Timer::noAnswer);
 }
 
-QByteArray QuartzParser::lineForConnect(int source, int destination)
+QByteArray QuartzParser::lineForConnect(int source, int destination, quint64 command)
 {
     if (int(m_pendingConnects.size()) >= maxPendingConnects) {
         // Forgotten, so no answer can match it: the link stops waiting for it too.
-        settle(m_pendingConnects.front().answered);
+        m_hooks.commands.answer(m_pendingConnects.front().command);
         m_pendingConnects.pop_front();
     }
-    m_pendingConnects.push_back({ destination });
+    m_pendingConnects.push_back({ destination, command });
     return ".SV" + QByteArray::number(destination + 1) + ',' + QByteArray::number(source + 1);
 }
 
 void QuartzParser::connectNotSent(int destination)
 {
     for (auto it = m_pendingConnects.rbegin(); it != m_pendingConnects.rend(); ++it) {
-        if (it->destination == destination && !it->answered) {
-            it->answered = true;
+        if (it->destination == destination) {
+            m_pendingConnects.erase(std::next(it).base());
             return;
         }
     }
@@ -157,8 +157,26 @@ void QuartzParser::connectNotSent(int destination)
 
 void QuartzParser::reinterrogate(int destination)
 {
-    m_mustReport.insert(destination);
     send(".IV" + QByteArray::number(destination + 1) + '\r');
+}
+
+void QuartzParser::reread(const QList<CommandTarget> &targets)
+{
+    QByteArray lines;
+    for (const CommandTarget &target : targets) {
+        if (target.kind == CommandTarget::Kind::route && target.index >= 0
+            && target.index < m_destinationCount)
+            lines += ".IV" + QByteArray::number(target.index + 1) + '\r';
+    }
+    send(lines);
+}
+
+std::optional<CommandTarget> QuartzParser::reported(const CommandTarget &target) const
+{
+    const auto source = m_routing.constFind(target.index);
+    if (target.kind != CommandTarget::Kind::route || source == m_routing.cend())
+        return std::nullopt;
+    return CommandTarget::route(0, target.index, *source);
 }
 
 void QuartzParser::ingest(const QByteArray &bytes)
@@ -196,34 +214,34 @@ void QuartzParser::handleLine(QStringView line)
     if (line.isEmpty())
         return;
     if (line.startsWith(u'?')) {
-        emitEvent(RouterDriverEvent::makeCommandRefused(
-            QStringLiteral("The router refused the command.")));
-        if (!m_pendingConnects.empty()) {
-            // It answers the oldest route still waiting; the oldest entry goes, asked again.
-            const auto waiting = std::find_if(m_pendingConnects.begin(), m_pendingConnects.end(),
-                                              [](const PendingConnect &p) { return !p.answered; });
-            if (waiting != m_pendingConnects.end())
-                settle(waiting->answered);
-            const int destination = m_pendingConnects.front().destination;
-            m_pendingConnects.pop_front();
-            reinterrogate(destination);
+        // It refuses the oldest route still waiting, which the table puts back and asks for
+        // again; with none waiting it refused one of our questions.
+        if (m_pendingConnects.empty()) {
+            emitEvent(RouterDriverEvent::makeCommandRefused(
+                QStringLiteral("The router refused the command.")));
+            return;
         }
+        const quint64 command = m_pendingConnects.front().command;
+        m_pendingConnects.pop_front();
+        m_hooks.commands.refuse(command, QStringLiteral("The router refused the command."));
         return;
     }
     const auto answer = parseAnswer(line);
     if (!answer)
         return;
     m_answerReceived = true;
+    if (!m_connectedEmitted)
+        m_hooks.commands.hear(); // the first read's answers
     // An answer naming a pending route's destination answers the oldest such route, whatever
-    // its levels and even out of order; the entry itself goes only as the oldest (below).
-    // Counted once per route: a router that answers a route twice must not let the link stop
-    // waiting for another.
+    // its levels and even out of order.
     const auto waiting = std::find_if(
-        m_pendingConnects.begin(), m_pendingConnects.end(), [&](const PendingConnect &p) {
-            return !p.answered && p.destination == answer->destination - 1;
-        });
-    if (waiting != m_pendingConnects.end())
-        settle(waiting->answered);
+        m_pendingConnects.begin(), m_pendingConnects.end(),
+        [&](const PendingConnect &p) { return p.destination == answer->destination - 1; });
+    if (waiting != m_pendingConnects.end()) {
+        const quint64 command = waiting->command;
+        m_pendingConnects.erase(waiting);
+        m_hooks.commands.answer(command);
+    }
 
     if (answer->destination > m_destinationCount || answer->source > m_sourceCount) {
         if (!std::exchange(m_rangeWarned, true)) {
@@ -242,23 +260,17 @@ void QuartzParser::handleLine(QStringView line)
 
     const int destination = answer->destination - 1;
     const int source = answer->source - 1;
-    if (!m_pendingConnects.empty() && m_pendingConnects.front().destination == destination)
-        m_pendingConnects.pop_front();
     const auto held = m_routing.constFind(destination);
     const bool unchanged = held != m_routing.constEnd() && *held == source;
-    const bool mustReport = m_mustReport.remove(destination);
-    if (!(unchanged && m_connectedEmitted && !mustReport)) {
+    const bool shown = !unchanged && m_connectedEmitted;
+    if (!(unchanged && m_connectedEmitted)) {
         m_routing.insert(destination, source);
         if (m_connectedEmitted)
             emitEvent(RouterDriverEvent::makeRouteChanged(0, destination, source));
     }
+    if (m_connectedEmitted)
+        m_hooks.commands.observe(CommandTarget::route(0, destination, source), shown);
     scheduleFinalize();
-}
-
-void QuartzParser::settle(bool &answered)
-{
-    if (!std::exchange(answered, true) && m_hooks.answered)
-        m_hooks.answered();
 }
 
 void QuartzParser::scheduleFinalize()
@@ -279,33 +291,32 @@ void QuartzParser::finalize()
         emitEvent(*warnings);
 }
 
+Interrogation::FirstRead QuartzParser::firstRead() const
+{
+    return { m_stopped, m_connectedEmitted, m_answerReceived, !m_routing.isEmpty() };
+}
+
 bool QuartzParser::checkAnswered()
 {
-    if (m_stopped || m_connectedEmitted || m_answerReceived)
-        return true;
-    emitEvent(RouterDriverEvent::makeError(
-        QStringLiteral("The device answered TCP but spoke no Quartz — check the port and matrix "
-                       "size.")));
-    return false;
+    return Interrogation::checkAnswered(firstRead(), noAnswerText(), m_hooks);
 }
 
 bool QuartzParser::readLimitReached()
 {
-    if (m_stopped || m_connectedEmitted)
-        return true;
-    if (!m_routing.isEmpty()) {
-        finalize();
-        return true;
-    }
-    if (!m_answerReceived)
-        return checkAnswered();
     // Every answer named another level than video, or a port beyond the saved size (the
     // warning held for that says so).
-    emitEvent(RouterDriverEvent::makeError(m_warnings.failure(
-        m_otherLevelAnswered ? QStringLiteral("The router answered only for levels other than "
-                                              "video (V), so no video crosspoint could be read.")
-                             : QString())));
-    return false;
+    const QString levels = m_otherLevelAnswered
+        ? QStringLiteral("The router answered only for levels other than video (V), so no "
+                         "video crosspoint could be read.")
+        : QString();
+    return Interrogation::readLimitReached(
+        firstRead(), noAnswerText(), m_warnings.failure(levels), [this] { finalize(); }, m_hooks);
+}
+
+QString QuartzParser::noAnswerText()
+{
+    return QStringLiteral("The device answered TCP but spoke no Quartz — check the port and "
+                          "matrix size.");
 }
 
 RouterState QuartzParser::state() const

@@ -67,11 +67,15 @@ public:
 
     // Asks for every destination in one write and arms the no-answer check.
     void beginInterrogation();
-    // Records the pending route and returns its line, without the CR.
-    QByteArray lineForConnect(int source, int destination);
+    // Records the pending route (`command`: its id for the hooks) and returns its line,
+    // without the CR.
+    QByteArray lineForConnect(int source, int destination, quint64 command = 0);
     void reinterrogate(int destination);
-    // The newest unanswered route to `destination` was never written: the link no longer
-    // waits for its answer, though the entry stays until an answer or "?" removes it.
+    // Asks again for the destinations of these route targets.
+    void reread(const QList<CommandTarget> &targets);
+    // The source the router last answered for a route target's destination, or none.
+    std::optional<CommandTarget> reported(const CommandTarget &target) const;
+    // The newest route to `destination` was never written: no answer is waited for.
     void connectNotSent(int destination);
     void ingest(const QByteArray &bytes);
     void handleLine(QStringView line);
@@ -92,10 +96,10 @@ public:
 private:
     void emitEvent(const RouterDriverEvent &event);
     void send(const QByteArray &bytes);
-    // Tells the link that the router answered this route, once per route.
-    void settle(bool &answered);
     void scheduleFinalize();
     void warnOverlong();
+    Interrogation::FirstRead firstRead() const;
+    static QString noAnswerText();
 
     Hooks m_hooks;
     QString m_deviceName;
@@ -106,19 +110,17 @@ private:
     bool m_discardingLine = false; // the current line outgrew maxLineLength and was dropped
     bool m_overlongWarned = false; // a flood of noise gets one warning, not one per line
     LevelRouting m_routing;
-    // Destinations whose next answer is reported even when it repeats what we hold, because
-    // a refused route left the controller showing its optimistic source.
-    QSet<int> m_mustReport;
     bool m_connectedEmitted = false;
     bool m_answerReceived = false;
     bool m_rangeWarned = false;
     bool m_otherLevelAnswered = false; // an in-range answer that named no video level
     StateWarnings m_warnings;
     bool m_stopped = false;
+    // Routes sent and not answered yet, oldest first.
     struct PendingConnect
     {
         int destination;
-        bool answered = false; // the link has stopped waiting for it
+        quint64 command; // its id in the link's pending table
     };
     std::deque<PendingConnect> m_pendingConnects;
 };

@@ -21,8 +21,11 @@ InterrogatingLink<SWP08Parser>::Commands swp08Commands()
     commands.refuse = [](const Route &take) {
         return SWP08Parser::addressError(take.source, take.destination, take.level);
     };
-    commands.prepare = [](SWP08Parser &parser, const Route &take) {
-        return parser.prepareConnect(take.source, take.destination, take.level);
+    commands.asked = [](const Route &take) {
+        return CommandTarget::route(take.level, take.destination, take.source);
+    };
+    commands.prepare = [](SWP08Parser &parser, const Route &take, quint64 command) {
+        return parser.prepareConnect(take.source, take.destination, take.level, command);
     };
     commands.recover = [](SWP08Parser &parser, const Route &take) {
         parser.abortPendingConnect(take.destination, take.level);

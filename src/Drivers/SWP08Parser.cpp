@@ -139,8 +139,7 @@ void SWP08Parser::settle(PendingCommand &command)
         return;
     command.answered = true;
     --m_unanswered;
-    if (m_hooks.answered)
-        m_hooks.answered();
+    m_hooks.commands.answer(command.command);
 }
 
 void SWP08Parser::beginInterrogation()
@@ -158,17 +157,36 @@ void SWP08Parser::beginInterrogation()
         m_hooks.arm(Timer::noAnswer);
 }
 
-QByteArray SWP08Parser::prepareConnect(int source, int destination, int level)
+QByteArray SWP08Parser::prepareConnect(int source, int destination, int level, quint64 command)
 {
-    pushPending({ PendingCommand::connect, destination, level });
+    pushPending({ PendingCommand::connect, destination, level, false, command });
     return frame(connectPayload(source, destination, level));
 }
 
 void SWP08Parser::reinterrogate(int destination, int level)
 {
-    m_mustReport.insert({ level, destination });
     pushPending({ PendingCommand::interrogate, destination, level });
     send(frame(interrogatePayload(destination, level)));
+}
+
+void SWP08Parser::reread(const QList<CommandTarget> &targets)
+{
+    for (const CommandTarget &target : targets) {
+        if (target.kind == CommandTarget::Kind::route
+            && !addressError(0, target.index, target.level))
+            reinterrogate(target.index, target.level);
+    }
+}
+
+std::optional<CommandTarget> SWP08Parser::reported(const CommandTarget &target) const
+{
+    const auto level = m_routing.constFind(target.level);
+    if (target.kind != CommandTarget::Kind::route || level == m_routing.cend())
+        return std::nullopt;
+    const auto source = level->constFind(target.index);
+    if (source == level->cend())
+        return std::nullopt;
+    return CommandTarget::route(target.level, target.index, *source);
 }
 
 void SWP08Parser::abortPendingConnect(int destination, int level)
@@ -252,6 +270,8 @@ void SWP08Parser::handleAck()
 {
     if (m_pending.empty())
         return;
+    if (m_pending.front().kind == PendingCommand::interrogate)
+        m_hooks.commands.hear();
     settle(m_pending.front());
     m_pending.pop_front();
 }
@@ -263,14 +283,18 @@ void SWP08Parser::handleNak()
             QStringLiteral("The router refused the command (NAK).")));
         return;
     }
-    settle(m_pending.front());
-    const PendingCommand command = m_pending.front();
+    PendingCommand command = m_pending.front();
     m_pending.pop_front();
-    if (command.kind == PendingCommand::connect) {
-        emitEvent(RouterDriverEvent::makeCommandRefused(
-            QStringLiteral("The router refused the route (NAK).")));
-        reinterrogate(command.destination, command.level);
+    if (command.kind == PendingCommand::interrogate) {
+        m_hooks.commands.hear(); // an answer, if not the one hoped for
+        return;
     }
+    // The table puts the crosspoint back and asks for it again.
+    if (!command.answered) {
+        command.answered = true;
+        --m_unanswered;
+    }
+    m_hooks.commands.refuse(command.command, QStringLiteral("The router refused the route (NAK)."));
 }
 
 void SWP08Parser::processFrame(const QByteArray &frameBytes)
@@ -297,6 +321,8 @@ void SWP08Parser::processFrame(const QByteArray &frameBytes)
 void SWP08Parser::applyTally(const QByteArray &message)
 {
     m_tallyReceived = true;
+    if (!m_connectedEmitted)
+        m_hooks.commands.hear(); // the first read's answers
     const int level = quint8(message.at(1)) & 0x0F;
     const int multiplier = quint8(message.at(2));
     const int destination = ((multiplier >> 4) & 7) * 128 + quint8(message.at(3));
@@ -326,12 +352,15 @@ void SWP08Parser::applyTally(const QByteArray &message)
     LevelRouting &table = m_routing[level];
     const auto held = table.constFind(destination);
     const bool unchanged = held != table.constEnd() && *held == source;
-    const bool mustReport = m_mustReport.remove({ level, destination });
-    if (unchanged && m_connectedEmitted && !mustReport)
+    if (unchanged && m_connectedEmitted) {
+        m_hooks.commands.observe(CommandTarget::route(level, destination, source), false);
         return;
+    }
     table.insert(destination, source);
-    if (m_connectedEmitted)
+    if (m_connectedEmitted) {
         emitEvent(RouterDriverEvent::makeRouteChanged(level, destination, source));
+        m_hooks.commands.observe(CommandTarget::route(level, destination, source), true);
+    }
     scheduleFinalize();
 }
 
@@ -357,29 +386,27 @@ void SWP08Parser::finalize()
         it = it.key() == 0 ? std::next(it) : m_routing.erase(it);
 }
 
+Interrogation::FirstRead SWP08Parser::firstRead() const
+{
+    return { m_stopped, m_connectedEmitted, m_tallyReceived, !m_routing.isEmpty() };
+}
+
 bool SWP08Parser::checkAnswered()
 {
-    if (m_stopped || m_connectedEmitted || m_tallyReceived)
-        return true;
-    emitEvent(RouterDriverEvent::makeError(
-        QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port and "
-                       "matrix size.")));
-    return false;
+    return Interrogation::checkAnswered(firstRead(), noAnswerText(), m_hooks);
 }
 
 bool SWP08Parser::readLimitReached()
 {
-    if (m_stopped || m_connectedEmitted)
-        return true;
-    if (!m_routing.isEmpty()) {
-        finalize();
-        return true;
-    }
-    if (!m_tallyReceived)
-        return checkAnswered();
     // Every tally named a port beyond the saved size: the warning held for it says so.
-    emitEvent(RouterDriverEvent::makeError(m_warnings.failure()));
-    return false;
+    return Interrogation::readLimitReached(
+        firstRead(), noAnswerText(), m_warnings.failure(), [this] { finalize(); }, m_hooks);
+}
+
+QString SWP08Parser::noAnswerText()
+{
+    return QStringLiteral("The device answered TCP but spoke no SW-P-08 — check the port and "
+                          "matrix size.");
 }
 
 RouterState SWP08Parser::state() const

@@ -54,6 +54,7 @@ public:
         // A CONNECT whose crosspoint the router has tallied: answered, though its
         // acknowledgement (which some routers never send) may still be due.
         bool answered = false;
+        quint64 command = 0; // a CONNECT's id in the link's pending table
 
         bool operator==(const PendingCommand &) const = default;
     };
@@ -81,9 +82,14 @@ public:
 
     // Asks for every destination in one write and arms the no-answer check.
     void beginInterrogation();
-    // Records the pending CONNECT and returns its frame; the crosspoint must be addressable.
-    QByteArray prepareConnect(int source, int destination, int level);
+    // Records the pending CONNECT (`command`: its id for the hooks) and returns its frame; the
+    // crosspoint must be addressable.
+    QByteArray prepareConnect(int source, int destination, int level, quint64 command = 0);
     void reinterrogate(int destination, int level = 0);
+    // Interrogates the crosspoints of these route targets again.
+    void reread(const QList<CommandTarget> &targets);
+    // The source the router last tallied for a route target's crosspoint, or none.
+    std::optional<CommandTarget> reported(const CommandTarget &target) const;
     // Drops the newest pending CONNECT for the destination after its write failed.
     void abortPendingConnect(int destination, int level = 0);
     void ingest(const QByteArray &bytes);
@@ -113,6 +119,8 @@ private:
     void applyTally(const QByteArray &message);
     void scheduleFinalize();
     void appendFrameByte(char byte);
+    Interrogation::FirstRead firstRead() const;
+    static QString noAnswerText();
 
     Hooks m_hooks;
     QString m_deviceName;
@@ -127,9 +135,6 @@ private:
     bool m_overlongWarned = false; // a flood of noise gets one warning, not one per frame
 
     QHash<int, LevelRouting> m_routing; // level to destination to source
-    // Crosspoints whose next tally is reported even when it repeats what we hold, because a
-    // refused route left the controller showing its optimistic source.
-    QSet<std::pair<int, int>> m_mustReport; // (level, destination)
     bool m_connectedEmitted = false;
     bool m_tallyReceived = false;
     bool m_rangeWarned = false;

@@ -35,10 +35,10 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
     std::mutex worksMutex;
     std::vector<DelayedWork> works;
 
-    // Commands in flight and when the router was last heard from; on the queue only.
+    // Commands in flight, what they asked for and when the router last answered; on the
+    // queue only.
     std::chrono::milliseconds answerLimit { 0 };
-    int inFlight = 0;
-    std::chrono::steady_clock::time_point lastHeard;
+    PendingCommands pending;
     DelayedWork answerCheck;
 
     const QLoggingCategory &log() const { return profile.log ? *profile.log : lcLinkFallback(); }
@@ -55,13 +55,15 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
         if (ended.exchange(true))
             return;
         watchdog.cancel();
-        std::vector<DelayedWork> pending;
+        std::vector<DelayedWork> cancelled;
         {
             std::lock_guard lock(worksMutex);
-            pending.swap(works);
+            cancelled.swap(works);
         }
-        for (DelayedWork &work : pending)
+        for (DelayedWork &work : cancelled)
             work.cancel();
+        // Put back to what the router reported, while the parser still holds it.
+        pending.linkEnded();
         if (protocol.ended)
             protocol.ended();
     }
@@ -80,19 +82,18 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
         return work;
     }
 
-    void commandSent()
+    PendingCommands::Id commandSent()
     {
-        if (inFlight++ == 0)
-            lastHeard = std::chrono::steady_clock::now();
+        const PendingCommands::Id id = pending.sent();
         watchAnswers();
+        return id;
     }
 
-    void answered()
+    // `text`, and when commands were still in flight, that the router may yet carry them out.
+    QString ending(const QString &text) const
     {
-        // More answers than commands (a router that acknowledges our own queries too) bank
-        // nothing for later commands.
-        inFlight = std::max(0, inFlight - 1);
-        lastHeard = std::chrono::steady_clock::now();
+        const int waiting = pending.inFlight();
+        return waiting == 0 ? text : text + u' ' + TcpLink::inFlightText(waiting);
     }
 
     void watchAnswers()
@@ -118,15 +119,15 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
             return;
         const auto now = std::chrono::steady_clock::now();
         std::optional<std::chrono::steady_clock::time_point> due;
-        if (inFlight > 0) {
-            // What the router sent and we have not read yet is its word: the delay is ours.
+        if (pending.unanswered() > 0) {
+            // What the router sent and we have not read yet may be its answer: the delay is ours.
             if (connection->hasUnreadBytes())
-                lastHeard = now;
-            if (now - lastHeard >= answerLimit) {
+                pending.heard();
+            if (now - pending.lastAnswer() >= answerLimit) {
                 unresponsive(*connection, unansweredText(answerLimit));
                 return;
             }
-            due = lastHeard + answerLimit;
+            due = pending.lastAnswer() + answerLimit;
         }
         if (const auto unsent = connection->unsentSince()) {
             if (now - *unsent >= answerLimit) {
@@ -142,7 +143,7 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
     void unresponsive(TcpConnection &connection, const QString &reason)
     {
         qCWarning(log()) << "the router stopped answering:" << reason;
-        emitEvent(RouterDriverEvent::makeError(reason));
+        emitEvent(RouterDriverEvent::makeError(ending(reason)));
         emitEvent(
             RouterDriverEvent::makeDisconnected(QStringLiteral("The router stopped answering.")));
         end();
@@ -191,6 +192,17 @@ QString TcpLink::unansweredText(std::chrono::milliseconds limit)
         .arg(seconds(limit));
 }
 
+QString TcpLink::inFlightText(int commands)
+{
+    if (commands == 1)
+        return QStringLiteral("A command was still waiting: the router may still carry it out "
+                              "if it resumes; connecting again shows what it holds.");
+    return Text::format(QStringLiteral("%1 commands were still waiting: the router may still "
+                                       "carry them out if it resumes; connecting again shows "
+                                       "what it holds."),
+                        commands);
+}
+
 QString TcpLink::unreadText(std::chrono::milliseconds limit)
 {
     return QStringLiteral("The router left what it was sent unread for %1 seconds.")
@@ -209,6 +221,19 @@ TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
     m_core->events = std::move(events);
     m_core->profile = std::move(profile);
     m_core->answerLimit = m_options.answerLimit;
+    m_core->pending = PendingCommands(m_options.confirmation);
+    // The core owns the table, so the table's hooks may hold it plainly; work scheduled for
+    // the table runs only while the core still exists.
+    Core *core = m_core.get();
+    const std::weak_ptr<Core> weakCore = m_core;
+    m_core->pending.setLink(
+        { [core](const RouterDriverEvent &event) { core->emitEvent(event); },
+          [core, weakCore](std::chrono::milliseconds delay, std::function<void()> fn) {
+              return core->schedule(delay, [weakCore, fn = std::move(fn)] {
+                  if (auto alive = weakCore.lock())
+                      fn();
+              });
+          } });
 }
 
 TcpLink::~TcpLink()
@@ -234,6 +259,7 @@ void TcpLink::connect(Protocol protocol)
         core->emitEvent(RouterDriverEvent::makeError(target.error()));
         return;
     }
+    core->pending.setProtocol(std::move(protocol.commands));
     core->protocol = std::move(protocol);
     core->emitEvent(RouterDriverEvent::makeStatus(target->statusText));
 
@@ -256,8 +282,8 @@ void TcpLink::connect(Protocol protocol)
             break;
         case TcpConnection::State::failed:
             core->watchdog.cancel();
-            core->emitEvent(
-                RouterDriverEvent::makeError(QStringLiteral("Connection failed: ") + error));
+            core->emitEvent(RouterDriverEvent::makeError(
+                core->ending(QStringLiteral("Connection failed: ") + error)));
             core->end();
             break;
         case TcpConnection::State::ready:
@@ -305,23 +331,23 @@ void TcpLink::receiveLoop(const std::shared_ptr<Core> &core,
                             if (core->ended.load())
                                 return;
                             if (!content.isEmpty()) {
-                                core->lastHeard = std::chrono::steady_clock::now();
                                 core->rawTraffic("rx", content);
                                 if (core->protocol.ingest)
                                     core->protocol.ingest(content);
                                 if (core->ended.load()) // the protocol gave up on this input
                                     return;
+                                core->pending.flush();
                             }
                             if (isComplete) {
-                                core->emitEvent(RouterDriverEvent::makeDisconnected(
-                                    QStringLiteral("The router closed the connection.")));
+                                core->emitEvent(RouterDriverEvent::makeDisconnected(core->ending(
+                                    QStringLiteral("The router closed the connection."))));
                                 core->end();
                                 connection->cancel();
                                 return;
                             }
                             if (error) {
                                 core->emitEvent(RouterDriverEvent::makeError(
-                                    QStringLiteral("Receive failed: ") + *error));
+                                    core->ending(QStringLiteral("Receive failed: ") + *error)));
                                 core->end();
                                 connection->cancel();
                                 return;
@@ -394,18 +420,18 @@ DriverResult TcpLink::sendCommand(const std::function<QByteArray()> &prepare,
         core->rawTraffic("tx", bytes);
         result = {};
         // Counted first: a write that fails at once reports that within send().
-        core->commandSent();
-        connection->send(bytes,
-                         [core, recover = std::move(recover)](const std::optional<QString> &error) {
-                             if (!error || core->ended.load())
-                                 return;
-                             // Never sent, so never answered.
-                             core->inFlight = std::max(0, core->inFlight - 1);
-                             core->emitEvent(RouterDriverEvent::makeCommandRefused(
-                                 QStringLiteral("Couldn't send the command: ") + *error));
-                             if (recover)
-                                 recover();
-                         });
+        const PendingCommands::Id id = core->commandSent();
+        connection->send(
+            bytes, [core, id, recover = std::move(recover)](const std::optional<QString> &error) {
+                if (!error || core->ended.load())
+                    return;
+                core->emitEvent(RouterDriverEvent::makeCommandRefused(
+                    QStringLiteral("Couldn't send the command: ") + *error));
+                // Never sent, so never answered: shown as the router has it.
+                core->pending.notSent(id);
+                if (recover)
+                    recover();
+            });
     });
     return result;
 }
@@ -445,7 +471,7 @@ void TcpLink::fail(const QString &text) const
 {
     if (m_core->ended.load())
         return;
-    m_core->emitEvent(RouterDriverEvent::makeError(text));
+    m_core->emitEvent(RouterDriverEvent::makeError(m_core->ending(text)));
     close();
 }
 
@@ -460,7 +486,33 @@ void TcpLink::close() const
 
 void TcpLink::answered() const
 {
-    m_core->answered();
+    m_core->pending.answerOldest();
+}
+
+PendingCommands &TcpLink::pending() const
+{
+    return m_core->pending;
+}
+
+CommandHooks TcpLink::commandHooks(const std::weak_ptr<TcpLink> &link)
+{
+    const auto *held = &link;
+    return { [held](CommandHooks::Id id) {
+                if (auto l = held->lock())
+                    l->pending().answered(id);
+            },
+             [held](CommandHooks::Id id, const QString &reason) {
+                 if (auto l = held->lock())
+                     l->pending().refused(id, reason);
+             },
+             [held](const CommandTarget &report, bool shown) {
+                 if (auto l = held->lock())
+                     l->pending().observe(report, shown);
+             },
+             [held] {
+                 if (auto l = held->lock())
+                     l->pending().heard();
+             } };
 }
 
 bool TcpLink::isEnded() const

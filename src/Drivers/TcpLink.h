@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/PendingCommands.h"
 #include "Drivers/RouterDriver.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/TcpConnection.h"
@@ -33,9 +34,12 @@
 //   - ready()         after the ready status: send the initial queries, or nothing;
 //   - ended()         once, when the link ends for any reason (end of stream, receive error,
 //                     watchdog, failed state, cancel, fail(), disconnect()). Delayed work
-//                     made with schedule() is already cancelled by then; drop anything
-//                     else pending here. Nothing the protocol emits afterwards can make the
-//                     link look alive again (no `connected` after the end).
+//                     made with schedule() is already cancelled by then, and the commands
+//                     in flight are put back; drop anything else pending here. Nothing the
+//                     protocol emits afterwards can make the link look alive again (no
+//                     `connected` after the end);
+//   - commands        what the pending-command table asks of it: re-reading targets, what
+//                     the router last reported, port names (PendingCommands::Protocol).
 // What the protocol gets, all safe from the queue:
 //   - emitEvent(e)    puts one event on the driver's stream (dropped after disconnect());
 //   - write(bytes)    writes on the current connection, ignoring the outcome; nothing
@@ -45,14 +49,18 @@
 //   - fail(text)      ends the link with `error(text)` (then `disconnected` without a reason),
 //                     for input the protocol cannot go on with;
 //   - close()         ends the link the same way once the protocol has emitted its error;
-//   - answered()      the router answered one command sent with sendCommand() (its
-//                     acknowledgement, refusal or reply has arrived);
+//   - pending()       the pending-command table: a command's prepare step opens its entry
+//                     there with what it asks for, and the protocol tells it the answers,
+//                     refusals and reports it matched (see PendingCommands);
+//   - answered()      the oldest command not answered yet has its answer (order matching);
 //   - isEnded()       whether the link has ended.
-// A command is in flight from its write until the protocol reports its answer. While any is,
-// the router must be heard from within answerLimit of its last word (any bytes count, so a
-// long salvo on a busy router that keeps answering is never cut); and bytes of ours that the
-// router leaves unread for answerLimit mean the same. Either ends the link as unresponsive:
-// `error` with the reason, then `disconnected("The router stopped answering.")`.
+// A command is in flight from its write until the router has answered it and confirmed what
+// it asked for. While one is unanswered the router must answer a command of ours, or be
+// heard sending a reply we asked for, within answerLimit (unrelated traffic does not count;
+// a long salvo on a busy router that keeps answering is never cut); and bytes of ours that
+// the router leaves unread for answerLimit mean the same. Either ends the link as
+// unresponsive: `error` with the reason, then `disconnected("The router stopped
+// answering.")`. Any ending with commands in flight says the router may still carry them out.
 // From the UI thread the driver calls connect() once, disconnect() once, and sendCommand()
 // for each command (see there). queue().sync() reads parser values from the UI thread.
 struct TcpLinkOptions
@@ -63,6 +71,9 @@ struct TcpLinkOptions
     // How long a router may stay silent while a command waits for its answer, or leave our
     // bytes unread, before the link ends as unresponsive.
     std::chrono::milliseconds answerLimit { 5000 };
+    // How long an answered command waits for the router's report before it is asked again
+    // and given up.
+    PendingCommands::Timing confirmation {};
     // The socket of each connection; empty means a plain one.
     TcpConnection::SocketFactory makeSocket {};
 };
@@ -87,6 +98,7 @@ public:
         std::function<void(const QByteArray &bytes)> ingest;
         std::function<void()> ready;
         std::function<void()> ended;
+        PendingCommands::Protocol commands;
     };
 
     // The endpoint a saved router leads to, with the status text that announces it.
@@ -105,6 +117,9 @@ public:
     // command within 5 seconds." or "The router left what it was sent unread for 5 seconds."
     static QString unansweredText(std::chrono::milliseconds limit);
     static QString unreadText(std::chrono::milliseconds limit);
+    // Added to how a link ended while commands were in flight: "A command was still waiting:
+    // the router may still carry it out if it resumes; connecting again shows what it holds."
+    static QString inFlightText(int commands);
 
     TcpLink(const RouterConnection &connection, Profile profile,
             std::shared_ptr<RouterEventStream> events, Options options = {},
@@ -136,6 +151,10 @@ public:
     void fail(const QString &text) const;
     void close() const;
     void answered() const;
+    PendingCommands &pending() const; // on the queue only
+    // Hooks for a parser that hand what it matched to the pending table of the link `link`
+    // holds when they are called (nothing once it is gone). `link` must outlive the hooks.
+    static CommandHooks commandHooks(const std::weak_ptr<TcpLink> &link);
     bool isEnded() const;
     // Received bytes the connection holds for the protocol (diagnostics). On the queue.
     qint64 bufferedBytes() const;

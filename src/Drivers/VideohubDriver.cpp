@@ -3,6 +3,9 @@
 #include "Drivers/VideohubParser.h"
 #include "Platform/Async.h"
 
+#include <algorithm>
+#include <deque>
+
 Q_LOGGING_CATEGORY(lcVideohub, "quorvel.driver.videohub", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcVideohubRaw, "quorvel.driver.videohub.raw", QtInfoMsg)
 
@@ -23,15 +26,22 @@ TcpLink::Profile videohubProfile()
 
 } // namespace
 
-// The queue side of one driver: the parser and its finalize timer. Hooks hold it strongly
-// and the link weakly, so a released driver is never kept alive by its connection.
+// The queue side of one driver: the parser, its finalize timer and what each ACK or NAK
+// answers. Hooks hold it strongly and the link weakly, so a released driver is never kept
+// alive by its connection.
 struct VideohubDriver::Session
 {
+    // The router answers every block it is sent, commands and questions alike, in order.
+    static constexpr std::size_t maxAwaited = 4096;
+
     VideohubParser parser;
     std::weak_ptr<TcpLink> link;
     std::chrono::milliseconds debounce;
     std::chrono::milliseconds readLimit;
     DelayedWork finalizeTimer;
+    // What each answer still due settles: a command's id in the pending table, or none for
+    // a question.
+    std::deque<std::optional<PendingCommands::Id>> awaited;
 
     Session(const QString &name, const VideohubTiming &timing)
         : parser(name, limits(timing))
@@ -53,8 +63,14 @@ struct VideohubDriver::Session
             return;
         for (const RouterDriverEvent &event : std::as_const(out.events))
             link->emitEvent(event);
-        for (int i = 0; i < out.answers; ++i)
-            link->answered();
+        for (const VideohubParser::Reply &reply : std::as_const(out.replies)) {
+            if (reply.kind == VideohubParser::Reply::report)
+                link->pending().observe(reply.reported, true);
+            else
+                answer(*link, reply.kind == VideohubParser::Reply::ack);
+        }
+        if (out.progress)
+            link->pending().heard();
         if (out.fatal) {
             finalizeTimer.cancel();
             link->fail(*out.fatal);
@@ -70,8 +86,57 @@ struct VideohubDriver::Session
                     session->apply(session->parser.finalizePrelude(), session);
             });
         }
-        if (out.resyncNeeded)
-            resync(*link);
+    }
+
+    void answer(const TcpLink &link, bool ack)
+    {
+        if (awaited.empty()) {
+            // A refusal of nothing we know of: the tables are read again all the same.
+            if (!ack) {
+                link.emitEvent(RouterDriverEvent::makeCommandRefused(refusedText()));
+                resync(link);
+            }
+            return;
+        }
+        const std::optional<PendingCommands::Id> command = awaited.front();
+        awaited.pop_front();
+        if (!command)
+            link.pending().heard(); // the answer to a question, if not always the one hoped for
+        else if (ack)
+            link.pending().answered(*command);
+        else
+            link.pending().refused(*command, refusedText());
+    }
+
+    static QString refusedText() { return QStringLiteral("The router refused the last command."); }
+
+    void await(std::optional<PendingCommands::Id> command)
+    {
+        if (awaited.size() >= maxAwaited)
+            awaited.pop_front();
+        awaited.push_back(command);
+    }
+
+    // A command that was never written is answered by nothing.
+    void notSent(PendingCommands::Id command)
+    {
+        const auto it = std::find(awaited.begin(), awaited.end(), command);
+        if (it != awaited.end())
+            awaited.erase(it);
+    }
+
+    void ask(const TcpLink &link, const QList<QByteArray> &blocks)
+    {
+        for (const QByteArray &block : blocks) {
+            await(std::nullopt);
+            link.write(block);
+        }
+    }
+
+    void reread(const QList<CommandTarget> &targets)
+    {
+        if (auto l = link.lock())
+            ask(*l, VideohubParser::queryBlocks(targets));
     }
 
     // Bounds the opening dump; the timer ends with the link.
@@ -91,7 +156,10 @@ struct VideohubDriver::Session
     {
         if (auto query = parser.resyncQuery(std::chrono::steady_clock::now())) {
             qCDebug(lcVideohub) << "asking the router for its tables again";
-            link.write(*query);
+            QList<QByteArray> blocks;
+            for (qsizetype at = 0, end; (end = query->indexOf("\n\n", at)) >= 0; at = end + 2)
+                blocks.append(query->mid(at, end + 2 - at));
+            ask(link, blocks);
         }
     }
 };
@@ -122,6 +190,16 @@ void VideohubDriver::connect(std::function<void()> done)
     };
     protocol.ended = [session] {
         session->finalizeTimer.cancel();
+        session->awaited.clear();
+    };
+    protocol.commands.reread = [session](const QList<CommandTarget> &targets) {
+        session->reread(targets);
+    };
+    protocol.commands.reported = [session](const CommandTarget &target) {
+        return session->parser.reported(target);
+    };
+    protocol.commands.portName = [session](const CommandTarget &target) {
+        return session->parser.portName(target);
     };
     m_link->connect(std::move(protocol)); // a second call does nothing
     Platform::complete(std::move(done));
@@ -138,12 +216,23 @@ void VideohubDriver::take(int source, int destination, int level, DriverCompleti
     takeAll({ Route { level, destination, source } }, std::move(done));
 }
 
-std::function<void()> VideohubDriver::resyncAfterFailedSend() const
+DriverResult VideohubDriver::command(const QByteArray &block, const QList<CommandTarget> &asked)
 {
-    return [session = m_session] {
-        if (auto link = session->link.lock())
-            session->resync(*link);
-    };
+    const std::shared_ptr<Session> session = m_session;
+    const std::shared_ptr<TcpLink> link = m_link;
+    auto id = std::make_shared<PendingCommands::Id>(0);
+    return m_link->sendCommand(
+        [link, session, id, block, asked] {
+            *id = link->pending().open(asked);
+            session->await(*id);
+            return block;
+        },
+        // A failed send asks the router for its tables again.
+        [session, id] {
+            session->notSent(*id);
+            if (auto l = session->link.lock())
+                session->resync(*l);
+        });
 }
 
 qint64 VideohubDriver::bufferedBytes() const
@@ -157,9 +246,11 @@ qint64 VideohubDriver::bufferedBytes() const
 
 void VideohubDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
-    Platform::complete(
-        std::move(done),
-        m_link->sendCommand(VideohubParser::routesBlock(routes), resyncAfterFailedSend()));
+    QList<CommandTarget> asked;
+    asked.reserve(routes.size());
+    for (const Route &route : routes) // the router has one level
+        asked.append(CommandTarget::route(0, route.destination, route.source));
+    Platform::complete(std::move(done), command(VideohubParser::routesBlock(routes), asked));
 }
 
 void VideohubDriver::setLock(int destination, int level, bool locked, DriverCompletion done)
@@ -179,14 +270,15 @@ void VideohubDriver::setLock(int destination, int level, bool locked, DriverComp
         return;
     }
     const QChar send = VideohubParser::lockCharacterToSend(locked, current);
-    Platform::complete(
-        std::move(done),
-        m_link->sendCommand(VideohubParser::lockBlock(destination, send), resyncAfterFailedSend()));
+    Platform::complete(std::move(done),
+                       command(VideohubParser::lockBlock(destination, send),
+                               { CommandTarget::lock(destination, locked) }));
 }
 
 void VideohubDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)
 {
-    Platform::complete(std::move(done),
-                       m_link->sendCommand(VideohubParser::labelBlock(kind, index, label),
-                                           resyncAfterFailedSend()));
+    Platform::complete(
+        std::move(done),
+        command(VideohubParser::labelBlock(kind, index, label),
+                { CommandTarget::name(kind, index, VideohubParser::labelAsSent(label)) }));
 }

@@ -46,8 +46,8 @@ public:
     qint64 bufferedBytes() const;
 
 private:
-    // A failed send's recovery: ask the router for its tables again.
-    std::function<void()> resyncAfterFailedSend() const;
+    // Sends one command block asking for `asked`.
+    DriverResult command(const QByteArray &block, const QList<CommandTarget> &asked);
 
     struct Session;
 

@@ -126,9 +126,16 @@ VideohubParser::Output VideohubParser::ingest(QByteArrayView bytes)
     Output out;
     if (m_failed)
         return out;
+    const qsizetype unfinished = m_buffer.unfinishedSize();
+    bool ended = false;
     m_buffer.append(bytes);
-    while (const auto block = m_buffer.next())
+    while (const auto block = m_buffer.next()) {
         handleBlock(*block, out);
+        ended = true;
+    }
+    // Bytes of a block not ended yet; before the prelude is done, the dump itself.
+    const qsizetype rest = m_buffer.unfinishedSize();
+    out.progress = !m_preludeDone || (rest > 0 && (ended || rest > unfinished));
     if (m_buffer.unfinishedSize() > m_limits.maxBufferedBytes) {
         m_failed = true;
         m_buffer.clear();
@@ -153,15 +160,8 @@ void VideohubParser::handleBlock(QByteArrayView bytes, Output &out)
         return;
     const QString header = trimSpacesAndTabs(headerLine).toString().toUpper();
 
-    if (header == u"ACK") {
-        ++out.answers;
-        return;
-    }
-    if (header == u"NAK") {
-        ++out.answers;
-        out.events.append(RouterDriverEvent::makeCommandRefused(
-            QStringLiteral("The router refused the last command.")));
-        out.resyncNeeded = true;
+    if (header == u"ACK" || header == u"NAK") {
+        out.replies.append(Reply { header == u"ACK" ? Reply::ack : Reply::nak, CommandTarget {} });
         return;
     }
     if (header == u"END PRELUDE:") {
@@ -240,8 +240,10 @@ void VideohubParser::handleLabels(QStringView items, PortKind kind, Output &out)
             continue;
         const QString label = item.rest ? boundedRouterName(item.rest->toString()) : QString();
         labels.insert(*index, label);
-        if (m_preludeDone)
+        if (m_preludeDone) {
             changes.put(*index, RouterDriverEvent::makeLabelChanged(kind, *index, label));
+            out.replies.append(Reply { Reply::report, CommandTarget::name(kind, *index, label) });
+        }
     }
 }
 
@@ -257,9 +259,12 @@ void VideohubParser::handleRouting(QStringView items, Output &out)
         if (!source || !isKeptIndex(*destination) || !isKeptIndex(*source))
             continue;
         m_routing.insert(*destination, *source);
-        if (m_preludeDone)
+        if (m_preludeDone) {
             changes.put(*destination,
                         RouterDriverEvent::makeRouteChanged(0, *destination, *source));
+            out.replies.append(
+                Reply { Reply::report, CommandTarget::route(0, *destination, *source) });
+        }
     }
 }
 
@@ -274,9 +279,12 @@ void VideohubParser::handleLocks(QStringView items, Output &out)
             continue;
         const QChar lock = item.rest && !item.rest->isEmpty() ? item.rest->front() : QChar(u'U');
         m_locks.insert(*destination, lock);
-        if (m_preludeDone)
+        if (m_preludeDone) {
             changes.put(*destination,
                         RouterDriverEvent::makeLockChanged(*destination, lock != u'U'));
+            out.replies.append(
+                Reply { Reply::report, CommandTarget::lock(*destination, lock != u'U') });
+        }
     }
 }
 
@@ -360,6 +368,64 @@ QByteArray VideohubParser::routesBlock(const QList<Route> &routes)
             + QByteArray::number(routes[i].source);
     }
     return block + "\n\n";
+}
+
+std::optional<CommandTarget> VideohubParser::reported(const CommandTarget &target) const
+{
+    switch (target.kind) {
+    case CommandTarget::Kind::route: {
+        const auto source = m_routing.constFind(target.index);
+        if (target.level != 0 || source == m_routing.cend())
+            return std::nullopt;
+        return CommandTarget::route(0, target.index, *source);
+    }
+    case CommandTarget::Kind::lock:
+        return CommandTarget::lock(target.index, lockCharacter(target.index) != u'U');
+    case CommandTarget::Kind::label:
+        break;
+    }
+    const QHash<int, QString> &labels
+        = target.port == PortKind::source ? m_inputLabels : m_outputLabels;
+    const auto label = labels.constFind(target.index);
+    if (label == labels.cend())
+        return std::nullopt;
+    return CommandTarget::name(target.port, target.index, *label);
+}
+
+QString VideohubParser::portName(const CommandTarget &target) const
+{
+    const bool source
+        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
+    const QHash<int, QString> &labels = source ? m_inputLabels : m_outputLabels;
+    return labels.value(
+        target.index,
+        (source ? QStringLiteral("In %1") : QStringLiteral("Out %1")).arg(target.index + 1));
+}
+
+QList<QByteArray> VideohubParser::queryBlocks(const QList<CommandTarget> &targets)
+{
+    bool routes = false, locks = false, inputs = false, outputs = false;
+    for (const CommandTarget &target : targets) {
+        routes |= target.kind == CommandTarget::Kind::route;
+        locks |= target.kind == CommandTarget::Kind::lock;
+        inputs |= target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
+        outputs |= target.kind == CommandTarget::Kind::label && target.port != PortKind::source;
+    }
+    QList<QByteArray> blocks;
+    if (routes)
+        blocks.append("VIDEO OUTPUT ROUTING:\n\n");
+    if (locks)
+        blocks.append("VIDEO OUTPUT LOCKS:\n\n");
+    if (inputs)
+        blocks.append("INPUT LABELS:\n\n");
+    if (outputs)
+        blocks.append("OUTPUT LABELS:\n\n");
+    return blocks;
+}
+
+QString VideohubParser::labelAsSent(const QString &label)
+{
+    return boundedRouterName(QString::fromUtf8(oneLine(label)));
 }
 
 QByteArray VideohubParser::lockBlock(int destination, QChar lockCharacter)

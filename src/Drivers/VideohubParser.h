@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drivers/CommandTarget.h"
 #include "Drivers/DelimitedBuffer.h"
 #include "Drivers/RouterDriver.h"
 #include "Drivers/StateWarnings.h"
@@ -35,13 +36,24 @@ public:
         std::chrono::nanoseconds resyncInterval = std::chrono::seconds(2);
     };
 
+    // An answer to one block we sent, or one item the router reports after the prelude, in
+    // the order they came.
+    struct Reply
+    {
+        enum Kind { ack, nak, report };
+        Kind kind = ack;
+        CommandTarget reported; // a report's item
+    };
+
     struct Output
     {
         QList<RouterDriverEvent> events;
         bool rearmFinalize = false; // a dump block came: finalize after the quiet time
         bool finalizeDone = false; // the state went out; a pending finalize is moot
-        bool resyncNeeded = false; // the router refused a command
-        int answers = 0; // ACK and NAK blocks: each answers one command
+        QList<Reply> replies;
+        // The router is still sending what was asked: the opening dump, or a block that has
+        // not ended yet.
+        bool progress = false;
         std::optional<QString> fatal; // the input can't be followed any further
     };
 
@@ -61,6 +73,10 @@ public:
     bool locksSeen() const { return m_locksSeen; }
     // The last lock character received for a destination, 'U' when none was.
     QChar lockCharacter(int destination) const { return m_locks.value(destination, u'U'); }
+    // What the router last reported for the target's crosspoint, lock or port, or none.
+    std::optional<CommandTarget> reported(const CommandTarget &target) const;
+    // The router's name of the target's port, or "In n"/"Out n".
+    QString portName(const CommandTarget &target) const;
     qsizetype bufferedBytes() const { return m_buffer.unfinishedSize(); }
     // Bytes examined in search of block ends (diagnostics).
     qint64 scannedBytes() const { return m_buffer.scannedBytes(); }
@@ -70,6 +86,10 @@ public:
     static QByteArray lockBlock(int destination, QChar lockCharacter);
     // CR and LF in the label become spaces, so a name can never end the block early.
     static QByteArray labelBlock(PortKind kind, int index, const QString &label);
+    // The label as the router reports it back after labelBlock() sent it.
+    static QString labelAsSent(const QString &label);
+    // The empty blocks that make the router send what these targets name.
+    static QList<QByteArray> queryBlocks(const QList<CommandTarget> &targets);
     // What to send to lock or unlock, given the destination's current character.
     static QChar lockCharacterToSend(bool locked, QChar current);
 

@@ -191,8 +191,8 @@ void TestLightwareDriver::refusedTakeIsReportedAndResynced()
     rig.router.clearLog();
     QVERIFY(run([&](DriverCompletion d) { rig.driver->take(3, 1, 0, d); }));
     QTRY_VERIFY(rig.has(RouterDriverEvent::commandRefused));
-    QVERIFY(rig.recorder.events.contains(
-        RouterDriverEvent::makeCommandRefused("Route refused: Destination is locked")));
+    QVERIFY(rig.recorder.events.contains(RouterDriverEvent::makeCommandRefused(
+        "Route refused: Destination is locked. Output 2 shows what the router reports.")));
     // The resync reports the lists in full, which puts back what the router kept.
     QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 1, 1)));
     QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeLockChanged(1, true)));
@@ -217,7 +217,7 @@ void TestLightwareDriver::failedSendIsReportedAndResynced()
         RouterDriverEvent::makeCommandRefused("Couldn't send the command: Broken pipe")));
     // The lists come back in full and put back what the router holds.
     QTRY_VERIFY(rig.recorder.events.contains(RouterDriverEvent::makeRouteChanged(0, 1, 1)));
-    QCOMPARE(rig.router.log(), QStringList { "GET /MEDIA/XP/VIDEO.*" });
+    QTRY_COMPARE(rig.router.log(), QStringList { "GET /MEDIA/XP/VIDEO.*" });
     // The signature was written (and stays pending): the next command carries the next one.
     QVERIFY(run([&](DriverCompletion d) { rig.driver->take(2, 1, 0, d); }));
     QTRY_COMPARE(rig.signedLines(), QStringList { "0002#CALL /MEDIA/XP/VIDEO:switch(I3:O2)" });

@@ -106,7 +106,8 @@ void TestQuartzDriver::refusalReasksTheDestination()
     QVERIFY(run([&](DriverCompletion d) { rig.driver->take(1, 2, 0, std::move(d)); }));
     QVERIFY(rig.waitFor(Type::routeChanged));
     QCOMPARE(rig.recorder.events,
-             (QList { RouterDriverEvent::makeCommandRefused(refused),
+             (QList { RouterDriverEvent::makeCommandRefused(
+                          refused + QStringLiteral(" Out 3 shows what the router reports.")),
                       RouterDriverEvent::makeRouteChanged(0, 2, 7) }));
     QCOMPARE(rig.fake.lines, (QList<QByteArray> { ".SV3,2", ".IV3" }));
 }

@@ -161,8 +161,9 @@ void TestSWP08Driver::refusedRouteIsReportedAndAskedAgain()
             }).has_value());
     QVERIFY(rig.waitFor(Type::routeChanged));
     QCOMPARE(rig.recorder.events,
-             (QList { RouterDriverEvent::makeCommandRefused(
-                          QStringLiteral("The router refused the route (NAK).")),
+             (QList { RouterDriverEvent::makeCommandRefused(QStringLiteral(
+                          "The router refused the route (NAK). Out 5 shows what the router "
+                          "reports.")),
                       // the real source, reported although the driver held it already
                       RouterDriverEvent::makeRouteChanged(0, 4, 1) }));
     QCOMPARE(rig.fake.messages,
@@ -207,8 +208,8 @@ void TestSWP08Driver::failedSendDropsItsConnectAndAsksAgain()
             }).has_value());
     QVERIFY(rig.waitFor(Type::commandRefused));
     QCOMPARE(*rig.last(Type::commandRefused),
-             RouterDriverEvent::makeCommandRefused(
-                 QStringLiteral("The router refused the route (NAK).")));
+             RouterDriverEvent::makeCommandRefused(QStringLiteral(
+                 "The router refused the route (NAK). Out 6 shows what the router reports.")));
 }
 
 void TestSWP08Driver::commandsNeedAReadyLink()

@@ -456,6 +456,7 @@ void TestSalvoSheet::longListMakesRowsAsTheyComeIntoView()
     QCOMPARE(last->height(), focused->height());
     QCOMPARE(labelText(named(last, "statusLine")), QStringLiteral("1 change"));
     c.take(1, 399 % 6);
+    s.driver().emitEvent(RouterDriverEvent::makeRouteChanged(0, 399 % 6, 1)); // confirmed
     ControllerRig::settle();
     QCOMPARE(labelText(named(last, "statusLine")), text("Active — matches current routing"));
 }

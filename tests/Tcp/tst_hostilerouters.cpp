@@ -2,7 +2,8 @@
 // line that never ends, refusals never asked for, a crash or a freeze mid-session; and floods
 // that start with the link, before the router's state is read. The link must end with a clear
 // error or the input must be ignored, and what the driver holds must stay under its caps
-// meanwhile.
+// meanwhile. Then against routers that mishandle a command: what the screen shows after the
+// deadline, and what the operator is told.
 
 #include "Drivers/LW3Parser.h"
 #include "Drivers/LightwareDriver.h"
@@ -19,8 +20,12 @@
 #include "FakeVideohubRouter.h"
 #include "TestSupport.h"
 
+#include "Platform/Text.h"
+
 #include <QElapsedTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 using namespace std::chrono_literals;
 using Type = RouterDriverEvent::Type;
@@ -42,6 +47,8 @@ struct Subject
     std::function<void()> stopFlood;
     std::function<void()> reset;
     std::function<qint64()> buffered;
+    std::function<void(Misbehaviour, std::chrono::milliseconds)> misbehave;
+    std::function<int()> rereads; // questions about one destination or table sent so far
     qint64 parserCap = 0; // the longest unfinished line, block or frame the parser keeps
 };
 
@@ -57,12 +64,15 @@ struct Pace
     std::chrono::milliseconds readLimit;
     std::chrono::milliseconds noAnswer;
     std::chrono::milliseconds answerLimit = 5000ms; // for a command
+    PendingCommands::Timing confirmation = {};
 };
 const Pace kBrisk { 50ms, 10000ms, 5000ms };
 // Quiet as long as in production and the first read bounded far sooner, so only the bound
 // can bring the state while a flood goes on.
 const Pace kBounded { 1000ms, 300ms, 200ms };
 const Pace kImpatient { 50ms, 10000ms, 5000ms, 300ms };
+// Unconfirmed commands are asked about after 50 ms and given up 300 ms after their answer.
+const Pace kConfirming { 50ms, 10000ms, 5000ms, 500ms, { 50ms, 100ms, 300ms } };
 
 template<typename Fake> void wire(Subject &subject, Fake *fake)
 {
@@ -80,6 +90,9 @@ template<typename Fake> void wire(Subject &subject, Fake *fake)
     subject.reset = [fake] {
         fake->resetClients();
     };
+    subject.misbehave = [fake](Misbehaviour mode, std::chrono::milliseconds lateBy) {
+        fake->misbehave(mode, lateBy);
+    };
 }
 
 template<typename Driver> void drive(Subject &subject, std::shared_ptr<Driver> driver)
@@ -93,7 +106,7 @@ template<typename Driver> void drive(Subject &subject, std::shared_ptr<Driver> d
 Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
 {
     Subject subject;
-    const TcpLinkOptions link { 5000ms, 50ms, pace.answerLimit };
+    const TcpLinkOptions link { 5000ms, 50ms, pace.answerLimit, pace.confirmation };
     const InterrogationTiming interrogation { link, pace.quiet, pace.noAnswer, pace.readLimit };
     switch (protocol) {
     case Protocol::videohub: {
@@ -107,6 +120,10 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         };
         subject.freeze = [fake] {
             fake->setReply(FakeVideohubRouter::Reply::silent);
+        };
+        subject.rereads = [fake] {
+            return int(fake->blocks().count("VIDEO OUTPUT ROUTING:")
+                       + fake->blocks().count("VIDEO OUTPUT LOCKS:"));
         };
         VideohubTiming timing;
         timing.link = link;
@@ -127,6 +144,10 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         subject.freeze = [fake] {
             fake->acknowledge = fake->answerConnects = false;
         };
+        subject.rereads = [fake] {
+            return int(std::count_if(fake->messages.cbegin(), fake->messages.cend(),
+                                     [](const QByteArray &m) { return m.at(0) == 0x01; }));
+        };
         drive(subject,
               std::make_shared<SWP08Driver>(at(RouterVendor::genericSWP08, fake->port()),
                                             interrogation));
@@ -142,6 +163,10 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         subject.freeze = [fake] {
             fake->answerConnects = false;
         };
+        subject.rereads = [fake] {
+            return int(std::count_if(fake->lines.cbegin(), fake->lines.cend(),
+                                     [](const QByteArray &l) { return l.startsWith(".IV"); }));
+        };
         drive(subject,
               std::make_shared<QuartzDriver>(at(RouterVendor::evertzQuartz, fake->port()),
                                              interrogation));
@@ -154,6 +179,9 @@ Subject subjectFor(Protocol protocol, Pace pace = kBrisk)
         wire(subject, fake);
         subject.silence = subject.freeze = [fake] {
             fake->silent = true;
+        };
+        subject.rereads = [fake] {
+            return int(fake->log().count(QStringLiteral("GET /MEDIA/XP/VIDEO.*")));
         };
         LightwareDriver::Timing timing;
         timing.link = link;
@@ -199,6 +227,7 @@ struct SlowReader
 Q_DECLARE_METATYPE(Protocol)
 Q_DECLARE_METATYPE(Attack)
 Q_DECLARE_METATYPE(FloodMode)
+Q_DECLARE_METATYPE(Misbehaviour)
 
 class TestHostileRouters : public QObject
 {
@@ -209,6 +238,8 @@ private slots:
     void attack();
     void floodBeforeTheState_data();
     void floodBeforeTheState();
+    void misbehavingRouter_data();
+    void misbehavingRouter();
 };
 
 void TestHostileRouters::attack_data()
@@ -243,7 +274,8 @@ void TestHostileRouters::attack_data()
         row("refusals") << p.protocol << Attack::refusals << QString();
         row("reset by peer") << p.protocol << Attack::reset << reset;
         // The take then used to look done for good, on a router that stayed Online.
-        row("freeze") << p.protocol << Attack::freeze << TcpLink::unansweredText(300ms);
+        row("freeze") << p.protocol << Attack::freeze
+                      << TcpLink::unansweredText(300ms) + u' ' + TcpLink::inFlightText(1);
     }
 }
 
@@ -382,6 +414,117 @@ void TestHostileRouters::floodBeforeTheState()
         QCOMPARE(reader.counts.value(Type::connected), 0);
         subject.stopFlood();
     }
+    subject.driver->disconnect();
+}
+
+void TestHostileRouters::misbehavingRouter_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<Misbehaviour>("mode");
+    QTest::addColumn<bool>("lock"); // a lock of destination 1 rather than a take of 2 to it
+    QTest::addColumn<int>("shown"); // what destination 1 shows at the end: a source, or 1 locked
+    QTest::addColumn<QString>("told"); // a refusal, or the link's error when it ends
+    QTest::addColumn<bool>("online");
+    QTest::addColumn<bool>("asksAgain"); // whether the router is asked about it again
+
+    const QString unconfirmed
+        = QStringLiteral("The router didn't confirm the %1 within 0.3 seconds: %2 shows what it "
+                         "last reported.");
+    const QString contradicted = QStringLiteral("The router didn't take the route: %1 shows what "
+                                                "it reports.");
+    const QString refused = QStringLiteral("%1 %2 shows what the router reports.");
+    const QString cut = TcpLink::unansweredText(500ms) + u' ' + TcpLink::inFlightText(1);
+    const struct
+    {
+        const char *name;
+        Protocol protocol;
+        QString output;
+        QString refusal;
+    } protocols[] = {
+        { "Videohub", Protocol::videohub, "Mon 2", "The router refused the last command." },
+        { "SW-P-08", Protocol::swp08, "Out 2", "The router refused the route (NAK)." },
+        { "Quartz", Protocol::quartz, "Out 2", "The router refused the command." },
+        { "LW3", Protocol::lw3, "Output 2", "Route refused: Not now." },
+    };
+    for (const auto &p : protocols) {
+        auto row = [&](const char *what) -> QTestData & {
+            return QTest::addRow("%s, %s", p.name, what);
+        };
+        // An acknowledgement followed by the router's report: no question, nothing said.
+        row("answered") << p.protocol << Misbehaviour::none << false << 2 << QString() << true
+                        << false;
+        // Answering 0.6 of the limit late keeps the take lit and the router Online.
+        row("late") << p.protocol << Misbehaviour::late << false << 2 << QString() << true << false;
+        // Faults that used to leave the take lit on an Online router without a word.
+        if (p.protocol != Protocol::quartz) // its answer is its report
+            row("acknowledged, not done")
+                << p.protocol << Misbehaviour::acknowledgeOnly << false << 1
+                << Text::format(unconfirmed, QStringLiteral("route"), p.output) << true << true;
+        row("contradicted") << p.protocol << Misbehaviour::contradict << false << 1
+                            << Text::format(contradicted, p.output) << true << false;
+        row("stuck but chatty") << p.protocol << Misbehaviour::stuckChatty << false << 1 << cut
+                                << false << false;
+        row("take and question refused")
+            << p.protocol << Misbehaviour::refuseAll << false << 1
+            << Text::format(refused, p.refusal, p.output) << true << true;
+        if (p.protocol == Protocol::videohub || p.protocol == Protocol::lw3)
+            row("lock acknowledged, not done")
+                << p.protocol << Misbehaviour::acknowledgeOnly << true << 0
+                << Text::format(unconfirmed, QStringLiteral("lock"), p.output) << true << true;
+    }
+}
+
+void TestHostileRouters::misbehavingRouter()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(Misbehaviour, mode);
+    QFETCH(bool, lock);
+    QFETCH(int, shown);
+    QFETCH(QString, told);
+    QFETCH(bool, online);
+    QFETCH(bool, asksAgain);
+
+    Subject subject = subjectFor(protocol, kConfirming);
+    TestSupport::EventRecorder recorder;
+    recorder.attach(subject.driver);
+    subject.driver->connect();
+    QTRY_VERIFY(recorder.types().contains(Type::connected));
+    QTest::qWait(100);
+    subject.misbehave(mode, 300ms);
+    const int asked = subject.rereads();
+    const qsizetype from = recorder.events.size();
+    // What the controller shows: the command's value at once, then whatever the driver says.
+    int value = lock ? 1 : 2;
+    QVERIFY(TestSupport::run([&](DriverCompletion done) {
+        if (lock)
+            subject.driver->setLock(1, 0, true, std::move(done));
+        else
+            subject.driver->takeAll({ Route { 0, 1, 2 } }, std::move(done));
+    }));
+    QTest::qWait(750); // past the answer limit, and the deadline after a late answer
+
+    QStringList refusals;
+    QList<RouterDriverEvent> endings;
+    for (const RouterDriverEvent &event : recorder.events.mid(from)) {
+        if (event.type == Type::routeChanged && !lock && event.destination == 1)
+            value = event.source.value_or(-1);
+        else if (event.type == Type::lockChanged && lock && event.destination == 1)
+            value = event.locked;
+        else if (event.type == Type::commandRefused)
+            refusals.append(event.text);
+        else if (event.type == Type::error || event.type == Type::disconnected)
+            endings.append(event);
+    }
+    QCOMPARE(value, shown);
+    if (online) {
+        QVERIFY2(endings.isEmpty(), qPrintable(describe(endings.value(0))));
+        QVERIFY2(told.isEmpty() ? refusals.isEmpty() : refusals.contains(told),
+                 qPrintable(refusals.join(u'|')));
+    } else {
+        QVERIFY(!endings.isEmpty());
+        QCOMPARE(endings.first(), RouterDriverEvent::makeError(told));
+    }
+    QCOMPARE(subject.rereads() > asked, asksAgain);
     subject.driver->disconnect();
 }
 

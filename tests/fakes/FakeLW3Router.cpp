@@ -60,6 +60,11 @@ void FakeLW3Router::sendToClients(const QByteArray &bytes)
         socket->write(bytes);
 }
 
+void FakeLW3Router::misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy)
+{
+    m_misbehaving.set(mode, lateBy, [this] { sendToClients(routingLine("CHG")); });
+}
+
 QByteArray FakeLW3Router::routingLine(const char *prefix) const
 {
     QStringList tokens;
@@ -82,7 +87,7 @@ void FakeLW3Router::handle(QTcpSocket *socket, const QString &line)
 {
     m_log.append(line);
     emit lineReceived(line);
-    if (silent)
+    if (silent || m_misbehaving.is(Misbehaviour::stuckChatty))
         return;
 
     QString signature;
@@ -121,6 +126,15 @@ void FakeLW3Router::handle(QTcpSocket *socket, const QString &line)
         const QString path = text.mid(4);
         reply = "pr " + path.toUtf8()
             + (path.endsWith(QLatin1String("SignalPresent")) ? "=true" : "=1920x1080p50") + "\r\n";
+    } else if ((switchCall.match(text).hasMatch() || lockCall.match(text).hasMatch())
+               && !m_misbehaving.is(Misbehaviour::none) && !m_misbehaving.is(Misbehaviour::late)) {
+        // Refused, or taken in and nothing done; a contradiction reports both lists unchanged.
+        if (m_misbehaving.is(Misbehaviour::refuseAll))
+            reply = "mE /MEDIA/XP/VIDEO %E004%Not now\r\n";
+        else
+            reply = "mO /MEDIA/XP/VIDEO:" + text.section(u':', 1).toUtf8() + "\r\n";
+        if (m_misbehaving.is(Misbehaviour::contradict))
+            changes = routingLine("CHG") + lockLine("CHG");
     } else if (const auto m = switchCall.match(text); m.hasMatch()) {
         const int input = m.captured(1).toInt();
         const int output = m.captured(2).toInt();
@@ -162,7 +176,13 @@ void FakeLW3Router::handle(QTcpSocket *socket, const QString &line)
 
     if (!signature.isEmpty())
         reply = "{" + signature.toUtf8() + "\r\n" + reply + "}\r\n";
-    socket->write(reply + changes);
+    if (m_misbehaving.is(Misbehaviour::refuseAll) && signature.isEmpty())
+        reply = "-E " + text.toUtf8() + " %E001%Not now\r\n"; // its questions too
+    const QPointer<QTcpSocket> guard(socket);
+    m_misbehaving.deliver(reply + changes, [guard](const QByteArray &bytes) {
+        if (guard)
+            guard->write(bytes);
+    });
 }
 
 void FakeLW3Router::resetClients()

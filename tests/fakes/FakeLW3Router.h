@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Flood.h"
+#include "Misbehaviour.h"
 
 #include <QByteArray>
 #include <QList>
@@ -40,6 +41,9 @@ public:
     bool allLinesEndWithCrLf() const { return m_crlf; }
     void clearLog() { m_log.clear(); }
 
+    // From now on, for the signed calls; a stuck router reports its crosspoint list.
+    void misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy = {});
+
     void sendToClients(const QByteArray &bytes);
     // Every client's connection ends with a reset, as when a router crashes.
     void resetClients();
@@ -66,4 +70,5 @@ private:
     QStringList m_log;
     bool m_crlf = true;
     QList<QPointer<Flood>> m_floods;
+    Misbehaving m_misbehaving { this };
 };

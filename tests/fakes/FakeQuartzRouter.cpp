@@ -19,6 +19,14 @@ FakeQuartzRouter::FakeQuartzRouter(int sources, int destinations, QObject *paren
 
 FakeQuartzRouter::~FakeQuartzRouter() = default;
 
+void FakeQuartzRouter::misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy)
+{
+    m_misbehaving.set(mode, lateBy, [this] {
+        sendRaw(".AV" + levels + QByteArray::number(m_destinations) + ','
+                + QByteArray::number(m_routing.value(m_destinations - 1) + 1) + lineEnd);
+    });
+}
+
 std::optional<int> FakeQuartzRouter::route(int destination) const
 {
     if (!m_routing.contains(destination))
@@ -38,6 +46,10 @@ QByteArray FakeQuartzRouter::read(Client &client, const QByteArray &data)
         if (!line.isEmpty())
             handleLine(line, reply);
     }
+    if (m_misbehaving.is(Misbehaviour::late)) {
+        m_misbehaving.deliver(reply, [this](const QByteArray &bytes) { sendRaw(bytes); });
+        return {};
+    }
     return reply;
 }
 
@@ -45,8 +57,10 @@ void FakeQuartzRouter::handleLine(const QByteArray &line, QByteArray &reply)
 {
     lines.append(line);
     emit lineReceived(line);
-    if (refuseNext > 0) {
-        --refuseNext;
+    if (m_misbehaving.is(Misbehaviour::stuckChatty))
+        return;
+    if (refuseNext > 0 || m_misbehaving.is(Misbehaviour::refuseAll)) {
+        refuseNext = std::max(0, refuseNext - 1);
         reply.append("?").append(lineEnd);
         return;
     }
@@ -68,7 +82,10 @@ void FakeQuartzRouter::handleLine(const QByteArray &line, QByteArray &reply)
             reply.append("?").append(lineEnd);
             return;
         }
-        if (answerConnects) {
+        if (m_misbehaving.is(Misbehaviour::contradict)) {
+            reply.append(".U" + levels + QByteArray::number(d) + ','
+                         + QByteArray::number(m_routing.value(d - 1) + 1) + lineEnd);
+        } else if (answerConnects) {
             m_routing[d - 1] = s - 1;
             reply.append(".U" + levels + QByteArray::number(d) + ',' + QByteArray::number(s)
                          + lineEnd);

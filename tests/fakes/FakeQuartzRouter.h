@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LoopbackServer.h"
+#include "Misbehaviour.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -29,6 +30,10 @@ public:
     int refuseNext = 0; // answer the next N commands with "?"
     QByteArray levels = "V"; // level letters of every answer
     QByteArray lineEnd = "\r\n"; // what ends every line the router sends
+
+    // From now on; a stuck router reports its last destination. A Quartz router has no
+    // acknowledgement apart from its answer, so acknowledgeOnly behaves as none.
+    void misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy = {});
 
     // 0-based, as the driver sees them.
     void setRoute(int destination, int source) { m_routing[destination] = source; }
@@ -65,5 +70,6 @@ private:
     int m_sources;
     int m_destinations;
     QHash<int, int> m_routing;
+    Misbehaving m_misbehaving { this };
     LoopbackServer<Client> m_server; // last: its clients go before the state they use
 };

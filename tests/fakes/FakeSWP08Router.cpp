@@ -30,6 +30,14 @@ FakeSWP08Router::FakeSWP08Router(int sources, int destinations, QObject *parent,
 
 FakeSWP08Router::~FakeSWP08Router() = default;
 
+void FakeSWP08Router::misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy)
+{
+    m_misbehaving.set(mode, lateBy, [this] {
+        const int last = m_destinations - 1;
+        sendTally(0, last, route(0, last).value_or(0));
+    });
+}
+
 void FakeSWP08Router::setRoute(int level, int destination, int source)
 {
     m_routing[level][destination] = source;
@@ -105,6 +113,10 @@ QByteArray FakeSWP08Router::read(Client &client, const QByteArray &data)
             ++naksReceived;
         }
     }
+    if (m_misbehaving.is(Misbehaviour::late)) {
+        m_misbehaving.deliver(reply, [this](const QByteArray &bytes) { sendRaw(bytes); });
+        return {};
+    }
     return reply;
 }
 
@@ -122,8 +134,10 @@ void FakeSWP08Router::handleFrame(const QByteArray &frameBytes, QByteArray &repl
     const QByteArray message = frameBytes.left(frameBytes.size() - 2);
     messages.append(message);
     emit messageReceived(message);
-    if (nakNext > 0) {
-        --nakNext;
+    if (m_misbehaving.is(Misbehaviour::stuckChatty))
+        return;
+    if (nakNext > 0 || m_misbehaving.is(Misbehaviour::refuseAll)) {
+        nakNext = std::max(0, nakNext - 1);
         reply.append(DLE).append(NAK);
         return;
     }
@@ -145,6 +159,12 @@ void FakeSWP08Router::handleMessage(const QByteArray &message, QByteArray &reply
         const int multiplier = quint8(message.at(2));
         const int destination = ((multiplier >> 4) & 7) * 128 + quint8(message.at(3));
         const int source = (multiplier & 7) * 128 + quint8(message.at(4));
+        if (m_misbehaving.is(Misbehaviour::acknowledgeOnly))
+            return;
+        if (m_misbehaving.is(Misbehaviour::contradict)) {
+            reply.append(tally(level, destination, route(level, destination).value_or(0), 0x04));
+            return;
+        }
         if (destination < m_destinations && source < m_sources) {
             m_routing[level][destination] = source;
             reply.append(tally(level, destination, source, 0x04));

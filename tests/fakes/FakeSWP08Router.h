@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LoopbackServer.h"
+#include "Misbehaviour.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -30,6 +31,9 @@ public:
     bool answerConnects = true; // apply CONNECT and reply with CONNECTED
     bool acknowledge = true; // send DLE ACK for every good frame
     int nakNext = 0; // refuse the next N good frames with DLE NAK instead
+
+    // From now on; a stuck router tallies its last destination.
+    void misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy = {});
 
     void setRoute(int level, int destination, int source);
     std::optional<int> route(int level, int destination) const;
@@ -78,5 +82,6 @@ private:
     int m_sources;
     int m_destinations;
     QHash<int, QHash<int, int>> m_routing; // level -> destination -> source
+    Misbehaving m_misbehaving { this };
     LoopbackServer<Client> m_server; // last: its clients go before the state they use
 };

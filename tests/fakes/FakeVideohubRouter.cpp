@@ -146,11 +146,26 @@ QByteArray FakeVideohubRouter::lockTable() const
     return out + '\n';
 }
 
+void FakeVideohubRouter::misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy)
+{
+    m_misbehaving.set(mode, lateBy, [this] {
+        const int last = m_model.outputs - 1;
+        sendToAll("VIDEO OUTPUT ROUTING:\n" + QByteArray::number(last) + ' '
+                  + QByteArray::number(m_model.routing.value(last, last % m_model.inputs))
+                  + "\n\n");
+    });
+}
+
 void FakeVideohubRouter::handleBlock(QTcpSocket *socket, const QByteArray &block)
 {
-    if (m_reply == Reply::silent)
+    if (m_reply == Reply::silent || m_misbehaving.is(Misbehaviour::stuckChatty))
         return;
-    if (m_reply == Reply::nak) {
+    const QPointer<QTcpSocket> guard(socket);
+    const auto write = [guard](const QByteArray &bytes) {
+        if (guard)
+            guard->write(bytes);
+    };
+    if (m_reply == Reply::nak || m_misbehaving.is(Misbehaviour::refuseAll)) {
         socket->write("NAK\n\n");
         return;
     }
@@ -163,7 +178,16 @@ void FakeVideohubRouter::handleBlock(QTcpSocket *socket, const QByteArray &block
             reply += routingTable();
         else if (header == "VIDEO OUTPUT LOCKS:")
             reply += lockTable();
+        m_misbehaving.deliver(reply, write);
+        return;
+    }
+    if (m_misbehaving.is(Misbehaviour::acknowledgeOnly)) {
         socket->write(reply);
+        return;
+    }
+    if (m_misbehaving.is(Misbehaviour::contradict)) {
+        // Taken in, and answered with what it still holds.
+        socket->write(reply + routingTable() + lockTable());
         return;
     }
     QByteArray echo = header + '\n';
@@ -190,7 +214,7 @@ void FakeVideohubRouter::handleBlock(QTcpSocket *socket, const QByteArray &block
         }
         echo += line + '\n';
     }
-    socket->write(reply + echo + '\n');
+    m_misbehaving.deliver(reply + echo + '\n', write);
 }
 
 void FakeVideohubRouter::sendToAll(const QByteArray &bytes)

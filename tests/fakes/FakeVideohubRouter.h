@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Flood.h"
+#include "Misbehaviour.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -66,6 +67,9 @@ public:
     // Send the prelude in pieces of this size, one per event-loop turn.
     void setChunkSize(int bytes) { m_chunkSize = bytes; }
     void setReply(Reply reply) { m_reply = reply; }
+    // From now on. A stuck router reports the last output's route; the chatter and the late
+    // answers go to every client.
+    void misbehave(Misbehaviour mode, std::chrono::milliseconds lateBy = {});
 
     void sendToAll(const QByteArray &bytes);
     void closeClients();
@@ -110,5 +114,6 @@ private:
     QByteArray m_received;
     QList<QByteArray> m_blocks;
     QList<QPointer<Flood>> m_floods;
+    Misbehaving m_misbehaving { this };
     QTimer m_lifetime;
 };

@@ -113,7 +113,8 @@ namespace {
 // The strip keeps these counts up to date itself; one rule reads them everywhere.
 SalvoMatcher::Counts countsOf(const RouterController::SalvoDiff &diff)
 {
-    return { int(diff.changes.size()), diff.alreadyMatching, diff.lockedDiffering };
+    return { int(diff.changes.size()), diff.alreadyMatching, diff.lockedDiffering,
+             diff.unconfirmed };
 }
 
 } // namespace
