@@ -46,6 +46,12 @@ ConnectionStore::ConnectionStore(Options options, QObject *parent)
 {
     if (!m_options.driverMaker)
         m_options.driverMaker = DriverFactory::makeDriver;
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
+    connect(&m_labels, &LabelStore::outsideVersionKept, this, &ConnectionStore::outsideVersionKept);
+    connect(&m_salvoStore, &SalvoStore::outsideVersionKept, this,
+            &ConnectionStore::outsideVersionKept);
+    connect(&m_panelStore, &PanelStore::outsideVersionKept, this,
+            &ConnectionStore::outsideVersionKept);
 
     std::optional<Loaded> loaded = load();
     if (loaded) {

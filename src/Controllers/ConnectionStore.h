@@ -126,6 +126,9 @@ signals:
     // after the list changed (or, for an unchanged Save, stayed equal); the next
     // controller() request for the router builds a fresh one.
     void controllerDropped(const QUuid &id);
+    // A save found one of the four files changed by someone else and kept that version as a
+    // copy, for the window to tell the operator once.
+    void outsideVersionKept(const StoreFile::Kept &kept);
 
 private:
     struct Loaded

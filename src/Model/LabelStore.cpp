@@ -66,6 +66,7 @@ LabelStore::LabelStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
     m_texts = load(m_file, m_backing).value_or(Texts());
 }
 

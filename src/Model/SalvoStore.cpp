@@ -10,6 +10,7 @@ SalvoStore::SalvoStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
     m_byConnection = load(m_file, &m_encoded, &m_backing).value_or(Map());
 }
 
