@@ -98,7 +98,8 @@ struct SalvoStore::Loaded
         bool escaped;
         // A long name copied out of the file in pieces: each is let go as soon as it is in the
         // name (the decoder carries a character cut at its end), so the copy and the name are
-        // never both whole.
+        // never both whole. A name as long as the file peaks at 2.1 times the file so, at 3.0
+        // copied whole.
         QList<QByteArray> pieces;
 
         QString make()
