@@ -248,8 +248,7 @@ bool Reader::string(String *found)
         if (c == '"') {
             text.end = at;
             m_at = at + 1;
-            if (found)
-                *found = text;
+            *found = text;
             return true;
         }
         if (c < 0x20)
@@ -289,15 +288,6 @@ bool Reader::string(String *found)
         at += 6;
     }
     return false;
-}
-
-bool Reader::string(QString &value)
-{
-    String found;
-    if (!string(&found))
-        return false;
-    value = writtenString(m_text.sliced(found.begin, found.end - found.begin), found.escaped);
-    return true;
 }
 
 bool Reader::uuid(QUuid &id)

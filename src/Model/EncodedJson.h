@@ -63,22 +63,18 @@ public:
         qsizetype begin = 0;
         qsizetype end = 0; // the closing quote
         bool escaped = false; // holds escapes
-        bool ascii = true; // printable ASCII alone, whose bytes order as its UTF-16 units do
+        bool ascii = true; // unescaped ASCII alone, whose bytes order as its UTF-16 units do
     };
 
-    explicit Reader(QByteArrayView text, qsizetype at = 0)
+    explicit Reader(QByteArrayView text)
         : m_text(text)
-        , m_at(at)
     { }
 
-    qsizetype at() const { return m_at; }
     bool atEnd() const { return m_at == m_text.size(); }
-    QByteArrayView text() const { return m_text; }
 
     bool literal(QByteArrayView literal);
     // A string, quotes and all, as appendString() writes it.
-    bool string(String *found = nullptr);
-    bool string(QString &value);
+    bool string(String *found);
     // Canonical upper-case UUID text in quotes.
     bool uuid(QUuid &id);
     // An int in decimal: no sign on zero, no leading zeros.
@@ -88,7 +84,7 @@ public:
 
 private:
     QByteArrayView m_text;
-    qsizetype m_at;
+    qsizetype m_at = 0;
 };
 
 // The string whose text between its quotes is `text`, as Reader::string() found it.
