@@ -71,7 +71,7 @@ void checkFile(const QString &fileName, const uint8_t *data, size_t size, Load &
 // For a store that reads its file a piece at a time: it must take exactly the files, and
 // give exactly the content, that decoding the whole document at once gives (`wholeDecode`
 // of the parsed document), and a save must write what encoding that content at once writes
-// (`wholeEncode`).
+// (`wholeEncode`: the platform's writer, with U+FEFF escaped as the stores write it).
 template<typename Load, typename Open, typename WholeDecode, typename WholeEncode>
 void checkPiecewise(const QString &fileName, const uint8_t *data, size_t size, Load &&load,
                     Open &&open, WholeDecode &&wholeDecode, WholeEncode &&wholeEncode)

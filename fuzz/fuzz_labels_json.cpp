@@ -1,5 +1,6 @@
 // labels.json as found on disk: possibly hand-edited, truncated or from another version.
 
+#include "Model/EncodedJson.h"
 #include "Model/LabelStore.h"
 #include "Model/RouterMap.h"
 #include "StoreFuzz.h"
@@ -26,9 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return map ? std::optional(*map) : std::nullopt;
         },
         [](const LabelStore::Map &map) {
-            return QJsonDocument(RouterMap::write(
-                                     map, [](const PortLabels &labels) { return labels.toJson(); }))
-                .toJson(QJsonDocument::Compact);
+            return EncodedJson::text(
+                RouterMap::write(map, [](const PortLabels &labels) { return labels.toJson(); }));
         });
     return 0;
 }

@@ -1,5 +1,6 @@
 // salvos.json as found on disk: possibly hand-edited, truncated or from another version.
 
+#include "Model/EncodedJson.h"
 #include "Model/RouterMap.h"
 #include "Model/SalvoStore.h"
 #include "StoreFuzz.h"
@@ -26,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return map ? std::optional(*map) : std::nullopt;
         },
         [](const SalvoStore::Map &map) {
-            return QJsonDocument(RouterMap::write(map, RouterMap::writeList<Salvo>))
-                .toJson(QJsonDocument::Compact);
+            return EncodedJson::text(RouterMap::write(map, RouterMap::writeList<Salvo>));
         });
     return 0;
 }

@@ -58,6 +58,13 @@ ContentView::ContentView(ConnectionStore &store, RouterEditor::Options editorOpt
     connect(&m_store, &ConnectionStore::connectionsChanged, this, &ContentView::showSelectedRouter);
     // An unchanged Save replaces the controller without changing the list.
     connect(&m_store, &ConnectionStore::controllerDropped, this, &ContentView::showSelectedRouter);
+    // A save can write several files (a router's removal writes all four): one alert for all.
+    connect(&m_store, &ConnectionStore::outsideVersionKept, this,
+            [this](const StoreFile::Kept &kept) {
+                m_kept.append(kept);
+                if (m_kept.size() == 1)
+                    QTimer::singleShot(0, this, &ContentView::tellKept);
+            });
     showSelectedRouter();
     // Sidebar, then the workspace top to bottom, however its parts are rebuilt.
     FocusOrder::keep(this);
@@ -177,6 +184,15 @@ QString ContentView::rescueMessage(const QList<StoreFile::Rescue> &rescues)
     return lines.join(QStringLiteral("\n\n"));
 }
 
+void ContentView::tellFiles(const QString &objectName, const QString &title, const QString &message)
+{
+    QMessageBox *box = Alerts::warning(objectName, title, message, window());
+    QPushButton *ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    box->open();
+}
+
 void ContentView::tellRescues()
 {
     const QList<StoreFile::Rescue> rescues = m_store.rescues();
@@ -185,10 +201,22 @@ void ContentView::tellRescues()
     const QString title = rescues.size() == 1
         ? tr("Quorvel couldn't read “%1”").arg(rescues.first().fileName)
         : tr("Quorvel couldn't read %1 of its files").arg(rescues.size());
-    QMessageBox *box = Alerts::warning(QStringLiteral("unreadableFilesAlert"), title,
-                                       rescueMessage(rescues), window());
-    QPushButton *ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
-    box->setDefaultButton(ok);
-    box->setEscapeButton(ok);
-    box->open();
+    tellFiles(QStringLiteral("unreadableFilesAlert"), title, rescueMessage(rescues));
+}
+
+void ContentView::tellKept()
+{
+    const QList<StoreFile::Kept> kept = std::exchange(m_kept, {});
+    if (kept.isEmpty())
+        return;
+    QStringList lines;
+    for (const StoreFile::Kept &file : kept)
+        lines.append(
+            tr("“%1” was changed outside Quorvel while it ran. That version was kept as "
+               "“%2”, and Quorvel saved its own in its place.")
+                .arg(file.fileName, Text::isolated(QDir::toNativeSeparators(file.copyPath))));
+    const QString title = kept.size() == 1
+        ? tr("“%1” was changed outside Quorvel").arg(kept.first().fileName)
+        : tr("%1 files were changed outside Quorvel").arg(kept.size());
+    tellFiles(QStringLiteral("outsideChangeAlert"), title, lines.join(QStringLiteral("\n\n")));
 }

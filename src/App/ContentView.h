@@ -59,7 +59,11 @@ protected:
 
 private:
     void showSelectedRouter();
+    // What became of the store files, in a warning with OK.
+    void tellFiles(const QString &objectName, const QString &title, const QString &message);
     void tellRescues();
+    // Tells of the outside versions kept since the last time, in one alert.
+    void tellKept();
     void setTitle(const QString &title);
     QWidget *makeEmptyState();
 
@@ -74,4 +78,5 @@ private:
     QString m_title;
     QPointer<RouterEditor> m_editor;
     bool m_toldRescues = false;
+    QList<StoreFile::Kept> m_kept; // not told yet
 };

@@ -1,5 +1,6 @@
 #include "Controllers/ConnectionStore.h"
 
+#include "Model/EncodedJson.h"
 #include "Platform/Observed.h"
 #include "Platform/Text.h"
 
@@ -46,6 +47,12 @@ ConnectionStore::ConnectionStore(Options options, QObject *parent)
 {
     if (!m_options.driverMaker)
         m_options.driverMaker = DriverFactory::makeDriver;
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
+    connect(&m_labels, &LabelStore::outsideVersionKept, this, &ConnectionStore::outsideVersionKept);
+    connect(&m_salvoStore, &SalvoStore::outsideVersionKept, this,
+            &ConnectionStore::outsideVersionKept);
+    connect(&m_panelStore, &PanelStore::outsideVersionKept, this,
+            &ConnectionStore::outsideVersionKept);
 
     std::optional<Loaded> loaded = load();
     if (loaded) {
@@ -131,25 +138,41 @@ std::optional<ConnectionStore::Loaded> ConnectionStore::load()
     return loaded;
 }
 
-StoreOutcome ConnectionStore::save()
+std::expected<QByteArray, StoreFailure>
+ConnectionStore::encode(const QList<RouterConnection> &connections) const
 {
     QJsonArray array;
-    for (const RouterConnection &connection : std::as_const(m_connections)) {
+    for (const RouterConnection &connection : connections) {
         if (!m_ephemeralIDs.contains(connection.id))
             array.append(connection.toJson());
     }
     // A list the next launch would refuse is not written: the file keeps the last one it took.
+    std::optional<QString> refused;
+    QByteArray bytes;
     if (array.size() > maxRouters) {
-        const StoreFailure refused { StoreFailure::Kind::refused,
-                                     Text::format(QStringLiteral("%1 routers are more than the "
-                                                                 "%2 the file may hold."),
-                                                  array.size(), maxRouters),
-                                     m_file.fileName() };
-        StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + refused.reason);
-        return refused;
+        refused = Text::format(QStringLiteral("%1 routers are more than the %2 the file may hold."),
+                               array.size(), maxRouters);
+    } else {
+        bytes = EncodedJson::text(array);
+        refused = m_file.refusal(bytes.size());
     }
-    return m_file.save(QJsonDocument(array).toJson(QJsonDocument::Compact),
-                       QStringLiteral("ConnectionStore"));
+    if (!refused)
+        return bytes;
+    StoreFile::printLine(QStringLiteral("ConnectionStore: save failed — ") + *refused);
+    return std::unexpected(
+        StoreFailure { StoreFailure::Kind::refused, *refused, m_file.fileName() });
+}
+
+StoreOutcome ConnectionStore::save()
+{
+    return write(encode(m_connections));
+}
+
+StoreOutcome ConnectionStore::write(const std::expected<QByteArray, StoreFailure> &bytes)
+{
+    if (!bytes)
+        return bytes.error();
+    return m_file.save(*bytes, QStringLiteral("ConnectionStore"));
 }
 
 int ConnectionStore::savedCount() const
@@ -245,18 +268,19 @@ StoreOutcome ConnectionStore::update(const RouterConnection &connection)
                                  [&](const RouterConnection &c) { return c.id == connection.id; });
     if (it == m_connections.cend())
         return std::nullopt;
-    const QList<RouterConnection> before = m_connections;
-    cancelAutoSelect();
     QList<RouterConnection> list = m_connections;
     list[it - m_connections.cbegin()] = connection;
+    // Refused before anything changes, so the router keeps its record and its live controller.
+    const auto bytes = encode(list);
+    if (!bytes)
+        return bytes.error();
+    cancelAutoSelect();
     // Dropped first, so that whoever hears of the new list asks for the fresh controller.
     // Save replaces the router even when nothing changed, and an equal list notifies no
     // one: the views hear of the dropped controller separately.
     const bool dropped = dropController(connection.id);
     setConnections(list);
-    const StoreOutcome outcome = save();
-    if (outcome && outcome->kind == StoreFailure::Kind::refused)
-        setConnections(before);
+    const StoreOutcome outcome = write(bytes);
     if (dropped)
         emit controllerDropped(connection.id);
     return outcome;

@@ -102,7 +102,8 @@ public:
     // With maxRouters saved routers already, a saved router is refused and nothing changes.
     StoreOutcome add(const RouterConnection &connection, bool persist = true);
     // Replaces the router with the same id, disconnecting and dropping its controller so
-    // the next request builds one from the new record. An unknown id changes nothing.
+    // the next request builds one from the new record. An unknown id changes nothing, nor
+    // does a record the file could not hold: it is refused, the controller kept.
     StoreOutcome update(const RouterConnection &connection);
     // Deletes the router with its labels, salvos, sub-panels and active sub-panel; the first
     // of the four files that failed is returned.
@@ -126,6 +127,9 @@ signals:
     // after the list changed (or, for an unchanged Save, stayed equal); the next
     // controller() request for the router builds a fresh one.
     void controllerDropped(const QUuid &id);
+    // A save found one of the four files changed by someone else and kept that version as a
+    // copy, for the window to tell the operator once.
+    void outsideVersionKept(const StoreFile::Kept &kept);
 
 private:
     struct Loaded
@@ -136,6 +140,10 @@ private:
     // No file gives std::nullopt; an unreadable file is moved aside and gives an empty list.
     std::optional<Loaded> load();
     StoreOutcome save();
+    // The file's text of `connections`, or the refusal (printed) when the file can't hold it.
+    std::expected<QByteArray, StoreFailure>
+    encode(const QList<RouterConnection> &connections) const;
+    StoreOutcome write(const std::expected<QByteArray, StoreFailure> &bytes);
     int savedCount() const; // the routers that are written, ephemeral ones left out
     void setConnections(const QList<RouterConnection> &connections);
     bool dropController(const QUuid &id); // true when a controller was cached

@@ -3,19 +3,49 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace EncodedJson {
+
+namespace {
+
+// The platform's writer puts U+FEFF down as its UTF-8, which its reader drops at the start of
+// a string. Those three bytes are that character wherever they stand, and only strings hold
+// it, so each becomes its escape.
+QByteArray escapedMarks(QByteArray text)
+{
+    constexpr QByteArrayView mark = "\xEF\xBB\xBF";
+    qsizetype at = text.indexOf(mark);
+    if (at < 0)
+        return text;
+    QByteArray escaped;
+    escaped.reserve(text.size() + 16);
+    qsizetype from = 0;
+    for (; at >= 0; at = text.indexOf(mark, from)) {
+        escaped.append(text.constData() + from, at - from);
+        escaped += "\\ufeff";
+        from = at + mark.size();
+    }
+    escaped.append(text.constData() + from, text.size() - from);
+    return escaped;
+}
+
+} // namespace
 
 QByteArray text(const QJsonValue &value)
 {
     // Objects and arrays are written inline exactly as they are written as a document; other
     // values through a one-element array without its brackets.
     if (value.isObject())
-        return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+        return escapedMarks(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
     if (value.isArray())
-        return QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
+        return escapedMarks(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
     const QByteArray one = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
-    return one.sliced(1, one.size() - 2);
+    return escapedMarks(one.sliced(1, one.size() - 2));
 }
 
 QByteArray keyText(const QString &key)
@@ -24,7 +54,7 @@ QByteArray keyText(const QString &key)
     // and value.
     const QByteArray one
         = QJsonDocument(QJsonObject { { key, QJsonValue::Null } }).toJson(QJsonDocument::Compact);
-    return one.sliced(1, one.size() - 2 - 4);
+    return escapedMarks(one.sliced(1, one.size() - 2 - 4));
 }
 
 namespace {
@@ -91,7 +121,7 @@ template<typename Out> void writeString(QStringView text, Out &&out)
             units[n++] = char(0x80 | ((u >> 12) & 0x3F));
             units[n++] = char(0x80 | ((u >> 6) & 0x3F));
             units[n++] = char(0x80 | (u & 0x3F));
-        } else if (QChar::isSurrogate(c)) {
+        } else if (QChar::isSurrogate(c) || c == 0xFEFF) {
             escape(c);
         } else {
             units[n++] = char(0xE0 | (c >> 12));
@@ -99,6 +129,25 @@ template<typename Out> void writeString(QStringView text, Out &&out)
             units[n++] = char(0x80 | (c & 0x3F));
         }
         out(units, nullptr, n);
+    }
+}
+
+// The unit a short escape stands for.
+char16_t unescaped(char e)
+{
+    switch (e) {
+    case 'b':
+        return u'\b';
+    case 'f':
+        return u'\f';
+    case 'n':
+        return u'\n';
+    case 'r':
+        return u'\r';
+    case 't':
+        return u'\t';
+    default: // `"` and `\`
+        return char16_t(e);
     }
 }
 
@@ -139,6 +188,22 @@ qsizetype utf8Length(QByteArrayView text, qsizetype at)
     return 0;
 }
 
+// The unit of the \uxxxx escape at `at`, in the writer's lower-case hex; -1 when there is
+// none.
+int escapedUnit(QByteArrayView text, qsizetype at)
+{
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u')
+        return -1;
+    int unit = 0;
+    for (qsizetype i = at + 2; i < at + 6; ++i) {
+        const int digit = hexValue(text[i]);
+        if (digit < 0)
+            return -1;
+        unit = unit << 4 | digit;
+    }
+    return unit;
+}
+
 } // namespace
 
 void appendString(QByteArray &bytes, QStringView text)
@@ -163,84 +228,153 @@ qsizetype stringSize(QStringView text)
     return size;
 }
 
-qsizetype writtenStringEnd(QByteArrayView text, qsizetype at, bool &escaped)
+bool Reader::literal(QByteArrayView literal)
 {
-    escaped = false;
-    while (at < text.size()) {
-        const uchar c = uchar(text[at]);
-        if (c == '"')
-            return at;
+    if (!m_text.sliced(m_at).startsWith(literal))
+        return false;
+    m_at += literal.size();
+    return true;
+}
+
+bool Reader::string(String *found)
+{
+    if (m_at >= m_text.size() || m_text[m_at] != '"')
+        return false;
+    String text;
+    text.begin = m_at + 1;
+    qsizetype pairEnd = -1; // past an escaped high surrogate
+    for (qsizetype at = text.begin; at < m_text.size();) {
+        const uchar c = uchar(m_text[at]);
+        if (c == '"') {
+            text.end = at;
+            m_at = at + 1;
+            *found = text;
+            return true;
+        }
         if (c < 0x20)
-            return -1;
+            return false;
         if (c < 0x80 && c != '\\') {
             ++at;
             continue;
         }
+        text.ascii = false;
         if (c >= 0x80) {
-            const qsizetype n = utf8Length(text, at);
-            if (n == 0)
-                return -1;
+            // U+FEFF is escaped by the writer.
+            const qsizetype n = utf8Length(m_text, at);
+            if (n == 0 || m_text.sliced(at).startsWith("\xEF\xBB\xBF"))
+                return false;
             at += n;
             continue;
         }
-        // An escape, as the writer makes them: short forms, and \u00xx for the other
-        // control characters (an unpaired surrogate is left to the platform's parser).
-        escaped = true;
-        if (at + 1 >= text.size())
-            return -1;
-        const char e = text[at + 1];
-        if (e == '"' || e == '\\' || e == 'b' || e == 'f' || e == 'n' || e == 'r' || e == 't') {
+        // An escape as the writer makes them: the short forms, \u00xx for the other control
+        // characters, \udxxx for an unpaired surrogate and \ufeff.
+        text.escaped = true;
+        if (at + 1 >= m_text.size())
+            return false;
+        if (QByteArrayView("\"\\bfnrt").contains(m_text[at + 1])) {
             at += 2;
             continue;
         }
-        if (e != 'u' || at + 6 > text.size() || text[at + 2] != '0' || text[at + 3] != '0')
-            return -1;
-        const int high = hexValue(text[at + 4]);
-        const int low = hexValue(text[at + 5]);
-        if (high < 0 || high > 1 || low < 0 || shortEscape(char16_t(high * 16 + low)))
-            return -1;
+        const int unit = escapedUnit(m_text, at);
+        if (unit < 0)
+            return false;
+        // Two escapes that pair are written as the character they make.
+        const bool lone = QChar::isHighSurrogate(char32_t(unit))
+            || (QChar::isLowSurrogate(char32_t(unit)) && pairEnd != at);
+        if (QChar::isHighSurrogate(char32_t(unit)))
+            pairEnd = at + 6;
+        if (!(unit < 0x20 && !shortEscape(char16_t(unit))) && !lone && unit != 0xFEFF)
+            return false;
         at += 6;
     }
-    return -1;
+    return false;
+}
+
+bool Reader::uuid(QUuid &id)
+{
+    const QByteArrayView text
+        = m_text.sliced(m_at).first(std::min<qsizetype>(38, m_text.size() - m_at));
+    if (text.size() != 38 || text.front() != '"' || text.back() != '"')
+        return false;
+    for (qsizetype i = 1; i < 37; ++i) {
+        const char c = text[i];
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    id = QUuid::fromString(QLatin1StringView(text.sliced(1, 36)));
+    m_at += 38;
+    return true;
+}
+
+bool Reader::integer(int &value)
+{
+    const auto isDigit = [this](qsizetype at) {
+        return at < m_text.size() && m_text[at] >= '0' && m_text[at] <= '9';
+    };
+    const bool negative = m_at < m_text.size() && m_text[m_at] == '-';
+    const qsizetype digits = m_at + (negative ? 1 : 0);
+    if (!isDigit(digits) || (m_text[digits] == '0' && (negative || isDigit(digits + 1))))
+        return false;
+    qint64 number = 0;
+    qsizetype at = digits;
+    for (; isDigit(at); ++at) {
+        number = number * 10 + (m_text[at] - '0');
+        if (number > qint64(std::numeric_limits<int>::max()) + 1)
+            return false;
+    }
+    number = negative ? -number : number;
+    if (number > std::numeric_limits<int>::max())
+        return false;
+    value = int(number);
+    m_at = at;
+    return true;
+}
+
+bool Reader::number(double &value)
+{
+    qsizetype at = m_at;
+    while (at < m_text.size() && QByteArrayView("0123456789+-.eE").contains(m_text[at]))
+        ++at;
+    const QByteArrayView text = m_text.sliced(m_at, at - m_at);
+    bool ok = false;
+    double d = 0;
+    if (!text.contains('.') && !text.contains('e') && !text.contains('E'))
+        d = double(text.toLongLong(&ok));
+    if (!ok)
+        d = text.toDouble(&ok);
+    // Read as the parser reads it; only the writer's own text of that double is its form.
+    if (!ok || !std::isfinite(d) || EncodedJson::text(QJsonValue(d)) != text)
+        return false;
+    value = d;
+    m_at = at;
+    return true;
 }
 
 QString writtenString(QByteArrayView text, bool escaped)
 {
+    // The mark is kept wherever it stands (the writer escapes it, a hand-made file may not).
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     if (!escaped)
-        return QString::fromUtf8(text);
-    QByteArray plain;
-    plain.reserve(text.size());
+        return utf8.decode(text);
+    QString string(text.size(), Qt::Uninitialized); // a unit a byte at most
+    QChar *end = string.data();
+    qsizetype run = 0;
     for (qsizetype at = 0; at < text.size(); ++at) {
-        if (text[at] != '\\') {
-            plain += text[at];
+        if (text[at] != '\\')
             continue;
-        }
-        switch (text[++at]) {
-        case 'b':
-            plain += '\b';
-            break;
-        case 'f':
-            plain += '\f';
-            break;
-        case 'n':
-            plain += '\n';
-            break;
-        case 'r':
-            plain += '\r';
-            break;
-        case 't':
-            plain += '\t';
-            break;
-        case 'u':
-            plain += char(hexValue(text[at + 3]) * 16 + hexValue(text[at + 4]));
-            at += 4;
-            break;
-        default: // `"` and `\`
-            plain += text[at];
-            break;
-        }
+        // Between escapes lie whole characters.
+        end = utf8.appendToBuffer(end, text.sliced(run, at - run));
+        const char e = text[at + 1];
+        *end++ = QChar(e == 'u' ? char16_t(escapedUnit(text, at)) : unescaped(e));
+        run = at + (e == 'u' ? 6 : 2);
+        at = run - 1;
     }
-    return QString::fromUtf8(plain);
+    end = utf8.appendToBuffer(end, text.sliced(run));
+    string.truncate(end - string.constData());
+    string.squeeze();
+    return string;
 }
 
 void releaseIfMostlyReplaced(const QList<QByteArray *> &texts, QByteArray &backing)

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringView>
+#include <QUuid>
 #include <QVarLengthArray>
 
 #include <utility>
@@ -36,21 +37,57 @@ template<typename Texts> QByteArray join(const Texts &texts, qsizetype size, cha
     return bytes;
 }
 
-// Compact text of a JSON value of one of the writer's own types.
+// Compact text of a JSON value of one of the writer's own types, with U+FEFF written as
+// "\ufeff" (see appendString()).
 QByteArray text(const QJsonValue &value);
 // `"key":` as the writer puts it inside an object.
 QByteArray keyText(const QString &key);
 
 // A string as the writer puts it between its quotes: `"`, `\` and control characters escaped
-// (\b \f \n \r \t, else \u00xx), unpaired surrogates as \udxxx, everything else in UTF-8.
+// (\b \f \n \r \t, else \u00xx), unpaired surrogates as \udxxx, everything else in UTF-8 but
+// U+FEFF, which goes as \ufeff: put down raw at the start of a string, a reader takes it for
+// a byte-order mark and drops it.
 void appendString(QByteArray &bytes, QStringView text);
 qsizetype stringSize(QStringView text);
-// Where the string text that starts at `at`, just past its opening quote, ends (at its
-// closing quote), when it is exactly what appendString() writes for some string; -1 for any
-// other text, which a reader then leaves to the platform's parser. `escaped` tells whether
-// it holds escapes.
-qsizetype writtenStringEnd(QByteArrayView text, qsizetype at, bool &escaped);
-// The string of such a text.
+
+// Reads text that is exactly what the writer gives, without the platform's parser. Each step
+// matches the writer's form of one thing and moves past it, or fails and leaves the place as
+// it was; a caller whose step fails leaves the whole value to the platform's parser, so any
+// other layout, key order, escape or number form still reads as that parser reads it.
+class Reader final
+{
+public:
+    // Where a string's text lies, between its quotes.
+    struct String
+    {
+        qsizetype begin = 0;
+        qsizetype end = 0; // the closing quote
+        bool escaped = false; // holds escapes
+        bool ascii = true; // unescaped ASCII alone, whose bytes order as its UTF-16 units do
+    };
+
+    explicit Reader(QByteArrayView text)
+        : m_text(text)
+    { }
+
+    bool atEnd() const { return m_at == m_text.size(); }
+
+    bool literal(QByteArrayView literal);
+    // A string, quotes and all, as appendString() writes it.
+    bool string(String *found);
+    // Canonical upper-case UUID text in quotes.
+    bool uuid(QUuid &id);
+    // An int in decimal: no sign on zero, no leading zeros.
+    bool integer(int &value);
+    // A finite double as the writer puts it.
+    bool number(double &value);
+
+private:
+    QByteArrayView m_text;
+    qsizetype m_at = 0;
+};
+
+// The string whose text between its quotes is `text`, as Reader::string() found it.
 QString writtenString(QByteArrayView text, bool escaped);
 
 // An object keyed like a QMap<QString, T> (QJsonObject keeps its keys in the same order).

@@ -13,12 +13,13 @@ QString LabelFileDecoder::decode(QByteArrayView more, bool last)
         if (m_pending.size() < 3 && !last)
             return {};
         const QByteArrayView start(m_pending);
-        if (start.startsWith("\xFF\xFE")) {
-            m_encoding = Encoding::utf16le;
+        const bool little = start.startsWith("\xFF\xFE");
+        if (little || start.startsWith("\xFE\xFF")) {
+            m_encoding = little ? Encoding::utf16le : Encoding::utf16be;
             m_pending.remove(0, 2);
-        } else if (start.startsWith("\xFE\xFF")) {
-            m_encoding = Encoding::utf16be;
-            m_pending.remove(0, 2);
+            // The mark is gone already: any later one is a character.
+            m_utf16 = QStringDecoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                                     QStringDecoder::Flag::ConvertInitialBom);
         } else {
             m_encoding = Encoding::utf8;
             if (start.startsWith("\xEF\xBB\xBF"))
@@ -67,21 +68,14 @@ QString LabelFileDecoder::decodeUtf8(QByteArrayView bytes, bool last)
 
 QString LabelFileDecoder::decodeUtf16(QByteArrayView bytes, bool last)
 {
-    const bool little = m_encoding == Encoding::utf16le;
-    QString text;
-    text.reserve(bytes.size() / 2);
-    qsizetype i = 0;
-    for (; i + 1 < bytes.size(); i += 2) {
-        const uchar a = uchar(bytes[i]);
-        const uchar b = uchar(bytes[i + 1]);
-        text += QChar(char16_t(little ? a | b << 8 : a << 8 | b));
-    }
-    // A high surrogate at the end waits for its pair.
+    m_utf16Bytes += bytes.size();
+    // The decoder carries a byte cut off at a piece's end; a high surrogate there waits here.
+    QString text = std::exchange(m_highSurrogate, {}) + m_utf16.decode(bytes);
     if (!last && !text.isEmpty() && text.back().isHighSurrogate()) {
+        m_highSurrogate = text.back();
         text.chop(1);
-        i -= 2;
     }
-    m_pending = bytes.sliced(i).toByteArray();
+    // The decoder passes unpaired surrogates through.
     for (qsizetype at = 0; at < text.size(); ++at) {
         const QChar c = text.at(at);
         const bool paired
@@ -94,7 +88,7 @@ QString LabelFileDecoder::decodeUtf16(QByteArrayView bytes, bool last)
             return text;
         }
     }
-    if (last && !m_pending.isEmpty())
+    if (last && m_utf16Bytes % 2 != 0)
         m_fault = Fault::invalid; // the file ends inside a character
     return text;
 }

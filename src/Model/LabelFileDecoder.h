@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
 
 #include <optional>
 
@@ -25,6 +26,9 @@ private:
     QString decodeUtf16(QByteArrayView bytes, bool last);
 
     Encoding m_encoding = Encoding::unknown;
-    QByteArray m_pending;
+    QByteArray m_pending; // before the encoding is known, and a UTF-8 character cut off
+    QStringDecoder m_utf16;
+    qint64 m_utf16Bytes = 0;
+    QString m_highSurrogate;
     enum class Fault { none, invalid, nul } m_fault = Fault::none;
 };

@@ -159,14 +159,23 @@ struct Collected
     ParsedLabels parsed;
     LabelImport::Notes notes;
 
-    void store(QMap<qint64, QString> &map, qint64 index, QStringView text)
+    // Whether the row gave anything: a name, or one counted as skipped.
+    bool store(QMap<qint64, QString> &map, qint64 index, QStringView text)
     {
         if (text.isEmpty())
-            return;
-        if (index >= LabelImport::maxPortNumber) // keys are 0-based
+            return false;
+        if (index >= LabelImport::maxPortNumber) { // keys are 0-based
             ++notes.skipped;
-        else
+            return true;
+        }
+        const auto it = map.find(index);
+        if (it == map.end()) {
             map.insert(index, text.toString());
+        } else {
+            ++notes.replaced;
+            *it = text.toString();
+        }
+        return true;
     }
 
     ParsedLabels take(LabelImport::Notes *notesOut)
@@ -316,23 +325,29 @@ void DelimitedReader::line(QStringView raw)
     const QStringView line = raw.sliced(begin, end - begin);
     ParsedLabels &parsed = m_out.parsed;
     Cells cells(line);
-    const QStringView first = *cells.next();
-    const std::optional<QStringView> second = cells.next();
+    // A row that gives nothing is counted with why, for the operator.
+    const auto gave = [this](bool any, bool unnumbered = false) {
+        if (!any)
+            ++(unnumbered ? m_out.notes.unnumberedRows : m_out.notes.emptyRows);
+    };
 
     if (m_target == DelimitedTarget::both) {
+        const QStringView first = *cells.next();
+        const std::optional<QStringView> second = cells.next();
         const std::optional<QStringView> third = second ? cells.next() : std::nullopt;
         const std::optional<qint64> numbered = third ? LabelImport::number(first) : std::nullopt;
         if (!second) {
-            m_out.store(parsed.sources, m_nextSource, first);
+            gave(m_out.store(parsed.sources, m_nextSource, first));
             m_nextSource = successor(m_nextSource);
         } else if (numbered) {
-            if (*numbered >= 1) {
-                m_out.store(parsed.sources, *numbered - 1, *second);
-                m_out.store(parsed.destinations, *numbered - 1, *third);
-            }
+            const bool source
+                = *numbered >= 1 && m_out.store(parsed.sources, *numbered - 1, *second);
+            const bool dest
+                = *numbered >= 1 && m_out.store(parsed.destinations, *numbered - 1, *third);
+            gave(source || dest, *numbered < 1);
         } else {
-            m_out.store(parsed.sources, m_nextSource, first);
-            m_out.store(parsed.destinations, m_nextDest, *second);
+            const bool source = m_out.store(parsed.sources, m_nextSource, first);
+            gave(m_out.store(parsed.destinations, m_nextDest, *second) || source);
             m_nextSource = successor(m_nextSource);
             m_nextDest = successor(m_nextDest);
         }
@@ -342,7 +357,17 @@ void DelimitedReader::line(QStringView raw)
     const bool sources = m_target == DelimitedTarget::sources;
     QMap<qint64, QString> &map = sources ? parsed.sources : parsed.destinations;
     qint64 &counter = sources ? m_nextSource : m_nextDest;
-    const std::optional<qint64> numbered = second ? LabelImport::number(first) : std::nullopt;
+    // Empty cells before the first name are columns left of the names: a spreadsheet column
+    // copied with an empty one before it.
+    std::optional<QStringView> first = cells.next();
+    while (first && first->isEmpty())
+        first = cells.next();
+    if (!first) { // only separators
+        gave(false);
+        return;
+    }
+    const std::optional<QStringView> second = cells.next();
+    const std::optional<qint64> numbered = second ? LabelImport::number(*first) : std::nullopt;
     if (numbered) {
         if (*numbered >= 1) {
             QString joined = second->toString();
@@ -350,10 +375,12 @@ void DelimitedReader::line(QStringView raw)
                 joined += QLatin1Char(' ');
                 joined += *cell;
             }
-            m_out.store(map, *numbered - 1, trimHorizontal(joined));
+            gave(m_out.store(map, *numbered - 1, trimHorizontal(joined)));
+        } else {
+            gave(false, true);
         }
     } else {
-        m_out.store(map, counter, first);
+        gave(m_out.store(map, counter, *first));
         counter = successor(counter);
     }
 }

@@ -66,6 +66,11 @@ struct Notes
     qint64 firstCutLine = 0;
     // Labels longer than maxLabelLength, cut by cutLongLabels().
     qsizetype cutLabels = 0;
+    // Delimited rows that gave no name: their name cells were empty, or their number was
+    // below 1; and names a later row replaced by naming the same port again.
+    qsizetype emptyRows = 0;
+    qsizetype unnumberedRows = 0;
+    qsizetype replaced = 0;
     // Where an XML document broke off, and the reader's reason; nothing after it was read.
     struct Break
     {
@@ -75,7 +80,11 @@ struct Notes
     };
     std::optional<Break> brokenAt;
 
-    bool isEmpty() const { return skipped == 0 && cutLines == 0 && cutLabels == 0 && !brokenAt; }
+    bool isEmpty() const
+    {
+        return skipped == 0 && cutLines == 0 && cutLabels == 0 && emptyRows == 0
+            && unnumberedRows == 0 && replaced == 0 && !brokenAt;
+    }
 };
 
 // A file read to its labels, or refused with a sentence saying where and why (then nothing

@@ -66,6 +66,7 @@ LabelStore::LabelStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
     m_texts = load(m_file, m_backing).value_or(Texts());
 }
 
@@ -89,65 +90,53 @@ std::optional<LabelStore::Map> LabelStore::load(const QString &filePath)
 
 namespace {
 
-// Past the plain string at `at` (printable ASCII without quotes or backslashes, which the
-// writer puts down as they are), or -1.
-qsizetype plainStringEnd(QByteArrayView text, qsizetype at)
+// Whether key `b` follows key `a` in the writer's order: that of their UTF-16 units.
+bool follows(QByteArrayView text, const EncodedJson::Reader::String &a,
+             const EncodedJson::Reader::String &b)
 {
-    if (at >= text.size() || text[at] != '"')
-        return -1;
-    for (++at; at < text.size(); ++at) {
-        const char c = text[at];
-        if (c == '"')
-            return at + 1;
-        if (c == '\\' || uchar(c) < 0x20 || uchar(c) > 0x7E)
-            return -1;
-    }
-    return -1;
+    const auto content = [&](const EncodedJson::Reader::String &key) {
+        return text.sliced(key.begin, key.end - key.begin);
+    };
+    if (a.ascii && b.ascii)
+        return content(a) < content(b);
+    return EncodedJson::writtenString(content(a), a.escaped)
+        < EncodedJson::writtenString(content(b), b.escaped);
 }
 
-// Whether `value` is one router's labels exactly as the writer gives them, with plain keys
-// and labels only: then it is kept as it is, and read without the platform's parser. With
-// `labels`, the labels are read into it.
-bool readPlainRouter(QByteArrayView value, PortLabels *labels = nullptr)
+// Whether `value` is one router's labels exactly as the writer gives them: then it is kept as
+// it is, and read without the platform's parser. With `labels`, the labels are read into it.
+bool readRouter(QByteArrayView value, PortLabels *labels = nullptr)
 {
-    qsizetype at = 0;
-    const auto expect = [&](QByteArrayView literal) {
-        if (!value.sliced(at).startsWith(literal))
-            return false;
-        at += literal.size();
-        return true;
-    };
+    EncodedJson::Reader in(value);
     const auto side = [&](QMap<QString, QString> *into) {
-        if (at < value.size() && value[at] == '}')
-            return ++at, true;
-        QByteArrayView previous;
+        if (in.literal("}"))
+            return true;
+        EncodedJson::Reader::String previous;
         for (bool first = true;; first = false) {
-            const qsizetype keyEnd = plainStringEnd(value, at);
-            if (keyEnd < 0)
-                return false;
-            // Without its quotes, which would sort "a!" before "a".
-            const QByteArrayView key = value.sliced(at + 1, keyEnd - at - 2);
-            if (!first && !(previous < key)) // the writer's order, each key once
+            EncodedJson::Reader::String key;
+            EncodedJson::Reader::String label;
+            // Each key once, in the writer's order.
+            if (!in.string(&key) || (!first && !follows(value, previous, key)))
                 return false;
             previous = key;
-            at = keyEnd;
-            if (!expect(":"))
+            if (!in.literal(":") || !in.string(&label))
                 return false;
-            const qsizetype labelAt = at;
-            if ((at = plainStringEnd(value, at)) < 0)
-                return false;
+            const auto text = [&](const EncodedJson::Reader::String &string) {
+                const QByteArrayView bytes = value.sliced(string.begin, string.end - string.begin);
+                return string.ascii ? QString::fromLatin1(bytes)
+                                    : EncodedJson::writtenString(bytes, string.escaped);
+            };
             if (into) // in the map's own order: each goes at its end
-                into->insert(into->cend(), QString::fromLatin1(key),
-                             QString::fromLatin1(value.sliced(labelAt + 1, at - labelAt - 2)));
-            if (expect("}"))
+                into->insert(into->cend(), text(key), text(label));
+            if (in.literal("}"))
                 return true;
-            if (!expect(","))
+            if (!in.literal(","))
                 return false;
         }
     };
-    return expect("{\"destinations\":{") && side(labels ? &labels->destinations : nullptr)
-        && expect(",\"sources\":{") && side(labels ? &labels->sources : nullptr) && expect("}")
-        && at == value.size();
+    return in.literal("{\"destinations\":{") && side(labels ? &labels->destinations : nullptr)
+        && in.literal(",\"sources\":{") && side(labels ? &labels->sources : nullptr)
+        && in.literal("}") && in.atEnd();
 }
 
 // One router's member as the writer gives it: `"key":{"destinations":{…},"sources":{…}}`.
@@ -185,7 +174,7 @@ std::optional<LabelStore::Texts> LabelStore::load(StoreFile &file, QByteArray &b
             const QByteArray key = EncodedJson::keyText(member.key);
             const QByteArrayView keyAsRead = QByteArrayView(bytes).sliced(
                 member.keyBegin, member.valueBegin - member.keyBegin);
-            if (keyAsRead == QByteArrayView(key) && readPlainRouter(value)) {
+            if (keyAsRead == QByteArrayView(key) && readRouter(value)) {
                 texts.insert(
                     member.key,
                     { EncodedJson::view(bytes, member.keyBegin, member.valueEnd), key.size() });
@@ -212,7 +201,7 @@ std::optional<LabelStore::Texts> LabelStore::load(StoreFile &file, QByteArray &b
 
 PortLabels LabelStore::decode(const RouterText &text)
 {
-    if (PortLabels labels; readPlainRouter(QByteArrayView(text.text).sliced(text.valueAt), &labels))
+    if (PortLabels labels; readRouter(QByteArrayView(text.text).sliced(text.valueAt), &labels))
         return labels;
     const auto parsed = JsonScan::value(text.text, text.valueAt, text.text.size());
     if (!parsed || !parsed->isObject())

@@ -90,6 +90,8 @@ public:
 
 signals:
     void byConnectionChanged();
+    // A save found the file changed by someone else and kept that version as a copy.
+    void outsideVersionKept(const StoreFile::Kept &kept);
 
 private:
     // One router's member of labels.json as the writer gives it: `"key":{…}`. The labels are

@@ -56,6 +56,7 @@ PanelStore::PanelStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
     m_content = load(m_file).value_or(File());
 }
 

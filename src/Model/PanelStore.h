@@ -62,6 +62,8 @@ public:
 signals:
     // Any change of the sub-panels or active choices.
     void fileChanged();
+    // A save found the file changed by someone else and kept that version as a copy.
+    void outsideVersionKept(const StoreFile::Kept &kept);
 
 private:
     static std::optional<File> load(StoreFile &file);

@@ -6,13 +6,11 @@
 #include <QJsonDocument>
 #include <QStringDecoder>
 
-#include <cmath>
-#include <limits>
-
 SalvoStore::SalvoStore(const QString &filePath, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
 {
+    m_file.setOnKept([this](const StoreFile::Kept &kept) { emit outsideVersionKept(kept); });
     m_byConnection = load(m_file, &m_encoded, &m_backing).value_or(Map());
 }
 
@@ -34,150 +32,51 @@ constexpr QByteArrayView kIdKey = "{\"id\":\"";
 constexpr QByteArrayView kNameKey = "\",\"name\":\"";
 constexpr qsizetype kHeadSize = 7 + 36 + 10;
 
-bool isUpperUuid(QByteArrayView text)
-{
-    if (text.size() != 36)
-        return false;
-    for (qsizetype i = 0; i < 36; ++i) {
-        const char c = text[i];
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return false;
-    }
-    return true;
-}
-
 // A salvo read from text that is exactly what the writer gives for it, without the platform's
-// parser; anything else (another layout, key order or number form) is left to the parser.
-// The name is not made here: it is [nameBegin, nameEnd) of the text.
-struct PlainSalvo
+// parser. The name is not made here: it is the string `name` of the text.
+struct WrittenSalvo
 {
     Salvo salvo;
-    qsizetype nameBegin = 0;
-    qsizetype nameEnd = 0; // the closing quote
-    bool escaped = false;
+    EncodedJson::Reader::String name;
 };
 
-class PlainReader
+std::optional<WrittenSalvo> readSalvo(QByteArrayView text)
 {
-public:
-    PlainReader(QByteArrayView text, qsizetype begin, qsizetype end)
-        : m_text(text.first(end))
-        , m_at(begin)
-    { }
-
-    std::optional<PlainSalvo> read()
-    {
-        PlainSalvo plain;
-        Salvo &salvo = plain.salvo;
-        if (!literal(kIdKey) || !uuid(salvo.id) || !literal(kNameKey))
+    EncodedJson::Reader in(text);
+    WrittenSalvo written;
+    Salvo &salvo = written.salvo;
+    // The keys in the writer's order, the optional ones left out when absent.
+    if (!in.literal("{\"id\":") || !in.uuid(salvo.id) || !in.literal(",\"name\":")
+        || !in.string(&written.name))
+        return std::nullopt;
+    if (QUuid panel; in.literal(",\"panelID\":")) {
+        if (!in.uuid(panel))
             return std::nullopt;
-        plain.nameBegin = m_at;
-        plain.nameEnd = EncodedJson::writtenStringEnd(m_text, m_at, plain.escaped);
-        if (plain.nameEnd < 0)
-            return std::nullopt;
-        m_at = plain.nameEnd + 1;
-        if (literal(",\"panelID\":\"")) {
-            QUuid panel;
-            if (!uuid(panel) || !literal("\""))
+        salvo.panelID = panel;
+    }
+    if (!in.literal(",\"routes\":["))
+        return std::nullopt;
+    if (!in.literal("]")) {
+        do {
+            Route route;
+            if (!in.literal("{\"destination\":") || !in.integer(route.destination)
+                || !in.literal(",\"level\":") || !in.integer(route.level)
+                || !in.literal(",\"source\":") || !in.integer(route.source) || !in.literal("}"))
                 return std::nullopt;
-            salvo.panelID = panel;
-        }
-        if (!literal(",\"routes\":["))
+            salvo.routes.append(route);
+        } while (in.literal(","));
+        if (!in.literal("]"))
             return std::nullopt;
-        if (!literal("]")) {
-            do {
-                Route route;
-                if (!literal("{\"destination\":") || !integer(route.destination)
-                    || !literal(",\"level\":") || !integer(route.level) || !literal(",\"source\":")
-                    || !integer(route.source) || !literal("}"))
-                    return std::nullopt;
-                salvo.routes.append(route);
-            } while (literal(","));
-            if (!literal("]"))
-                return std::nullopt;
-        }
-        if (literal(",\"savedAt\":")) {
-            double savedAt = 0;
-            if (!number(savedAt))
-                return std::nullopt;
-            salvo.savedAt = savedAt;
-        }
-        if (!literal("}") || m_at != m_text.size())
+    }
+    if (double savedAt = 0; in.literal(",\"savedAt\":")) {
+        if (!in.number(savedAt))
             return std::nullopt;
-        return plain;
+        salvo.savedAt = savedAt;
     }
-
-private:
-    bool literal(QByteArrayView text)
-    {
-        if (!m_text.sliced(m_at).startsWith(text))
-            return false;
-        m_at += text.size();
-        return true;
-    }
-
-    bool uuid(QUuid &id)
-    {
-        const QByteArrayView text
-            = m_text.sliced(m_at).first(std::min<qsizetype>(36, m_text.size() - m_at));
-        if (!isUpperUuid(text))
-            return false;
-        id = QUuid::fromString(QLatin1StringView(text));
-        m_at += 36;
-        return true;
-    }
-
-    bool isDigit(qsizetype at) const
-    {
-        return at < m_text.size() && m_text[at] >= '0' && m_text[at] <= '9';
-    }
-
-    // Decimal as the writer puts an int: no sign on zero, no leading zeros.
-    bool integer(int &value)
-    {
-        const bool negative = m_at < m_text.size() && m_text[m_at] == '-';
-        const qsizetype digits = m_at + (negative ? 1 : 0);
-        if (!isDigit(digits) || (m_text[digits] == '0' && (negative || isDigit(digits + 1))))
-            return false;
-        qint64 number = 0;
-        qsizetype at = digits;
-        for (; isDigit(at); ++at) {
-            number = number * 10 + (m_text[at] - '0');
-            if (number > qint64(std::numeric_limits<int>::max()) + 1)
-                return false;
-        }
-        number = negative ? -number : number;
-        if (number > std::numeric_limits<int>::max())
-            return false;
-        value = int(number);
-        m_at = at;
-        return true;
-    }
-
-    // A finite number as the writer puts that double, read as the parser reads it.
-    bool number(double &value)
-    {
-        qsizetype at = m_at;
-        while (at < m_text.size() && QByteArrayView("0123456789+-.eE").contains(m_text[at]))
-            ++at;
-        const QByteArrayView text = m_text.sliced(m_at, at - m_at);
-        bool ok = false;
-        double d = 0;
-        if (!text.contains('.') && !text.contains('e') && !text.contains('E'))
-            d = double(text.toLongLong(&ok));
-        if (!ok)
-            d = text.toDouble(&ok);
-        if (!ok || !std::isfinite(d) || EncodedJson::text(QJsonValue(d)) != text)
-            return false;
-        value = d;
-        m_at = at;
-        return true;
-    }
-
-    QByteArrayView m_text;
-    qsizetype m_at;
-};
+    if (!in.literal("}") || !in.atEnd())
+        return std::nullopt;
+    return written;
+}
 
 } // namespace
 
@@ -199,7 +98,8 @@ struct SalvoStore::Loaded
         bool escaped;
         // A long name copied out of the file in pieces: each is let go as soon as it is in the
         // name (the decoder carries a character cut at its end), so the copy and the name are
-        // never both whole.
+        // never both whole. A name as long as the file peaks at 2.1 times the file so, at 3.0
+        // copied whole.
         QList<QByteArray> pieces;
 
         QString make()
@@ -210,7 +110,7 @@ struct SalvoStore::Loaded
             for (const QByteArray &piece : std::as_const(pieces))
                 size += piece.size();
             QString name(size, Qt::Uninitialized); // a unit a byte at most
-            QStringDecoder utf8(QStringDecoder::Utf8);
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
             QChar *end = name.data();
             for (QByteArray &piece : pieces)
                 end = utf8.appendToBuffer(end, std::exchange(piece, {}));
@@ -268,16 +168,18 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, Q
             Loaded::Router router { member.key, {}, {} };
             const qsizetype at = qsizetype(loaded.routers.size());
             const auto each = [&](qsizetype begin, qsizetype end) -> JsonScan::Result {
-                if (auto plain = PlainReader(bytes, begin, end).read()) {
+                const QByteArrayView element = QByteArrayView(bytes).sliced(begin, end - begin);
+                if (auto written = readSalvo(element)) {
+                    const EncodedJson::Reader::String &name = written->name;
                     loaded.names.push_back(
                         { at,
                           router.salvos.size(),
-                          EncodedJson::view(bytes, plain->nameBegin, plain->nameEnd),
-                          plain->escaped,
+                          EncodedJson::view(bytes, begin + name.begin, begin + name.end),
+                          name.escaped,
                           {} });
                     if (texts)
-                        router.tails.append(EncodedJson::view(bytes, plain->nameEnd, end));
-                    router.salvos.append(std::move(plain->salvo));
+                        router.tails.append(EncodedJson::view(bytes, begin + name.end, end));
+                    router.salvos.append(std::move(written->salvo));
                     return {};
                 }
                 const auto value = JsonScan::value(bytes, begin, end);
@@ -288,11 +190,11 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, Q
                     return std::unexpected(salvo.error());
                 if (texts)
                     router.tails.append(textOf(*salvo).tail);
-                if (salvo->name.isValidUtf16()) { // its UTF-8 gives it back exactly
-                    loaded.names.push_back(
-                        { at, router.salvos.size(), salvo->name.toUtf8(), false, {} });
-                    salvo->name = QString();
-                }
+                // Held as the writer's text of it, as a name read in that form is.
+                QByteArray name;
+                EncodedJson::appendString(name, std::exchange(salvo->name, {}));
+                const bool escaped = name.contains('\\');
+                loaded.names.push_back({ at, router.salvos.size(), name, escaped, {} });
                 router.salvos.append(std::move(*salvo));
                 return {};
             };
@@ -303,31 +205,26 @@ std::optional<SalvoStore::Map> SalvoStore::load(StoreFile &file, Texts *texts, Q
         });
         if (!result)
             return std::unexpected(result.error());
-        // Views are kept while they are most of the file; otherwise what they hold is copied
-        // and the file's bytes go before the names are made.
-        qsizetype viewed = 0;
-        for (const Loaded::Router &router : loaded.routers) {
-            for (const QByteArray &tail : router.tails)
-                viewed += EncodedJson::isViewOf(tail, bytes) ? tail.size() : 0;
+        // The texts kept as views keep the file's bytes while they are most of it; otherwise
+        // they and the names are copied out, and the bytes go before the names are made.
+        kept = bytes;
+        if (texts) {
+            QList<QByteArray *> tails;
+            for (Loaded::Router &router : loaded.routers) {
+                for (QByteArray &tail : router.tails)
+                    tails.append(&tail);
+            }
+            EncodedJson::releaseIfMostlyReplaced(tails, kept);
         }
-        if (!texts || viewed >= bytes.size() / 2) {
-            kept = bytes;
+        if (!kept.isEmpty())
             return loaded;
-        }
-        const auto own = [&bytes](QByteArray &text) {
-            if (EncodedJson::isViewOf(text, bytes))
-                text = QByteArray(text.constData(), text.size());
-        };
-        for (Loaded::Router &router : loaded.routers) {
-            for (QByteArray &tail : router.tails)
-                own(tail);
-        }
         // Pieces large enough to be mappings of their own, given back as each is let go.
         constexpr qsizetype piece = 8 << 20;
         for (Loaded::Name &name : loaded.names) {
-            if (name.escaped || name.text.size() <= piece
-                || !EncodedJson::isViewOf(name.text, bytes)) {
-                own(name.text);
+            if (!EncodedJson::isViewOf(name.text, bytes))
+                continue;
+            if (name.escaped || name.text.size() <= piece) {
+                name.text = QByteArray(name.text.constData(), name.text.size());
                 continue;
             }
             for (qsizetype at = 0; at < name.text.size(); at += piece)

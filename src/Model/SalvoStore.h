@@ -61,6 +61,8 @@ public:
 
 signals:
     void byConnectionChanged();
+    // A save found the file changed by someone else and kept that version as a copy.
+    void outsideVersionKept(const StoreFile::Kept &kept);
 
 private:
     // One salvo's text as the writer gives it, without its head (`{"id":"…","name":"`) and

@@ -28,8 +28,18 @@ QString StoreFile::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
-std::expected<std::unique_ptr<QFile>, QString> StoreFile::open() const
+StoreFile::Stamp StoreFile::stamp() const
 {
+    const QFileInfo info(m_path);
+    if (!info.exists())
+        return {};
+    return { true, info.isFile(), info.size(), info.lastModified(), info.birthTime() };
+}
+
+std::expected<std::unique_ptr<QFile>, QString> StoreFile::open()
+{
+    // Before reading: a change made meanwhile is then told as one, not taken for ours.
+    m_seen = stamp();
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink())
         return nullptr;
@@ -44,7 +54,7 @@ std::expected<std::unique_ptr<QFile>, QString> StoreFile::open() const
     return file;
 }
 
-std::expected<std::optional<QByteArray>, QString> StoreFile::read() const
+std::expected<std::optional<QByteArray>, QString> StoreFile::read()
 {
     auto file = open();
     if (!file)
@@ -72,22 +82,49 @@ QString StoreFile::sizeText(qint64 bytes)
                                  : QStringLiteral("%1 bytes").arg(bytes);
 }
 
-std::optional<QString> StoreFile::moveAside()
+std::optional<QString> StoreFile::keepAs(const QString &suffix, bool move) const
 {
-    // Every unreadable version is kept: an earlier copy may hold what the operator needs.
-    const QString base = m_path + QStringLiteral(".corrupt");
+    const QString base = m_path + suffix;
     for (int n = 0; n <= maxAsideCopies; ++n) {
         const QString candidate = n == 0 ? base : base + QLatin1Char('-') + QString::number(n);
         if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink())
             continue;
-        if (QFile::rename(m_path, candidate) || QFile::copy(m_path, candidate)) {
-            m_keepInPlace = false;
+        if ((move && QFile::rename(m_path, candidate)) || QFile::copy(m_path, candidate))
             return candidate;
-        }
         break; // a free name that can't be made: the folder refuses, not the name
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> StoreFile::moveAside()
+{
+    // Every unreadable version is kept: an earlier copy may hold what the operator needs.
+    if (std::optional<QString> copy = keepAs(QStringLiteral(".corrupt"), true)) {
+        m_keepInPlace = false;
+        m_seen = stamp();
+        return copy;
     }
     // Rather than let the next save overwrite the only copy of the operator's data.
     m_keepInPlace = QFileInfo::exists(m_path);
+    return std::nullopt;
+}
+
+std::optional<QString> StoreFile::keepOutsideVersion()
+{
+    const Stamp now = stamp();
+    // A file deleted, or one that isn't a file (a FIFO would block the copy), holds nothing
+    // to keep.
+    if (!m_seen || now == *m_seen || !now.regular)
+        return std::nullopt;
+    const std::optional<QString> copy = keepAs(QStringLiteral(".outside"), false);
+    if (!copy)
+        return QStringLiteral("“%1” was changed outside Quorvel, and that version couldn't be "
+                              "kept as a copy, so it wasn't replaced.")
+            .arg(Text::isolated(fileName()));
+    m_seen = now;
+    m_justKept = Kept { fileName(), *copy };
+    if (m_onKept)
+        m_onKept(*m_justKept);
     return std::nullopt;
 }
 
@@ -129,12 +166,10 @@ std::optional<QString> StoreFile::write(qsizetype size, const Pieces &pieces)
                                   "kept in place.")
                 .arg(Text::isolated(fileName()));
     }
-    // What read() would refuse is never written: the next launch would move the file aside
-    // and lose everything in it. The file keeps its last readable content.
-    if (size > m_maxSize)
-        return Text::format(
-            QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold."), size,
-            sizeText(m_maxSize));
+    if (std::optional<QString> refused = refusal(size))
+        return refused;
+    if (std::optional<QString> kept = keepOutsideVersion())
+        return kept;
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("Couldn't create the folder “%1”.").arg(Text::isolated(folder));
@@ -186,7 +221,19 @@ std::optional<QString> StoreFile::write(qsizetype size, const Pieces &pieces)
     errno = 0;
     if (!file.commit())
         return reasonOf(file, errno);
+    m_seen = stamp();
     return std::nullopt;
+}
+
+std::optional<QString> StoreFile::refusal(qsizetype size) const
+{
+    // What read() would refuse is never written: the next launch would move the file aside
+    // and lose everything in it. The file keeps its last readable content.
+    if (size <= m_maxSize)
+        return std::nullopt;
+    return Text::format(
+        QStringLiteral("The content (%1 bytes) is larger than the %2 the file may hold."), size,
+        sizeText(m_maxSize));
 }
 
 StoreOutcome StoreFile::save(const QByteArray &bytes, const QString &store)
@@ -198,6 +245,10 @@ StoreOutcome StoreFile::save(const QByteArray &bytes, const QString &store)
 StoreOutcome StoreFile::save(qsizetype size, const Pieces &pieces, const QString &store)
 {
     const std::optional<QString> failure = write(size, pieces);
+    if (const std::optional<Kept> kept = std::exchange(m_justKept, std::nullopt))
+        printLine(Text::format(QStringLiteral("%1: %2 was changed outside Quorvel; that version "
+                                              "was kept as %3"),
+                               store, kept->fileName, QFileInfo(kept->copyPath).fileName()));
     if (!failure)
         return std::nullopt;
     printLine(store + QStringLiteral(": save failed — ") + *failure);

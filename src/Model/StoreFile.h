@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QString>
@@ -54,7 +55,9 @@ inline StoreOutcome firstFailure(const StoreOutcome &a, const StoreOutcome &b)
 // Writes are whole-file and atomic (a temporary file renamed over the target), so the file is
 // always either its old or its new content. A file that could not be moved aside is never
 // overwritten: write() refuses until the aside copy exists, so the only copy of the operator's
-// data survives.
+// data survives. Nor is a file that changed since it was read or written (a hand edit, a
+// restore, a sync tool): write() first keeps it as a numbered copy beside it, "<path>.outside",
+// "<path>.outside-1" …, or refuses when that copy cannot be made.
 class StoreFile final
 {
 public:
@@ -65,6 +68,13 @@ public:
         QString fileName;
         std::optional<QString> copyPath;
         QString reason;
+    };
+
+    // The version of the file someone else left, kept before a write replaced it.
+    struct Kept
+    {
+        QString fileName;
+        QString copyPath;
     };
 
     // Files larger than this are not read: they are treated as unreadable and moved aside.
@@ -85,10 +95,10 @@ public:
     // The whole file; std::nullopt when no file exists; an error text (the platform's
     // description) when it exists but cannot be read, is not a regular file (a FIFO would
     // block the read forever) or is larger than the size limit.
-    std::expected<std::optional<QByteArray>, QString> read() const;
+    std::expected<std::optional<QByteArray>, QString> read();
     // The same checks, and the file opened for reading instead of read (null when no file
     // exists), for a reader that takes it a piece at a time.
-    std::expected<std::unique_ptr<QFile>, QString> open() const;
+    std::expected<std::unique_ptr<QFile>, QString> open();
 
     // Moves the unreadable file to the first free name of "<path>.corrupt", "<path>.corrupt-1",
     // "<path>.corrupt-2" …, so that every unreadable version is kept; when a move fails it is
@@ -97,6 +107,9 @@ public:
     std::optional<QString> moveAside();
     // The unreadable file found by load(), if any.
     const std::optional<Rescue> &rescue() const { return m_rescue; }
+
+    // Called with each outside version kept, once its copy exists.
+    void setOnKept(std::function<void(const Kept &)> onKept) { m_onKept = std::move(onKept); }
 
     // Creates the folder (with missing intermediate folders) and replaces the file atomically.
     // Returns the error text on failure (the system's reason, "No space left on device"),
@@ -108,8 +121,10 @@ public:
     using Put = std::function<void(QByteArrayView)>;
     using Pieces = std::function<void(const Put &)>;
     std::optional<QString> write(qsizetype size, const Pieces &pieces);
+    // Why content of `size` bytes is never written, as read() would refuse the file.
+    std::optional<QString> refusal(qsizetype size) const;
     // write(), printing "<store>: save failed — <reason>" when it fails; content larger than
-    // the file may hold is a refusal.
+    // the file may hold is a refusal. A kept outside version is printed too.
     StoreOutcome save(const QByteArray &bytes, const QString &store);
     StoreOutcome save(qsizetype size, const Pieces &pieces, const QString &store);
 
@@ -165,6 +180,27 @@ public:
     }
 
 private:
+    // What the file was when this store last looked: read or wrote it. Size and modification
+    // time tell a change at the cost of one look at its entry, where a digest would read the
+    // whole file before each write; the birth time tells a file put in its place (a restore
+    // that keeps the old time, or a sync tool's rename) whatever its size and time.
+    struct Stamp
+    {
+        bool exists = false;
+        bool regular = false;
+        qint64 size = 0;
+        QDateTime modified;
+        QDateTime born;
+
+        bool operator==(const Stamp &) const = default;
+    };
+    Stamp stamp() const;
+    // The first free name of "<path><suffix>", "<path><suffix>-1" …, the file moved (or else
+    // copied) there; none when it could be neither.
+    std::optional<QString> keepAs(const QString &suffix, bool move) const;
+    // Keeps a version someone else wrote since this store last looked; the error when it
+    // can't, so that the version is not replaced.
+    std::optional<QString> keepOutsideVersion();
     QString tooLarge() const;
     QString unreadableLine(const QString &store) const;
 
@@ -172,4 +208,7 @@ private:
     qint64 m_maxSize;
     bool m_keepInPlace = false; // the unreadable file is still the only copy
     std::optional<Rescue> m_rescue;
+    std::optional<Stamp> m_seen; // none until the file was first read or written
+    std::function<void(const Kept &)> m_onKept;
+    std::optional<Kept> m_justKept; // by the last write, for save() to print
 };

@@ -87,6 +87,10 @@ private slots:
     void recordsWithoutAnIDKeepTheIDTheyAreGiven();
     void fileKeepsOrderAndRoundTrips();
     void routerPastTheBoundIsRefused();
+    void awkwardNamesSurviveEveryStore_data();
+    void awkwardNamesSurviveEveryStore();
+    void outsideVersionIsKeptBeforeASave_data();
+    void outsideVersionIsKeptBeforeASave();
 
     void removingAdjustsTheSelection_data();
     void removingAdjustsTheSelection();
@@ -255,12 +259,95 @@ void tst_ConnectionStore::routerPastTheBoundIsRefused()
     QCOMPARE(fileArray().at(5).toObject().value(QStringLiteral("name")).toString(),
              QStringLiteral("Renamed"));
     // Nor does a record the file could not hold: it is undone.
+    // Its live controller stays too: it used to be dropped, and the router reconnected.
     RouterConnection huge = renamed;
     huge.name = QString(ConnectionStore::maxFileSize, u'x');
+    const ConnectionStore::ControllerPtr controller = store.controller(renamed);
+    QSignalSpy dropped(&store, &ConnectionStore::controllerDropped);
     QCOMPARE(store.update(huge).value_or(StoreFailure()).kind, StoreFailure::Kind::refused);
     QCOMPARE(store.connections().at(5).name, QStringLiteral("Renamed"));
+    QCOMPARE(store.controller(renamed), controller);
+    QCOMPARE(dropped.count(), 0);
     // Ephemeral routers are never written, so they do not count.
     QCOMPARE(store.add(router(QStringLiteral("Passing")), false), StoreOutcome());
+}
+
+// A name a spreadsheet hands over with U+FEFF in front lost it at the next launch, in every
+// store; connections.json kept it one run longer.
+void tst_ConnectionStore::awkwardNamesSurviveEveryStore_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("leading U+FEFF") << QStringLiteral("\uFEFFCam");
+    QTest::newRow("trailing U+FEFF") << QStringLiteral("Cam\uFEFF");
+    QTest::newRow("lone surrogates") << QChar(0xDC00) + QStringLiteral("a") + QChar(0xD800);
+    QTest::newRow("line separator") << QStringLiteral("a\u2028b");
+    QTest::newRow("control characters") << QStringLiteral("a\u0001\u001F\u007F\t\nb");
+    QTest::newRow("1 MB") << QStringLiteral("\uFEFF\u00E9\u6F22\U0001F3AC\\\"").repeated(1 << 17);
+}
+
+void tst_ConnectionStore::awkwardNamesSurviveEveryStore()
+{
+    QFETCH(QString, name);
+    writeFile("[]");
+    const RouterConnection r = router(name);
+    {
+        ConnectionStore store(options());
+        store.add(r);
+        store.labels().set(name, PortKind::source, 0, r.id);
+        store.salvoStore().add(Salvo { QUuid::createUuid(), name, {}, {}, {} }, r.id);
+        store.panelStore().upsert(SubPanel { QUuid::createUuid(), name, {}, {} }, r.id);
+    }
+    for (int launch = 0; launch < 3; ++launch) {
+        ConnectionStore store(options());
+        QVERIFY(store.connections().value(0).name == name);
+        QVERIFY(store.labels().labels(r.id).sources.value(QStringLiteral("0")) == name);
+        QVERIFY(store.salvoStore().salvos(r.id).value(0).name == name);
+        QVERIFY(store.panelStore().panels(r.id).value(0).name == name);
+        // Each writes back what it read.
+        QVERIFY(!store.update(store.connections().first()) && !store.labels().save()
+                && !store.salvoStore().save() && !store.panelStore().save());
+    }
+}
+
+void tst_ConnectionStore::outsideVersionIsKeptBeforeASave_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("outside");
+    QTest::newRow("connections, changed") << "connections.json" << QByteArray("[ ]");
+    QTest::newRow("labels, made") << "labels.json" << QByteArray("{ }");
+    QTest::newRow("salvos, made") << "salvos.json" << QByteArray("{ }");
+    QTest::newRow("panels, made") << "panels.json" << QByteArray(R"({"active":{},"panels":{} })");
+}
+
+// A restore or a sync tool's version of a store file was overwritten by the next change.
+void tst_ConnectionStore::outsideVersionIsKeptBeforeASave()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, outside);
+    writeFile("[]");
+    ConnectionStore store(options());
+    const RouterConnection a = router(QStringLiteral("A"));
+    store.add(a);
+    QList<StoreFile::Kept> kept;
+    connect(&store, &ConnectionStore::outsideVersionKept, this,
+            [&kept](const StoreFile::Kept &version) { kept.append(version); });
+    const QString target = path(QStringLiteral("Quorvel/") + file);
+    const auto contents = [](const QString &at) {
+        QFile read(at);
+        return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
+    };
+    QFile replaced(target);
+    QVERIFY(replaced.open(QIODevice::WriteOnly) && replaced.write(outside) == outside.size());
+    replaced.close();
+    store.remove(a); // writes all four files
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.first().fileName, file);
+    QCOMPARE(kept.first().copyPath, target + QStringLiteral(".outside"));
+    QCOMPARE(contents(kept.first().copyPath), outside);
+    QVERIFY(contents(target) != outside);
+    // The store's own version is not taken for an outside one.
+    store.add(a);
+    QCOMPARE(kept.size(), 1);
 }
 
 void tst_ConnectionStore::emptyListStaysEmpty()

@@ -395,19 +395,37 @@ private slots:
         QVERIFY(!rig.overrides().sources.contains("65535"));
     }
 
+    // A paste (or, with no segment, a file import) reports every row that gave no name.
     void pasteCountsEveryParsedName_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("segment");
         QTest::addColumn<QString>("banner");
+        QTest::addColumn<QStringList>("stored"); // the sources, then the destinations
         QTest::newRow("one") << QStringLiteral("Only") << QByteArray("destinationsSegment")
-                             << QStringLiteral("Imported 1 name from spreadsheet.");
-        // A numbered row with a blank cell names nothing.
-        QTest::newRow("blank cell") << QStringLiteral("1\t \n2\tB") << QByteArray("sourcesSegment")
-                                    << QStringLiteral("Imported 1 name from spreadsheet.");
+                             << QStringLiteral("Imported 1 name from spreadsheet.")
+                             << QStringList { {}, "0=Only" };
+        QTest::newRow("blank cell")
+            << QStringLiteral("1\t \n2\tB") << QByteArray("sourcesSegment")
+            << QStringLiteral("Imported 1 name from spreadsheet, but 1 row gave no name, as its "
+                              "name cells were empty.")
+            << QStringList { "1=B", {} };
         QTest::newRow("nothing usable")
-            << QStringLiteral("0\tZero\tNone") << QByteArray("bothSegment")
-            << QStringLiteral("Imported 0 names from spreadsheet.");
+            << QStringLiteral("0\tZero\tNone\n-1\tA\tB") << QByteArray("bothSegment")
+            << QStringLiteral("Imported 0 names from spreadsheet, but 2 rows gave no name, as "
+                              "their numbers were below 1.")
+            << QStringList { {}, {} };
+        // Tab-led rows were dropped under a green "Imported 0 names from spreadsheet.".
+        QTest::newRow("tab-led rows into one side")
+            << QStringLiteral("\tCam\n\t\tCam2") << QByteArray("sourcesSegment")
+            << QStringLiteral("Imported 2 names from spreadsheet.")
+            << QStringList { "0=Cam,1=Cam2", {} };
+        QTest::newRow("tab-led rows from a file")
+            << QStringLiteral("\tMon\n\t\tCam\n2\tB\t\n2\tC\t") << QByteArray()
+            << QStringLiteral("Imported 2 names from labels.txt, but 1 row gave no name, as its "
+                              "name cells were empty; 1 name gave way to a later row naming the "
+                              "same port.")
+            << QStringList { "1=C", "0=Mon" };
     }
 
     void pasteCountsEveryParsedName()
@@ -415,9 +433,25 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, segment);
         QFETCH(QString, banner);
+        QFETCH(QStringList, stored);
         EditorRig rig;
-        rig.paste(text, segment.constData());
+        if (segment.isEmpty()) {
+            rig.chosenFile = rig.writeFile(QStringLiteral("labels.txt"), text.toUtf8());
+            rig.click("importButton");
+        } else {
+            rig.paste(text, segment.constData());
+        }
         QCOMPARE(rig.banner(), banner);
+        QCOMPARE(rig.bannerIsFailure(), banner.contains(QLatin1String(", but ")));
+        const auto joined = [](const QMap<QString, QString> &map) {
+            QStringList pairs;
+            for (auto it = map.cbegin(); it != map.cend(); ++it)
+                pairs.append(it.key() + u'=' + it.value());
+            return pairs.join(u',');
+        };
+        QCOMPARE(
+            (QStringList { joined(rig.overrides().sources), joined(rig.overrides().destinations) }),
+            stored);
     }
 
     void importChoosesTheReaderByExtension_data()

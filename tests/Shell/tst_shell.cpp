@@ -929,6 +929,18 @@ void TestShell::unreadableFilesAreToldOnce()
         QStringLiteral("\u201Clabels.json\u201D was moved to \u201C%1\u201D, and Quorvel started "
                        "without it (unterminated array at offset 1).")
             .arg(QDir::toNativeSeparators(options.labelsPath + QStringLiteral(".corrupt"))));
+    box->accept();
+
+    // A version written by someone else while the app ran was replaced without a word.
+    const QUuid id = store.connections().first().id;
+    store.labels().set(QStringLiteral("Cam"), PortKind::source, 0, id);
+    QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("{}  ") == 4);
+    junk.close();
+    store.labels().set(QStringLiteral("Cam 2"), PortKind::source, 0, id);
+    QTRY_VERIFY((box = openOver<QMessageBox>(&view, "outsideChangeAlert")));
+    QCOMPARE(box->text(), QStringLiteral("\u201Clabels.json\u201D was changed outside Quorvel"));
+    QVERIFY(box->informativeText().contains(
+        QDir::toNativeSeparators(options.labelsPath + QStringLiteral(".outside"))));
 }
 
 QTEST_MAIN(TestShell)

@@ -192,7 +192,9 @@ void TestLabelIO::delimitedImport_data()
     QTest::newRow("numbers below 1 ignored") << "0, Studio\n-3, Studio\nA" << S << "s0=A";
     QTest::newRow("unnumbered row keeps first cell")
         << "Studio, Cam\nNext" << S << "s0=Studio|s1=Next";
-    QTest::newRow("empty first cell still counts") << ",Cam\nNext" << S << "s1=Next";
+    // Into one side, a spreadsheet column copied with an empty one before it lost its names.
+    QTest::newRow("empty cells before the name")
+        << ",Cam\n\t\tNext\n\t7\tX" << S << "s0=Cam|s1=Next|s6=X";
     QTest::newRow("numbered row does not move counter") << "9,X\nA" << S << "s0=A|s8=X";
     QTest::newRow("later row replaces") << "2,A\n2,B" << D << "d1=B";
     QTest::newRow("CR LF same as LF") << "A\r\nB\r\n\r\nC" << S << "s0=A|s1=B|s2=C";

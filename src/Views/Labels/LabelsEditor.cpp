@@ -76,6 +76,19 @@ QString importedText(qsizetype count, const LabelImport::Notes &notes, const QSt
         left.append(Text::format(QStringLiteral("read %1 lines, the first line %2, only to their "
                                                 "first %3 characters"),
                                  notes.cutLines, notes.firstCutLine, LabelImport::maxLineLength));
+    // Rows given that brought fewer names in than rows say so, and why.
+    if (notes.emptyRows > 0)
+        left.append(Text::format(QStringLiteral("%1 gave no name, as %2 name cells were empty"),
+                                 plural(notes.emptyRows, u"row"_s),
+                                 notes.emptyRows == 1 ? u"its"_s : u"their"_s));
+    if (notes.unnumberedRows > 0)
+        left.append(Text::format(QStringLiteral("%1 gave no name, as %2 below 1"),
+                                 plural(notes.unnumberedRows, u"row"_s),
+                                 notes.unnumberedRows == 1 ? u"its number was"_s
+                                                           : u"their numbers were"_s));
+    if (notes.replaced > 0)
+        left.append(Text::format(QStringLiteral("%1 gave way to a later row naming the same port"),
+                                 plural(notes.replaced, u"name"_s)));
     if (notes.brokenAt)
         left.append(QStringLiteral("nothing after line %1, column %2 was read: %3")
                         .arg(QString::number(notes.brokenAt->line),
@@ -603,8 +616,8 @@ void LabelsEditor::mergeImported(ParsedLabels labels, LabelImport::Notes notes, 
                                  "is lost when Quorvel quits. %2")
                       .arg(sentence(done), sentence(failure->reason)),
                   true);
-    else
-        setBanner(sentence(done), !left.isEmpty());
+    else // nothing imported is no success either
+        setBanner(sentence(done), !left.isEmpty() || count == 0);
 }
 
 void LabelsEditor::copyAsXml()
