@@ -56,11 +56,12 @@ struct MatrixRig
         : MatrixRig(makeState(sources, destinations), cell)
     { }
 
-    explicit MatrixRig(const RouterState &state, double cell = kCell)
+    explicit MatrixRig(const RouterState &state, double cell = kCell, int limit = kHoverLimit,
+                       QSize size = QSize(1400, 1000))
     {
         driver = &rig.connectWith(state);
-        view = std::make_unique<CrosspointMatrixView>(controller(), cell, kGap, kHoverLimit);
-        view->resize(1400, 1000);
+        view = std::make_unique<CrosspointMatrixView>(controller(), cell, kGap, limit);
+        view->resize(size);
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
         ControllerRig::settle();
@@ -97,6 +98,8 @@ struct MatrixRig
         ControllerRig::settle();
     }
 
+    QImage image() { return viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
     ControllerRig rig;
     FakeRouterDriver *driver = nullptr;
     std::unique_ptr<CrosspointMatrixView> view;
@@ -113,6 +116,8 @@ private slots:
     void crosspointClick();
     void lockedDestination();
     void drawnFieldHitTest();
+    void clicksTakeOnlyWhatShows_data();
+    void clicksTakeOnlyWhatShows();
     void hoverLimit();
     void destinationHeader();
     void sourceHeader();
@@ -241,6 +246,107 @@ void TestMatrix::drawnFieldHitTest()
     c.clearPending();
     m.click(QPoint(last.right() + 10, last.center().y()));
     QCOMPARE(c.pendingDestination(), std::nullopt);
+}
+
+void TestMatrix::clicksTakeOnlyWhatShows_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QPoint>("scroll");
+    for (const int limit : { kHoverLimit, 0 }) {
+        const QByteArray form = limit ? "cells" : "drawn";
+        QTest::newRow(form + ", unscrolled") << limit << QPoint(0, 0);
+        // Column 3 shows 14 points beside the pinned headers, row 2 a 12-point sliver below.
+        QTest::newRow(form + ", slivers") << limit << QPoint(3 * 49 + 30, 2 * 49 + 32);
+        // Column 3 shows 24 points, row 2 shows 34: more than half of each.
+        QTest::newRow(form + ", halves") << limit << QPoint(3 * 49 + 20, 2 * 49 + 10);
+    }
+}
+
+// A click beside the pinned row headers took a crosspoint hidden under them, and one just
+// below the header row took a row showing a sliver, its header out of sight.
+void TestMatrix::clicksTakeOnlyWhatShows()
+{
+    QFETCH(int, limit);
+    QFETCH(QPoint, scroll);
+    MatrixRig m(makeState(16, 12), kCell, limit, QSize(520, 420));
+    RouterController &c = m.controller();
+    c.setTakeMode(TakeMode::confirm);
+    m.view->horizontalScrollBar()->setValue(scroll.x());
+    m.view->verticalScrollBar()->setValue(scroll.y());
+    // Where rows and columns show, as the eye finds them: the pixels lit by staging a row,
+    // and among a row's pixels those lit by arming a column (for the last row, unseen).
+    using Span = std::pair<int, int>; // first and last pixel, across or down
+    const auto lit = [&](int destination, std::optional<int> source, const QList<Span> &bands) {
+        const QImage before = m.image();
+        c.setPendingDestination(destination);
+        c.setPendingSource(source);
+        const QImage after = m.image();
+        c.clearPending();
+        QList<Span> spans;
+        for (const Span &band : bands) {
+            Span across { 9999, -1 }, down { 9999, -1 };
+            for (int y = std::max(0, band.first); y <= band.second; ++y)
+                for (int x = 0; x < after.width(); ++x)
+                    if (before.pixel(x, y) != after.pixel(x, y)) {
+                        across = { std::min(across.first, x), std::max(across.second, x) };
+                        down = { std::min(down.first, y), std::max(down.second, y) };
+                    }
+            spans.append(source ? across : down);
+        }
+        return spans;
+    };
+    QList<Span> rows;
+    for (int r = 0; r < 12; ++r)
+        rows += lit(r, std::nullopt, { { 0, m.viewport()->height() - 1 } });
+    QVERIFY(rows.last().second < 0);
+    QList<QList<Span>> columns; // by column, then row
+    for (int s = 0; s < 16; ++s)
+        columns.append(lit(11, s, rows));
+
+    const auto shows = [](Span span, int at, int margin, double least) {
+        return at >= span.first + margin && at <= span.second - margin
+            && span.second - span.first + 1 >= least;
+    };
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(m.view.get());
+    for (int y = 1; y < m.viewport()->height(); y += 3) {
+        for (int x = 1; x < m.viewport()->width(); x += 3) {
+            c.clearPending();
+            m.click(QPoint(x, y));
+            const bool took = c.pendingSource().has_value();
+            const QPoint taken
+                = took ? QPoint(*c.pendingSource(), *c.pendingDestination()) : QPoint(0, 0);
+            const QByteArray at = QByteArray::number(x) + ',' + QByteArray::number(y);
+            // What is taken shows under the pointer (or its far edge), at least half of it.
+            QVERIFY2(!took
+                         || (shows(rows[taken.y()], y, -1, kCell / 2 - 1)
+                             && shows(columns[taken.x()][taken.y()], x, -1, kCell / 2 - 1)),
+                     at);
+            // What shows there clearly, more than half of it, is taken.
+            for (int r = 0; r < 11; ++r)
+                for (int s = 0; s < 16; ++s)
+                    if (shows(rows[r], y, 1, kCell / 2 + 2)
+                        && shows(columns[s][r], x, 1, kCell / 2 + 2))
+                        QVERIFY2(took && taken == QPoint(s, r), at);
+            // A screen reader's pointer finds what a click takes (in the drawn form the
+            // keyboard's crosspoint, where the click put the keyboard).
+            const QPoint global = m.viewport()->mapToGlobal(QPoint(x, y));
+            QAccessibleInterface *under = reader->childAt(global.x(), global.y());
+            const QString name = took
+                ? QStringLiteral("D%1 from S%2")
+                      .arg(QString::number(taken.y() + 1), QString::number(taken.x() + 1))
+                : QString();
+            QVERIFY2((under && under->role() == QAccessible::Cell ? under->text(QAccessible::Name)
+                                                                  : QString())
+                         == name,
+                     at);
+        }
+    }
+
+    // A press on one crosspoint released on another takes neither.
+    c.clearPending();
+    QTest::mousePress(m.viewport(), Qt::LeftButton, {}, m.cellCentre(5, 4));
+    QTest::mouseRelease(m.viewport(), Qt::LeftButton, {}, m.cellCentre(6, 4));
+    QCOMPARE(c.pendingSource(), std::nullopt);
 }
 
 void TestMatrix::hoverLimit()

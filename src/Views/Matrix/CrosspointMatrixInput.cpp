@@ -251,8 +251,9 @@ void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
         // Clear of the pinned headers, and of the control bar floating over the bottom; a
         // header only scrolls along its band.
         const QRect shown = keyboardRect();
-        const int left = int(std::ceil(g.destWidth + g.gap));
-        const int top = int(std::ceil(g.headerHeight + g.gap));
+        const QRectF area = placement().crosspointArea();
+        const int left = int(std::ceil(area.left()));
+        const int top = int(std::ceil(area.top() + g.gap));
         const int right = viewport()->width() - 4;
         const int bottom = std::max(top + shown.height(), viewport()->height() - m_clearance);
         QScrollBar *h = horizontalScrollBar();

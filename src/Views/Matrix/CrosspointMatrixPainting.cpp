@@ -139,11 +139,10 @@ void CrosspointMatrixView::paintEvent(QPaintEvent *event)
     paintRowHeaders(p, exposed);
     paintHeaderRow(p, exposed);
     if (onHeader) {
-        const Crosspoint::Geometry &g = *m_geometry;
+        const Crosspoint::Placement shown = placement();
         p.save();
-        p.setClipRect(keyboard->y() == -1
-                          ? QRectF(g.destWidth, 0, viewport()->width(), g.headerHeight)
-                          : QRectF(0, g.headerHeight, g.destWidth, viewport()->height()));
+        p.setClipRect(keyboard->y() == -1 ? shown.sourceHeaderArea()
+                                          : shown.destinationHeaderArea());
         ring(1, 8);
         p.restore();
     }
@@ -246,14 +245,13 @@ void CrosspointMatrixView::paintField(QPainter &p, const QRect &exposed) const
 void CrosspointMatrixView::paintRowHeaders(QPainter &p, const QRect &exposed) const
 {
     const Crosspoint::Geometry &g = *m_geometry;
-    if (exposed.left() >= g.destWidth + g.gap)
+    const QRectF band = placement().headerColumnBand();
+    if (exposed.left() >= band.right())
         return;
     const QPointF scroll = scrollOffset();
     // Once the crosspoints slide under the pinned column, back it so they do not show
     // through its gaps.
     if (scroll.x() > 0 && g.rows > 0) {
-        const QRectF band(0, g.headerHeight, g.destWidth + g.gap,
-                          viewport()->height() - g.headerHeight);
         p.setOpacity(1);
         m_painter->headerBand(p, band);
         p.fillRect(QRectF(band.right() - 1, band.top(), 1, band.height()), Theme::separator());
@@ -290,6 +288,9 @@ void CrosspointMatrixView::paintHeaderRow(QPainter &p, const QRect &exposed) con
     const QList<Port> &sources = m_controller.visibleSources();
     const QColor tint = GlassKit::levelTint(state, m_controller.primaryLevel());
     const std::optional<int> armed = Crosspoint::armedSource(m_controller);
+    // A header slides under the pinned column as its crosspoints do.
+    p.save();
+    p.setClipRect(placement().sourceHeaderArea());
     for (int column = first; column <= last; ++column) {
         const Port &source = sources.at(column);
         const auto signal = state.inputStatus.constFind(source.index);
@@ -300,6 +301,7 @@ void CrosspointMatrixView::paintHeaderRow(QPainter &p, const QRect &exposed) con
                                     : std::optional<InputSignalStatus>(*signal),
                                 tint);
     }
+    p.restore();
     p.setOpacity(1);
     p.fillRect(QRectF(0, g.headerHeight - 1, band.width(), 1), Theme::separator());
     m_painter->corner(p, QRectF(0, 0, g.destWidth, g.headerHeight));

@@ -24,6 +24,7 @@ class HeaderSizes;
 class Painter;
 struct Geometry;
 struct PaintedCrosspoints;
+struct Placement;
 } // namespace Crosspoint
 
 // The matrix presentation of the routing workspace: the visible sources (of the active
@@ -117,6 +118,12 @@ public:
     QRect cellRect(int column, int row) const;
     QRect sourceHeaderRect(int column) const;
     QRect destinationHeaderRect(int row) const;
+    // What a click at a viewport position takes, as a keyboard position (see keyboardCell(),
+    // with (-1, -1) for the corner): none in a gap, under the pinned headers, or on a port
+    // whose header is out of sight (less than half of it shows).
+    std::optional<QPoint> positionAt(const QPoint &position) const;
+    // Whether a keyboard position is in sight, as a click needs it.
+    bool inSight(QPoint position) const;
 
     // The context menu of whatever lies at a viewport position (a source or destination
     // header), or null; the caller owns it.
@@ -178,6 +185,8 @@ private:
     void showCellSize(double shown);
     Target targetAt(const QPoint &position) const;
     QPointF scrollOffset() const;
+    // The geometry as the viewport shows it now.
+    Crosspoint::Placement placement() const;
 
     void updateRowOf(int destinationIndex);
     void updateColumnOf(int sourceIndex);
