@@ -6,6 +6,7 @@
 #include "SteppedAnimations.h"
 #include "Theme/GlassKit.h"
 #include "Theme/PaintedText.h"
+#include "Theme/Theme.h"
 #include "Views/Matrix/CrosspointCells.h"
 #include "Views/Matrix/CrosspointMatrixView.h"
 
@@ -118,6 +119,7 @@ private slots:
     void drawnFieldHitTest();
     void clicksTakeOnlyWhatShows_data();
     void clicksTakeOnlyWhatShows();
+    void keyboardRingOnlyForTheKeyboard();
     void hoverLimit();
     void destinationHeader();
     void sourceHeader();
@@ -347,6 +349,46 @@ void TestMatrix::clicksTakeOnlyWhatShows()
     QTest::mousePress(m.viewport(), Qt::LeftButton, {}, m.cellCentre(5, 4));
     QTest::mouseRelease(m.viewport(), Qt::LeftButton, {}, m.cellCentre(6, 4));
     QCOMPARE(c.pendingSource(), std::nullopt);
+}
+
+// Every click showed the keyboard's ring, and around a connected crosspoint the ring, paler
+// than the fill's blue and touching it, could not be told from it.
+void TestMatrix::keyboardRingOnlyForTheKeyboard()
+{
+    RouterState state = makeState(8, 8);
+    state.routing[0].insert(3, 2); // D4 from S3
+    MatrixRig m(state);
+    m.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m.view.get()));
+    // Pixels of the ring's colour from `from` to `to` points around a crosspoint's sides
+    // (its rounded corners left out).
+    const auto ring = [&m](int column, int row, int from, int to) {
+        const QImage image = m.image();
+        const QRect cell = m.view->cellRect(column, row);
+        const QColor want = Theme::focusRing();
+        int count = 0;
+        for (int y = cell.top() - to; y <= cell.bottom() + to; ++y)
+            for (int x = cell.left() - to; x <= cell.right() + to; ++x) {
+                const QColor got = image.pixelColor(x, y);
+                const QPoint off = QPoint(x, y) - cell.center();
+                count += !cell.adjusted(-from, -from, from, from).contains(x, y)
+                    && std::min(std::abs(off.x()), std::abs(off.y())) < int(kCell) / 2 - 10
+                    && std::abs(got.red() - want.red()) + std::abs(got.green() - want.green())
+                            + std::abs(got.blue() - want.blue())
+                        < 40;
+            }
+        return count;
+    };
+    m.click(m.cellCentre(2, 3));
+    QCOMPARE(QApplication::focusWidget(), m.view.get());
+    QCOMPARE(ring(2, 3, 0, 5), 0);
+    QTest::keyClick(m.view.get(), Qt::Key_Right); // on from the clicked crosspoint
+    QTest::keyClick(m.view.get(), Qt::Key_Left);
+    QCOMPARE(m.view->keyboardCell(), std::optional(QPoint(2, 3)));
+    QVERIFY(ring(2, 3, 0, 5) > 2 * int(kCell)); // on every side
+    QCOMPARE(ring(2, 3, 0, 2), 0); // with the background between it and the fill
+    m.click(m.cellCentre(5, 5));
+    QCOMPARE(ring(5, 5, 0, 5), 0);
 }
 
 void TestMatrix::hoverLimit()

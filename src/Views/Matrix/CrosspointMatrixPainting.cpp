@@ -122,20 +122,23 @@ void CrosspointMatrixView::paintEvent(QPaintEvent *event)
         paintCells(p, exposed);
     else
         paintField(p, exposed);
-    // The keyboard's ring: a crosspoint's goes under the pinned headers, a header's over
-    // them, but never over the corner.
-    const std::optional<QPoint> keyboard = hasFocus() ? keyboardCell() : std::nullopt;
+    // The keyboard's ring, once the keyboard has moved: a crosspoint's goes under the pinned
+    // headers, a header's over them, but never over the corner.
+    const std::optional<QPoint> keyboard
+        = hasFocus() && m_keyboardShown ? keyboardCell() : std::nullopt;
     const bool onHeader = keyboard && (keyboard->x() == -1 || keyboard->y() == -1);
     const auto ring = [&](double inset, double radius) {
         p.setOpacity(1);
-        p.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
+        p.setPen(QPen(Theme::focusRing(), 2));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(QRectF(keyboardRing()).adjusted(inset, inset, -inset, -inset), radius,
                           radius);
         p.setOpacity(m_appearance);
     };
+    // Clear of the crosspoint by a line of the background, so that it stands apart from a
+    // connected crosspoint's fill of much the same blue.
     if (keyboard && !onHeader)
-        ring(1.5, 11);
+        ring(keyboardRingMargin - 2.5, 12.5);
     paintRowHeaders(p, exposed);
     paintHeaderRow(p, exposed);
     if (onHeader) {

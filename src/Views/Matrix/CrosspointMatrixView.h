@@ -141,7 +141,8 @@ public:
     // lists, with row -1 for a source header and column -1 for a destination header: the one
     // clicked last, or the first crosspoint after Tab or a first arrow press. The arrow keys
     // move it (Home and End to the row's ends); Space runs a crosspoint's action or arms a
-    // destination header's destination, as a click does.
+    // destination header's destination, as a click does. Its ring shows once the keyboard is
+    // used (Tab, a key), and a click hides it again.
     std::optional<QPoint> keyboardCell() const;
 
     // The screen-reader elements of this matrix, for its accessibility interface; null once
@@ -202,6 +203,10 @@ private:
     // Where the keyboard's crosspoint or header is drawn, and its focus ring.
     QRect keyboardRect() const;
     QRect keyboardRing() const;
+    // How far the ring reaches out of a crosspoint.
+    static constexpr int keyboardRingMargin = 4;
+    // The keyboard is used (true) or the pointer (false): the ring shows only for the keyboard.
+    void showKeyboardRing(bool shown);
     void openKeyboardMenu();
 
     void startPainting(int firstColumn, int lastColumn, int firstRow, int lastRow) const;
@@ -243,6 +248,7 @@ private:
     Target m_pressed;
     bool m_swallowRelease = false;
     std::optional<QPoint> m_keyboardCell;
+    bool m_keyboardShown = false;
     std::optional<QPoint> m_hovered;
     double m_hoverIn = 0;
     std::optional<QPoint> m_unhovered;
