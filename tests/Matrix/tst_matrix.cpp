@@ -788,6 +788,14 @@ void TestMatrix::routeChangeRepaintsOneRow()
         + QRegion(column.left() - 3, 0, column.width() + 6, m.viewport()->height());
     QVERIFY(!recorder.painted.isEmpty());
     QVERIFY((recorder.painted - expected).isEmpty());
+    // Staging elsewhere repaints the row, then the column, it leaves, or their wash stays.
+    for (const auto &[to, left] :
+         { std::pair(QPoint(5, 7), QPoint(0, 3)), std::pair(QPoint(1, 7), QPoint(5, 0)) }) {
+        recorder.painted = QRegion();
+        m.click(m.cellCentre(to.x(), to.y()));
+        ControllerRig::settle();
+        QVERIFY(recorder.painted.contains(m.cellCentre(left.x(), left.y())));
+    }
 }
 
 // A router renaming its ports without pause: each label change relaid the whole matrix out,

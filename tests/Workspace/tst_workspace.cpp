@@ -70,6 +70,7 @@ private slots:
     void clearanceFollowsTheControlBar();
     void renameAlertSavesOrLeavesThePort();
     void deletePanelAsksFirst();
+    void panelEditorKnowsNewFromEdited();
     void ordinaryLongNamesAreShownWhole();
     void hugeNamesKeepTheWindowUsable();
 };
@@ -358,6 +359,31 @@ void TestWorkspace::deletePanelAsksFirst()
     QTRY_VERIFY(!view.deletePanelAlert());
     QVERIFY(controller.panels().isEmpty());
     QVERIFY(!strip->isVisible());
+}
+
+// The workspace decides whether its panel editor makes a panel or changes one: a new one
+// becomes the active panel, an edited one leaves the active panel as it was.
+void TestWorkspace::panelEditorKnowsNewFromEdited()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    const SubPanel desk = makePanel(QStringLiteral("Desk"), { 0 }, { 0 });
+    controller.savePanel(desk);
+    QuorvelView view(shared(controller));
+    view.show();
+    rig.connectWith(makeState(4, 4));
+    auto *strip = view.findChild<PanelTabStrip *>();
+    QAbstractButton *tab = strip->tab(desk.id);
+    QVERIFY(PopupMenus::choose(PopupMenus::rightClick(tab, tab->rect().center()),
+                               QStringLiteral("Edit Panel\u2026"), strip));
+    QCOMPARE(view.findChild<QDialog *>()->windowTitle(), QStringLiteral("Edit Panel"));
+    view.findChild<QPushButton *>(QStringLiteral("saveButton"))->click();
+    QCOMPARE(controller.activePanelID(), std::nullopt);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QToolButton *button : strip->findChildren<QToolButton *>())
+        if (button->accessibleName() == QLatin1String("New panel"))
+            button->click();
+    QCOMPARE(view.findChild<QDialog *>()->windowTitle(), QStringLiteral("New Panel"));
 }
 
 QTEST_MAIN(TestWorkspace)
