@@ -361,29 +361,18 @@ void TestWorkspace::deletePanelAsksFirst()
     QVERIFY(!strip->isVisible());
 }
 
-// The workspace decides whether its panel editor makes a panel or changes one: a new one
-// becomes the active panel, an edited one leaves the active panel as it was.
+// A panel the router has not stored opens as new (made active once saved), a stored one not.
 void TestWorkspace::panelEditorKnowsNewFromEdited()
 {
     ControllerRig rig;
     RouterController &controller = rig.make();
-    const SubPanel desk = makePanel(QStringLiteral("Desk"), { 0 }, { 0 });
-    controller.savePanel(desk);
     QuorvelView view(shared(controller));
-    view.show();
-    rig.connectWith(makeState(4, 4));
-    auto *strip = view.findChild<PanelTabStrip *>();
-    QAbstractButton *tab = strip->tab(desk.id);
-    QVERIFY(PopupMenus::choose(PopupMenus::rightClick(tab, tab->rect().center()),
-                               QStringLiteral("Edit Panel\u2026"), strip));
-    QCOMPARE(view.findChild<QDialog *>()->windowTitle(), QStringLiteral("Edit Panel"));
-    view.findChild<QPushButton *>(QStringLiteral("saveButton"))->click();
-    QCOMPARE(controller.activePanelID(), std::nullopt);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    for (QToolButton *button : strip->findChildren<QToolButton *>())
-        if (button->accessibleName() == QLatin1String("New panel"))
-            button->click();
-    QCOMPARE(view.findChild<QDialog *>()->windowTitle(), QStringLiteral("New Panel"));
+    const SubPanel panel = makePanel(QStringLiteral("Desk"), { 0 }, { 0 });
+    for (const char *title : { "New Panel", "Edit Panel" }) { // before it is stored, and after
+        view.editPanel(panel);
+        QCOMPARE(std::unique_ptr<QDialog>(view.findChild<QDialog *>())->windowTitle(), title);
+        controller.savePanel(panel);
+    }
 }
 
 QTEST_MAIN(TestWorkspace)

@@ -100,9 +100,11 @@ public:
 
     QRect rect() const override
     {
-        if (!isValid())
+        const std::optional<QPoint> at = position();
+        if (!at)
             return {};
-        const QRect local = viewportRect();
+        // Only what shows: the pinned headers cover the rest.
+        const QRect local = m_view->shownRect(*at);
         return QRect(m_view->viewport()->mapToGlobal(local.topLeft()), local.size());
     }
 

@@ -205,6 +205,15 @@ bool Placement::inSight(QPoint position) const
     return columnInSight(position.x()) && rowInSight(position.y());
 }
 
+QRectF Placement::shownRect(QPoint position) const
+{
+    if (position.x() == -1)
+        return destinationHeaderRect(position.y()) & destinationHeaderArea();
+    if (position.y() == -1)
+        return sourceHeaderRect(position.x()) & sourceHeaderArea();
+    return cellRect(position.x(), position.y()) & crosspointArea();
+}
+
 std::optional<QPoint> Placement::positionAt(QPointF point) const
 {
     if (!(point.x() >= 0 && point.y() >= 0 && point.x() < size.width()

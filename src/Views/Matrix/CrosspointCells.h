@@ -103,6 +103,9 @@ struct Placement
     bool rowInSight(int row) const;
     // A keyboard position (see positionAt) in sight: a crosspoint needs both its headers.
     bool inSight(QPoint position) const;
+    // The part of a keyboard position's crosspoint or header that shows between the pinned
+    // parts and the viewport's edges; empty when it is hidden.
+    QRectF shownRect(QPoint position) const;
 
     // What a click at a point takes, as a keyboard position: (column, row) for a crosspoint,
     // row -1 for a source header, column -1 for a destination header, (-1, -1) for the

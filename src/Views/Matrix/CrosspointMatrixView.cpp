@@ -405,6 +405,11 @@ bool CrosspointMatrixView::inSight(QPoint position) const
     return placement().inSight(position);
 }
 
+QRect CrosspointMatrixView::shownRect(QPoint position) const
+{
+    return placement().shownRect(position).toAlignedRect();
+}
+
 CrosspointMatrixView::Target CrosspointMatrixView::targetAt(const QPoint &position) const
 {
     Target target;

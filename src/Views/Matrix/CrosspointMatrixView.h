@@ -122,8 +122,10 @@ public:
     // with (-1, -1) for the corner): none in a gap, under the pinned headers, or on a port
     // whose header is out of sight (less than half of it shows).
     std::optional<QPoint> positionAt(const QPoint &position) const;
-    // Whether a keyboard position is in sight, as a click needs it.
+    // Whether a keyboard position is in sight, as a click needs it, and the part of it that
+    // shows (empty when hidden).
     bool inSight(QPoint position) const;
+    QRect shownRect(QPoint position) const;
 
     // The context menu of whatever lies at a viewport position (a source or destination
     // header), or null; the caller owns it.
