@@ -314,15 +314,29 @@ void TestKeyboardWalk::arrowsStayInTheClickedRoutingView()
     const auto router = rig.store->selectedConnectionID();
 
     auto *matrix = view->findChild<CrosspointMatrixView *>();
+    // The left and top sides of a crosspoint in the keyboard ring's colour, `out` pixels off.
+    const auto ring = [matrix](int column, int row, int out) {
+        const QImage image = matrix->viewport()->grab().toImage();
+        const QRect r = matrix->cellRect(column, row).adjusted(-out, -out, out, out);
+        return int(image.pixelColor(r.left(), r.center().y()) == Theme::focusRing())
+            + int(image.pixelColor(r.center().x(), r.top()) == Theme::focusRing());
+    };
     routers->setFocus();
     QTest::mouseClick(matrix->viewport(), Qt::LeftButton, {}, matrix->cellRect(1, 1).center());
     QCOMPARE(QApplication::focusWidget(), matrix);
+    QCOMPARE(ring(1, 1, 3), 0); // a click shows no keyboard ring
     QTest::keyClick(matrix, Qt::Key_Down);
     QCOMPARE(rig.store->selectedConnectionID(), router);
     // The arrows walk the crosspoints; Space routes the one they are on.
     QCOMPARE(matrix->keyboardCell(), std::optional<QPoint>(QPoint(1, 2)));
     QTest::keyClick(matrix, Qt::Key_Space);
     QCOMPARE(controller.state().source(2, 0), std::optional<int>(1));
+    // The keys show the ring, apart from a connected crosspoint's fill of the same blue; the
+    // next click hides it.
+    QCOMPARE(ring(1, 2, 3), 2);
+    QCOMPARE(ring(1, 2, 1), 0);
+    QTest::mouseClick(matrix->viewport(), Qt::LeftButton, {}, matrix->cellRect(3, 3).center());
+    QCOMPARE(ring(3, 3, 3), 0);
 
     controller.setViewMode(RouteViewMode::list);
     ControllerRig::settle();

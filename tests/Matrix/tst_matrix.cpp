@@ -13,8 +13,10 @@
 #include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
+#include <QBitmap>
 #include <QMenu>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -56,11 +58,12 @@ struct MatrixRig
         : MatrixRig(makeState(sources, destinations), cell)
     { }
 
-    explicit MatrixRig(const RouterState &state, double cell = kCell)
+    explicit MatrixRig(const RouterState &state, double cell = kCell, int limit = kHoverLimit,
+                       QSize size = QSize(1400, 1000))
     {
         driver = &rig.connectWith(state);
-        view = std::make_unique<CrosspointMatrixView>(controller(), cell, kGap, kHoverLimit);
-        view->resize(1400, 1000);
+        view = std::make_unique<CrosspointMatrixView>(controller(), cell, kGap, limit);
+        view->resize(size);
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
         ControllerRig::settle();
@@ -97,6 +100,8 @@ struct MatrixRig
         ControllerRig::settle();
     }
 
+    QImage image() { return viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
     ControllerRig rig;
     FakeRouterDriver *driver = nullptr;
     std::unique_ptr<CrosspointMatrixView> view;
@@ -113,6 +118,7 @@ private slots:
     void crosspointClick();
     void lockedDestination();
     void drawnFieldHitTest();
+    void clicksTakeOnlyWhatShows();
     void hoverLimit();
     void destinationHeader();
     void sourceHeader();
@@ -241,6 +247,80 @@ void TestMatrix::drawnFieldHitTest()
     c.clearPending();
     m.click(QPoint(last.right() + 10, last.center().y()));
     QCOMPARE(c.pendingDestination(), std::nullopt);
+}
+
+// A click beside the pinned row headers took a crosspoint hidden under them, and one just
+// below the header row took a row showing a sliver, its header out of sight.
+void TestMatrix::clicksTakeOnlyWhatShows()
+{
+    // Column 3 and row 2 show 14 and 12 points, then 24 and 34.
+    for (const QPoint scroll : { QPoint(0, 0), QPoint(177, 130), QPoint(167, 108) }) {
+        for (const int limit : { kHoverLimit, 0 }) {
+            MatrixRig m(makeState(16, 12), kCell, limit, QSize(520, 420));
+            RouterController &c = m.controller();
+            c.setTakeMode(TakeMode::confirm);
+            m.view->horizontalScrollBar()->setValue(scroll.x());
+            m.view->verticalScrollBar()->setValue(scroll.y());
+            // Where each crosspoint shows, as the eye finds it: what staging its row lights,
+            // within what arming its column lights (staged on the last row, unseen).
+            const auto lit = [&](int row, std::optional<int> column) {
+                QImage changed = m.image();
+                c.setPendingDestination(row);
+                c.setPendingSource(column);
+                QPainter paint(&changed);
+                paint.setCompositionMode(QPainter::CompositionMode_Difference);
+                paint.drawImage(0, 0, m.image());
+                c.clearPending();
+                return QRegion(QBitmap::fromImage(
+                    changed.createMaskFromColor(qRgb(0, 0, 0), Qt::MaskInColor)));
+            };
+            QList<QRegion> columns;
+            for (int s = 0; s < 16; ++s)
+                columns.append(lit(11, s));
+            QList<QRect> shown; // row by row; empty where less than half shows
+            for (int r = 0; r < 11; ++r) {
+                for (const QRect row = lit(r, std::nullopt).boundingRect();
+                     const QRegion &column : columns) {
+                    const QRect cell = row & column.intersected(row).boundingRect();
+                    shown.append(std::min(cell.width(), cell.height()) >= kCell / 2 ? cell
+                                                                                    : QRect());
+                }
+            }
+            QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(m.view.get());
+            for (int y = 1; y < m.viewport()->height(); y += 3) {
+                for (int x = 1; x < m.viewport()->width(); x += 3) {
+                    c.clearPending();
+                    m.click(QPoint(x, y));
+                    const qsizetype taken = c.pendingSource()
+                        ? *c.pendingDestination() * 16 + *c.pendingSource()
+                        : -1;
+                    const QByteArray at = QByteArray::number(x) + ',' + QByteArray::number(y);
+                    // What is taken shows there (or its far edge does), half of it at least;
+                    // what shows there, half of it at least, is taken.
+                    for (qsizetype i = 0; i < shown.size(); ++i)
+                        QVERIFY2(i == taken ? shown[i].adjusted(-1, -1, 1, 1).contains(x, y)
+                                            : !shown[i].adjusted(1, 1, -1, -1).contains(x, y),
+                                 at);
+                    // A screen reader's pointer finds there a crosspoint, extending over what
+                    // shows of it, where a click takes one (in the drawn form the keyboard's).
+                    const QPoint global = m.viewport()->mapToGlobal(QPoint(x, y));
+                    QAccessibleInterface *under = reader->childAt(global.x(), global.y());
+                    const bool element = under && under->role() == QAccessible::Cell;
+                    QVERIFY2(
+                        element == (taken >= 0)
+                            && (!element
+                                || shown.value(taken)
+                                       .adjusted(-1, -1, 1, 1)
+                                       .contains(under->rect().translated(QPoint(x, y) - global))),
+                        at);
+                }
+            }
+            // A press on one crosspoint released on another takes neither.
+            QTest::mousePress(m.viewport(), Qt::LeftButton, {}, m.cellCentre(5, 4));
+            QTest::mouseRelease(m.viewport(), Qt::LeftButton, {}, m.cellCentre(6, 4));
+            QCOMPARE(c.pendingSource(), std::nullopt);
+        }
+    }
 }
 
 void TestMatrix::hoverLimit()
@@ -640,6 +720,14 @@ void TestMatrix::routeChangeRepaintsOneRow()
         + QRegion(column.left() - 3, 0, column.width() + 6, m.viewport()->height());
     QVERIFY(!recorder.painted.isEmpty());
     QVERIFY((recorder.painted - expected).isEmpty());
+    // Staging elsewhere repaints the row, then the column, it leaves, or their wash stays.
+    for (const auto &[to, left] :
+         { std::pair(QPoint(5, 7), QPoint(0, 3)), std::pair(QPoint(1, 7), QPoint(5, 0)) }) {
+        recorder.painted = QRegion();
+        m.click(m.cellCentre(to.x(), to.y()));
+        ControllerRig::settle();
+        QVERIFY(recorder.painted.contains(m.cellCentre(left.x(), left.y())));
+    }
 }
 
 // A router renaming its ports without pause: each label change relaid the whole matrix out,

@@ -70,6 +70,7 @@ private slots:
     void clearanceFollowsTheControlBar();
     void renameAlertSavesOrLeavesThePort();
     void deletePanelAsksFirst();
+    void panelEditorKnowsNewFromEdited();
     void ordinaryLongNamesAreShownWhole();
     void hugeNamesKeepTheWindowUsable();
 };
@@ -358,6 +359,20 @@ void TestWorkspace::deletePanelAsksFirst()
     QTRY_VERIFY(!view.deletePanelAlert());
     QVERIFY(controller.panels().isEmpty());
     QVERIFY(!strip->isVisible());
+}
+
+// A panel the router has not stored opens as new (made active once saved), a stored one not.
+void TestWorkspace::panelEditorKnowsNewFromEdited()
+{
+    ControllerRig rig;
+    RouterController &controller = rig.make();
+    QuorvelView view(shared(controller));
+    const SubPanel panel = makePanel(QStringLiteral("Desk"), { 0 }, { 0 });
+    for (const char *title : { "New Panel", "Edit Panel" }) { // before it is stored, and after
+        view.editPanel(panel);
+        QCOMPARE(std::unique_ptr<QDialog>(view.findChild<QDialog *>())->windowTitle(), title);
+        controller.savePanel(panel);
+    }
 }
 
 QTEST_MAIN(TestWorkspace)

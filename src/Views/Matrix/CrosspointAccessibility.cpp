@@ -80,8 +80,9 @@ public:
             return state;
         }
         // While the list shows instead, the grid is hidden: nothing of it is on screen.
+        // Otherwise out of sight as a click sees it: under the pinned headers or barely showing.
         state.invisible = !m_view->isVisible();
-        state.offscreen = state.invisible || !m_view->viewport()->rect().intersects(viewportRect());
+        state.offscreen = state.invisible || !m_view->inSight(*at);
         state.focusable = true;
         state.focused = m_view->hasFocus() && m_view->keyboardCell() == at;
         state.selectable = true;
@@ -101,9 +102,11 @@ public:
 
     QRect rect() const override
     {
-        if (!isValid() || !m_view->isVisible())
+        const std::optional<QPoint> at = position();
+        if (!at || !m_view->isVisible())
             return {};
-        const QRect local = viewportRect();
+        // Only what shows: the pinned headers cover the rest.
+        const QRect local = m_view->shownRect(*at);
         return QRect(m_view->viewport()->mapToGlobal(local.topLeft()), local.size());
     }
 
@@ -394,30 +397,14 @@ public:
         const QPoint at = matrix->viewport()->mapFromGlobal(QPoint(x, y));
         if (!matrix->viewport()->rect().contains(at))
             return nullptr;
-        const RouterController &controller = matrix->controller();
-        const QList<Port> &sources = controller.visibleSources();
-        const QList<Port> &destinations = controller.visibleDestinations();
-        std::optional<int> column;
-        std::optional<int> row;
-        for (int c = 0; c < sources.size() && !column; ++c) {
-            const QRect header = matrix->sourceHeaderRect(c);
-            if (at.x() >= header.left() && at.x() <= header.right())
-                column = c;
-        }
-        for (int r = 0; r < destinations.size() && !row; ++r) {
-            const QRect header = matrix->destinationHeaderRect(r);
-            if (at.y() >= header.top() && at.y() <= header.bottom())
-                row = r;
-        }
-        // Headers are pinned above and beside the crosspoints.
-        if (column && matrix->sourceHeaderRect(*column).contains(at))
-            return elements().at(QPoint(*column, -1));
-        if (row && matrix->destinationHeaderRect(*row).contains(at))
-            return elements().at(QPoint(-1, *row));
-        if (column && row
-            && (matrix->usesCells() || matrix->keyboardCell() == QPoint(*column, *row)))
-            return elements().at(QPoint(*column, *row));
-        return nullptr;
+        // What a click there would take; the drawn form has only the keyboard's crosspoint.
+        const std::optional<QPoint> position = matrix->positionAt(at);
+        if (!position || *position == QPoint(-1, -1))
+            return nullptr;
+        const bool crosspoint = position->x() >= 0 && position->y() >= 0;
+        if (crosspoint && !matrix->usesCells() && matrix->keyboardCell() != *position)
+            return nullptr;
+        return elements().at(*position);
     }
 
     QAccessibleInterface *focusChild() const override

@@ -134,6 +134,113 @@ std::optional<QPoint> Geometry::hit(QPointF fieldPoint) const
     return QPoint(*column, *row);
 }
 
+// --- Placement in the viewport --------------------------------------------------------------
+
+QRectF Placement::crosspointArea() const
+{
+    const double left = geometry.destWidth + geometry.gap;
+    return { left, geometry.headerHeight, std::max(0.0, size.width() - left),
+             std::max(0.0, size.height() - geometry.headerHeight) };
+}
+
+QRectF Placement::sourceHeaderArea() const
+{
+    const QRectF area = crosspointArea();
+    return { area.left(), 0, area.width(), geometry.headerHeight };
+}
+
+QRectF Placement::destinationHeaderArea() const
+{
+    const QRectF band = headerColumnBand();
+    return { 0, band.top(), geometry.destWidth, band.height() };
+}
+
+QRectF Placement::headerColumnBand() const
+{
+    const QRectF area = crosspointArea();
+    return { 0, area.top(), area.left(), area.height() };
+}
+
+QRectF Placement::cellRect(int column, int row) const
+{
+    return geometry.cellRect(column, row).translated(geometry.fieldOrigin() - scroll);
+}
+
+QRectF Placement::sourceHeaderRect(int column) const
+{
+    const double x = geometry.fieldOrigin().x() - scroll.x() + geometry.pitch() * column;
+    return { x, 0, geometry.cell, geometry.headerHeight };
+}
+
+QRectF Placement::destinationHeaderRect(int row) const
+{
+    const double y = geometry.fieldOrigin().y() - scroll.y() + geometry.pitch() * row;
+    return { 0, y, geometry.destWidth, geometry.cell };
+}
+
+bool Placement::columnInSight(int column) const
+{
+    if (column < 0 || column >= geometry.columns)
+        return false;
+    const QRectF area = crosspointArea();
+    const double middle = sourceHeaderRect(column).center().x();
+    return middle >= area.left() && middle < area.right();
+}
+
+bool Placement::rowInSight(int row) const
+{
+    if (row < 0 || row >= geometry.rows)
+        return false;
+    const QRectF area = crosspointArea();
+    const double middle = destinationHeaderRect(row).center().y();
+    return middle >= area.top() && middle < area.bottom();
+}
+
+bool Placement::inSight(QPoint position) const
+{
+    if (position.x() == -1)
+        return rowInSight(position.y());
+    if (position.y() == -1)
+        return columnInSight(position.x());
+    return columnInSight(position.x()) && rowInSight(position.y());
+}
+
+QRectF Placement::shownRect(QPoint position) const
+{
+    if (position.x() == -1)
+        return destinationHeaderRect(position.y()) & destinationHeaderArea();
+    if (position.y() == -1)
+        return sourceHeaderRect(position.x()) & sourceHeaderArea();
+    return cellRect(position.x(), position.y()) & crosspointArea();
+}
+
+std::optional<QPoint> Placement::positionAt(QPointF point) const
+{
+    if (!(point.x() >= 0 && point.y() >= 0 && point.x() < size.width()
+          && point.y() < size.height()))
+        return std::nullopt;
+    const QPointF field = point + scroll - geometry.fieldOrigin();
+    const QRectF area = crosspointArea();
+    std::optional<QPoint> position;
+    if (point.y() < area.top()) {
+        if (point.x() < area.left())
+            return QPoint(-1, -1);
+        if (const std::optional<int> column = geometry.columnAt(field.x()))
+            position = QPoint(*column, -1);
+    } else if (point.x() < area.left()) {
+        // Beside the headers lies the gap the band covers.
+        if (point.x() >= geometry.destWidth)
+            return std::nullopt;
+        if (const std::optional<int> row = geometry.rowAt(field.y()))
+            position = QPoint(-1, *row);
+    } else {
+        position = geometry.hit(field);
+    }
+    if (position && !inSight(*position))
+        return std::nullopt;
+    return position;
+}
+
 // --- Data and actions ----------------------------------------------------------------------
 
 CrosspointRow crosspointRow(const RouterController &controller, int destination)

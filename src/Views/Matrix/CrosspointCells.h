@@ -72,6 +72,47 @@ struct Geometry
     std::optional<int> rowAt(double fieldY) const;
 };
 
+// The geometry seen through the viewport, `size` large and scrolled by `scroll`: the header
+// row pinned across the top, the column of destination headers with the gap beside it pinned
+// down the left, the crosspoints sliding beneath both. Painting, the pointer, the keyboard and
+// screen readers all read it, so nothing covered can be clicked, and nothing is taken whose
+// headers are out of sight.
+struct Placement
+{
+    Geometry geometry;
+    QPointF scroll;
+    QSizeF size;
+
+    // Where the crosspoints show: right of the pinned column, below the header row.
+    QRectF crosspointArea() const;
+    // Where the source headers show (the header row right of the pinned column), and the
+    // destination headers (the pinned column below the header row, without its gap).
+    QRectF sourceHeaderArea() const;
+    QRectF destinationHeaderArea() const;
+    // The pinned column below the header row, its gap included: what hides the crosspoints.
+    QRectF headerColumnBand() const;
+
+    // Where a crosspoint or header is drawn, reaching under the pinned parts where it does.
+    QRectF cellRect(int column, int row) const;
+    QRectF sourceHeaderRect(int column) const;
+    QRectF destinationHeaderRect(int row) const;
+
+    // A column or row is in sight while at least half of it shows between the pinned parts,
+    // so that its header can be read.
+    bool columnInSight(int column) const;
+    bool rowInSight(int row) const;
+    // A keyboard position (see positionAt) in sight: a crosspoint needs both its headers.
+    bool inSight(QPoint position) const;
+    // The part of a keyboard position's crosspoint or header that shows between the pinned
+    // parts and the viewport's edges; empty when it is hidden.
+    QRectF shownRect(QPoint position) const;
+
+    // What a click at a point takes, as a keyboard position: (column, row) for a crosspoint,
+    // row -1 for a source header, column -1 for a destination header, (-1, -1) for the
+    // corner; none in a gap, outside the viewport, or on a port out of sight.
+    std::optional<QPoint> positionAt(QPointF point) const;
+};
+
 // What one crosspoint shows, whichever form draws it. The per-cell form, the drawn field and
 // screen readers all read it from crosspointState(), so none of them can show a route, a
 // staging or a lock the others do not.

@@ -30,6 +30,8 @@ void CrosspointMatrixView::routeToPendingDestination(int sourceIndex)
 
 void CrosspointMatrixView::mousePressEvent(QMouseEvent *event)
 {
+    // A click moves the keyboard quietly: a pointer user sees no keyboard ring.
+    showKeyboardRing(false);
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -232,7 +234,16 @@ QRect CrosspointMatrixView::keyboardRing() const
     if (!at)
         return {};
     const bool header = at->x() == -1 || at->y() == -1;
-    return header ? keyboardRect() : keyboardRect().adjusted(-3, -3, 3, 3);
+    constexpr int m = keyboardRingMargin;
+    return header ? keyboardRect() : keyboardRect().adjusted(-m, -m, m, m);
+}
+
+void CrosspointMatrixView::showKeyboardRing(bool shown)
+{
+    if (shown == m_keyboardShown)
+        return;
+    m_keyboardShown = shown;
+    viewport()->update(keyboardRing());
 }
 
 void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
@@ -245,14 +256,16 @@ void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
     if (cell == QPoint(-1, -1))
         return; // the corner is no stop
     const bool moved = m_keyboardCell != cell;
-    viewport()->update(keyboardRing());
+    if (m_keyboardShown)
+        viewport()->update(keyboardRing());
     m_keyboardCell = cell;
     if (reveal) {
-        // Clear of the pinned headers, and of the control bar floating over the bottom; a
-        // header only scrolls along its band.
+        // Clear of the pinned headers with its ring, and of the control bar floating over
+        // the bottom; a header only scrolls along its band.
         const QRect shown = keyboardRect();
-        const int left = int(std::ceil(g.destWidth + g.gap));
-        const int top = int(std::ceil(g.headerHeight + g.gap));
+        const QRectF area = placement().crosspointArea();
+        const int left = int(std::ceil(area.left())) + keyboardRingMargin;
+        const int top = int(std::ceil(area.top() + g.gap));
         const int right = viewport()->width() - 4;
         const int bottom = std::max(top + shown.height(), viewport()->height() - m_clearance);
         QScrollBar *h = horizontalScrollBar();
@@ -270,7 +283,8 @@ void CrosspointMatrixView::setKeyboardCell(QPoint cell, bool reveal)
                 v->setValue(v->value() + std::min(shown.bottom() - bottom, shown.top() - top));
         }
     }
-    viewport()->update(keyboardRing());
+    if (m_keyboardShown)
+        viewport()->update(keyboardRing());
     if (moved && hasFocus())
         m_accessible->focusMoved();
 }
@@ -281,6 +295,7 @@ void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if ((key == Qt::Key_F10 && modifiers == Qt::ShiftModifier)
         || (key == Qt::Key_Menu && modifiers == Qt::NoModifier)) {
+        showKeyboardRing(true);
         openKeyboardMenu();
         event->accept();
         return;
@@ -294,6 +309,7 @@ void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
         || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
     if (!cell && moves && m_geometry->columns > 0 && m_geometry->rows > 0) {
         // The first arrow press shows where the keyboard starts.
+        showKeyboardRing(true);
         setKeyboardCell(QPoint(0, 0), true);
         event->accept();
         return;
@@ -302,6 +318,9 @@ void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    // After a click, the keyboard goes on from the clicked crosspoint, now with its ring.
+    if (moves || key == Qt::Key_Space)
+        showKeyboardRing(true);
     // Left of the first column lie the destination headers, above the first row the source
     // headers; Home and End keep to the row (or to the header row).
     switch (key) {
@@ -342,9 +361,12 @@ void CrosspointMatrixView::keyPressEvent(QKeyEvent *event)
 void CrosspointMatrixView::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    // A click puts the keyboard on the crosspoint it lands on; Tab starts at the first.
+    // A click puts the keyboard on the crosspoint it lands on, without its ring; Tab starts
+    // at the first, with it.
     const bool tabbed
         = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    if (tabbed)
+        showKeyboardRing(true);
     if (!m_keyboardCell && tabbed)
         setKeyboardCell(QPoint(0, 0), false);
     viewport()->update(keyboardRing());
@@ -362,6 +384,7 @@ void CrosspointMatrixView::contextMenuEvent(QContextMenuEvent *event)
     // The menu key (or Shift+F10) asks for the menu of what the keyboard is on, not of
     // whatever lies under the given point.
     if (event->reason() == QContextMenuEvent::Keyboard) {
+        showKeyboardRing(true);
         openKeyboardMenu();
         return;
     }

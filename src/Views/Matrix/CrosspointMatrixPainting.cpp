@@ -122,28 +122,30 @@ void CrosspointMatrixView::paintEvent(QPaintEvent *event)
         paintCells(p, exposed);
     else
         paintField(p, exposed);
-    // The keyboard's ring: a crosspoint's goes under the pinned headers, a header's over
-    // them, but never over the corner.
-    const std::optional<QPoint> keyboard = hasFocus() ? keyboardCell() : std::nullopt;
+    // The keyboard's ring, once the keyboard has moved: a crosspoint's goes under the pinned
+    // headers, a header's over them, but never over the corner.
+    const std::optional<QPoint> keyboard
+        = hasFocus() && m_keyboardShown ? keyboardCell() : std::nullopt;
     const bool onHeader = keyboard && (keyboard->x() == -1 || keyboard->y() == -1);
     const auto ring = [&](double inset, double radius) {
         p.setOpacity(1);
-        p.setPen(QPen(Theme::withAlpha(Theme::accent(), 0.7), 2));
+        p.setPen(QPen(Theme::focusRing(), 2));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(QRectF(keyboardRing()).adjusted(inset, inset, -inset, -inset), radius,
                           radius);
         p.setOpacity(m_appearance);
     };
+    // Clear of the crosspoint by a line of the background, so that it stands apart from a
+    // connected crosspoint's fill of much the same blue.
     if (keyboard && !onHeader)
-        ring(1.5, 11);
+        ring(keyboardRingMargin - 2.5, 12.5);
     paintRowHeaders(p, exposed);
     paintHeaderRow(p, exposed);
     if (onHeader) {
-        const Crosspoint::Geometry &g = *m_geometry;
+        const Crosspoint::Placement shown = placement();
         p.save();
-        p.setClipRect(keyboard->y() == -1
-                          ? QRectF(g.destWidth, 0, viewport()->width(), g.headerHeight)
-                          : QRectF(0, g.headerHeight, g.destWidth, viewport()->height()));
+        p.setClipRect(keyboard->y() == -1 ? shown.sourceHeaderArea()
+                                          : shown.destinationHeaderArea());
         ring(1, 8);
         p.restore();
     }
@@ -246,14 +248,13 @@ void CrosspointMatrixView::paintField(QPainter &p, const QRect &exposed) const
 void CrosspointMatrixView::paintRowHeaders(QPainter &p, const QRect &exposed) const
 {
     const Crosspoint::Geometry &g = *m_geometry;
-    if (exposed.left() >= g.destWidth + g.gap)
+    const QRectF band = placement().headerColumnBand();
+    if (exposed.left() >= band.right())
         return;
     const QPointF scroll = scrollOffset();
     // Once the crosspoints slide under the pinned column, back it so they do not show
     // through its gaps.
     if (scroll.x() > 0 && g.rows > 0) {
-        const QRectF band(0, g.headerHeight, g.destWidth + g.gap,
-                          viewport()->height() - g.headerHeight);
         p.setOpacity(1);
         m_painter->headerBand(p, band);
         p.fillRect(QRectF(band.right() - 1, band.top(), 1, band.height()), Theme::separator());
@@ -290,6 +291,9 @@ void CrosspointMatrixView::paintHeaderRow(QPainter &p, const QRect &exposed) con
     const QList<Port> &sources = m_controller.visibleSources();
     const QColor tint = GlassKit::levelTint(state, m_controller.primaryLevel());
     const std::optional<int> armed = Crosspoint::armedSource(m_controller);
+    // A header slides under the pinned column as its crosspoints do.
+    p.save();
+    p.setClipRect(placement().sourceHeaderArea());
     for (int column = first; column <= last; ++column) {
         const Port &source = sources.at(column);
         const auto signal = state.inputStatus.constFind(source.index);
@@ -300,6 +304,7 @@ void CrosspointMatrixView::paintHeaderRow(QPainter &p, const QRect &exposed) con
                                     : std::optional<InputSignalStatus>(*signal),
                                 tint);
     }
+    p.restore();
     p.setOpacity(1);
     p.fillRect(QRectF(0, g.headerHeight - 1, band.width(), 1), Theme::separator());
     m_painter->corner(p, QRectF(0, 0, g.destWidth, g.headerHeight));

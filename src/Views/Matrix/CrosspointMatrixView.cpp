@@ -365,58 +365,66 @@ QSize CrosspointMatrixView::minimumSizeHint() const
 
 // --- Geometry in the viewport --------------------------------------------------------------
 
-QRect CrosspointMatrixView::cellRect(int column, int row) const
+Crosspoint::Placement CrosspointMatrixView::placement() const
 {
     ensureLayout();
-    const Crosspoint::Geometry &g = *m_geometry;
-    if (column < 0 || column >= g.columns || row < 0 || row >= g.rows)
+    return { *m_geometry, scrollOffset(), QSizeF(viewport()->size()) };
+}
+
+QRect CrosspointMatrixView::cellRect(int column, int row) const
+{
+    const Crosspoint::Placement shown = placement();
+    if (column < 0 || column >= shown.geometry.columns || row < 0 || row >= shown.geometry.rows)
         return {};
-    const QPointF origin = g.fieldOrigin() - scrollOffset();
-    return g.cellRect(column, row).translated(origin).toAlignedRect();
+    return shown.cellRect(column, row).toAlignedRect();
 }
 
 QRect CrosspointMatrixView::sourceHeaderRect(int column) const
 {
-    ensureLayout();
-    const Crosspoint::Geometry &g = *m_geometry;
-    if (column < 0 || column >= g.columns)
+    const Crosspoint::Placement shown = placement();
+    if (column < 0 || column >= shown.geometry.columns)
         return {};
-    const double x = g.fieldOrigin().x() - scrollOffset().x() + g.pitch() * column;
-    return QRectF(x, 0, g.cell, g.headerHeight).toAlignedRect();
+    return shown.sourceHeaderRect(column).toAlignedRect();
 }
 
 QRect CrosspointMatrixView::destinationHeaderRect(int row) const
 {
-    ensureLayout();
-    const Crosspoint::Geometry &g = *m_geometry;
-    if (row < 0 || row >= g.rows)
+    const Crosspoint::Placement shown = placement();
+    if (row < 0 || row >= shown.geometry.rows)
         return {};
-    const double y = g.fieldOrigin().y() - scrollOffset().y() + g.pitch() * row;
-    return QRectF(0, y, g.destWidth, g.cell).toAlignedRect();
+    return shown.destinationHeaderRect(row).toAlignedRect();
+}
+
+std::optional<QPoint> CrosspointMatrixView::positionAt(const QPoint &position) const
+{
+    return placement().positionAt(QPointF(position));
+}
+
+bool CrosspointMatrixView::inSight(QPoint position) const
+{
+    return placement().inSight(position);
+}
+
+QRect CrosspointMatrixView::shownRect(QPoint position) const
+{
+    return placement().shownRect(position).toAlignedRect();
 }
 
 CrosspointMatrixView::Target CrosspointMatrixView::targetAt(const QPoint &position) const
 {
-    ensureLayout();
-    const Crosspoint::Geometry &g = *m_geometry;
-    const QPointF field = QPointF(position) + scrollOffset() - g.fieldOrigin();
     Target target;
-    if (position.y() < g.headerHeight) {
-        if (position.x() < g.destWidth) {
-            target.kind = Target::corner;
-        } else if (const auto column = g.columnAt(field.x())) {
-            target.kind = Target::sourceHeader;
-            target.column = *column;
-        }
-    } else if (position.x() < g.destWidth) {
-        if (const auto row = g.rowAt(field.y())) {
-            target.kind = Target::destinationHeader;
-            target.row = *row;
-        }
-    } else if (const auto cell = g.hit(field)) {
+    const std::optional<QPoint> at = positionAt(position);
+    if (!at)
+        return target;
+    target.column = at->x();
+    target.row = at->y();
+    if (at->x() >= 0 && at->y() >= 0)
         target.kind = Target::crosspoint;
-        target.column = cell->x();
-        target.row = cell->y();
-    }
+    else if (at->y() >= 0)
+        target.kind = Target::destinationHeader;
+    else if (at->x() >= 0)
+        target.kind = Target::sourceHeader;
+    else
+        target.kind = Target::corner;
     return target;
 }

@@ -24,6 +24,7 @@ class HeaderSizes;
 class Painter;
 struct Geometry;
 struct PaintedCrosspoints;
+struct Placement;
 } // namespace Crosspoint
 
 // The matrix presentation of the routing workspace: the visible sources (of the active
@@ -117,6 +118,14 @@ public:
     QRect cellRect(int column, int row) const;
     QRect sourceHeaderRect(int column) const;
     QRect destinationHeaderRect(int row) const;
+    // What a click at a viewport position takes, as a keyboard position (see keyboardCell(),
+    // with (-1, -1) for the corner): none in a gap, under the pinned headers, or on a port
+    // whose header is out of sight (less than half of it shows).
+    std::optional<QPoint> positionAt(const QPoint &position) const;
+    // Whether a keyboard position is in sight, as a click needs it, and the part of it that
+    // shows (empty when hidden).
+    bool inSight(QPoint position) const;
+    QRect shownRect(QPoint position) const;
 
     // The context menu of whatever lies at a viewport position (a source or destination
     // header), or null; the caller owns it.
@@ -134,7 +143,8 @@ public:
     // lists, with row -1 for a source header and column -1 for a destination header: the one
     // clicked last, or the first crosspoint after Tab or a first arrow press. The arrow keys
     // move it (Home and End to the row's ends); Space runs a crosspoint's action or arms a
-    // destination header's destination, as a click does.
+    // destination header's destination, as a click does. Its ring shows once the keyboard is
+    // used (Tab, a key), and a click hides it again.
     std::optional<QPoint> keyboardCell() const;
 
     // The screen-reader elements of this matrix, for its accessibility interface; null once
@@ -178,6 +188,8 @@ private:
     void showCellSize(double shown);
     Target targetAt(const QPoint &position) const;
     QPointF scrollOffset() const;
+    // The geometry as the viewport shows it now.
+    Crosspoint::Placement placement() const;
 
     void updateRowOf(int destinationIndex);
     void updateColumnOf(int sourceIndex);
@@ -193,6 +205,10 @@ private:
     // Where the keyboard's crosspoint or header is drawn, and its focus ring.
     QRect keyboardRect() const;
     QRect keyboardRing() const;
+    // How far the ring reaches out of a crosspoint.
+    static constexpr int keyboardRingMargin = 4;
+    // The keyboard is used (true) or the pointer (false): the ring shows only for the keyboard.
+    void showKeyboardRing(bool shown);
     void openKeyboardMenu();
 
     void startPainting(int firstColumn, int lastColumn, int firstRow, int lastRow) const;
@@ -234,6 +250,7 @@ private:
     Target m_pressed;
     bool m_swallowRelease = false;
     std::optional<QPoint> m_keyboardCell;
+    bool m_keyboardShown = false;
     std::optional<QPoint> m_hovered;
     double m_hoverIn = 0;
     std::optional<QPoint> m_unhovered;
