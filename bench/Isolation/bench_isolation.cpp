@@ -6,6 +6,7 @@
 
 #include "Drivers/VideohubDriver.h"
 #include "FakeVideohubRouter.h"
+#include "Platform/Memory.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -111,16 +112,18 @@ Figures figures(std::vector<double> values)
     return { values.at(values.size() / 2), values.at(values.size() * 9 / 10) };
 }
 
-// Takes on `link`'s destinations in turn; for each, the UI-thread time of the takeAll() call
-// and the time until the router's report of the route reached this thread, in µs.
-std::pair<Figures, Figures> takes(Link &link, int count)
+// Takes on `link`'s destinations in turn, at least `count` and until `enough`; for each, the
+// UI-thread time of the takeAll() call and the time until the router's report of the route
+// reached this thread, in µs.
+std::pair<Figures, Figures> takes(
+    Link &link, int count, const std::function<bool()> &enough = [] { return true; })
 {
     std::vector<double> calls;
     std::vector<double> roundTrips;
     QList<int> current;
     for (int d = 0; d < 12; ++d)
         current.append(d % 12); // the fake's default routing
-    for (int run = 0; run < count; ++run) {
+    for (int run = 0; run < count || !enough(); ++run) {
         const int destination = run % 12;
         const int source = (current[destination] + 1) % 12;
         current[destination] = source;
@@ -142,21 +145,29 @@ std::pair<Figures, Figures> takes(Link &link, int count)
     return { figures(calls), figures(roundTrips) };
 }
 
-qint64 residentBytes()
+// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 where there is none.
+qint64 statusBytes(const QByteArray &key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
     }
     return -1;
 }
 
+double megabytes(qint64 bytes)
+{
+    return double(bytes) / (1024.0 * 1024.0);
+}
+
 qsizetype threadCount()
 {
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
 }
 
 } // namespace
@@ -166,7 +177,9 @@ class BenchIsolation : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { Platform::tuneAllocator(); } // as the application does
     void takeBesideABusyNeighbour();
+    void sixtyConnectedRouters_data();
     void sixtyConnectedRouters();
 };
 
@@ -181,7 +194,9 @@ void BenchIsolation::takeBesideABusyNeighbour()
     QVERIFY(waitUntil([&] { return neighbour.connected && own.connected; }, 20000));
 
     takes(own, 24); // warm up
-    const auto [idleCalls, idle] = takes(own, 300);
+    QElapsedTimer idlePhase;
+    idlePhase.start();
+    const auto [idleCalls, idle] = takes(own, 300, [&] { return idlePhase.elapsed() >= 1000; });
 
     // Blocks alternate between routing every output to source 0 and to source 1, so that
     // each changes every route once parsed; made beforehand, so that the fake sends at once.
@@ -194,13 +209,17 @@ void BenchIsolation::takeBesideABusyNeighbour()
         blocks.append(block + '\n');
     }
     neighbourFake.run([&] {
-        neighbourFake.fake().startFlood([blocks](quint64 sequence) { return blocks[sequence % 2]; });
+        neighbourFake.fake().startFlood(
+            [blocks](quint64 sequence) { return blocks[sequence % 2]; });
     });
     QVERIFY(waitUntil([&] { return neighbour.routeEvents >= 2 * kNeighbourPorts; }, 20000));
     const qint64 before = neighbour.routeEvents;
     QElapsedTimer phase;
     phase.start();
-    const auto [busyCalls, busy] = takes(own, 300);
+    // Long enough for the neighbour to parse several blocks meanwhile.
+    const auto [busyCalls, busy] = takes(own, 300, [&] {
+        return phase.elapsed() >= 1000 && neighbour.routeEvents - before >= 8 * kNeighbourPorts;
+    });
     const double parsed = double(neighbour.routeEvents - before) / kNeighbourPorts;
     const double seconds = double(phase.elapsed()) / 1e3;
     neighbourFake.run([&] { neighbourFake.fake().stopFlood(); });
@@ -217,35 +236,49 @@ void BenchIsolation::takeBesideABusyNeighbour()
     QVERIFY2(parsed >= 1, "the neighbour was not busy while the takes ran");
 }
 
+void BenchIsolation::sixtyConnectedRouters_data()
+{
+    QTest::addColumn<int>("ports");
+    QTest::newRow("64x64") << 64;
+    QTest::newRow("1024x1024") << 1024;
+}
+
 // The cost the application carries per connected router: threads and resident memory.
 void BenchIsolation::sixtyConnectedRouters()
 {
+    QFETCH(int, ports);
     constexpr int routers = 60;
     FakeVideohubModel model;
-    model.inputs = model.outputs = 64;
+    model.inputs = model.outputs = ports;
     std::vector<std::unique_ptr<FakeOnThread>> fakes;
     for (int i = 0; i < 2; ++i)
         fakes.push_back(std::make_unique<FakeOnThread>(model));
     QThread::msleep(200);
     const qsizetype threadsBefore = threadCount();
-    const qint64 residentBefore = residentBytes();
+    {
+        QFile clear(QStringLiteral("/proc/self/clear_refs")); // the peak starts from here
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5");
+    }
+    const qint64 residentBefore = statusBytes("VmRSS");
 
     std::vector<std::unique_ptr<Link>> links;
     for (int i = 0; i < routers; ++i)
         links.push_back(std::make_unique<Link>(fakes[i % fakes.size()]->port()));
     QVERIFY(waitUntil(
         [&] {
-            return std::all_of(links.begin(), links.end(), [](const auto &l) { return l->connected; });
+            return std::all_of(links.begin(), links.end(),
+                               [](const auto &l) { return l->connected; });
         },
         30000));
     waitUntil([] { return false; }, 500); // settle
     const qsizetype threads = threadCount();
-    const qint64 resident = residentBytes();
-    qInfo("%d connected 64x64 routers: %lld threads in the process (%lld more than before), "
-          "%.1f MB resident (%.1f MB more)",
-          routers, qlonglong(threads), qlonglong(threads - threadsBefore),
-          double(resident) / (1024.0 * 1024.0),
-          double(resident - residentBefore) / (1024.0 * 1024.0));
+    const qint64 resident = statusBytes("VmRSS");
+    qInfo("%d connected %dx%d routers: %lld threads in the process (%lld more than before), "
+          "%.1f MB resident (%.1f MB more, at the peak %.1f MB more)",
+          routers, ports, ports, qlonglong(threads), qlonglong(threads - threadsBefore),
+          megabytes(resident), megabytes(resident - residentBefore),
+          megabytes(statusBytes("VmHWM") - residentBefore));
 
     links.clear();
     waitUntil([] { return false; }, 500);

@@ -156,24 +156,28 @@ void LightwareDriver::disconnect(std::function<void()> done)
     Platform::complete(std::move(done));
 }
 
-DriverResult LightwareDriver::command(const std::function<QString(const LW3Parser &)> &text,
-                                      const QString &kind)
+TcpLink::Command LightwareDriver::command(std::function<QString(const LW3Parser &)> text,
+                                          const QString &kind) const
 {
     const std::shared_ptr<Session> session = m_session;
     // The signature is recorded before the router can answer the line, and only for a line
     // that is written.
-    return m_link->sendCommand(
-        [&] {
-            const QString line = text(session->parser);
-            return asLine(session->parser.registerCommand(kind) + QLatin1Char('#') + line);
-        },
-        [session] { session->parser.resyncFromSendFailure(); });
+    TcpLink::Command command;
+    command.prepare = [session, text = std::move(text), kind] {
+        const QString line = text(session->parser);
+        return asLine(session->parser.registerCommand(kind) + QLatin1Char('#') + line);
+    };
+    command.recover = [session] {
+        session->parser.resyncFromSendFailure();
+    };
+    return command;
 }
 
 qint64 LightwareDriver::bufferedBytes() const
 {
     qint64 bytes = 0;
     const std::shared_ptr<Session> session = m_session;
+    // Diagnostics: the one place the UI thread waits for the queue.
     m_link->queue().sync(
         [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
     return bytes;
@@ -186,15 +190,15 @@ void LightwareDriver::take(int source, int destination, int level, DriverComplet
 
 void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
-    DriverResult result;
+    std::vector<TcpLink::Command> commands;
+    commands.reserve(routes.size());
     for (const Route &route : routes) {
         const QString text = Text::format(QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)"),
                                           qint64(route.source) + 1, qint64(route.destination) + 1);
-        result = command([&](const LW3Parser &) { return text; }, QStringLiteral("Route"));
-        if (!result)
-            break;
+        commands.push_back(
+            command([text](const LW3Parser &) { return text; }, QStringLiteral("Route")));
     }
-    Platform::complete(std::move(done), result);
+    m_link->sendCommands(std::move(commands), std::move(done));
 }
 
 void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletion done)
@@ -203,8 +207,9 @@ void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletio
                                       locked ? QStringLiteral("lockDestination")
                                              : QStringLiteral("unlockDestination"),
                                       qint64(destination) + 1);
-    Platform::complete(std::move(done),
-                       command([&](const LW3Parser &) { return text; }, QStringLiteral("Lock")));
+    m_link->sendCommands(
+        { command([text](const LW3Parser &) { return text; }, QStringLiteral("Lock")) },
+        std::move(done));
 }
 
 QString LightwareDriver::cleanName(const QString &name)
@@ -223,9 +228,9 @@ void LightwareDriver::setLabel(const QString &label, int index, PortKind kind,
         + QString::number(qint64(index) + 1);
     const QString name = cleanName(label);
     // The prefix is read in the same hop as the signature is taken.
-    const auto text = [&](const LW3Parser &parser) {
+    const auto text = [key, name](const LW3Parser &parser) {
         return QStringLiteral("SET /MEDIA/NAMES/VIDEO.") + key + QLatin1Char('=')
             + parser.namePrefix(key).value_or(QStringLiteral("1")) + QLatin1Char(';') + name;
     };
-    Platform::complete(std::move(done), command(text, QStringLiteral("Rename")));
+    m_link->sendCommands({ command(text, QStringLiteral("Rename")) }, std::move(done));
 }

@@ -44,9 +44,9 @@ public:
 private:
     struct Session;
 
-    // Sends one signed command; `text` builds it on the queue from what the parser knows.
-    DriverResult command(const std::function<QString(const LW3Parser &)> &text,
-                         const QString &kind);
+    // One signed command; `text` builds it on the queue from what the parser knows.
+    TcpLink::Command command(std::function<QString(const LW3Parser &)> text,
+                             const QString &kind) const;
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;

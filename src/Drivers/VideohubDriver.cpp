@@ -32,6 +32,9 @@ struct VideohubDriver::Session
     std::chrono::milliseconds debounce;
     std::chrono::milliseconds readLimit;
     DelayedWork finalizeTimer;
+    // Whether the router has sent its lock table, as the parser knows it; read on the UI
+    // thread, which decides with it whether locking is supported.
+    std::atomic_bool locksSeen { false };
 
     Session(const QString &name, const VideohubTiming &timing)
         : parser(name, limits(timing))
@@ -51,6 +54,7 @@ struct VideohubDriver::Session
         auto link = this->link.lock();
         if (!link)
             return;
+        locksSeen.store(parser.locksSeen());
         for (const RouterDriverEvent &event : std::as_const(out.events))
             link->emitEvent(event);
         for (int i = 0; i < out.answers; ++i)
@@ -150,6 +154,7 @@ qint64 VideohubDriver::bufferedBytes() const
 {
     qint64 bytes = 0;
     const std::shared_ptr<Session> session = m_session;
+    // Diagnostics: the one place the UI thread waits for the queue.
     m_link->queue().sync(
         [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
     return bytes;
@@ -157,36 +162,31 @@ qint64 VideohubDriver::bufferedBytes() const
 
 void VideohubDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
-    Platform::complete(
-        std::move(done),
-        m_link->sendCommand(VideohubParser::routesBlock(routes), resyncAfterFailedSend()));
+    m_link->sendCommand(VideohubParser::routesBlock(routes), resyncAfterFailedSend(),
+                        std::move(done));
 }
 
 void VideohubDriver::setLock(int destination, int level, bool locked, DriverCompletion done)
 {
     Q_UNUSED(level) // the router has one lock per destination
-    bool locksSeen = false;
-    QChar current = u'U';
-    const std::shared_ptr<Session> session = m_session;
-    m_link->queue().sync([&] {
-        locksSeen = session->parser.locksSeen();
-        current = session->parser.lockCharacter(destination);
-    });
-    if (!locksSeen) {
+    if (!m_session->locksSeen.load()) {
         Platform::complete(std::move(done),
                            DriverResult(std::unexpected(
                                DriverError::unsupportedFeature(QStringLiteral("Locking")))));
         return;
     }
-    const QChar send = VideohubParser::lockCharacterToSend(locked, current);
-    Platform::complete(
-        std::move(done),
-        m_link->sendCommand(VideohubParser::lockBlock(destination, send), resyncAfterFailedSend()));
+    // What an unlock sends depends on who holds the lock now, read in the hop that writes it.
+    m_link->sendCommand(
+        [session = m_session, destination, locked] {
+            const QChar current = session->parser.lockCharacter(destination);
+            return VideohubParser::lockBlock(destination,
+                                             VideohubParser::lockCharacterToSend(locked, current));
+        },
+        resyncAfterFailedSend(), std::move(done));
 }
 
 void VideohubDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)
 {
-    Platform::complete(std::move(done),
-                       m_link->sendCommand(VideohubParser::labelBlock(kind, index, label),
-                                           resyncAfterFailedSend()));
+    m_link->sendCommand(VideohubParser::labelBlock(kind, index, label), resyncAfterFailedSend(),
+                        std::move(done));
 }
