@@ -234,6 +234,7 @@ void BenchIsolation::takeBesideABusyNeighbour()
           "p90 %.2f× (goal: median within 1.2×)",
           parsed, seconds, busy.median / idle.median, busy.p90 / idle.p90);
     QVERIFY2(parsed >= 1, "the neighbour was not busy while the takes ran");
+    QVERIFY2(busy.median <= 1.2 * idle.median, "the busy neighbour slowed the take beyond 1.2×");
 }
 
 void BenchIsolation::sixtyConnectedRouters_data()

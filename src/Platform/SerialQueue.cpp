@@ -81,7 +81,7 @@ std::shared_ptr<SerialQueue> SerialQueue::create(const QString &label)
             r.postRoutineRegistered = true;
         }
     }
-    queue->start();
+    queue->m_stopped.store(false);
     return queue;
 }
 
@@ -136,10 +136,20 @@ SerialQueue::~SerialQueue()
     stop();
 }
 
-void SerialQueue::start()
+QObject *SerialQueue::contextLocked()
+{
+    if (!m_context.load())
+        startLocked();
+    return m_context.load();
+}
+
+void SerialQueue::startLocked()
 {
     auto *thread = new QThread;
     thread->setObjectName(m_label);
+    QThread *ui = QCoreApplication::instance()->thread();
+    if (thread->thread() != ui)
+        thread->moveToThread(ui); // reaped there
     auto *context = new QObject;
     context->moveToThread(thread);
     // On the queue's own thread once its loop has ended: work that slipped in before the
@@ -164,11 +174,9 @@ void SerialQueue::start()
         std::lock_guard lock(registry().mutex);
         registry().threads.insert(thread);
     }
-    std::lock_guard lock(m_mutex);
     thread->start();
     m_context.store(context);
     m_thread.store(thread);
-    m_stopped.store(false);
 }
 
 void SerialQueue::stop()
@@ -205,7 +213,7 @@ bool SerialQueue::post(std::function<void(QObject *context)> fn)
         fn = {}; // dropped here, outside the lock: its captures may submit work themselves
         return false;
     }
-    QObject *context = m_context.load();
+    QObject *context = contextLocked();
     QMetaObject::invokeMethod(
         context, [context, fn = std::move(fn), token = PendingToken(m_pending)] { fn(context); },
         Qt::QueuedConnection);
@@ -222,7 +230,7 @@ void SerialQueue::sync(const std::function<void()> &fn)
             if (m_stopped.load())
                 ending = m_thread.load();
             else
-                context = m_context.load();
+                context = contextLocked();
         }
     }
     // Stopped, its thread may still be running what it was given: that ends first.

@@ -52,7 +52,8 @@ private:
 class SerialQueue final : public std::enable_shared_from_this<SerialQueue>
 {
 public:
-    // A new running queue. Call on the UI thread, with an application object.
+    // A new running queue; its thread starts with the first work it is handed. Call with an
+    // application object.
     static std::shared_ptr<SerialQueue> create(const QString &label);
     // Drains and stops every queue and waits for their threads; see above. Call on the UI
     // thread, never from a queue.
@@ -89,7 +90,9 @@ public:
 
 private:
     explicit SerialQueue(const QString &label);
-    void start();
+    // The context object, starting the thread on first use; with m_mutex held.
+    QObject *contextLocked();
+    void startLocked();
     // Runs `fn` on the queue with the queue's context object, or drops it once stopped.
     bool post(std::function<void(QObject *context)> fn);
 
