@@ -1,8 +1,8 @@
 // Routers of one protocol side by side: a take on one Videohub router while another Videohub
 // router ingests 4 MiB routing blocks back to back, against the same take with that neighbour
-// idle (goal: median within 1.2×), and what 60 connected 64×64 routers cost in threads and
-// resident memory. Each fake router runs on a thread of its own, so that only the drivers
-// share this process's UI thread. Not part of CTest.
+// idle (goal: median within 1.2×), and what 60 connected routers (64×64, 1024×1024) cost in
+// threads and resident memory. Each fake router runs on a thread of its own, so that only the
+// drivers share this process's UI thread. Not part of CTest.
 
 #include "Drivers/VideohubDriver.h"
 #include "FakeVideohubRouter.h"
