@@ -37,12 +37,13 @@ void reap(QThread *thread)
     delete thread;
 }
 
-// Counts one submitted item until it has run or been dropped unrun.
+// Counts one submitted item until it has run or been dropped unrun. The count is shared: an
+// item may go after its queue object has.
 class PendingToken final
 {
 public:
-    explicit PendingToken(std::atomic_int &pending)
-        : m_pending(&pending)
+    explicit PendingToken(std::shared_ptr<std::atomic_int> pending)
+        : m_pending(std::move(pending))
     {
         ++*m_pending;
     }
@@ -59,7 +60,7 @@ public:
     }
 
 private:
-    std::atomic_int *m_pending;
+    std::shared_ptr<std::atomic_int> m_pending;
 };
 
 } // namespace
@@ -102,7 +103,7 @@ void SerialQueue::shutDownAll()
     for (int round = 0; busy && round < 1000; ++round) {
         busy = false;
         for (const auto &queue : queues) {
-            if (queue->isRunning() && queue->m_pending.load() > 0) {
+            if (queue->isRunning() && queue->m_pending->load() > 0) {
                 busy = true;
                 queue->sync([] {});
             }

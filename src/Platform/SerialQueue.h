@@ -104,5 +104,5 @@ private:
     std::atomic<QObject *> m_context { nullptr };
     std::atomic_bool m_stopped { true };
     // Submitted work that has neither run nor been dropped yet.
-    std::atomic_int m_pending { 0 };
+    const std::shared_ptr<std::atomic_int> m_pending = std::make_shared<std::atomic_int>(0);
 };
