@@ -654,10 +654,6 @@ void TestTcpLink::aHeldLinkHoldsNoOther()
     {
         FakeVideohubRouter fakeA;
         FakeVideohubRouter fakeB;
-        for (FakeVideohubRouter *fake : { &fakeA, &fakeB }) {
-            fake->setPreludeOverride({});
-            fake->setReply(FakeVideohubRouter::Reply::silent);
-        }
         Rig a(router(QStringLiteral("127.0.0.1"), fakeA.port()));
         Rig b(router(QStringLiteral("127.0.0.1"), fakeB.port()));
         a.connect();
