@@ -56,14 +56,13 @@ public:
     void connect(std::function<void()> done);
     void disconnect(std::function<void()> done);
     // Sends the takes in order, stopping at the first that fails; completes with its error.
+    // Hands them to the queue without waiting for it.
     void take(const QList<Route> &takes, DriverCompletion done);
     // Received bytes held for the router, by the connection and the parser (diagnostics).
     qint64 bufferedBytes() const;
 
 private:
     struct Session;
-
-    DriverResult sendTake(const Route &take);
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     Commands m_commands;
@@ -203,27 +202,11 @@ template<typename Parser> void InterrogatingLink<Parser>::disconnect(std::functi
     Platform::complete(std::move(done));
 }
 
-template<typename Parser> DriverResult InterrogatingLink<Parser>::sendTake(const Route &take)
-{
-    if (m_commands.refuse) {
-        if (auto error = m_commands.refuse(take))
-            return std::unexpected(*error);
-    }
-    const std::shared_ptr<Session> session = m_session;
-    // The pending entry is in place before the router can answer the command, and only when
-    // the command is written.
-    const std::shared_ptr<TcpLink> link = m_link;
-    return m_link->sendCommand(
-        [link, session, take, asked = m_commands.asked(take), prepare = m_commands.prepare] {
-            return prepare(session->parser, take, link->pending().open({ asked }));
-        },
-        [session, take] { session->recover(session->parser, take); });
-}
-
 template<typename Parser> qint64 InterrogatingLink<Parser>::bufferedBytes() const
 {
     qint64 bytes = 0;
     const std::shared_ptr<Session> session = m_session;
+    // Diagnostics: the one place the UI thread waits for the queue.
     m_link->queue().sync(
         [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
     return bytes;
@@ -232,11 +215,30 @@ template<typename Parser> qint64 InterrogatingLink<Parser>::bufferedBytes() cons
 template<typename Parser>
 void InterrogatingLink<Parser>::take(const QList<Route> &takes, DriverCompletion done)
 {
-    DriverResult result;
+    const std::shared_ptr<Session> session = m_session;
+    std::vector<TcpLink::Command> commands;
+    std::optional<DriverError> refusal;
     for (const Route &take : takes) {
-        result = sendTake(take);
-        if (!result)
+        if (m_commands.refuse && (refusal = m_commands.refuse(take)))
             break;
+        // The pending entry is in place before the router can answer the command, and only
+        // when the command is written.
+        TcpLink::Command command;
+        command.prepare = [link = m_link, session, take, asked = m_commands.asked(take),
+                           prepare = m_commands.prepare] {
+            return prepare(session->parser, take, link->pending().open({ asked }));
+        };
+        command.recover = [session, take] {
+            session->recover(session->parser, take);
+        };
+        commands.push_back(std::move(command));
     }
-    Platform::complete(std::move(done), result);
+    // The takes before a refused one are still sent; the refusal is the outcome unless one
+    // of them could not be.
+    if (refusal && done) {
+        done = [sent = std::move(done), error = *refusal](DriverResult result) {
+            sent(result ? DriverResult(std::unexpected(error)) : result);
+        };
+    }
+    m_link->sendCommands(std::move(commands), std::move(done));
 }

@@ -162,26 +162,30 @@ void LightwareDriver::disconnect(std::function<void()> done)
     Platform::complete(std::move(done));
 }
 
-DriverResult LightwareDriver::command(const std::function<QString(const LW3Parser &)> &text,
-                                      const QString &kind, const CommandTarget &asked)
+TcpLink::Command LightwareDriver::command(std::function<QString(const LW3Parser &)> text,
+                                          const QString &kind, const CommandTarget &asked) const
 {
     const std::shared_ptr<Session> session = m_session;
     const std::shared_ptr<TcpLink> link = m_link;
     // The signature is recorded before the router can answer the line, and only for a line
     // that is written.
-    return m_link->sendCommand(
-        [link, session, text, kind, asked] {
-            const QString line = text(session->parser);
-            const auto id = link->pending().open({ asked });
-            return asLine(session->parser.registerCommand(kind, id) + QLatin1Char('#') + line);
-        },
-        [session] { session->parser.resyncFromSendFailure(); });
+    TcpLink::Command command;
+    command.prepare = [link, session, text = std::move(text), kind, asked] {
+        const QString line = text(session->parser);
+        const auto id = link->pending().open({ asked });
+        return asLine(session->parser.registerCommand(kind, id) + QLatin1Char('#') + line);
+    };
+    command.recover = [session] {
+        session->parser.resyncFromSendFailure();
+    };
+    return command;
 }
 
 qint64 LightwareDriver::bufferedBytes() const
 {
     qint64 bytes = 0;
     const std::shared_ptr<Session> session = m_session;
+    // Diagnostics: the one place the UI thread waits for the queue.
     m_link->queue().sync(
         [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
     return bytes;
@@ -194,16 +198,16 @@ void LightwareDriver::take(int source, int destination, int level, DriverComplet
 
 void LightwareDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
 {
-    DriverResult result;
+    std::vector<TcpLink::Command> commands;
+    commands.reserve(routes.size());
     for (const Route &route : routes) {
         const QString text = Text::format(QStringLiteral("CALL /MEDIA/XP/VIDEO:switch(I%1:O%2)"),
                                           qint64(route.source) + 1, qint64(route.destination) + 1);
-        result = command([&](const LW3Parser &) { return text; }, QStringLiteral("Route"),
-                         CommandTarget::route(0, route.destination, route.source));
-        if (!result)
-            break;
+        commands.push_back(command([text](const LW3Parser &) { return text; },
+                                   QStringLiteral("Route"),
+                                   CommandTarget::route(0, route.destination, route.source)));
     }
-    Platform::complete(std::move(done), result);
+    m_link->sendCommands(std::move(commands), std::move(done));
 }
 
 void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletion done)
@@ -212,9 +216,10 @@ void LightwareDriver::setLock(int destination, int, bool locked, DriverCompletio
                                       locked ? QStringLiteral("lockDestination")
                                              : QStringLiteral("unlockDestination"),
                                       qint64(destination) + 1);
-    Platform::complete(std::move(done),
-                       command([&](const LW3Parser &) { return text; }, QStringLiteral("Lock"),
-                               CommandTarget::lock(destination, locked)));
+    m_link->sendCommands(
+        { command([text](const LW3Parser &) { return text; }, QStringLiteral("Lock"),
+                  CommandTarget::lock(destination, locked)) },
+        std::move(done));
 }
 
 QString LightwareDriver::cleanName(const QString &name)
@@ -233,11 +238,11 @@ void LightwareDriver::setLabel(const QString &label, int index, PortKind kind,
         + QString::number(qint64(index) + 1);
     const QString name = cleanName(label);
     // The prefix is read in the same hop as the signature is taken.
-    const auto text = [&](const LW3Parser &parser) {
+    const auto text = [key, name](const LW3Parser &parser) {
         return QStringLiteral("SET /MEDIA/NAMES/VIDEO.") + key + QLatin1Char('=')
             + parser.namePrefix(key).value_or(QStringLiteral("1")) + QLatin1Char(';') + name;
     };
-    Platform::complete(std::move(done),
-                       command(text, QStringLiteral("Rename"),
-                               CommandTarget::name(kind, index, boundedRouterName(name))));
+    m_link->sendCommands({ command(text, QStringLiteral("Rename"),
+                                   CommandTarget::name(kind, index, boundedRouterName(name))) },
+                         std::move(done));
 }

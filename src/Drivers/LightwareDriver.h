@@ -44,10 +44,10 @@ public:
 private:
     struct Session;
 
-    // Sends one signed command asking for `asked`; `text` builds it on the queue from what
-    // the parser knows.
-    DriverResult command(const std::function<QString(const LW3Parser &)> &text, const QString &kind,
-                         const CommandTarget &asked);
+    // One signed command asking for `asked`; `text` builds it on the queue from what the
+    // parser knows.
+    TcpLink::Command command(std::function<QString(const LW3Parser &)> text, const QString &kind,
+                             const CommandTarget &asked) const;
 
     std::shared_ptr<RouterEventStream> m_events = RouterEventStream::create();
     RouterConnection m_connection;

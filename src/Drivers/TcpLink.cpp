@@ -18,13 +18,22 @@ QString seconds(std::chrono::milliseconds duration)
     return QString::number(double(duration.count()) / 1000.0);
 }
 
+// "videohub.driver 10.0.0.5:9990": the class's label and the router the link reaches.
+QString queueLabelFor(const QString &classLabel, const RouterConnection &connection)
+{
+    const QString router = !connection.host.isEmpty()
+        ? connection.host + QLatin1Char(':') + QString::number(connection.port)
+        : connection.bonjourName.value_or(QString());
+    return router.isEmpty() ? classLabel : classLabel + QLatin1Char(' ') + router;
+}
+
 } // namespace
 
 // Everything the connection's callbacks need, shared with them so that they never reach
 // back into the link or the driver object.
 struct TcpLink::Core : std::enable_shared_from_this<Core>
 {
-    SerialQueue *queue = nullptr;
+    std::shared_ptr<SerialQueue> queue; // this link's own
     std::shared_ptr<RouterEventStream> events;
     Profile profile;
     Protocol protocol;
@@ -45,7 +54,7 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
 
     void emitEvent(const RouterDriverEvent &event)
     {
-        qCDebug(log()) << "event" << describe(event);
+        qCDebug(log()).noquote() << queue->label() << "event" << describe(event);
         events->yield(event);
     }
 
@@ -153,7 +162,7 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
     void rawTraffic(const char *direction, const QByteArray &bytes) const
     {
         if (profile.rawLog && profile.rawLog->isDebugEnabled())
-            qCDebug(*profile.rawLog).noquote() << direction << bytes.toHex(' ');
+            qCDebug(*profile.rawLog).noquote() << queue->label() << direction << bytes.toHex(' ');
     }
 };
 
@@ -217,7 +226,7 @@ TcpLink::TcpLink(const RouterConnection &connection, Profile profile,
     , m_resolver(std::move(resolver))
     , m_core(std::make_shared<Core>())
 {
-    m_core->queue = &SerialQueue::named(profile.queueLabel);
+    m_core->queue = SerialQueue::create(queueLabelFor(profile.queueLabel, connection));
     m_core->events = std::move(events);
     m_core->profile = std::move(profile);
     m_core->answerLimit = m_options.answerLimit;
@@ -240,6 +249,7 @@ TcpLink::~TcpLink()
 {
     if (m_nw)
         m_nw->cancel();
+    m_core->queue->stop(); // after the cancel, which it still runs
 }
 
 SerialQueue &TcpLink::queue() const
@@ -274,7 +284,8 @@ void TcpLink::connect(Protocol protocol)
     const std::weak_ptr<TcpConnection> weakConnection = connection;
     const QString timeoutText = watchdogText(m_options.watchdog);
     connection->setStateHandler([core](TcpConnection::State state, const QString &error) {
-        qCDebug(core->log()) << "connection state" << tcpStateName(state) << error;
+        qCDebug(core->log()).noquote()
+            << core->queue->label() << "connection state" << tcpStateName(state) << error;
         switch (state) {
         case TcpConnection::State::waiting:
             core->emitEvent(RouterDriverEvent::makeStatus(
@@ -366,11 +377,14 @@ void TcpLink::receiveWhenStreamHasRoom(const std::shared_ptr<Core> &core,
         receiveLoop(core, connection);
         return;
     }
-    qCDebug(core->log()) << "event stream full; reading paused";
+    qCDebug(core->log()).noquote() << core->queue->label() << "event stream full; reading paused";
     const std::weak_ptr<Core> weakCore = core;
     const std::weak_ptr<TcpConnection> weakConnection = connection;
-    SerialQueue *queue = core->queue;
-    core->events->whenRoom([queue, weakCore, weakConnection] {
+    const std::weak_ptr<SerialQueue> weakQueue = core->queue;
+    core->events->whenRoom([weakQueue, weakCore, weakConnection] {
+        const auto queue = weakQueue.lock();
+        if (!queue)
+            return;
         queue->async([weakCore, weakConnection] {
             const auto core = weakCore.lock();
             const auto connection = weakConnection.lock();
@@ -393,6 +407,8 @@ void TcpLink::disconnect()
         auto core = m_core;
         core->queue->async([core] { core->end(); });
     }
+    // The link is done: what it was handed still runs, then its thread ends.
+    m_core->queue->stop();
 }
 
 DriverResult TcpLink::readiness() const
@@ -402,43 +418,66 @@ DriverResult TcpLink::readiness() const
     return {};
 }
 
-DriverResult TcpLink::sendCommand(const std::function<QByteArray()> &prepare,
-                                  std::function<void()> recover)
+void TcpLink::sendCommand(std::function<QByteArray()> prepare, std::function<void()> recover,
+                          DriverCompletion done)
+{
+    std::vector<Command> commands;
+    commands.push_back({ std::move(prepare), std::move(recover) });
+    sendCommands(std::move(commands), std::move(done));
+}
+
+void TcpLink::sendCommand(const QByteArray &bytes, std::function<void()> recover,
+                          DriverCompletion done)
+{
+    sendCommand([bytes] { return bytes; }, std::move(recover), std::move(done));
+}
+
+void TcpLink::sendCommands(std::vector<Command> commands, DriverCompletion done)
 {
     const std::shared_ptr<TcpConnection> connection = m_nw;
-    if (auto ready = readiness(); !ready)
-        return ready;
-    DriverResult result = std::unexpected(DriverError::notConnectedError());
+    if (commands.empty()) {
+        Platform::complete(std::move(done), DriverResult {});
+        return;
+    }
+    if (auto ready = readiness(); !ready) {
+        Platform::complete(std::move(done), ready);
+        return;
+    }
     const std::shared_ptr<Core> core = m_core;
+    // Shared with the work, so that it is still here if the queue has stopped and drops it.
+    auto completion = std::make_shared<DriverCompletion>(std::move(done));
     // The state is checked again on the queue, where it changes: what is prepared (a pending
     // entry, a signature) is then also written, and nothing is left behind for a command
     // that was never sent.
-    core->queue->sync([&] {
-        if (core->ended.load() || connection->state() != TcpConnection::State::ready)
-            return;
-        const QByteArray bytes = prepare();
-        core->rawTraffic("tx", bytes);
-        result = {};
-        // Counted first: a write that fails at once reports that within send().
-        const PendingCommands::Id id = core->commandSent();
-        connection->send(
-            bytes, [core, id, recover = std::move(recover)](const std::optional<QString> &error) {
-                if (!error || core->ended.load())
-                    return;
-                core->emitEvent(RouterDriverEvent::makeCommandRefused(
-                    QStringLiteral("Couldn't send the command: ") + *error));
-                // Never sent, so never answered: shown as the router has it.
-                core->pending.notSent(id);
-                if (recover)
-                    recover();
-            });
+    const bool handedOver = core->queue->async([core, connection, completion,
+                                                commands = std::move(commands)] {
+        DriverResult result;
+        for (const Command &command : commands) {
+            if (core->ended.load() || connection->state() != TcpConnection::State::ready) {
+                result = std::unexpected(DriverError::notConnectedError());
+                break;
+            }
+            const QByteArray bytes = command.prepare();
+            core->rawTraffic("tx", bytes);
+            // Counted first: a write that fails at once reports that within send().
+            const PendingCommands::Id id = core->commandSent();
+            connection->send(
+                bytes, [core, id, recover = command.recover](const std::optional<QString> &error) {
+                    if (!error || core->ended.load())
+                        return;
+                    core->emitEvent(RouterDriverEvent::makeCommandRefused(
+                        QStringLiteral("Couldn't send the command: ") + *error));
+                    // Never sent, so never answered: shown as the router has it.
+                    core->pending.notSent(id);
+                    if (recover)
+                        recover();
+                });
+        }
+        Platform::complete(std::move(*completion), result);
     });
-    return result;
-}
-
-DriverResult TcpLink::sendCommand(const QByteArray &bytes, std::function<void()> recover)
-{
-    return sendCommand([&bytes] { return bytes; }, std::move(recover));
+    if (!handedOver)
+        Platform::complete(std::move(*completion),
+                           DriverResult(std::unexpected(DriverError::notConnectedError())));
 }
 
 void TcpLink::emitEvent(const RouterDriverEvent &event) const

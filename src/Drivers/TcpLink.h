@@ -11,6 +11,7 @@
 #include <expected>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The connection life cycle shared by every driver that reaches its router over one TCP
 // connection: endpoint choice, progress and failure texts, the connect watchdog, the
@@ -20,8 +21,9 @@
 // How a protocol driver plugs in
 // ------------------------------
 // It describes its class once, in a TcpLink::Profile:
-//   - queueLabel      the serial queue shared by every driver of the class
-//                     ("videohub.driver");
+//   - queueLabel      how the queues of the class are named in logs ("videohub.driver"); each
+//                     link has a queue of its own, named this and the router it reaches, so
+//                     a busy router never delays another;
 //   - noAddressText   the `error` sentence when the saved router has no host;
 //   - readyText       the `status` sentence once the link is ready;
 //   - allowsBonjour   whether an empty host falls back to the saved Bonjour service;
@@ -62,7 +64,9 @@
 // unresponsive: `error` with the reason, then `disconnected("The router stopped
 // answering.")`. Any ending with commands in flight says the router may still carry them out.
 // From the UI thread the driver calls connect() once, disconnect() once, and sendCommand()
-// for each command (see there). queue().sync() reads parser values from the UI thread.
+// for each command (see there); none of them waits for the queue. The queue starts with the
+// link and stops at disconnect() or when the link goes, once what it was handed has run.
+// queue().sync() reads parser values from the UI thread, for diagnostics and tests only.
 struct TcpLinkOptions
 {
     std::chrono::milliseconds watchdog { 12000 };
@@ -124,7 +128,7 @@ public:
     TcpLink(const RouterConnection &connection, Profile profile,
             std::shared_ptr<RouterEventStream> events, Options options = {},
             ServiceResolver resolver = {});
-    ~TcpLink(); // cancels the connection if there still is one
+    ~TcpLink(); // cancels the connection if there still is one and stops the queue
 
     TcpLink(const TcpLink &) = delete;
     TcpLink &operator=(const TcpLink &) = delete;
@@ -132,15 +136,25 @@ public:
     // UI thread.
     void connect(Protocol protocol); // a second call does nothing
     void disconnect();
-    // Sends one command (a take, lock or rename). On the queue, and only if the connection
-    // is ready right then, `prepare` runs (it records what the protocol tracks for the
-    // command and returns its bytes) and the bytes are written as one message; otherwise
-    // nothing is prepared or written and the result is notConnected. A write that fails
-    // later emits commandRefused("Couldn't send the command: …") and then runs `recover` on
-    // the queue, for this command alone.
-    DriverResult sendCommand(const std::function<QByteArray()> &prepare,
-                             std::function<void()> recover = {});
-    DriverResult sendCommand(const QByteArray &bytes, std::function<void()> recover = {});
+    // Hands one command (a take, lock or rename) to the queue without waiting for it. On the
+    // queue, and only if the connection is ready right then, `prepare` runs (it records what
+    // the protocol tracks for the command and returns its bytes) and the bytes are written as
+    // one message; otherwise nothing is prepared or written and the outcome is notConnected,
+    // as it is at once when the connection is not ready now. `done` gets the outcome on the UI
+    // thread, once, after the call has returned. A write that fails later emits
+    // commandRefused("Couldn't send the command: …") and then runs `recover` on the queue, for
+    // this command alone.
+    void sendCommand(std::function<QByteArray()> prepare, std::function<void()> recover,
+                     DriverCompletion done);
+    void sendCommand(const QByteArray &bytes, std::function<void()> recover, DriverCompletion done);
+    struct Command
+    {
+        std::function<QByteArray()> prepare;
+        std::function<void()> recover;
+    };
+    // Several commands handed over at once, written in order as above; the first that cannot
+    // be sent stops the rest and is the outcome. An empty list succeeds.
+    void sendCommands(std::vector<Command> commands, DriverCompletion done);
     // Success only while the connection exists and is ready.
     DriverResult readiness() const;
 

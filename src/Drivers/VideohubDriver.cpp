@@ -4,6 +4,7 @@
 #include "Platform/Async.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 
 Q_LOGGING_CATEGORY(lcVideohub, "quorvel.driver.videohub", QtInfoMsg)
@@ -42,6 +43,9 @@ struct VideohubDriver::Session
     // What each answer still due settles: a command's id in the pending table, or none for
     // a question.
     std::deque<std::optional<PendingCommands::Id>> awaited;
+    // Whether the router has sent its lock table, as the parser knows it; read on the UI
+    // thread, which decides with it whether locking is supported.
+    std::atomic_bool locksSeen { false };
 
     Session(const QString &name, const VideohubTiming &timing)
         : parser(name, limits(timing))
@@ -61,6 +65,7 @@ struct VideohubDriver::Session
         auto link = this->link.lock();
         if (!link)
             return;
+        locksSeen.store(parser.locksSeen());
         for (const RouterDriverEvent &event : std::as_const(out.events))
             link->emitEvent(event);
         for (const VideohubParser::Reply &reply : std::as_const(out.replies)) {
@@ -216,29 +221,32 @@ void VideohubDriver::take(int source, int destination, int level, DriverCompleti
     takeAll({ Route { level, destination, source } }, std::move(done));
 }
 
-DriverResult VideohubDriver::command(const QByteArray &block, const QList<CommandTarget> &asked)
+void VideohubDriver::command(std::function<QByteArray(const VideohubParser &)> block,
+                             const QList<CommandTarget> &asked, DriverCompletion done)
 {
     const std::shared_ptr<Session> session = m_session;
     const std::shared_ptr<TcpLink> link = m_link;
     auto id = std::make_shared<PendingCommands::Id>(0);
-    return m_link->sendCommand(
-        [link, session, id, block, asked] {
+    m_link->sendCommand(
+        [link, session, id, block = std::move(block), asked] {
             *id = link->pending().open(asked);
             session->await(*id);
-            return block;
+            return block(session->parser);
         },
         // A failed send asks the router for its tables again.
         [session, id] {
             session->notSent(*id);
             if (auto l = session->link.lock())
                 session->resync(*l);
-        });
+        },
+        std::move(done));
 }
 
 qint64 VideohubDriver::bufferedBytes() const
 {
     qint64 bytes = 0;
     const std::shared_ptr<Session> session = m_session;
+    // Diagnostics: the one place the UI thread waits for the queue.
     m_link->queue().sync(
         [&] { bytes = m_link->bufferedBytes() + session->parser.bufferedBytes(); });
     return bytes;
@@ -250,35 +258,33 @@ void VideohubDriver::takeAll(const QList<Route> &routes, DriverCompletion done)
     asked.reserve(routes.size());
     for (const Route &route : routes) // the router has one level
         asked.append(CommandTarget::route(0, route.destination, route.source));
-    Platform::complete(std::move(done), command(VideohubParser::routesBlock(routes), asked));
+    command([block = VideohubParser::routesBlock(routes)](const VideohubParser &) { return block; },
+            asked, std::move(done));
 }
 
 void VideohubDriver::setLock(int destination, int level, bool locked, DriverCompletion done)
 {
     Q_UNUSED(level) // the router has one lock per destination
-    bool locksSeen = false;
-    QChar current = u'U';
-    const std::shared_ptr<Session> session = m_session;
-    m_link->queue().sync([&] {
-        locksSeen = session->parser.locksSeen();
-        current = session->parser.lockCharacter(destination);
-    });
-    if (!locksSeen) {
+    if (!m_session->locksSeen.load()) {
         Platform::complete(std::move(done),
                            DriverResult(std::unexpected(
                                DriverError::unsupportedFeature(QStringLiteral("Locking")))));
         return;
     }
-    const QChar send = VideohubParser::lockCharacterToSend(locked, current);
-    Platform::complete(std::move(done),
-                       command(VideohubParser::lockBlock(destination, send),
-                               { CommandTarget::lock(destination, locked) }));
+    // What an unlock sends depends on who holds the lock now, read in the hop that writes it.
+    command(
+        [destination, locked](const VideohubParser &parser) {
+            const QChar current = parser.lockCharacter(destination);
+            return VideohubParser::lockBlock(destination,
+                                             VideohubParser::lockCharacterToSend(locked, current));
+        },
+        { CommandTarget::lock(destination, locked) }, std::move(done));
 }
 
 void VideohubDriver::setLabel(const QString &label, int index, PortKind kind, DriverCompletion done)
 {
-    Platform::complete(
-        std::move(done),
-        command(VideohubParser::labelBlock(kind, index, label),
-                { CommandTarget::name(kind, index, VideohubParser::labelAsSent(label)) }));
+    command([block = VideohubParser::labelBlock(kind, index, label)](
+                const VideohubParser &) { return block; },
+            { CommandTarget::name(kind, index, VideohubParser::labelAsSent(label)) },
+            std::move(done));
 }

@@ -6,7 +6,10 @@
 #include <QLoggingCategory>
 
 #include <chrono>
+#include <functional>
 #include <memory>
+
+class VideohubParser;
 
 Q_DECLARE_LOGGING_CATEGORY(lcVideohub)
 Q_DECLARE_LOGGING_CATEGORY(lcVideohubRaw)
@@ -46,8 +49,10 @@ public:
     qint64 bufferedBytes() const;
 
 private:
-    // Sends one command block asking for `asked`.
-    DriverResult command(const QByteArray &block, const QList<CommandTarget> &asked);
+    // Sends one command block asking for `asked`; `block` builds it on the queue from what
+    // the parser knows.
+    void command(std::function<QByteArray(const VideohubParser &)> block,
+                 const QList<CommandTarget> &asked, DriverCompletion done);
 
     struct Session;
 

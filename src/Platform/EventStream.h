@@ -151,13 +151,10 @@ private:
         if (m_buffer.empty() && !(m_finished && !m_endDelivered))
             return;
         m_scheduled = true;
-        std::weak_ptr<EventStream> weak = this->shared_from_this();
+        // Held until delivered: the last producer may let the stream go right after its last
+        // value (a link whose queue ends with it), and the reader still gets what was sent.
         QMetaObject::invokeMethod(
-            m_context.data(),
-            [weak] {
-                if (auto self = weak.lock())
-                    self->drain();
-            },
+            m_context.data(), [self = this->shared_from_this()] { self->drain(); },
             Qt::QueuedConnection);
     }
 

@@ -1,33 +1,49 @@
 #include "Platform/SerialQueue.h"
 
 #include <QCoreApplication>
-#include <QHash>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 
+#include <vector>
+
 namespace {
 
-std::mutex &registryMutex()
+struct Registry
 {
-    static std::mutex mutex;
-    return mutex;
+    std::mutex mutex;
+    std::vector<std::weak_ptr<SerialQueue>> queues;
+    // Started and not yet ended and deleted; a thread may outlive its queue object.
+    QSet<QThread *> threads;
+    bool postRoutineRegistered = false;
+};
+
+// Never destroyed: a post routine of the application object reads it.
+Registry &registry()
+{
+    static auto *registry = new Registry;
+    return *registry;
 }
 
-// Never destroyed: queues are handed out by reference for the life of the process.
-QHash<QString, SerialQueue *> &registry()
+// On the UI thread once `thread` has finished, unless shutDownAll() has taken it already.
+void reap(QThread *thread)
 {
-    static auto *queues = new QHash<QString, SerialQueue *>;
-    return *queues;
+    {
+        std::lock_guard lock(registry().mutex);
+        if (!registry().threads.remove(thread))
+            return;
+    }
+    thread->wait(); // it may still be returning from its last signal
+    delete thread;
 }
 
-bool postRoutineRegistered = false; // guarded by registryMutex()
-
-// Counts one submitted item until it has run or been dropped unrun.
+// Counts one submitted item until it has run or been dropped unrun. The count is shared: an
+// item may go after its queue object has.
 class PendingToken final
 {
 public:
-    explicit PendingToken(std::atomic_int &pending)
-        : m_pending(&pending)
+    explicit PendingToken(std::shared_ptr<std::atomic_int> pending)
+        : m_pending(std::move(pending))
     {
         ++*m_pending;
     }
@@ -44,65 +60,97 @@ public:
     }
 
 private:
-    std::atomic_int *m_pending;
+    std::shared_ptr<std::atomic_int> m_pending;
 };
 
 } // namespace
 
-SerialQueue &SerialQueue::named(const QString &label)
+std::shared_ptr<SerialQueue> SerialQueue::create(const QString &label)
 {
-    std::lock_guard lock(registryMutex());
-    auto &queues = registry();
-    SerialQueue *queue = queues.value(label);
-    if (!queue) {
-        queue = new SerialQueue(label);
-        queues.insert(label, queue);
-    }
-    if (!queue->isRunning() && QCoreApplication::instance()) {
+    std::shared_ptr<SerialQueue> queue(new SerialQueue(label));
+    if (!QCoreApplication::instance())
+        return queue; // stopped from the start: nothing could stop its thread in time
+    {
+        std::lock_guard lock(registry().mutex);
+        Registry &r = registry();
+        std::erase_if(r.queues, [](const std::weak_ptr<SerialQueue> &q) { return q.expired(); });
+        r.queues.push_back(queue);
         // Threads must stop before the application object goes, or Qt aborts on a running
         // thread; the entry stops them earlier, this catches every other process.
-        if (!postRoutineRegistered) {
+        if (!r.postRoutineRegistered) {
             qAddPostRoutine(&SerialQueue::shutDownAll);
-            postRoutineRegistered = true;
+            r.postRoutineRegistered = true;
         }
-        queue->start();
     }
-    return *queue;
+    queue->m_stopped.store(false);
+    return queue;
 }
 
 void SerialQueue::shutDownAll()
 {
-    QList<SerialQueue *> queues;
+    std::vector<std::shared_ptr<SerialQueue>> queues;
     {
-        std::lock_guard lock(registryMutex());
-        queues = registry().values();
-        postRoutineRegistered = false;
+        std::lock_guard lock(registry().mutex);
+        for (const std::weak_ptr<SerialQueue> &weak : std::as_const(registry().queues)) {
+            if (auto queue = weak.lock())
+                queues.push_back(std::move(queue));
+        }
+        registry().postRoutineRegistered = false;
     }
     // Everything submitted runs, including work that submits more, on this queue or another;
     // the bound only keeps work that resubmits itself forever from holding the exit.
     bool busy = true;
     for (int round = 0; busy && round < 1000; ++round) {
         busy = false;
-        for (SerialQueue *queue : std::as_const(queues)) {
-            if (queue->isRunning() && queue->m_pending.load() > 0) {
+        for (const auto &queue : queues) {
+            if (queue->isRunning() && queue->m_pending->load() > 0) {
                 busy = true;
                 queue->sync([] {});
             }
         }
     }
-    for (SerialQueue *queue : std::as_const(queues))
-        queue->shutDown();
+    for (const auto &queue : queues)
+        queue->stop();
+    QSet<QThread *> threads;
+    {
+        std::lock_guard lock(registry().mutex);
+        threads.swap(registry().threads);
+    }
+    for (QThread *thread : std::as_const(threads)) {
+        thread->wait();
+        delete thread;
+    }
+}
+
+int SerialQueue::threadCount()
+{
+    std::lock_guard lock(registry().mutex);
+    return int(registry().threads.size());
 }
 
 SerialQueue::SerialQueue(const QString &label)
     : m_label(label)
 { }
 
-void SerialQueue::start()
+SerialQueue::~SerialQueue()
 {
-    std::lock_guard lock(m_mutex);
+    stop();
+}
+
+QObject *SerialQueue::contextLocked()
+{
+    if (!m_context.load())
+        startLocked();
+    return m_context.load();
+}
+
+void SerialQueue::startLocked()
+{
     auto *thread = new QThread;
     thread->setObjectName(m_label);
+    QThread *ui = QCoreApplication::instance()->thread();
+    if (thread->thread() != ui)
+        thread->moveToThread(ui); // reaped there
     auto *context = new QObject;
     context->moveToThread(thread);
     // On the queue's own thread once its loop has ended: work that slipped in before the
@@ -110,32 +158,41 @@ void SerialQueue::start()
     // timers of delayed work that never came due, where they live.
     QObject::connect(
         thread, &QThread::finished, context,
-        [context] {
+        [weak = weak_from_this(), context] {
             QCoreApplication::sendPostedEvents();
             delete context;
+            if (const auto self = weak.lock()) {
+                self->m_context.store(nullptr);
+                self->m_thread.store(nullptr);
+            }
         },
         Qt::DirectConnection);
+    // Connected after the handler above, so it is posted once that has returned.
+    QObject::connect(
+        thread, &QThread::finished, QCoreApplication::instance(), [thread] { reap(thread); },
+        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(registry().mutex);
+        registry().threads.insert(thread);
+    }
     thread->start();
     m_context.store(context);
     m_thread.store(thread);
-    m_stopped.store(false);
 }
 
-void SerialQueue::shutDown()
+void SerialQueue::stop()
 {
     QThread *thread = nullptr;
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopped.load())
+        if (m_stopped.exchange(true))
             return;
-        m_stopped.store(true);
         thread = m_thread.load();
     }
-    thread->quit();
-    thread->wait();
-    m_context.store(nullptr);
-    m_thread.store(nullptr);
-    delete thread;
+    // The loop ends once the work it runs now returns; what waits behind it runs from the
+    // `finished` handler. Only this call quits the thread, so it cannot be gone yet.
+    if (thread)
+        thread->quit();
 }
 
 bool SerialQueue::isCurrent() const
@@ -144,33 +201,42 @@ bool SerialQueue::isCurrent() const
     return thread && QThread::currentThread() == thread;
 }
 
-void SerialQueue::async(std::function<void()> fn)
+bool SerialQueue::async(std::function<void()> fn)
 {
-    post([fn = std::move(fn)](QObject *) { fn(); });
+    return post([fn = std::move(fn)](QObject *) { fn(); });
 }
 
-void SerialQueue::post(std::function<void(QObject *context)> fn)
+bool SerialQueue::post(std::function<void(QObject *context)> fn)
 {
     std::unique_lock lock(m_mutex);
     if (m_stopped.load()) {
         lock.unlock();
         fn = {}; // dropped here, outside the lock: its captures may submit work themselves
-        return;
+        return false;
     }
-    QObject *context = m_context.load();
+    QObject *context = contextLocked();
     QMetaObject::invokeMethod(
         context, [context, fn = std::move(fn), token = PendingToken(m_pending)] { fn(context); },
         Qt::QueuedConnection);
+    return true;
 }
 
 void SerialQueue::sync(const std::function<void()> &fn)
 {
     QObject *context = nullptr;
+    QThread *ending = nullptr;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_stopped.load() && !isCurrent())
-            context = m_context.load();
+        if (!isCurrent()) {
+            if (m_stopped.load())
+                ending = m_thread.load();
+            else
+                context = contextLocked();
+        }
     }
+    // Stopped, its thread may still be running what it was given: that ends first.
+    if (ending)
+        ending->wait();
     // On the queue itself, or after the stop when no other thread is left to race with.
     if (!context) {
         fn();

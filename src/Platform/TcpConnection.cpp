@@ -156,7 +156,7 @@ void TcpConnection::start(SerialQueue &queue)
 {
     if (m_queue)
         return;
-    m_queue = &queue;
+    m_queue = queue.shared_from_this();
     std::weak_ptr<TcpConnection> weak = weak_from_this();
     queue.async([weak] {
         if (auto self = weak.lock())
@@ -182,7 +182,7 @@ void TcpConnection::begin()
         return;
     }
     std::weak_ptr<TcpConnection> weak = weak_from_this();
-    SerialQueue *queue = m_queue;
+    const std::shared_ptr<SerialQueue> queue = m_queue;
     m_options.resolver(*m_endpoint.service, [weak, queue](std::expected<HostPort, QString> result) {
         queue->async([weak, result] {
             auto self = weak.lock();

@@ -94,7 +94,8 @@ public:
 
     // Set before start(); called on the queue for every change of state.
     void setStateHandler(StateHandler handler);
-    // Nothing happens on the network until this is called.
+    // Nothing happens on the network until this is called. The connection holds the queue
+    // from here on; whoever stops the queue cancels the connection first.
     void start(SerialQueue &queue);
     // Completes once with between `minimum` and `maximum` bytes, the end of the stream or an
     // error. One receive may be outstanding at a time; a second replaces the first.
@@ -144,7 +145,7 @@ private:
 
     Endpoint m_endpoint;
     Options m_options;
-    SerialQueue *m_queue = nullptr;
+    std::shared_ptr<SerialQueue> m_queue;
     StateHandler m_stateHandler;
     std::atomic<State> m_state { State::setup };
 

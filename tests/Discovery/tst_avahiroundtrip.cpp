@@ -137,7 +137,7 @@ void tst_AvahiRoundTrip::connectionToAServiceEndpointReachesTheRouter()
         std::lock_guard lock(mutex);
         received += content;
     });
-    connection->start(SerialQueue::named(QStringLiteral("mdns.roundtrip")));
+    connection->start(*SerialQueue::create(QStringLiteral("mdns.roundtrip")));
     QTRY_VERIFY_WITH_TIMEOUT(ready.load(), 20000);
     const auto remote = connection->remoteEndpoint();
     QVERIFY(remote.has_value());

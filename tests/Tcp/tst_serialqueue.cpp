@@ -10,7 +10,7 @@ class TestSerialQueue : public QObject
     Q_OBJECT
 
 private slots:
-    void sameLabelIsSameQueue();
+    void queuesRunApartAndEndWhenStopped();
     void runsInOrderOffTheUiThread();
     void syncOnTheQueueRunsInline();
     void cancelledWorkNeverRuns();
@@ -18,20 +18,38 @@ private slots:
     void shutDownRunsWhatIsQueuedThenDrops();
 };
 
-void TestSerialQueue::sameLabelIsSameQueue()
+// Queues used to be shared by label and to live as long as the process.
+void TestSerialQueue::queuesRunApartAndEndWhenStopped()
 {
-    SerialQueue &a = SerialQueue::named(QStringLiteral("test.same"));
-    SerialQueue &b = SerialQueue::named(QStringLiteral("test.same"));
-    SerialQueue &c = SerialQueue::named(QStringLiteral("test.other"));
-    QCOMPARE(&a, &b);
-    QVERIFY(&a != &c);
-    QCOMPARE(a.label(), QStringLiteral("test.same"));
-    QVERIFY(!a.isCurrent());
+    const int threadsBefore = SerialQueue::threadCount();
+    auto a = SerialQueue::create(QStringLiteral("test.same"));
+    auto b = SerialQueue::create(QStringLiteral("test.same"));
+    QCOMPARE(a->label(), QStringLiteral("test.same"));
+    QVERIFY(a->sync<QThread *>([] { return QThread::currentThread(); })
+            != b->sync<QThread *>([] { return QThread::currentThread(); }));
+
+    // Stopped from outside or from its own work, a queue still runs what it was handed before,
+    // then takes nothing more and its thread ends.
+    std::atomic_int ran { 0 };
+    a->async([&] { ++ran; });
+    a->stop();
+    QVERIFY(!a->async([&] { ran += 10; }));
+    b->async([&] { ++ran; });
+    b->async([&, queue = b] {
+        queue->stop();
+        queue->async([&] { ran += 10; });
+        ++ran;
+    });
+    a.reset();
+    b.reset();
+    QTRY_COMPARE(SerialQueue::threadCount(), threadsBefore);
+    QCOMPARE(ran.load(), 3);
 }
 
 void TestSerialQueue::runsInOrderOffTheUiThread()
 {
-    SerialQueue &queue = SerialQueue::named(QStringLiteral("test.order"));
+    const auto queueOwned = SerialQueue::create(QStringLiteral("test.order"));
+    SerialQueue &queue = *queueOwned;
     std::mutex mutex;
     QList<int> seen;
     std::atomic_bool offUi { true };
@@ -55,7 +73,8 @@ void TestSerialQueue::runsInOrderOffTheUiThread()
 void TestSerialQueue::syncOnTheQueueRunsInline()
 {
     // A sync call from work already on the queue would deadlock if it were queued.
-    SerialQueue &queue = SerialQueue::named(QStringLiteral("test.reentrant"));
+    const auto queueOwned = SerialQueue::create(QStringLiteral("test.reentrant"));
+    SerialQueue &queue = *queueOwned;
     const int value = queue.sync<int>([&] {
         int inner = 0;
         queue.sync([&] { inner = queue.isCurrent() ? 42 : -1; });
@@ -66,7 +85,8 @@ void TestSerialQueue::syncOnTheQueueRunsInline()
 
 void TestSerialQueue::cancelledWorkNeverRuns()
 {
-    SerialQueue &queue = SerialQueue::named(QStringLiteral("test.cancel"));
+    const auto queueOwned = SerialQueue::create(QStringLiteral("test.cancel"));
+    SerialQueue &queue = *queueOwned;
     std::atomic_int ran { 0 };
     DelayedWork early = queue.schedule(std::chrono::milliseconds(0), [&] { ran += 1; });
     early.cancel(); // before the queue even started the timer
@@ -83,7 +103,8 @@ void TestSerialQueue::cancelledWorkNeverRuns()
 
 void TestSerialQueue::delayedWorkWaitsItsTurn()
 {
-    SerialQueue &queue = SerialQueue::named(QStringLiteral("test.delay"));
+    const auto queueOwned = SerialQueue::create(QStringLiteral("test.delay"));
+    SerialQueue &queue = *queueOwned;
     std::mutex mutex;
     QList<int> seen;
     QElapsedTimer clock;
@@ -108,8 +129,10 @@ void TestSerialQueue::delayedWorkWaitsItsTurn()
 // driver it held.
 void TestSerialQueue::shutDownRunsWhatIsQueuedThenDrops()
 {
-    SerialQueue &a = SerialQueue::named(QStringLiteral("test.stop.a"));
-    SerialQueue &b = SerialQueue::named(QStringLiteral("test.stop.b"));
+    const auto aOwned = SerialQueue::create(QStringLiteral("test.stop.a"));
+    SerialQueue &a = *aOwned;
+    const auto bOwned = SerialQueue::create(QStringLiteral("test.stop.b"));
+    SerialQueue &b = *bOwned;
     std::atomic_int ran { 0 };
     std::atomic<QThread *> releasedOn { nullptr };
     auto held = std::shared_ptr<int>(new int(0), [&](int *p) {
@@ -139,11 +162,6 @@ void TestSerialQueue::shutDownRunsWhatIsQueuedThenDrops()
     QVERIFY(ranInline);
     QTest::qWait(20);
     QCOMPARE(ran.load(), 1);
-
-    // Asked for again, a queue starts afresh.
-    QCOMPARE(&SerialQueue::named(QStringLiteral("test.stop.a")), &a);
-    QVERIFY(a.isRunning());
-    QVERIFY(a.sync<bool>([&] { return a.isCurrent(); }));
 }
 
 QTEST_GUILESS_MAIN(TestSerialQueue)

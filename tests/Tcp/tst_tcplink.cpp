@@ -4,6 +4,7 @@
 #include "SocketFaults.h"
 #include "TestSupport.h"
 
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -103,10 +104,9 @@ struct Rig
     // Without this the sanitizer build caught `ended` writing into a returned test's frame.
     ~Rig()
     {
-        SerialQueue &queue = link->queue();
+        const std::shared_ptr<SerialQueue> queue = link->queue().shared_from_this();
         link.reset();
-        queue.sync([] {});
-        queue.sync([] {});
+        queue->sync([] {}); // stopped with the link: waits for its thread to end
     }
 
     void connect()
@@ -128,6 +128,14 @@ struct Rig
             ++endedCalls;
         };
         link->connect(protocol);
+    }
+
+    // Sends one command and waits for its outcome on this thread.
+    DriverResult send(std::function<QByteArray()> prepare, std::function<void()> recover = {})
+    {
+        return TestSupport::run([&](DriverCompletion done) {
+            link->sendCommand(std::move(prepare), std::move(recover), std::move(done));
+        });
     }
 
     QByteArray received()
@@ -172,6 +180,7 @@ private slots:
     void fullStreamHoldsReadingBack();
     void cancelledConnectionStaysCancelled();
     void unresponsiveRouterEndsTheLink();
+    void aHeldLinkHoldsNoOther();
 };
 
 void TestTcpLink::targetFromSavedRouter_data()
@@ -321,7 +330,7 @@ void TestTcpLink::dataIsParsedBeforeClose()
 
     // Nothing can be sent on a link that ended, and nothing is prepared for it.
     int prepared = 0;
-    QCOMPARE(rig.link->sendCommand([&] {
+    QCOMPARE(rig.send([&] {
         ++prepared;
         return QByteArray("ROUTE\n\n");
     }),
@@ -338,7 +347,7 @@ void TestTcpLink::commandsNeedAReadyLink()
     Rig rig(router(QStringLiteral("127.0.0.1"), fake.port()));
 
     auto send = [&](const QByteArray &bytes) {
-        return rig.link->sendCommand(bytes);
+        return rig.send([bytes] { return bytes; });
     };
     QCOMPARE(send("EARLY\n\n"), DriverResult(std::unexpected(DriverError::notConnectedError())));
     rig.connect();
@@ -459,9 +468,11 @@ void TestTcpLink::failedSendIsRefusedAndRecoveredAlone()
     // Used to recover "the newest N takes": a take sent in between was recovered instead.
     QStringList recovered;
     auto send = [&](const QByteArray &bytes) {
-        return rig.link->sendCommand(bytes, [&recovered, bytes] {
-            recovered.append(QString::fromLatin1(bytes)); // on the queue; read after sync
-        });
+        return rig.send([bytes] { return bytes; },
+                        [&recovered, bytes] {
+                            recovered.append(
+                                QString::fromLatin1(bytes)); // on the queue; read after sync
+                        });
     };
     sockets.refuseWrites(1, "TWO");
     QVERIFY(send("ONE\n\n"));
@@ -569,7 +580,8 @@ void TestTcpLink::cancelledConnectionStaysCancelled()
         while (QTcpSocket *socket = server.nextPendingConnection())
             socket->setParent(&server);
     });
-    SerialQueue &queue = SerialQueue::named(QStringLiteral("test.link"));
+    const auto owned = SerialQueue::create(QStringLiteral("test.link"));
+    SerialQueue &queue = *owned;
     for (int round = 0; round < 100; ++round) {
         TcpConnection::Endpoint endpoint;
         endpoint.address = { QStringLiteral("127.0.0.1"), server.serverPort() };
@@ -620,7 +632,7 @@ void TestTcpLink::unresponsiveRouterEndsTheLink()
     rig.connect();
     QTRY_COMPARE(rig.readyCalls.load(), 1);
     for (int i = 0; i < 10; ++i)
-        QVERIFY(rig.link->sendCommand(QByteArray("take\n")));
+        QVERIFY(rig.send([] { return QByteArray("take\n"); }));
     QTRY_COMPARE_WITH_TIMEOUT(rig.received().count("ok\n"), 10, 10000);
 
     peer->disconnect();
@@ -631,6 +643,38 @@ void TestTcpLink::unresponsiveRouterEndsTheLink()
              (QList { RouterDriverEvent::makeError(TcpLink::unreadText(1000ms)),
                       RouterDriverEvent::makeDisconnected(
                           QStringLiteral("The router stopped answering.")) }));
+}
+
+// The links of a class used to share one queue, and the UI thread waited on it for every
+// command: one router's long parse held every other router's takes, and the UI with them.
+void TestTcpLink::aHeldLinkHoldsNoOther()
+{
+    QCoreApplication::processEvents(); // threads of links that ended are counted off
+    const int threadsBefore = SerialQueue::threadCount();
+    {
+        FakeVideohubRouter fakeA;
+        FakeVideohubRouter fakeB;
+        Rig a(router(QStringLiteral("127.0.0.1"), fakeA.port()));
+        Rig b(router(QStringLiteral("127.0.0.1"), fakeB.port()));
+        a.connect();
+        b.connect();
+        QTRY_VERIFY(a.readyCalls.load() == 1 && b.readyCalls.load() == 1);
+        QCOMPARE(SerialQueue::threadCount(), threadsBefore + 2);
+
+        QSemaphore held;
+        a.link->queue().async([&] { held.acquire(); });
+        std::optional<DriverResult> outcome;
+        a.link->sendCommand([] { return QByteArray("A\n\n"); }, {},
+                            [&](DriverResult result) { outcome = result; });
+        QVERIFY(b.send([] { return QByteArray("B\n\n"); }));
+        QTRY_COMPARE(fakeB.blocks(), QList<QByteArray> { "B" });
+        QVERIFY(!outcome && fakeA.blocks().isEmpty());
+        held.release();
+        QTRY_VERIFY(outcome && *outcome);
+        QTRY_COMPARE(fakeA.blocks(), QList<QByteArray> { "A" });
+    }
+    // A dropped link's thread ends with it.
+    QTRY_COMPARE(SerialQueue::threadCount(), threadsBefore);
 }
 
 QTEST_GUILESS_MAIN(TestTcpLink)

@@ -243,11 +243,14 @@ void FakeVideohubRouter::resetClients()
 
 void FakeVideohubRouter::startFlood(FloodMode mode)
 {
+    startFlood([this, mode](quint64 sequence) { return floodChunk(mode, sequence); });
+}
+
+void FakeVideohubRouter::startFlood(Flood::Next next)
+{
     for (const auto &client : std::as_const(m_clients)) {
         if (client && client->state() == QAbstractSocket::ConnectedState)
-            m_floods.append(new Flood(
-                client, [this, mode](quint64 sequence) { return floodChunk(mode, sequence); },
-                client));
+            m_floods.append(new Flood(client, next, client));
     }
 }
 

@@ -80,6 +80,8 @@ public:
     // blocks within the model's size; absurd indices are routes, labels and locks for indices
     // no router has; the endless line is a block that never ends.
     void startFlood(FloodMode mode);
+    // The same with chunks of the caller's making.
+    void startFlood(Flood::Next next);
     void stopFlood();
     QByteArray floodChunk(FloodMode mode, quint64 sequence) const;
     int clientCount() const;
