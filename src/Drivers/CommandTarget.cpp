@@ -47,3 +47,28 @@ RouterDriverEvent CommandTarget::event() const
     }
     return RouterDriverEvent::makeLabelChanged(port, index, label);
 }
+
+QString CommandTarget::numberedPort() const
+{
+    return (onSource() ? QStringLiteral("In ") : QStringLiteral("Out "))
+        + QString::number(qint64(index) + 1);
+}
+
+std::optional<CommandTarget> reportedName(const CommandTarget &target,
+                                          const QHash<int, QString> &inputs,
+                                          const QHash<int, QString> &outputs)
+{
+    const QHash<int, QString> &labels = target.port == PortKind::source ? inputs : outputs;
+    const auto label = labels.constFind(target.index);
+    if (label == labels.cend())
+        return std::nullopt;
+    return CommandTarget::name(target.port, target.index, *label);
+}
+
+QString portName(const CommandTarget &target, const QHash<int, QString> &inputs,
+                 const QHash<int, QString> &outputs)
+{
+    const QHash<int, QString> &labels = target.onSource() ? inputs : outputs;
+    const auto label = labels.constFind(target.index);
+    return label == labels.cend() ? target.numberedPort() : *label;
+}

@@ -3,6 +3,7 @@
 #include "Drivers/RouterDriver.h"
 #include "Model/RouterModels.h"
 
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -32,7 +33,21 @@ struct CommandTarget
     // The event that shows this value on the controller.
     RouterDriverEvent event() const;
     bool operator==(const CommandTarget &) const = default;
+
+    // Whether a label target names a source; routes and locks are on destinations.
+    bool onSource() const { return kind == Kind::label && port == PortKind::source; }
+    // "In n" or "Out n", 1-based, for a port the router has given no name.
+    QString numberedPort() const;
 };
+
+// For parsers that keep the router's port names by side. The name the router last reported
+// for a label target's port, or none.
+std::optional<CommandTarget> reportedName(const CommandTarget &target,
+                                          const QHash<int, QString> &inputs,
+                                          const QHash<int, QString> &outputs);
+// How messages name the target's port: the router's name for it, else its number.
+QString portName(const CommandTarget &target, const QHash<int, QString> &inputs,
+                 const QHash<int, QString> &outputs);
 
 // What a parser tells its link's pending-command table (PendingCommands) about the commands
 // it matched, by the id the table gave each one. Any member may be empty.

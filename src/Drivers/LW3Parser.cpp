@@ -451,22 +451,12 @@ std::optional<CommandTarget> LW3Parser::reported(const CommandTarget &target) co
     case CommandTarget::Kind::label:
         break;
     }
-    const QHash<int, QString> &labels
-        = target.port == PortKind::source ? m_inputLabels : m_outputLabels;
-    const auto label = labels.constFind(target.index);
-    if (label == labels.cend())
-        return std::nullopt;
-    return CommandTarget::name(target.port, target.index, *label);
+    return reportedName(target, m_inputLabels, m_outputLabels);
 }
 
 QString LW3Parser::portName(const CommandTarget &target) const
 {
-    const bool source
-        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
-    const QHash<int, QString> &labels = source ? m_inputLabels : m_outputLabels;
-    return labels.value(
-        target.index,
-        (source ? QStringLiteral("In %1") : QStringLiteral("Out %1")).arg(target.index + 1));
+    return ::portName(target, m_inputLabels, m_outputLabels);
 }
 
 void LW3Parser::resyncFromSendFailure()

@@ -332,10 +332,7 @@ QString PendingCommands::portName(const CommandTarget &target) const
 {
     if (m_protocol.portName)
         return m_protocol.portName(target);
-    const bool source
-        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
-    return (source ? QStringLiteral("In ") : QStringLiteral("Out "))
-        + QString::number(target.index + 1);
+    return target.numberedPort();
 }
 
 QString PendingCommands::message(const Told &told) const

@@ -384,22 +384,12 @@ std::optional<CommandTarget> VideohubParser::reported(const CommandTarget &targe
     case CommandTarget::Kind::label:
         break;
     }
-    const QHash<int, QString> &labels
-        = target.port == PortKind::source ? m_inputLabels : m_outputLabels;
-    const auto label = labels.constFind(target.index);
-    if (label == labels.cend())
-        return std::nullopt;
-    return CommandTarget::name(target.port, target.index, *label);
+    return reportedName(target, m_inputLabels, m_outputLabels);
 }
 
 QString VideohubParser::portName(const CommandTarget &target) const
 {
-    const bool source
-        = target.kind == CommandTarget::Kind::label && target.port == PortKind::source;
-    const QHash<int, QString> &labels = source ? m_inputLabels : m_outputLabels;
-    return labels.value(
-        target.index,
-        (source ? QStringLiteral("In %1") : QStringLiteral("Out %1")).arg(target.index + 1));
+    return ::portName(target, m_inputLabels, m_outputLabels);
 }
 
 QList<QByteArray> VideohubParser::queryBlocks(const QList<CommandTarget> &targets)
