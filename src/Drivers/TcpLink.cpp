@@ -153,8 +153,9 @@ struct TcpLink::Core : std::enable_shared_from_this<Core>
     {
         qCWarning(log()) << "the router stopped answering:" << reason;
         emitEvent(RouterDriverEvent::makeError(ending(reason)));
-        emitEvent(
-            RouterDriverEvent::makeDisconnected(QStringLiteral("The router stopped answering.")));
+        // The reason is what stays on screen once the link is down, so it carries the note.
+        emitEvent(RouterDriverEvent::makeDisconnected(
+            ending(QStringLiteral("The router stopped answering."))));
         end();
         connection.cancel();
     }
@@ -203,12 +204,11 @@ QString TcpLink::unansweredText(std::chrono::milliseconds limit)
 
 QString TcpLink::inFlightText(int commands)
 {
+    // Kept short: it ends the line that stays on screen once the link is down.
     if (commands == 1)
-        return QStringLiteral("A command was still waiting: the router may still carry it out "
-                              "if it resumes; connecting again shows what it holds.");
-    return Text::format(QStringLiteral("%1 commands were still waiting: the router may still "
-                                       "carry them out if it resumes; connecting again shows "
-                                       "what it holds."),
+        return QStringLiteral("A command may still be carried out if the router resumes.");
+    return Text::format(QStringLiteral("%1 commands may still be carried out if the router "
+                                       "resumes."),
                         commands);
 }
 

@@ -121,8 +121,8 @@ public:
     // command within 5 seconds." or "The router left what it was sent unread for 5 seconds."
     static QString unansweredText(std::chrono::milliseconds limit);
     static QString unreadText(std::chrono::milliseconds limit);
-    // Added to how a link ended while commands were in flight: "A command was still waiting:
-    // the router may still carry it out if it resumes; connecting again shows what it holds."
+    // Added to how a link ended while commands were in flight: "A command may still be carried
+    // out if the router resumes." The reconnect reads what the router holds.
     static QString inFlightText(int commands);
 
     TcpLink(const RouterConnection &connection, Profile profile,

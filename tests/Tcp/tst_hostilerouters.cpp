@@ -339,6 +339,11 @@ void TestHostileRouters::attack()
         const RouterDriverEvent &first = reader.endings.first();
         QCOMPARE(first.type == Type::error ? first.text : first.reason.value_or(QString()), ending);
         QTRY_COMPARE(reader.endings.last(), RouterDriverEvent::makeDisconnected());
+        // What stays on screen once the link is down says so too.
+        if (kind == Attack::freeze)
+            QVERIFY(std::ranges::any_of(reader.endings, [](const RouterDriverEvent &e) {
+                return e.reason && e.reason->endsWith(TcpLink::inFlightText(1));
+            }));
     } else {
         QVERIFY2(reader.endings.isEmpty(), qPrintable(describe(reader.endings.value(0))));
         if (kind == Attack::absurdIndices)
