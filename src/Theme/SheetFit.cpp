@@ -36,7 +36,7 @@ public:
     static bool wasKey()
     {
         static QPointer<LastPress> watcher;
-        if (!watcher && qApp)
+        if (!watcher && QCoreApplication::instance())
             watcher = new LastPress;
         return watcher && watcher->m_key;
     }
@@ -62,9 +62,9 @@ protected:
 
 private:
     LastPress()
-        : QObject(qApp)
+        : QObject(QCoreApplication::instance())
     {
-        qApp->installEventFilter(this);
+        QCoreApplication::instance()->installEventFilter(this);
     }
 
     bool m_key = false;
