@@ -7,6 +7,7 @@
 #include "Drivers/VideohubDriver.h"
 #include "FakeVideohubRouter.h"
 #include "Platform/Memory.h"
+#include "ProcessStatus.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -143,19 +144,6 @@ std::pair<Figures, Figures> takes(
         link.onRoute = {};
     }
     return { figures(calls), figures(roundTrips) };
-}
-
-// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 where there is none.
-qint64 statusBytes(const QByteArray &key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
 }
 
 double megabytes(qint64 bytes)

@@ -2,6 +2,7 @@
 #include "Drivers/VideohubParser.h"
 
 #include "FakeVideohubRouter.h"
+#include "ProcessStatus.h"
 #include "UnfinishedLine.h"
 
 #include <QEventLoop>
@@ -13,19 +14,6 @@
 #include <algorithm>
 
 namespace {
-
-// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 where there is none.
-qint64 statusBytes(const QByteArray &key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
-}
 
 // Peak resident memory from here on: the kernel's high-water mark is reset to what is
 // resident now.
