@@ -6,12 +6,14 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QBoxLayout>
+#include <QButtonGroup>
 #include <QEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
+#include <QToolButton>
 
 BusyIndicator::BusyIndicator(QWidget *parent, int diameter)
     : QWidget(parent)
@@ -234,7 +236,59 @@ QAccessibleInterface *elidedLabelAccessible(const QString &key, QObject *object)
     return nullptr;
 }
 
+// A tool button that is one of an exclusive set is heard as a radio button with its checked
+// state, as any other segment is: Qt reads every checkable tool button as a check box.
+class ChoiceButtonAccessible final : public QAccessibleWidget
+{
+public:
+    explicit ChoiceButtonAccessible(QToolButton *button)
+        : QAccessibleWidget(button, QAccessible::RadioButton)
+    { }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return spokenName(button()->text());
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = button()->isChecked();
+        return state;
+    }
+    QStringList actionNames() const override { return { pressAction() }; }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction() && button()->isEnabled())
+            button()->click();
+    }
+
+private:
+    QToolButton *button() const { return static_cast<QToolButton *>(widget()); }
+};
+
+QAccessibleInterface *choiceButtonAccessible(const QString &key, QObject *object)
+{
+    if (key != QLatin1String("QToolButton"))
+        return nullptr;
+    auto *button = qobject_cast<QToolButton *>(object);
+    if (!button || !button->isCheckable() || !button->group() || !button->group()->exclusive())
+        return nullptr;
+    return new ChoiceButtonAccessible(button);
+}
+
 } // namespace
+
+void readChoiceButtonsAsRadioButtons()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(choiceButtonAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 ElidedLabel::ElidedLabel(const QString &text, QWidget *parent)
     : QWidget(parent)

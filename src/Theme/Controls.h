@@ -95,6 +95,11 @@ constexpr qsizetype maxShownNameLength = 1024;
 // reorders the text it is drawn or placed beside.
 QString shownName(const QString &name);
 
+// Tool buttons that are checkable members of an exclusive QButtonGroup read as radio buttons
+// (Qt reads them as check boxes). Call with an application object, before such a button is
+// made; a button must be in its group before anything names it.
+void readChoiceButtonsAsRadioButtons();
+
 // shownName(name) ending in "…" where it is wider than `width` in `font`.
 QString elidedName(const QString &name, const QFont &font, int width);
 

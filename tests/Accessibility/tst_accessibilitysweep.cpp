@@ -18,10 +18,12 @@
 #include "Views/Workspace/PanelTabStrip.h"
 #include "Views/Workspace/QuorvelView.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -118,6 +120,11 @@ QStringList problems(const QList<Element> &elements)
             found << e.path + QStringLiteral(": a control without an action");
         if (role == QAccessible::StaticText && name.isEmpty())
             found << e.path + QStringLiteral(": an empty text is read");
+        // One of a set that is chosen alone is heard as a radio button, never a check box.
+        if (const auto *button = qobject_cast<QAbstractButton *>(e.iface->object());
+            role == QAccessible::CheckBox && button && button->group()
+            && button->group()->exclusive())
+            found << e.path + QStringLiteral(": one of an exclusive set read as a check box");
         // A list is announced by its name when the reader enters it.
         bool holdsItems = role == QAccessible::List || role == QAccessible::Table;
         for (int i = 0; i < e.iface->childCount() && !holdsItems; ++i)

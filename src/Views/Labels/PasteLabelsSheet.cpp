@@ -117,6 +117,7 @@ PasteLabelsSheet::PasteLabelsSheet(ApplyAction onApply, QWidget *parent)
     for (const auto &[title, target] : choices) {
         auto *segment = new Segment(title);
         segment->setObjectName(rawValue(target) + QStringLiteral("Segment"));
+        segment->setAutoExclusive(true); // one of a set: a reader hears a radio button
         group->addButton(segment);
         segments->addWidget(segment);
         m_segments.append(segment);

@@ -289,6 +289,7 @@ QWidget *QuorvelView::buildToolbar()
     items->addWidget(m_panelMenuButton);
 
     // The view-mode picker: two segments.
+    readChoiceButtonsAsRadioButtons();
     auto *picker = new QWidget;
     picker->setObjectName(QStringLiteral("viewModePicker"));
     picker->setToolTip(tr("Switch between the crosspoint matrix and the list view"));
@@ -299,12 +300,14 @@ QWidget *QuorvelView::buildToolbar()
     m_viewModes = new QButtonGroup(picker);
     for (const RouteViewMode mode : allCases<RouteViewMode>()) {
         auto *segment = new QToolButton;
-        segment->setText(mode == RouteViewMode::matrix ? tr("Crosspoint") : tr("Dropdown"));
+        // One of a set before anything can make a screen reader look at it, which then
+        // hears a radio button.
         segment->setCheckable(true);
+        m_viewModes->addButton(segment, int(mode));
+        segment->setText(mode == RouteViewMode::matrix ? tr("Crosspoint") : tr("Dropdown"));
         segment->setAutoRaise(true);
         segment->setObjectName(mode == RouteViewMode::matrix ? QStringLiteral("matrixMode")
                                                              : QStringLiteral("listMode"));
-        m_viewModes->addButton(segment, int(mode));
         segments->addWidget(segment);
     }
     connect(m_viewModes, &QButtonGroup::idClicked, this,
