@@ -93,15 +93,22 @@ void PendingCommands::notSent(Id id)
         return;
     if (command->second.sent && !command->second.answered)
         --m_unanswered;
-    for (quint64 key : std::as_const(command->second.keys)) {
+    for (const CommandTarget &asked : takeTargets(id, command->second))
+        putBack(asked);
+    m_commands.erase(command);
+}
+
+QList<CommandTarget> PendingCommands::takeTargets(Id id, const Command &command)
+{
+    QList<CommandTarget> targets;
+    for (quint64 key : std::as_const(command.keys)) {
         const auto entry = m_entries.constFind(key);
         if (entry == m_entries.cend() || entry->command != id)
-            continue;
-        const CommandTarget asked = entry->asked;
+            continue; // settled since, or taken over by a later command
+        targets.append(entry->asked);
         m_entries.erase(entry);
-        putBack(asked);
     }
-    m_commands.erase(command);
+    return targets;
 }
 
 void PendingCommands::markAnswered(Id id, Command &command)
@@ -151,19 +158,13 @@ void PendingCommands::refused(Id id, const QString &reason)
     if (command == m_commands.end())
         return;
     markAnswered(id, command->second);
-    bool toldAny = false;
-    for (quint64 key : std::as_const(command->second.keys)) {
-        const auto entry = m_entries.constFind(key);
-        if (entry == m_entries.cend() || entry->command != id)
-            continue;
-        const CommandTarget asked = entry->asked;
-        m_entries.erase(entry);
+    const QList<CommandTarget> targets = takeTargets(id, command->second);
+    for (const CommandTarget &asked : targets) {
         tell(Outcome::refused, asked, reason);
         m_putBacks.append(asked);
         m_rereads.append(asked); // what it holds instead is read at the flush
-        toldAny = true;
     }
-    if (!toldAny)
+    if (targets.isEmpty())
         m_told.append({ Outcome::refused, CommandTarget::Kind::route, reason, {} });
     m_commands.erase(command);
 }

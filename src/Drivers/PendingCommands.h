@@ -130,6 +130,8 @@ private:
     };
 
     void markAnswered(Id id, Command &command);
+    // The targets `command` still holds, taken out of the table.
+    QList<CommandTarget> takeTargets(Id id, const Command &command);
     // The claim of an entry is gone: its command goes once it is answered and claims nothing.
     void release(Id id);
     void putBack(const CommandTarget &asked);
