@@ -269,12 +269,7 @@ void PendingCommands::forgetOldestCommand()
     const auto oldest = m_commands.begin();
     const Id id = oldest->first;
     markAnswered(id, oldest->second); // forgotten, so the link no longer waits for it
-    for (quint64 key : std::as_const(oldest->second.keys)) {
-        const auto entry = m_entries.constFind(key);
-        if (entry == m_entries.cend() || entry->command != id)
-            continue;
-        const CommandTarget asked = entry->asked;
-        m_entries.erase(entry);
+    for (const CommandTarget &asked : takeTargets(id, oldest->second)) {
         tell(Outcome::expired, asked);
         m_putBacks.append(asked);
     }
